@@ -1,0 +1,83 @@
+#include "SearchPage.h"
+
+#include "TextOps.h"
+
+namespace {
+
+constexpr QStringView kNoResultsMarker = u"抱歉，没有找到与";
+constexpr QStringView kCountStartMarker = u"找到相关网页";
+constexpr QStringView kCountEndMarker = u"篇，用时";
+constexpr QStringView kResultLinkMarker = u"})\" href=\"";
+constexpr QStringView kPaidResultMarker = u"推广";
+
+// The no-results sentence only counts past the page's first characters.
+constexpr qint32 kNoResultsMinPosition = 10;
+// Marker plus the seven characters of "http://", skipped unread.
+constexpr qint32 kLinkOffset = 17;
+constexpr qint32 kLinkExcerptLength = 300;
+
+} // namespace
+
+qint32 FindAllOccurrences(QStringView text, QStringView pattern, std::vector<qint32> *positions)
+{
+    const qint32 length = static_cast<qint32>(text.size());
+    if (length < 1)
+        return 0;
+    qint32 count = 0;
+    qint32 position = 1;
+    for (qint32 round = 0; round < length; ++round) {
+        position = Find(text, pattern, position + 1);
+        if (position == 0)
+            return count;
+        if (positions)
+            positions->push_back(position);
+        ++count;
+    }
+    return count;
+}
+
+std::optional<QString> LinkCountLine(QStringView page, QStringView domain)
+{
+    const QString prefix = QStringLiteral("提示：当前站点 ") + domain.toString();
+    if (Find(page, kNoResultsMarker) > kNoResultsMinPosition)
+        return prefix + QStringLiteral(" 的外链数为：0 条");
+
+    const qint32 startMarker = Find(page, kCountStartMarker);
+    if (startMarker == 0)
+        return std::nullopt;
+    const qint32 countStart = startMarker + static_cast<qint32>(kCountStartMarker.size());
+    const qint32 countEnd = Find(page, kCountEndMarker, countStart);
+    if (countEnd == 0)
+        return std::nullopt;
+    const QStringView count = Excerpt(page, countStart, countEnd - countStart);
+    return prefix + QStringLiteral(" 的外链数为：  ") + count.toString() + QStringLiteral(" 条");
+}
+
+std::vector<qint32> ResultLinkPositions(QStringView page)
+{
+    std::vector<qint32> positions;
+    FindAllOccurrences(page, kResultLinkMarker, &positions);
+    return positions;
+}
+
+std::optional<QString> ResultAddress(QStringView page, qint32 markerPosition)
+{
+    const QStringView excerpt = Excerpt(page, markerPosition + kLinkOffset, kLinkExcerptLength);
+    if (excerpt.contains(kPaidResultMarker))
+        return std::nullopt;
+
+    const qsizetype space = excerpt.indexOf(u' ');
+    QStringView address = space < 0 ? QStringView() : excerpt.first(space + 1);
+    // "…/ " loses its slash and the space after it.
+    if (TrimSpaces(address).endsWith(u'/'))
+        address.chop(2);
+    QString cell = address.toString();
+    cell.remove(u'"');
+    return cell;
+}
+
+QString SearchQueryUrl(QStringView searchHost, QStringView domain)
+{
+    return QStringLiteral("http://") + searchHost.toString() + QStringLiteral("/s?q1=domain:")
+           + domain.toString() + QStringLiteral("&q2=&q3=&q4=&rn=50&lm=0&ct=0&ft=&q5=&q6=&tn=baiduadv");
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+#include <vector>
+
+// Reading of the search engine's result page by its fixed markers; no HTML parsing.
+
+// Counts the matches of pattern in text, searching first from position 2 and then from one
+// past the previous match, so overlapping matches all count and a match at position 1 never
+// does. When positions is given, the 1-based match positions are appended to it.
+qint32 FindAllOccurrences(QStringView text, QStringView pattern,
+                          std::vector<qint32> *positions = nullptr);
+
+// The tip-line text reporting how many linking pages the engine found for domain, or nothing
+// when the page states no count that can be read.
+std::optional<QString> LinkCountLine(QStringView page, QStringView domain);
+
+// Positions of every result link marker in the page.
+std::vector<qint32> ResultLinkPositions(QStringView page);
+
+// The grid text of the result whose link marker stands at markerPosition, or nothing when
+// the result is a paid one.
+std::optional<QString> ResultAddress(QStringView page, qint32 markerPosition);
+
+// The advanced-search query for the pages linking to domain, 50 results on one page.
+QString SearchQueryUrl(QStringView searchHost, QStringView domain);

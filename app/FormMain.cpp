@@ -1,0 +1,285 @@
+#include "FormMain.h"
+
+#include "ResultGrid.h"
+#include "SkinH.h"
+
+#include <TextOps.h>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QUrl>
+
+namespace {
+
+const QString kMakerDomain = QStringLiteral("www.quillmere.com");
+const QString kForumHome = QStringLiteral("http://bbs.quillmere.com/");
+const QString kForumInstructions = QStringLiteral("http://bbs.quillmere.com/read.php?tid=5370");
+const QString kForumLatestVersion = QStringLiteral("http://bbs.quillmere.com/thread.php?fid=2");
+
+const QString kCaption =
+    QStringLiteral("Vantorel  Ver 1.5   -Quillmere（") + kMakerDomain + QStringLiteral("）出品  ");
+const QString kNoteText = QStringLiteral(
+    "说明：网站外链的质量和数量直接影响到你网站的收录和权重，因此外链地址的有效性变得非常重要，"
+    "此版本只分析前50条地址。");
+const QString kTipText = QStringLiteral(
+    "提示：以上表格中的网站可能含有你网站的链接，这对你网站的宣传和百度收录、以及增加网站权重将起到"
+    "积极的作用。");
+const QString kInitialStatus = QStringLiteral("正在执行你的请求...");
+
+constexpr int kInitialGridRows = 17; // header plus 16 empty rows
+
+// Positions and sizes are kept in twips (1/1440 inch), 15 to a pixel at 96 dpi.
+struct TwipRect {
+    int left, top, width, height;
+};
+constexpr TwipRect kClientArea{0, 0, 10860, 6570};
+constexpr TwipRect kFrame1{0, 0, 10815, 855};
+constexpr TwipRect kFrame2{0, 840, 10815, 5655};
+constexpr TwipRect kLabel3{240, 360, 10260, 180};
+constexpr TwipRect kLabel1{120, 360, 900, 180};
+constexpr TwipRect kText1{1200, 240, 2895, 375};
+constexpr TwipRect kCommand1{4320, 240, 1095, 375};
+constexpr TwipRect kCommand4{5520, 240, 1095, 375};
+constexpr TwipRect kCommand5{6720, 240, 1095, 375};
+constexpr TwipRect kCommand3{7920, 240, 975, 375};
+constexpr TwipRect kCommand2{9000, 240, 975, 375};
+constexpr TwipRect kFlexGrid{120, 840, 10455, 4095};
+constexpr TwipRect kLabel4{120, 5160, 9540, 180};
+constexpr TwipRect kFrame3{3840, 1560, 2655, 615};
+constexpr TwipRect kLabel2{240, 240, 1710, 180};
+
+QFont WindowFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
+                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Serif CJK SC"),
+                      QStringLiteral("WenQuanYi Zen Hei")});
+    font.setPointSize(9);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+// Labels size themselves to their text, one line high, top-left corner fixed.
+void SetLabelText(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    const QFontMetrics metrics(label->font());
+    label->resize(metrics.horizontalAdvance(text), metrics.height());
+}
+
+QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText); // page text is never markup
+    label->setWordWrap(false);
+    SetLabelText(label, text);
+    return label;
+}
+
+QFrame *MakeFrame(QWidget *parent, const char *name)
+{
+    auto *frame = new QFrame(parent);
+    frame->setObjectName(QString::fromLatin1(name));
+    frame->setFrameShape(QFrame::Box);
+    frame->setFrameShadow(QFrame::Sunken);
+    return frame;
+}
+
+QPushButton *MakeButton(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+FormMain::FormMain(AnalysisSettings settings, QWidget *parent)
+    : QWidget(parent),
+      openUrl_([](const QString &address) { QDesktopServices::openUrl(QUrl(address)); }),
+      analysis_(*this, std::move(settings))
+{
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(kCaption);
+    setFont(WindowFont());
+    BuildControls();
+    WireEvents();
+    Load();
+}
+
+FormMain::~FormMain() = default;
+
+void FormMain::BuildControls()
+{
+    const double pixelsPerTwip = logicalDpiX() / 1440.0;
+    auto place = [pixelsPerTwip](QWidget *widget, const TwipRect &rect) {
+        widget->setGeometry(qRound(rect.left * pixelsPerTwip), qRound(rect.top * pixelsPerTwip),
+                            qRound(rect.width * pixelsPerTwip), qRound(rect.height * pixelsPerTwip));
+    };
+    setFixedSize(qRound(kClientArea.width * pixelsPerTwip), qRound(kClientArea.height * pixelsPerTwip));
+
+    Frame1 = MakeFrame(this, "Frame1");
+    place(Frame1, kFrame1);
+    Label3 = MakeLabel(Frame1, "Label3", kNoteText);
+    place(Label3, kLabel3);
+    SetLabelText(Label3, kNoteText);
+
+    Frame2 = MakeFrame(this, "Frame2");
+    place(Frame2, kFrame2);
+    Label1 = MakeLabel(Frame2, "Label1", QStringLiteral("输入网址："));
+    place(Label1, kLabel1);
+    SetLabelText(Label1, Label1->text());
+
+    Text1 = new QLineEdit(kMakerDomain, Frame2);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setMaxLength(std::numeric_limits<int>::max());
+    place(Text1, kText1);
+
+    Command1 = MakeButton(Frame2, "Command1", QStringLiteral("分  析"));
+    place(Command1, kCommand1);
+    Command4 = MakeButton(Frame2, "Command4", QStringLiteral("操作说明"));
+    place(Command4, kCommand4);
+    Command5 = MakeButton(Frame2, "Command5", QStringLiteral("最新版本"));
+    place(Command5, kCommand5);
+    Command3 = MakeButton(Frame2, "Command3", QStringLiteral("访问论坛"));
+    place(Command3, kCommand3);
+    Command2 = MakeButton(Frame2, "Command2", QStringLiteral("退 出"));
+    place(Command2, kCommand2);
+
+    FlexGrid = new ResultGrid(Frame2);
+    FlexGrid->setObjectName(QStringLiteral("FlexGrid"));
+    place(FlexGrid, kFlexGrid);
+
+    Label4 = MakeLabel(Frame2, "Label4", kTipText);
+    place(Label4, kLabel4);
+    SetLabelText(Label4, kTipText);
+
+    // The progress panel lies on top of the grid's cells.
+    Frame3 = MakeFrame(FlexGrid, "Frame3");
+    Frame3->setAutoFillBackground(true);
+    place(Frame3, kFrame3);
+    Label2 = MakeLabel(Frame3, "Label2", kInitialStatus);
+    place(Label2, kLabel2);
+    SetLabelText(Label2, kInitialStatus);
+    QPalette statusPalette = Label2->palette();
+    statusPalette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    Label2->setPalette(statusPalette);
+
+    for (QWidget *unfocusable : {static_cast<QWidget *>(Frame1), static_cast<QWidget *>(Frame2),
+                                 static_cast<QWidget *>(Frame3)})
+        unfocusable->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(Text1, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, FlexGrid);
+    setTabOrder(FlexGrid, Command3);
+    setTabOrder(Command3, Command4);
+    setTabOrder(Command4, Command5);
+    Text1->setFocus();
+}
+
+void FormMain::WireEvents()
+{
+    connect(Command1, &QPushButton::clicked, this, [this] { analysis_.RunAnalysis(); });
+    connect(Text1, &QLineEdit::returnPressed, this, [this] {
+        Command1->setFocus();
+        analysis_.RunAnalysis();
+    });
+    connect(Command2, &QPushButton::clicked, this, &QWidget::close);
+    connect(Command3, &QPushButton::clicked, this, [this] { openUrl_(kForumHome); });
+    connect(Command4, &QPushButton::clicked, this, [this] { openUrl_(kForumInstructions); });
+    connect(Command5, &QPushButton::clicked, this, [this] { openUrl_(kForumLatestVersion); });
+    connect(FlexGrid, &ResultGrid::RowActivated, this, &FormMain::OpenCurrentRow);
+    Frame3->installEventFilter(this);
+    Label2->installEventFilter(this);
+}
+
+void FormMain::Load()
+{
+    SkinH_Attach();
+    HideProgressPanel();
+    FlexGrid->ClearGrid();
+    FlexGrid->SetRowCount(kInitialGridRows);
+    FlexGrid->SetHeaderFormat(kResultGridHeader);
+}
+
+void FormMain::OpenCurrentRow()
+{
+    const std::optional<QString> address = FlexGrid->GetCellText(FlexGrid->GetCurrentRow(), 1);
+    if (FlexGrid->GetCurrentRow() < 1 || !address)
+        return;
+    openUrl_(QStringLiteral("http://") + TrimSpaces(*address).toString());
+}
+
+bool FormMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((watched == Frame3 || watched == Label2) && event->type() == QEvent::MouseButtonRelease) {
+        HideProgressPanel();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FormMain::closeEvent(QCloseEvent *event)
+{
+    closed_ = true;
+    event->accept();
+}
+
+void FormMain::ShowProgressPanel()
+{
+    Frame3->show();
+    Frame3->raise();
+}
+
+void FormMain::HideProgressPanel()
+{
+    Frame3->hide();
+}
+
+void FormMain::RepaintProgressPanel()
+{
+    Frame3->repaint();
+}
+
+void FormMain::SetStatus(const QString &text)
+{
+    SetLabelText(Label2, text);
+}
+
+void FormMain::SetTipLine(const QString &text)
+{
+    SetLabelText(Label4, text);
+}
+
+void FormMain::RepaintTipLine()
+{
+    Label4->repaint();
+}
+
+QString FormMain::GetDomainText() const
+{
+    return Text1->text();
+}
+
+void FormMain::SetDomainText(const QString &text)
+{
+    Text1->setText(text);
+}
+
+void FormMain::ProcessPendingEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+ResultGridOps &FormMain::Grid()
+{
+    return *FlexGrid;
+}

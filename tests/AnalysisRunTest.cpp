@@ -1,0 +1,269 @@
+// One analysis run end to end against an engine and pages served on 127.0.0.1.
+
+#include "FakeWindow.h"
+#include "LoopbackServer.h"
+#include "ResultPages.h"
+
+#include <BacklinkAnalysis.h>
+#include <FormMain.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kStart = QStringLiteral("开始分析网站外链地址...");
+const QString kFailed = QStringLiteral("当前网站无法访问...");
+const QString kParsed = QStringLiteral("网站外链地址分析完成！");
+const QString kChecking = QStringLiteral("开始检测,需要的时间较长...");
+const QString kChecked = QStringLiteral("网站地址有效性检测完成...");
+
+const std::string kQueryTail = "&q2=&q3=&q4=&rn=50&lm=0&ct=0&ft=&q5=&q6=&tn=baiduadv";
+
+// Serves the result page for any search path and the given pages by path.
+class Web {
+public:
+    explicit Web(std::map<std::string, LoopbackServer::Page> pages = {})
+        : server_([this](LoopbackServer::Connection &connection) { Serve(connection); }),
+          pages_(std::move(pages))
+    {
+    }
+
+    void SetResultPage(const QString &page) { resultPage_ = GbkBytes(page); }
+    void SetPage(const std::string &path, std::string body, int status = 200)
+    {
+        std::lock_guard lock(mutex_);
+        pages_[path] = {status, std::move(body), {}};
+    }
+    QString Address(const std::string &path) const { return server_.hostAndPort() + QString::fromStdString(path); }
+    LoopbackServer &server() { return server_; }
+
+private:
+    void Serve(LoopbackServer::Connection &connection)
+    {
+        const std::string path = connection.path();
+        if (path.rfind("/s?", 0) == 0) {
+            connection.respond(200, resultPage_);
+            return;
+        }
+        std::lock_guard lock(mutex_);
+        const auto found = pages_.find(path);
+        if (found == pages_.end())
+            connection.respond(404, "no such page");
+        else
+            connection.respond(found->second.status, found->second.body);
+    }
+
+    LoopbackServer server_;
+    std::mutex mutex_;
+    std::map<std::string, LoopbackServer::Page> pages_;
+    std::string resultPage_;
+};
+
+AnalysisSettings QuickSettings(const QString &searchHost)
+{
+    AnalysisSettings settings;
+    settings.searchHost = searchHost;
+    settings.pause = 0ms;
+    settings.fetchLimits.totalTimeout = 5s;
+    return settings;
+}
+
+int CountRequestsFor(const LoopbackServer &server, std::string_view pathPrefix)
+{
+    int count = 0;
+    for (const std::string &request : server.requests())
+        count += request.rfind("GET " + std::string(pathPrefix), 0) == 0 ? 1 : 0;
+    return count;
+}
+
+TEST(AnalysisRun, SendsTheTrimmedDomainAsTyped)
+{
+    Web web;
+    web.SetResultPage(SearchResultPage("0", {}));
+    FakeWindow window;
+    BacklinkAnalysis analysis(window, QuickSettings(web.server().hostAndPort()));
+
+    // Non-ASCII goes out as percent-encoded UTF-8, a path and scheme stay as typed.
+    window.domain = QStringLiteral("  例子.com/a/  ");
+    analysis.RunAnalysis();
+    EXPECT_EQ(window.domain, QStringLiteral("例子.com/a/"));
+    ASSERT_EQ(web.server().requestCount(), 1);
+    const std::string request = web.server().requests().at(0);
+    EXPECT_EQ(request.substr(0, request.find("\r\n")),
+              "GET /s?q1=domain:%E4%BE%8B%E5%AD%90.com/a/" + kQueryTail + " HTTP/1.1");
+
+    window.domain = QString();
+    analysis.RunAnalysis();
+    ASSERT_EQ(web.server().requestCount(), 2);
+    EXPECT_EQ(web.server().requests().at(1).rfind("GET /s?q1=domain:" + kQueryTail + " HTTP/1.1", 0), 0u);
+
+    // Only U+0020 is trimmed. A tab stays in the box; no HTTP client sends it raw, so the
+    // query cannot be made and the run says so.
+    window.domain = QStringLiteral(" \texample.com ");
+    analysis.RunAnalysis();
+    EXPECT_EQ(window.domain, QStringLiteral("\texample.com"));
+    EXPECT_EQ(window.status, kFailed);
+}
+
+TEST(AnalysisRun, StatusTextsInOrderOnSuccess)
+{
+    Web web;
+    web.SetPage("/a", "<a href=\"http://example.com/\">friend</a>");
+    web.SetPage("/b", "nothing here");
+    web.SetResultPage(SearchResultPage("约2", {{web.Address("/a")}, {web.Address("/b")}}));
+
+    FakeWindow window;
+    window.domain = QStringLiteral(" example.com ");
+    BacklinkAnalysis analysis(window, QuickSettings(web.server().hostAndPort()));
+    analysis.RunAnalysis();
+
+    EXPECT_EQ(window.statuses, (QStringList{kStart, kParsed, kChecking, QStringLiteral("开始分析第 1/2 条网址.."),
+                                            QStringLiteral("开始分析第 2/2 条网址.."), kChecked}));
+    EXPECT_EQ(window.operations.mid(0, 5),
+              (QStringList{"ShowProgressPanel", "RepaintProgressPanel", "SetStatus:" + kStart,
+                           "RepaintProgressPanel", "SetDomainText:example.com"}));
+    EXPECT_EQ(window.operations.last(), "HideProgressPanel");
+    EXPECT_FALSE(window.panelVisible);
+    EXPECT_EQ(window.grid.Column(2), (QStringList{"有效", "无效"}));
+    const std::string search = web.server().requests().at(0);
+    EXPECT_EQ(search.substr(0, search.find("\r\n")), "GET /s?q1=domain:example.com" + kQueryTail + " HTTP/1.1");
+}
+
+TEST(AnalysisRun, UnreachableEngineLeavesGridAndTipAlone)
+{
+    FakeWindow window;
+    window.domain = QStringLiteral("example.com");
+    window.grid.SetRowCount(3);
+    window.grid.SetCellText(1, 1, "kept");
+    BacklinkAnalysis analysis(window, QuickSettings(QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort())));
+    analysis.RunAnalysis();
+
+    EXPECT_EQ(window.statuses, (QStringList{kStart, kFailed}));
+    EXPECT_TRUE(window.panelVisible);
+    EXPECT_EQ(window.tipLine, QStringLiteral("initial tip"));
+    EXPECT_EQ(window.grid.GetRowCount(), 3);
+    EXPECT_EQ(window.grid.GetCellText(1, 1), QStringLiteral("kept"));
+    EXPECT_FALSE(window.operations.contains("ProcessPendingEvents"));
+}
+
+TEST(AnalysisRun, AnEngineErrorPageIsStillAPage)
+{
+    LoopbackServer engine([](LoopbackServer::Connection &connection) {
+        connection.respond(500, GbkBytes(QStringLiteral("查看源码失败.")));
+    });
+    FakeWindow window;
+    window.domain = QStringLiteral("example.com");
+    BacklinkAnalysis analysis(window, QuickSettings(engine.hostAndPort()));
+    analysis.RunAnalysis();
+
+    EXPECT_EQ(window.statuses, (QStringList{kStart, kParsed, kChecking, kChecked}));
+    EXPECT_EQ(window.grid.GetRowCount(), 1);
+    EXPECT_EQ(window.tipLine, QStringLiteral("initial tip"));
+}
+
+TEST(AnalysisRun, ANestedRunSupersedesTheOuterOne)
+{
+    Web web;
+    for (const char *path : {"/a", "/b", "/c"})
+        web.SetPage(path, "example.com");
+    web.SetResultPage(SearchResultPage("约3", {{web.Address("/a")}, {web.Address("/b")}, {web.Address("/c")}}));
+
+    FakeWindow window;
+    window.domain = QStringLiteral("example.com");
+    BacklinkAnalysis analysis(window, QuickSettings(web.server().hostAndPort()));
+    int nestedRuns = 0;
+    qsizetype operationsWhenNestedReturned = -1;
+    int requestsWhenNestedReturned = -1;
+    window.onProcessEvents = [&] {
+        // The user presses the button again after the first checked row.
+        if (nestedRuns == 0 && window.statuses.contains(QStringLiteral("开始分析第 1/3 条网址.."))) {
+            ++nestedRuns;
+            analysis.RunAnalysis();
+            operationsWhenNestedReturned = window.operations.size();
+            requestsWhenNestedReturned = web.server().requestCount();
+        }
+    };
+    analysis.RunAnalysis();
+
+    ASSERT_EQ(nestedRuns, 1);
+    EXPECT_EQ(window.operations.size(), operationsWhenNestedReturned) << window.operations.join('\n').toStdString();
+    EXPECT_EQ(web.server().requestCount(), requestsWhenNestedReturned);
+    EXPECT_EQ(window.status, kChecked);
+    EXPECT_EQ(window.grid.Column(2), (QStringList{"有效", "有效", "有效"}));
+    EXPECT_EQ(CountRequestsFor(web.server(), "/s?"), 2);
+}
+
+// The real window, offscreen.
+class WindowRun : public ::testing::Test {
+protected:
+    void Open(const QString &searchHost)
+    {
+        window = std::make_unique<FormMain>(QuickSettings(searchHost));
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    template <typename T> T *Child(const char *name) { return window->findChild<T *>(QString::fromLatin1(name)); }
+
+    std::unique_ptr<FormMain> window;
+};
+
+TEST_F(WindowRun, FailureShowsTheFailureTextAndKeepsTheRest)
+{
+    Open(QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort()));
+    const QString tip = Child<QLabel>("Label4")->text();
+    QTest::mouseClick(Child<QPushButton>("Command1"), Qt::LeftButton);
+
+    EXPECT_EQ(Child<QLabel>("Label2")->text(), kFailed);
+    EXPECT_TRUE(Child<QWidget>("Frame3")->isVisible());
+    EXPECT_EQ(Child<QLabel>("Label4")->text(), tip);
+    EXPECT_EQ(window->Grid().GetRowCount(), 17);
+}
+
+TEST_F(WindowRun, EnterInTheDomainBoxRunsWithTheFocusOnTheButton)
+{
+    Web web;
+    web.SetPage("/a", "example.org");
+    web.SetResultPage(SearchResultPage("1", {{web.Address("/a")}}));
+    Open(web.server().hostAndPort());
+    auto *domain = Child<QLineEdit>("Text1");
+    domain->setText(QStringLiteral("   example.org  "));
+    domain->setFocus();
+    QTest::keyClick(domain, Qt::Key_Return);
+
+    EXPECT_EQ(QApplication::focusWidget(), Child<QPushButton>("Command1"));
+    EXPECT_EQ(domain->text(), QStringLiteral("example.org"));
+    EXPECT_EQ(CountRequestsFor(web.server(), "/s?q1=domain:example.org&"), 1);
+    EXPECT_EQ(window->Grid().GetCellText(1, 2), QStringLiteral("有效"));
+    EXPECT_TRUE(Child<QWidget>("Frame3")->isHidden());
+    EXPECT_EQ(Child<QLabel>("Label2")->text(), kChecked);
+}
+
+TEST_F(WindowRun, ClosingDuringARunStopsIt)
+{
+    Web web;
+    for (const char *path : {"/a", "/b", "/c"})
+        web.SetPage(path, "example.com");
+    web.SetResultPage(SearchResultPage("3", {{web.Address("/a")}, {web.Address("/b")}, {web.Address("/c")}}));
+    Open(web.server().hostAndPort());
+    window->Analysis().Settings().pause = 1000ms;
+    // The close request waits in the queue until the run next processes events.
+    QTimer::singleShot(0, window.get(), &QWidget::close);
+    QElapsedTimer timer;
+    timer.start();
+    QTest::mouseClick(Child<QPushButton>("Command1"), Qt::LeftButton);
+
+    EXPECT_TRUE(window->WindowClosed());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_LT(timer.elapsed(), 900) << "the run paused or went on after the window closed";
+    EXPECT_EQ(web.server().requestCount(), 1) << "only the search page was fetched";
+}
+
+} // namespace

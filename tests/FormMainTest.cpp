@@ -1,0 +1,104 @@
+// The window right after start.
+
+#include <FormMain.h>
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class FreshWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+    }
+    template <typename T> T *Child(const char *name) { return window.findChild<T *>(QString::fromLatin1(name)); }
+
+    FormMain window;
+};
+
+TEST_F(FreshWindow, EveryControlCarriesItsName)
+{
+    for (const char *name : {"Frame1", "Frame2", "Frame3", "Label1", "Label2", "Label3", "Label4", "Text1",
+                             "Command1", "Command2", "Command3", "Command4", "Command5", "FlexGrid"})
+        EXPECT_NE(Child<QWidget>(name), nullptr) << name;
+    EXPECT_EQ(window.objectName(), QStringLiteral("FormMain"));
+}
+
+TEST_F(FreshWindow, StartsWithHiddenPanelEmptyGridAndFocusInTheDomainBox)
+{
+    EXPECT_TRUE(Child<QWidget>("Frame3")->isHidden());
+    EXPECT_EQ(Child<QLabel>("Label2")->text(), QStringLiteral("正在执行你的请求..."));
+    EXPECT_EQ(Child<QLineEdit>("Text1")->text(), QStringLiteral("www.quillmere.com"));
+    EXPECT_EQ(QApplication::focusWidget(), Child<QLineEdit>("Text1"));
+    EXPECT_TRUE(Child<QLabel>("Label4")->text().startsWith(QStringLiteral("提示：以上表格中的网站")));
+
+    ResultGridOps &grid = window.Grid();
+    ASSERT_EQ(grid.GetRowCount(), 17);
+    EXPECT_EQ(grid.GetCellText(0, 0), QStringLiteral("ID编号"));
+    EXPECT_EQ(grid.GetCellText(0, 1), QStringLiteral("            外链地址") + QString(71, u' '));
+    EXPECT_EQ(grid.GetCellText(0, 2), QStringLiteral(" 有效性 "));
+    for (int row = 1; row < 17; ++row)
+        for (int column = 0; column < 3; ++column)
+            EXPECT_EQ(grid.GetCellText(row, column), QString()) << row << "," << column;
+}
+
+TEST_F(FreshWindow, GridReportsReadsAndWritesOutsideIt)
+{
+    ResultGridOps &grid = window.Grid();
+    EXPECT_FALSE(grid.GetCellText(17, 0).has_value());
+    EXPECT_FALSE(grid.GetCellText(1, 3).has_value());
+    EXPECT_FALSE(grid.GetCellText(-1, 0).has_value());
+    EXPECT_FALSE(grid.SetCellText(17, 1, "x"));
+    EXPECT_FALSE(grid.SetCellText(1, -1, "x"));
+    EXPECT_FALSE(grid.SetRowCount(0));
+    EXPECT_EQ(grid.GetRowCount(), 17);
+
+    grid.ClearGrid();
+    ASSERT_TRUE(grid.SetRowCount(1));
+    grid.SetHeaderFormat(kResultGridHeader);
+    EXPECT_EQ(grid.GetRowCount(), 1);
+    EXPECT_FALSE(grid.GetCellText(1, 0).has_value());
+    EXPECT_EQ(grid.GetCurrentRow(), -1);
+}
+
+TEST_F(FreshWindow, HeaderFormatCentresTheFirstColumnAndSizesColumnsToCaptions)
+{
+    auto *table = Child<QTableWidget>("FlexGrid");
+    EXPECT_EQ(table->horizontalHeaderItem(0)->textAlignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    EXPECT_EQ(table->horizontalHeaderItem(1)->textAlignment() & Qt::AlignHCenter, 0);
+    const QFontMetrics metrics(table->font());
+    for (int column = 0; column < 3; ++column) {
+        const int caption = metrics.horizontalAdvance(table->horizontalHeaderItem(column)->text());
+        EXPECT_GE(table->columnWidth(column), caption) << column;
+        EXPECT_LE(table->columnWidth(column), caption + 12) << column;
+    }
+    EXPECT_GT(table->columnWidth(1), 4 * table->columnWidth(0));
+}
+
+TEST_F(FreshWindow, SetStatusReachesTheScreenOnlyAtTheNextRepaint)
+{
+    window.ShowProgressPanel();
+    window.RepaintProgressPanel();
+    auto *panel = Child<QWidget>("Frame3");
+    const QImage before = panel->grab().toImage();
+    window.SetStatus(QStringLiteral("<b>一段很长的状态文字，比面板还宽得多得多得多</b>"));
+    auto *status = Child<QLabel>("Label2");
+    EXPECT_EQ(status->textFormat(), Qt::PlainText);
+    EXPECT_EQ(status->width(), status->fontMetrics().horizontalAdvance(status->text()));
+    EXPECT_GT(status->geometry().right(), panel->width()) << "a wide status text is clipped, the panel stays";
+    EXPECT_EQ(panel->size(), QSize(177, 41));
+    window.RepaintProgressPanel();
+    EXPECT_NE(panel->grab().toImage(), before);
+}
+
+} // namespace

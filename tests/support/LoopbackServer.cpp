@@ -1,0 +1,236 @@
+#include "LoopbackServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace {
+
+int ListenOnLoopback(int &port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw std::runtime_error("socket failed");
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0) {
+        ::close(fd);
+        throw std::runtime_error("bind/listen failed");
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// Reads up to the blank line that ends the request head (or until the peer stops sending).
+std::string ReadRequestHead(int fd, const std::atomic<bool> &stopping)
+{
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < (1 << 20) && !stopping) {
+        pollfd waiting{fd, POLLIN, 0};
+        if (::poll(&waiting, 1, 100) <= 0)
+            continue;
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            break;
+        head.append(buffer, static_cast<size_t>(got));
+    }
+    return head;
+}
+
+std::string Lower(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+    return out;
+}
+
+const char *ReasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+} // namespace
+
+LoopbackServer::Connection::Connection(int fd, std::string request, const std::atomic<bool> &stopping)
+    : fd_(fd), request_(std::move(request)), stopping_(stopping)
+{
+}
+
+std::string LoopbackServer::Connection::path() const
+{
+    const size_t first = request_.find(' ');
+    if (first == std::string::npos)
+        return {};
+    const size_t second = request_.find(' ', first + 1);
+    return request_.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+}
+
+std::string LoopbackServer::Connection::header(std::string_view name) const
+{
+    const std::string lowered = Lower(request_);
+    const std::string key = "\r\n" + Lower(name) + ":";
+    const size_t at = lowered.find(key);
+    if (at == std::string::npos)
+        return {};
+    size_t begin = at + key.size();
+    while (begin < request_.size() && request_[begin] == ' ')
+        ++begin;
+    const size_t end = request_.find("\r\n", begin);
+    return request_.substr(begin, end - begin);
+}
+
+bool LoopbackServer::Connection::send(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(sent));
+    }
+    return true;
+}
+
+bool LoopbackServer::Connection::respond(int status, std::string_view body, std::string_view extraHeaders)
+{
+    std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
+    head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    head += "Connection: close\r\n";
+    head += extraHeaders;
+    head += "\r\n";
+    return send(head) && send(body);
+}
+
+void LoopbackServer::Connection::reset()
+{
+    if (fd_ < 0)
+        return;
+    const linger abortive{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void LoopbackServer::Connection::close()
+{
+    if (fd_ < 0)
+        return;
+    ::shutdown(fd_, SHUT_WR);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool LoopbackServer::Connection::sleepFor(std::chrono::milliseconds duration) const
+{
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until) {
+        if (stopping_)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return !stopping_;
+}
+
+LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler))
+{
+    listenFd_ = ListenOnLoopback(port_);
+    acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
+
+LoopbackServer::~LoopbackServer()
+{
+    stopping_ = true;
+    ::shutdown(listenFd_, SHUT_RDWR);
+    acceptThread_.join();
+    ::close(listenFd_);
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(mutex_);
+        threads.swap(connectionThreads_);
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+}
+
+void LoopbackServer::AcceptLoop()
+{
+    while (!stopping_) {
+        pollfd waiting{listenFd_, POLLIN, 0};
+        if (::poll(&waiting, 1, 50) <= 0)
+            continue;
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        std::lock_guard lock(mutex_);
+        connectionThreads_.emplace_back([this, fd] {
+            Connection connection(fd, ReadRequestHead(fd, stopping_), stopping_);
+            {
+                std::lock_guard requestLock(mutex_);
+                requests_.push_back(connection.request());
+            }
+            handler_(connection);
+            connection.close();
+        });
+    }
+}
+
+QString LoopbackServer::hostAndPort() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port_);
+}
+
+QString LoopbackServer::url(std::string_view path) const
+{
+    return QStringLiteral("http://") + hostAndPort() + QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
+}
+
+int LoopbackServer::requestCount() const
+{
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(requests_.size());
+}
+
+std::vector<std::string> LoopbackServer::requests() const
+{
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+LoopbackServer::Handler LoopbackServer::Pages(std::map<std::string, Page> pages)
+{
+    return [pages = std::move(pages)](Connection &connection) {
+        const auto found = pages.find(connection.path());
+        if (found == pages.end()) {
+            connection.respond(404, "not found");
+            return;
+        }
+        connection.respond(found->second.status, found->second.body, found->second.extraHeaders);
+    };
+}
+
+int LoopbackServer::ClosedPort()
+{
+    int port = 0;
+    const int fd = ListenOnLoopback(port);
+    ::close(fd);
+    return port;
+}
