@@ -9,10 +9,15 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFrame>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QUrl>
+
+#include <limits>
 
 namespace {
 
@@ -33,15 +38,19 @@ const QString kInitialStatus = QStringLiteral("正在执行你的请求...");
 
 constexpr int kInitialGridRows = 17; // header plus 16 empty rows
 
-// Positions and sizes are kept in twips (1/1440 inch), 15 to a pixel at 96 dpi.
+// Positions and sizes are kept in twips (1/1440 inch), 15 to a pixel at 96 dpi. Labels have
+// only a position: they take the size of their text.
 struct TwipRect {
     int left, top, width, height;
+};
+struct TwipPoint {
+    int left, top;
 };
 constexpr TwipRect kClientArea{0, 0, 10860, 6570};
 constexpr TwipRect kFrame1{0, 0, 10815, 855};
 constexpr TwipRect kFrame2{0, 840, 10815, 5655};
-constexpr TwipRect kLabel3{240, 360, 10260, 180};
-constexpr TwipRect kLabel1{120, 360, 900, 180};
+constexpr TwipPoint kLabel3{240, 360};
+constexpr TwipPoint kLabel1{120, 360};
 constexpr TwipRect kText1{1200, 240, 2895, 375};
 constexpr TwipRect kCommand1{4320, 240, 1095, 375};
 constexpr TwipRect kCommand4{5520, 240, 1095, 375};
@@ -49,16 +58,18 @@ constexpr TwipRect kCommand5{6720, 240, 1095, 375};
 constexpr TwipRect kCommand3{7920, 240, 975, 375};
 constexpr TwipRect kCommand2{9000, 240, 975, 375};
 constexpr TwipRect kFlexGrid{120, 840, 10455, 4095};
-constexpr TwipRect kLabel4{120, 5160, 9540, 180};
+constexpr TwipPoint kLabel4{120, 5160};
 constexpr TwipRect kFrame3{3840, 1560, 2655, 615};
-constexpr TwipRect kLabel2{240, 240, 1710, 180};
+constexpr TwipPoint kLabel2{240, 240};
 
+// Where SimSun is missing, a CJK font whose Latin letters and spaces are half as wide as a
+// Chinese character comes first, since the grid's column widths come from space-padded captions.
 QFont WindowFont()
 {
     QFont font;
     font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
-                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Serif CJK SC"),
-                      QStringLiteral("WenQuanYi Zen Hei")});
+                      QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("Noto Serif CJK SC"), QStringLiteral("WenQuanYi Zen Hei")});
     font.setPointSize(9);
     font.setWeight(QFont::Normal);
     return font;
@@ -109,6 +120,8 @@ FormMain::FormMain(AnalysisSettings settings, QWidget *parent)
 {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(kCaption);
+    Q_INIT_RESOURCE(vantorel); // the resources live in a static library
+    setWindowIcon(QIcon(QStringLiteral(":/vantorel.png")));
     setFont(WindowFont());
     BuildControls();
     WireEvents();
@@ -120,23 +133,24 @@ FormMain::~FormMain() = default;
 void FormMain::BuildControls()
 {
     const double pixelsPerTwip = logicalDpiX() / 1440.0;
-    auto place = [pixelsPerTwip](QWidget *widget, const TwipRect &rect) {
-        widget->setGeometry(qRound(rect.left * pixelsPerTwip), qRound(rect.top * pixelsPerTwip),
-                            qRound(rect.width * pixelsPerTwip), qRound(rect.height * pixelsPerTwip));
+    auto pixels = [pixelsPerTwip](int twips) { return qRound(twips * pixelsPerTwip); };
+    auto place = [pixels](QWidget *widget, const TwipRect &rect) {
+        widget->setGeometry(pixels(rect.left), pixels(rect.top), pixels(rect.width), pixels(rect.height));
     };
-    setFixedSize(qRound(kClientArea.width * pixelsPerTwip), qRound(kClientArea.height * pixelsPerTwip));
+    auto placeLabel = [pixels](QLabel *label, const TwipPoint &at) {
+        label->move(pixels(at.left), pixels(at.top));
+    };
+    setFixedSize(pixels(kClientArea.width), pixels(kClientArea.height));
 
     Frame1 = MakeFrame(this, "Frame1");
     place(Frame1, kFrame1);
     Label3 = MakeLabel(Frame1, "Label3", kNoteText);
-    place(Label3, kLabel3);
-    SetLabelText(Label3, kNoteText);
+    placeLabel(Label3, kLabel3);
 
     Frame2 = MakeFrame(this, "Frame2");
     place(Frame2, kFrame2);
     Label1 = MakeLabel(Frame2, "Label1", QStringLiteral("输入网址："));
-    place(Label1, kLabel1);
-    SetLabelText(Label1, Label1->text());
+    placeLabel(Label1, kLabel1);
 
     Text1 = new QLineEdit(kMakerDomain, Frame2);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -159,16 +173,14 @@ void FormMain::BuildControls()
     place(FlexGrid, kFlexGrid);
 
     Label4 = MakeLabel(Frame2, "Label4", kTipText);
-    place(Label4, kLabel4);
-    SetLabelText(Label4, kTipText);
+    placeLabel(Label4, kLabel4);
 
     // The progress panel lies on top of the grid's cells.
     Frame3 = MakeFrame(FlexGrid, "Frame3");
     Frame3->setAutoFillBackground(true);
     place(Frame3, kFrame3);
     Label2 = MakeLabel(Frame3, "Label2", kInitialStatus);
-    place(Label2, kLabel2);
-    SetLabelText(Label2, kInitialStatus);
+    placeLabel(Label2, kLabel2);
     QPalette statusPalette = Label2->palette();
     statusPalette.setColor(QPalette::WindowText, QColor(192, 0, 0));
     Label2->setPalette(statusPalette);
@@ -212,8 +224,9 @@ void FormMain::Load()
 
 void FormMain::OpenCurrentRow()
 {
+    // No current row reads as nothing; an empty address still opens "http://".
     const std::optional<QString> address = FlexGrid->GetCellText(FlexGrid->GetCurrentRow(), 1);
-    if (FlexGrid->GetCurrentRow() < 1 || !address)
+    if (!address)
         return;
     openUrl_(QStringLiteral("http://") + TrimSpaces(*address).toString());
 }
@@ -225,6 +238,18 @@ bool FormMain::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void FormMain::showEvent(QShowEvent *event)
+{
+    // Centred once, when the frame is known; after that the window stays where the user puts it.
+    if (!centred_ && !event->spontaneous()) {
+        centred_ = true;
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen()->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    QWidget::showEvent(event);
 }
 
 void FormMain::closeEvent(QCloseEvent *event)

@@ -42,6 +42,7 @@ public:
     QString &PageSource() override { return pageSource_; }
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -68,6 +69,7 @@ private:
 
     QString pageSource_;
     bool closed_ = false;
+    bool centred_ = false;
     UrlOpener openUrl_;
     BacklinkAnalysis analysis_;
 };

@@ -58,6 +58,7 @@ ResultGrid::ResultGrid(QWidget *parent) : QTableWidget(0, kColumns, parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setWordWrap(false);
     setCornerButtonEnabled(false);
+    setTabKeyNavigation(false); // Tab moves on to the next control, not the next cell
 
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setSectionsClickable(true);
@@ -157,9 +158,7 @@ bool ResultGrid::SetCellText(int row, int column, const QString &text)
 
 void ResultGrid::RepaintGrid()
 {
-    repaint();
-    viewport()->repaint();
-    horizontalHeader()->viewport()->repaint();
+    repaint(); // paints the cells, the headers and the panel lying on them
 }
 
 void ResultGrid::SetHeaderSortingEnabled(bool enabled)

@@ -5,6 +5,9 @@
 #include <unicode/ucnv.h>
 
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -45,6 +48,14 @@ const PairTable &PairTableInstance()
     return *table;
 }
 
+// Four bytes as four 16-bit lanes, in the same memory order.
+std::uint64_t WidenFourBytes(std::uint32_t four)
+{
+    std::uint64_t word = four;
+    word = (word | (word << 16)) & 0x0000FFFF0000FFFFu;
+    return (word | (word << 8)) & 0x00FF00FF00FF00FFu;
+}
+
 QString DecodeCp936Pairs(QByteArrayView body)
 {
     const PairTable &table = PairTableInstance();
@@ -56,14 +67,25 @@ QString DecodeCp936Pairs(QByteArrayView body)
     qsizetype written = 0;
     qsizetype i = 0;
     while (i < size) {
-        const unsigned char b = bytes[i];
-        if (b < 0x80) {
-            out[written++] = b;
-            ++i;
-        } else if (i + 1 < size) {
-            out[written++] = table[((b << 8) | bytes[i + 1]) - 0x8000];
-            i += 2;
-        } else {
+        // Pages are mostly ASCII markup: widen eight bytes at a time while none is high.
+        for (std::uint64_t word; size - i >= 8; i += 8, written += 8) {
+            std::memcpy(&word, bytes + i, sizeof word);
+            if (word & 0x8080808080808080u)
+                break;
+            constexpr bool little = std::endian::native == std::endian::little;
+            const auto low = static_cast<std::uint32_t>(word);
+            const auto high = static_cast<std::uint32_t>(word >> 32);
+            const std::uint64_t first = WidenFourBytes(little ? low : high);
+            const std::uint64_t second = WidenFourBytes(little ? high : low);
+            std::memcpy(out + written, &first, sizeof first);
+            std::memcpy(out + written + 4, &second, sizeof second);
+        }
+        for (; i < size && bytes[i] < 0x80; ++i)
+            out[written++] = bytes[i];
+        // A run of pairs, each lead byte taking the next byte whatever it is.
+        for (; i + 1 < size && bytes[i] >= 0x80; i += 2)
+            out[written++] = table[((bytes[i] << 8) | bytes[i + 1]) - 0x8000];
+        if (i + 1 == size && bytes[i] >= 0x80) {
             // A lead byte with nothing after it: keep the page, mark the broken pair.
             out[written++] = u'\uFFFD';
             ++i;
@@ -76,7 +98,10 @@ QString DecodeCp936Pairs(QByteArrayView body)
 QString DecodeUtf8(QByteArrayView body)
 {
     // Keep a leading byte order mark as U+FEFF: the text mirrors the bytes one for one.
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    // Stateless: a sequence cut off at the end becomes U+FFFD instead of staying in the
+    // decoder's state, where it would vanish.
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
     return decoder.decode(body);
 }
 

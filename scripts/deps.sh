@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev ca-certificates libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev
   fonts-noto-cjk
 )
 packages+=("$@")

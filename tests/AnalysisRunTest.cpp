@@ -3,6 +3,7 @@
 #include "FakeWindow.h"
 #include "LoopbackServer.h"
 #include "ResultPages.h"
+#include "TestWeb.h"
 
 #include <BacklinkAnalysis.h>
 #include <FormMain.h>
@@ -27,66 +28,9 @@ const QString kChecked = QStringLiteral("网站地址有效性检测完成...");
 
 const std::string kQueryTail = "&q2=&q3=&q4=&rn=50&lm=0&ct=0&ft=&q5=&q6=&tn=baiduadv";
 
-// Serves the result page for any search path and the given pages by path.
-class Web {
-public:
-    explicit Web(std::map<std::string, LoopbackServer::Page> pages = {})
-        : server_([this](LoopbackServer::Connection &connection) { Serve(connection); }),
-          pages_(std::move(pages))
-    {
-    }
-
-    void SetResultPage(const QString &page) { resultPage_ = GbkBytes(page); }
-    void SetPage(const std::string &path, std::string body, int status = 200)
-    {
-        std::lock_guard lock(mutex_);
-        pages_[path] = {status, std::move(body), {}};
-    }
-    QString Address(const std::string &path) const { return server_.hostAndPort() + QString::fromStdString(path); }
-    LoopbackServer &server() { return server_; }
-
-private:
-    void Serve(LoopbackServer::Connection &connection)
-    {
-        const std::string path = connection.path();
-        if (path.rfind("/s?", 0) == 0) {
-            connection.respond(200, resultPage_);
-            return;
-        }
-        std::lock_guard lock(mutex_);
-        const auto found = pages_.find(path);
-        if (found == pages_.end())
-            connection.respond(404, "no such page");
-        else
-            connection.respond(found->second.status, found->second.body);
-    }
-
-    LoopbackServer server_;
-    std::mutex mutex_;
-    std::map<std::string, LoopbackServer::Page> pages_;
-    std::string resultPage_;
-};
-
-AnalysisSettings QuickSettings(const QString &searchHost)
-{
-    AnalysisSettings settings;
-    settings.searchHost = searchHost;
-    settings.pause = 0ms;
-    settings.fetchLimits.totalTimeout = 5s;
-    return settings;
-}
-
-int CountRequestsFor(const LoopbackServer &server, std::string_view pathPrefix)
-{
-    int count = 0;
-    for (const std::string &request : server.requests())
-        count += request.rfind("GET " + std::string(pathPrefix), 0) == 0 ? 1 : 0;
-    return count;
-}
-
 TEST(AnalysisRun, SendsTheTrimmedDomainAsTyped)
 {
-    Web web;
+    TestWeb web;
     web.SetResultPage(SearchResultPage("0", {}));
     FakeWindow window;
     BacklinkAnalysis analysis(window, QuickSettings(web.server().hostAndPort()));
@@ -115,7 +59,7 @@ TEST(AnalysisRun, SendsTheTrimmedDomainAsTyped)
 
 TEST(AnalysisRun, StatusTextsInOrderOnSuccess)
 {
-    Web web;
+    TestWeb web;
     web.SetPage("/a", "<a href=\"http://example.com/\">friend</a>");
     web.SetPage("/b", "nothing here");
     web.SetResultPage(SearchResultPage("约2", {{web.Address("/a")}, {web.Address("/b")}}));
@@ -171,7 +115,7 @@ TEST(AnalysisRun, AnEngineErrorPageIsStillAPage)
 
 TEST(AnalysisRun, ANestedRunSupersedesTheOuterOne)
 {
-    Web web;
+    TestWeb web;
     for (const char *path : {"/a", "/b", "/c"})
         web.SetPage(path, "example.com");
     web.SetResultPage(SearchResultPage("约3", {{web.Address("/a")}, {web.Address("/b")}, {web.Address("/c")}}));
@@ -198,7 +142,7 @@ TEST(AnalysisRun, ANestedRunSupersedesTheOuterOne)
     EXPECT_EQ(web.server().requestCount(), requestsWhenNestedReturned);
     EXPECT_EQ(window.status, kChecked);
     EXPECT_EQ(window.grid.Column(2), (QStringList{"有效", "有效", "有效"}));
-    EXPECT_EQ(CountRequestsFor(web.server(), "/s?"), 2);
+    EXPECT_EQ(web.RequestsFor("/s?"), 2);
 }
 
 // The real window, offscreen.
@@ -229,7 +173,7 @@ TEST_F(WindowRun, FailureShowsTheFailureTextAndKeepsTheRest)
 
 TEST_F(WindowRun, EnterInTheDomainBoxRunsWithTheFocusOnTheButton)
 {
-    Web web;
+    TestWeb web;
     web.SetPage("/a", "example.org");
     web.SetResultPage(SearchResultPage("1", {{web.Address("/a")}}));
     Open(web.server().hostAndPort());
@@ -240,15 +184,36 @@ TEST_F(WindowRun, EnterInTheDomainBoxRunsWithTheFocusOnTheButton)
 
     EXPECT_EQ(QApplication::focusWidget(), Child<QPushButton>("Command1"));
     EXPECT_EQ(domain->text(), QStringLiteral("example.org"));
-    EXPECT_EQ(CountRequestsFor(web.server(), "/s?q1=domain:example.org&"), 1);
+    EXPECT_EQ(web.RequestsFor("/s?q1=domain:example.org&"), 1);
     EXPECT_EQ(window->Grid().GetCellText(1, 2), QStringLiteral("有效"));
     EXPECT_TRUE(Child<QWidget>("Frame3")->isHidden());
     EXPECT_EQ(Child<QLabel>("Label2")->text(), kChecked);
 }
 
+TEST_F(WindowRun, ShowsTheCountAndOneRowPerOrganicResult)
+{
+    TestWeb web;
+    web.SetPage("/a", "example.org");
+    web.SetResultPage(SearchResultPage(QStringLiteral("约12,300"),
+                                       {{web.Address("/a")}, {"ad.example.net", true}, {web.Address("/b/")}}));
+    Open(web.server().hostAndPort());
+    window->SetDomainText(QStringLiteral("example.org"));
+    QTest::mouseClick(Child<QPushButton>("Command1"), Qt::LeftButton);
+
+    EXPECT_EQ(Child<QLabel>("Label4")->text(), QStringLiteral("提示：当前站点 example.org 的外链数为：  约12,300 条"));
+    ResultGridOps &grid = window->Grid();
+    ASSERT_EQ(grid.GetRowCount(), 3);
+    EXPECT_EQ(grid.GetCellText(1, 0), QStringLiteral("1"));
+    EXPECT_EQ(grid.GetCellText(2, 0), QStringLiteral("2"));
+    EXPECT_EQ(grid.GetCellText(2, 1), web.Address("/b/") + " ");
+    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
+    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("无效"));
+    EXPECT_EQ(web.RequestsFor("/b/ HTTP"), 1);
+}
+
 TEST_F(WindowRun, ClosingDuringARunStopsIt)
 {
-    Web web;
+    TestWeb web;
     for (const char *path : {"/a", "/b", "/c"})
         web.SetPage(path, "example.com");
     web.SetResultPage(SearchResultPage("3", {{web.Address("/a")}, {web.Address("/b")}, {web.Address("/c")}}));

@@ -2,6 +2,8 @@
 
 // A stand-in for the window that records what the analysis does to it, in order.
 
+#include "QtPrinters.h"
+
 #include <AnalysisWindow.h>
 
 #include <QStringList>
@@ -15,6 +17,7 @@ public:
     QString headerFormat;
     int currentRow = -1;
     int repaints = 0;
+    int rowsAtLastRepaint = -1;
     bool sortingEnabled = true;
     std::vector<bool> sortingHistory;
 
@@ -46,7 +49,11 @@ public:
         rows[static_cast<size_t>(row)][column] = text;
         return true;
     }
-    void RepaintGrid() override { ++repaints; }
+    void RepaintGrid() override
+    {
+        ++repaints;
+        rowsAtLastRepaint = GetRowCount();
+    }
     void SetHeaderSortingEnabled(bool enabled) override
     {
         sortingEnabled = enabled;

@@ -1,0 +1,302 @@
+#include "FetchPage.h"
+
+#include "LoopbackServer.h"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using Connection = LoopbackServer::Connection;
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Every value of the named header in a request head, in order.
+std::vector<std::string> HeaderValues(const std::string &head, const std::string &name)
+{
+    std::vector<std::string> values;
+    const std::string key = Lower(name) + ":";
+    for (size_t line = head.find("\r\n"); line != std::string::npos;) {
+        const size_t begin = line + 2;
+        const size_t end = head.find("\r\n", begin);
+        if (end == std::string::npos || end == begin)
+            break;
+        const std::string text = head.substr(begin, end - begin);
+        if (Lower(text.substr(0, key.size())) == key)
+            values.push_back(text.substr(std::min(text.find_first_not_of(' ', key.size()), text.size())));
+        line = end;
+    }
+    return values;
+}
+
+std::string Gzip(const std::string &data)
+{
+    z_stream stream{};
+    // 15 + 16: the largest window, with a gzip wrapper.
+    EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&stream, data.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+void SendChunked(Connection &connection, const std::string &body)
+{
+    if (!connection.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"))
+        return;
+    constexpr size_t kChunk = 4096;
+    for (size_t at = 0; at < body.size(); at += kChunk) {
+        const std::string piece = body.substr(at, kChunk);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        if (!connection.send(size) || !connection.send(piece) || !connection.send("\r\n"))
+            return;
+    }
+    connection.send("0\r\n\r\n");
+}
+
+std::string Text(const std::optional<QString> &page)
+{
+    return page ? page->toStdString() : "<failure>";
+}
+
+} // namespace
+
+TEST(FetchPage, ReturnsTheBodyWhateverTheStatus)
+{
+    LoopbackServer server(LoopbackServer::Pages({
+        {"/gbk", {200, "\xD6\xD0\xCE\xC4 page", ""}},
+        {"/utf8", {200, "\xE4\xB8\xAD\xE6\x96\x87 page", ""}},
+        {"/missing", {404, "no such page", ""}},
+        {"/broken", {500, "server trouble", ""}},
+        {"/empty", {200, "", ""}},
+    }));
+
+    const struct {
+        const char *path;
+        const char16_t *charset;
+        const char *expected;
+    } cases[] = {
+        {"/gbk", u"gb2312", "\xE4\xB8\xAD\xE6\x96\x87 page"},
+        {"/utf8", u"UTF-8", "\xE4\xB8\xAD\xE6\x96\x87 page"},
+        {"/missing", u"gb2312", "no such page"},
+        {"/broken", u"gb2312", "server trouble"},
+        {"/empty", u"gb2312", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Text(FetchPage(server.url(c.path), c.charset)), c.expected) << c.path;
+}
+
+TEST(FetchPage, SendsOneBodilessGetWithTheXmlContentType)
+{
+    LoopbackServer server(LoopbackServer::Pages({{"/", {200, "ok", ""}}}));
+    ASSERT_TRUE(FetchBody(server.url("/")));
+
+    ASSERT_EQ(server.requestCount(), 1);
+    const std::string head = server.requests().front();
+    EXPECT_EQ(head.substr(0, head.find("\r\n")), "GET / HTTP/1.1");
+    EXPECT_EQ(HeaderValues(head, "Content-Type"), std::vector<std::string>{"text/XML"});
+    EXPECT_TRUE(HeaderValues(head, "Content-Length").empty());
+    EXPECT_TRUE(HeaderValues(head, "Transfer-Encoding").empty());
+    EXPECT_EQ(head.size(), head.find("\r\n\r\n") + 4) << "bytes after the head";
+    const std::vector<std::string> agent = HeaderValues(head, "User-Agent");
+    ASSERT_EQ(agent.size(), 1u);
+    EXPECT_EQ(agent.front().rfind("Mozilla/5.0 (", 0), 0u) << agent.front();
+}
+
+TEST(FetchPage, FollowsUpToTenRedirects)
+{
+    // /chain/<hops>/<n> redirects to /chain/<hops>/<n+1> until n reaches hops.
+    const LoopbackServer::Handler chain = [](Connection &connection) {
+        int hops = 0;
+        int n = 0;
+        if (std::sscanf(connection.path().c_str(), "/chain/%d/%d", &hops, &n) != 2) {
+            connection.respond(404, "bad path");
+        } else if (n < hops) {
+            const std::string next = "/chain/" + std::to_string(hops) + "/" + std::to_string(n + 1);
+            connection.respond(302, "moved", "Location: " + next + "\r\n");
+        } else {
+            connection.respond(200, "end of chain");
+        }
+    };
+
+    for (const int hops : {1, 10, 11}) {
+        LoopbackServer server(chain);
+        const std::optional<QString> page =
+            FetchPage(server.url("/chain/" + std::to_string(hops) + "/0"), u"gb2312");
+        if (hops <= 10) {
+            EXPECT_EQ(Text(page), "end of chain") << hops << " hops";
+            EXPECT_EQ(server.requestCount(), hops + 1);
+            for (const std::string &head : server.requests())
+                EXPECT_EQ(HeaderValues(head, "Content-Type"), std::vector<std::string>{"text/XML"});
+        } else {
+            EXPECT_EQ(Text(page), "<failure>") << hops << " hops";
+        }
+    }
+}
+
+TEST(FetchPage, RefusesRedirectsOutOfHttp)
+{
+    std::atomic<int> connections{0};
+    {
+        LoopbackServer server([&](Connection &connection) {
+            ++connections;
+            if (connection.path() == "/to-file")
+                connection.respond(302, "moved", "Location: file:///etc/passwd\r\n");
+            else if (connection.path() == "/to-ftp")
+                connection.respond(302, "moved",
+                                   "Location: ftp://127.0.0.1:" + std::to_string(server.port()) + "/\r\n");
+        });
+        FetchLimits limits;
+        limits.totalTimeout = 2s; // an ftp client would wait for a greeting that never comes
+        EXPECT_FALSE(FetchBody(server.url("/to-file"), limits));
+        EXPECT_FALSE(FetchBody(server.url("/to-ftp"), limits));
+    }
+    EXPECT_EQ(connections, 2) << "the ftp redirect was followed";
+}
+
+TEST(FetchPage, RefusesUnknownSchemesWithoutConnecting)
+{
+    std::atomic<int> connections{0};
+    {
+        LoopbackServer server([&](Connection &connection) {
+            ++connections;
+            connection.respond(200, "should not be asked");
+        });
+        const std::string port = std::to_string(server.port());
+        for (const std::string &url : {"ftp://127.0.0.1:" + port + "/", std::string("file:///etc/passwd")})
+            EXPECT_FALSE(FetchBody(QString::fromStdString(url))) << url;
+    }
+    EXPECT_EQ(connections, 0);
+}
+
+TEST(FetchPage, FailsWithoutACompleteResponse)
+{
+    const auto partialHead = [](Connection &connection) {
+        return connection.send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n") &&
+               connection.send(std::string(100, 'x'));
+    };
+    const struct {
+        const char *what;
+        LoopbackServer::Handler handler;
+    } cases[] = {
+        {"reset before any response", [](Connection &connection) { connection.reset(); }},
+        {"reset mid-body",
+         [&](Connection &connection) {
+             if (partialHead(connection))
+                 connection.sleepFor(100ms); // let the head reach the client first
+             connection.reset();
+         }},
+        {"closed mid-body", [&](Connection &connection) { partialHead(connection); }},
+    };
+    for (const auto &c : cases) {
+        LoopbackServer server(c.handler);
+        EXPECT_FALSE(FetchBody(server.url("/"))) << c.what;
+    }
+
+    EXPECT_FALSE(FetchBody(QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::ClosedPort())));
+}
+
+TEST(FetchPage, GivesUpOnAStalledTransferAtTheTotalTimeout)
+{
+    LoopbackServer server([](Connection &connection) {
+        if (connection.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes"))
+            connection.sleepFor(60s);
+    });
+    FetchLimits limits;
+    limits.totalTimeout = 300ms;
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(FetchBody(server.url("/"), limits));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+TEST(FetchPage, CapsTheBodyWithOrWithoutALength)
+{
+    FetchLimits limits;
+    limits.maxBodyBytes = 64 * 1024;
+    const std::string atCap(64 * 1024, 'a');
+    const std::string overCap = atCap + "b";
+
+    LoopbackServer server([&](Connection &connection) {
+        const std::string path = connection.path();
+        const std::string &body = path.ends_with("/over") ? overCap : atCap;
+        if (path.starts_with("/chunked"))
+            SendChunked(connection, body);
+        else
+            connection.respond(200, body);
+    });
+
+    for (const char *kind : {"/length", "/chunked"}) {
+        const std::optional<QByteArray> full = FetchBody(server.url(std::string(kind) + "/at"), limits);
+        ASSERT_TRUE(full) << kind;
+        EXPECT_EQ(full->size(), limits.maxBodyBytes) << kind;
+        EXPECT_FALSE(FetchBody(server.url(std::string(kind) + "/over"), limits)) << kind;
+    }
+}
+
+TEST(FetchPage, DecodesGzipBodiesUnderTheSameCap)
+{
+    FetchLimits limits;
+    limits.maxBodyBytes = 64 * 1024;
+    std::string page;
+    while (page.size() < 60 * 1024)
+        page += "<li>compressed line " + std::to_string(page.size()) + "</li>\n";
+    const std::string bomb(1024 * 1024, 'z'); // a few KiB on the wire
+
+    LoopbackServer server(LoopbackServer::Pages({
+        {"/page", {200, Gzip(page), "Content-Encoding: gzip\r\n"}},
+        {"/bomb", {200, Gzip(bomb), "Content-Encoding: gzip\r\n"}},
+    }));
+
+    const std::optional<QByteArray> body = FetchBody(server.url("/page"), limits);
+    ASSERT_TRUE(body);
+    EXPECT_EQ(body->toStdString(), page);
+    EXPECT_FALSE(FetchBody(server.url("/bomb"), limits));
+}
+
+TEST(FetchPage, SendsNonAsciiUrlsAsPercentEncodedUtf8)
+{
+    const std::string encoded = "/%E6%90%9C%E7%B4%A2?q=%E4%B8%AD%E6%96%87";
+    LoopbackServer server(LoopbackServer::Pages({{encoded, {200, "found", ""}}}));
+    const QString url = server.url("/") + QString::fromStdU16String(u"\u641C\u7D22?q=\u4E2D\u6587");
+    EXPECT_EQ(Text(FetchPage(url, u"gb2312")), "found");
+    ASSERT_EQ(server.requestCount(), 1);
+    const std::string head = server.requests().front();
+    EXPECT_EQ(head.substr(0, head.find("\r\n")), "GET " + encoded + " HTTP/1.1");
+}
+
+TEST(FetchPage, UrlForRequestEncodesOnlyNonAscii)
+{
+    const struct {
+        const char16_t *url;
+        const char *expected;
+    } cases[] = {
+        {u"http://h/a b?x=%41&y=~#top", "http://h/a b?x=%41&y=~#top"},
+        {u"http://h/\u00E9", "http://h/%C3%A9"},
+        {u"http://h/?q=\u4E2D", "http://h/?q=%E4%B8%AD"},
+        {u"http://h/\U0001F600", "http://h/%F0%9F%98%80"},
+        {u"http://\u00FC.example/", "http://%C3%BC.example/"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(UrlForRequest(QString::fromUtf16(c.url)).toStdString(), c.expected);
+}

@@ -1,0 +1,187 @@
+// The validity check: every listed page fetched and judged, row by row.
+
+#include "FakeWindow.h"
+#include "ResultPages.h"
+#include "TestWeb.h"
+
+#include <BacklinkAnalysis.h>
+#include <FormMain.h>
+
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kChecked = QStringLiteral("网站地址有效性检测完成...");
+
+// A grid holding the given addresses in column 1, as parsing leaves it.
+void FillGrid(FakeGrid &grid, const QStringList &addresses)
+{
+    grid.SetRowCount(1 + static_cast<int>(addresses.size()));
+    for (int row = 1; row <= addresses.size(); ++row) {
+        grid.SetCellText(row, 0, QString::number(row));
+        grid.SetCellText(row, 1, addresses[row - 1]);
+        grid.SetCellText(row, 2, QStringLiteral("等待检测"));
+    }
+}
+
+class Check : public ::testing::Test {
+protected:
+    FakeWindow window;
+    TestWeb web;
+    BacklinkAnalysis analysis{window, QuickSettings(web.server().hostAndPort())};
+};
+
+TEST_F(Check, JudgesEachPageByAPlainCaseSensitiveSearch)
+{
+    web.SetPage("/has", "<a href=\"http://example.com/\">us</a>");
+    web.SetPage("/upper", "<a href=\"http://EXAMPLE.COM/\">us</a>");
+    web.SetPage("/longer", "see www.myexample.com.cn");
+    web.SetPage("/missing", "<html>about something else</html>");
+    web.SetPage("/gone", "example.com was here", 404);
+    const QString closed = QStringLiteral("127.0.0.1:%1/x").arg(LoopbackServer::ClosedPort());
+    FillGrid(window.grid, {web.Address("/has") + " ", web.Address("/upper"), web.Address("/longer"),
+                           web.Address("/missing"), web.Address("/gone"), closed});
+    window.domain = QStringLiteral(" example.com ");
+
+    analysis.CheckLinkValidity();
+
+    EXPECT_EQ(window.grid.Column(2), (QStringList{"有效", "无效", "有效", "无效", "有效", "无效"}));
+    EXPECT_EQ(web.RequestsFor("/has HTTP/1.1"), 1) << "the trailing space is not sent";
+    EXPECT_TRUE(window.pageSource.isEmpty());
+    EXPECT_FALSE(window.panelVisible);
+}
+
+TEST_F(Check, StatusTextsRepaintsAndEventsPerRow)
+{
+    web.SetPage("/a", "a");
+    FillGrid(window.grid, {web.Address("/a"), web.Address("/a")});
+    analysis.CheckLinkValidity();
+
+    EXPECT_EQ(window.statuses,
+              (QStringList{"开始分析第 1/2 条网址..", "开始分析第 2/2 条网址..", kChecked}));
+    EXPECT_EQ(window.grid.repaints, 2);
+    EXPECT_EQ(web.RequestsFor("/a"), 2) << "an address listed twice is fetched twice";
+    EXPECT_EQ(window.operations.mid(window.operations.indexOf("SetStatus:" + kChecked)),
+              (QStringList{"SetStatus:" + kChecked, "RepaintProgressPanel", "ProcessPendingEvents", "HideProgressPanel"}));
+    EXPECT_EQ(window.operations.count("ProcessPendingEvents"), 3);
+}
+
+TEST_F(Check, HeaderOnlyGridFetchesNothingAndHidesThePanelAfterThePause)
+{
+    analysis.Settings().pause = 300ms;
+    window.panelVisible = true;
+    QElapsedTimer sinceEvents;
+    window.onProcessEvents = [&] { sinceEvents.start(); };
+
+    analysis.CheckLinkValidity();
+
+    EXPECT_EQ(web.server().requestCount(), 0);
+    EXPECT_EQ(window.statuses, QStringList{kChecked});
+    EXPECT_FALSE(window.panelVisible);
+    EXPECT_GE(sinceEvents.elapsed(), 300) << "the panel goes only after the pause";
+}
+
+TEST_F(Check, AFailedFetchOrAnEmptyDomainIsNeverValid)
+{
+    web.SetPage("/a", "any page at all");
+    const QString closed = QStringLiteral("127.0.0.1:%1/").arg(LoopbackServer::ClosedPort());
+    FillGrid(window.grid, {closed, QString(), web.Address("/a")});
+
+    // A domain found in any failure text must not turn a failure into a link.
+    window.domain = QStringLiteral("失败");
+    analysis.CheckLinkValidity();
+    EXPECT_EQ(window.grid.Column(2), (QStringList{"无效", "无效", "无效"}));
+
+    window.domain = QStringLiteral("   ");
+    analysis.CheckLinkValidity();
+    EXPECT_EQ(window.grid.Column(2), (QStringList{"无效", "无效", "无效"}));
+}
+
+TEST_F(Check, ReadsTheDomainAgainForEveryRow)
+{
+    web.SetPage("/a", "first.cn");
+    web.SetPage("/b", "first.cn");
+    FillGrid(window.grid, {web.Address("/a"), web.Address("/b")});
+    window.domain = QStringLiteral("first.cn");
+    window.onProcessEvents = [&] { window.domain = QStringLiteral("second.cn"); };
+
+    analysis.CheckLinkValidity();
+
+    EXPECT_EQ(window.grid.Column(2), (QStringList{"有效", "无效"}));
+}
+
+TEST_F(Check, SortingIsOffWhileRowsAreJudgedAndBackAfterwards)
+{
+    web.SetPage("/a", "x");
+    FillGrid(window.grid, {web.Address("/a")});
+    std::vector<bool> duringRows;
+    window.onProcessEvents = [&] { duringRows.push_back(window.grid.sortingEnabled); };
+    analysis.CheckLinkValidity();
+
+    EXPECT_EQ(duringRows.front(), false);
+    EXPECT_TRUE(window.grid.sortingEnabled);
+}
+
+TEST_F(Check, StopsWhenTheWindowClosesBetweenRows)
+{
+    web.SetPage("/a", "x");
+    FillGrid(window.grid, {web.Address("/a"), web.Address("/a"), web.Address("/a")});
+    window.onProcessEvents = [&] { window.closed = true; };
+    window.panelVisible = true;
+    analysis.CheckLinkValidity();
+
+    EXPECT_EQ(web.server().requestCount(), 1);
+    EXPECT_EQ(window.grid.Column(2), (QStringList{"无效", "等待检测", "等待检测"}));
+    EXPECT_EQ(window.statuses.size(), 1);
+    EXPECT_TRUE(window.grid.sortingEnabled);
+}
+
+// In the real window, a header click between two rows must not reorder the rows being judged.
+TEST(CheckInWindow, HeaderClickDuringTheCheckSortsNothingUntilItEnds)
+{
+    TestWeb web;
+    web.SetPage("/c", "example.com");
+    web.SetPage("/b", "nothing");
+    web.SetPage("/a", "example.com");
+    web.SetResultPage(SearchResultPage("3", {{web.Address("/c")}, {web.Address("/b")}, {web.Address("/a")}}));
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    window.SetDomainText(QStringLiteral("example.com"));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto *table = window.findChild<QTableWidget *>(QStringLiteral("FlexGrid"));
+    QHeaderView *header = table->horizontalHeader();
+    auto clickAddressHeader = [header] {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(1) + 20, header->height() / 2));
+    };
+    // The user clicks the address header while the first row's page is on its way.
+    web.OnRequest([&](const std::string &path) {
+        if (path == "/c")
+            QMetaObject::invokeMethod(&window, clickAddressHeader, Qt::QueuedConnection);
+    });
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+
+    for (const char *path : {"/a", "/b", "/c"})
+        EXPECT_EQ(web.RequestsFor(std::string(path) + " "), 1) << path;
+    ResultGridOps &grid = window.Grid();
+    EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/c") + " ");
+    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
+    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("无效"));
+    EXPECT_EQ(grid.GetCellText(3, 2), QStringLiteral("有效"));
+
+    clickAddressHeader();
+    EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/a") + " ");
+    EXPECT_EQ(grid.GetCellText(3, 1), web.Address("/c") + " ");
+    EXPECT_EQ(grid.GetCellText(1, 0), QStringLiteral("3"));
+}
+
+} // namespace

@@ -1,0 +1,12 @@
+#pragma once
+
+// Readable GoogleTest output for Qt strings.
+
+#include <QString>
+
+#include <ostream>
+
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
