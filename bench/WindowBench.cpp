@@ -7,6 +7,7 @@
 #include <FormMain.h>
 
 #include <QApplication>
+#include <QTest>
 
 #include <benchmark/benchmark.h>
 
@@ -30,6 +31,8 @@ void ParseInto(benchmark::State &state, const QString &page)
 {
     FormMain window;
     window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        state.SkipWithError("window not exposed");
     for (auto _ : state) {
         window.PageSource() = page;
         window.Analysis().ParseSearchResults();
@@ -68,6 +71,8 @@ void BM_WholeRunFiftyRows(benchmark::State &state)
     FormMain window(QuickSettings(web.server().hostAndPort()));
     window.SetDomainText(QStringLiteral("example.com"));
     window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        state.SkipWithError("window not exposed");
     for (auto _ : state)
         window.Analysis().RunAnalysis();
 
