@@ -75,12 +75,17 @@ QFont WindowFont()
     return font;
 }
 
+// More characters than any label's container can show, even in the narrowest glyphs. A page
+// can put megabytes of text into the tip line; laying all of it out would freeze the window.
+constexpr qsizetype kMaxShownLabelChars = 1024;
+
 // Labels size themselves to their text, one line high, top-left corner fixed.
 void SetLabelText(QLabel *label, const QString &text)
 {
-    label->setText(text);
+    label->setText(text.size() > kMaxShownLabelChars ? text.left(kMaxShownLabelChars) : text);
+    const QString &shown = label->text();
     const QFontMetrics metrics(label->font());
-    label->resize(metrics.horizontalAdvance(text), metrics.height());
+    label->resize(metrics.horizontalAdvance(shown), metrics.height());
 }
 
 QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text)

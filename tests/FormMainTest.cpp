@@ -101,4 +101,14 @@ TEST_F(FreshWindow, SetStatusReachesTheScreenOnlyAtTheNextRepaint)
     EXPECT_NE(panel->grab().toImage(), before);
 }
 
+TEST_F(FreshWindow, AHugeTipLineShowsOnlyWhatCanBeSeen)
+{
+    const QString huge = QStringLiteral("提示：") + QString(3'000'000, u'9');
+    window.SetTipLine(huge);
+    auto *tip = Child<QLabel>("Label4");
+    EXPECT_TRUE(huge.startsWith(tip->text()));
+    EXPECT_GT(tip->width(), tip->parentWidget()->width()) << "still wider than its frame, so clipped";
+    EXPECT_LT(tip->text().size(), 10'000);
+}
+
 } // namespace
