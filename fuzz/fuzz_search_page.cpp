@@ -1,0 +1,38 @@
+// The result page as the engine might send it (GBK bytes), read the way a run reads it: the
+// count line, the link markers, and the grid text of every result.
+
+#include <DecodeBody.h>
+#include <SearchPage.h>
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QString page = DecodeBody(QByteArrayView(data, static_cast<qsizetype>(size)), u"gb2312");
+
+    if (const std::optional<QString> line = LinkCountLine(page, u"example.com")) {
+        if (!line->startsWith(u"提示：当前站点 example.com 的外链数为：") || !line->endsWith(u" 条"))
+            __builtin_trap();
+    }
+
+    const std::vector<qint32> positions = ResultLinkPositions(page);
+    qint32 previous = 1; // a marker at position 1 never counts
+    for (const qint32 position : positions) {
+        if (position <= previous || position > page.size())
+            __builtin_trap();
+        if (!QStringView(page).sliced(position - 1).startsWith(u"})\" href=\""))
+            __builtin_trap();
+        previous = position;
+
+        if (const std::optional<QString> address = ResultAddress(page, position)) {
+            // Text up to and including the first space; a space is only ever the last char.
+            const qsizetype space = address->indexOf(u' ');
+            if (address->contains(u'"') || address->size() > 300 || (space >= 0 && space != address->size() - 1))
+                __builtin_trap();
+        } else if (!page.mid(position + 16, 300).contains(u"推广")) {
+            __builtin_trap(); // only a paid result has no address
+        }
+    }
+    return 0;
+}
