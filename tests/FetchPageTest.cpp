@@ -1,10 +1,9 @@
 #include "FetchPage.h"
 
+#include "Gzip.h"
 #include "LoopbackServer.h"
 
 #include <gtest/gtest.h>
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -41,22 +40,6 @@ std::vector<std::string> HeaderValues(const std::string &head, const std::string
         line = end;
     }
     return values;
-}
-
-std::string Gzip(const std::string &data)
-{
-    z_stream stream{};
-    // 15 + 16: the largest window, with a gzip wrapper.
-    EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&stream, data.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
 }
 
 void SendChunked(Connection &connection, const std::string &body)
