@@ -84,6 +84,9 @@ bool ResultGrid::InGrid(int row, int column) const
 
 void ResultGrid::ClearGrid()
 {
+    // New rows come in their own order: an old sort indicator would misdescribe them.
+    horizontalHeader()->setSortIndicatorShown(false);
+    sortColumn_ = -1;
     clearContents();
     for (int column = 0; column < columnCount(); ++column)
         setHorizontalHeaderItem(column, new QTableWidgetItem());

@@ -183,6 +183,9 @@ TEST(CheckInWindow, HeaderClickDuringTheCheckSortsNothingUntilItEnds)
     EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/a") + " ");
     EXPECT_EQ(grid.GetCellText(3, 1), web.Address("/c") + " ");
     EXPECT_EQ(grid.GetCellText(1, 0), QStringLiteral("3"));
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    grid.ClearGrid();
+    EXPECT_FALSE(header->isSortIndicatorShown());
 }
 
 } // namespace
