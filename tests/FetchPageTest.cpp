@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,31 +14,6 @@ using namespace std::chrono_literals;
 using Connection = LoopbackServer::Connection;
 
 namespace {
-
-std::string Lower(std::string text)
-{
-    for (char &c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// Every value of the named header in a request head, in order.
-std::vector<std::string> HeaderValues(const std::string &head, const std::string &name)
-{
-    std::vector<std::string> values;
-    const std::string key = Lower(name) + ":";
-    for (size_t line = head.find("\r\n"); line != std::string::npos;) {
-        const size_t begin = line + 2;
-        const size_t end = head.find("\r\n", begin);
-        if (end == std::string::npos || end == begin)
-            break;
-        const std::string text = head.substr(begin, end - begin);
-        if (Lower(text.substr(0, key.size())) == key)
-            values.push_back(text.substr(std::min(text.find_first_not_of(' ', key.size()), text.size())));
-        line = end;
-    }
-    return values;
-}
 
 void SendChunked(Connection &connection, const std::string &body)
 {
@@ -97,11 +70,11 @@ TEST(FetchPage, SendsOneBodilessGetWithTheXmlContentType)
     ASSERT_EQ(server.requestCount(), 1);
     const std::string head = server.requests().front();
     EXPECT_EQ(head.substr(0, head.find("\r\n")), "GET / HTTP/1.1");
-    EXPECT_EQ(HeaderValues(head, "Content-Type"), std::vector<std::string>{"text/XML"});
-    EXPECT_TRUE(HeaderValues(head, "Content-Length").empty());
-    EXPECT_TRUE(HeaderValues(head, "Transfer-Encoding").empty());
+    EXPECT_EQ(LoopbackServer::HeaderValues(head, "Content-Type"), std::vector<std::string>{"text/XML"});
+    EXPECT_TRUE(LoopbackServer::HeaderValues(head, "Content-Length").empty());
+    EXPECT_TRUE(LoopbackServer::HeaderValues(head, "Transfer-Encoding").empty());
     EXPECT_EQ(head.size(), head.find("\r\n\r\n") + 4) << "bytes after the head";
-    const std::vector<std::string> agent = HeaderValues(head, "User-Agent");
+    const std::vector<std::string> agent = LoopbackServer::HeaderValues(head, "User-Agent");
     ASSERT_EQ(agent.size(), 1u);
     EXPECT_EQ(agent.front().rfind("Mozilla/5.0 (", 0), 0u) << agent.front();
 }
@@ -130,7 +103,7 @@ TEST(FetchPage, FollowsUpToTenRedirects)
             EXPECT_EQ(Text(page), "end of chain") << hops << " hops";
             EXPECT_EQ(server.requestCount(), hops + 1);
             for (const std::string &head : server.requests())
-                EXPECT_EQ(HeaderValues(head, "Content-Type"), std::vector<std::string>{"text/XML"});
+                EXPECT_EQ(LoopbackServer::HeaderValues(head, "Content-Type"), std::vector<std::string>{"text/XML"});
         } else {
             EXPECT_EQ(Text(page), "<failure>") << hops << " hops";
         }

@@ -85,20 +85,6 @@ std::string LoopbackServer::Connection::path() const
     return request_.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
 }
 
-std::string LoopbackServer::Connection::header(std::string_view name) const
-{
-    const std::string lowered = Lower(request_);
-    const std::string key = "\r\n" + Lower(name) + ":";
-    const size_t at = lowered.find(key);
-    if (at == std::string::npos)
-        return {};
-    size_t begin = at + key.size();
-    while (begin < request_.size() && request_[begin] == ' ')
-        ++begin;
-    const size_t end = request_.find("\r\n", begin);
-    return request_.substr(begin, end - begin);
-}
-
 bool LoopbackServer::Connection::send(std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -213,6 +199,23 @@ std::vector<std::string> LoopbackServer::requests() const
 {
     std::lock_guard lock(mutex_);
     return requests_;
+}
+
+std::vector<std::string> LoopbackServer::HeaderValues(const std::string &head, std::string_view name)
+{
+    std::vector<std::string> values;
+    const std::string key = Lower(name) + ":";
+    for (size_t line = head.find("\r\n"); line != std::string::npos;) {
+        const size_t begin = line + 2;
+        const size_t end = head.find("\r\n", begin);
+        if (end == std::string::npos || end == begin)
+            break;
+        const std::string text = head.substr(begin, end - begin);
+        if (Lower(text.substr(0, key.size())) == key)
+            values.push_back(text.substr(std::min(text.find_first_not_of(' ', key.size()), text.size())));
+        line = end;
+    }
+    return values;
 }
 
 LoopbackServer::Handler LoopbackServer::Pages(std::map<std::string, Page> pages)

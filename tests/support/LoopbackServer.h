@@ -22,7 +22,6 @@ public:
 
         const std::string &request() const { return request_; } // request line and headers
         std::string path() const;                               // request target
-        std::string header(std::string_view name) const;        // first value, "" if absent
 
         bool send(std::string_view bytes);
         // Sends status line, Content-Length and the given extra header lines, then the body.
@@ -63,6 +62,9 @@ public:
         std::string extraHeaders;
     };
     static Handler Pages(std::map<std::string, Page> pages);
+
+    // Every value of the named header in a request head, in order; names match in any case.
+    static std::vector<std::string> HeaderValues(const std::string &head, std::string_view name);
 
     // A port on 127.0.0.1 where nothing listens.
     static int ClosedPort();
