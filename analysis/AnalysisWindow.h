@@ -4,6 +4,8 @@
 
 #include <optional>
 
+namespace vantorel {
+
 // The 99-character header format of the result grid: "|" separates the captions, a leading
 // "^" centres the first column, each column is as wide as its caption.
 inline const QString kResultGridHeader = QStringLiteral(
@@ -19,7 +21,6 @@ public:
     virtual int GetRowCount() const = 0;
     virtual bool SetRowCount(int rows) = 0;
     virtual void SetHeaderFormat(const QString &format) = 0;
-    virtual int GetCurrentRow() const = 0; // -1 when no data row is current
     virtual std::optional<QString> GetCellText(int row, int column) const = 0;
     virtual bool SetCellText(int row, int column, const QString &text) = 0;
     virtual void RepaintGrid() = 0; // draws before it returns
@@ -50,3 +51,5 @@ public:
     // The most recently fetched page, owned by the window.
     virtual QString &PageSource() = 0;
 };
+
+} // namespace vantorel

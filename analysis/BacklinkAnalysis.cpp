@@ -7,6 +7,8 @@
 
 #include <thread>
 
+namespace vantorel {
+
 namespace {
 
 constexpr QStringView kPageCharset = u"gb2312";
@@ -150,3 +152,5 @@ void BacklinkAnalysis::CheckLinkValidity()
     Pause();
     window_.HideProgressPanel();
 }
+
+} // namespace vantorel

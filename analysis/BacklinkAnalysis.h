@@ -8,6 +8,8 @@
 
 #include <chrono>
 
+namespace vantorel {
+
 struct AnalysisSettings {
     QString searchHost = QStringLiteral("www.baidu.com");
     std::chrono::milliseconds pause{1000};
@@ -37,3 +39,5 @@ private:
     AnalysisSettings settings_;
     RunId latestRun_ = 0;
 };
+
+} // namespace vantorel

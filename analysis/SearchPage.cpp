@@ -2,6 +2,8 @@
 
 #include "TextOps.h"
 
+namespace vantorel {
+
 namespace {
 
 constexpr QStringView kNoResultsMarker = u"抱歉，没有找到与";
@@ -81,3 +83,5 @@ QString SearchQueryUrl(QStringView searchHost, QStringView domain)
     return QStringLiteral("http://") + searchHost.toString() + QStringLiteral("/s?q1=domain:")
            + domain.toString() + QStringLiteral("&q2=&q3=&q4=&rn=50&lm=0&ct=0&ft=&q5=&q6=&tn=baiduadv");
 }
+
+} // namespace vantorel

@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+namespace vantorel {
+
 // Reading of the search engine's result page by its fixed markers; no HTML parsing.
 
 // Counts the matches of pattern in text, searching first from position 2 and then from one
@@ -27,3 +29,5 @@ std::optional<QString> ResultAddress(QStringView page, qint32 markerPosition);
 
 // The advanced-search query for the pages linking to domain, 50 results on one page.
 QString SearchQueryUrl(QStringView searchHost, QStringView domain);
+
+} // namespace vantorel

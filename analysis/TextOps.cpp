@@ -1,5 +1,7 @@
 #include "TextOps.h"
 
+namespace vantorel {
+
 qint32 Find(QStringView text, QStringView pattern, qint32 start)
 {
     if (start < 1 || start > text.size())
@@ -25,3 +27,5 @@ QStringView TrimSpaces(QStringView text)
         --end;
     return text.sliced(begin, end - begin);
 }
+
+} // namespace vantorel

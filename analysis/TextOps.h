@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringView>
 
+namespace vantorel {
+
 // Text helpers with the program's 1-based positions (0 means "not found").
 
 // Position of the first occurrence of pattern that begins at or after start; exact and
@@ -14,3 +16,5 @@ QStringView Excerpt(QStringView text, qint32 start, qint32 length);
 
 // Removes leading and trailing U+0020 only; tabs and line breaks stay.
 QStringView TrimSpaces(QStringView text);
+
+} // namespace vantorel

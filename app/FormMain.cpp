@@ -1,15 +1,15 @@
 #include "FormMain.h"
 
+#include "Layout.h"
 #include "ResultGrid.h"
-#include "SkinH.h"
 
 #include <TextOps.h>
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFrame>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,6 +18,14 @@
 #include <QUrl>
 
 #include <limits>
+
+// The resources live in a static library; Qt's initialiser must be named outside any namespace.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(vantorel);
+}
+
+namespace vantorel {
 
 namespace {
 
@@ -38,8 +46,7 @@ const QString kInitialStatus = QStringLiteral("正在执行你的请求...");
 
 constexpr int kInitialGridRows = 17; // header plus 16 empty rows
 
-// Positions and sizes are kept in twips (1/1440 inch), 15 to a pixel at 96 dpi. Labels have
-// only a position: they take the size of their text.
+// The designed layout, in twips. Labels have only a position: they take the size of their text.
 struct TwipRect {
     int left, top, width, height;
 };
@@ -75,19 +82,6 @@ QFont WindowFont()
     return font;
 }
 
-// More characters than any label's container can show, even in the narrowest glyphs. A page
-// can put megabytes of text into the tip line; laying all of it out would freeze the window.
-constexpr qsizetype kMaxShownLabelChars = 1024;
-
-// Labels size themselves to their text, one line high, top-left corner fixed.
-void SetLabelText(QLabel *label, const QString &text)
-{
-    label->setText(text.size() > kMaxShownLabelChars ? text.left(kMaxShownLabelChars) : text);
-    const QString &shown = label->text();
-    const QFontMetrics metrics(label->font());
-    label->resize(metrics.horizontalAdvance(shown), metrics.height());
-}
-
 QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text)
 {
     auto *label = new QLabel(parent);
@@ -104,6 +98,7 @@ QFrame *MakeFrame(QWidget *parent, const char *name)
     frame->setObjectName(QString::fromLatin1(name));
     frame->setFrameShape(QFrame::Box);
     frame->setFrameShadow(QFrame::Sunken);
+    frame->setFocusPolicy(Qt::NoFocus);
     return frame;
 }
 
@@ -121,195 +116,202 @@ QPushButton *MakeButton(QWidget *parent, const char *name, const QString &captio
 FormMain::FormMain(AnalysisSettings settings, QWidget *parent)
     : QWidget(parent),
       openUrl_([](const QString &address) { QDesktopServices::openUrl(QUrl(address)); }),
-      analysis_(*this, std::move(settings))
+      // The controls exist before the operations that hold them.
+      operations_((BuildControls(), AnalysisWidgets{progressPanel_, statusLine_, tipLine_, domainEdit_, grid_})),
+      analysis_(operations_, std::move(settings))
 {
-    setObjectName(QStringLiteral("FormMain"));
-    setWindowTitle(kCaption);
-    Q_INIT_RESOURCE(vantorel); // the resources live in a static library
-    setWindowIcon(QIcon(QStringLiteral(":/vantorel.png")));
-    setFont(WindowFont());
-    BuildControls();
+    DescribeForScreenReaders();
     WireEvents();
     Load();
 }
 
 FormMain::~FormMain() = default;
 
+int FormMain::Pixels(int twips) const
+{
+    return TwipsToPixels(twips, logicalDpiX());
+}
+
 void FormMain::BuildControls()
 {
-    const double pixelsPerTwip = logicalDpiX() / 1440.0;
-    auto pixels = [pixelsPerTwip](int twips) { return qRound(twips * pixelsPerTwip); };
-    auto place = [pixels](QWidget *widget, const TwipRect &rect) {
-        widget->setGeometry(pixels(rect.left), pixels(rect.top), pixels(rect.width), pixels(rect.height));
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(kCaption);
+    InitResources();
+    setWindowIcon(QIcon(QStringLiteral(":/vantorel.png")));
+    setFont(WindowFont());
+
+    auto place = [this](QWidget *widget, const TwipRect &rect) {
+        widget->setGeometry(Pixels(rect.left), Pixels(rect.top), Pixels(rect.width), Pixels(rect.height));
     };
-    auto placeLabel = [pixels](QLabel *label, const TwipPoint &at) {
-        label->move(pixels(at.left), pixels(at.top));
-    };
-    setFixedSize(pixels(kClientArea.width), pixels(kClientArea.height));
+    auto placeLabel = [this](QLabel *label, const TwipPoint &at) { label->move(Pixels(at.left), Pixels(at.top)); };
+    const QSize designed(Pixels(kClientArea.width), Pixels(kClientArea.height));
+    setMinimumSize(designed);
+    resize(designed);
 
-    Frame1 = MakeFrame(this, "Frame1");
-    place(Frame1, kFrame1);
-    Label3 = MakeLabel(Frame1, "Label3", kNoteText);
-    placeLabel(Label3, kLabel3);
+    noteFrame_ = MakeFrame(this, "Frame1");
+    place(noteFrame_, kFrame1);
+    noteLabel_ = MakeLabel(noteFrame_, "Label3", kNoteText);
+    placeLabel(noteLabel_, kLabel3);
 
-    Frame2 = MakeFrame(this, "Frame2");
-    place(Frame2, kFrame2);
-    Label1 = MakeLabel(Frame2, "Label1", QStringLiteral("输入网址："));
-    placeLabel(Label1, kLabel1);
+    workFrame_ = MakeFrame(this, "Frame2");
+    place(workFrame_, kFrame2);
+    promptLabel_ = MakeLabel(workFrame_, "Label1", QStringLiteral("输入网址："));
+    placeLabel(promptLabel_, kLabel1);
 
-    Text1 = new QLineEdit(kMakerDomain, Frame2);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setMaxLength(std::numeric_limits<int>::max());
-    place(Text1, kText1);
+    domainEdit_ = new QLineEdit(kMakerDomain, workFrame_);
+    domainEdit_->setObjectName(QStringLiteral("Text1"));
+    domainEdit_->setMaxLength(std::numeric_limits<int>::max());
+    place(domainEdit_, kText1);
 
-    Command1 = MakeButton(Frame2, "Command1", QStringLiteral("分  析"));
-    place(Command1, kCommand1);
-    Command4 = MakeButton(Frame2, "Command4", QStringLiteral("操作说明"));
-    place(Command4, kCommand4);
-    Command5 = MakeButton(Frame2, "Command5", QStringLiteral("最新版本"));
-    place(Command5, kCommand5);
-    Command3 = MakeButton(Frame2, "Command3", QStringLiteral("访问论坛"));
-    place(Command3, kCommand3);
-    Command2 = MakeButton(Frame2, "Command2", QStringLiteral("退 出"));
-    place(Command2, kCommand2);
+    analyzeButton_ = MakeButton(workFrame_, "Command1", QStringLiteral("分  析"));
+    place(analyzeButton_, kCommand1);
+    instructionsButton_ = MakeButton(workFrame_, "Command4", QStringLiteral("操作说明"));
+    place(instructionsButton_, kCommand4);
+    latestVersionButton_ = MakeButton(workFrame_, "Command5", QStringLiteral("最新版本"));
+    place(latestVersionButton_, kCommand5);
+    forumButton_ = MakeButton(workFrame_, "Command3", QStringLiteral("访问论坛"));
+    place(forumButton_, kCommand3);
+    exitButton_ = MakeButton(workFrame_, "Command2", QStringLiteral("退 出"));
+    place(exitButton_, kCommand2);
 
-    FlexGrid = new ResultGrid(Frame2);
-    FlexGrid->setObjectName(QStringLiteral("FlexGrid"));
-    place(FlexGrid, kFlexGrid);
+    grid_ = new ResultGrid(workFrame_);
+    grid_->setObjectName(QStringLiteral("FlexGrid"));
+    place(grid_, kFlexGrid);
 
-    Label4 = MakeLabel(Frame2, "Label4", kTipText);
-    placeLabel(Label4, kLabel4);
+    tipLine_ = MakeLabel(workFrame_, "Label4", kTipText);
+    placeLabel(tipLine_, kLabel4);
 
     // The progress panel lies on top of the grid's cells.
-    Frame3 = MakeFrame(FlexGrid, "Frame3");
-    Frame3->setAutoFillBackground(true);
-    place(Frame3, kFrame3);
-    Label2 = MakeLabel(Frame3, "Label2", kInitialStatus);
-    placeLabel(Label2, kLabel2);
-    QPalette statusPalette = Label2->palette();
+    progressPanel_ = MakeFrame(grid_, "Frame3");
+    progressPanel_->setAutoFillBackground(true);
+    place(progressPanel_, kFrame3);
+    statusLine_ = MakeLabel(progressPanel_, "Label2", kInitialStatus);
+    placeLabel(statusLine_, kLabel2);
+    QPalette statusPalette = statusLine_->palette();
     statusPalette.setColor(QPalette::WindowText, QColor(192, 0, 0));
-    Label2->setPalette(statusPalette);
+    statusLine_->setPalette(statusPalette);
 
-    for (QWidget *unfocusable : {static_cast<QWidget *>(Frame1), static_cast<QWidget *>(Frame2),
-                                 static_cast<QWidget *>(Frame3)})
-        unfocusable->setFocusPolicy(Qt::NoFocus);
-    setTabOrder(Text1, Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, FlexGrid);
-    setTabOrder(FlexGrid, Command3);
-    setTabOrder(Command3, Command4);
-    setTabOrder(Command4, Command5);
-    Text1->setFocus();
+    setTabOrder(domainEdit_, analyzeButton_);
+    setTabOrder(analyzeButton_, exitButton_);
+    setTabOrder(exitButton_, grid_);
+    setTabOrder(grid_, forumButton_);
+    setTabOrder(forumButton_, instructionsButton_);
+    setTabOrder(instructionsButton_, latestVersionButton_);
+    domainEdit_->setFocus();
+}
+
+void FormMain::DescribeForScreenReaders()
+{
+    const struct {
+        QWidget *widget;
+        const char16_t *name;
+        const char16_t *description;
+    } descriptions[] = {
+        {noteFrame_, u"说明", u"外链的重要性与分析范围"},
+        {noteLabel_, u"说明", u"此版本只分析前50条外链地址"},
+        {workFrame_, u"外链分析", u"输入网址、分析外链并查看结果"},
+        {promptLabel_, u"输入网址", u"在右侧的输入框中填写要分析的网址"},
+        {domainEdit_, u"要分析的网址", u"输入网站的网址，按回车开始分析"},
+        {analyzeButton_, u"分析", u"查找链接到该网址的网页并逐条检测"},
+        {instructionsButton_, u"操作说明", u"在浏览器中打开操作说明"},
+        {latestVersionButton_, u"最新版本", u"在浏览器中打开最新版本的页面"},
+        {forumButton_, u"访问论坛", u"在浏览器中打开论坛首页"},
+        {exitButton_, u"退出", u"关闭程序"},
+        {grid_, u"外链地址列表", u"链接到该网址的网页及其有效性，回车或双击在浏览器中打开"},
+        {tipLine_, u"外链数", u"搜索引擎报告的外链数量"},
+        {progressPanel_, u"进度", u"分析进度，单击可隐藏"},
+        {statusLine_, u"进度状态", u"当前的分析进度，单击可隐藏"},
+    };
+    for (const auto &entry : descriptions) {
+        entry.widget->setAccessibleName(QString::fromUtf16(entry.name));
+        entry.widget->setAccessibleDescription(QString::fromUtf16(entry.description));
+    }
 }
 
 void FormMain::WireEvents()
 {
-    connect(Command1, &QPushButton::clicked, this, [this] { analysis_.RunAnalysis(); });
-    connect(Text1, &QLineEdit::returnPressed, this, [this] {
-        Command1->setFocus();
+    connect(analyzeButton_, &QPushButton::clicked, this, [this] { analysis_.RunAnalysis(); });
+    connect(domainEdit_, &QLineEdit::returnPressed, this, [this] {
+        analyzeButton_->setFocus();
         analysis_.RunAnalysis();
     });
-    connect(Command2, &QPushButton::clicked, this, &QWidget::close);
-    connect(Command3, &QPushButton::clicked, this, [this] { openUrl_(kForumHome); });
-    connect(Command4, &QPushButton::clicked, this, [this] { openUrl_(kForumInstructions); });
-    connect(Command5, &QPushButton::clicked, this, [this] { openUrl_(kForumLatestVersion); });
-    connect(FlexGrid, &ResultGrid::RowActivated, this, &FormMain::OpenCurrentRow);
-    Frame3->installEventFilter(this);
-    Label2->installEventFilter(this);
+    connect(exitButton_, &QPushButton::clicked, this, &QWidget::close);
+    connect(forumButton_, &QPushButton::clicked, this, [this] { openUrl_(kForumHome); });
+    connect(instructionsButton_, &QPushButton::clicked, this, [this] { openUrl_(kForumInstructions); });
+    connect(latestVersionButton_, &QPushButton::clicked, this, [this] { openUrl_(kForumLatestVersion); });
+    connect(grid_, &ResultGrid::RowActivated, this, &FormMain::OpenRow);
+    progressPanel_->installEventFilter(this);
+    statusLine_->installEventFilter(this);
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->installEventFilter(this);
 }
 
 void FormMain::Load()
 {
-    SkinH_Attach();
-    HideProgressPanel();
-    FlexGrid->ClearGrid();
-    FlexGrid->SetRowCount(kInitialGridRows);
-    FlexGrid->SetHeaderFormat(kResultGridHeader);
+    operations_.HideProgressPanel();
+    ResultGridOps &grid = operations_.Grid();
+    grid.ClearGrid();
+    grid.SetRowCount(kInitialGridRows);
+    grid.SetHeaderFormat(kResultGridHeader);
 }
 
-void FormMain::OpenCurrentRow()
+void FormMain::OpenRow(int tableRow)
 {
-    // No current row reads as nothing; an empty address still opens "http://".
-    const std::optional<QString> address = FlexGrid->GetCellText(FlexGrid->GetCurrentRow(), 1);
-    if (!address)
-        return;
-    openUrl_(QStringLiteral("http://") + TrimSpaces(*address).toString());
+    const QTableWidgetItem *cell = grid_->item(tableRow, 1);
+    const QStringView address = TrimSpaces(cell ? cell->text() : QString());
+    if (!address.isEmpty())
+        openUrl_(QStringLiteral("http://") + address.toString());
 }
 
 bool FormMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((watched == Frame3 || watched == Label2) && event->type() == QEvent::MouseButtonRelease) {
-        HideProgressPanel();
+    if ((watched == progressPanel_ || watched == statusLine_) && event->type() == QEvent::MouseButtonRelease) {
+        operations_.HideProgressPanel();
         return true;
+    }
+    // Enter on a focused button presses it, as Space does.
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (auto *button = qobject_cast<QPushButton *>(watched); button && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            button->click();
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void FormMain::showEvent(QShowEvent *event)
 {
-    // Centred once, when the frame is known; after that the window stays where the user puts it.
-    if (!centred_ && !event->spontaneous()) {
-        centred_ = true;
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen()->availableGeometry().center());
-        move(frame.topLeft());
+    // Placed once, when the frame is known; after that the window stays where the user puts it.
+    if (!placed_ && !event->spontaneous()) {
+        placed_ = true;
+        const QRect frame = frameGeometry();
+        const QMargins margins(x() - frame.x(), y() - frame.y(), frame.right() - geometry().right(),
+                               frame.bottom() - geometry().bottom());
+        const QRect client = InitialClientGeometry(size(), margins, screen()->availableGeometry());
+        setMinimumSize(minimumSize().boundedTo(client.size()));
+        setGeometry(client);
     }
     QWidget::showEvent(event);
 }
 
+void FormMain::resizeEvent(QResizeEvent *event)
+{
+    // What the window has beyond its designed size goes to the frames and the grid; the
+    // tip line stays under the grid and the progress panel about in its middle.
+    const QSize growth = size() - QSize(Pixels(kClientArea.width), Pixels(kClientArea.height));
+    noteFrame_->resize(Pixels(kFrame1.width) + growth.width(), Pixels(kFrame1.height));
+    workFrame_->resize(Pixels(kFrame2.width) + growth.width(), Pixels(kFrame2.height) + growth.height());
+    grid_->resize(Pixels(kFlexGrid.width) + growth.width(), Pixels(kFlexGrid.height) + growth.height());
+    tipLine_->move(Pixels(kLabel4.left), Pixels(kLabel4.top) + growth.height());
+    progressPanel_->move(Pixels(kFrame3.left) + growth.width() / 2, Pixels(kFrame3.top) + growth.height() / 2);
+    QWidget::resizeEvent(event);
+}
+
 void FormMain::closeEvent(QCloseEvent *event)
 {
-    closed_ = true;
+    operations_.MarkClosed();
     event->accept();
 }
 
-void FormMain::ShowProgressPanel()
-{
-    Frame3->show();
-    Frame3->raise();
-}
-
-void FormMain::HideProgressPanel()
-{
-    Frame3->hide();
-}
-
-void FormMain::RepaintProgressPanel()
-{
-    Frame3->repaint();
-}
-
-void FormMain::SetStatus(const QString &text)
-{
-    SetLabelText(Label2, text);
-}
-
-void FormMain::SetTipLine(const QString &text)
-{
-    SetLabelText(Label4, text);
-}
-
-void FormMain::RepaintTipLine()
-{
-    Label4->repaint();
-}
-
-QString FormMain::GetDomainText() const
-{
-    return Text1->text();
-}
-
-void FormMain::SetDomainText(const QString &text)
-{
-    Text1->setText(text);
-}
-
-void FormMain::ProcessPendingEvents()
-{
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-ResultGridOps &FormMain::Grid()
-{
-    return *FlexGrid;
-}
+} // namespace vantorel

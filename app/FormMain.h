@@ -1,6 +1,7 @@
 #pragma once
 
-#include <AnalysisWindow.h>
+#include "WindowOperations.h"
+
 #include <BacklinkAnalysis.h>
 
 #include <QWidget>
@@ -11,11 +12,15 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace vantorel {
+
 class ResultGrid;
 
 // The program's only window: note strip, input row, result grid with the progress panel on
-// top of it, and the tip line. Closing it ends the program.
-class FormMain final : public QWidget, public AnalysisWindow {
+// top of it, and the tip line. It opens at its designed size and can grow; closing it ends
+// the program.
+class FormMain final : public QWidget {
     Q_OBJECT
 
 public:
@@ -24,52 +29,44 @@ public:
     explicit FormMain(AnalysisSettings settings = {}, QWidget *parent = nullptr);
     ~FormMain() override;
 
-    // Seams for tests: where links open, and the analysis settings (host, pauses, limits).
+    // Seams for tests: where links open, the analysis and the operations it uses.
     void SetUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
     BacklinkAnalysis &Analysis() { return analysis_; }
-
-    void ShowProgressPanel() override;
-    void HideProgressPanel() override;
-    void RepaintProgressPanel() override;
-    void SetStatus(const QString &text) override;
-    void SetTipLine(const QString &text) override;
-    void RepaintTipLine() override;
-    QString GetDomainText() const override;
-    void SetDomainText(const QString &text) override;
-    void ProcessPendingEvents() override;
-    bool WindowClosed() const override { return closed_; }
-    ResultGridOps &Grid() override;
-    QString &PageSource() override { return pageSource_; }
+    AnalysisWindow &Operations() { return operations_; }
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void BuildControls();
+    void DescribeForScreenReaders();
     void WireEvents();
     void Load();
-    void OpenCurrentRow();
+    void OpenRow(int tableRow);
+    int Pixels(int twips) const;
 
-    QFrame *Frame1 = nullptr;
-    QFrame *Frame2 = nullptr;
-    QFrame *Frame3 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLabel *Label2 = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label4 = nullptr;
-    QLineEdit *Text1 = nullptr;
-    QPushButton *Command1 = nullptr;
-    QPushButton *Command2 = nullptr;
-    QPushButton *Command3 = nullptr;
-    QPushButton *Command4 = nullptr;
-    QPushButton *Command5 = nullptr;
-    ResultGrid *FlexGrid = nullptr;
+    QFrame *noteFrame_ = nullptr;
+    QLabel *noteLabel_ = nullptr;
+    QFrame *workFrame_ = nullptr;
+    QLabel *promptLabel_ = nullptr;
+    QLineEdit *domainEdit_ = nullptr;
+    QPushButton *analyzeButton_ = nullptr;
+    QPushButton *instructionsButton_ = nullptr;
+    QPushButton *latestVersionButton_ = nullptr;
+    QPushButton *forumButton_ = nullptr;
+    QPushButton *exitButton_ = nullptr;
+    ResultGrid *grid_ = nullptr;
+    QLabel *tipLine_ = nullptr;
+    QFrame *progressPanel_ = nullptr;
+    QLabel *statusLine_ = nullptr;
 
-    QString pageSource_;
-    bool closed_ = false;
-    bool centred_ = false;
+    bool placed_ = false;
     UrlOpener openUrl_;
+    WindowOperations operations_;
     BacklinkAnalysis analysis_;
 };
+
+} // namespace vantorel

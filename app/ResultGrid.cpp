@@ -1,9 +1,16 @@
 #include "ResultGrid.h"
 
+#include "Layout.h"
+
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionHeader>
+
+#include <tuple>
+
+namespace vantorel {
 
 namespace {
 
@@ -11,7 +18,8 @@ constexpr int kColumns = 3;
 constexpr int kMinRowHeightTwips = 250;
 constexpr int kCellPaddingPx = 4;
 
-// Data cells: numbers sort as numbers, everything else as text.
+// Cells that hold a whole number sort as numbers, before every other text; the rest sort
+// as text. One key per cell keeps every comparison a strict weak ordering.
 class GridItem final : public QTableWidgetItem {
 public:
     explicit GridItem(const QString &text) : QTableWidgetItem(text)
@@ -19,15 +27,14 @@ public:
         setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     }
 
-    bool operator<(const QTableWidgetItem &other) const override
+    bool operator<(const QTableWidgetItem &other) const override { return SortKey(text()) < SortKey(other.text()); }
+
+private:
+    static std::tuple<bool, qlonglong, QString> SortKey(const QString &text)
     {
-        bool leftIsNumber = false;
-        bool rightIsNumber = false;
-        const qlonglong left = text().toLongLong(&leftIsNumber);
-        const qlonglong right = other.text().toLongLong(&rightIsNumber);
-        if (leftIsNumber && rightIsNumber)
-            return left < right;
-        return text() < other.text();
+        bool isNumber = false;
+        const qlonglong number = text.toLongLong(&isNumber);
+        return {!isNumber, isNumber ? number : 0, text};
     }
 };
 
@@ -67,22 +74,17 @@ ResultGrid::ResultGrid(QWidget *parent) : QTableWidget(0, kColumns, parent)
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &ResultGrid::SortByHeaderClick);
 
     setVerticalHeader(new RowHandleHeader(this));
-    const int minRowHeight = qRound(kMinRowHeightTwips * logicalDpiY() / 1440.0);
+    const int minRowHeight = TwipsToPixels(kMinRowHeightTwips, logicalDpiY());
     verticalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     verticalHeader()->setMinimumSectionSize(minRowHeight);
     verticalHeader()->setDefaultSectionSize(minRowHeight);
     verticalHeader()->setFixedWidth(8);
     verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
 
-    connect(this, &QTableWidget::cellDoubleClicked, this, [this] { emit RowActivated(); });
+    connect(this, &QTableWidget::cellDoubleClicked, this, [this](int row) { emit RowActivated(row); });
 }
 
-bool ResultGrid::InGrid(int row, int column) const
-{
-    return row >= 0 && row < GetRowCount() && column >= 0 && column < columnCount();
-}
-
-void ResultGrid::ClearGrid()
+void ResultGrid::ClearCells()
 {
     // New rows come in their own order: an old sort indicator would misdescribe them.
     horizontalHeader()->setSortIndicatorShown(false);
@@ -90,19 +92,6 @@ void ResultGrid::ClearGrid()
     clearContents();
     for (int column = 0; column < columnCount(); ++column)
         setHorizontalHeaderItem(column, new QTableWidgetItem());
-}
-
-int ResultGrid::GetRowCount() const
-{
-    return rowCount() + 1;
-}
-
-bool ResultGrid::SetRowCount(int rows)
-{
-    if (rows < 1)
-        return false;
-    setRowCount(rows - 1);
-    return true;
 }
 
 void ResultGrid::SetHeaderFormat(const QString &format)
@@ -123,50 +112,16 @@ void ResultGrid::SetHeaderFormat(const QString &format)
     }
 }
 
-int ResultGrid::GetCurrentRow() const
+void ResultGrid::SetText(int row, int column, const QString &text)
 {
-    const int row = currentRow();
-    return row < 0 ? -1 : row + 1;
-}
-
-std::optional<QString> ResultGrid::GetCellText(int row, int column) const
-{
-    if (!InGrid(row, column))
-        return std::nullopt;
-    const QTableWidgetItem *cell = row == 0 ? horizontalHeaderItem(column) : item(row - 1, column);
-    return cell ? cell->text() : QString();
-}
-
-bool ResultGrid::SetCellText(int row, int column, const QString &text)
-{
-    if (!InGrid(row, column))
-        return false;
-    if (row == 0) {
-        if (QTableWidgetItem *header = horizontalHeaderItem(column))
-            header->setText(text);
-        else
-            setHorizontalHeaderItem(column, new QTableWidgetItem(text));
-        return true;
-    }
-    if (QTableWidgetItem *cell = item(row - 1, column)) {
+    if (QTableWidgetItem *cell = item(row, column)) {
         cell->setText(text);
-    } else {
-        auto *created = new GridItem(text);
-        if (column == 0)
-            created->setBackground(palette().button());
-        setItem(row - 1, column, created);
+        return;
     }
-    return true;
-}
-
-void ResultGrid::RepaintGrid()
-{
-    repaint(); // paints the cells, the headers and the panel lying on them
-}
-
-void ResultGrid::SetHeaderSortingEnabled(bool enabled)
-{
-    headerSortingEnabled_ = enabled;
+    auto *created = new GridItem(text);
+    if (column == 0)
+        created->setBackground(palette().button());
+    setItem(row, column, created);
 }
 
 void ResultGrid::SortByHeaderClick(int column)
@@ -184,9 +139,22 @@ void ResultGrid::SortByHeaderClick(int column)
 void ResultGrid::keyPressEvent(QKeyEvent *event)
 {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
-        emit RowActivated();
+        emit RowActivated(currentRow());
         event->accept();
         return;
     }
     QTableWidget::keyPressEvent(event);
 }
+
+void ResultGrid::focusInEvent(QFocusEvent *event)
+{
+    QTableWidget::focusInEvent(event);
+    const bool byKeyboard = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    if (!byKeyboard || rowCount() == 0)
+        return;
+    if (currentRow() < 0)
+        setCurrentCell(0, 0);
+    selectRow(currentRow());
+}
+
+} // namespace vantorel

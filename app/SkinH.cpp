@@ -4,6 +4,8 @@
 #include <QPalette>
 #include <QStyleFactory>
 
+namespace vantorel {
+
 void SkinH_Attach()
 {
     if (QStyle *style = QStyleFactory::create(QStringLiteral("Fusion")))
@@ -24,3 +26,5 @@ void SkinH_Attach()
     palette.setColor(QPalette::Dark, QColor(0x7F, 0x92, 0xAB));
     QApplication::setPalette(palette);
 }
+
+} // namespace vantorel

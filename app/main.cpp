@@ -1,4 +1,5 @@
 #include "FormMain.h"
+#include "SkinH.h"
 
 #include <QApplication>
 
@@ -6,7 +7,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("vantorel")); // ties the window to vantorel.desktop
-    FormMain window;
+    vantorel::SkinH_Attach();
+    vantorel::FormMain window;
     window.show();
     return app.exec();
 }

@@ -13,6 +13,8 @@
 
 #include <sys/resource.h>
 
+using namespace vantorel;
+
 namespace {
 
 QString ManyResultsPage(int results, qsizetype targetChars)
@@ -34,10 +36,10 @@ void ParseInto(benchmark::State &state, const QString &page)
     if (!QTest::qWaitForWindowExposed(&window))
         state.SkipWithError("window not exposed");
     for (auto _ : state) {
-        window.PageSource() = page;
+        window.Operations().PageSource() = page;
         window.Analysis().ParseSearchResults();
     }
-    state.counters["rows"] = window.Grid().GetRowCount() - 1;
+    state.counters["rows"] = window.Operations().Grid().GetRowCount() - 1;
 }
 
 void BM_ParseFiftyResults(benchmark::State &state)
@@ -69,7 +71,7 @@ void BM_WholeRunFiftyRows(benchmark::State &state)
     web.SetResultPage(SearchResultPage(QStringLiteral("约50"), results));
 
     FormMain window(QuickSettings(web.server().hostAndPort()));
-    window.SetDomainText(QStringLiteral("example.com"));
+    window.Operations().SetDomainText(QStringLiteral("example.com"));
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         state.SkipWithError("window not exposed");
@@ -79,7 +81,7 @@ void BM_WholeRunFiftyRows(benchmark::State &state)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    state.counters["rows"] = window.Grid().GetRowCount() - 1;
+    state.counters["rows"] = window.Operations().Grid().GetRowCount() - 1;
 }
 BENCHMARK(BM_WholeRunFiftyRows)->Unit(benchmark::kMillisecond);
 

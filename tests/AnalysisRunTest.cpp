@@ -6,6 +6,8 @@
 #include "TestWeb.h"
 
 #include <BacklinkAnalysis.h>
+#include "WidgetLookup.h"
+
 #include <FormMain.h>
 
 #include <QLabel>
@@ -15,6 +17,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+using namespace vantorel;
 
 namespace {
 
@@ -154,21 +158,19 @@ protected:
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
-    template <typename T> T *Child(const char *name) { return window->findChild<T *>(QString::fromLatin1(name)); }
-
     std::unique_ptr<FormMain> window;
 };
 
 TEST_F(WindowRun, FailureShowsTheFailureTextAndKeepsTheRest)
 {
     Open(QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort()));
-    const QString tip = Child<QLabel>("Label4")->text();
-    QTest::mouseClick(Child<QPushButton>("Command1"), Qt::LeftButton);
+    const QString tip = Child<QLabel>(*window, "Label4")->text();
+    QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
 
-    EXPECT_EQ(Child<QLabel>("Label2")->text(), kFailed);
-    EXPECT_TRUE(Child<QWidget>("Frame3")->isVisible());
-    EXPECT_EQ(Child<QLabel>("Label4")->text(), tip);
-    EXPECT_EQ(window->Grid().GetRowCount(), 17);
+    EXPECT_EQ(Child<QLabel>(*window, "Label2")->text(), kFailed);
+    EXPECT_TRUE(Child<QWidget>(*window, "Frame3")->isVisible());
+    EXPECT_EQ(Child<QLabel>(*window, "Label4")->text(), tip);
+    EXPECT_EQ(window->Operations().Grid().GetRowCount(), 17);
 }
 
 TEST_F(WindowRun, EnterInTheDomainBoxRunsWithTheFocusOnTheButton)
@@ -177,17 +179,17 @@ TEST_F(WindowRun, EnterInTheDomainBoxRunsWithTheFocusOnTheButton)
     web.SetPage("/a", "example.org");
     web.SetResultPage(SearchResultPage("1", {{web.Address("/a")}}));
     Open(web.server().hostAndPort());
-    auto *domain = Child<QLineEdit>("Text1");
+    auto *domain = Child<QLineEdit>(*window, "Text1");
     domain->setText(QStringLiteral("   example.org  "));
     domain->setFocus();
     QTest::keyClick(domain, Qt::Key_Return);
 
-    EXPECT_EQ(QApplication::focusWidget(), Child<QPushButton>("Command1"));
+    EXPECT_EQ(QApplication::focusWidget(), Child<QPushButton>(*window, "Command1"));
     EXPECT_EQ(domain->text(), QStringLiteral("example.org"));
     EXPECT_EQ(web.RequestsFor("/s?q1=domain:example.org&"), 1);
-    EXPECT_EQ(window->Grid().GetCellText(1, 2), QStringLiteral("有效"));
-    EXPECT_TRUE(Child<QWidget>("Frame3")->isHidden());
-    EXPECT_EQ(Child<QLabel>("Label2")->text(), kChecked);
+    EXPECT_EQ(window->Operations().Grid().GetCellText(1, 2), QStringLiteral("有效"));
+    EXPECT_TRUE(Child<QWidget>(*window, "Frame3")->isHidden());
+    EXPECT_EQ(Child<QLabel>(*window, "Label2")->text(), kChecked);
 }
 
 TEST_F(WindowRun, ShowsTheCountAndOneRowPerOrganicResult)
@@ -197,11 +199,11 @@ TEST_F(WindowRun, ShowsTheCountAndOneRowPerOrganicResult)
     web.SetResultPage(SearchResultPage(QStringLiteral("约12,300"),
                                        {{web.Address("/a")}, {"ad.example.net", true}, {web.Address("/b/")}}));
     Open(web.server().hostAndPort());
-    window->SetDomainText(QStringLiteral("example.org"));
-    QTest::mouseClick(Child<QPushButton>("Command1"), Qt::LeftButton);
+    window->Operations().SetDomainText(QStringLiteral("example.org"));
+    QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
 
-    EXPECT_EQ(Child<QLabel>("Label4")->text(), QStringLiteral("提示：当前站点 example.org 的外链数为：  约12,300 条"));
-    ResultGridOps &grid = window->Grid();
+    EXPECT_EQ(Child<QLabel>(*window, "Label4")->text(), QStringLiteral("提示：当前站点 example.org 的外链数为：  约12,300 条"));
+    ResultGridOps &grid = window->Operations().Grid();
     ASSERT_EQ(grid.GetRowCount(), 3);
     EXPECT_EQ(grid.GetCellText(1, 0), QStringLiteral("1"));
     EXPECT_EQ(grid.GetCellText(2, 0), QStringLiteral("2"));
@@ -222,7 +224,7 @@ TEST_F(WindowRun, ClosingDuringARunEndsTheProgram)
 
     // As in the program: the run starts from the event loop, and the close request waits in
     // the queue until the run next processes events.
-    QTimer::singleShot(0, window.get(), [this] { QTest::mouseClick(Child<QPushButton>("Command1"), Qt::LeftButton); });
+    QTimer::singleShot(0, window.get(), [this] { QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton); });
     QTimer::singleShot(0, window.get(), &QWidget::close);
     QTimer::singleShot(10'000, qApp, [] { QCoreApplication::exit(99); }); // a safety net only
     QElapsedTimer timer;
@@ -230,7 +232,7 @@ TEST_F(WindowRun, ClosingDuringARunEndsTheProgram)
     const int exitCode = QApplication::exec();
 
     EXPECT_EQ(exitCode, 0);
-    EXPECT_TRUE(window->WindowClosed());
+    EXPECT_TRUE(window->Operations().WindowClosed());
     EXPECT_LT(timer.elapsed(), 900) << "the run paused or went on after the window closed";
     EXPECT_EQ(web.server().requestCount(), 1) << "only the search page was fetched";
 }

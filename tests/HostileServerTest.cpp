@@ -9,6 +9,8 @@
 #include "ResultPages.h"
 #include "TestWeb.h"
 
+#include "WidgetLookup.h"
+
 #include <BacklinkAnalysis.h>
 #include <FormMain.h>
 
@@ -21,6 +23,8 @@
 #include <functional>
 #include <ostream>
 #include <string>
+
+using namespace vantorel;
 
 namespace {
 
@@ -191,12 +195,12 @@ TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledRightAfterIt)
     web.SetResultPage(SearchResultPage("2", {{slow.hostAndPort() + "/slow"}, {web.Address("/next")}}));
 
     FormMain window(HostileSettings(web.server().hostAndPort()));
-    window.SetDomainText(kDomain);
+    window.Operations().SetDomainText(kDomain);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    panel = window.findChild<QWidget *>(QStringLiteral("Frame3"));
-    auto *status = window.findChild<QLabel *>(QStringLiteral("Label2"));
-    ResultGridOps &grid = window.Grid();
+    panel = Child<QWidget>(window, "Frame3");
+    auto *status = Child<QLabel>(window, "Label2");
+    ResultGridOps &grid = window.Operations().Grid();
 
     QStringList seenAtHide;
     HideWatch watch;
@@ -207,7 +211,7 @@ TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledRightAfterIt)
 
     QElapsedTimer elapsed;
     elapsed.start();
-    QTest::mouseClick(window.findChild<QWidget *>(QStringLiteral("Command1")), Qt::LeftButton);
+    QTest::mouseClick(Child<QWidget>(window, "Command1"), Qt::LeftButton);
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(elapsed.elapsed(), std::chrono::milliseconds(kTotalTimeout).count()) << "the slow row was not slow";

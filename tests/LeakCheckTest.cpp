@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace vantorel;
+
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" void __sanitizer_purge_allocator();
 

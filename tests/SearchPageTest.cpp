@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace vantorel;
+
 namespace {
 
 const QString kMarker = QStringLiteral("})\" href=\"");

@@ -4,6 +4,8 @@
 #include "ResultPages.h"
 #include "TestWeb.h"
 
+#include "WidgetLookup.h"
+
 #include <BacklinkAnalysis.h>
 #include <FormMain.h>
 
@@ -15,6 +17,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+using namespace vantorel;
 
 namespace {
 
@@ -155,10 +159,10 @@ TEST(CheckInWindow, HeaderClickDuringTheCheckSortsNothingUntilItEnds)
     web.SetPage("/a", "example.com");
     web.SetResultPage(SearchResultPage("3", {{web.Address("/c")}, {web.Address("/b")}, {web.Address("/a")}}));
     FormMain window(QuickSettings(web.server().hostAndPort()));
-    window.SetDomainText(QStringLiteral("example.com"));
+    window.Operations().SetDomainText(QStringLiteral("example.com"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    auto *table = window.findChild<QTableWidget *>(QStringLiteral("FlexGrid"));
+    auto *table = Child<QTableWidget>(window, "FlexGrid");
     QHeaderView *header = table->horizontalHeader();
     auto clickAddressHeader = [header] {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
@@ -169,11 +173,11 @@ TEST(CheckInWindow, HeaderClickDuringTheCheckSortsNothingUntilItEnds)
         if (path == "/c")
             QMetaObject::invokeMethod(&window, clickAddressHeader, Qt::QueuedConnection);
     });
-    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(window, "Command1"), Qt::LeftButton);
 
     for (const char *path : {"/a", "/b", "/c"})
         EXPECT_EQ(web.RequestsFor(std::string(path) + " "), 1) << path;
-    ResultGridOps &grid = window.Grid();
+    ResultGridOps &grid = window.Operations().Grid();
     EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/c") + " ");
     EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
     EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("无效"));

@@ -1,9 +1,14 @@
 // The window's own commands (exit, the forum links, opening a result row, hiding the progress
 // panel) and its fixed layout.
 
+#include "QtPrinters.h"
+#include "WidgetLookup.h"
+
 #include <FormMain.h>
+#include <Layout.h>
 
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -13,7 +18,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <string>
 #include <iterator>
+
+using namespace vantorel;
 
 namespace {
 
@@ -25,12 +34,6 @@ protected:
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     }
-    template <typename T = QWidget> T *Child(const char *name)
-    {
-        auto *child = window.findChild<T *>(QString::fromLatin1(name));
-        EXPECT_NE(child, nullptr) << name;
-        return child;
-    }
 
     FormMain window;
     QStringList opened;
@@ -40,9 +43,9 @@ protected:
 
 TEST_F(ShownWindow, ForumButtonsOpenTheirPages)
 {
-    QTest::mouseClick(Child<QPushButton>("Command3"), Qt::LeftButton);
-    QTest::mouseClick(Child<QPushButton>("Command4"), Qt::LeftButton);
-    QTest::mouseClick(Child<QPushButton>("Command5"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(window, "Command3"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(window, "Command4"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(window, "Command5"), Qt::LeftButton);
     EXPECT_EQ(opened, QStringList({QStringLiteral("http://bbs.quillmere.com/"),
                                    QStringLiteral("http://bbs.quillmere.com/read.php?tid=5370"),
                                    QStringLiteral("http://bbs.quillmere.com/thread.php?fid=2")}));
@@ -51,9 +54,9 @@ TEST_F(ShownWindow, ForumButtonsOpenTheirPages)
 
 TEST_F(ShownWindow, ExitClosesTheWindowAndOpensNothing)
 {
-    ASSERT_FALSE(window.WindowClosed());
-    QTest::mouseClick(Child<QPushButton>("Command2"), Qt::LeftButton);
-    EXPECT_TRUE(window.WindowClosed());
+    ASSERT_FALSE(window.Operations().WindowClosed());
+    QTest::mouseClick(Child<QPushButton>(window, "Command2"), Qt::LeftButton);
+    EXPECT_TRUE(window.Operations().WindowClosed());
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(opened.isEmpty());
 }
@@ -65,8 +68,8 @@ protected:
     void SetUp() override
     {
         ShownWindow::SetUp();
-        table = Child<QTableWidget>("FlexGrid");
-        ResultGridOps &grid = window.Grid();
+        table = Child<QTableWidget>(window, "FlexGrid");
+        ResultGridOps &grid = window.Operations().Grid();
         grid.SetCellText(1, 0, QStringLiteral("1"));
         grid.SetCellText(1, 1, QStringLiteral("first.example/a"));
         grid.SetCellText(2, 0, QStringLiteral("2"));
@@ -99,6 +102,38 @@ TEST_F(FilledGrid, DoubleClickAnywhereOnARowOpensItsAddressWithoutOuterSpaces)
                                    QStringLiteral("http://first.example/a")}));
 }
 
+TEST_F(FilledGrid, TabIntoTheGridShowsItsCurrentRowSelected)
+{
+    auto *exit = Child<QPushButton>(window, "Command2");
+    exit->setFocus();
+    QTest::keyClick(exit, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), table);
+    EXPECT_EQ(table->currentRow(), 0);
+    EXPECT_TRUE(table->selectionModel()->isRowSelected(0, {}));
+
+    table->setCurrentCell(1, 1);
+    table->clearSelection();
+    QTest::keyClick(table, Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), table);
+    EXPECT_TRUE(table->selectionModel()->isRowSelected(1, {}));
+}
+
+TEST_F(FilledGrid, TheNumberColumnSortsAsNumbersAndEmptyCellsLast)
+{
+    ResultGridOps &grid = window.Operations().Grid();
+    const QStringList numbers{"10", "9", "", "2", "100", "x", "1", ""};
+    grid.SetRowCount(1 + static_cast<int>(numbers.size()));
+    for (int row = 1; row <= numbers.size(); ++row)
+        grid.SetCellText(row, 0, numbers[row - 1]);
+    QTest::mouseClick(table->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                      table->horizontalHeader()->sectionViewportPosition(0) * QPoint(1, 0) + QPoint(5, 5));
+    QStringList sorted;
+    for (int row = 1; row < grid.GetRowCount(); ++row)
+        sorted << grid.GetCellText(row, 0).value_or("-");
+    EXPECT_EQ(sorted, (QStringList{"1", "2", "9", "10", "100", "", "", "x"}));
+}
+
 TEST_F(FilledGrid, EnterOpensTheCurrentRow)
 {
     table->setCurrentCell(1, 2);
@@ -110,22 +145,21 @@ TEST_F(FilledGrid, EnterOpensTheCurrentRow)
                                    QStringLiteral("http://first.example/a")}));
 }
 
-TEST_F(FilledGrid, ARowWithoutAddressOpensTheBareScheme)
+TEST_F(FilledGrid, NothingOpensWithoutACurrentRowOrAnAddress)
 {
     table->setCurrentCell(5, 0);
     table->setFocus();
     QTest::keyClick(table, Qt::Key_Return);
-    EXPECT_EQ(opened, QStringList({QStringLiteral("http://")}));
-}
+    DoubleClick(CellCentre(6, 1));
+    window.Operations().Grid().SetCellText(3, 1, QStringLiteral("   "));
+    DoubleClick(CellCentre(3, 1));
 
-TEST_F(FilledGrid, NothingOpensWithoutACurrentRow)
-{
     table->setCurrentCell(-1, -1);
     table->setFocus();
     QTest::keyClick(table, Qt::Key_Return);
 
-    window.Grid().ClearGrid();
-    ASSERT_TRUE(window.Grid().SetRowCount(1));
+    window.Operations().Grid().ClearGrid();
+    ASSERT_TRUE(window.Operations().Grid().SetRowCount(1));
     QTest::keyClick(table, Qt::Key_Return);
     DoubleClick(QPoint(40, 10));
     EXPECT_TRUE(opened.isEmpty()) << opened.join(u' ').toStdString();
@@ -135,20 +169,20 @@ TEST_F(FilledGrid, NothingOpensWithoutACurrentRow)
 
 TEST_F(ShownWindow, AClickOnThePanelOrItsStatusHidesOnlyThePanel)
 {
-    auto *panel = Child("Frame3");
-    auto *status = Child<QLabel>("Label2");
+    auto *panel = Child(window, "Frame3");
+    auto *status = Child<QLabel>(window, "Label2");
     for (QWidget *target : {panel, static_cast<QWidget *>(status)}) {
-        window.ShowProgressPanel();
-        window.SetStatus(QStringLiteral("开始检测,需要的时间较长..."));
+        window.Operations().ShowProgressPanel();
+        window.Operations().SetStatus(QStringLiteral("开始检测,需要的时间较长..."));
         ASSERT_TRUE(panel->isVisible());
         QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(3, 3));
         EXPECT_FALSE(panel->isVisible()) << target->objectName().toStdString();
         EXPECT_TRUE(window.isVisible());
-        EXPECT_FALSE(window.WindowClosed());
+        EXPECT_FALSE(window.Operations().WindowClosed());
     }
     EXPECT_TRUE(opened.isEmpty());
 
-    window.ShowProgressPanel();
+    window.Operations().ShowProgressPanel();
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(status->text(), QStringLiteral("开始检测,需要的时间较长..."));
 }
@@ -156,13 +190,13 @@ TEST_F(ShownWindow, AClickOnThePanelOrItsStatusHidesOnlyThePanel)
 TEST_F(ShownWindow, TooWideTextsStayOnOneLineAndAreCutAtTheirContainer)
 {
     const QString wide = QString(80, QChar(u'宽'));
-    const QSize panelSize = Child("Frame3")->size();
-    const QSize frameSize = Child("Frame2")->size();
-    window.ShowProgressPanel();
-    window.SetStatus(wide);
-    window.SetTipLine(wide);
+    const QSize panelSize = Child(window, "Frame3")->size();
+    const QSize frameSize = Child(window, "Frame2")->size();
+    window.Operations().ShowProgressPanel();
+    window.Operations().SetStatus(wide);
+    window.Operations().SetTipLine(wide);
     for (const char *name : {"Label2", "Label4"}) {
-        auto *label = Child<QLabel>(name);
+        auto *label = Child<QLabel>(window, name);
         auto *container = label->parentWidget();
         EXPECT_EQ(label->text(), wide) << name;
         EXPECT_FALSE(label->wordWrap()) << name;
@@ -170,8 +204,8 @@ TEST_F(ShownWindow, TooWideTextsStayOnOneLineAndAreCutAtTheirContainer)
         EXPECT_GT(label->geometry().right(), container->width()) << name;
         EXPECT_EQ(label->visibleRegion().boundingRect().right(), container->width() - 1 - label->x()) << name;
     }
-    EXPECT_EQ(Child("Frame3")->size(), panelSize);
-    EXPECT_EQ(Child("Frame2")->size(), frameSize);
+    EXPECT_EQ(Child(window, "Frame3")->size(), panelSize);
+    EXPECT_EQ(Child(window, "Frame2")->size(), frameSize);
 }
 
 // --- Look and layout ---
@@ -190,7 +224,7 @@ TEST_F(ShownWindow, EveryControlSitsWhereTheLayoutPutsItAt96Dpi)
         GTEST_SKIP() << "positions are checked at 96 dpi; this screen has " << window.logicalDpiX();
 
     EXPECT_EQ(window.size(), QSize(10860, 6570) / kTwipsPerPixel);
-    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "the window has a fixed size";
+    EXPECT_EQ(window.minimumSize(), window.size()) << "the designed size is the smallest";
 
     const Placement placements[] = {
         {"Frame1", "FormMain", {0, 0, 10815, 855}},
@@ -208,9 +242,9 @@ TEST_F(ShownWindow, EveryControlSitsWhereTheLayoutPutsItAt96Dpi)
         {"Frame3", "FlexGrid", {3840, 1560, 2655, 615}},
         {"Label2", "Frame3", {240, 240, 0, 0}},
     };
-    window.ShowProgressPanel();
+    window.Operations().ShowProgressPanel();
     for (const Placement &placement : placements) {
-        QWidget *widget = Child(placement.name);
+        QWidget *widget = Child(window, placement.name);
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(widget->parentWidget()->objectName(), QString::fromLatin1(placement.container)) << placement.name;
         const QRect &t = placement.twips;
@@ -223,15 +257,106 @@ TEST_F(ShownWindow, EveryControlSitsWhereTheLayoutPutsItAt96Dpi)
     }
 }
 
+TEST_F(ShownWindow, GridAndFramesGrowWithTheWindowTheRestStaysPut)
+{
+    const QSize designed = window.size();
+    const char *const names[] = {"Frame1", "Frame2", "Label3", "Label1", "Text1", "Command1", "Command2",
+                                 "FlexGrid", "Label4", "Frame3"};
+    std::map<std::string, QRect> before;
+    for (const char *name : names)
+        before[name] = Child(window, name)->geometry();
+
+    const QSize growth(200, 300);
+    window.resize(designed + growth);
+    for (const char *name : names) {
+        QRect expected = before[name];
+        if (name == std::string("Frame1"))
+            expected.setWidth(expected.width() + growth.width());
+        if (name == std::string("Frame2") || name == std::string("FlexGrid"))
+            expected.setSize(expected.size() + growth);
+        if (name == std::string("Label4"))
+            expected.translate(0, growth.height());
+        if (name == std::string("Frame3"))
+            expected.translate(growth.width() / 2, growth.height() / 2);
+        EXPECT_EQ(Child(window, name)->geometry(), expected) << name;
+    }
+
+    window.resize(designed - QSize(100, 100));
+    EXPECT_EQ(window.size(), designed);
+    for (const char *name : names)
+        EXPECT_EQ(Child(window, name)->geometry(), before[name]) << name;
+}
+
+TEST(InitialPlacement, CentredInTheAvailableAreaAndShrunkToFitIt)
+{
+    const QSize designed(724, 438);
+    const QMargins frame(4, 30, 4, 4);
+    const struct {
+        const char *screen;
+        QRect available;
+        QRect expected;
+    } cases[] = {
+        {"1920x1080", {0, 0, 1920, 1040}, {598, 314, 724, 438}},
+        {"second screen", {1920, 0, 1280, 1024}, {2198, 306, 724, 438}},
+        {"1366x768 at 2x", {0, 0, 683, 364}, {4, 30, 675, 330}},
+        {"exactly the window", {10, 20, 732, 472}, {14, 50, 724, 438}},
+    };
+    for (const auto &c : cases) {
+        const QRect placed = InitialClientGeometry(designed, frame, c.available);
+        EXPECT_EQ(placed, c.expected) << c.screen;
+        EXPECT_TRUE(c.available.contains(placed.marginsAdded(frame))) << c.screen;
+    }
+}
+
+TEST_F(ShownWindow, EnterOrKeypadEnterOnAFocusedButtonPressesIt)
+{
+    const struct {
+        const char *button;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char *opens;
+    } cases[] = {
+        {"Command3", Qt::Key_Return, Qt::NoModifier, "http://bbs.quillmere.com/"},
+        {"Command4", Qt::Key_Enter, Qt::KeypadModifier, "http://bbs.quillmere.com/read.php?tid=5370"},
+        {"Command5", Qt::Key_Space, Qt::NoModifier, "http://bbs.quillmere.com/thread.php?fid=2"},
+    };
+    for (const auto &c : cases) {
+        opened.clear();
+        auto *button = Child<QPushButton>(window, c.button);
+        button->setFocus();
+        QTest::keyClick(button, c.key, c.modifiers);
+        EXPECT_EQ(opened, QStringList{QString::fromLatin1(c.opens)}) << c.button;
+    }
+    auto *exit = Child<QPushButton>(window, "Command2");
+    exit->setFocus();
+    QTest::keyClick(exit, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(window.Operations().WindowClosed());
+}
+
+TEST_F(ShownWindow, ScreenReadersHearANameAndADescriptionForEveryControl)
+{
+    for (QWidget *control : window.findChildren<QWidget *>()) {
+        if (control->objectName().isEmpty() || control->parentWidget() == nullptr ||
+            control->objectName().startsWith(u"qt_"))
+            continue; // Qt's own parts of the grid
+        EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+        EXPECT_FALSE(control->accessibleDescription().isEmpty()) << control->objectName().toStdString();
+    }
+    EXPECT_TRUE(Child(window, "Text1")->accessibleName().contains(u"网址"));
+    EXPECT_TRUE(Child(window, "FlexGrid")->accessibleName().contains(u"外链地址"));
+    for (QPushButton *button : window.findChildren<QPushButton *>())
+        EXPECT_EQ(button->accessibleName(), QString(button->text()).remove(u' ')) << button->objectName().toStdString();
+}
+
 TEST_F(ShownWindow, TabVisitsTheControlsInOrderAndWrapsAround)
 {
     const char *const order[] = {"Text1", "Command1", "Command2", "FlexGrid", "Command3", "Command4", "Command5",
                                  "Text1"};
-    Child("Text1")->setFocus();
-    ASSERT_EQ(QApplication::focusWidget(), Child("Text1"));
+    Child(window, "Text1")->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), Child(window, "Text1"));
     for (std::size_t step = 1; step < std::size(order); ++step) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        ASSERT_EQ(QApplication::focusWidget(), Child(order[step]))
+        ASSERT_EQ(QApplication::focusWidget(), Child(window, order[step]))
             << "after " << order[step - 1] << " came "
             << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "nothing");
     }
@@ -252,7 +377,7 @@ TEST_F(ShownWindow, CaptionIconFontsAndColours)
             opaque += image.pixelColor(x, y).alpha() == 255;
     EXPECT_GT(opaque, 100) << "the picture itself is opaque";
 
-    const QFont gridFont = Child("FlexGrid")->font();
+    const QFont gridFont = Child(window, "FlexGrid")->font();
     EXPECT_EQ(gridFont.pointSize(), 9);
     const QStringList families = gridFont.families();
     ASSERT_FALSE(families.isEmpty());
@@ -262,7 +387,7 @@ TEST_F(ShownWindow, CaptionIconFontsAndColours)
                QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese);
     })) << "an installed Chinese font backs up 宋体: " << families.join(u',').toStdString();
 
-    EXPECT_EQ(Child("Label2")->palette().color(QPalette::WindowText), QColor(192, 0, 0));
+    EXPECT_EQ(Child(window, "Label2")->palette().color(QPalette::WindowText), QColor(192, 0, 0));
     for (QPushButton *button : window.findChildren<QPushButton *>())
         EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
 }

@@ -11,15 +11,13 @@
 #include <functional>
 #include <vector>
 
-class FakeGrid final : public ResultGridOps {
+class FakeGrid final : public vantorel::ResultGridOps {
 public:
     std::vector<QStringList> rows{QStringList{"", "", ""}}; // row 0 is the header
     QString headerFormat;
-    int currentRow = -1;
     int repaints = 0;
     int rowsAtLastRepaint = -1;
     bool sortingEnabled = true;
-    std::vector<bool> sortingHistory;
 
     void ClearGrid() override
     {
@@ -35,7 +33,6 @@ public:
         return true;
     }
     void SetHeaderFormat(const QString &format) override { headerFormat = format; }
-    int GetCurrentRow() const override { return currentRow; }
     std::optional<QString> GetCellText(int row, int column) const override
     {
         if (row < 0 || row >= GetRowCount() || column < 0 || column > 2)
@@ -57,7 +54,6 @@ public:
     void SetHeaderSortingEnabled(bool enabled) override
     {
         sortingEnabled = enabled;
-        sortingHistory.push_back(enabled);
     }
 
     QStringList Column(int column) const
@@ -69,7 +65,7 @@ public:
     }
 };
 
-class FakeWindow final : public AnalysisWindow {
+class FakeWindow final : public vantorel::AnalysisWindow {
 public:
     FakeGrid grid;
     QString domain;
@@ -111,6 +107,6 @@ public:
             onProcessEvents();
     }
     bool WindowClosed() const override { return closed; }
-    ResultGridOps &Grid() override { return grid; }
+    vantorel::ResultGridOps &Grid() override { return grid; }
     QString &PageSource() override { return pageSource; }
 };

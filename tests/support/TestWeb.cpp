@@ -56,9 +56,9 @@ void TestWeb::Serve(LoopbackServer::Connection &connection)
     connection.respond(page.status, page.body, page.extraHeaders);
 }
 
-AnalysisSettings QuickSettings(const QString &searchHost)
+vantorel::AnalysisSettings QuickSettings(const QString &searchHost)
 {
-    AnalysisSettings settings;
+    vantorel::AnalysisSettings settings;
     settings.searchHost = searchHost;
     settings.pause = 0ms;
     settings.fetchLimits.connectTimeout = 2s;

@@ -37,4 +37,4 @@ private:
 };
 
 // Settings for runs in tests: the given engine, no pauses, short time-outs.
-AnalysisSettings QuickSettings(const QString &searchHost);
+vantorel::AnalysisSettings QuickSettings(const QString &searchHost);
