@@ -6,6 +6,10 @@
 #include "QtPrinters.h"
 
 #include <QEventLoop>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -518,6 +522,37 @@ TEST(FetchEngine, ReportsHowEachFetchEnded)
                 EXPECT_TRUE(!result.errorText.isEmpty() && result.body.isEmpty()) << where;
         }
     }
+}
+
+TEST(FetchEngine, TellsAnUntrustedCertificateApart)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+        GTEST_SKIP() << "openssl(1) is not installed";
+    const QTemporaryDir dir;
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    const QString certificate = dir.filePath(QStringLiteral("cert.pem"));
+    QProcess make;
+    make.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                           "-nodes", "-subj", "/CN=127.0.0.1", "-days", "1", "-keyout", key,
+                                           "-out", certificate});
+    ASSERT_TRUE(make.waitForFinished(30'000) && make.exitCode() == 0) << make.readAllStandardError().toStdString();
+
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort());
+    QProcess server; // a self-signed certificate that no authority vouches for
+    server.start(QStringLiteral("openssl"),
+                 {"s_server", "-quiet", "-www", "-accept", address, "-cert", certificate, "-key", key});
+    const QString url = QStringLiteral("https://") + address + QStringLiteral("/");
+    FetchResult once;
+    for (int attempt = 0; attempt < 100; ++attempt) { // until it listens
+        once = FetchOnce(url);
+        if (once.error != FetchError::Refused)
+            break;
+        QThread::msleep(50);
+    }
+    EXPECT_EQ(once.error, FetchError::Certificate) << once.errorText.toStdString();
+    EXPECT_EQ(FetchThroughEngine(url, {}).error, FetchError::Certificate);
+    server.kill();
+    server.waitForFinished();
 }
 
 TEST(FetchEngine, DescribesTheFinalResponse)
