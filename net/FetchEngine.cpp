@@ -19,6 +19,11 @@ namespace {
 
 constexpr int kMaxPerHost = 2;
 
+int InFlightWithinBounds(int transfers)
+{
+    return std::clamp(transfers, 1, 16);
+}
+
 // QUrl gives host names in lower case, so hosts match in any case.
 QString HostOf(const QString &url)
 {
@@ -76,17 +81,19 @@ struct FetchEngine::Private {
 };
 
 FetchEngine::Private::Private(FetchEngine *engine, const FetchLimits &fetchLimits, int transfers)
-    : q(engine), limits(fetchLimits), maxInFlight(std::clamp(transfers, 1, 16)), multi(curl_multi_init())
+    : q(engine), limits(fetchLimits), maxInFlight(InFlightWithinBounds(transfers)), multi(curl_multi_init())
 {
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer); // curl's time-outs, not a coarse approximation
     QObject::connect(&timer, &QTimer::timeout, q, [this] { Act(CURL_SOCKET_TIMEOUT, 0); });
-    if (!multi)
-        return; // every transfer then fails at launch
-    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Private::OnSocket);
-    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Private::OnTimer);
-    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    if (multi && (curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Private::OnSocket) != CURLM_OK ||
+                  curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
+                  curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Private::OnTimer) != CURLM_OK ||
+                  curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this) != CURLM_OK)) {
+        curl_multi_cleanup(multi);
+        multi = nullptr;
+    }
+    // Without a multi handle every transfer fails as it is launched, instead of never ending.
 }
 
 FetchEngine::Private::~Private()
@@ -151,6 +158,7 @@ void FetchEngine::Private::Act(curl_socket_t socket, int events)
     int stillRunning = 0;
     curl_multi_socket_action(multi, socket, events, &stillRunning);
 
+    bool slotFreed = false;
     int left = 0;
     while (CURLMsg *message = curl_multi_info_read(multi, &left)) {
         if (message->msg != CURLMSG_DONE)
@@ -160,8 +168,10 @@ void FetchEngine::Private::Act(curl_socket_t socket, int events)
         const CURLcode code = message->data.result; // the message dies with the removal
         Release(*reinterpret_cast<Job *>(job));
         Settle(*reinterpret_cast<Job *>(job), code);
+        slotFreed = true;
     }
-    StartWaiting();
+    if (slotFreed)
+        StartWaiting();
 }
 
 void FetchEngine::Private::StartWaiting()
@@ -243,7 +253,7 @@ FetchEngine::~FetchEngine() = default;
 
 void FetchEngine::SetMaxInFlight(int transfers)
 {
-    d_->maxInFlight = std::clamp(transfers, 1, 16);
+    d_->maxInFlight = InFlightWithinBounds(transfers);
     d_->StartWaiting();
 }
 

@@ -218,6 +218,9 @@ TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHost)
         {8, {"127.0.0.2", "127.0.0.3"}, 5, 4},
         {16, {"127.0.0.2"}, 6, 2},
         {6, {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}, 4, 6},
+        {0, {"127.0.0.2", "127.0.0.3"}, 2, 1},
+        {40, {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7", "127.0.0.8",
+              "127.0.0.9", "127.0.0.10"}, 2, 16},
     };
     for (const auto &c : cases) {
         Gauge total;
@@ -236,7 +239,8 @@ TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHost)
                 },
                 host));
         }
-        FetchEngine engine({}, c.maxInFlight);
+        FetchEngine engine;
+        engine.SetMaxInFlight(c.maxInFlight);
         std::vector<Ticket> tickets;
         for (int i = 0; i < c.pagesPerHost; ++i) {
             for (const auto &server : servers)
