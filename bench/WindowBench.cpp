@@ -4,6 +4,7 @@
 #include "ResultPages.h"
 #include "TestWeb.h"
 
+#include <FetchPage.h>
 #include <FormMain.h>
 
 #include <QApplication>
@@ -89,6 +90,8 @@ BENCHMARK(BM_WholeRunFiftyRows)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
+    if (!InitNetwork())
+        return 1;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

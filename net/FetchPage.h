@@ -1,19 +1,19 @@
 #pragma once
 
+#include "FetchResult.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
 
-#include <chrono>
 #include <optional>
 
-// Bounds of one GET; the defaults are the program's, tests shorten them.
-struct FetchLimits {
-    std::chrono::milliseconds connectTimeout{10'000};
-    std::chrono::milliseconds totalTimeout{30'000};
-    qsizetype maxBodyBytes = 16 * 1024 * 1024; // after decompression
-    long maxRedirects = 10;
-};
+// Sets up the HTTP client for the whole process. main() calls it once, before any thread
+// exists, and stops when it fails.
+bool InitNetwork();
+
+// One blocking GET over http or https, reporting how it ended.
+FetchResult FetchOnce(const QString &url, const FetchLimits &limits = {});
 
 // One blocking GET over http or https. Gives the raw body whatever the status code, or
 // nothing when no complete response was had (unreachable host, time-out, refused scheme,
@@ -24,6 +24,6 @@ std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limit
 std::optional<QString> FetchPage(const QString &url, QStringView charset,
                                  const FetchLimits &limits = {});
 
-// The URL bytes handed to the HTTP client: UTF-8, with every non-ASCII byte percent-encoded
-// and everything else left as it stands.
+// The URL bytes handed to the HTTP client: UTF-8, with every non-ASCII byte, space, control
+// character and DEL percent-encoded and everything else left as it stands.
 QByteArray UrlForRequest(const QString &url);

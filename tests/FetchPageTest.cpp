@@ -230,24 +230,27 @@ TEST(FetchPage, DecodesGzipBodiesUnderTheSameCap)
     EXPECT_FALSE(FetchBody(server.url("/bomb"), limits));
 }
 
-TEST(FetchPage, SendsNonAsciiUrlsAsPercentEncodedUtf8)
+TEST(FetchPage, SendsNonAsciiAndSpacesPercentEncoded)
 {
-    const std::string encoded = "/%E6%90%9C%E7%B4%A2?q=%E4%B8%AD%E6%96%87";
+    const std::string encoded = "/%E6%90%9C%E7%B4%A2%20%09?q=%E4%B8%AD%E6%96%87";
     LoopbackServer server(LoopbackServer::Pages({{encoded, {200, "found", ""}}}));
-    const QString url = server.url("/") + QString::fromStdU16String(u"\u641C\u7D22?q=\u4E2D\u6587");
+    const QString url = server.url("/") + QString::fromStdU16String(u"\u641C\u7D22 \t?q=\u4E2D\u6587");
     EXPECT_EQ(Text(FetchPage(url, u"gb2312")), "found");
     ASSERT_EQ(server.requestCount(), 1);
     const std::string head = server.requests().front();
     EXPECT_EQ(head.substr(0, head.find("\r\n")), "GET " + encoded + " HTTP/1.1");
 }
 
-TEST(FetchPage, UrlForRequestEncodesOnlyNonAscii)
+TEST(FetchPage, UrlForRequestEncodesOnlyWhatCannotStandInARequest)
 {
     const struct {
         const char16_t *url;
         const char *expected;
     } cases[] = {
-        {u"http://h/a b?x=%41&y=~#top", "http://h/a b?x=%41&y=~#top"},
+        {u"http://h/a?x=%41&y=~#top!$'()*+,;=:@[]", "http://h/a?x=%41&y=~#top!$'()*+,;=:@[]"},
+        {u"http://h/a b", "http://h/a%20b"},
+        {u"http://h/\t\r\n\u0001\u001F\u007F", "http://h/%09%0D%0A%01%1F%7F"},
+        {u"http://h/\u0080", "http://h/%C2%80"},
         {u"http://h/\u00E9", "http://h/%C3%A9"},
         {u"http://h/?q=\u4E2D", "http://h/?q=%E4%B8%AD"},
         {u"http://h/\U0001F600", "http://h/%F0%9F%98%80"},

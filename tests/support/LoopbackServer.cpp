@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@
 
 namespace {
 
-int ListenOnLoopback(int &port)
+int ListenOnLoopback(const std::string &host, int &port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -21,8 +22,11 @@ int ListenOnLoopback(int &port)
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
+    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+        ::close(fd);
+        throw std::runtime_error("not an IPv4 address: " + host);
+    }
     if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0) {
         ::close(fd);
         throw std::runtime_error("bind/listen failed");
@@ -136,9 +140,10 @@ bool LoopbackServer::Connection::sleepFor(std::chrono::milliseconds duration) co
     return !stopping_;
 }
 
-LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler))
+LoopbackServer::LoopbackServer(Handler handler, std::string address)
+    : handler_(std::move(handler)), address_(std::move(address))
 {
-    listenFd_ = ListenOnLoopback(port_);
+    listenFd_ = ListenOnLoopback(address_, port_);
     acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -166,6 +171,9 @@ void LoopbackServer::AcceptLoop()
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
+        // Small answers go out at once, not after the client's delayed acknowledgement.
+        const int yes = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         std::lock_guard lock(mutex_);
         connectionThreads_.emplace_back([this, fd] {
             Connection connection(fd, ReadRequestHead(fd, stopping_), stopping_);
@@ -181,7 +189,7 @@ void LoopbackServer::AcceptLoop()
 
 QString LoopbackServer::hostAndPort() const
 {
-    return QStringLiteral("127.0.0.1:%1").arg(port_);
+    return QStringLiteral("%1:%2").arg(QString::fromStdString(address_)).arg(port_);
 }
 
 QString LoopbackServer::url(std::string_view path) const
@@ -233,7 +241,7 @@ LoopbackServer::Handler LoopbackServer::Pages(std::map<std::string, Page> pages)
 int LoopbackServer::ClosedPort()
 {
     int port = 0;
-    const int fd = ListenOnLoopback(port);
+    const int fd = ListenOnLoopback("127.0.0.1", port);
     ::close(fd);
     return port;
 }

@@ -12,8 +12,9 @@
 #include <thread>
 #include <vector>
 
-// An HTTP server on 127.0.0.1 for tests: every accepted connection runs the handler on a
-// thread of its own, so the handler controls every byte (status, headers, resets, stalls).
+// An HTTP server on a loopback address (127.0.0.1 unless told) for tests: every accepted
+// connection runs the handler on a thread of its own, so the handler controls every byte
+// (status, headers, resets, stalls).
 class LoopbackServer {
 public:
     class Connection {
@@ -42,13 +43,14 @@ public:
 
     using Handler = std::function<void(Connection &)>;
 
-    explicit LoopbackServer(Handler handler);
+    // Any 127.x.y.z works on Linux: servers on several of them stand for several hosts.
+    explicit LoopbackServer(Handler handler, std::string address = "127.0.0.1");
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer &) = delete;
     LoopbackServer &operator=(const LoopbackServer &) = delete;
 
     int port() const { return port_; }
-    // "127.0.0.1:port" and "http://127.0.0.1:port" + path.
+    // "address:port" and "http://address:port" + path.
     QString hostAndPort() const;
     QString url(std::string_view path = "/") const;
 
@@ -73,6 +75,7 @@ private:
     void AcceptLoop();
 
     Handler handler_;
+    std::string address_;
     int listenFd_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};

@@ -1,0 +1,168 @@
+#include "CurlTransfer.h"
+
+#include "FetchPage.h"
+
+namespace {
+
+constexpr const char *kUserAgent =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/120.0 Safari/537.36";
+
+struct Outcome {
+    CURLcode code = CURLE_OK;
+    bool connected = false; // a connection was made for the last request
+    bool overCap = false;   // our write callback refused the body
+    bool httpUrl = false;   // the last address tried was http or https
+};
+
+FetchError ErrorFromCurl(const Outcome &outcome)
+{
+    switch (outcome.code) {
+    case CURLE_OK:
+        return FetchError::None;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return FetchError::Resolve;
+    case CURLE_COULDNT_CONNECT:
+        return FetchError::Refused;
+    case CURLE_OPERATION_TIMEDOUT:
+        return outcome.connected ? FetchError::TransferTimeout : FetchError::ConnectTimeout;
+    case CURLE_RECV_ERROR:   // a reset, before or during the response
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:  // closed before any response
+    case CURLE_PARTIAL_FILE: // closed before the announced end of the body
+        return FetchError::Reset;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CRL_BADFILE:
+        return FetchError::Certificate;
+    case CURLE_WRITE_ERROR:
+        return outcome.overCap ? FetchError::TooLarge : FetchError::Other;
+    case CURLE_FILESIZE_EXCEEDED:
+        return FetchError::TooLarge;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return FetchError::TooManyRedirects;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        // With HTTP/0.9 off, a reply that is no HTTP at all ends with this code too; then the
+        // address was http and a server did answer.
+        return outcome.httpUrl && outcome.connected ? FetchError::NotHttp : FetchError::UnsupportedProtocol;
+    case CURLE_WEIRD_SERVER_REPLY:
+        return FetchError::NotHttp;
+    default:
+        return FetchError::Other;
+    }
+}
+
+QByteArray HeaderValues(CURL *easy, const char *name)
+{
+    QByteArray joined;
+    curl_header *header = nullptr;
+    for (size_t index = 0;
+         curl_easy_header(easy, name, index, CURLH_HEADER, -1, &header) == CURLHE_OK; ++index) {
+        if (index > 0)
+            joined += ", ";
+        joined += header->value;
+        if (index + 1 >= header->amount)
+            break;
+    }
+    return joined;
+}
+
+} // namespace
+
+// Returning less than offered makes curl abort the transfer: that is how the cap holds for
+// chunked and compressed bodies too.
+size_t CurlTransfer::AppendToBody(char *data, size_t size, size_t count, void *userdata)
+{
+    auto *transfer = static_cast<CurlTransfer *>(userdata);
+    const size_t offered = size * count;
+    if (static_cast<qsizetype>(offered) > transfer->bodyCap_ - transfer->body_.size()) {
+        transfer->overCap_ = true;
+        return 0;
+    }
+    transfer->body_.append(data, static_cast<qsizetype>(offered));
+    return offered;
+}
+
+CurlTransfer::CurlTransfer(const QString &url, const FetchLimits &limits)
+    : started_(std::chrono::steady_clock::now()),
+      headers_(curl_slist_append(nullptr, "Content-Type: text/XML")),
+      url_(UrlForRequest(url)),
+      bodyCap_(limits.maxBodyBytes),
+      easy_(curl_easy_init())
+{
+    if (!easy_ || !headers_) {
+        setUpFailure_ = QStringLiteral("out of memory setting up the transfer");
+        return;
+    }
+    // Curl reads a zero time-out as none, a negative one as weeks, and -1 redirects as any number.
+    if (limits.connectTimeout <= std::chrono::milliseconds::zero() ||
+        limits.totalTimeout <= std::chrono::milliseconds::zero() || limits.maxBodyBytes < 0 ||
+        limits.maxRedirects < 0) {
+        setUpFailure_ = QStringLiteral("fetch limits out of range");
+        return;
+    }
+    // Every option counts: a transfer that lost one of its limits must not run unbounded.
+    const auto check = [this](CURLcode code, const char *what) {
+        if (code != CURLE_OK && setUpFailure_.isEmpty())
+            setUpFailure_ = QStringLiteral("cannot set %1: %2").arg(QLatin1String(what), QLatin1String(curl_easy_strerror(code)));
+    };
+    CURL *h = easy_.get();
+    check(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText_), "the error buffer");
+    check(curl_easy_setopt(h, CURLOPT_URL, url_.constData()), "the address");
+    check(curl_easy_setopt(h, CURLOPT_HTTPGET, 1L), "the method");
+    check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers_.get()), "the request headers");
+    check(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"), "the protocols");
+    check(curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"), "the redirect protocols");
+    check(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L), "redirect following");
+    check(curl_easy_setopt(h, CURLOPT_MAXREDIRS, limits.maxRedirects), "the redirect limit");
+    check(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count())),
+          "the connect time-out");
+    check(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalTimeout.count())),
+          "the transfer time-out");
+    check(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L), "signal-free time-outs");
+    check(curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, ""), "the accepted encodings"); // all this libcurl decodes
+    check(curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodyBytes)),
+          "the body cap");
+    check(curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent), "the user agent");
+    check(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlTransfer::AppendToBody), "the body sink");
+    check(curl_easy_setopt(h, CURLOPT_WRITEDATA, this), "the body sink");
+}
+
+FetchResult CurlTransfer::Finish(CURLcode code)
+{
+    using namespace std::chrono;
+    FetchResult result;
+    result.elapsed = duration_cast<milliseconds>(steady_clock::now() - started_);
+    if (!setUpFailure_.isEmpty()) {
+        result.error = FetchError::Other;
+        result.errorText = setUpFailure_;
+        return result;
+    }
+
+    CURL *h = easy_.get();
+    char *finalUrl = nullptr;
+    char *contentType = nullptr;
+    curl_off_t connectTime = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.httpStatus);
+    curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &result.redirects);
+    curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
+    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
+        result.finalUrl = QString::fromUtf8(finalUrl);
+    if (curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType)
+        result.contentType = contentType;
+    result.robotsTag = HeaderValues(h, "X-Robots-Tag");
+
+    const bool httpUrl = result.finalUrl.startsWith(u"http://", Qt::CaseInsensitive) ||
+                         result.finalUrl.startsWith(u"https://", Qt::CaseInsensitive);
+    result.error = ErrorFromCurl({code, connectTime > 0, overCap_, httpUrl});
+    if (result.ok())
+        result.body = std::move(body_);
+    else
+        result.errorText = QString::fromUtf8(errorText_[0] ? errorText_ : curl_easy_strerror(code));
+    return result;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+// Inside net only: nothing outside it sees libcurl.
+
+#include "FetchResult.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <memory>
+
+// One GET on a curl easy handle that carries every limit of a fetch. The blocking fetch and
+// the engine both run their transfers through it, so the limits are set in one place.
+// The handle points into this object: it stays where it was made.
+class CurlTransfer {
+public:
+    // The transfer's clock starts here: make it just before the transfer runs.
+    CurlTransfer(const QString &url, const FetchLimits &limits);
+    CurlTransfer(const CurlTransfer &) = delete;
+    CurlTransfer &operator=(const CurlTransfer &) = delete;
+
+    // Null when some limit could not be set: such a transfer must never run.
+    CURL *Handle() const { return setUpFailure_.isEmpty() ? easy_.get() : nullptr; }
+
+    // How the transfer ended, given curl's code for it; a failed set-up whatever the code.
+    FetchResult Finish(CURLcode code);
+
+private:
+    struct EasyDeleter {
+        void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
+    };
+    struct ListDeleter {
+        void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+    };
+
+    static size_t AppendToBody(char *data, size_t size, size_t count, void *userdata);
+
+    std::chrono::steady_clock::time_point started_;
+    QString setUpFailure_;
+    std::unique_ptr<curl_slist, ListDeleter> headers_;
+    QByteArray url_;
+    QByteArray body_;
+    qsizetype bodyCap_ = 0;
+    bool overCap_ = false;
+    char errorText_[CURL_ERROR_SIZE] = {};
+    std::unique_ptr<CURL, EasyDeleter> easy_; // last: it is cleaned up before what it points to
+};

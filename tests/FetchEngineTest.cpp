@@ -1,0 +1,615 @@
+#include "FetchEngine.h"
+#include "FetchPage.h"
+
+#include "Gzip.h"
+#include "LoopbackServer.h"
+#include "QtPrinters.h"
+
+#include <QEventLoop>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using Connection = LoopbackServer::Connection;
+using Ticket = FetchEngine::Ticket;
+
+void PrintTo(FetchError error, std::ostream *out)
+{
+    static const char *const kNames[] = {"None", "Resolve", "Refused", "ConnectTimeout", "TransferTimeout",
+                                         "Reset", "Certificate", "TooLarge", "TooManyRedirects",
+                                         "UnsupportedProtocol", "NotHttp", "Aborted", "Other"};
+    *out << kNames[static_cast<int>(error)];
+}
+
+namespace {
+
+// Runs the event loop until every ticket is done or the guard runs out.
+bool WaitDone(const FetchEngine &engine, const std::vector<Ticket> &tickets, std::chrono::milliseconds guard = 10s)
+{
+    const auto allDone = [&] {
+        return std::all_of(tickets.begin(), tickets.end(), [&](Ticket t) { return engine.IsDone(t); });
+    };
+    QEventLoop loop;
+    QTimer::singleShot(guard, &loop, &QEventLoop::quit);
+    QObject::connect(&engine, &FetchEngine::Finished, &loop, [&] {
+        if (allDone())
+            loop.quit();
+    });
+    if (!allDone())
+        loop.exec();
+    return allDone();
+}
+
+void RunEventsFor(std::chrono::milliseconds duration)
+{
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Every ticket Finished was emitted for, in order.
+struct Announcements {
+    explicit Announcements(FetchEngine &engine)
+    {
+        QObject::connect(&engine, &FetchEngine::Finished, &engine, [this](Ticket t) { tickets.push_back(t); });
+    }
+    std::vector<Ticket> tickets;
+};
+
+FetchResult FetchThroughEngine(const QString &url, const FetchLimits &limits)
+{
+    FetchEngine engine(limits);
+    const Ticket ticket = engine.Start(url);
+    WaitDone(engine, {ticket});
+    return engine.Take(ticket).value_or(FetchResult{}); // Aborted when it never ended
+}
+
+// How many handlers run at once, at most.
+class Gauge {
+public:
+    void Enter()
+    {
+        const int now = ++now_;
+        for (int peak = peak_; now > peak && !peak_.compare_exchange_weak(peak, now);) {
+        }
+    }
+    void Leave() { --now_; }
+    int peak() const { return peak_; }
+
+private:
+    std::atomic<int> now_{0};
+    std::atomic<int> peak_{0};
+};
+
+// A port whose accept queue is full: connection attempts get no answer, as from a host that
+// is down, without sending anything off this machine.
+class SilentPort {
+public:
+    SilentPort()
+    {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listen_, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(listen_, 0);
+        ::getsockname(listen_, reinterpret_cast<sockaddr *>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        for (int i = 0; i < 4; ++i) {
+            fillers_.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            ::connect(fillers_.back(), reinterpret_cast<sockaddr *>(&address), sizeof address);
+        }
+    }
+    ~SilentPort()
+    {
+        for (const int fd : fillers_)
+            ::close(fd);
+        ::close(listen_);
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port_); }
+
+private:
+    int listen_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
+
+double ThreadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+std::string PagePath(int i)
+{
+    return "/page" + std::to_string(i);
+}
+
+} // namespace
+
+TEST(FetchEngine, BringsBackEveryPageInFull)
+{
+    LoopbackServer server([](Connection &connection) {
+        const std::string path = connection.path();
+        const int i = std::stoi(path.substr(5));
+        connection.respond(i % 5 == 4 ? 404 : 200, path + std::string(static_cast<size_t>(i) * 3000, '.'));
+    });
+    FetchEngine engine;
+    Announcements announced(engine);
+    std::vector<Ticket> tickets;
+    for (int i = 0; i < 40; ++i)
+        tickets.push_back(engine.Start(server.url(PagePath(i))));
+    ASSERT_TRUE(WaitDone(engine, tickets));
+    RunEventsFor(50ms); // a second announcement of any ticket would come now
+
+    std::vector<Ticket> sorted = announced.tickets;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, tickets) << "one Finished per ticket";
+    for (int i = 0; i < 40; ++i) {
+        const std::optional<FetchResult> result = engine.Take(tickets[i]);
+        ASSERT_TRUE(result) << i;
+        EXPECT_EQ(result->error, FetchError::None) << i;
+        EXPECT_EQ(result->httpStatus, i % 5 == 4 ? 404 : 200) << i;
+        EXPECT_EQ(result->body.toStdString(), PagePath(i) + std::string(static_cast<size_t>(i) * 3000, '.'));
+        EXPECT_FALSE(engine.Take(tickets[i])) << "a result is handed out once";
+    }
+}
+
+TEST(FetchEngine, OneInFlightRunsTransfersOneByOneInRequestOrder)
+{
+    Gauge gauge;
+    std::mutex mutex;
+    std::vector<std::string> seen;
+    const LoopbackServer::Handler handler = [&](Connection &connection) {
+        gauge.Enter();
+        {
+            std::lock_guard lock(mutex);
+            seen.push_back(connection.path());
+        }
+        connection.sleepFor(30ms);
+        gauge.Leave();
+        connection.respond(200, "ok");
+    };
+    LoopbackServer first(handler, "127.0.0.2");
+    LoopbackServer second(handler, "127.0.0.3");
+
+    FetchEngine engine({}, 1);
+    std::vector<Ticket> tickets;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 8; ++i) {
+        tickets.push_back(engine.Start((i % 3 ? first : second).url(PagePath(i))));
+        expected.push_back(PagePath(i));
+    }
+    ASSERT_TRUE(WaitDone(engine, tickets));
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(gauge.peak(), 1);
+}
+
+TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHost)
+{
+    const struct {
+        int maxInFlight;
+        std::vector<std::string> hosts; // one server each
+        int pagesPerHost;
+        int expectedPeak;
+    } cases[] = {
+        {3, {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}, 3, 3},
+        {8, {"127.0.0.2", "127.0.0.3"}, 5, 4},
+        {16, {"127.0.0.2"}, 6, 2},
+        {6, {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}, 4, 6},
+        {0, {"127.0.0.2", "127.0.0.3"}, 2, 1},
+        {40, {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7", "127.0.0.8",
+              "127.0.0.9", "127.0.0.10"}, 2, 16},
+    };
+    for (const auto &c : cases) {
+        Gauge total;
+        std::map<std::string, Gauge> perHost;
+        std::vector<std::unique_ptr<LoopbackServer>> servers;
+        for (const std::string &host : c.hosts) {
+            Gauge &onHost = perHost[host];
+            servers.push_back(std::make_unique<LoopbackServer>(
+                [&](Connection &connection) {
+                    total.Enter();
+                    onHost.Enter();
+                    connection.sleepFor(150ms);
+                    onHost.Leave();
+                    total.Leave();
+                    connection.respond(200, "ok");
+                },
+                host));
+        }
+        FetchEngine engine;
+        engine.SetMaxInFlight(c.maxInFlight);
+        std::vector<Ticket> tickets;
+        for (int i = 0; i < c.pagesPerHost; ++i) {
+            for (const auto &server : servers)
+                tickets.push_back(engine.Start(server->url(PagePath(i))));
+        }
+        ASSERT_TRUE(WaitDone(engine, tickets)) << c.maxInFlight;
+        EXPECT_EQ(total.peak(), c.expectedPeak) << c.maxInFlight << " in flight, " << c.hosts.size() << " hosts";
+        for (const auto &[host, gauge] : perHost)
+            EXPECT_LE(gauge.peak(), 2) << host;
+    }
+}
+
+TEST(FetchEngine, HostNamesMatchInAnyCase)
+{
+    Gauge gauge;
+    LoopbackServer server([&](Connection &connection) {
+        gauge.Enter();
+        connection.sleepFor(150ms);
+        gauge.Leave();
+        connection.respond(200, "ok");
+    });
+    FetchEngine engine;
+    std::vector<Ticket> tickets;
+    for (const char *host : {"localhost", "LOCALHOST", "LocalHost", "localHOST"})
+        tickets.push_back(engine.Start(QStringLiteral("http://%1:%2/").arg(QLatin1String(host)).arg(server.port())));
+    ASSERT_TRUE(WaitDone(engine, tickets));
+    EXPECT_EQ(gauge.peak(), 2);
+}
+
+TEST(FetchEngine, TimeOutsCountFromTheStartNotFromTheQueue)
+{
+    LoopbackServer server([](Connection &connection) {
+        connection.sleepFor(250ms);
+        connection.respond(200, "slow but in time");
+    });
+    FetchLimits limits;
+    limits.totalTimeout = 600ms;
+    FetchEngine engine(limits, 1);
+    std::vector<Ticket> tickets;
+    for (int i = 0; i < 4; ++i) // the last one waits some 750 ms in the queue
+        tickets.push_back(engine.Start(server.url(PagePath(i))));
+    ASSERT_TRUE(WaitDone(engine, tickets));
+    for (const Ticket ticket : tickets) {
+        const FetchResult result = engine.Take(ticket).value();
+        EXPECT_EQ(result.error, FetchError::None) << result.errorText.toStdString();
+        EXPECT_GE(result.elapsed, 250ms);
+        EXPECT_LT(result.elapsed, 600ms);
+    }
+}
+
+TEST(FetchEngine, AbortFreesTheSlotAndEmitsNothing)
+{
+    std::atomic<int> stalledRequests{0};
+    LoopbackServer server([&](Connection &connection) {
+        if (connection.path() == "/stall") {
+            ++stalledRequests;
+            connection.sleepFor(60s);
+        }
+        connection.respond(200, "ok");
+    });
+    FetchEngine engine({}, 1);
+    Announcements announced(engine);
+    const Ticket stalled = engine.Start(server.url("/stall"));
+    const Ticket queued = engine.Start(server.url("/stall"));
+    const Ticket next = engine.Start(server.url("/next"));
+    while (stalledRequests == 0)
+        RunEventsFor(10ms);
+
+    engine.Abort(queued);
+    engine.Abort(stalled);
+    ASSERT_TRUE(WaitDone(engine, {next}, 5s)) << "the aborted transfer kept its slot";
+    RunEventsFor(50ms);
+    EXPECT_EQ(announced.tickets, std::vector<Ticket>{next});
+    EXPECT_EQ(stalledRequests, 1) << "the queued transfer ran after all";
+    for (const Ticket ticket : {stalled, queued}) {
+        EXPECT_FALSE(engine.IsDone(ticket));
+        EXPECT_FALSE(engine.Take(ticket));
+    }
+}
+
+TEST(FetchEngine, AbortAllDropsEverythingAndTheEngineCarriesOn)
+{
+    std::atomic<int> requests{0};
+    LoopbackServer server([&](Connection &connection) {
+        ++requests;
+        if (connection.path() == "/stall")
+            connection.sleepFor(60s);
+        connection.respond(200, "ok");
+    });
+    FetchEngine engine({}, 2);
+    Announcements announced(engine);
+    for (int i = 0; i < 5; ++i)
+        engine.Start(server.url("/stall"));
+    while (requests < 2)
+        RunEventsFor(10ms);
+    engine.AbortAll();
+    RunEventsFor(200ms);
+    EXPECT_TRUE(announced.tickets.empty());
+    EXPECT_EQ(requests, 2) << "queued transfers ran after all";
+
+    const Ticket after = engine.Start(server.url("/fast"));
+    ASSERT_TRUE(WaitDone(engine, {after}, 5s));
+    EXPECT_EQ(engine.Take(after)->body, "ok");
+}
+
+TEST(FetchEngine, HandlersMayStartAbortOrDestroy)
+{
+    LoopbackServer server([](Connection &connection) {
+        if (connection.path() == "/stall")
+            connection.sleepFor(60s);
+        connection.respond(200, "ok");
+    });
+
+    // Abort a running transfer and start a new one from inside a handler.
+    {
+        FetchEngine engine;
+        Announcements announced(engine);
+        const Ticket stalled = engine.Start(server.url("/stall"));
+        const Ticket fast = engine.Start(server.url("/fast"));
+        Ticket started = 0;
+        QObject::connect(&engine, &FetchEngine::Finished, &engine, [&](Ticket t) {
+            if (t == fast) {
+                engine.Abort(stalled);
+                started = engine.Start(server.url("/later"));
+            }
+        });
+        ASSERT_TRUE(WaitDone(engine, {fast}));
+        ASSERT_NE(started, 0u);
+        ASSERT_TRUE(WaitDone(engine, {started}));
+        RunEventsFor(50ms);
+        EXPECT_EQ(announced.tickets, (std::vector<Ticket>{fast, started}));
+        EXPECT_EQ(engine.Take(started)->body, "ok");
+    }
+
+    // Destroy the engine from inside a handler, with a transfer running and more results to
+    // announce: fetches that cannot be set up end together, in one batch.
+    {
+        auto *engine = new FetchEngine;
+        int calls = 0;
+        QObject::connect(engine, &FetchEngine::Finished, engine, [&] {
+            ++calls;
+            delete engine;
+        });
+        engine->Start(server.url("/stall"));
+        FetchLimits unusable;
+        unusable.totalTimeout = 0ms;
+        engine->SetLimits(unusable);
+        for (int i = 0; i < 3; ++i)
+            engine->Start(server.url(PagePath(i)));
+        QEventLoop loop;
+        QObject::connect(engine, &QObject::destroyed, &loop, &QEventLoop::quit);
+        QTimer::singleShot(5s, &loop, &QEventLoop::quit);
+        loop.exec();
+        RunEventsFor(100ms);
+        EXPECT_EQ(calls, 1);
+    }
+
+    // Destroy it mid-transfer from outside.
+    {
+        auto engine = std::make_unique<FetchEngine>();
+        for (int i = 0; i < 3; ++i)
+            engine->Start(server.url("/stall"));
+        RunEventsFor(100ms);
+        engine.reset();
+        RunEventsFor(100ms); // nothing may fire on what was freed
+    }
+}
+
+TEST(FetchEngine, FailedSetUpFailsTheFetchWithoutConnecting)
+{
+    LoopbackServer server([](Connection &connection) { connection.respond(200, "should not be asked"); });
+    const struct {
+        const char *what;
+        std::function<void(FetchLimits &)> spoil;
+    } cases[] = {
+        {"no total time-out", [](FetchLimits &l) { l.totalTimeout = 0ms; }},
+        {"negative total time-out", [](FetchLimits &l) { l.totalTimeout = -1ms; }},
+        {"no connect time-out", [](FetchLimits &l) { l.connectTimeout = 0ms; }},
+        {"negative body cap", [](FetchLimits &l) { l.maxBodyBytes = -1; }},
+        {"any number of redirects", [](FetchLimits &l) { l.maxRedirects = -1; }},
+    };
+    for (const auto &c : cases) {
+        FetchLimits limits;
+        c.spoil(limits);
+        const FetchResult once = FetchOnce(server.url("/"), limits);
+        EXPECT_EQ(once.error, FetchError::Other) << c.what;
+        EXPECT_FALSE(once.errorText.isEmpty()) << c.what;
+
+        FetchEngine engine(limits);
+        Announcements announced(engine);
+        const Ticket ticket = engine.Start(server.url("/"));
+        EXPECT_TRUE(announced.tickets.empty()) << "announced from inside Start: " << c.what;
+        RunEventsFor(20ms);
+        EXPECT_EQ(announced.tickets, std::vector<Ticket>{ticket}) << c.what;
+        EXPECT_EQ(engine.Take(ticket)->error, FetchError::Other) << c.what;
+    }
+    EXPECT_EQ(server.requestCount(), 0);
+}
+
+TEST(FetchEngine, ReportsHowEachFetchEnded)
+{
+    const std::string overCap(64 * 1024 + 1, 'x');
+    const std::string bomb = Gzip(std::string(1024 * 1024, 'z'));
+    LoopbackServer server([&](Connection &connection) {
+        const std::string path = connection.path();
+        const auto partialHead = [&] {
+            return connection.send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n") &&
+                   connection.send(std::string(100, 'x'));
+        };
+        if (path == "/ok")
+            connection.respond(200, "fine");
+        else if (path == "/missing")
+            connection.respond(404, "no such page");
+        else if (path == "/reset-first")
+            connection.reset();
+        else if (path == "/reset-mid") {
+            if (partialHead())
+                connection.sleepFor(100ms); // let the head reach the client first
+            connection.reset();
+        } else if (path == "/closed-mid")
+            partialHead();
+        else if (path == "/stall") {
+            if (connection.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes"))
+                connection.sleepFor(60s);
+        } else if (path == "/large")
+            connection.respond(200, overCap);
+        else if (path == "/bomb")
+            connection.respond(200, bomb, "Content-Encoding: gzip\r\n");
+        else if (path == "/loop")
+            connection.respond(302, "again", "Location: /loop\r\n");
+        else if (path == "/to-ftp")
+            connection.respond(302, "moved", "Location: ftp://127.0.0.1:" + std::to_string(server.port()) + "/\r\n");
+        else if (path == "/ssh")
+            connection.send("SSH-2.0-OpenSSH_9.2\r\n");
+        else if (path == "/no-colon")
+            connection.send("HTTP/1.1 200 OK\r\nnot a header\r\n\r\n");
+    });
+    const SilentPort silent;
+
+    FetchLimits limits;
+    limits.connectTimeout = 300ms;
+    limits.totalTimeout = 600ms;
+    limits.maxBodyBytes = 64 * 1024;
+    limits.maxRedirects = 3;
+
+    const struct {
+        const char *what;
+        QString url;
+        FetchError expected;
+        long status;
+    } cases[] = {
+        {"ok", server.url("/ok"), FetchError::None, 200},
+        {"404 is a response", server.url("/missing"), FetchError::None, 404},
+        {"refused", QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::ClosedPort()), FetchError::Refused, 0},
+        {"no answer to connect", silent.url(), FetchError::ConnectTimeout, 0},
+        {"reset before the response", server.url("/reset-first"), FetchError::Reset, 0},
+        {"reset mid-body", server.url("/reset-mid"), FetchError::Reset, 200},
+        {"closed mid-body", server.url("/closed-mid"), FetchError::Reset, 200},
+        {"stalled", server.url("/stall"), FetchError::TransferTimeout, 200},
+        {"over the cap", server.url("/large"), FetchError::TooLarge, 200},
+        {"inflates over the cap", server.url("/bomb"), FetchError::TooLarge, 200},
+        {"redirect loop", server.url("/loop"), FetchError::TooManyRedirects, 302},
+        {"ftp address", QStringLiteral("ftp://127.0.0.1:%1/").arg(server.port()), FetchError::UnsupportedProtocol, 0},
+        {"redirect to ftp", server.url("/to-ftp"), FetchError::UnsupportedProtocol, 302},
+        {"not http at all", server.url("/ssh"), FetchError::NotHttp, 0},
+        {"broken header", server.url("/no-colon"), FetchError::NotHttp, 200},
+    };
+    const struct {
+        const char *name;
+        std::function<FetchResult(const QString &, const FetchLimits &)> fetch;
+    } fetchers[] = {{"blocking", &FetchOnce}, {"engine", &FetchThroughEngine}};
+
+    for (const auto &fetcher : fetchers) {
+        for (const auto &c : cases) {
+            const FetchResult result = fetcher.fetch(c.url, limits);
+            const std::string where = std::string(fetcher.name) + ": " + c.what;
+            EXPECT_EQ(result.error, c.expected) << where << " (" << result.errorText.toStdString() << ")";
+            EXPECT_EQ(result.httpStatus, c.status) << where;
+            EXPECT_LT(result.elapsed, 5s) << where;
+            if (c.expected == FetchError::None)
+                EXPECT_TRUE(result.errorText.isEmpty()) << where;
+            else
+                EXPECT_TRUE(!result.errorText.isEmpty() && result.body.isEmpty()) << where;
+        }
+    }
+}
+
+TEST(FetchEngine, TellsAnUntrustedCertificateApart)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+        GTEST_SKIP() << "openssl(1) is not installed";
+    const QTemporaryDir dir;
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    const QString certificate = dir.filePath(QStringLiteral("cert.pem"));
+    QProcess make;
+    make.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                           "-nodes", "-subj", "/CN=127.0.0.1", "-days", "1", "-keyout", key,
+                                           "-out", certificate});
+    ASSERT_TRUE(make.waitForFinished(30'000) && make.exitCode() == 0) << make.readAllStandardError().toStdString();
+
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort());
+    QProcess server; // a self-signed certificate that no authority vouches for
+    server.start(QStringLiteral("openssl"),
+                 {"s_server", "-quiet", "-www", "-accept", address, "-cert", certificate, "-key", key});
+    const QString url = QStringLiteral("https://") + address + QStringLiteral("/");
+    FetchResult once;
+    for (int attempt = 0; attempt < 100; ++attempt) { // until it listens
+        once = FetchOnce(url);
+        if (once.error != FetchError::Refused)
+            break;
+        QThread::msleep(50);
+    }
+    EXPECT_EQ(once.error, FetchError::Certificate) << once.errorText.toStdString();
+    EXPECT_EQ(FetchThroughEngine(url, {}).error, FetchError::Certificate);
+    server.kill();
+    server.waitForFinished();
+}
+
+TEST(FetchEngine, DescribesTheFinalResponse)
+{
+    LoopbackServer server([](Connection &connection) {
+        const std::string path = connection.path();
+        if (path == "/a")
+            connection.respond(301, "", "Location: /b\r\nX-Robots-Tag: none\r\nContent-Type: text/plain\r\n");
+        else if (path == "/b")
+            connection.respond(302, "", "Location: /final?x=1\r\nX-Robots-Tag: noarchive\r\n");
+        else if (path == "/final?x=1") {
+            connection.sleepFor(50ms);
+            connection.respond(200, "<p>here</p>",
+                               "Content-Type: text/html; charset=GBK\r\nX-Robots-Tag: noindex\r\n"
+                               "x-robots-tag: googlebot: nofollow\r\n");
+        } else
+            connection.respond(200, "plain");
+    });
+    const struct {
+        const char *path;
+        long redirects;
+        std::string finalPath;
+        QByteArray contentType;
+        QByteArray robotsTag;
+    } cases[] = {
+        {"/a", 2, "/final?x=1", "text/html; charset=GBK", "noindex, googlebot: nofollow"},
+        {"/plain", 0, "/plain", "", ""},
+    };
+    for (const auto &c : cases) {
+        FetchEngine engine;
+        const Ticket ticket = engine.Start(server.url(c.path));
+        ASSERT_TRUE(WaitDone(engine, {ticket})) << c.path;
+        const FetchResult result = *engine.Take(ticket);
+        EXPECT_EQ(result.error, FetchError::None) << c.path;
+        EXPECT_EQ(result.httpStatus, 200) << c.path;
+        EXPECT_EQ(result.finalUrl, server.url(c.finalPath)) << c.path;
+        EXPECT_EQ(result.redirects, c.redirects) << c.path;
+        EXPECT_EQ(result.contentType, c.contentType) << c.path;
+        EXPECT_EQ(result.robotsTag, c.robotsTag) << c.path;
+    }
+}
+
+TEST(FetchEngine, SpendsNoTimeWaitingOnAStalledServer)
+{
+    LoopbackServer server([](Connection &connection) {
+        if (connection.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes"))
+            connection.sleepFor(60s);
+    });
+    FetchEngine engine;
+    engine.Start(server.url("/"));
+    RunEventsFor(100ms); // connected and waiting
+    const double before = ThreadCpuMs();
+    RunEventsFor(1s);
+    // A busy loop would take the whole second; waiting on sockets and a timer takes next to none.
+    EXPECT_LT(ThreadCpuMs() - before, 100.0);
+}
