@@ -24,6 +24,7 @@ public:
     virtual std::optional<QString> GetCellText(int row, int column) const = 0;
     virtual bool SetCellText(int row, int column, const QString &text) = 0;
     virtual void RepaintGrid() = 0; // draws before it returns
+    virtual void ShowRow(int row) = 0; // scrolls the row into view
 
     // Header-click sorting; switched off while rows are judged by index.
     virtual void SetHeaderSortingEnabled(bool enabled) = 0;

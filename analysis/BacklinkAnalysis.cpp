@@ -1,11 +1,16 @@
 #include "BacklinkAnalysis.h"
 
+#include "Domain.h"
 #include "SearchPage.h"
-#include "TextOps.h"
+
+#include <DecodeBody.h>
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QUrl>
 
-#include <thread>
+#include <map>
 
 namespace vantorel {
 
@@ -17,10 +22,14 @@ constexpr QStringView kPageCharset = u"gb2312";
 constexpr qint64 kGridRepaintIntervalMs = 30;
 
 const QString kStatusStart = QStringLiteral("开始分析网站外链地址...");
+const QString kStatusNoDomain = QStringLiteral("请输入要分析的网站地址...");
 const QString kStatusSearchFailed = QStringLiteral("当前网站无法访问...");
+const QString kStatusVerification = QStringLiteral("搜索引擎要求安全验证，请稍后再试...");
+const QString kStatusUnrecognised = QStringLiteral("无法识别搜索引擎返回的页面...");
 const QString kStatusParsed = QStringLiteral("网站外链地址分析完成！");
 const QString kStatusChecking = QStringLiteral("开始检测,需要的时间较长...");
 const QString kStatusChecked = QStringLiteral("网站地址有效性检测完成...");
+const QString kStatusStopped = QStringLiteral("检测已停止...");
 const QString kPendingCheck = QStringLiteral("等待检测");
 const QString kValid = QStringLiteral("有效");
 const QString kInvalid = QStringLiteral("无效");
@@ -30,10 +39,17 @@ QString RowStatus(int row, int rows)
     return QStringLiteral("开始分析第 %1/%2 条网址..").arg(row).arg(rows);
 }
 
+std::optional<QString> PageText(const FetchResult &result)
+{
+    if (!result.ok())
+        return std::nullopt;
+    return DecodeBody(result.body, kPageCharset);
+}
+
 } // namespace
 
 BacklinkAnalysis::BacklinkAnalysis(AnalysisWindow &window, AnalysisSettings settings)
-    : window_(window), settings_(std::move(settings))
+    : window_(window), settings_(std::move(settings)), engine_(settings_.fetchLimits, settings_.jobs)
 {
 }
 
@@ -42,49 +58,127 @@ bool BacklinkAnalysis::StillCurrent(RunId run) const
     return run == latestRun_ && !window_.WindowClosed();
 }
 
-void BacklinkAnalysis::Pause() const
+BacklinkAnalysis::RunId BacklinkAnalysis::BeginRun()
 {
-    std::this_thread::sleep_for(settings_.pause);
+    // A newer run supersedes the one that may be waiting below it on the stack.
+    engine_.AbortAll();
+    engine_.SetLimits(settings_.fetchLimits);
+    engine_.SetMaxInFlight(settings_.jobs);
+    activeRun_ = ++latestRun_;
+    emit Interrupted();
+    return activeRun_;
+}
+
+void BacklinkAnalysis::EndRun(RunId run)
+{
+    if (activeRun_ == run)
+        activeRun_ = 0;
+}
+
+bool BacklinkAnalysis::Stop()
+{
+    if (!Running())
+        return false;
+    EndRun(latestRun_++);
+    engine_.AbortAll();
+    emit Interrupted();
+    window_.SetStatus(kStatusStopped);
+    window_.ShowProgressPanel();
+    window_.RepaintProgressPanel();
+    return true;
+}
+
+void BacklinkAnalysis::Abandon()
+{
+    EndRun(latestRun_++);
+    engine_.AbortAll();
+    emit Interrupted();
+}
+
+std::optional<FetchResult> BacklinkAnalysis::Await(RunId run, FetchEngine::Ticket ticket)
+{
+    QEventLoop loop;
+    connect(&engine_, &FetchEngine::Finished, &loop, [&loop, ticket](FetchEngine::Ticket done) {
+        if (done == ticket)
+            loop.quit();
+    });
+    connect(this, &BacklinkAnalysis::Interrupted, &loop, &QEventLoop::quit);
+    while (StillCurrent(run) && !engine_.IsDone(ticket))
+        loop.exec();
+    if (!StillCurrent(run))
+        return std::nullopt;
+    return engine_.Take(ticket);
+}
+
+bool BacklinkAnalysis::Pause(RunId run)
+{
+    if (settings_.pause.count() > 0 && StillCurrent(run)) {
+        QEventLoop loop;
+        QTimer::singleShot(settings_.pause, &loop, &QEventLoop::quit);
+        connect(this, &BacklinkAnalysis::Interrupted, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return StillCurrent(run);
 }
 
 void BacklinkAnalysis::RunAnalysis()
 {
-    const RunId run = ++latestRun_;
+    const RunId run = BeginRun();
 
     window_.ShowProgressPanel();
     window_.RepaintProgressPanel();
     window_.SetStatus(kStatusStart);
     window_.RepaintProgressPanel();
 
-    const QString domain = TrimSpaces(window_.GetDomainText()).toString();
+    // The whole run judges against the host as it stood at the start, whatever the box says later.
+    const QString domain = ReduceToHost(window_.GetDomainText());
     window_.SetDomainText(domain);
+    if (domain.isEmpty()) {
+        window_.SetStatus(kStatusNoDomain);
+        EndRun(run);
+        return;
+    }
 
-    std::optional<QString> page =
-        FetchPage(SearchQueryUrl(settings_.searchHost, domain), kPageCharset, settings_.fetchLimits);
+    const std::optional<FetchResult> answer =
+        Await(run, engine_.Start(SearchQueryUrl(settings_.searchHost, domain)));
+    if (!answer)
+        return;
+    std::optional<QString> page = PageText(*answer);
     if (!page) {
         window_.SetStatus(kStatusSearchFailed);
+        EndRun(run);
+        return;
+    }
+    switch (ClassifyEngineAnswer(*page, QUrl(answer->finalUrl).host(), QString())) {
+    case EngineAnswer::Results:
+        break;
+    case EngineAnswer::Verification:
+        window_.SetStatus(kStatusVerification);
+        EndRun(run);
+        return;
+    case EngineAnswer::Unrecognised:
+        window_.SetStatus(kStatusUnrecognised);
+        EndRun(run);
         return;
     }
     window_.PageSource() = std::move(*page);
 
-    ParseSearchResults();
+    ParseSearchResults(domain);
     window_.SetStatus(kStatusParsed);
     window_.ProcessPendingEvents();
-    if (!StillCurrent(run))
+    if (!Pause(run))
         return;
-
-    Pause();
     window_.SetStatus(kStatusChecking);
     window_.RepaintProgressPanel();
-    CheckLinkValidity();
+    CheckLinkValidity(domain);
 }
 
-void BacklinkAnalysis::ParseSearchResults()
+void BacklinkAnalysis::ParseSearchResults(const QString &domain)
 {
     const QString &page = window_.PageSource();
     ResultGridOps &grid = window_.Grid();
 
-    if (std::optional<QString> line = LinkCountLine(page, TrimSpaces(window_.GetDomainText())))
+    if (std::optional<QString> line = LinkCountLine(page, domain))
         window_.SetTipLine(*line);
     window_.RepaintTipLine();
 
@@ -96,7 +190,7 @@ void BacklinkAnalysis::ParseSearchResults()
     int runningNumber = 1;
     QElapsedTimer sinceRepaint;
     sinceRepaint.start();
-    for (std::size_t k = 0; k < positions.size(); ++k) {
+    for (std::size_t k = 0; k < positions.size() && runningNumber <= kMaxResultRows; ++k) {
         if (std::optional<QString> address = ResultAddress(page, positions[k])) {
             grid.SetRowCount(grid.GetRowCount() + 1);
             const int row = grid.GetRowCount() - 1;
@@ -105,14 +199,15 @@ void BacklinkAnalysis::ParseSearchResults()
             grid.SetCellText(row, 2, kPendingCheck);
             ++runningNumber;
         }
-        if (sinceRepaint.elapsed() >= kGridRepaintIntervalMs || k + 1 == positions.size()) {
+        if (sinceRepaint.elapsed() >= kGridRepaintIntervalMs || k + 1 == positions.size() ||
+            runningNumber > kMaxResultRows) {
             grid.RepaintGrid();
             sinceRepaint.restart();
         }
     }
 }
 
-void BacklinkAnalysis::CheckLinkValidity()
+void BacklinkAnalysis::CheckLinkValidity(const QString &domain)
 {
     const RunId run = latestRun_;
     ResultGridOps &grid = window_.Grid();
@@ -124,17 +219,33 @@ void BacklinkAnalysis::CheckLinkValidity()
         ~SortingRestorer() { grid.SetHeaderSortingEnabled(true); }
     } restoreSorting{grid};
 
+    // Pages are requested ahead of the row being judged, in row order; verdicts are written
+    // in row order. Twice the transfers in flight keeps them busy behind one slow row.
     const int rows = grid.GetRowCount() - 1;
+    const int lookAhead = 2 * std::max(1, settings_.jobs);
+    std::map<int, FetchEngine::Ticket> requested;
+    int nextToRequest = 1;
+    auto requestUpTo = [&](int lastRow) {
+        for (; nextToRequest <= std::min(lastRow, rows); ++nextToRequest)
+            if (std::optional<QString> address = grid.GetCellText(nextToRequest, 1))
+                requested[nextToRequest] = engine_.Start(RowUrl(*address));
+    };
+
     for (int row = 1; row <= rows; ++row) {
+        requestUpTo(row + lookAhead - 1);
         window_.SetStatus(RowStatus(row, grid.GetRowCount() - 1));
-        if (std::optional<QString> address = grid.GetCellText(row, 1)) {
-            const QString url = QStringLiteral("http://") + TrimSpaces(*address).toString();
-            std::optional<QString> page = FetchPage(url, kPageCharset, settings_.fetchLimits);
+        window_.RepaintProgressPanel();
+        grid.ShowRow(row);
+        if (const auto ticket = requested.find(row); ticket != requested.end()) {
+            const std::optional<FetchResult> result = Await(run, ticket->second);
+            if (!result)
+                return;
+            requested.erase(ticket);
+            std::optional<QString> page = PageText(*result);
             window_.PageSource() = page.value_or(QString());
 
-            // A failed fetch, or an empty domain, never counts as a link.
-            const QString domain = TrimSpaces(window_.GetDomainText()).toString();
-            const bool linked = page && !domain.isEmpty() && Find(*page, domain) > 0;
+            // A failed fetch never counts as a link.
+            const bool linked = page && PageMentionsDomain(*page, domain);
             grid.SetCellText(row, 2, linked ? kValid : kInvalid);
             grid.RepaintGrid();
             window_.PageSource().clear();
@@ -147,10 +258,10 @@ void BacklinkAnalysis::CheckLinkValidity()
     window_.SetStatus(kStatusChecked);
     window_.RepaintProgressPanel();
     window_.ProcessPendingEvents();
-    if (!StillCurrent(run))
+    if (!Pause(run))
         return;
-    Pause();
     window_.HideProgressPanel();
+    EndRun(run);
 }
 
 } // namespace vantorel

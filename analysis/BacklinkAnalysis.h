@@ -2,8 +2,10 @@
 
 #include "AnalysisWindow.h"
 
+#include <FetchEngine.h>
 #include <FetchPage.h>
 
+#include <QObject>
 #include <QString>
 
 #include <chrono>
@@ -14,30 +16,54 @@ struct AnalysisSettings {
     QString searchHost = QStringLiteral("www.baidu.com");
     std::chrono::milliseconds pause{1000};
     FetchLimits fetchLimits;
+    int jobs = 8; // pages in flight at once
 };
 
-// One analysis run: fetch the engine's result page, list the linking pages, then visit each
-// of them. Everything runs on the caller's (the window's) thread. A run started from the event
-// processing of another run supersedes it: the older run stops once the newer one returns.
-class BacklinkAnalysis {
+// One analysis run: fetch the engine's result page, list the linking pages, then judge each
+// of them, fetching the next pages meanwhile. Everything runs on the caller's (the window's)
+// thread, and every wait runs its event loop: the window stays alive, and a close, a new run
+// or Stop() can arrive inside a wait. A run that is no longer current writes nothing more.
+class BacklinkAnalysis final : public QObject {
+    Q_OBJECT
+
 public:
     explicit BacklinkAnalysis(AnalysisWindow &window, AnalysisSettings settings = {});
 
+    // Reads the domain from the window, reduces it to a host and runs with it.
     void RunAnalysis();
-    void ParseSearchResults();
-    void CheckLinkValidity();
+    // The two stages of a run, against the run's domain.
+    void ParseSearchResults(const QString &domain);
+    void CheckLinkValidity(const QString &domain);
+
+    // Stops the run that is going, if any: transfers aborted, rows not yet judged left as they
+    // are, the status line says so and the panel stays. False when no run was going.
+    bool Stop();
+    // The window is going away: abort everything, write nothing more.
+    void Abandon();
+    bool Running() const { return activeRun_ != 0 && activeRun_ == latestRun_; }
 
     AnalysisSettings &Settings() { return settings_; }
+
+signals:
+    // Wakes every wait so that it can see that its run is no longer current.
+    void Interrupted();
 
 private:
     using RunId = quint64;
 
+    RunId BeginRun();
+    void EndRun(RunId run);
     bool StillCurrent(RunId run) const;
-    void Pause() const;
+    // Run the event loop until the transfer is done or the run is no longer current; the result,
+    // or nothing when the run was superseded meanwhile.
+    std::optional<FetchResult> Await(RunId run, FetchEngine::Ticket ticket);
+    bool Pause(RunId run);
 
     AnalysisWindow &window_;
     AnalysisSettings settings_;
+    FetchEngine engine_;
     RunId latestRun_ = 0;
+    RunId activeRun_ = 0;
 };
 
 } // namespace vantorel

@@ -2,6 +2,8 @@
 
 #include "TextOps.h"
 
+#include <QUrl>
+
 namespace vantorel {
 
 namespace {
@@ -14,6 +16,10 @@ constexpr QStringView kPaidResultMarker = u"推广";
 
 // The no-results sentence only counts past the page's first characters.
 constexpr qint32 kNoResultsMinPosition = 10;
+constexpr QStringView kSecureScheme = u"https://";
+constexpr QStringView kVerificationHost = u"wappass.baidu.com";
+constexpr QStringView kVerificationTitle = u"百度安全验证";
+
 // Marker plus the seven characters of "http://", skipped unread.
 constexpr qint32 kLinkOffset = 17;
 constexpr qint32 kLinkExcerptLength = 300;
@@ -64,7 +70,12 @@ std::vector<qint32> ResultLinkPositions(QStringView page)
 
 std::optional<QString> ResultAddress(QStringView page, qint32 markerPosition)
 {
-    const QStringView excerpt = Excerpt(page, markerPosition + kLinkOffset, kLinkExcerptLength);
+    const qint32 linkStart = markerPosition + static_cast<qint32>(kResultLinkMarker.size());
+    const bool secure = Excerpt(page, linkStart, static_cast<qint32>(kSecureScheme.size()))
+                            .compare(kSecureScheme, Qt::CaseInsensitive) == 0;
+    const qint32 excerptStart = secure ? linkStart + static_cast<qint32>(kSecureScheme.size())
+                                       : markerPosition + kLinkOffset;
+    const QStringView excerpt = Excerpt(page, excerptStart, kLinkExcerptLength);
     if (excerpt.contains(kPaidResultMarker))
         return std::nullopt;
 
@@ -75,13 +86,26 @@ std::optional<QString> ResultAddress(QStringView page, qint32 markerPosition)
         address.chop(2);
     QString cell = address.toString();
     cell.remove(u'"');
+    if (secure)
+        cell.prepend(kSecureScheme);
     return cell;
 }
 
 QString SearchQueryUrl(QStringView searchHost, QStringView domain)
 {
     return QStringLiteral("http://") + searchHost.toString() + QStringLiteral("/s?q1=domain:")
-           + domain.toString() + QStringLiteral("&q2=&q3=&q4=&rn=50&lm=0&ct=0&ft=&q5=&q6=&tn=baiduadv");
+           + QString::fromLatin1(QUrl::toPercentEncoding(domain.toString()))
+           + QStringLiteral("&q2=&q3=&q4=&rn=50&lm=0&ct=0&ft=&q5=&q6=&tn=baiduadv");
+}
+
+EngineAnswer ClassifyEngineAnswer(QStringView page, QStringView finalHost, QStringView title)
+{
+    if (finalHost.compare(kVerificationHost, Qt::CaseInsensitive) == 0 || title.contains(kVerificationTitle))
+        return EngineAnswer::Verification;
+    for (const QStringView marker : {kNoResultsMarker, kCountStartMarker, kResultLinkMarker})
+        if (page.contains(marker))
+            return EngineAnswer::Results;
+    return EngineAnswer::Unrecognised;
 }
 
 } // namespace vantorel

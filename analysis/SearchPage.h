@@ -24,10 +24,23 @@ std::optional<QString> LinkCountLine(QStringView page, QStringView domain);
 std::vector<qint32> ResultLinkPositions(QStringView page);
 
 // The grid text of the result whose link marker stands at markerPosition, or nothing when
-// the result is a paid one.
+// the result is a paid one. An http:// address is shown without its scheme; an https:// one
+// keeps it.
 std::optional<QString> ResultAddress(QStringView page, qint32 markerPosition);
 
-// The advanced-search query for the pages linking to domain, 50 results on one page.
+// The advanced-search query for the pages linking to domain, 50 results on one page; the
+// domain is percent-encoded as UTF-8 wherever a query cannot carry it raw.
 QString SearchQueryUrl(QStringView searchHost, QStringView domain);
+
+// The most result rows taken from one page: the window promises the first 50.
+constexpr int kMaxResultRows = 50;
+
+enum class EngineAnswer {
+    Results,      // a result page, with or without results
+    Verification, // the engine asks for a human check instead of answering
+    Unrecognised, // none of the result page's markers
+};
+// What the engine's page is, from its text, the host of the final URL and its title.
+EngineAnswer ClassifyEngineAnswer(QStringView page, QStringView finalHost, QStringView title);
 
 } // namespace vantorel

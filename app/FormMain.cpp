@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QUrl>
 
@@ -240,6 +241,8 @@ void FormMain::WireEvents()
     connect(instructionsButton_, &QPushButton::clicked, this, [this] { openUrl_(kForumInstructions); });
     connect(latestVersionButton_, &QPushButton::clicked, this, [this] { openUrl_(kForumLatestVersion); });
     connect(grid_, &ResultGrid::RowActivated, this, &FormMain::OpenRow);
+    auto *stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stop, &QShortcut::activated, &analysis_, &BacklinkAnalysis::Stop);
     progressPanel_->installEventFilter(this);
     statusLine_->installEventFilter(this);
     for (QPushButton *button : findChildren<QPushButton *>())
@@ -311,6 +314,7 @@ void FormMain::resizeEvent(QResizeEvent *event)
 void FormMain::closeEvent(QCloseEvent *event)
 {
     operations_.MarkClosed();
+    analysis_.Abandon();
     event->accept();
 }
 

@@ -64,6 +64,12 @@ void GridOperations::RepaintGrid()
     table_.repaint(); // paints the cells, the headers and the panel lying on them
 }
 
+void GridOperations::ShowRow(int row)
+{
+    if (row > 0 && row < GetRowCount())
+        table_.scrollTo(table_.model()->index(row - 1, 0));
+}
+
 void GridOperations::SetHeaderSortingEnabled(bool enabled)
 {
     table_.SetHeaderSortingEnabled(enabled);

@@ -23,6 +23,7 @@ public:
     std::optional<QString> GetCellText(int row, int column) const override;
     bool SetCellText(int row, int column, const QString &text) override;
     void RepaintGrid() override;
+    void ShowRow(int row) override;
     void SetHeaderSortingEnabled(bool enabled) override;
 
 private:

@@ -38,7 +38,7 @@ void ParseInto(benchmark::State &state, const QString &page)
         state.SkipWithError("window not exposed");
     for (auto _ : state) {
         window.Operations().PageSource() = page;
-        window.Analysis().ParseSearchResults();
+        window.Analysis().ParseSearchResults(QStringLiteral("example.com"));
     }
     state.counters["rows"] = window.Operations().Grid().GetRowCount() - 1;
 }

@@ -180,9 +180,9 @@ protected:
     }
 };
 
-// The user clicks the progress panel while a stalled page holds the run up: the click waits
-// for that row's time-out, is handled before the next row starts, and the run still ends.
-TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledRightAfterIt)
+// The user clicks the progress panel while a stalled page holds the run up: the click is
+// handled at once, while the row still waits, and the run still ends.
+TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledAtOnce)
 {
     QWidget *panel = nullptr;
     LoopbackServer slow([&panel](Connection &connection) {
@@ -203,19 +203,22 @@ TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledRightAfterIt)
     ResultGridOps &grid = window.Operations().Grid();
 
     QStringList seenAtHide;
+    qint64 hiddenAfter = -1;
     HideWatch watch;
+    QElapsedTimer elapsed;
     watch.onHide = [&] {
+        hiddenAfter = elapsed.elapsed();
         seenAtHide << status->text() << grid.GetCellText(1, 2).value_or("-") << grid.GetCellText(2, 2).value_or("-");
     };
     panel->installEventFilter(&watch);
 
-    QElapsedTimer elapsed;
     elapsed.start();
     QTest::mouseClick(Child<QWidget>(window, "Command1"), Qt::LeftButton);
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(elapsed.elapsed(), std::chrono::milliseconds(kTotalTimeout).count()) << "the slow row was not slow";
-    EXPECT_EQ(seenAtHide, (QStringList{QStringLiteral("开始分析第 1/2 条网址.."), "无效", "等待检测"}));
+    EXPECT_EQ(seenAtHide, (QStringList{QStringLiteral("开始分析第 1/2 条网址.."), "等待检测", "等待检测"}));
+    EXPECT_LT(hiddenAfter, std::chrono::milliseconds(kTotalTimeout).count() / 2);
     EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("有效"));
     EXPECT_EQ(status->text(), kChecked);
     EXPECT_TRUE(panel->isHidden());

@@ -66,7 +66,7 @@ TEST(LeakCheck, FetchDecodeParseCyclesKeepTheResidentSetFlat)
         std::optional<QString> page = FetchPage(engine.url("/s"), u"gb2312");
         ASSERT_TRUE(page);
         window.pageSource = std::move(*page);
-        analysis.ParseSearchResults();
+        analysis.ParseSearchResults(window.domain);
         ASSERT_EQ(window.grid.GetRowCount(), 1 + 50 - 7);
     };
 

@@ -5,6 +5,7 @@
 #include "ResultPages.h"
 
 #include <BacklinkAnalysis.h>
+#include <Domain.h>
 #include <SearchPage.h>
 #include <TextOps.h>
 
@@ -139,20 +140,104 @@ TEST(ResultAddress, PaidWhenTheMarkerLiesWithinThreeHundredCharacters)
     EXPECT_FALSE(ResultAddress(page, MarkerPosition(page)).has_value());
 }
 
-TEST(SearchQueryUrl, AsksForFiftyResultsOfTheDomainQuery)
+TEST(ResultAddress, AnHttpsLinkKeepsItsScheme)
 {
-    EXPECT_EQ(SearchQueryUrl(u"www.baidu.com", u"例子.com/x y"),
-              QStringLiteral("http://www.baidu.com/s?q1=domain:例子.com/x y"
+    const QString page = QStringLiteral("<a onmousedown=\"c({'F':'1'})\" href=\"https://www.a.com/x\" target=\"_blank\">");
+    EXPECT_EQ(ResultAddress(page, MarkerPosition(page)), QStringLiteral("https://www.a.com/x "));
+    const QString paid = QStringLiteral("<a x({'F':'1'})\" href=\"https://ad.com/\" >推广</a>");
+    EXPECT_FALSE(ResultAddress(paid, MarkerPosition(paid)).has_value());
+}
+
+TEST(SearchQueryUrl, AsksForFiftyResultsOfTheEncodedDomain)
+{
+    EXPECT_EQ(SearchQueryUrl(u"www.baidu.com", u"例子.com"),
+              QStringLiteral("http://www.baidu.com/s?q1=domain:%E4%BE%8B%E5%AD%90.com"
                              "&q2=&q3=&q4=&rn=50&lm=0&ct=0&ft=&q5=&q6=&tn=baiduadv"));
+    EXPECT_TRUE(SearchQueryUrl(u"h", u"a&b=c+d%").contains(u"domain:a%26b%3Dc%2Bd%25&q2="));
+}
+
+TEST(ClassifyEngineAnswer, ResultsVerificationOrUnrecognised)
+{
+    const QString results = SearchResultPage(QStringLiteral("约3"), {{"a.com"}});
+    const struct {
+        QString page;
+        const char16_t *finalHost;
+        const char16_t *title;
+        EngineAnswer expected;
+    } cases[] = {
+        {results, u"www.baidu.com", u"domain:example.com_百度搜索", EngineAnswer::Results},
+        {SearchResultPage(QString(), {}, true), u"www.baidu.com", u"", EngineAnswer::Results},
+        {QStringLiteral("<a x({'F':'1'})\" href=\"http://a.com/ "), u"", u"", EngineAnswer::Results},
+        {results, u"WAPPASS.baidu.com", u"", EngineAnswer::Verification},
+        {QStringLiteral("<p>请完成验证</p>"), u"www.baidu.com", u"百度安全验证", EngineAnswer::Verification},
+        {QStringLiteral("<html>403 Forbidden</html>"), u"www.baidu.com", u"403", EngineAnswer::Unrecognised},
+        {QString(), u"www.baidu.com", u"", EngineAnswer::Unrecognised},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ClassifyEngineAnswer(c.page, c.finalHost, c.title), c.expected) << c.page.left(40).toStdString();
+}
+
+TEST(ReduceToHost, KeepsOnlyTheLowerCasedHost)
+{
+    const struct {
+        const char16_t *typed;
+        const char16_t *host;
+    } cases[] = {
+        {u"example.com", u"example.com"},
+        {u"EXAMPLE.COM", u"example.com"},
+        {u"  http://Example.com/path?q=1#f \t\n", u"example.com"},
+        {u"HTTPS://user:pw@www.example.com:8080/x", u"www.example.com"},
+        {u"example.com.", u"example.com"},
+        {u"例子.COM", u"例子.com"},
+        {u"//cdn.example.com/a", u"cdn.example.com"},
+        {u"\u3000example.com\r\n", u"example.com"},
+        {u"example.com?x#y", u"example.com"},
+        {u"example.com\\path", u"example.com"},
+        {u"[::1]:8080", u"[::1]"},
+        {u"1.2.3.4:80", u"1.2.3.4"},
+        {u"   ", u""},
+        {u"http://", u""},
+        {u"\t\x01\x7f", u""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ReduceToHost(c.typed), QString::fromUtf16(c.host)) << QString::fromUtf16(c.typed).toStdString();
+}
+
+TEST(PageMentionsDomain, CaseIgnoredAndEitherSpellingOfAnInternationalName)
+{
+    const struct {
+        const char16_t *page;
+        const char16_t *domain;
+        bool mentioned;
+    } cases[] = {
+        {u"友情链接：example.com", u"example.com", true},
+        {u"<a href=\"http://WWW.EXAMPLE.COM/\">", u"example.com", true},
+        {u"see xn--fsqu00a.com", u"例子.com", true},
+        {u"see 例子.com", u"xn--fsqu00a.com", true},
+        {u"see XN--FSQU00A.COM", u"例子.com", true},
+        {u"examp1e.com", u"example.com", false},
+        {u"例子.cn", u"例子.com", false},
+        {u"", u"example.com", false},
+        {u"anything", u"", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(PageMentionsDomain(c.page, c.domain), c.mentioned) << QString::fromUtf16(c.page).toStdString();
+}
+
+TEST(RowUrl, KeepsHttpAndHttpsAndPrefixesTheRest)
+{
+    EXPECT_EQ(RowUrl(u" a.com/x "), QStringLiteral("http://a.com/x"));
+    EXPECT_EQ(RowUrl(u"https://a.com/"), QStringLiteral("https://a.com/"));
+    EXPECT_EQ(RowUrl(u"HTTP://a.com"), QStringLiteral("HTTP://a.com"));
+    EXPECT_EQ(RowUrl(u"ftp://a.com"), QStringLiteral("http://ftp://a.com"));
 }
 
 class ParseIntoGrid : public ::testing::Test {
 protected:
-    void Parse(const QString &page, const QString &domain = QStringLiteral(" example.com "))
+    void Parse(const QString &page, const QString &domain = QStringLiteral("example.com"))
     {
-        window.domain = domain;
         window.pageSource = page;
-        analysis.ParseSearchResults();
+        analysis.ParseSearchResults(domain);
     }
 
     FakeWindow window;
@@ -194,17 +279,17 @@ TEST_F(ParseIntoGrid, NoResultsSentenceStillListsResults)
     EXPECT_EQ(window.grid.Column(1), QStringList{"a.com "});
 }
 
-TEST_F(ParseIntoGrid, MoreThanSixteenBitsOfResults)
+TEST_F(ParseIntoGrid, AtMostFiftyRowsFromAHugePage)
 {
     QString page = QStringLiteral("找到相关网页40,000篇，用时");
     for (int i = 0; i < 40'000; ++i)
         page += kMarker + QStringLiteral("http://h%1.cn/ ").arg(i);
     Parse(page);
-    ASSERT_EQ(window.grid.GetRowCount(), 40'001);
-    EXPECT_EQ(window.grid.GetCellText(40'000, 0), QStringLiteral("40000"));
-    EXPECT_EQ(window.grid.GetCellText(40'000, 1), QStringLiteral("h39999.cn"));
+    ASSERT_EQ(window.grid.GetRowCount(), 51);
+    EXPECT_EQ(window.grid.GetCellText(50, 0), QStringLiteral("50"));
+    EXPECT_EQ(window.grid.GetCellText(50, 1), QStringLiteral("h49.cn"));
     // The last row is on the screen when parsing ends.
-    EXPECT_EQ(window.grid.rowsAtLastRepaint, 40'001);
+    EXPECT_EQ(window.grid.rowsAtLastRepaint, 51);
 }
 
 } // namespace

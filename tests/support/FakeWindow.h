@@ -51,6 +51,7 @@ public:
         ++repaints;
         rowsAtLastRepaint = GetRowCount();
     }
+    void ShowRow(int) override {}
     void SetHeaderSortingEnabled(bool enabled) override
     {
         sortingEnabled = enabled;
