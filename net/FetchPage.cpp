@@ -64,7 +64,7 @@ QByteArray UrlForRequest(const QString &url)
     return out;
 }
 
-std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limits)
+std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limits, QByteArray *contentType)
 {
     EnsureCurlInitialised();
     std::unique_ptr<CURL, CurlEasyDeleter> easy(curl_easy_init());
@@ -99,13 +99,17 @@ std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limit
 
     if (curl_easy_perform(h) != CURLE_OK)
         return std::nullopt;
+    const char *type = nullptr;
+    if (contentType && curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
+        *contentType = type;
     return std::move(sink.bytes);
 }
 
 std::optional<QString> FetchPage(const QString &url, QStringView charset, const FetchLimits &limits)
 {
-    std::optional<QByteArray> body = FetchBody(url, limits);
+    QByteArray contentType;
+    std::optional<QByteArray> body = FetchBody(url, limits, &contentType);
     if (!body)
         return std::nullopt;
-    return DecodeBody(*body, charset);
+    return DecodePage(*body, contentType, charset);
 }

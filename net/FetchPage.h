@@ -17,10 +17,13 @@ struct FetchLimits {
 
 // One blocking GET over http or https. Gives the raw body whatever the status code, or
 // nothing when no complete response was had (unreachable host, time-out, refused scheme,
-// broken transfer, body over the cap).
-std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limits = {});
+// broken transfer, body over the cap). contentType, when given, receives the Content-Type of
+// the last response.
+std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limits = {},
+                                    QByteArray *contentType = nullptr);
 
-// FetchBody followed by DecodeBody under the given charset name.
+// FetchBody followed by DecodePage: the page's byte order mark, Content-Type charset or
+// <meta> names the encoding, else the charset given.
 std::optional<QString> FetchPage(const QString &url, QStringView charset,
                                  const FetchLimits &limits = {});
 
