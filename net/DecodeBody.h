@@ -1,15 +1,14 @@
 #pragma once
 
 #include <QByteArrayView>
-#include <QChar>
 #include <QString>
 #include <QStringView>
 
-// Turns response bytes into text. Only the charset names "UTF8" and "UTF-8" (exact case)
-// select UTF-8; every other name, "gb2312" included, selects cp936 pair decoding, where each
-// byte of 0x80 or above takes the next byte with it, whatever that byte is.
-QString DecodeBody(QByteArrayView body, QStringView charset);
+// Turns response bytes into text under an encoding label or WHATWG name (Charset.h); an
+// unknown label reads as GBK. A broken or cut-off sequence becomes U+FFFD and the rest of the
+// text follows. A byte order mark stays in the text as U+FEFF.
+QString DecodeBody(QByteArrayView body, QStringView encoding);
 
-// The cp936 (GBK) character of a lead/trail byte pair; U+FFFD when the pair is no GBK
-// character.
-QChar CharFromBytePair(unsigned char lead, unsigned char trail);
+// A page's text: DecideCharset picks the encoding, and the byte order mark it went by is no
+// part of the text.
+QString DecodePage(QByteArrayView body, QByteArrayView contentTypeHeader, QStringView defaultLabel);

@@ -45,8 +45,8 @@ std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limit
 
 std::optional<QString> FetchPage(const QString &url, QStringView charset, const FetchLimits &limits)
 {
-    std::optional<QByteArray> body = FetchBody(url, limits);
-    if (!body)
+    const FetchResult result = FetchOnce(url, limits);
+    if (!result.ok())
         return std::nullopt;
-    return DecodeBody(*body, charset);
+    return DecodePage(result.body, result.contentType, charset);
 }

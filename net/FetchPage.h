@@ -20,7 +20,8 @@ FetchResult FetchOnce(const QString &url, const FetchLimits &limits = {});
 // broken transfer, body over the cap).
 std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limits = {});
 
-// FetchBody followed by DecodeBody under the given charset name.
+// FetchOnce followed by DecodePage: the page's byte order mark, Content-Type charset or
+// <meta> names the encoding, else the charset given.
 std::optional<QString> FetchPage(const QString &url, QStringView charset,
                                  const FetchLimits &limits = {});
 

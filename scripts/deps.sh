@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcurl4-openssl-dev ca-certificates libicu-dev
+  libcurl4-openssl-dev ca-certificates libicu-dev libgumbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev
   fonts-noto-cjk

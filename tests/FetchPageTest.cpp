@@ -42,6 +42,9 @@ TEST(FetchPage, ReturnsTheBodyWhateverTheStatus)
     LoopbackServer server(LoopbackServer::Pages({
         {"/gbk", {200, "\xD6\xD0\xCE\xC4 page", ""}},
         {"/utf8", {200, "\xE4\xB8\xAD\xE6\x96\x87 page", ""}},
+        {"/utf8-said", {200, "\xE4\xB8\xAD\xE6\x96\x87 page", "Content-Type: text/html; charset=utf-8\r\n"}},
+        // The Content-Type of the page reached counts, not that of the redirect.
+        {"/moved", {302, "", "Location: /utf8-said\r\nContent-Type: text/html; charset=big5\r\n"}},
         {"/missing", {404, "no such page", ""}},
         {"/broken", {500, "server trouble", ""}},
         {"/empty", {200, "", ""}},
@@ -54,6 +57,8 @@ TEST(FetchPage, ReturnsTheBodyWhateverTheStatus)
     } cases[] = {
         {"/gbk", u"gb2312", "\xE4\xB8\xAD\xE6\x96\x87 page"},
         {"/utf8", u"UTF-8", "\xE4\xB8\xAD\xE6\x96\x87 page"},
+        {"/utf8-said", u"gb2312", "\xE4\xB8\xAD\xE6\x96\x87 page"},
+        {"/moved", u"gb2312", "\xE4\xB8\xAD\xE6\x96\x87 page"},
         {"/missing", u"gb2312", "no such page"},
         {"/broken", u"gb2312", "server trouble"},
         {"/empty", u"gb2312", ""},

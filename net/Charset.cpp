@@ -1,0 +1,370 @@
+#include "Charset.h"
+
+#include <gumbo.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+struct Encoding {
+    const char *name;   // as WHATWG names it
+    const char *icu;    // the ICU converter that reads it
+    const char *labels; // every WHATWG label of it, space separated
+};
+
+// WHATWG's label table, less the encodings ICU cannot read: ISO-8859-16 (not in Debian's ICU
+// data), "replacement" and "x-user-defined".
+constexpr Encoding kEncodings[] = {
+    {"UTF-8", "UTF-8", "unicode-1-1-utf-8 unicode11utf8 unicode20utf8 utf-8 utf8 x-unicode20utf8"},
+    {"IBM866", "ibm-866", "866 cp866 csibm866 ibm866"},
+    {"ISO-8859-2", "ISO-8859-2",
+     "csisolatin2 iso-8859-2 iso-ir-101 iso8859-2 iso88592 iso_8859-2 iso_8859-2:1987 l2 latin2"},
+    {"ISO-8859-3", "ISO-8859-3",
+     "csisolatin3 iso-8859-3 iso-ir-109 iso8859-3 iso88593 iso_8859-3 iso_8859-3:1988 l3 latin3"},
+    {"ISO-8859-4", "ISO-8859-4",
+     "csisolatin4 iso-8859-4 iso-ir-110 iso8859-4 iso88594 iso_8859-4 iso_8859-4:1988 l4 latin4"},
+    {"ISO-8859-5", "ISO-8859-5",
+     "csisolatincyrillic cyrillic iso-8859-5 iso-ir-144 iso8859-5 iso88595 iso_8859-5 iso_8859-5:1988"},
+    {"ISO-8859-6", "ISO-8859-6",
+     "arabic asmo-708 csiso88596e csiso88596i csisolatinarabic ecma-114 iso-8859-6 iso-8859-6-e "
+     "iso-8859-6-i iso-ir-127 iso8859-6 iso88596 iso_8859-6 iso_8859-6:1987"},
+    {"ISO-8859-7", "ISO-8859-7",
+     "csisolatingreek ecma-118 elot_928 greek greek8 iso-8859-7 iso-ir-126 iso8859-7 iso88597 "
+     "iso_8859-7 iso_8859-7:1987 sun_eu_greek"},
+    {"ISO-8859-8", "ISO-8859-8",
+     "csiso88598e csisolatinhebrew hebrew iso-8859-8 iso-8859-8-e iso-ir-138 iso8859-8 iso88598 "
+     "iso_8859-8 iso_8859-8:1988 visual"},
+    {"ISO-8859-8-I", "ISO-8859-8-I", "csiso88598i iso-8859-8-i logical"},
+    {"ISO-8859-10", "ISO-8859-10", "csisolatin6 iso-8859-10 iso-ir-157 iso8859-10 iso885910 l6 latin6"},
+    {"ISO-8859-13", "ISO-8859-13", "iso-8859-13 iso8859-13 iso885913"},
+    {"ISO-8859-14", "ISO-8859-14", "iso-8859-14 iso8859-14 iso885914"},
+    {"ISO-8859-15", "ISO-8859-15", "csisolatin9 iso-8859-15 iso8859-15 iso885915 iso_8859-15 l9"},
+    {"KOI8-R", "KOI8-R", "cskoi8r koi koi8 koi8-r koi8_r"},
+    {"KOI8-U", "KOI8-U", "koi8-ru koi8-u"},
+    {"macintosh", "macintosh", "csmacintosh mac macintosh x-mac-roman"},
+    {"windows-874", "windows-874", "dos-874 iso-8859-11 iso8859-11 iso885911 tis-620 windows-874"},
+    {"windows-1250", "windows-1250", "cp1250 windows-1250 x-cp1250"},
+    {"windows-1251", "windows-1251", "cp1251 windows-1251 x-cp1251"},
+    {"windows-1252", "windows-1252",
+     "ansi_x3.4-1968 ascii cp1252 cp819 csisolatin1 ibm819 iso-8859-1 iso-ir-100 iso8859-1 iso88591 "
+     "iso_8859-1 iso_8859-1:1987 l1 latin1 us-ascii windows-1252 x-cp1252"},
+    {"windows-1253", "windows-1253", "cp1253 windows-1253 x-cp1253"},
+    {"windows-1254", "windows-1254",
+     "cp1254 csisolatin5 iso-8859-9 iso-ir-148 iso8859-9 iso88599 iso_8859-9 iso_8859-9:1989 l5 "
+     "latin5 windows-1254 x-cp1254"},
+    {"windows-1255", "windows-1255", "cp1255 windows-1255 x-cp1255"},
+    {"windows-1256", "windows-1256", "cp1256 windows-1256 x-cp1256"},
+    {"windows-1257", "windows-1257", "cp1257 windows-1257 x-cp1257"},
+    {"windows-1258", "windows-1258", "cp1258 windows-1258 x-cp1258"},
+    {"x-mac-cyrillic", "x-mac-cyrillic", "x-mac-cyrillic x-mac-ukrainian"},
+    {"GBK", "gb18030", "chinese csgb2312 csiso58gb231280 gb2312 gb_2312 gb_2312-80 gbk iso-ir-58 x-gbk"},
+    {"gb18030", "gb18030", "gb18030"},
+    // WHATWG's Big5 carries the Hong Kong additions; its EUC-KR is Windows' UHC superset.
+    {"Big5", "Big5-HKSCS", "big5 big5-hkscs cn-big5 csbig5 x-x-big5"},
+    {"EUC-JP", "EUC-JP", "cseucpkdfmtjapanese euc-jp x-euc-jp"},
+    {"ISO-2022-JP", "ISO-2022-JP", "csiso2022jp iso-2022-jp"},
+    {"Shift_JIS", "windows-31j", "csshiftjis ms932 ms_kanji shift-jis shift_jis sjis windows-31j x-sjis"},
+    {"EUC-KR", "windows-949",
+     "cseuckr csksc56011987 euc-kr iso-ir-149 korean ks_c_5601-1987 ks_c_5601-1989 ksc5601 ksc_5601 "
+     "windows-949"},
+    {"UTF-16BE", "UTF-16BE", "unicodefffe utf-16be"},
+    {"UTF-16LE", "UTF-16LE", "csunicode iso-10646-ucs-2 ucs-2 unicode unicodefeff utf-16 utf-16le"},
+};
+
+bool IsAsciiWhitespace(char c)
+{
+    return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+}
+
+QByteArrayView Trimmed(QByteArrayView text, bool (*isSpace)(char))
+{
+    while (!text.isEmpty() && isSpace(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isSpace(text.back()))
+        text.chop(1);
+    return text;
+}
+
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+bool EqualsIgnoringAsciiCase(QByteArrayView text, std::string_view lower)
+{
+    return text.size() == static_cast<qsizetype>(lower.size()) &&
+           std::equal(text.begin(), text.end(), lower.begin(), [](char a, char b) { return AsciiLower(a) == b; });
+}
+
+const Encoding *FindEncoding(QByteArrayView label)
+{
+    static const auto byLabel = [] {
+        std::unordered_map<std::string_view, const Encoding *> map;
+        for (const Encoding &encoding : kEncodings) {
+            const std::string_view labels = encoding.labels;
+            for (size_t at = 0; at < labels.size();) {
+                const size_t end = std::min(labels.find(' ', at), labels.size());
+                map.emplace(labels.substr(at, end - at), &encoding);
+                at = end + 1;
+            }
+        }
+        return map;
+    }();
+
+    label = Trimmed(label, IsAsciiWhitespace);
+    constexpr qsizetype kLongestLabel = 32; // longer is no label; spares lowering megabytes
+    if (label.isEmpty() || label.size() > kLongestLabel)
+        return nullptr;
+    std::string lower(label.begin(), label.end());
+    std::transform(lower.begin(), lower.end(), lower.begin(), AsciiLower);
+    const auto found = byLabel.find(lower);
+    return found == byLabel.end() ? nullptr : found->second;
+}
+
+const Encoding &Named(QByteArrayView label)
+{
+    return *FindEncoding(label);
+}
+
+const Encoding *EncodingOfByteOrderMark(QByteArrayView body)
+{
+    if (body.startsWith("\xEF\xBB\xBF"))
+        return &Named("utf-8");
+    if (body.startsWith("\xFE\xFF"))
+        return &Named("utf-16be");
+    if (body.startsWith("\xFF\xFE"))
+        return &Named("utf-16le");
+    return nullptr;
+}
+
+// --- The Content-Type header, parsed as browsers parse a MIME type.
+
+bool IsHttpWhitespace(char c)
+{
+    return c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
+
+QByteArrayView TrimmedHttp(QByteArrayView text)
+{
+    return Trimmed(text, IsHttpWhitespace);
+}
+
+bool IsToken(QByteArrayView text)
+{
+    static constexpr std::string_view kMarks = "!#$%&'*+-.^_`|~";
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+               kMarks.find(c) != std::string_view::npos;
+    });
+}
+
+bool IsQuotedStringText(QByteArrayView text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte == '\t' || (byte >= 0x20 && byte != 0x7F);
+    });
+}
+
+// Reads the quoted string that starts at `at`, unescaping backslashes; leaves `at` after it.
+QByteArray TakeQuotedString(QByteArrayView text, qsizetype &at)
+{
+    QByteArray value;
+    for (++at; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c == '"') {
+            ++at;
+            break;
+        }
+        if (c == '\\') {
+            if (++at == text.size()) {
+                value.append('\\');
+                break;
+            }
+        }
+        value.append(text[at]);
+    }
+    return value;
+}
+
+// The charset parameter of a Content-Type value, or nothing. An invalid type or subtype voids
+// the whole value, and the first valid charset parameter counts.
+QByteArray CharsetParameter(QByteArrayView header)
+{
+    header = TrimmedHttp(header);
+    const qsizetype slash = header.indexOf('/');
+    if (slash < 0 || !IsToken(header.first(slash)))
+        return {};
+    qsizetype at = header.indexOf(';', slash);
+    if (at < 0)
+        at = header.size();
+    QByteArrayView subtype = header.sliced(slash + 1, at - slash - 1);
+    while (!subtype.isEmpty() && IsHttpWhitespace(subtype.back()))
+        subtype.chop(1);
+    if (!IsToken(subtype))
+        return {};
+
+    while (at < header.size()) {
+        ++at; // the ';'
+        while (at < header.size() && IsHttpWhitespace(header[at]))
+            ++at;
+        const qsizetype nameStart = at;
+        while (at < header.size() && header[at] != ';' && header[at] != '=')
+            ++at;
+        const QByteArrayView name = header.sliced(nameStart, at - nameStart);
+        if (at == header.size())
+            break;
+        if (header[at] == ';')
+            continue;
+        if (++at == header.size()) // the '='
+            break;
+
+        QByteArray value;
+        if (header[at] == '"') {
+            value = TakeQuotedString(header, at);
+            while (at < header.size() && header[at] != ';')
+                ++at;
+        } else {
+            qsizetype end = header.indexOf(';', at);
+            if (end < 0)
+                end = header.size();
+            value = TrimmedHttp(header.sliced(at, end - at)).toByteArray();
+            at = end;
+            if (value.isEmpty())
+                continue;
+        }
+        if (EqualsIgnoringAsciiCase(name, "charset") && IsQuotedStringText(value))
+            return value;
+    }
+    return {};
+}
+
+// --- <meta> in the first bytes of the page.
+
+// The encoding a meta's content attribute names ("text/html; charset=..."), or nullptr.
+const Encoding *EncodingInMetaContent(QByteArrayView content)
+{
+    constexpr std::string_view kCharset = "charset";
+    const auto size = content.size();
+    for (qsizetype at = 0; at + static_cast<qsizetype>(kCharset.size()) <= size;) {
+        if (!EqualsIgnoringAsciiCase(content.sliced(at, kCharset.size()), kCharset)) {
+            ++at;
+            continue;
+        }
+        at += kCharset.size();
+        while (at < size && IsAsciiWhitespace(content[at]))
+            ++at;
+        if (at == size || content[at] != '=')
+            continue; // look for the next "charset"
+        for (++at; at < size && IsAsciiWhitespace(content[at]);)
+            ++at;
+        if (at == size)
+            return nullptr;
+        const char quote = content[at];
+        if (quote == '"' || quote == '\'') {
+            const qsizetype close = content.indexOf(quote, at + 1);
+            return close < 0 ? nullptr : FindEncoding(content.sliced(at + 1, close - at - 1));
+        }
+        qsizetype end = at;
+        while (end < size && !IsAsciiWhitespace(content[end]) && content[end] != ';')
+            ++end;
+        return FindEncoding(content.sliced(at, end - at));
+    }
+    return nullptr;
+}
+
+// What one <meta> declares, or nullptr: a charset attribute, or a content attribute with a
+// charset together with http-equiv="content-type". The parser has already dropped repeated
+// attributes, as browsers do.
+const Encoding *EncodingOfMeta(const GumboVector &attributes)
+{
+    bool gotPragma = false;
+    std::optional<bool> needPragma;
+    std::optional<const Encoding *> charset; // set to nullptr by a label no encoding answers to
+    for (unsigned i = 0; i < attributes.length; ++i) {
+        const auto *attribute = static_cast<const GumboAttribute *>(attributes.data[i]);
+        const std::string_view name = attribute->name; // lower case from the parser
+        const QByteArrayView value(attribute->value);
+        if (name == "http-equiv") {
+            gotPragma = gotPragma || EqualsIgnoringAsciiCase(value, "content-type");
+        } else if (name == "content") {
+            const Encoding *named = EncodingInMetaContent(value);
+            if (named && !charset) {
+                charset = named;
+                needPragma = true;
+            }
+        } else if (name == "charset") {
+            charset = FindEncoding(value);
+            needPragma = false;
+        }
+    }
+    if (!needPragma || (*needPragma && !gotPragma) || !*charset)
+        return nullptr;
+    // A page cannot say it is UTF-16 in a way readable as ASCII; browsers take it as UTF-8.
+    const std::string_view name = (*charset)->name;
+    return name == "UTF-16BE" || name == "UTF-16LE" ? &Named("utf-8") : *charset;
+}
+
+const Encoding *EncodingOfMetaTags(QByteArrayView head)
+{
+    // Latin-1 makes each byte one character, so no byte is lost to the parser's UTF-8 reading.
+    const QByteArray text = QString::fromLatin1(head).toUtf8();
+    const std::unique_ptr<GumboOutput, void (*)(GumboOutput *)> output(
+        gumbo_parse_with_options(&kGumboDefaultOptions, text.constData(), static_cast<size_t>(text.size())),
+        [](GumboOutput *parsed) { gumbo_destroy_output(&kGumboDefaultOptions, parsed); });
+
+    // Depth first in document order, without recursion: a page may nest deeply.
+    std::vector<const GumboNode *> pending{output->root};
+    while (!pending.empty()) {
+        const GumboNode *node = pending.back();
+        pending.pop_back();
+        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
+            continue;
+        const GumboElement &element = node->v.element;
+        if (element.tag == GUMBO_TAG_META) {
+            if (const Encoding *encoding = EncodingOfMeta(element.attributes))
+                return encoding;
+        }
+        for (unsigned i = element.children.length; i-- > 0;)
+            pending.push_back(static_cast<const GumboNode *>(element.children.data[i]));
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<QString> EncodingForLabel(QByteArrayView label)
+{
+    if (const Encoding *encoding = FindEncoding(label))
+        return QString::fromLatin1(encoding->name);
+    return std::nullopt;
+}
+
+const char *IcuConverterForLabel(QByteArrayView label)
+{
+    const Encoding *encoding = FindEncoding(label);
+    return encoding ? encoding->icu : nullptr;
+}
+
+CharsetDecision DecideCharset(QByteArrayView body, QByteArrayView contentTypeHeader, QStringView defaultLabel)
+{
+    using Source = CharsetDecision::Source;
+    const auto decision = [](const Encoding *encoding, Source source) {
+        return CharsetDecision{QString::fromLatin1(encoding->name), source};
+    };
+    if (const Encoding *encoding = EncodingOfByteOrderMark(body))
+        return decision(encoding, Source::Bom);
+    if (const Encoding *encoding = FindEncoding(CharsetParameter(contentTypeHeader)))
+        return decision(encoding, Source::Header);
+    constexpr qsizetype kMetaWindow = 1024;
+    if (const Encoding *encoding = EncodingOfMetaTags(body.first(std::min(body.size(), kMetaWindow))))
+        return decision(encoding, Source::Meta);
+    const Encoding *encoding = FindEncoding(defaultLabel.toLatin1());
+    return decision(encoding ? encoding : &Named("gbk"), Source::Default);
+}
