@@ -314,7 +314,7 @@ PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringV
         if (!href)
             continue;
         const QUrl url = base.resolved(*href);
-        if ((url.scheme() != u"http" && url.scheme() != u"https") ||
+        if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") ||
             !AceHostMatches(AceHost(url.host(QUrl::FullyEncoded)), aceDomain))
             continue;
         LinkEvidence link;

@@ -101,6 +101,8 @@ TEST(PageEvidence, LinkFormsResolveAndOnlyTheDomainsHostsCount)
         {R"(<a href="javascript:location='http://example.com/'">x</a><a href="mailto:me@example.com">y</a>)"
          R"(<a href="#top">z</a><a href="ftp://example.com/">f</a><a href>itself</a><a href=" #x">x</a>)",
          kOwnPage, u"example.com", {}},
+        {R"(<a href="http://example.com.:evil.net/">bad port</a><a href="http://exa mple.com/">space</a>)", kOtherPage,
+         u"example.com", {}},
         {" <a href=\" \n http://exa\tmple.com/?a=1&amp;b=2 \">x</a>", kOtherPage, u"example.com",
          {"http://example.com/?a=1&b=2"}},
         // Content that browsers show as text, or never, holds no links.
