@@ -5,9 +5,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcurl4-openssl-dev ca-certificates libicu-dev libgumbo-dev
+  libcurl4-openssl-dev ca-certificates libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev
+  zlib1g-dev libxml2-dev
+  libgumbo-dev # only for the parser comparison in bench/EvidenceBench.cpp
   fonts-noto-cjk
 )
 packages+=("$@")

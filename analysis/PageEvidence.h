@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+#include <QUrl>
+
+#include <vector>
+
+// What a checked page shows about its links to one domain: where each link goes, its text,
+// whether it passes weight, and what the page tells robots.
+
+struct LinkEvidence {
+    QString url;            // resolved, as a full address
+    QString anchor;         // text content, white space collapsed; else an image's alt; at most 100 characters
+    bool nofollow = false, ugc = false, sponsored = false;
+    bool PassesWeight() const { return !nofollow && !ugc && !sponsored; }
+};
+
+struct RobotsEvidence {
+    bool noindex = false;
+    bool nofollow = false;
+};
+
+struct PageEvidence {
+    std::vector<LinkEvidence> links; // every <a href> and <area href> pointing to the domain, in page order
+    RobotsEvidence robots;           // from <meta name="robots">, <meta name="baiduspider"> and the X-Robots-Tag header
+};
+
+// html: the decoded page text; pageUrl: the final URL of the fetch (base for relative links,
+// overridden by the first <base href>, itself resolved against pageUrl); domain: the host the
+// user checks (lower case, no scheme, Unicode or punycode); robotsHeader: the raw X-Robots-Tag
+// values, one per line: directives without a crawler name and those for "baiduspider:" count.
+// Only http and https links can point to the domain.
+PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringView domain,
+                                 QByteArrayView robotsHeader = {});
+
+// True when host is domain or one of its subdomains; ASCII case ignored, an internationalised
+// name equals its punycode, and a final root dot does not count.
+bool HostMatchesDomain(QStringView host, QStringView domain);

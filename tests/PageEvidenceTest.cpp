@@ -1,0 +1,280 @@
+// The evidence read from a checked page: which links point to the domain, their text and rel
+// tokens, and what the page and its header tell robots.
+
+#include "QtPrinters.h"
+
+#include <PageEvidence.h>
+
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+const QUrl kOtherPage(QStringLiteral("http://blog.other.org/posts/1.html"));
+const QUrl kOwnPage(QStringLiteral("https://www.example.com/a/b.html"));
+
+std::vector<QString> Urls(const PageEvidence &evidence)
+{
+    std::vector<QString> urls;
+    for (const LinkEvidence &link : evidence.links)
+        urls.push_back(link.url);
+    return urls;
+}
+
+// The only link of html, which must have exactly one to example.com.
+LinkEvidence OnlyLink(const QString &html)
+{
+    const PageEvidence evidence = ExtractPageEvidence(html, kOtherPage, u"example.com");
+    EXPECT_EQ(evidence.links.size(), 1u) << html.toStdString();
+    return evidence.links.empty() ? LinkEvidence{} : evidence.links.front();
+}
+
+} // namespace
+
+TEST(HostMatchesDomain, SubdomainsAndPunycodeMatchLookalikesDoNot)
+{
+    const struct {
+        const char16_t *host, *domain;
+        bool matches;
+    } cases[] = {
+        {u"example.com", u"example.com", true},
+        {u"EXAMPLE.Com", u"example.com", true},
+        {u"www.example.com", u"example.com", true},
+        {u"a.b.example.com", u"example.com", true},
+        {u"example.com.", u"example.com", true},
+        {u"evil-example.com", u"example.com", false},
+        {u"notexample.com", u"example.com", false},
+        {u"example.com.evil.net", u"example.com", false},
+        {u"example.co", u"example.com", false},
+        {u"com", u"example.com", false},
+        {u"", u"example.com", false},
+        {u"example.com", u"", false},
+        {u"xn--fiq228c.com", u"中文.com", true},
+        {u"中文.com", u"xn--fiq228c.com", true},
+        {u"WWW.中文.COM", u"中文.com", true},
+        {u"www.xn--fiq228c.com", u"中文.com", true},
+        {u"xn--fiq228c.cn", u"中文.com", false},
+        {u"英文.com", u"中文.com", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(HostMatchesDomain(c.host, c.domain), c.matches)
+            << QString::fromUtf16(c.host).toStdString() << " vs " << QString::fromUtf16(c.domain).toStdString();
+}
+
+TEST(PageEvidence, LinkFormsResolveAndOnlyTheDomainsHostsCount)
+{
+    const struct {
+        const char *html;
+        QUrl page;
+        const char16_t *domain;
+        std::vector<QString> urls;
+    } cases[] = {
+        {R"(<a href="http://example.com/">x</a>)", kOtherPage, u"example.com", {"http://example.com/"}},
+        {R"(<map><area href="https://example.com/a" alt="A"></map>)", kOtherPage, u"example.com",
+         {"https://example.com/a"}},
+        {R"(<a href="/about">x</a><a href="../up">y</a><a href="z">z</a>)", kOwnPage, u"example.com",
+         {"https://www.example.com/about", "https://www.example.com/up", "https://www.example.com/a/z"}},
+        {R"(<a href="/about">relative to another site</a>)", kOtherPage, u"example.com", {}},
+        {R"(<a href="//example.com/x">x</a>)", QUrl("https://other.org/"), u"example.com", {"https://example.com/x"}},
+        {R"(<base href="http://example.com/dir/"><a href="p">p</a>)", kOtherPage, u"example.com",
+         {"http://example.com/dir/p"}},
+        {R"(<base href="/c/"><a href="d">d</a>)", kOwnPage, u"example.com", {"https://www.example.com/c/d"}},
+        {R"(<base href="//example.com/"><a href="x">x</a>)", kOtherPage, u"example.com", {"http://example.com/x"}},
+        // The first base with an href counts, wherever it stands.
+        {R"(<a href="x">x</a><base target="_top"><base href="http://example.com/1/"><base href="http://other.org/">)",
+         kOtherPage, u"example.com", {"http://example.com/1/x"}},
+        {R"(<A HREF="HTTP://WWW.EXAMPLE.COM/Path">x</A>)", kOtherPage, u"example.com", {"http://www.example.com/Path"}},
+        {R"(<a href="http://a.b.example.com/">x</a><a href="http://example.com./">y</a>)", kOtherPage,
+         u"example.com", {"http://a.b.example.com/", "http://example.com./"}},
+        {R"(<a href="http://xn--fiq228c.com/p">x</a>)", kOtherPage, u"中文.com", {"http://中文.com/p"}},
+        {R"(<a href="http://www.中文.com/p">x</a>)", kOtherPage, u"xn--fiq228c.com", {"http://www.中文.com/p"}},
+        {R"(<a href="http://evil-example.com/">x</a><a href="http://example.com.evil.net/">y</a>)", kOtherPage,
+         u"example.com", {}},
+        // The user part is no host; browsers read a backslash as a slash.
+        {R"(<a href="http://example.com@evil.net/">x</a><a href="http://evil.net@example.com/">y</a>)", kOtherPage,
+         u"example.com", {"http://evil.net@example.com/"}},
+        {R"(<a href="http://evil.net\@example.com/">x</a><a href="\\example.com\x?a\b">y</a>)", kOtherPage,
+         u"example.com", {"http://example.com/x?a%5Cb"}},
+        {R"(<a href="javascript:location='http://example.com/'">x</a><a href="mailto:me@example.com">y</a>)"
+         R"(<a href="#top">z</a><a href="ftp://example.com/">f</a><a href>itself</a><a href=" #x">x</a>)",
+         kOwnPage, u"example.com", {}},
+        {R"(<a href="http://example.com.:evil.net/">bad port</a><a href="http://exa mple.com/">space</a>)", kOtherPage,
+         u"example.com", {}},
+        {" <a href=\" \n http://exa\tmple.com/?a=1&amp;b=2 \">x</a>", kOtherPage, u"example.com",
+         {"http://example.com/?a=1&b=2"}},
+        // Content that browsers show as text, or never, holds no links.
+        {R"(<title><a href="http://example.com/1">t</a></title><textarea><a href="http://example.com/2"></textarea>)"
+         R"(<script>"<a href='http://example.com/3'>"</script><template><a href="http://example.com/4"></template>)"
+         R"(<!-- <a href="http://example.com/5"> --><a href="http://example.com/6">6</a>)",
+         kOtherPage, u"example.com", {"http://example.com/6"}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Urls(ExtractPageEvidence(QString::fromUtf8(c.html), c.page, c.domain)), c.urls) << c.html;
+}
+
+TEST(PageEvidence, RelTokensDecideTheWeight)
+{
+    const struct {
+        const char *rel;
+        bool nofollow, ugc, sponsored;
+    } cases[] = {
+        {"", false, false, false},
+        {"noopener noreferrer", false, false, false},
+        {"nofollow", true, false, false},
+        {"NoFollow", true, false, false},
+        {"nofollow noopener", true, false, false},
+        {" \tUGC\n", false, true, false},
+        {"external Sponsored ugc", false, true, true},
+        {"nofollow,ugc", false, false, false}, // commas do not separate tokens
+        {"nofollowed", false, false, false},
+    };
+    for (const auto &c : cases) {
+        for (const char *form : {R"(<a href="http://example.com/" rel="%1">x</a>)",
+                                 R"(<map><area href="http://example.com/" rel="%1"></map>)"}) {
+            const QString html = QString::fromUtf8(form).arg(QString::fromUtf8(c.rel));
+            const LinkEvidence link = OnlyLink(html);
+            EXPECT_EQ(link.nofollow, c.nofollow) << html.toStdString();
+            EXPECT_EQ(link.ugc, c.ugc) << html.toStdString();
+            EXPECT_EQ(link.sponsored, c.sponsored) << html.toStdString();
+            EXPECT_EQ(link.PassesWeight(), !c.nofollow && !c.ugc && !c.sponsored) << html.toStdString();
+        }
+    }
+}
+
+TEST(PageEvidence, AnchorIsCollapsedTextElseImageAlt)
+{
+    const QString x99 = QString(99, u'x');
+    const QString cjk = QString(60, u'中') + QString(60, u'文');
+    const struct {
+        QString inner;
+        QString anchor;
+    } cases[] = {
+        {"  Hello \n  <b>bold</b>\tworld  ", "Hello bold world"},
+        {"<span>a</span><span>b</span><div><i> c </i></div>d", "ab c d"},
+        {"Tom &amp; Jerry&nbsp;&nbsp;", "Tom & Jerry"},
+        {"中文\u3000\u3000链接", "中文 链接"},
+        {"Go<script>var x = 1;</script><style>a{}</style>!", "Go!"},
+        {"<img src=a.png alt='  Logo \n text '>", "Logo text"},
+        {"<img src=pixel.gif><img src=logo.png alt=second>", "second"},
+        {"Text <img alt=Logo>", "Text"},
+        {" <img alt=''> ", ""},
+        {QString(150, u'y'), QString(100, u'y')},
+        {x99 + "😀 tail", x99},
+        {x99 + " tail", x99},
+        {cjk, cjk.left(100)},
+        {QString(50, u'a') + QString(200, u' ') + QString(60, u'b'), QString(50, u'a') + ' ' + QString(49, u'b')},
+    };
+    for (const auto &c : cases) {
+        const QString html = "<p>before <a href=\"http://example.com/\">" + c.inner + "</a> after";
+        EXPECT_EQ(OnlyLink(html).anchor, c.anchor) << html.toStdString();
+    }
+
+    // An area's anchor is its alt, cut the same way.
+    EXPECT_EQ(OnlyLink("<area href=\"http://example.com/\" alt=\" Map  part \">").anchor, "Map part");
+    EXPECT_EQ(OnlyLink("<area href=\"http://example.com/\" alt=\"" + QString(120, u'z') + "\">").anchor,
+              QString(100, u'z'));
+}
+
+TEST(PageEvidence, RobotsFromMetaAndHeader)
+{
+    const struct {
+        const char *head;
+        QByteArrayView header;
+        bool noindex, nofollow;
+    } cases[] = {
+        {"", "", false, false},
+        {R"(<meta name="robots" content="noindex">)", "", true, false},
+        {R"(<meta name="ROBOTS" content=" NoFollow ">)", "", false, true},
+        {R"(<meta name="baiduspider" content="noindex,nofollow">)", "", true, true},
+        {R"(<meta name="googlebot" content="noindex, nofollow">)", "", false, false},
+        {R"(<meta name="robots" content="none">)", "", true, true},
+        {R"(<meta name="robots" content="index, follow, max-snippet:20">)", "", false, false},
+        {R"(<meta name="robots" content="noindex"><meta name="baiduspider" content="nofollow">)", "", true, true},
+        {R"(<meta content="nofollow">)", "", false, false},
+        {"", "noindex", true, false},
+        {"", "NOINDEX, NoFollow", true, true},
+        {"", "none", true, true},
+        {"", "googlebot: noindex", false, false},
+        {"", "googlebot: noindex, nofollow", false, false},
+        {"", "BaiduSpider: nofollow", false, true},
+        {"", "googlebot: noindex\nbaiduspider: none", true, true},
+        {"", "googlebot: noindex\r\nnofollow", false, true},
+        {"", "unavailable_after: 25 Jun 2010 15:00:00 PST, noindex", true, false},
+        {"", "max-snippet: 20, nofollow", false, true},
+        {"", "googlebot: noindex, baiduspider: nofollow", false, true},
+        {R"(<meta name="robots" content="noindex">)", "nofollow", true, true},
+    };
+    for (const auto &c : cases) {
+        const QString html = QStringLiteral("<html><head>%1</head><body>text</body></html>").arg(c.head);
+        const RobotsEvidence robots = ExtractPageEvidence(html, kOtherPage, u"example.com", c.header).robots;
+        EXPECT_EQ(robots.noindex, c.noindex) << c.head << " | " << c.header.toByteArray().toStdString();
+        EXPECT_EQ(robots.nofollow, c.nofollow) << c.head << " | " << c.header.toByteArray().toStdString();
+    }
+}
+
+TEST(PageEvidence, BrokenHtmlStillGivesItsLinks)
+{
+    const struct {
+        QString html;
+        std::vector<QString> anchors;
+    } cases[] = {
+        {"<a href=http://example.com/1>one<a href=http://example.com/2>two", {"one", "two"}},
+        {"<a href=http://example.com/x rel=nofollow title=a>unquoted</a>", {"unquoted"}},
+        {"<div><p>a<table><a href='http://example.com/'>in table</a></div></span></a>", {"in table"}},
+        {QString("te") + QChar(0) + "xt<a href=http://example.com/>after nul</a>", {"after nul"}},
+        {"<a href=http://example.com/><a href=http://example.com/2>", {"", ""}},
+        {"</a></a><a href=http://example.com/>x", {"x"}},
+        // Nested links, which this parser keeps: the outer one's text holds the inner one's.
+        {"<a href=http://example.com/1>outer<div><a href=http://example.com/2>inner</a></div>tail</a>",
+         {"outerinnertail", "inner"}},
+        {"<a href=http://example.com/1>" + QString(150, u'x') + "<a href=http://example.com/2>inner</a></a>",
+         {QString(100, u'x'), "inner"}},
+        {"<a href=http://example.com/1><p><a href=http://example.com/2><img alt=I></a></p></a>", {"I", "I"}},
+        {"<a href=http://example.com/1><img alt=A><p><a href=http://example.com/2><img alt=B></a></p></a>", {"A", "B"}},
+        {"<a href=\"http://example.com/\" href=\"http://evil.net/\">first wins</a>", {"first wins"}},
+        {QString("<a href=http://example.com/>") + QChar(0xD800) + "lone", {"?lone"}},
+    };
+    for (const auto &c : cases) {
+        std::vector<QString> anchors;
+        for (const LinkEvidence &link : ExtractPageEvidence(c.html, kOtherPage, u"example.com").links)
+            anchors.push_back(link.anchor);
+        EXPECT_EQ(anchors, c.anchors) << c.html.toStdString();
+    }
+}
+
+// Extraction on a thread with the usual 8 MiB stack, whatever the shell's limit.
+PageEvidence ExtractOnSmallStack(const QString &html)
+{
+    PageEvidence evidence;
+    const std::unique_ptr<QThread> thread(
+        QThread::create([&] { evidence = ExtractPageEvidence(html, kOtherPage, u"example.com"); }));
+    thread->setStackSize(8 * 1024 * 1024);
+    thread->start();
+    thread->wait();
+    return evidence;
+}
+
+TEST(PageEvidence, MillionNestedElementsNeedNoDeepStack)
+{
+    for (const QString &element : {QStringLiteral("div"), QStringLiteral("span"), QStringLiteral("b")}) {
+        const QString html = QStringLiteral("<%1>").arg(element).repeated(1'000'000) +
+                             "<a href=\"http://example.com/deep\">deep</a>";
+        const PageEvidence evidence = ExtractOnSmallStack(html);
+        ASSERT_EQ(evidence.links.size(), 1u) << element.toStdString();
+        EXPECT_EQ(evidence.links.front().anchor, "deep");
+    }
+}
+
+TEST(PageEvidence, HundredThousandLinksAllCount)
+{
+    QString html;
+    for (int i = 0; i < 100'000; ++i)
+        html += QStringLiteral("<a href=\"http://example.com/%1\">link %1</a>\n").arg(i);
+    const PageEvidence evidence = ExtractOnSmallStack(html);
+    ASSERT_EQ(evidence.links.size(), 100'000u);
+    EXPECT_EQ(evidence.links.back().url, "http://example.com/99999");
+    EXPECT_EQ(evidence.links.back().anchor, "link 99999");
+}
