@@ -1,6 +1,6 @@
 #include "PageEvidence.h"
 
-#include <libxml/HTMLparser.h>
+#include <HtmlParse.h>
 
 #include <QByteArray>
 
@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+
+namespace vantorel {
 
 // libxml2's HTML parser runs with SAX callbacks and builds no tree: nothing has to be walked
 // or freed afterwards, and the only per-element state is one byte on our own stack, so a page
@@ -264,32 +266,15 @@ void Characters(void *context, const xmlChar *characters, int length)
     }
 }
 
-struct ContextDeleter {
-    void operator()(htmlParserCtxtPtr context) const { htmlFreeParserCtxt(context); }
-};
-
 Reader ReadPage(QStringView html)
 {
-    [[maybe_unused]] static const bool initialised = (xmlInitParser(), true);
-
     Reader reader;
-    const std::unique_ptr<htmlParserCtxt, ContextDeleter> context(htmlNewParserCtxt());
-    if (!context)
-        return reader;
     htmlSAXHandler handler{};
     handler.startElement = StartElement;
     handler.endElement = EndElement;
     handler.characters = Characters;
     handler.ignorableWhitespace = Characters;
-    *context->sax = handler;
-    context->userData = &reader;
-
-    // HUGE lifts the depth limit of 256, past which the parser would drop the rest of the page.
-    const QByteArray bytes = html.toUtf8();
-    const htmlDocPtr document = htmlCtxtReadMemory(
-        context.get(), bytes.constData(), static_cast<int>(std::min<qsizetype>(bytes.size(), INT_MAX)), nullptr,
-        "UTF-8", HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET | XML_PARSE_HUGE);
-    xmlFreeDoc(document); // none without a tree-building handler
+    ParseHtml(html.toUtf8(), "UTF-8", handler, &reader);
     return reader;
 }
 
@@ -335,3 +320,5 @@ bool HostMatchesDomain(QStringView host, QStringView domain)
 {
     return AceHostMatches(AceHost(host), AceHost(domain));
 }
+
+} // namespace vantorel

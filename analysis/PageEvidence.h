@@ -7,6 +7,8 @@
 
 #include <vector>
 
+namespace vantorel {
+
 // What a checked page shows about its links to one domain: where each link goes, its text,
 // whether it passes weight, and what the page tells robots.
 
@@ -38,3 +40,5 @@ PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringV
 // True when host is domain or one of its subdomains; ASCII case ignored, an internationalised
 // name equals its punycode, and a final root dot does not count.
 bool HostMatchesDomain(QStringView host, QStringView domain);
+
+} // namespace vantorel

@@ -11,7 +11,7 @@
 int main(int argc, char *argv[])
 {
     // Before any other thread exists: curl's global set-up is not thread-safe.
-    if (!InitNetwork()) {
+    if (!vantorel::InitNetwork()) {
         std::fputs("vantorel: the network library could not be initialised\n", stderr);
         return 1;
     }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace vantorel;
+
 namespace {
 
 constexpr size_t kPageBytes = 1024 * 1024;

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <string>
 
+using namespace vantorel;
+
 namespace {
 
 constexpr size_t kPageBytes = 1024 * 1024;

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+using namespace vantorel;
+
 namespace {
 
 constexpr int kPages = 50;

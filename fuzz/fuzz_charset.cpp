@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace vantorel;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QByteArrayView input(data, static_cast<qsizetype>(size));

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+using namespace vantorel;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const auto *bytes = reinterpret_cast<const char *>(data);

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace vantorel;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QByteArrayView bytes(data, static_cast<qsizetype>(size));

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace vantorel;
+
 namespace {
 
 bool HasLoneSurrogate(const QString &text)

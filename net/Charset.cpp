@@ -1,6 +1,6 @@
 #include "Charset.h"
 
-#include <gumbo.h>
+#include "HtmlParse.h"
 
 #include <algorithm>
 #include <memory>
@@ -9,6 +9,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+namespace vantorel {
 
 namespace {
 
@@ -76,6 +78,11 @@ constexpr Encoding kEncodings[] = {
     {"UTF-16BE", "UTF-16BE", "unicodefffe utf-16be"},
     {"UTF-16LE", "UTF-16LE", "csunicode iso-10646-ucs-2 ucs-2 unicode unicodefeff utf-16 utf-16le"},
 };
+
+bool IsAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 bool IsAsciiWhitespace(char c)
 {
@@ -280,17 +287,19 @@ const Encoding *EncodingInMetaContent(QByteArrayView content)
 }
 
 // What one <meta> declares, or nullptr: a charset attribute, or a content attribute with a
-// charset together with http-equiv="content-type". The parser has already dropped repeated
-// attributes, as browsers do.
-const Encoding *EncodingOfMeta(const GumboVector &attributes)
+// charset together with http-equiv="content-type". The first of repeated attributes counts.
+const Encoding *EncodingOfMeta(const xmlChar **attributes)
 {
     bool gotPragma = false;
     std::optional<bool> needPragma;
     std::optional<const Encoding *> charset; // set to nullptr by a label no encoding answers to
-    for (unsigned i = 0; i < attributes.length; ++i) {
-        const auto *attribute = static_cast<const GumboAttribute *>(attributes.data[i]);
-        const std::string_view name = attribute->name; // lower case from the parser
-        const QByteArrayView value(attribute->value);
+    std::vector<std::string_view> seen;
+    for (const xmlChar **a = attributes; a && a[0]; a += 2) {
+        const std::string_view name = reinterpret_cast<const char *>(a[0]); // lower case from the parser
+        if (std::find(seen.begin(), seen.end(), name) != seen.end())
+            continue;
+        seen.push_back(name);
+        const QByteArrayView value(a[1] ? reinterpret_cast<const char *>(a[1]) : "");
         if (name == "http-equiv") {
             gotPragma = gotPragma || EqualsIgnoringAsciiCase(value, "content-type");
         } else if (name == "content") {
@@ -311,30 +320,23 @@ const Encoding *EncodingOfMeta(const GumboVector &attributes)
     return name == "UTF-16BE" || name == "UTF-16LE" ? &Named("utf-8") : *charset;
 }
 
+void StartElementForMeta(void *found, const xmlChar *tag, const xmlChar **attributes)
+{
+    auto *encoding = static_cast<const Encoding **>(found);
+    if (!*encoding && std::string_view(reinterpret_cast<const char *>(tag)) == "meta")
+        *encoding = EncodingOfMeta(attributes);
+}
+
 const Encoding *EncodingOfMetaTags(QByteArrayView head)
 {
-    // Latin-1 makes each byte one character, so no byte is lost to the parser's UTF-8 reading.
-    const QByteArray text = QString::fromLatin1(head).toUtf8();
-    const std::unique_ptr<GumboOutput, void (*)(GumboOutput *)> output(
-        gumbo_parse_with_options(&kGumboDefaultOptions, text.constData(), static_cast<size_t>(text.size())),
-        [](GumboOutput *parsed) { gumbo_destroy_output(&kGumboDefaultOptions, parsed); });
-
-    // Depth first in document order, without recursion: a page may nest deeply.
-    std::vector<const GumboNode *> pending{output->root};
-    while (!pending.empty()) {
-        const GumboNode *node = pending.back();
-        pending.pop_back();
-        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
-            continue;
-        const GumboElement &element = node->v.element;
-        if (element.tag == GUMBO_TAG_META) {
-            if (const Encoding *encoding = EncodingOfMeta(element.attributes))
-                return encoding;
-        }
-        for (unsigned i = element.children.length; i-- > 0;)
-            pending.push_back(static_cast<const GumboNode *>(element.children.data[i]));
-    }
-    return nullptr;
+    // A tag cut off by the end of the window says nothing.
+    head = head.first(head.lastIndexOf('>') + 1);
+    htmlSAXHandler handler{};
+    handler.startElement = StartElementForMeta;
+    const Encoding *found = nullptr;
+    // Latin-1 keeps every byte one character, whatever the page's own encoding.
+    ParseHtml(head, "ISO-8859-1", handler, &found);
+    return found;
 }
 
 } // namespace
@@ -365,6 +367,10 @@ CharsetDecision DecideCharset(QByteArrayView body, QByteArrayView contentTypeHea
     constexpr qsizetype kMetaWindow = 1024;
     if (const Encoding *encoding = EncodingOfMetaTags(body.first(std::min(body.size(), kMetaWindow))))
         return decision(encoding, Source::Meta);
+    if (!IsAscii(body) && body.isValidUtf8())
+        return decision(&Named("utf-8"), Source::Utf8Bytes);
     const Encoding *encoding = FindEncoding(defaultLabel.toLatin1());
     return decision(encoding ? encoding : &Named("gbk"), Source::Default);
 }
+
+} // namespace vantorel

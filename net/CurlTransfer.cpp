@@ -2,6 +2,8 @@
 
 #include "FetchPage.h"
 
+namespace vantorel {
+
 namespace {
 
 constexpr const char *kUserAgent =
@@ -166,3 +168,5 @@ FetchResult CurlTransfer::Finish(CURLcode code)
         result.errorText = QString::fromUtf8(errorText_[0] ? errorText_ : curl_easy_strerror(code));
     return result;
 }
+
+} // namespace vantorel

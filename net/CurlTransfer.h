@@ -9,6 +9,8 @@
 #include <chrono>
 #include <memory>
 
+namespace vantorel {
+
 // One GET on a curl easy handle that carries every limit of a fetch. The blocking fetch and
 // the engine both run their transfers through it, so the limits are set in one place.
 // The handle points into this object: it stays where it was made.
@@ -45,3 +47,5 @@ private:
     char errorText_[CURL_ERROR_SIZE] = {};
     std::unique_ptr<CURL, EasyDeleter> easy_; // last: it is cleaned up before what it points to
 };
+
+} // namespace vantorel

@@ -14,6 +14,8 @@
 #include <memory>
 #include <string_view>
 
+namespace vantorel {
+
 namespace {
 
 constexpr std::string_view kGb18030 = "gb18030";
@@ -196,3 +198,5 @@ QString DecodePage(QByteArrayView body, QByteArrayView contentTypeHeader, QStrin
         body = body.sliced(decision.encoding == u"UTF-8" ? 3 : 2);
     return DecodeBody(body, decision.encoding);
 }
+
+} // namespace vantorel

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringView>
 
+namespace vantorel {
+
 // Turns response bytes into text under an encoding label or WHATWG name (Charset.h); an
 // unknown label reads as GBK. A broken or cut-off sequence becomes U+FFFD and the rest of the
 // text follows. A byte order mark stays in the text as U+FEFF.
@@ -12,3 +14,5 @@ QString DecodeBody(QByteArrayView body, QStringView encoding);
 // A page's text: DecideCharset picks the encoding, and the byte order mark it went by is no
 // part of the text.
 QString DecodePage(QByteArrayView body, QByteArrayView contentTypeHeader, QStringView defaultLabel);
+
+} // namespace vantorel

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+namespace vantorel {
+
 namespace {
 
 constexpr int kMaxPerHost = 2;
@@ -304,3 +306,5 @@ void FetchEngine::AbortAll()
 {
     d_->AbortAll();
 }
+
+} // namespace vantorel

@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 
+namespace vantorel {
+
 // Fetches pages inside the event loop of the thread it lives in, never blocking it. Requests
 // wait in a queue, in the order they were made, until a slot is free: at most maxInFlight
 // transfers at once and at most two per host, and a transfer's time-outs count from when it
@@ -36,3 +38,5 @@ private:
     struct Private;
     std::unique_ptr<Private> d_;
 };
+
+} // namespace vantorel

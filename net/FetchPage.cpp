@@ -3,6 +3,8 @@
 #include "CurlTransfer.h"
 #include "DecodeBody.h"
 
+namespace vantorel {
+
 bool InitNetwork()
 {
     return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -50,3 +52,5 @@ std::optional<QString> FetchPage(const QString &url, QStringView charset, const 
         return std::nullopt;
     return DecodePage(result.body, result.contentType, charset);
 }
+
+} // namespace vantorel

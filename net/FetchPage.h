@@ -8,6 +8,8 @@
 
 #include <optional>
 
+namespace vantorel {
+
 // Sets up the HTTP client for the whole process. main() calls it once, before any thread
 // exists, and stops when it fails.
 bool InitNetwork();
@@ -28,3 +30,5 @@ std::optional<QString> FetchPage(const QString &url, QStringView charset,
 // The URL bytes handed to the HTTP client: UTF-8, with every non-ASCII byte, space, control
 // character and DEL percent-encoded and everything else left as it stands.
 QByteArray UrlForRequest(const QString &url);
+
+} // namespace vantorel

@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+namespace vantorel {
+
 // Bounds of one GET; the defaults are the program's, tests shorten them.
 struct FetchLimits {
     std::chrono::milliseconds connectTimeout{10'000};
@@ -42,3 +44,5 @@ struct FetchResult {
     std::chrono::milliseconds elapsed{0};   // from transfer start to its end
     bool ok() const { return error == FetchError::None; }
 };
+
+} // namespace vantorel

@@ -7,6 +7,8 @@
 
 #include <string>
 
+using namespace vantorel;
+
 namespace {
 
 using Source = CharsetDecision::Source;
@@ -17,6 +19,7 @@ const char *SourceName(Source source)
     case Source::Bom: return "Bom";
     case Source::Header: return "Header";
     case Source::Meta: return "Meta";
+    case Source::Utf8Bytes: return "Utf8Bytes";
     case Source::Default: return "Default";
     }
     return "?";
@@ -89,6 +92,9 @@ TEST(Charset, DecideCharset)
         Source source;
     } cases[] = {
         {"nothing said", "<p>x", "", u"gb2312", "GBK", Source::Default},
+        {"nothing said, UTF-8 bytes", "<p>\xE4\xB8\xAD\xE6\x96\x87", "", u"gb2312", "UTF-8", Source::Utf8Bytes},
+        {"nothing said, GBK bytes", "<p>\xD6\xD0\xCE\xC4", "", u"gb2312", "GBK", Source::Default},
+        {"nothing said, UTF-8 cut short", "<p>\xE4\xB8", "", u"gb2312", "GBK", Source::Default},
         {"default by another label", "", "", u" Big5 ", "Big5", Source::Default},
         {"unknown default", "", "", u"bogus", "GBK", Source::Default},
 
@@ -168,8 +174,9 @@ TEST(Charset, DecodePageKeepsTheDomainOfAUtf8Page)
         {"BOM, which is no part of the text", "\xEF\xBB\xBF" + text, "", words},
         {"UTF-16LE BOM", QByteArray("\xFF\xFE" "e\0x\0", 6), "", QStringLiteral("ex")},
         {"UTF-16BE BOM", QByteArray("\xFE\xFF\0e\0x", 6), "", QStringLiteral("ex")},
-        // Read as GBK, the last byte of the colon takes the 'e' with it, as in a browser.
-        {"nothing said", text, "", QStringLiteral("鍙嬫儏閾炬帴锛歟xample.com")},
+        {"nothing said", text, "", words},
+        // Declared GBK, the last byte of the colon takes the 'e' with it, as in a browser.
+        {"said wrongly", text, "text/html; charset=gbk", QStringLiteral("鍙嬫儏閾炬帴锛歟xample.com")},
     };
     for (const auto &c : cases)
         EXPECT_EQ(DecodePage(c.body, c.header, u"gb2312").toStdU16String(), c.expected.toStdU16String())

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace vantorel;
+
 namespace {
 
 QByteArray Bytes(std::initializer_list<unsigned char> bytes)

@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+using namespace vantorel;
+
 using namespace std::chrono_literals;
 using Connection = LoopbackServer::Connection;
 using Ticket = FetchEngine::Ticket;

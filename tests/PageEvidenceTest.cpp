@@ -11,6 +11,8 @@
 
 #include <memory>
 
+using namespace vantorel;
+
 namespace {
 
 const QUrl kOtherPage(QStringLiteral("http://blog.other.org/posts/1.html"));

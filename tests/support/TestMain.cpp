@@ -15,6 +15,8 @@ using Application = QCoreApplication;
 
 #include <cstdio>
 
+using namespace vantorel;
+
 int main(int argc, char **argv)
 {
     if (!InitNetwork()) {
