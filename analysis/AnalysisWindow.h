@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Verdict.h"
+
 #include <QString>
 
 #include <optional>
@@ -25,6 +27,8 @@ public:
     virtual bool SetCellText(int row, int column, const QString &text) = 0;
     virtual void RepaintGrid() = 0; // draws before it returns
     virtual void ShowRow(int row) = 0; // scrolls the row into view
+    // Keeps a judged row's evidence with the row and shows it (colour, tool tips).
+    virtual void SetRowEvidence(int row, const RowEvidence &evidence) = 0;
 
     // Header-click sorting; switched off while rows are judged by index.
     virtual void SetHeaderSortingEnabled(bool enabled) = 0;

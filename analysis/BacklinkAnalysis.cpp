@@ -2,6 +2,7 @@
 
 #include "Domain.h"
 #include "SearchPage.h"
+#include "Verdict.h"
 
 #include <DecodeBody.h>
 
@@ -31,8 +32,6 @@ const QString kStatusChecking = QStringLiteral("开始检测,需要的时间较�
 const QString kStatusChecked = QStringLiteral("网站地址有效性检测完成...");
 const QString kStatusStopped = QStringLiteral("检测已停止...");
 const QString kPendingCheck = QStringLiteral("等待检测");
-const QString kValid = QStringLiteral("有效");
-const QString kInvalid = QStringLiteral("无效");
 
 QString RowStatus(int row, int rows)
 {
@@ -43,7 +42,7 @@ std::optional<QString> PageText(const FetchResult &result)
 {
     if (!result.ok())
         return std::nullopt;
-    return DecodeBody(result.body, kPageCharset);
+    return DecodePage(result.body, result.contentType, kPageCharset);
 }
 
 } // namespace
@@ -149,7 +148,7 @@ void BacklinkAnalysis::RunAnalysis()
         EndRun(run);
         return;
     }
-    switch (ClassifyEngineAnswer(*page, QUrl(answer->finalUrl).host(), QString())) {
+    switch (ClassifyEngineAnswer(*page, QUrl(answer->finalUrl).host(), PageTitle(*page))) {
     case EngineAnswer::Results:
         break;
     case EngineAnswer::Verification:
@@ -241,12 +240,10 @@ void BacklinkAnalysis::CheckLinkValidity(const QString &domain)
             if (!result)
                 return;
             requested.erase(ticket);
-            std::optional<QString> page = PageText(*result);
-            window_.PageSource() = page.value_or(QString());
-
-            // A failed fetch never counts as a link.
-            const bool linked = page && PageMentionsDomain(*page, domain);
-            grid.SetCellText(row, 2, linked ? kValid : kInvalid);
+            JudgedPage judged = JudgePage(*result, domain, kPageCharset);
+            window_.PageSource() = std::move(judged.text);
+            grid.SetCellText(row, 2, VerdictWord(judged.evidence));
+            grid.SetRowEvidence(row, judged.evidence);
             grid.RepaintGrid();
             window_.PageSource().clear();
         }

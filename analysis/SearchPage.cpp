@@ -2,7 +2,11 @@
 
 #include "TextOps.h"
 
+#include <HtmlParse.h>
+
 #include <QUrl>
+
+#include <cstring>
 
 namespace vantorel {
 
@@ -96,6 +100,36 @@ QString SearchQueryUrl(QStringView searchHost, QStringView domain)
     return QStringLiteral("http://") + searchHost.toString() + QStringLiteral("/s?q1=domain:")
            + QString::fromLatin1(QUrl::toPercentEncoding(domain.toString()))
            + QStringLiteral("&q2=&q3=&q4=&rn=50&lm=0&ct=0&ft=&q5=&q6=&tn=baiduadv");
+}
+
+QString PageTitle(QStringView page)
+{
+    struct Title {
+        int depth = 0; // inside <title> when above zero
+        bool done = false;
+        QByteArray text;
+    } title;
+    htmlSAXHandler handler{};
+    handler.startElement = [](void *context, const xmlChar *tag, const xmlChar **) {
+        auto *t = static_cast<Title *>(context);
+        t->depth += !t->done && std::strcmp(reinterpret_cast<const char *>(tag), "title") == 0;
+    };
+    handler.endElement = [](void *context, const xmlChar *tag) {
+        auto *t = static_cast<Title *>(context);
+        if (t->depth > 0 && std::strcmp(reinterpret_cast<const char *>(tag), "title") == 0) {
+            t->depth = 0;
+            t->done = true;
+        }
+    };
+    handler.characters = [](void *context, const xmlChar *characters, int length) {
+        auto *t = static_cast<Title *>(context);
+        if (t->depth > 0)
+            t->text.append(reinterpret_cast<const char *>(characters), length);
+    };
+    // The title stands in the head: the start of a page is enough, however long the page.
+    constexpr qsizetype kHeadChars = 64 * 1024;
+    ParseHtml(page.first(std::min(page.size(), kHeadChars)).toUtf8(), "UTF-8", handler, &title);
+    return QString::fromUtf8(title.text);
 }
 
 EngineAnswer ClassifyEngineAnswer(QStringView page, QStringView finalHost, QStringView title)

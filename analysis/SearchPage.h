@@ -40,6 +40,9 @@ enum class EngineAnswer {
     Verification, // the engine asks for a human check instead of answering
     Unrecognised, // none of the result page's markers
 };
+// The text of the page's <title>, white space as it stands; empty without one.
+QString PageTitle(QStringView page);
+
 // What the engine's page is, from its text, the host of the final URL and its title.
 EngineAnswer ClassifyEngineAnswer(QStringView page, QStringView finalHost, QStringView title);
 

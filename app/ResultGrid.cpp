@@ -2,6 +2,8 @@
 
 #include "Layout.h"
 
+#include <Domain.h>
+
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -53,6 +55,20 @@ protected:
         style()->drawControl(QStyle::CE_HeaderSection, &option, painter, this);
     }
 };
+
+constexpr int kAddressColumn = 1;
+constexpr int kVerdictColumn = 2;
+constexpr int kEvidenceRole = Qt::UserRole + 1;
+
+QColor VerdictColour(VerdictStrength strength)
+{
+    switch (strength) {
+    case VerdictStrength::PassesWeight: return QColor(0xC8, 0xE6, 0xC9); // green
+    case VerdictStrength::NoWeight: return QColor(0xFF, 0xE0, 0x82);     // amber
+    case VerdictStrength::Invalid: break;
+    }
+    return QColor(0xFF, 0xCD, 0xD2); // red
+}
 
 } // namespace
 
@@ -122,6 +138,29 @@ void ResultGrid::SetText(int row, int column, const QString &text)
     if (column == 0)
         created->setBackground(palette().button());
     setItem(row, column, created);
+}
+
+void ResultGrid::SetEvidence(int row, const RowEvidence &evidence)
+{
+    QTableWidgetItem *verdict = item(row, kVerdictColumn);
+    QTableWidgetItem *address = item(row, kAddressColumn);
+    if (!verdict || !address)
+        return;
+    verdict->setData(kEvidenceRole, QVariant::fromValue(evidence));
+    verdict->setBackground(VerdictColour(Strength(evidence)));
+    verdict->setToolTip(VerdictToolTip(evidence));
+    QString whole = RowUrl(address->text());
+    if (!evidence.finalUrl.isEmpty() && evidence.finalUrl != whole)
+        whole += QStringLiteral("\n最终地址：") + evidence.finalUrl;
+    address->setToolTip(whole);
+}
+
+std::optional<RowEvidence> ResultGrid::Evidence(int row) const
+{
+    const QTableWidgetItem *verdict = item(row, kVerdictColumn);
+    if (!verdict || !verdict->data(kEvidenceRole).isValid())
+        return std::nullopt;
+    return verdict->data(kEvidenceRole).value<RowEvidence>();
 }
 
 void ResultGrid::SortByHeaderClick(int column)

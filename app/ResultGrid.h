@@ -1,6 +1,10 @@
 #pragma once
 
+#include <Verdict.h>
+
 #include <QTableWidget>
+
+#include <optional>
 
 namespace vantorel {
 
@@ -21,6 +25,11 @@ public:
     void ClearCells();
     // Writes a cell, creating its item when needed.
     void SetText(int row, int column, const QString &text);
+    // Keeps a judged row's evidence with the row (it moves with a sort) and shows it: the
+    // verdict cell's colour and tool tip, the whole address in the address cell's tool tip.
+    void SetEvidence(int row, const RowEvidence &evidence);
+    // The evidence of a row, when it has been judged.
+    std::optional<RowEvidence> Evidence(int row) const;
 
 signals:
     // A double click on a row, or Enter on the current row.

@@ -70,6 +70,12 @@ void GridOperations::ShowRow(int row)
         table_.scrollTo(table_.model()->index(row - 1, 0));
 }
 
+void GridOperations::SetRowEvidence(int row, const RowEvidence &evidence)
+{
+    if (row > 0 && row < GetRowCount())
+        table_.SetEvidence(row - 1, evidence);
+}
+
 void GridOperations::SetHeaderSortingEnabled(bool enabled)
 {
     table_.SetHeaderSortingEnabled(enabled);

@@ -24,6 +24,7 @@ public:
     bool SetCellText(int row, int column, const QString &text) override;
     void RepaintGrid() override;
     void ShowRow(int row) override;
+    void SetRowEvidence(int row, const RowEvidence &evidence) override;
     void SetHeaderSortingEnabled(bool enabled) override;
 
 private:

@@ -66,7 +66,7 @@ QByteArray HeaderValues(CURL *easy, const char *name)
     for (size_t index = 0;
          curl_easy_header(easy, name, index, CURLH_HEADER, -1, &header) == CURLHE_OK; ++index) {
         if (index > 0)
-            joined += ", ";
+            joined += '\n'; // one header a line: a crawler name applies to its own header only
         joined += header->value;
         if (index + 1 >= header->amount)
             break;

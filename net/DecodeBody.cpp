@@ -191,9 +191,12 @@ QString DecodeBody(QByteArrayView body, QStringView encoding)
     return DecodeWithIcu(body, converter);
 }
 
-QString DecodePage(QByteArrayView body, QByteArrayView contentTypeHeader, QStringView defaultLabel)
+QString DecodePage(QByteArrayView body, QByteArrayView contentTypeHeader, QStringView defaultLabel,
+                   QString *encoding)
 {
     const CharsetDecision decision = DecideCharset(body, contentTypeHeader, defaultLabel);
+    if (encoding)
+        *encoding = decision.encoding;
     if (decision.source == CharsetDecision::Source::Bom)
         body = body.sliced(decision.encoding == u"UTF-8" ? 3 : 2);
     return DecodeBody(body, decision.encoding);

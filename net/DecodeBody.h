@@ -11,8 +11,9 @@ namespace vantorel {
 // text follows. A byte order mark stays in the text as U+FEFF.
 QString DecodeBody(QByteArrayView body, QStringView encoding);
 
-// A page's text: DecideCharset picks the encoding, and the byte order mark it went by is no
-// part of the text.
-QString DecodePage(QByteArrayView body, QByteArrayView contentTypeHeader, QStringView defaultLabel);
+// A page's text: DecideCharset picks the encoding (told through encoding when given), and the
+// byte order mark it went by is no part of the text.
+QString DecodePage(QByteArrayView body, QByteArrayView contentTypeHeader, QStringView defaultLabel,
+                   QString *encoding = nullptr);
 
 } // namespace vantorel

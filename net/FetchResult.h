@@ -40,7 +40,7 @@ struct FetchResult {
     long redirects = 0;
     QByteArray body;                        // raw bytes, after content decoding
     QByteArray contentType;                 // Content-Type of the final response, raw
-    QByteArray robotsTag;                   // every X-Robots-Tag value of the final response, joined by ", "
+    QByteArray robotsTag;                   // every X-Robots-Tag value of the final response, one a line
     std::chrono::milliseconds elapsed{0};   // from transfer start to its end
     bool ok() const { return error == FetchError::None; }
 };

@@ -97,6 +97,12 @@ TEST(AnalysisRun, AnEngineThatGivesNoResultPageLeavesGridAndTipAlone)
     LoopbackServer unrecognised([](LoopbackServer::Connection &connection) {
         connection.respond(500, GbkBytes(QStringLiteral("<html>查看源码失败. example.com</html>")));
     });
+    // The engine's check for humans carries result markers too, but its title gives it away.
+    LoopbackServer verification([](LoopbackServer::Connection &connection) {
+        connection.respond(200, "<html><head><meta charset=utf-8><title>\xE7\x99\xBE\xE5\xBA\xA6\xE5\xAE\x89"
+                                "\xE5\x85\xA8\xE9\xAA\x8C\xE8\xAF\x81</title></head><body>"
+                                "<a x({'F':'1'})\" href=\"http://a.com/ \">a</a></body></html>");
+    });
     const struct {
         const char *name;
         QString searchHost;
@@ -104,6 +110,7 @@ TEST(AnalysisRun, AnEngineThatGivesNoResultPageLeavesGridAndTipAlone)
     } cases[] = {
         {"unreachable", QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort()), kFailed},
         {"not a result page", unrecognised.hostAndPort(), QStringLiteral("无法识别搜索引擎返回的页面...")},
+        {"verification", verification.hostAndPort(), QStringLiteral("搜索引擎要求安全验证，请稍后再试...")},
     };
     for (const auto &c : cases) {
         FakeWindow window;
@@ -249,6 +256,58 @@ TEST_F(WindowRun, ClosingDuringAWaitEndsTheProgramAndWritesNothingMore)
     EXPECT_EQ(statusAtClose, QStringLiteral("开始分析第 1/1 条网址.."));
     EXPECT_EQ(status->text(), statusAtClose);
     EXPECT_EQ(window->Operations().Grid().GetCellText(1, 2), QStringLiteral("等待检测"));
+}
+
+// Esc during a wait stops the run at once: what was judged stays, the rest keeps waiting, and
+// the panel says so until clicked. A new run during a wait starts at once instead.
+TEST_F(WindowRun, EscStopsARunAndANewRunSupersedesIt)
+{
+    LoopbackServer stall([](LoopbackServer::Connection &connection) { connection.sleepFor(60s); });
+    TestWeb web;
+    web.SetPage("/a", "example.com");
+    web.SetResultPage(SearchResultPage("2", {{web.Address("/a")}, {stall.hostAndPort() + "/never"}}));
+    Open(web.server().hostAndPort());
+    window->Analysis().Settings().fetchLimits.totalTimeout = 30s;
+    window->Analysis().Settings().jobs = 1;
+    window->Operations().SetDomainText(QStringLiteral("example.com"));
+    auto *status = Child<QLabel>(*window, "Label2");
+    ResultGridOps &grid = window->Operations().Grid();
+
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(status->isVisible()) << "Esc with no run does nothing";
+
+    QElapsedTimer elapsed;
+    QString statusWhenStopped;
+    QTimer::singleShot(300, window.get(), [&] {
+        statusWhenStopped = status->text();
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+    });
+    elapsed.start();
+    QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
+    EXPECT_LT(elapsed.elapsed(), 2000);
+    EXPECT_EQ(statusWhenStopped, QStringLiteral("开始分析第 2/2 条网址.."));
+    EXPECT_EQ(status->text(), QStringLiteral("检测已停止..."));
+    EXPECT_TRUE(Child<QWidget>(*window, "Frame3")->isVisible());
+    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
+    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("等待检测"));
+    EXPECT_FALSE(window->Analysis().Running());
+
+    // The same wait again, left by a new run on another domain: the old run writes nothing more.
+    web.SetPage("/b", "example.org");
+    QTimer::singleShot(300, window.get(), [&] {
+        web.SetResultPage(SearchResultPage("1", {{web.Address("/b")}}));
+        window->Operations().SetDomainText(QStringLiteral("example.org"));
+        QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
+    });
+    elapsed.restart();
+    window->Operations().SetDomainText(QStringLiteral("example.com"));
+    QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
+    EXPECT_LT(elapsed.elapsed(), 2000);
+    ASSERT_EQ(grid.GetRowCount(), 2);
+    EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/b") + " ");
+    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
+    EXPECT_EQ(status->text(), kChecked);
+    EXPECT_EQ(web.RequestsFor("/s?q1=domain:example.org&"), 1);
 }
 
 } // namespace

@@ -584,7 +584,7 @@ TEST(FetchEngine, DescribesTheFinalResponse)
         QByteArray contentType;
         QByteArray robotsTag;
     } cases[] = {
-        {"/a", 2, "/final?x=1", "text/html; charset=GBK", "noindex, googlebot: nofollow"},
+        {"/a", 2, "/final?x=1", "text/html; charset=GBK", "noindex\ngooglebot: nofollow"},
         {"/plain", 0, "/plain", "", ""},
     };
     for (const auto &c : cases) {

@@ -62,22 +62,23 @@ const std::string &GzipBomb()
 
 struct HostileCase {
     const char *name;
+    const char16_t *cause; // why its row is invalid
     LoopbackServer::Handler handler;
 };
 
 const HostileCase kCases[] = {
-    {"ResetMidBody",
+    {"ResetMidBody", u"连接被重置",
      [](Connection &connection) {
          if (SendHead(connection) && connection.send(kBait))
              connection.sleepFor(100ms); // the head and first bytes reach the client first
          connection.reset();
      }},
-    {"StallAfterHeaders",
+    {"StallAfterHeaders", u"传输超时",
      [](Connection &connection) {
          if (SendHead(connection))
              connection.sleepFor(60s);
      }},
-    {"OneByteASecond",
+    {"OneByteASecond", u"传输超时",
      [](Connection &connection) {
          if (!SendHead(connection, "Content-Length: " + std::to_string(kBait.size()) + "\r\n"))
              return;
@@ -85,9 +86,9 @@ const HostileCase kCases[] = {
              if (!connection.send(std::string_view(&byte, 1)) || !connection.sleepFor(1s))
                  return;
      }},
-    {"RedirectLoop",
+    {"RedirectLoop", u"重定向过多",
      [](Connection &connection) { connection.respond(302, kBait, "Location: " + connection.path() + "\r\n"); }},
-    {"EndlessBody",
+    {"EndlessBody", u"页面超过 16 MiB",
      [](Connection &connection) {
          if (!SendHead(connection, "Connection: close\r\n"))
              return;
@@ -97,21 +98,21 @@ const HostileCase kCases[] = {
          while (connection.send(block)) {
          }
      }},
-    {"CompressionBomb",
+    {"CompressionBomb", u"页面超过 16 MiB",
      [](Connection &connection) { connection.respond(200, GzipBomb(), "Content-Encoding: gzip\r\n"); }},
-    {"BrokenChunkedEncoding",
+    {"BrokenChunkedEncoding", u"连接被重置",
      [](Connection &connection) {
          if (SendHead(connection, "Transfer-Encoding: chunked\r\n"))
              connection.send("10\r\n" + kBait.substr(0, 16) + "\r\nzz\r\n" + kBait + "\r\n0\r\n\r\n");
      }},
-    {"NoHttpAtAll",
+    {"NoHttpAtAll", u"应答不是 HTTP",
      [](Connection &connection) { connection.send("SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n" + kBait); }},
     // One line, or a thousand ordinary ones: the client's limits differ for the two.
-    {"OneMebibyteHeader",
+    {"OneMebibyteHeader", u"Out of memory", // no class of its own: the client's words
      [](Connection &connection) {
          connection.respond(200, kBait, "X-Filler: " + std::string(1024 * 1024, 'a') + "\r\n");
      }},
-    {"OneMebibyteOfHeaderLines",
+    {"OneMebibyteOfHeaderLines", u"连接被重置",
      [](Connection &connection) {
          std::string headers;
          for (int i = 0; headers.size() < 1024 * 1024; ++i)
@@ -146,6 +147,7 @@ TEST_P(Hostile, AsAListedPageItsRowIsInvalidAndTheRunGoesOn)
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(hostile.requestCount(), 1);
     EXPECT_EQ(window.grid.Column(2), (QStringList{"无效", "有效"}));
+    EXPECT_EQ(window.grid.evidence[1].failureCause, QString::fromUtf16(GetParam().cause));
     EXPECT_EQ(window.status, kChecked);
     EXPECT_FALSE(window.panelVisible);
 }

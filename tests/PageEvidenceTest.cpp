@@ -4,6 +4,7 @@
 #include "QtPrinters.h"
 
 #include <PageEvidence.h>
+#include <Verdict.h>
 
 #include <QThread>
 
@@ -279,4 +280,68 @@ TEST(PageEvidence, HundredThousandLinksAllCount)
     ASSERT_EQ(evidence.links.size(), 100'000u);
     EXPECT_EQ(evidence.links.back().url, "http://example.com/99999");
     EXPECT_EQ(evidence.links.back().anchor, "link 99999");
+}
+
+// A fetched page judged as a row: the verdict's word and strength, and the sentence that says why.
+TEST(JudgePage, StrengthAndToolTipOfEveryKindOfRow)
+{
+    const auto page = [](long status, QByteArray body, QByteArray robotsTag = {}) {
+        FetchResult result;
+        result.error = FetchError::None;
+        result.httpStatus = status;
+        result.finalUrl = QStringLiteral("http://blog.other.org/p");
+        result.body = std::move(body);
+        result.robotsTag = std::move(robotsTag);
+        return result;
+    };
+    FetchResult timedOut;
+    timedOut.error = FetchError::ConnectTimeout;
+    const struct {
+        const char *what;
+        FetchResult result;
+        VerdictStrength strength;
+        const char16_t *toolTip;
+    } cases[] = {
+        {"a link that passes weight", page(200, "<a href=http://example.com/>我的站</a><a href=/x>x</a>"),
+         VerdictStrength::PassesWeight, u"HTTP 200 · 1 个链接：「我的站」"},
+        {"one of two links passes", page(200, "<a href=http://example.com/ rel=nofollow>a</a><a href=//www.example.com/>b</a>"),
+         VerdictStrength::PassesWeight, u"HTTP 200 · 2 个链接：「a」(nofollow)、「b」"},
+        {"only links without weight", page(200, "<a href=http://example.com/ rel='ugc sponsored'>a</a>"),
+         VerdictStrength::NoWeight, u"HTTP 200 · 1 个链接：「a」(ugc, sponsored)"},
+        {"a mention without a link", page(200, "友情链接：EXAMPLE.com"), VerdictStrength::NoWeight,
+         u"HTTP 200 · 页面提到域名，但没有指向该域名的链接"},
+        {"a noindex page", page(200, "<meta name=robots content=noindex><a href=http://example.com/>a</a>"),
+         VerdictStrength::NoWeight, u"HTTP 200 · 1 个链接：「a」 · 页面 noindex"},
+        {"nofollow in the header", page(200, "<a href=http://example.com/>a</a>", "nofollow"),
+         VerdictStrength::NoWeight, u"HTTP 200 · 1 个链接：「a」 · 页面 nofollow"},
+        {"an error page that mentions it", page(404, "example.com is gone"), VerdictStrength::NoWeight,
+         u"HTTP 404 · 页面提到域名，但没有指向该域名的链接"},
+        {"no mention", page(200, "<a href=http://other.org/>x</a>"), VerdictStrength::Invalid,
+         u"HTTP 200 · 页面没有提到域名"},
+        {"no page", timedOut, VerdictStrength::Invalid, u"未取得页面：连接超时"},
+    };
+    for (const auto &c : cases) {
+        const JudgedPage judged = JudgePage(c.result, u"example.com", u"gb2312");
+        EXPECT_EQ(Strength(judged.evidence), c.strength) << c.what;
+        EXPECT_EQ(VerdictWord(judged.evidence), c.strength == VerdictStrength::Invalid ? u"无效" : u"有效") << c.what;
+        EXPECT_EQ(VerdictToolTip(judged.evidence), QString::fromUtf16(c.toolTip)) << c.what;
+    }
+}
+
+TEST(JudgePage, KeepsTheFetchFactsAndTheCharsetRead)
+{
+    FetchResult result;
+    result.error = FetchError::None;
+    result.httpStatus = 200;
+    result.finalUrl = QStringLiteral("https://b.org/final");
+    result.redirects = 2;
+    result.contentType = "text/html; charset=utf-8";
+    result.body = QStringLiteral("<p>友情链接：example.com</p>").toUtf8();
+    const JudgedPage judged = JudgePage(result, u"example.com", u"gb2312");
+    EXPECT_EQ(judged.evidence.charset, QStringLiteral("UTF-8"));
+    EXPECT_EQ(judged.evidence.bodyBytes, result.body.size());
+    EXPECT_EQ(judged.evidence.redirects, 2);
+    EXPECT_TRUE(judged.evidence.mentionsDomain);
+    EXPECT_EQ(judged.text, QStringLiteral("<p>友情链接：example.com</p>"));
+    EXPECT_TRUE(judged.evidence.checkedAt.isValid());
 }

@@ -191,4 +191,36 @@ TEST(CheckInWindow, HeaderClickDuringTheCheckSortsNothingUntilItEnds)
     EXPECT_FALSE(header->isSortIndicatorShown());
 }
 
+// The verdict cell shows the strength of a row in its colour and says why in its tool tip; the
+// address cell's tool tip holds the whole address and, after a redirect, where it ended.
+TEST(CheckInWindow, VerdictColoursAndToolTips)
+{
+    TestWeb web;
+    web.SetPage("/link", "<a href=\"http://www.example.com/\">我的站</a>");
+    web.SetPage("/nofollow", "<a href=\"http://example.com/\" rel=\"nofollow\">我的站</a>");
+    web.SetPage("/moved", "", 301);
+    web.SetPage("/none", "nothing here");
+    web.SetResultPage(SearchResultPage("4", {{web.Address("/link")}, {web.Address("/nofollow")},
+                                             {web.Address("/moved")}, {web.Address("/none")}}));
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    window.Operations().SetDomainText(QStringLiteral("example.com"));
+    QTest::mouseClick(Child<QPushButton>(window, "Command1"), Qt::LeftButton);
+
+    auto *table = Child<QTableWidget>(window, "FlexGrid");
+    const struct {
+        const char *colour;
+        const char16_t *toolTip;
+    } rows[] = {
+        {"#c8e6c9", u"HTTP 200 · 1 个链接：「我的站」"},
+        {"#ffe082", u"HTTP 200 · 1 个链接：「我的站」(nofollow)"},
+        {"#ffcdd2", u"HTTP 301 · 页面没有提到域名"},
+        {"#ffcdd2", u"HTTP 200 · 页面没有提到域名"},
+    };
+    for (int row = 0; row < 4; ++row) {
+        EXPECT_EQ(table->item(row, 2)->background().color().name(), rows[row].colour) << row;
+        EXPECT_EQ(table->item(row, 2)->toolTip(), QString::fromUtf16(rows[row].toolTip)) << row;
+    }
+    EXPECT_EQ(table->item(0, 1)->toolTip(), QStringLiteral("http://") + web.Address("/link"));
+}
+
 } // namespace

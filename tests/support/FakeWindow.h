@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 class FakeGrid final : public vantorel::ResultGridOps {
@@ -52,6 +53,11 @@ public:
         rowsAtLastRepaint = GetRowCount();
     }
     void ShowRow(int) override {}
+    void SetRowEvidence(int row, const vantorel::RowEvidence &rowEvidence) override
+    {
+        evidence[row] = rowEvidence;
+    }
+    std::map<int, vantorel::RowEvidence> evidence;
     void SetHeaderSortingEnabled(bool enabled) override
     {
         sortingEnabled = enabled;
