@@ -1,6 +1,7 @@
 // Our own time in a run, offscreen: reading the result page into the grid, and a whole run
 // against pages on 127.0.0.1 that answer at once (pauses set to zero).
 
+#include "LoopbackServer.h"
 #include "ResultPages.h"
 #include "TestWeb.h"
 
@@ -8,7 +9,9 @@
 #include <FormMain.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -60,31 +63,82 @@ void BM_ParseHostilePage(benchmark::State &state)
 }
 BENCHMARK(BM_ParseHostilePage)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_WholeRunFiftyRows(benchmark::State &state)
+double ThreadCpuMs()
 {
-    TestWeb web;
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3 +
+           usage.ru_stime.tv_usec / 1e3;
+}
+
+// Fifty linked pages of 20 KB with a link each, half of them to the domain; the 26th row may
+// list another address instead.
+void ServeFiftyPages(TestWeb &web, const QString &row26 = {})
+{
     std::vector<SearchResult> results;
     for (int i = 0; i < 50; ++i) {
         const std::string path = "/page" + std::to_string(i);
-        web.SetPage(path, std::string(20'000, 'x') + (i % 2 ? "example.com" : "elsewhere"));
-        results.push_back({web.Address(path)});
+        web.SetPage(path, std::string(20'000, 'x') + (i % 2 ? "<a href=\"http://example.com/\">我的站</a>" : "elsewhere"));
+        results.push_back({i == 25 && !row26.isEmpty() ? row26 : web.Address(path)});
     }
     web.SetResultPage(SearchResultPage(QStringLiteral("约50"), results));
+}
 
+// The window's own work in a whole run: the main thread's CPU per row (the pages' server runs
+// on threads of its own).
+void BM_WholeRunFiftyRows(benchmark::State &state)
+{
+    TestWeb web;
+    ServeFiftyPages(web);
     FormMain window(QuickSettings(web.server().hostAndPort()));
     window.Operations().SetDomainText(QStringLiteral("example.com"));
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         state.SkipWithError("window not exposed");
+    const double cpuBefore = ThreadCpuMs();
     for (auto _ : state)
         window.Analysis().RunAnalysis();
+    const int rows = window.Operations().Grid().GetRowCount() - 1;
+    state.counters["cpu_ms_per_row"] = (ThreadCpuMs() - cpuBefore) / (static_cast<double>(state.iterations()) * rows);
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    state.counters["rows"] = window.Operations().Grid().GetRowCount() - 1;
+    state.counters["rows"] = rows;
 }
 BENCHMARK(BM_WholeRunFiftyRows)->Unit(benchmark::kMillisecond);
+
+// The longest time the window's thread stays away from its event loop during a run in which
+// one page stalls until its time-out: a 2 ms timer notes how late each of its ticks comes.
+void BM_LongestEventLoopGap(benchmark::State &state)
+{
+    LoopbackServer stall([](LoopbackServer::Connection &connection) { connection.sleepFor(std::chrono::seconds(60)); });
+    TestWeb web;
+    ServeFiftyPages(web, stall.hostAndPort() + "/stalled");
+    AnalysisSettings settings = QuickSettings(web.server().hostAndPort());
+    settings.fetchLimits.totalTimeout = std::chrono::seconds(1);
+    FormMain window(settings);
+    window.Operations().SetDomainText(QStringLiteral("example.com"));
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        state.SkipWithError("window not exposed");
+
+    qint64 longestGapMs = 0;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGapMs = std::max(longestGapMs, sinceTick.restart());
+    });
+    for (auto _ : state) {
+        sinceTick.start();
+        ticker.start(2);
+        window.Analysis().RunAnalysis();
+        ticker.stop();
+    }
+    state.counters["longest_gap_ms"] = static_cast<double>(longestGapMs);
+}
+BENCHMARK(BM_LongestEventLoopGap)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 
