@@ -1,6 +1,7 @@
 #include "BacklinkAnalysis.h"
 
 #include "Domain.h"
+#include "ResultExport.h"
 #include "SearchPage.h"
 #include "Verdict.h"
 
@@ -120,13 +121,11 @@ bool BacklinkAnalysis::Pause(RunId run)
     return StillCurrent(run);
 }
 
-void BacklinkAnalysis::RunAnalysis()
+QString BacklinkAnalysis::StartRun(RunId run, const QString &firstStatus)
 {
-    const RunId run = BeginRun();
-
     window_.ShowProgressPanel();
     window_.RepaintProgressPanel();
-    window_.SetStatus(kStatusStart);
+    window_.SetStatus(firstStatus);
     window_.RepaintProgressPanel();
 
     // The whole run judges against the host as it stood at the start, whatever the box says later.
@@ -135,8 +134,36 @@ void BacklinkAnalysis::RunAnalysis()
     if (domain.isEmpty()) {
         window_.SetStatus(kStatusNoDomain);
         EndRun(run);
-        return;
     }
+    return domain;
+}
+
+void BacklinkAnalysis::CheckAddresses(const QStringList &urls)
+{
+    const RunId run = BeginRun();
+    const QString domain = StartRun(run, kStatusChecking);
+    if (domain.isEmpty())
+        return;
+
+    ResultGridOps &grid = window_.Grid();
+    grid.ClearGrid();
+    grid.SetRowCount(1 + static_cast<int>(urls.size()));
+    grid.SetHeaderFormat(kResultGridHeader);
+    for (int row = 1; row <= urls.size(); ++row) {
+        grid.SetCellText(row, 0, QString::number(row));
+        grid.SetCellText(row, 1, GridAddress(urls[row - 1]));
+        grid.SetCellText(row, 2, kPendingCheck);
+    }
+    grid.RepaintGrid();
+    CheckLinkValidity(domain);
+}
+
+void BacklinkAnalysis::RunAnalysis()
+{
+    const RunId run = BeginRun();
+    const QString domain = StartRun(run, kStatusStart);
+    if (domain.isEmpty())
+        return;
 
     const std::optional<FetchResult> answer =
         Await(run, engine_.Start(SearchQueryUrl(settings_.searchHost, domain)));

@@ -31,6 +31,9 @@ public:
 
     // Reads the domain from the window, reduces it to a host and runs with it.
     void RunAnalysis();
+    // A run without the engine: the grid is refilled with the given addresses (full URLs) and
+    // each is checked against the domain in the window.
+    void CheckAddresses(const QStringList &urls);
     // The two stages of a run, against the run's domain.
     void ParseSearchResults(const QString &domain);
     void CheckLinkValidity(const QString &domain);
@@ -52,6 +55,9 @@ private:
     using RunId = quint64;
 
     RunId BeginRun();
+    // Shows the panel with the first status and reduces the window's domain to a host; empty
+    // (and the run ended, the user asked for one) when nothing is left of it.
+    QString StartRun(RunId run, const QString &firstStatus);
     void EndRun(RunId run);
     bool StillCurrent(RunId run) const;
     // Run the event loop until the transfer is done or the run is no longer current; the result,

@@ -1,5 +1,6 @@
 #include "FormMain.h"
 
+#include "GridActions.h"
 #include "Layout.h"
 #include "ResultGrid.h"
 
@@ -121,6 +122,8 @@ FormMain::FormMain(AnalysisSettings settings, QWidget *parent)
       operations_((BuildControls(), AnalysisWidgets{progressPanel_, statusLine_, tipLine_, domainEdit_, grid_})),
       analysis_(operations_, std::move(settings))
 {
+    gridActions_ = new GridActions(*grid_, analysis_, [this] { return domainEdit_->text(); },
+                                   [this](int row) { OpenRow(row); }, this);
     DescribeForScreenReaders();
     WireEvents();
     Load();

@@ -15,6 +15,7 @@ class QPushButton;
 
 namespace vantorel {
 
+class GridActions;
 class ResultGrid;
 
 // The program's only window: note strip, input row, result grid with the progress panel on
@@ -32,6 +33,7 @@ public:
     // Seams for tests: where links open, the analysis and the operations it uses.
     void SetUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
     BacklinkAnalysis &Analysis() { return analysis_; }
+    GridActions &ResultActions() { return *gridActions_; }
     AnalysisWindow &Operations() { return operations_; }
 
 protected:
@@ -67,6 +69,7 @@ private:
     UrlOpener openUrl_;
     WindowOperations operations_;
     BacklinkAnalysis analysis_;
+    GridActions *gridActions_ = nullptr;
 };
 
 } // namespace vantorel

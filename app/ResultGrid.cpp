@@ -76,7 +76,7 @@ ResultGrid::ResultGrid(QWidget *parent) : QTableWidget(0, kColumns, parent)
 {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setWordWrap(false);
@@ -177,6 +177,18 @@ void ResultGrid::SortByHeaderClick(int column)
 
 void ResultGrid::keyPressEvent(QKeyEvent *event)
 {
+    // Rows, not the current cell, go to the clipboard.
+    if (event->matches(QKeySequence::Copy) ||
+        event->keyCombination() == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_C)) {
+        emit CopyRequested(event->modifiers().testFlag(Qt::ShiftModifier));
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::Paste)) {
+        emit PasteRequested();
+        event->accept();
+        return;
+    }
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
         emit RowActivated(currentRow());
         event->accept();

@@ -34,6 +34,10 @@ public:
 signals:
     // A double click on a row, or Enter on the current row.
     void RowActivated(int row);
+    // Ctrl+C, or Ctrl+Shift+C for the rows with their evidence.
+    void CopyRequested(bool withEvidence);
+    // Ctrl+V.
+    void PasteRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,0 +1,190 @@
+#include "GridActions.h"
+
+#include "ResultGrid.h"
+
+#include <BacklinkAnalysis.h>
+#include <DecodeBody.h>
+#include <Domain.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace vantorel {
+
+namespace {
+
+GridDialogs StandardDialogs(QWidget *parent)
+{
+    return {
+        [parent](const QString &suggested) {
+            return QFileDialog::getSaveFileName(parent, QStringLiteral("导出为 CSV"), suggested,
+                                                QStringLiteral("CSV 文件 (*.csv)"));
+        },
+        [parent] {
+            return QFileDialog::getOpenFileName(parent, QStringLiteral("导入地址列表"), QString(),
+                                                QStringLiteral("文本文件 (*.txt *.csv);;所有文件 (*)"));
+        },
+        [parent](const QString &message) { QMessageBox::warning(parent, QStringLiteral("Vantorel"), message); },
+    };
+}
+
+QString LineNumbers(const std::vector<int> &lines)
+{
+    QStringList numbers;
+    for (const int line : lines)
+        numbers << QString::number(line);
+    return numbers.join(u'、');
+}
+
+} // namespace
+
+GridActions::GridActions(ResultGrid &grid, BacklinkAnalysis &analysis, std::function<QString()> domain,
+                         std::function<void(int)> openRow, QWidget *dialogParent)
+    : QObject(&grid), grid_(grid), analysis_(analysis), domain_(std::move(domain)), openRow_(std::move(openRow)),
+      dialogs_(StandardDialogs(dialogParent))
+{
+    grid_.setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(&grid_, &QWidget::customContextMenuRequested, this, &GridActions::ShowMenu);
+    connect(&grid_, &ResultGrid::CopyRequested, this, &GridActions::Copy);
+    connect(&grid_, &ResultGrid::PasteRequested, this, &GridActions::PasteAndCheck);
+}
+
+std::vector<ResultRow> GridActions::Rows(bool selectedOnly) const
+{
+    std::vector<int> rows;
+    if (selectedOnly) {
+        for (const QModelIndex &index : grid_.selectionModel()->selectedRows())
+            rows.push_back(index.row());
+        std::sort(rows.begin(), rows.end());
+    } else {
+        for (int row = 0; row < grid_.rowCount(); ++row)
+            rows.push_back(row);
+    }
+    std::vector<ResultRow> result;
+    for (const int row : rows) {
+        const auto text = [this, row](int column) {
+            const QTableWidgetItem *cell = grid_.item(row, column);
+            return cell ? cell->text() : QString();
+        };
+        ResultRow resultRow{text(0), text(1), text(2), grid_.Evidence(row)};
+        if (!resultRow.number.isEmpty() || !resultRow.address.trimmed().isEmpty())
+            result.push_back(std::move(resultRow));
+    }
+    return result;
+}
+
+void GridActions::Copy(bool withEvidence)
+{
+    const std::vector<ResultRow> rows = Rows(true);
+    if (rows.empty())
+        return;
+    auto *data = new QMimeData;
+    data->setText(RowsAsText(rows, withEvidence));
+    data->setHtml(RowsAsHtml(rows, withEvidence));
+    QApplication::clipboard()->setMimeData(data);
+}
+
+void GridActions::CopyAll()
+{
+    const std::vector<ResultRow> rows = Rows(false);
+    auto *data = new QMimeData;
+    data->setText(RowsAsText(rows, false));
+    data->setHtml(RowsAsHtml(rows, false));
+    QApplication::clipboard()->setMimeData(data);
+}
+
+void GridActions::ExportCsv()
+{
+    const QString domain = ReduceToHost(domain_());
+    const QString name = QStringLiteral("vantorel-%1%2.csv")
+                             .arg(domain.isEmpty() ? QString() : domain + u'-')
+                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
+    const QString path = dialogs_.askSavePath(
+        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name));
+    if (path.isEmpty())
+        return;
+    // A file that existed stays whole unless the new one is written completely.
+    const QByteArray csv = RowsAsCsv(Rows(false), true);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit())
+        dialogs_.tell(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
+}
+
+void GridActions::ImportList()
+{
+    if (analysis_.Running())
+        return;
+    const QString path = dialogs_.askOpenPath();
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        dialogs_.tell(QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return;
+    }
+    // A list saved in a Chinese locale may be GBK; a byte order mark or UTF-8 bytes say otherwise.
+    CheckList(DecodePage(file.readAll(), {}, u"gb2312"));
+}
+
+void GridActions::PasteAndCheck()
+{
+    if (!analysis_.Running())
+        CheckList(QApplication::clipboard()->text());
+}
+
+void GridActions::CheckList(const QString &text)
+{
+    const AddressList list = ReadAddressList(text);
+    QStringList notes;
+    if (!list.rejectedLines.empty())
+        notes << QStringLiteral("以下行不是网址，已跳过：第 %1 行。").arg(LineNumbers(list.rejectedLines));
+    if (list.truncated)
+        notes << QStringLiteral("地址超过 %1 个，只检测前 %1 个。").arg(kMaxListedAddresses);
+    if (list.addresses.isEmpty())
+        notes << QStringLiteral("没有可以检测的网址。");
+    if (!notes.isEmpty())
+        dialogs_.tell(notes.join(u'\n'));
+    if (!list.addresses.isEmpty())
+        analysis_.CheckAddresses(list.addresses);
+}
+
+void GridActions::ShowMenu(const QPoint &at)
+{
+    Menu(at)->exec(grid_.viewport()->mapToGlobal(at));
+}
+
+std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
+{
+    const bool hasRows = !Rows(false).empty();
+    const bool running = analysis_.Running();
+    const int row = grid_.rowAt(at.y());
+    const QTableWidgetItem *address = row >= 0 ? grid_.item(row, 1) : nullptr;
+
+    auto menu = std::make_unique<QMenu>(&grid_);
+    QAction *open = menu->addAction(QStringLiteral("打开链接"), this, [this, row] { openRow_(row); });
+    open->setEnabled(address && !address->text().trimmed().isEmpty());
+    QAction *copy = menu->addAction(QStringLiteral("复制"), this, [this] { Copy(false); });
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(!Rows(true).empty());
+    menu->addAction(QStringLiteral("复制全部"), this, &GridActions::CopyAll)->setEnabled(hasRows);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("导出为 CSV..."), this, &GridActions::ExportCsv)->setEnabled(hasRows);
+    menu->addAction(QStringLiteral("导入地址列表..."), this, &GridActions::ImportList)->setEnabled(!running);
+    QAction *paste = menu->addAction(QStringLiteral("粘贴地址并检测"), this, &GridActions::PasteAndCheck);
+    paste->setShortcut(QKeySequence::Paste);
+    paste->setEnabled(!running);
+    return menu;
+}
+
+} // namespace vantorel

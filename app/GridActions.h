@@ -1,0 +1,57 @@
+#pragma once
+
+#include <ResultExport.h>
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QMenu;
+class QWidget;
+
+namespace vantorel {
+
+class BacklinkAnalysis;
+class ResultGrid;
+
+// The questions the grid's actions ask the user; tests answer them instead.
+struct GridDialogs {
+    std::function<QString(const QString &suggestedPath)> askSavePath; // empty: cancelled
+    std::function<QString()> askOpenPath;                            // empty: cancelled
+    std::function<void(const QString &message)> tell;
+};
+
+// What the results grid offers besides showing them: copy, CSV export, and checking a list of
+// addresses from a file or the clipboard, through its context menu and keys.
+class GridActions final : public QObject {
+    Q_OBJECT
+
+public:
+    GridActions(ResultGrid &grid, BacklinkAnalysis &analysis, std::function<QString()> domain,
+                std::function<void(int row)> openRow, QWidget *dialogParent);
+
+    void SetDialogs(GridDialogs dialogs) { dialogs_ = std::move(dialogs); }
+
+    void Copy(bool withEvidence);
+    void CopyAll();
+    void ExportCsv();
+    void ImportList();
+    void PasteAndCheck();
+
+    // The context menu for a point of the grid's viewport, its actions enabled as they apply.
+    std::unique_ptr<QMenu> Menu(const QPoint &at);
+
+private:
+    std::vector<ResultRow> Rows(bool selectedOnly) const;
+    void CheckList(const QString &text);
+    void ShowMenu(const QPoint &at);
+
+    ResultGrid &grid_;
+    BacklinkAnalysis &analysis_;
+    std::function<QString()> domain_;
+    std::function<void(int)> openRow_;
+    GridDialogs dialogs_;
+};
+
+} // namespace vantorel

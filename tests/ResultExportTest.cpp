@@ -1,0 +1,89 @@
+// Results leaving the program (clipboard text, HTML, CSV) and address lists coming in.
+
+#include "QtPrinters.h"
+
+#include <ResultExport.h>
+
+#include <gtest/gtest.h>
+
+using namespace vantorel;
+
+namespace {
+
+RowEvidence Judged(long status, std::vector<LinkEvidence> links, bool noindex = false)
+{
+    RowEvidence evidence;
+    evidence.pageHad = true;
+    evidence.httpStatus = status;
+    evidence.finalUrl = QStringLiteral("https://a.com/final");
+    evidence.mentionsDomain = true;
+    evidence.page.links = std::move(links);
+    evidence.page.robots.noindex = noindex;
+    evidence.checkedAt = QDateTime(QDate(2026, 12, 7), QTime(21, 5, 0));
+    return evidence;
+}
+
+TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
+{
+    RowEvidence failed;
+    failed.failureCause = QStringLiteral("连接超时");
+    failed.checkedAt = QDateTime(QDate(2026, 12, 7), QTime(21, 6, 0));
+    const std::vector<ResultRow> rows = {
+        {QStringLiteral("1"), QStringLiteral("a.com/x "), QStringLiteral("有效"),
+         Judged(200, {{QStringLiteral("http://example.com/"), QStringLiteral("我的站, \"首页\""), true}, {QStringLiteral("http://example.com/b"), QStringLiteral("=1+1")}}, true)},
+        {QStringLiteral("2"), QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("无效"), failed},
+        {QStringLiteral("3"), QStringLiteral("-b.com\nnext"), QStringLiteral("等待检测"), std::nullopt},
+        {QStringLiteral("4"), QStringLiteral("@c.com"), QStringLiteral("+x"), std::nullopt},
+    };
+    const QByteArray expected =
+        "\xEF\xBB\xBF"
+        "序号,外链地址,有效性,HTTP状态,最终地址,链接数,锚文本,rel,页面robots,原因,检测时间\r\n"
+        "1,a.com/x,有效,200,https://a.com/final,2,\"我的站, \"\"首页\"\" | =1+1\",nofollow | ,noindex,,2026-12-07T21:05:00\r\n"
+        "2,\"'=HYPERLINK(\"\"x\"\")\",无效,,,,,,,连接超时,2026-12-07T21:06:00\r\n"
+        "3,\"'-b.com\nnext\",等待检测,,,,,,,,\r\n"
+        "4,'@c.com,'+x,,,,,,,,\r\n";
+    EXPECT_EQ(RowsAsCsv(rows, true).toStdString(), expected.toStdString());
+    EXPECT_EQ(RowsAsCsv(rows, false), expected.mid(3));
+}
+
+TEST(RowsAsText, TabsBetweenTrimmedCellsAndTheSameRowsAsAnHtmlTable)
+{
+    const std::vector<ResultRow> rows = {
+        {QStringLiteral("1"), QStringLiteral("a.com/<b> "), QStringLiteral("有效"), Judged(200, {})},
+        {QStringLiteral("2"), QStringLiteral("b\tc.com"), QStringLiteral("等待检测"), std::nullopt},
+    };
+    EXPECT_EQ(RowsAsText(rows, false), QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n"));
+    EXPECT_EQ(RowsAsText(rows, true).section(u'\n', 0, 0),
+              QStringLiteral("1\ta.com/<b>\t有效\t200\thttps://a.com/final\t0\t\t\t\t\t2026-12-07T21:05:00"));
+    EXPECT_EQ(RowsAsHtml(rows, false),
+              QStringLiteral("<table><tr><td>1</td><td>a.com/&lt;b&gt;</td><td>有效</td></tr>"
+                             "<tr><td>2</td><td>b\tc.com</td><td>等待检测</td></tr></table>"));
+}
+
+TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
+{
+    const AddressList list = ReadAddressList(
+        u"# my list\r\n"
+        u"http://a.com/x\r\n"
+        u"\r\n"
+        u"  HTTPS://b.com  \n"
+        u"c.com/page?q=1\n"
+        u"not an address\n"
+        u"ftp://d.com/\n"
+        u"http://\n"
+        u"例子.com\n");
+    EXPECT_EQ(list.addresses, (QStringList{"http://a.com/x", "HTTPS://b.com", "http://c.com/page?q=1",
+                                           QStringLiteral("http://例子.com")}));
+    EXPECT_EQ(list.rejectedLines, (std::vector<int>{6, 7, 8}));
+    EXPECT_FALSE(list.truncated);
+
+    QString many;
+    for (int i = 0; i < kMaxListedAddresses + 5; ++i)
+        many += QStringLiteral("h%1.cn\n").arg(i);
+    const AddressList capped = ReadAddressList(many);
+    EXPECT_EQ(capped.addresses.size(), kMaxListedAddresses);
+    EXPECT_EQ(capped.addresses.back(), QStringLiteral("http://h999.cn"));
+    EXPECT_TRUE(capped.truncated);
+}
+
+} // namespace
