@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vantorel"));
     QApplication::setApplicationVersion(QStringLiteral("1.5"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("vantorel")); // ties the window to vantorel.desktop
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quillmere.Vantorel")); // ties the window to its .desktop entry
 
     QCommandLineParser parser;
     parser.addHelpOption();

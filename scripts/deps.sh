@@ -10,6 +10,8 @@ packages=(
   zlib1g-dev libxml2-dev
   libgumbo-dev # only for the parser comparison in bench/EvidenceBench.cpp
   fonts-noto-cjk
+  help2man # writes the manual page from the built program's --help
+  desktop-file-utils appstream # validators of the installed desktop entry and metainfo
 )
 packages+=("$@")
 

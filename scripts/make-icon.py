@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-"""Draws the program icon, two interlocked chain links, as app/resources/vantorel.png and .ico.
+"""Draws the program icon, two interlocked chain links, at every size the desktop theme uses.
 
-Both are 32 x 32 with an 8-bit palette: the PNG keeps soft edges through per-entry alpha (tRNS),
-the ICO has a 1-bit mask. Standard library only, and the output is the same on every run.
+Writes app/resources/icons/hicolor/<N>x<N>/apps/vantorel.png for each size in SIZES, laid out as the
+installed icon theme is, and app/resources/vantorel.ico.
+The 32 x 32 PNG (the window's icon) and the ICO (the Windows program file's) have an 8-bit
+palette: the PNG keeps soft edges through per-entry alpha (tRNS), the ICO has a 1-bit mask. The
+other sizes are truecolour with alpha, where a 256-entry palette would band the shading.
+Standard library only, and the output is the same on every run.
 """
 
 import math
@@ -11,7 +15,8 @@ import sys
 import zlib
 from pathlib import Path
 
-SIZE = 32
+SIZES = (16, 24, 32, 48, 64, 128, 256)
+SIZE = 32  # the drawing is laid out on this grid and scaled; at this size it also gets a palette
 SUPERSAMPLE = 4  # samples per pixel along each axis
 
 AXIS = (1 / math.sqrt(2), -1 / math.sqrt(2))  # lower left to upper right (y grows downwards)
@@ -64,16 +69,17 @@ def sample(x, y):
     return orange or blue
 
 
-def render():
-    """RGBA pixels, row by row, by averaging SUPERSAMPLE^2 samples a pixel."""
+def render(size):
+    """RGBA pixels of a size x size icon, row by row, by averaging SUPERSAMPLE^2 samples a pixel."""
     pixels = []
     step = 1 / SUPERSAMPLE
-    for py in range(SIZE):
-        for px in range(SIZE):
+    scale = SIZE / size
+    for py in range(size):
+        for px in range(size):
             hits = []
             for sy in range(SUPERSAMPLE):
                 for sx in range(SUPERSAMPLE):
-                    colour = sample(px + (sx + 0.5) * step, py + (sy + 0.5) * step)
+                    colour = sample((px + (sx + 0.5) * step) * scale, (py + (sy + 0.5) * step) * scale)
                     if colour:
                         hits.append(colour)
             if not hits:
@@ -106,14 +112,24 @@ def png_chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
 
-def png_bytes(palette, indices):
-    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 3, 0, 0, 0)  # 8-bit indexed colour
+def png_bytes(size, colour_type, rows, *chunks):
+    header = struct.pack(">IIBBBBB", size, size, 8, colour_type, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + b"".join(chunks)
+            + png_chunk(b"IDAT", zlib.compress(rows, 9)) + png_chunk(b"IEND", b""))
+
+
+def palette_png_bytes(palette, indices):
     rows = b"".join(b"\0" + bytes(indices[y * SIZE:(y + 1) * SIZE]) for y in range(SIZE))
     alphas = bytes(entry[3] for entry in palette).rstrip(b"\xff")
-    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header)
-            + png_chunk(b"PLTE", b"".join(bytes(entry[:3]) for entry in palette))
-            + png_chunk(b"tRNS", alphas)
-            + png_chunk(b"IDAT", zlib.compress(rows, 9)) + png_chunk(b"IEND", b""))
+    return png_bytes(SIZE, 3, rows,
+                     png_chunk(b"PLTE", b"".join(bytes(entry[:3]) for entry in palette)),
+                     png_chunk(b"tRNS", alphas))
+
+
+def rgba_png_bytes(size, pixels):
+    rows = b"".join(b"\0" + b"".join(bytes(p) for p in pixels[y * size:(y + 1) * size])
+                    for y in range(size))
+    return png_bytes(size, 6, rows)
 
 
 def ico_bytes(palette, indices):
@@ -141,11 +157,16 @@ def ico_bytes(palette, indices):
 
 def main():
     out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parent.parent / "app" / "resources"
-    out.mkdir(parents=True, exist_ok=True)
-    palette, indices = quantise(render())
-    (out / "vantorel.png").write_bytes(png_bytes(palette, indices))
-    (out / "vantorel.ico").write_bytes(ico_bytes(palette, indices))
-    print(f"make-icon: {len(palette)} palette entries, written to {out}")
+    for size in SIZES:
+        folder = out / "icons" / "hicolor" / f"{size}x{size}" / "apps"
+        folder.mkdir(parents=True, exist_ok=True)
+        if size == SIZE:
+            palette, indices = quantise(render(size))
+            (folder / "vantorel.png").write_bytes(palette_png_bytes(palette, indices))
+            (out / "vantorel.ico").write_bytes(ico_bytes(palette, indices))
+        else:
+            (folder / "vantorel.png").write_bytes(rgba_png_bytes(size, render(size)))
+    print(f"make-icon: {len(SIZES)} sizes, {len(palette)} palette entries at {SIZE}, written to {out}")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test, headless; then builds and runs the tests again under
-# AddressSanitizer and UBSan (build-asan/), where LeakSanitizer checks each test program at exit.
+# Builds everything and runs every test, headless, and checks an install into build/stage/; then
+# builds and runs the tests again under AddressSanitizer and UBSan (build-asan/), where
+# LeakSanitizer checks each test program at exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +11,17 @@ export QT_QPA_PLATFORM=offscreen
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
+
+# What an install puts in place: the desktop entry and metainfo pass their validators, and the
+# installed program answers --version with the project's version.
+rm -rf build/stage
+DESTDIR="$PWD/build/stage" cmake --install build >/dev/null
+stage="build/stage$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' build/CMakeCache.txt)"
+desktop-file-validate "$stage/share/applications/com.quillmere.Vantorel.desktop"
+appstreamcli validate --no-net "$stage/share/metainfo/com.quillmere.Vantorel.metainfo.xml"
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)"
+printed="$("$stage/bin/vantorel" --version 2>/dev/null)"
+[ "$printed" = "vantorel $version" ] || { echo "test: installed vantorel --version printed '$printed', not 'vantorel $version'" >&2; exit 1; }
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan
