@@ -8,8 +8,12 @@
 
 #include <BacklinkAnalysis.h>
 #include <FormMain.h>
+#include <GridActions.h>
 
+#include <QAction>
+#include <QClipboard>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -221,6 +225,51 @@ TEST(CheckInWindow, VerdictColoursAndToolTips)
         EXPECT_EQ(table->item(row, 2)->toolTip(), QString::fromUtf16(rows[row].toolTip)) << row;
     }
     EXPECT_EQ(table->item(0, 1)->toolTip(), QStringLiteral("http://") + web.Address("/link"));
+}
+
+// Ctrl+V on the grid checks the pasted addresses against the domain, without asking the engine;
+// lines that are no address are named, and nothing can be pasted or imported while it runs.
+TEST(CheckInWindow, PastedAddressesAreCheckedWithoutASearch)
+{
+    TestWeb web;
+    web.SetPage("/a", "<a href=\"https://example.com/\">友链</a>");
+    web.SetPage("/b", "nothing");
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    QStringList told;
+    window.ResultActions().SetDialogs({nullptr, nullptr, [&](const QString &message) { told << message; }});
+    auto *table = Child<QTableWidget>(window, "FlexGrid");
+    auto *status = Child<QLabel>(window, "Label2");
+    QStringList enabledDuringRun;
+    web.OnRequest([&](const std::string &) {
+        QMetaObject::invokeMethod(&window, [&] {
+            const std::unique_ptr<QMenu> menu = window.ResultActions().Menu(QPoint(5, 5));
+            for (QAction *action : menu->actions())
+                if (action->isEnabled() && !action->isSeparator())
+                    enabledDuringRun << action->text();
+        }, Qt::QueuedConnection);
+    });
+
+    QApplication::clipboard()->setText(QStringLiteral("# pasted\nhttp://") + web.Address("/a") + QStringLiteral("\nno address here\n") +
+                                       web.Address("/b") + QStringLiteral("\n"));
+    window.Operations().SetDomainText(QStringLiteral(" "));
+    QTest::keyClick(table, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(status->text(), QStringLiteral("请输入要分析的网站地址..."));
+    EXPECT_EQ(web.server().requestCount(), 0);
+
+    window.Operations().SetDomainText(QStringLiteral("Example.com"));
+    told.clear();
+    QTest::keyClick(table, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(told, QStringList{QStringLiteral("以下行不是网址，已跳过：第 3 行。")});
+    ResultGridOps &grid = window.Operations().Grid();
+    ASSERT_EQ(grid.GetRowCount(), 3);
+    EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/a"));
+    EXPECT_EQ(grid.GetCellText(2, 0), QStringLiteral("2"));
+    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
+    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("无效"));
+    EXPECT_EQ(status->text(), kChecked);
+    EXPECT_EQ(web.RequestsFor("/s?"), 0);
+    EXPECT_FALSE(enabledDuringRun.contains(QStringLiteral("粘贴地址并检测")));
+    EXPECT_FALSE(enabledDuringRun.contains(QStringLiteral("导入地址列表...")));
 }
 
 } // namespace

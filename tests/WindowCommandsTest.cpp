@@ -5,14 +5,22 @@
 #include "WidgetLookup.h"
 
 #include <FormMain.h>
+#include <GridActions.h>
 #include <Layout.h>
 
+#include <QAction>
+#include <QClipboard>
+#include <QFile>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -132,6 +140,69 @@ TEST_F(FilledGrid, TheNumberColumnSortsAsNumbersAndEmptyCellsLast)
     for (int row = 1; row < grid.GetRowCount(); ++row)
         sorted << grid.GetCellText(row, 0).value_or("-");
     EXPECT_EQ(sorted, (QStringList{"1", "2", "9", "10", "100", "", "", "x"}));
+}
+
+TEST_F(FilledGrid, SelectedRowsGoToTheClipboardAsTextAndAsATable)
+{
+    table->setFocus();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, CellCentre(2, 1));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ShiftModifier, CellCentre(1, 1));
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("1\tfirst.example/a\t\n2\tsecond.example/b\t有效\n"));
+    EXPECT_TRUE(QApplication::clipboard()->mimeData()->html().startsWith(u"<table><tr><td>1</td>"));
+
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, CellCentre(1, 1));
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().count(u'\t'), 10) << "one row, eleven columns";
+
+    QTest::keyClick(table, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().count(u'\n'), 2) << "empty rows are left out";
+}
+
+TEST_F(FilledGrid, ExportWritesTheCsvWhereTheUserSaysAndReportsWhatFails)
+{
+    QTemporaryDir dir;
+    QString suggested;
+    QStringList told;
+    QString answer = dir.filePath(QStringLiteral("out.csv"));
+    window.ResultActions().SetDialogs({[&](const QString &path) {
+                                           suggested = path;
+                                           return answer;
+                                       },
+                                       [] { return QString(); }, [&](const QString &message) { told << message; }});
+    window.ResultActions().ExportCsv();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("/vantorel-www\\.quillmere\\.com-\\d{8}-\\d{4}\\.csv$")).match(suggested).hasMatch())
+        << suggested.toStdString();
+    QFile written(answer);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray csv = written.readAll();
+    EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF序号,外链地址,有效性,HTTP状态"));
+    EXPECT_EQ(csv.count("\r\n"), 3);
+    EXPECT_TRUE(told.isEmpty());
+
+    answer = dir.filePath(QStringLiteral("missing/out.csv"));
+    window.ResultActions().ExportCsv();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told.front().startsWith(u"无法保存")) << told.front().toStdString();
+}
+
+TEST_F(FilledGrid, TheMenuOffersOnlyWhatApplies)
+{
+    const auto enabled = [this](QPoint at) {
+        QStringList names;
+        const std::unique_ptr<QMenu> menu = window.ResultActions().Menu(at);
+        for (QAction *action : menu->actions())
+            if (action->isEnabled() && !action->isSeparator())
+                names << action->text();
+        return names;
+    };
+    table->selectRow(0);
+    EXPECT_EQ(enabled(CellCentre(1, 1)),
+              (QStringList{"打开链接", "复制", "复制全部", "导出为 CSV...", "导入地址列表...", "粘贴地址并检测"}));
+    table->clearSelection();
+    window.Operations().Grid().ClearGrid();
+    EXPECT_EQ(enabled(CellCentre(1, 1)), (QStringList{"导入地址列表...", "粘贴地址并检测"}));
 }
 
 TEST_F(FilledGrid, EnterOpensTheCurrentRow)
