@@ -65,21 +65,25 @@ BacklinkAnalysis::RunId BacklinkAnalysis::BeginRun()
     engine_.SetLimits(settings_.fetchLimits);
     engine_.SetMaxInFlight(settings_.jobs);
     activeRun_ = ++latestRun_;
+    outcome_ = RunOutcome::Running;
+    countText_.reset();
     emit Interrupted();
     return activeRun_;
 }
 
-void BacklinkAnalysis::EndRun(RunId run)
+void BacklinkAnalysis::EndRun(RunId run, RunOutcome outcome)
 {
-    if (activeRun_ == run)
-        activeRun_ = 0;
+    if (activeRun_ != run)
+        return;
+    activeRun_ = 0;
+    outcome_ = outcome;
 }
 
 bool BacklinkAnalysis::Stop()
 {
     if (!Running())
         return false;
-    EndRun(latestRun_++);
+    EndRun(latestRun_++, RunOutcome::Stopped);
     engine_.AbortAll();
     emit Interrupted();
     window_.SetStatus(kStatusStopped);
@@ -90,7 +94,7 @@ bool BacklinkAnalysis::Stop()
 
 void BacklinkAnalysis::Abandon()
 {
-    EndRun(latestRun_++);
+    EndRun(latestRun_++, RunOutcome::Stopped);
     engine_.AbortAll();
     emit Interrupted();
 }
@@ -133,7 +137,7 @@ QString BacklinkAnalysis::StartRun(RunId run, const QString &firstStatus)
     window_.SetDomainText(domain);
     if (domain.isEmpty()) {
         window_.SetStatus(kStatusNoDomain);
-        EndRun(run);
+        EndRun(run, RunOutcome::NoDomain);
     }
     return domain;
 }
@@ -172,7 +176,7 @@ void BacklinkAnalysis::RunAnalysis()
     std::optional<QString> page = PageText(*answer);
     if (!page) {
         window_.SetStatus(kStatusSearchFailed);
-        EndRun(run);
+        EndRun(run, RunOutcome::EngineUnreachable);
         return;
     }
     switch (ClassifyEngineAnswer(*page, QUrl(answer->finalUrl).host(), PageTitle(*page))) {
@@ -180,11 +184,11 @@ void BacklinkAnalysis::RunAnalysis()
         break;
     case EngineAnswer::Verification:
         window_.SetStatus(kStatusVerification);
-        EndRun(run);
+        EndRun(run, RunOutcome::EngineRefused);
         return;
     case EngineAnswer::Unrecognised:
         window_.SetStatus(kStatusUnrecognised);
-        EndRun(run);
+        EndRun(run, RunOutcome::PageUnrecognised);
         return;
     }
     window_.PageSource() = std::move(*page);
@@ -204,6 +208,7 @@ void BacklinkAnalysis::ParseSearchResults(const QString &domain)
     const QString &page = window_.PageSource();
     ResultGridOps &grid = window_.Grid();
 
+    countText_ = LinkCountText(page);
     if (std::optional<QString> line = LinkCountLine(page, domain))
         window_.SetTipLine(*line);
     window_.RepaintTipLine();
@@ -285,7 +290,7 @@ void BacklinkAnalysis::CheckLinkValidity(const QString &domain)
     if (!Pause(run))
         return;
     window_.HideProgressPanel();
-    EndRun(run);
+    EndRun(run, RunOutcome::Completed);
 }
 
 } // namespace vantorel

@@ -9,8 +9,20 @@
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 namespace vantorel {
+
+// How the last run ended.
+enum class RunOutcome {
+    Running,
+    Completed,         // every row judged
+    NoDomain,          // nothing left of the typed domain
+    EngineUnreachable, // no result page was had
+    EngineRefused,     // the engine asked for a human check
+    PageUnrecognised,  // the engine's page had none of the result page's markers
+    Stopped,           // stopped, superseded or abandoned
+};
 
 struct AnalysisSettings {
     QString searchHost = QStringLiteral("www.baidu.com");
@@ -44,6 +56,9 @@ public:
     // The window is going away: abort everything, write nothing more.
     void Abandon();
     bool Running() const { return activeRun_ != 0 && activeRun_ == latestRun_; }
+    RunOutcome Outcome() const { return outcome_; }
+    // The engine's count of linking pages, as its result page wrote it; none without one.
+    const std::optional<QString> &CountText() const { return countText_; }
 
     AnalysisSettings &Settings() { return settings_; }
 
@@ -58,7 +73,7 @@ private:
     // Shows the panel with the first status and reduces the window's domain to a host; empty
     // (and the run ended, the user asked for one) when nothing is left of it.
     QString StartRun(RunId run, const QString &firstStatus);
-    void EndRun(RunId run);
+    void EndRun(RunId run, RunOutcome outcome);
     bool StillCurrent(RunId run) const;
     // Run the event loop until the transfer is done or the run is no longer current; the result,
     // or nothing when the run was superseded meanwhile.
@@ -70,6 +85,8 @@ private:
     FetchEngine engine_;
     RunId latestRun_ = 0;
     RunId activeRun_ = 0;
+    RunOutcome outcome_ = RunOutcome::Completed;
+    std::optional<QString> countText_;
 };
 
 } // namespace vantorel

@@ -48,12 +48,16 @@ qint32 FindAllOccurrences(QStringView text, QStringView pattern, std::vector<qin
     return count;
 }
 
-std::optional<QString> LinkCountLine(QStringView page, QStringView domain)
-{
-    const QString prefix = QStringLiteral("提示：当前站点 ") + domain.toString();
-    if (Find(page, kNoResultsMarker) > kNoResultsMinPosition)
-        return prefix + QStringLiteral(" 的外链数为：0 条");
+namespace {
 
+bool SaysNoResults(QStringView page)
+{
+    return Find(page, kNoResultsMarker) > kNoResultsMinPosition;
+}
+
+// The count text as the page writes it between its two markers.
+std::optional<QString> CountBetweenMarkers(QStringView page)
+{
     const qint32 startMarker = Find(page, kCountStartMarker);
     if (startMarker == 0)
         return std::nullopt;
@@ -61,8 +65,25 @@ std::optional<QString> LinkCountLine(QStringView page, QStringView domain)
     const qint32 countEnd = Find(page, kCountEndMarker, countStart);
     if (countEnd == 0)
         return std::nullopt;
-    const QStringView count = Excerpt(page, countStart, countEnd - countStart);
-    return prefix + QStringLiteral(" 的外链数为：  ") + count.toString() + QStringLiteral(" 条");
+    return Excerpt(page, countStart, countEnd - countStart).toString();
+}
+
+} // namespace
+
+std::optional<QString> LinkCountText(QStringView page)
+{
+    return SaysNoResults(page) ? QStringLiteral("0") : CountBetweenMarkers(page);
+}
+
+std::optional<QString> LinkCountLine(QStringView page, QStringView domain)
+{
+    const QString prefix = QStringLiteral("提示：当前站点 ") + domain.toString();
+    if (SaysNoResults(page))
+        return prefix + QStringLiteral(" 的外链数为：0 条");
+    const std::optional<QString> count = CountBetweenMarkers(page);
+    if (!count)
+        return std::nullopt;
+    return prefix + QStringLiteral(" 的外链数为：  ") + *count + QStringLiteral(" 条");
 }
 
 std::vector<qint32> ResultLinkPositions(QStringView page)

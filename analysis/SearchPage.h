@@ -16,6 +16,10 @@ namespace vantorel {
 qint32 FindAllOccurrences(QStringView text, QStringView pattern,
                           std::vector<qint32> *positions = nullptr);
 
+// The engine's count of linking pages as its page writes it ("0" when it says it found none),
+// or nothing when it states no count that can be read.
+std::optional<QString> LinkCountText(QStringView page);
+
 // The tip-line text reporting how many linking pages the engine found for domain, or nothing
 // when the page states no count that can be read.
 std::optional<QString> LinkCountLine(QStringView page, QStringView domain);

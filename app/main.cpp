@@ -1,12 +1,22 @@
 #include "FormMain.h"
 #include "SkinH.h"
 
+#include <CheckCommand.h>
 #include <FetchPage.h>
 
 #include <QApplication>
-#include <QCommandLineParser>
 
 #include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void Write(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -15,28 +25,32 @@ int main(int argc, char *argv[])
         std::fputs("vantorel: the network library could not be initialised\n", stderr);
         return 1;
     }
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("vantorel"));
-    QApplication::setApplicationVersion(QStringLiteral("1.5"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("com.quillmere.Vantorel")); // ties the window to its .desktop entry
+    QCoreApplication::setApplicationName(QStringLiteral("vantorel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTOREL_VERSION));
 
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption jobsOption(QStringLiteral("jobs"), QStringLiteral("同时下载的网页数（1 到 16，默认 8）"),
-                                        QStringLiteral("N"), QStringLiteral("8"));
-    parser.addOption(jobsOption);
-    parser.process(app);
-    bool isNumber = false;
-    const int jobs = parser.value(jobsOption).toInt(&isNumber);
-    if (!isNumber || jobs < 1 || jobs > 16) {
-        std::fputs("vantorel: --jobs takes a number from 1 to 16\n", stderr);
-        return 2;
+    // Read before any application object exists: a check must not connect to a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const vantorel::CommandLine line = vantorel::ParseCommandLine(arguments, ::isatty(STDOUT_FILENO) == 1);
+    if (!line.error.isEmpty()) {
+        Write(stderr, QStringLiteral("vantorel: %1\n用法见 vantorel --help\n").arg(line.error));
+        return vantorel::kExitUsage;
+    }
+    if (line.help || line.version) {
+        Write(stdout, line.help ? vantorel::HelpText() : vantorel::VersionText());
+        return 0;
+    }
+    if (line.checkDomain) {
+        QCoreApplication app(argc, argv);
+        return vantorel::RunCheck(line);
     }
 
+    QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quillmere.Vantorel")); // ties the window to its .desktop entry
     vantorel::SkinH_Attach();
     vantorel::AnalysisSettings settings;
-    settings.jobs = jobs;
+    settings.jobs = line.jobs;
     vantorel::FormMain window(std::move(settings));
     window.show();
     return app.exec();

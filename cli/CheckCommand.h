@@ -1,0 +1,23 @@
+#pragma once
+
+#include "CommandLine.h"
+
+#include <BacklinkAnalysis.h>
+
+namespace vantorel {
+
+// Exit statuses of a check from the command line.
+enum ExitStatus : int {
+    kExitCompleted = 0,
+    kExitUsage = 2,
+    kExitEngineUnreachable = 3,
+    kExitEngineRefused = 4,
+    kExitInterrupted = 130,
+};
+
+// Runs vantorel --check with the run, parse and check code of the window, without a display:
+// results on standard output, progress on standard error. Needs a QCoreApplication; settings
+// carries what the command line does not set (the engine's host).
+int RunCheck(const CommandLine &line, AnalysisSettings settings = {});
+
+} // namespace vantorel

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "CommandLine.h"
+
+#include <ResultExport.h>
+
+#include <QByteArray>
+
+#include <optional>
+#include <vector>
+
+namespace vantorel {
+
+// The results of a run from the command line, as standard output gets them: an aligned table,
+// tab-separated or comma-separated values with a header row, or a JSON object with the domain,
+// the engine's count text and every row with all of its evidence.
+QByteArray FormatResults(OutputFormat format, const QString &domain, const std::optional<QString> &countText,
+                         const std::vector<ResultRow> &rows);
+
+// How many terminal columns text takes: East Asian wide characters take two.
+int DisplayWidth(QStringView text);
+
+} // namespace vantorel

@@ -1,0 +1,161 @@
+// The real program run as a script would run it: vantorel --check, without any display, against
+// pages on 127.0.0.1 and an engine reached through a proxy on 127.0.0.1.
+
+#include "LoopbackServer.h"
+#include "ResultPages.h"
+#include "TestWeb.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// The program with no display and no platform plugin to fall back on, so that any attempt to
+// open a window would fail; the engine, asked over plain http, goes through the given proxy.
+QProcessEnvironment Environment(const QString &proxy)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("http_proxy"), proxy);
+    environment.insert(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.0/8"));
+    return environment;
+}
+
+void Start(QProcess &process, const QStringList &arguments, const QString &proxy, const QByteArray &input = {})
+{
+    process.setProcessEnvironment(Environment(proxy));
+    process.start(QStringLiteral(VANTOREL_BINARY), arguments);
+    ASSERT_TRUE(process.waitForStarted());
+    process.write(input);
+    process.closeWriteChannel();
+}
+
+Outcome Finish(QProcess &process)
+{
+    EXPECT_TRUE(process.waitForFinished(20'000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+Outcome Vantorel(const QStringList &arguments, const QString &proxy = {}, const QByteArray &input = {})
+{
+    QProcess process;
+    Start(process, arguments, proxy, input);
+    return Finish(process);
+}
+
+TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
+{
+    TestWeb engine;
+    engine.SetPage("/a", "<a href=\"http://example.com/\">友链</a>");
+    engine.SetResultPage(SearchResultPage(QStringLiteral("约1"), {{engine.Address("/a")}}));
+    LoopbackServer refusing([](LoopbackServer::Connection &connection) {
+        connection.respond(200, "<html><head><meta charset=utf-8><title>\xE7\x99\xBE\xE5\xBA\xA6\xE5\xAE\x89"
+                                "\xE5\x85\xA8\xE9\xAA\x8C\xE8\xAF\x81</title></head></html>");
+    });
+    const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(LoopbackServer::ClosedPort());
+    const struct {
+        const char *what;
+        QStringList arguments;
+        QString proxy;
+        int exitCode;
+    } cases[] = {
+        {"completed", {"--check", "EXAMPLE.com", "--format", "tsv"}, "http://" + engine.server().hostAndPort(), 0},
+        {"engine unreachable", {"--check", "example.com"}, closed, 3},
+        {"engine refused", {"--check", "example.com"}, "http://" + refusing.hostAndPort(), 4},
+        {"no domain left", {"--check", " http:// "}, closed, 2},
+        {"unknown format", {"--check", "example.com", "--format", "xml"}, closed, 2},
+        {"jobs out of range", {"--check", "example.com", "--jobs", "17"}, closed, 2},
+        {"format without check", {"--format", "csv"}, closed, 2},
+        {"unknown option", {"--chekc", "example.com"}, closed, 2},
+    };
+    for (const auto &c : cases) {
+        const Outcome run = Vantorel(c.arguments, c.proxy);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err.toStdString();
+        if (c.exitCode != 0)
+            EXPECT_TRUE(run.out.isEmpty()) << c.what;
+    }
+    EXPECT_EQ(engine.RequestsFor("http://www.baidu.com/s?q1=domain:example.com&"), 1);
+}
+
+TEST(CommandLine, FormatsCarryTheSameRows)
+{
+    TestWeb web;
+    web.SetPage("/a", "<a href=\"http://example.com/\" rel=\"nofollow\">友链, \"首页\"</a>");
+    web.SetPage("/b", "nothing");
+    const QByteArray list = ("# two pages\nhttp://" + web.Address("/a") + "\n" + web.Address("/b") + "\n").toUtf8();
+
+    const Outcome tsv = Vantorel({"--check", "example.com", "--urls", "-", "--format", "tsv"}, {}, list);
+    ASSERT_EQ(tsv.exitCode, 0) << tsv.err.toStdString();
+    const QStringList lines = tsv.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith(u"序号\t外链地址\t有效性\tHTTP状态"));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t") + web.Address("/a") + QStringLiteral("\t有效\t200\t")));
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t") + web.Address("/b") + QStringLiteral("\t无效\t200\t")));
+    EXPECT_EQ(tsv.err.count(u'\n'), 2) << "one progress line per judged row";
+
+    const Outcome csv = Vantorel({"--check", "example.com", "--urls", "-", "--format", "csv"}, {}, list);
+    EXPECT_TRUE(csv.out.startsWith(u"序号,外链地址,有效性,HTTP状态,")) << "no byte order mark";
+    EXPECT_TRUE(csv.out.contains(u",1,\"友链, \"\"首页\"\"\",nofollow,,")) << csv.out.toStdString();
+    EXPECT_EQ(csv.out.count(u"\r\n"), 3);
+
+    const Outcome json = Vantorel({"--check", "example.com", "--urls", "-", "--format", "json"}, {}, list);
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    EXPECT_EQ(object[u"domain"].toString(), QStringLiteral("example.com"));
+    const QJsonArray rows = object[u"rows"].toArray();
+    ASSERT_EQ(rows.size(), 2);
+    const QJsonObject first = rows[0].toObject();
+    EXPECT_EQ(first[u"verdict"].toString(), QStringLiteral("有效"));
+    EXPECT_EQ(first[u"strength"].toString(), QStringLiteral("no-weight"));
+    EXPECT_EQ(first[u"links"].toArray()[0].toObject()[u"anchor"].toString(), QStringLiteral("友链, \"首页\""));
+    EXPECT_TRUE(first[u"links"].toArray()[0].toObject()[u"nofollow"].toBool());
+    EXPECT_EQ(rows[1].toObject()[u"httpStatus"].toInt(), 200);
+
+    const Outcome table = Vantorel({"--check", "example.com", "--urls", "-", "--format", "table"}, {}, list);
+    const QStringList tableLines = table.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(tableLines.size(), 3);
+    // Columns line up on the screen: the address column starts at the same place on every line.
+    const qsizetype addressAt = tableLines[1].indexOf(web.Address("/a"));
+    EXPECT_EQ(tableLines[2].indexOf(web.Address("/b")), addressAt);
+}
+
+TEST(CommandLine, CtrlCPrintsWhatWasJudgedAndEndsWith130)
+{
+    TestWeb web;
+    web.SetPage("/a", "example.com");
+    LoopbackServer stall([](LoopbackServer::Connection &connection) { connection.sleepFor(60s); });
+    const QByteArray list = (web.Address("/a") + "\n" + stall.hostAndPort() + "/never\n").toUtf8();
+
+    QProcess process;
+    Start(process, {"--check", "example.com", "--urls", "-", "--format", "tsv", "--jobs", "1"}, {}, list);
+    // The first row is judged (its progress line is out) while the second one waits.
+    QByteArray progress;
+    process.setReadChannel(QProcess::StandardError);
+    while (!progress.contains('\n') && process.waitForReadyRead(5'000))
+        progress += process.readAllStandardError();
+    ASSERT_TRUE(progress.contains("1/2"));
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const Outcome run = Finish(process);
+    EXPECT_EQ(run.exitCode, 130);
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[1].contains(u"\t有效\t"));
+    EXPECT_TRUE(lines[2].contains(u"\t等待检测\t"));
+}
+
+} // namespace
