@@ -76,7 +76,7 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.error = p.parser.errorText();
         return line;
     }
-    line.help = p.parser.isSet(p.help);
+    line.help = p.parser.isSet(p.help) || p.parser.isSet(QStringLiteral("help-all"));
     line.version = p.parser.isSet(p.version);
     if (!p.parser.positionalArguments().isEmpty()) {
         line.error = QStringLiteral("多余的参数：") + p.parser.positionalArguments().first();
