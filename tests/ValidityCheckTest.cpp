@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
 
@@ -76,6 +77,9 @@ TEST_F(Check, StatusTextsRepaintsAndEventsPerRow)
 
     EXPECT_EQ(window.statuses,
               (QStringList{"开始分析第 1/2 条网址..", "开始分析第 2/2 条网址..", kChecked}));
+    // A row's status reaches the screen before its verdict, even when its page came in early.
+    for (const QString row : {"开始分析第 1/2 条网址..", "开始分析第 2/2 条网址.."})
+        EXPECT_EQ(window.operations.value(window.operations.indexOf("SetStatus:" + row) + 1), "RepaintProgressPanel");
     EXPECT_EQ(window.grid.repaints, 2);
     EXPECT_EQ(web.RequestsFor("/a"), 2) << "an address listed twice is fetched twice";
     EXPECT_EQ(window.operations.mid(window.operations.indexOf("SetStatus:" + kChecked)),
@@ -270,6 +274,22 @@ TEST(CheckInWindow, PastedAddressesAreCheckedWithoutASearch)
     EXPECT_EQ(web.RequestsFor("/s?"), 0);
     EXPECT_FALSE(enabledDuringRun.contains(QStringLiteral("粘贴地址并检测")));
     EXPECT_FALSE(enabledDuringRun.contains(QStringLiteral("导入地址列表...")));
+}
+
+// The grid follows the check down, so the row being judged is always in view.
+TEST(CheckInWindow, TheRowBeingJudgedStaysInView)
+{
+    TestWeb web;
+    web.SetPage("/a", "example.com");
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.Operations().SetDomainText(QStringLiteral("example.com"));
+    window.Analysis().CheckAddresses(QStringList(40, QStringLiteral("http://") + web.Address("/a")));
+
+    auto *table = Child<QTableWidget>(window, "FlexGrid");
+    EXPECT_GT(table->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(table->viewport()->rect().intersects(table->visualItemRect(table->item(39, 2))));
 }
 
 } // namespace
