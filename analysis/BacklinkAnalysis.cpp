@@ -9,6 +9,9 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 
@@ -112,6 +115,28 @@ std::optional<FetchResult> BacklinkAnalysis::Await(RunId run, FetchEngine::Ticke
     if (!StillCurrent(run))
         return std::nullopt;
     return engine_.Take(ticket);
+}
+
+std::optional<JudgedPage> BacklinkAnalysis::Judge(RunId run, FetchResult result, const QString &domain)
+{
+    auto promise = std::make_shared<QPromise<JudgedPage>>();
+    QFuture<JudgedPage> judged = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, result = std::move(result), domain] {
+        promise->addResult(JudgePage(result, domain, kPageCharset));
+        promise->finish();
+    });
+
+    QEventLoop loop;
+    QFutureWatcher<JudgedPage> watcher;
+    connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    connect(this, &BacklinkAnalysis::Interrupted, &loop, &QEventLoop::quit);
+    watcher.setFuture(judged);
+    while (StillCurrent(run) && !judged.isFinished())
+        loop.exec();
+    if (!StillCurrent(run))
+        return std::nullopt;
+    return judged.takeResult();
 }
 
 bool BacklinkAnalysis::Pause(RunId run)
@@ -268,14 +293,14 @@ void BacklinkAnalysis::CheckLinkValidity(const QString &domain)
         window_.RepaintProgressPanel();
         grid.ShowRow(row);
         if (const auto ticket = requested.find(row); ticket != requested.end()) {
-            const std::optional<FetchResult> result = Await(run, ticket->second);
-            if (!result)
-                return;
+            std::optional<FetchResult> result = Await(run, ticket->second);
             requested.erase(ticket);
-            JudgedPage judged = JudgePage(*result, domain, kPageCharset);
-            window_.PageSource() = std::move(judged.text);
-            grid.SetCellText(row, 2, VerdictWord(judged.evidence));
-            grid.SetRowEvidence(row, judged.evidence);
+            std::optional<JudgedPage> judged = result ? Judge(run, std::move(*result), domain) : std::nullopt;
+            if (!judged)
+                return;
+            window_.PageSource() = std::move(judged->text);
+            grid.SetCellText(row, 2, VerdictWord(judged->evidence));
+            grid.SetRowEvidence(row, judged->evidence);
             grid.RepaintGrid();
             window_.PageSource().clear();
         }

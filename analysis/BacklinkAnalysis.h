@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AnalysisWindow.h"
+#include "Verdict.h"
 
 #include <FetchEngine.h>
 #include <FetchPage.h>
@@ -79,6 +80,9 @@ private:
     // or nothing when the run was superseded meanwhile.
     std::optional<FetchResult> Await(RunId run, FetchEngine::Ticket ticket);
     bool Pause(RunId run);
+    // Judges a fetched page on a worker thread, since parsing a large page takes a while, and
+    // runs the event loop meanwhile; nothing when the run is no longer current.
+    std::optional<JudgedPage> Judge(RunId run, FetchResult result, const QString &domain);
 
     AnalysisWindow &window_;
     AnalysisSettings settings_;
