@@ -152,47 +152,6 @@ TEST(FetchPage, RefusesUnknownSchemesWithoutConnecting)
     EXPECT_EQ(connections, 0);
 }
 
-TEST(FetchPage, FailsWithoutACompleteResponse)
-{
-    const auto partialHead = [](Connection &connection) {
-        return connection.send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n") &&
-               connection.send(std::string(100, 'x'));
-    };
-    const struct {
-        const char *what;
-        LoopbackServer::Handler handler;
-    } cases[] = {
-        {"reset before any response", [](Connection &connection) { connection.reset(); }},
-        {"reset mid-body",
-         [&](Connection &connection) {
-             if (partialHead(connection))
-                 connection.sleepFor(100ms); // let the head reach the client first
-             connection.reset();
-         }},
-        {"closed mid-body", [&](Connection &connection) { partialHead(connection); }},
-    };
-    for (const auto &c : cases) {
-        LoopbackServer server(c.handler);
-        EXPECT_FALSE(FetchBody(server.url("/"))) << c.what;
-    }
-
-    EXPECT_FALSE(FetchBody(QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::ClosedPort())));
-}
-
-TEST(FetchPage, GivesUpOnAStalledTransferAtTheTotalTimeout)
-{
-    LoopbackServer server([](Connection &connection) {
-        if (connection.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes"))
-            connection.sleepFor(60s);
-    });
-    FetchLimits limits;
-    limits.totalTimeout = 300ms;
-
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(FetchBody(server.url("/"), limits));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-}
-
 TEST(FetchPage, CapsTheBodyWithOrWithoutALength)
 {
     FetchLimits limits;
