@@ -178,11 +178,11 @@ TEST(FetchEngine, BringsBackEveryPageInFull)
     }
 }
 
-TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostAndOneByOneInRequestOrder)
+TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostInAnyCaseAndOneByOneInRequestOrder)
 {
     const struct {
         int maxInFlight;
-        int hosts; // one server each, on 127.0.0.2 and up
+        int hosts; // one server each, on 127.0.0.1 and up
         int pagesPerHost;
         int expectedPeak;
     } cases[] = {
@@ -208,7 +208,7 @@ TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostAndOneByOneInRequestOrder)
                     total.Leave();
                     connection.respond(200, "ok");
                 },
-                "127.0.0." + std::to_string(2 + h)));
+                "127.0.0." + std::to_string(1 + h)));
         }
         FetchEngine engine;
         engine.SetMaxInFlight(c.maxInFlight);
@@ -216,7 +216,11 @@ TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostAndOneByOneInRequestOrder)
         for (int i = 0; i < c.pagesPerHost; ++i) {
             for (int k = 0; k < c.hosts; ++k) {
                 const int h = i % 2 ? c.hosts - 1 - k : k; // not simply host after host
-                tickets.push_back(engine.Start(servers[h]->url(PagePath(i))));
+                // The first host by name, spelt in any case: one host all the same.
+                const char *const names[] = {"localhost", "LOCALHOST", "LocalHost", "localHOST"};
+                tickets.push_back(engine.Start(h ? servers[h]->url(PagePath(i))
+                                                 : QStringLiteral("http://%1:%2").arg(QLatin1String(names[i % 4]))
+                                                           .arg(servers[0]->port()) + QString::fromStdString(PagePath(i))));
                 requested.push_back(std::to_string(h) + PagePath(i));
             }
         }
@@ -228,23 +232,6 @@ TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostAndOneByOneInRequestOrder)
             EXPECT_EQ(seen, requested);
         }
     }
-}
-
-TEST(FetchEngine, HostNamesMatchInAnyCase)
-{
-    Gauge gauge;
-    LoopbackServer server([&](Connection &connection) {
-        gauge.Enter();
-        connection.sleepFor(150ms);
-        gauge.Leave();
-        connection.respond(200, "ok");
-    });
-    FetchEngine engine;
-    std::vector<Ticket> tickets;
-    for (const char *host : {"localhost", "LOCALHOST", "LocalHost", "localHOST"})
-        tickets.push_back(engine.Start(QStringLiteral("http://%1:%2/").arg(QLatin1String(host)).arg(server.port())));
-    ASSERT_TRUE(WaitDone(engine, tickets));
-    EXPECT_EQ(gauge.peak(), 2);
 }
 
 TEST(FetchEngine, TimeOutsCountFromTheStartNotFromTheQueue)
