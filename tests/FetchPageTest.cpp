@@ -176,24 +176,16 @@ TEST(FetchPage, CapsTheBodyWithOrWithoutALength)
     }
 }
 
-TEST(FetchPage, DecodesGzipBodiesUnderTheSameCap)
+// A body inflated past the cap fails: FetchEngineTest's table of how fetches end.
+TEST(FetchPage, DecodesGzipBodies)
 {
-    FetchLimits limits;
-    limits.maxBodyBytes = 64 * 1024;
     std::string page;
     while (page.size() < 60 * 1024)
         page += "<li>compressed line " + std::to_string(page.size()) + "</li>\n";
-    const std::string bomb(1024 * 1024, 'z'); // a few KiB on the wire
-
-    LoopbackServer server(LoopbackServer::Pages({
-        {"/page", {200, Gzip(page), "Content-Encoding: gzip\r\n"}},
-        {"/bomb", {200, Gzip(bomb), "Content-Encoding: gzip\r\n"}},
-    }));
-
-    const std::optional<QByteArray> body = FetchBody(server.url("/page"), limits);
+    LoopbackServer server(LoopbackServer::Pages({{"/page", {200, Gzip(page), "Content-Encoding: gzip\r\n"}}}));
+    const std::optional<QByteArray> body = FetchBody(server.url("/page"));
     ASSERT_TRUE(body);
     EXPECT_EQ(body->toStdString(), page);
-    EXPECT_FALSE(FetchBody(server.url("/bomb"), limits));
 }
 
 TEST(FetchPage, SendsNonAsciiAndSpacesPercentEncoded)
