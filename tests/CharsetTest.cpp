@@ -13,18 +13,6 @@ namespace {
 
 using Source = CharsetDecision::Source;
 
-const char *SourceName(Source source)
-{
-    switch (source) {
-    case Source::Bom: return "Bom";
-    case Source::Header: return "Header";
-    case Source::Meta: return "Meta";
-    case Source::Utf8Bytes: return "Utf8Bytes";
-    case Source::Default: return "Default";
-    }
-    return "?";
-}
-
 // `body` padded with a comment so that its last byte is byte number `end` of the page.
 QByteArray EndingAt(qsizetype end, const QByteArray &body)
 {
@@ -148,18 +136,17 @@ TEST(Charset, DecideCharset)
         {"meta in a comment", "<!-- <meta charset=\"utf-8\"> -->", "", u"gb2312", "GBK", Source::Default},
         {"meta ending at byte 1024", EndingAt(1024, metaUtf8), "", u"gb2312", "UTF-8", Source::Meta},
         {"meta ending at byte 1025", EndingAt(1025, metaUtf8), "", u"gb2312", "GBK", Source::Default},
-        {"meta after 1024 bytes", EndingAt(1100, metaUtf8), "", u"gb2312", "GBK", Source::Default},
         {"meta after high bytes", "<title>\xD6\xD0\xFF\x80</title><meta charset=utf-8>", "", u"gb2312",
          "UTF-8", Source::Meta},
     };
     for (const auto &c : cases) {
         const CharsetDecision decision = DecideCharset(c.body, c.header, c.defaultLabel);
         EXPECT_EQ(decision.encoding.toStdString(), c.encoding) << c.what;
-        EXPECT_STREQ(SourceName(decision.source), SourceName(c.source)) << c.what;
+        EXPECT_EQ(decision.source, c.source) << c.what;
     }
 }
 
-TEST(Charset, DecodePageKeepsTheDomainOfAUtf8Page)
+TEST(Charset, DecodePageLeavesTheByteOrderMarkOutAndTrustsTheHeader)
 {
     const QString words = QStringLiteral("友情链接：example.com");
     const QByteArray text = words.toUtf8();
@@ -169,12 +156,9 @@ TEST(Charset, DecodePageKeepsTheDomainOfAUtf8Page)
         QByteArray header;
         QString expected;
     } cases[] = {
-        {"header", "<p>" + text, "text/html; charset=UTF-8", "<p>" + words},
-        {"meta", "<meta charset=utf-8><p>" + text, "", "<meta charset=utf-8><p>" + words},
         {"BOM, which is no part of the text", "\xEF\xBB\xBF" + text, "", words},
         {"UTF-16LE BOM", QByteArray("\xFF\xFE" "e\0x\0", 6), "", QStringLiteral("ex")},
         {"UTF-16BE BOM", QByteArray("\xFE\xFF\0e\0x", 6), "", QStringLiteral("ex")},
-        {"nothing said", text, "", words},
         // Declared GBK, the last byte of the colon takes the 'e' with it, as in a browser.
         {"said wrongly", text, "text/html; charset=gbk", QStringLiteral("鍙嬫儏閾炬帴锛歟xample.com")},
     };

@@ -111,7 +111,6 @@ TEST(CommandLine, FormatsCarryTheSameRows)
 
     const Outcome csv = Vantorel({"--check", "example.com", "--urls", "-", "--format", "csv"}, {}, list);
     EXPECT_TRUE(csv.out.startsWith(u"序号,外链地址,有效性,HTTP状态,")) << "no byte order mark";
-    EXPECT_TRUE(csv.out.contains(u",1,\"友链, \"\"首页\"\"\",nofollow,,")) << csv.out.toStdString();
     EXPECT_EQ(csv.out.count(u"\r\n"), 3);
 
     const Outcome json = Vantorel({"--check", "example.com", "--urls", "-", "--format", "json"}, {}, list);

@@ -50,14 +50,13 @@ TEST(DecodeBody, LabelsSelectTheDecoder)
     const std::u16string asUtf8 = u"\u4E2D";
     const std::u16string asGb = u"\u6D93\uFFFD";
 
+    // One label for each way; which labels name which encoding is CharsetTest's table.
     const struct {
         const char16_t *label;
         const std::u16string &expected;
     } cases[] = {
-        {u"UTF-8", asUtf8},    {u"utf-8", asUtf8},      {u"utf8", asUtf8},   {u" UTF-8 ", asUtf8},
-        {u"unicode-1-1-utf-8", asUtf8}, {u"gb2312", asGb}, {u"GBK", asGb},   {u"x-gbk", asGb},
-        {u"gb18030", asGb},    {u"GB_2312-80", asGb},   {u"iso-ir-58", asGb}, {u"chinese", asGb},
-        {u"csgb2312", asGb},   {u"", asGb},             {u"bogus", asGb},    {u"utf-8\u00A0", asGb},
+        {u" UTF-8 ", asUtf8}, {u"gb2312", asGb}, {u"gb18030", asGb},
+        {u"", asGb},          {u"bogus", asGb},  {u"utf-8\u00A0", asGb},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Decode(body, c.label), c.expected) << "label \"" << QString::fromUtf16(c.label).toStdString() << '"';

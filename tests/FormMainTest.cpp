@@ -31,14 +31,6 @@ protected:
     FormMain window;
 };
 
-TEST_F(FreshWindow, EveryControlCarriesItsName)
-{
-    for (const char *name : {"Frame1", "Frame2", "Frame3", "Label1", "Label2", "Label3", "Label4", "Text1",
-                             "Command1", "Command2", "Command3", "Command4", "Command5", "FlexGrid"})
-        EXPECT_NE(Child(window, name), nullptr);
-    EXPECT_EQ(window.objectName(), QStringLiteral("FormMain"));
-}
-
 TEST_F(FreshWindow, StartsWithHiddenPanelEmptyGridAndFocusInTheDomainBox)
 {
     EXPECT_TRUE(Child<QWidget>(window, "Frame3")->isHidden());
@@ -119,17 +111,6 @@ TEST_F(FreshWindow, RepaintOperationsDrawBeforeTheyReturnAndWritesAloneDoNot)
         step.repaint();
         EXPECT_NE(OnScreen(window), before) << step.name << ": not drawn by its repaint";
     }
-}
-
-TEST_F(FreshWindow, StatusTextIsPlainTextAndCutAtThePanel)
-{
-    window.Operations().SetStatus(QStringLiteral("<b>一段很长的状态文字，比面板还宽得多得多得多</b>"));
-    auto *panel = Child<QWidget>(window, "Frame3");
-    auto *status = Child<QLabel>(window, "Label2");
-    EXPECT_EQ(status->textFormat(), Qt::PlainText);
-    EXPECT_EQ(status->width(), status->fontMetrics().horizontalAdvance(status->text()));
-    EXPECT_GT(status->geometry().right(), panel->width()) << "a wide status text is clipped, the panel stays";
-    EXPECT_EQ(panel->size(), QSize(177, 41));
 }
 
 TEST_F(FreshWindow, AHugeTipLineShowsOnlyWhatCanBeSeen)
