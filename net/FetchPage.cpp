@@ -37,14 +37,6 @@ FetchResult FetchOnce(const QString &url, const FetchLimits &limits)
     return transfer.Finish(handle ? curl_easy_perform(handle) : CURLE_FAILED_INIT);
 }
 
-std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limits)
-{
-    FetchResult result = FetchOnce(url, limits);
-    if (!result.ok())
-        return std::nullopt;
-    return std::move(result.body);
-}
-
 std::optional<QString> FetchPage(const QString &url, QStringView charset, const FetchLimits &limits)
 {
     const FetchResult result = FetchOnce(url, limits);

@@ -17,11 +17,6 @@ bool InitNetwork();
 // One blocking GET over http or https, reporting how it ended.
 FetchResult FetchOnce(const QString &url, const FetchLimits &limits = {});
 
-// One blocking GET over http or https. Gives the raw body whatever the status code, or
-// nothing when no complete response was had (unreachable host, time-out, refused scheme,
-// broken transfer, body over the cap).
-std::optional<QByteArray> FetchBody(const QString &url, const FetchLimits &limits = {});
-
 // FetchOnce followed by DecodePage: the page's byte order mark, Content-Type charset or
 // <meta> names the encoding, else the charset given.
 std::optional<QString> FetchPage(const QString &url, QStringView charset,

@@ -87,8 +87,9 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
     for (const auto &c : cases) {
         const Outcome run = Vantorel(c.arguments, c.proxy);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err.toStdString();
-        if (c.exitCode != 0)
+        if (c.exitCode != 0) {
             EXPECT_TRUE(run.out.isEmpty()) << c.what;
+        }
     }
     EXPECT_EQ(engine.RequestsFor("http://www.baidu.com/s?q1=domain:example.com&"), 1);
 }

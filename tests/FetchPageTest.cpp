@@ -72,7 +72,7 @@ TEST(FetchPage, ReturnsTheBodyWhateverTheStatus)
 TEST(FetchPage, SendsOneBodilessGetWithTheXmlContentType)
 {
     LoopbackServer server(LoopbackServer::Pages({{"/", {200, "ok", ""}}}));
-    ASSERT_TRUE(FetchBody(server.url("/")));
+    ASSERT_TRUE(FetchOnce(server.url("/")).ok());
 
     ASSERT_EQ(server.requestCount(), 1);
     const std::string head = server.requests().front();
@@ -131,8 +131,8 @@ TEST(FetchPage, RefusesRedirectsOutOfHttp)
         });
         FetchLimits limits;
         limits.totalTimeout = 2s; // an ftp client would wait for a greeting that never comes
-        EXPECT_FALSE(FetchBody(server.url("/to-file"), limits));
-        EXPECT_FALSE(FetchBody(server.url("/to-ftp"), limits));
+        EXPECT_FALSE(FetchOnce(server.url("/to-file"), limits).ok());
+        EXPECT_FALSE(FetchOnce(server.url("/to-ftp"), limits).ok());
     }
     EXPECT_EQ(connections, 2) << "the ftp redirect was followed";
 }
@@ -147,7 +147,7 @@ TEST(FetchPage, RefusesUnknownSchemesWithoutConnecting)
         });
         const std::string port = std::to_string(server.port());
         for (const std::string &url : {"ftp://127.0.0.1:" + port + "/", std::string("file:///etc/passwd")})
-            EXPECT_FALSE(FetchBody(QString::fromStdString(url))) << url;
+            EXPECT_FALSE(FetchOnce(QString::fromStdString(url)).ok()) << url;
     }
     EXPECT_EQ(connections, 0);
 }
@@ -169,10 +169,10 @@ TEST(FetchPage, CapsTheBodyWithOrWithoutALength)
     });
 
     for (const char *kind : {"/length", "/chunked"}) {
-        const std::optional<QByteArray> full = FetchBody(server.url(std::string(kind) + "/at"), limits);
-        ASSERT_TRUE(full) << kind;
-        EXPECT_EQ(full->size(), limits.maxBodyBytes) << kind;
-        EXPECT_FALSE(FetchBody(server.url(std::string(kind) + "/over"), limits)) << kind;
+        const FetchResult full = FetchOnce(server.url(std::string(kind) + "/at"), limits);
+        ASSERT_TRUE(full.ok()) << kind;
+        EXPECT_EQ(full.body.size(), limits.maxBodyBytes) << kind;
+        EXPECT_FALSE(FetchOnce(server.url(std::string(kind) + "/over"), limits).ok()) << kind;
     }
 }
 
@@ -183,9 +183,9 @@ TEST(FetchPage, DecodesGzipBodies)
     while (page.size() < 60 * 1024)
         page += "<li>compressed line " + std::to_string(page.size()) + "</li>\n";
     LoopbackServer server(LoopbackServer::Pages({{"/page", {200, Gzip(page), "Content-Encoding: gzip\r\n"}}}));
-    const std::optional<QByteArray> body = FetchBody(server.url("/page"));
-    ASSERT_TRUE(body);
-    EXPECT_EQ(body->toStdString(), page);
+    const FetchResult result = FetchOnce(server.url("/page"));
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.body.toStdString(), page);
 }
 
 TEST(FetchPage, SendsNonAsciiAndSpacesPercentEncoded)
