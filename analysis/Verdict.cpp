@@ -101,10 +101,12 @@ QString RelText(const LinkEvidence &link)
 
 QString VerdictToolTip(const RowEvidence &evidence)
 {
+    QStringList parts;
+    if (evidence.httpStatus > 0) // a body cut short still had its status line
+        parts << QStringLiteral("HTTP %1").arg(evidence.httpStatus);
     if (!evidence.pageHad)
-        return QStringLiteral("未取得页面：") + evidence.failureCause;
+        return (parts << QStringLiteral("未取得页面：") + evidence.failureCause).join(QStringLiteral(" · "));
 
-    QStringList parts{QStringLiteral("HTTP %1").arg(evidence.httpStatus)};
     const std::vector<LinkEvidence> &links = evidence.page.links;
     if (!links.empty()) {
         QStringList anchors;

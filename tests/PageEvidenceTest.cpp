@@ -286,6 +286,9 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
     };
     FetchResult timedOut;
     timedOut.error = FetchError::ConnectTimeout;
+    FetchResult tooLarge;
+    tooLarge.error = FetchError::TooLarge;
+    tooLarge.httpStatus = 200;
     const struct {
         const char *what;
         FetchResult result;
@@ -305,6 +308,7 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
         {"an error page that mentions it", page(404, "example.com is gone"), VerdictStrength::NoWeight,
          u"HTTP 404 · 页面提到域名，但没有指向该域名的链接"},
         {"no page", timedOut, VerdictStrength::Invalid, u"未取得页面：连接超时"},
+        {"a body cut short", tooLarge, VerdictStrength::Invalid, u"HTTP 200 · 未取得页面：页面超过 16 MiB"},
     };
     for (const auto &c : cases) {
         const JudgedPage judged = JudgePage(c.result, u"example.com", u"gb2312");
