@@ -27,12 +27,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             __builtin_trap();
         previous = position;
 
-        if (const std::optional<QString> address = ResultAddress(page, position)) {
-            // Text up to and including the first space; a space is only ever the last char.
-            const qsizetype space = address->indexOf(u' ');
-            if (address->contains(u'"') || address->size() > 300 || (space >= 0 && space != address->size() - 1))
+        // An https link keeps its scheme; any other skips seven characters.
+        const bool secure = page.mid(position + 9, 8).compare(u"https://", Qt::CaseInsensitive) == 0;
+        if (std::optional<QString> address = ResultAddress(page, position)) {
+            if (secure && !address->startsWith(u"https://"))
                 __builtin_trap();
-        } else if (!page.mid(position + 16, 300).contains(u"推广")) {
+            const QStringView text = QStringView(*address).sliced(secure ? 8 : 0);
+            // Text up to and including the first space; a space is only ever the last char.
+            const qsizetype space = text.indexOf(u' ');
+            if (text.contains(u'"') || text.size() > 300 || (space >= 0 && space != text.size() - 1))
+                __builtin_trap();
+        } else if (!page.mid(position + (secure ? 17 : 16), 300).contains(u"推广")) {
             __builtin_trap(); // only a paid result has no address
         }
     }
