@@ -4,6 +4,7 @@
 #include "Layout.h"
 #include "ResultGrid.h"
 
+#include <Domain.h>
 #include <TextOps.h>
 
 #include <QCloseEvent>
@@ -264,9 +265,10 @@ void FormMain::Load()
 void FormMain::OpenRow(int tableRow)
 {
     const QTableWidgetItem *cell = grid_->item(tableRow, 1);
-    const QStringView address = TrimSpaces(cell ? cell->text() : QString());
-    if (!address.isEmpty())
-        openUrl_(QStringLiteral("http://") + address.toString());
+    const QString address = cell ? cell->text() : QString();
+    // An https result keeps its scheme in the grid; the others are shown without "http://".
+    if (!TrimSpaces(address).isEmpty())
+        openUrl_(RowUrl(address));
 }
 
 bool FormMain::eventFilter(QObject *watched, QEvent *event)

@@ -123,8 +123,11 @@ TEST_F(FilledGrid, DoubleClickAnywhereOnARowOrEnterOpensItsAddressWithoutOuterSp
     QTest::keyClick(table, Qt::Key_Return);
     table->setCurrentCell(0, 0);
     QTest::keyClick(table, Qt::Key_Enter);
+    // An https result keeps its scheme in the grid and opens as it stands.
+    window.Operations().Grid().SetCellText(3, 1, QStringLiteral("https://third.example/c "));
+    DoubleClick(CellCentre(3, 1));
     const QString first = QStringLiteral("http://first.example/a"), second = QStringLiteral("http://second.example/b\t");
-    EXPECT_EQ(opened, (QStringList{second, first, second, first}));
+    EXPECT_EQ(opened, (QStringList{second, first, second, first, QStringLiteral("https://third.example/c")}));
 }
 
 TEST_F(FilledGrid, TabIntoTheGridShowsItsCurrentRowSelected)
