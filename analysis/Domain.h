@@ -10,9 +10,26 @@ namespace vantorel {
 // ASCII letters lower-cased. Empty when no host is left.
 QString ReduceToHost(QStringView typed);
 
-// True when the page text contains the domain, case ignored; an internationalised domain also
-// matches its punycode form, and the other way round. An empty domain matches nothing.
+// True when host can be checked: a name of at least two dot-separated labels of letters, digits
+// and hyphens, each 1 to 63 characters and 253 in all once in its ASCII (punycode) form, or an
+// IPv4 address in dotted decimal, or an IPv6 address in brackets. A final root dot is allowed.
+bool IsCheckableHost(QStringView host);
+
+// The site a domain names: a leading "www." is no part of it, unless nothing with a dot would be
+// left ("www.com").
+QStringView SiteDomain(QStringView domain);
+
+// True when the page text names the site of domain as a host of its own: case ignored, and at
+// host boundaries, so "notexample.com", "my-example.com" and "example.com.cn" do not name
+// example.com while "blog.example.com" and "（example.com）" do. An internationalised domain
+// also matches its punycode form, and the other way round. An empty domain matches nothing.
 bool PageMentionsDomain(QStringView page, QStringView domain);
+
+inline constexpr QStringView kHttpScheme = u"http://";
+inline constexpr QStringView kHttpsScheme = u"https://";
+
+// kHttpScheme or kHttpsScheme when address begins with it (ASCII case ignored), else empty.
+QStringView HttpScheme(QStringView address);
 
 // The address to fetch or open for a grid cell: an address that names http:// or https://
 // keeps it, any other gets "http://" in front.

@@ -1,5 +1,7 @@
 #include "PageEvidence.h"
 
+#include "Domain.h"
+
 #include <HtmlParse.h>
 
 #include <QByteArray>
@@ -19,11 +21,6 @@ namespace vantorel {
 namespace {
 
 constexpr qsizetype kAnchorLimit = 100;
-
-bool IsHtmlSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
 
 bool IsWord(QByteArrayView token, QByteArrayView word)
 {
@@ -293,7 +290,7 @@ PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringV
         if (const QUrl resolved = pageUrl.resolved(*declared); resolved.isValid() && !resolved.isRelative())
             base = resolved;
     }
-    const QString aceDomain = AceHost(domain);
+    const QString aceDomain = AceHost(SiteDomain(domain));
     for (const Candidate &candidate : reader.candidates) {
         const std::optional<QUrl> href = ParseHref(candidate.href);
         if (!href)
@@ -318,7 +315,7 @@ PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringV
 
 bool HostMatchesDomain(QStringView host, QStringView domain)
 {
-    return AceHostMatches(AceHost(host), AceHost(domain));
+    return AceHostMatches(AceHost(host), AceHost(SiteDomain(domain)));
 }
 
 } // namespace vantorel

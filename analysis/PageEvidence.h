@@ -33,12 +33,13 @@ struct PageEvidence {
 // overridden by the first <base href>, itself resolved against pageUrl); domain: the host the
 // user checks (lower case, no scheme, Unicode or punycode); robotsHeader: the raw X-Robots-Tag
 // values, one per line: directives without a crawler name and those for "baiduspider:" count.
-// Only http and https links can point to the domain.
+// Only http and https links can point to the domain, as HostMatchesDomain tells.
 PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringView domain,
                                  QByteArrayView robotsHeader = {});
 
 // True when host is domain or one of its subdomains; ASCII case ignored, an internationalised
-// name equals its punycode, and a final root dot does not count.
+// name equals its punycode, a final root dot does not count, and neither does a leading "www."
+// of the domain (SiteDomain).
 bool HostMatchesDomain(QStringView host, QStringView domain);
 
 } // namespace vantorel

@@ -1,8 +1,11 @@
 #include "ResultExport.h"
 
 #include "Domain.h"
+#include "TextOps.h"
 
 #include <QUrl>
+
+#include <algorithm>
 
 namespace vantorel {
 
@@ -47,14 +50,42 @@ QByteArray CsvField(QString cell)
     return cell.toUtf8();
 }
 
+// A line without a scheme: a checkable host, a port perhaps, and whatever path, query or
+// fragment follows. "mailto:a@b.c" is none: what stands before its path is no host and port.
+bool IsBareHostAndPath(QStringView line)
+{
+    const auto hostEnd = std::find_if(line.begin(), line.end(),
+                                      [](QChar c) { return c == u'/' || c == u'?' || c == u'#'; });
+    QStringView host = line.first(hostEnd - line.begin());
+    // The colons of a bracketed IPv6 address are no port's.
+    if (const qsizetype colon = host.lastIndexOf(u':'); colon >= 0 && colon > host.lastIndexOf(u']')) {
+        const QStringView port = host.sliced(colon + 1);
+        if (port.isEmpty() || !std::all_of(port.begin(), port.end(), [](QChar c) { return IsAsciiDigit(c.unicode()); }))
+            return false;
+        host = host.first(colon);
+    }
+    return IsCheckableHost(host);
+}
+
+// An http or https address with a checkable host, or a bare one (IsBareHostAndPath).
+bool IsListedAddress(QStringView line)
+{
+    if (line.contains(u' ') || line.contains(u'\t'))
+        return false;
+    if (HttpScheme(line).isEmpty() ? !IsBareHostAndPath(line) : !IsCheckableHost(ReduceToHost(line)))
+        return false;
+    const QUrl parsed(RowUrl(line), QUrl::StrictMode);
+    return parsed.isValid() && !parsed.host().isEmpty();
+}
+
 } // namespace
 
 QStringList ResultColumns(bool withEvidence)
 {
     QStringList columns{QStringLiteral("序号"), QStringLiteral("外链地址"), QStringLiteral("有效性")};
     if (withEvidence)
-        columns << QStringLiteral("HTTP状态") << QStringLiteral("最终地址") << QStringLiteral("链接数")
-                << QStringLiteral("锚文本") << QStringLiteral("rel") << QStringLiteral("页面robots")
+        columns << QStringLiteral("结果") << QStringLiteral("HTTP状态") << QStringLiteral("最终地址")
+                << QStringLiteral("链接数") << QStringLiteral("锚文本") << QStringLiteral("rel") << QStringLiteral("页面robots")
                 << QStringLiteral("原因") << QStringLiteral("检测时间");
     return columns;
 }
@@ -66,10 +97,10 @@ QStringList RowCells(const ResultRow &row, bool withEvidence)
         return cells;
     if (!row.evidence)
         return cells << QString() << QString() << QString() << QString() << QString() << QString() << QString()
-                     << QString();
+                     << QString() << QString();
     const RowEvidence &e = *row.evidence;
-    return cells << (e.httpStatus > 0 ? QString::number(e.httpStatus) : QString()) << e.finalUrl
-                 << (e.pageHad ? QString::number(e.page.links.size()) : QString()) << Anchors(e.page)
+    return cells << StrengthWord(Strength(e)) << (e.httpStatus > 0 ? QString::number(e.httpStatus) : QString())
+                 << e.finalUrl << (e.pageHad ? QString::number(e.page.links.size()) : QString()) << Anchors(e.page)
                  << Rels(e.page) << RobotsText(e.page.robots) << e.failureCause
                  << e.checkedAt.toString(Qt::ISODate);
 }
@@ -117,15 +148,10 @@ AddressList ReadAddressList(QStringView text)
     AddressList list;
     const QList<QStringView> lines = text.split(u'\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString line = lines[i].trimmed().toString();
+        const QStringView line = lines[i].trimmed();
         if (line.isEmpty() || line.startsWith(u'#'))
             continue;
-        const bool otherScheme = line.contains(u"://") && !line.startsWith(u"http://", Qt::CaseInsensitive) &&
-                                 !line.startsWith(u"https://", Qt::CaseInsensitive);
-        const QString url = RowUrl(line);
-        const QUrl parsed(url, QUrl::StrictMode);
-        if (otherScheme || line.contains(QChar(u' ')) || line.contains(u'\t') || !parsed.isValid() ||
-            parsed.host().isEmpty()) {
+        if (!IsListedAddress(line)) {
             list.rejectedLines.push_back(static_cast<int>(i + 1));
             continue;
         }
@@ -133,14 +159,14 @@ AddressList ReadAddressList(QStringView text)
             list.truncated = true;
             break;
         }
-        list.addresses << url;
+        list.addresses << RowUrl(line);
     }
     return list;
 }
 
 QString GridAddress(QStringView url)
 {
-    return url.startsWith(u"http://", Qt::CaseInsensitive) ? url.sliced(7).toString() : url.toString();
+    return HttpScheme(url) == kHttpScheme ? url.sliced(kHttpScheme.size()).toString() : url.toString();
 }
 
 } // namespace vantorel

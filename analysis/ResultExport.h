@@ -36,8 +36,9 @@ QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence);
 QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark);
 
 // A list of addresses to check, one a line. Blank lines and lines starting with # are skipped;
-// http:// and https:// addresses are kept, anything else gets http://; lines that are no address
-// are skipped and their (1-based) numbers reported; at most kMaxListedAddresses are taken.
+// http:// and https:// addresses whose host IsCheckableHost are kept, and so is such a host
+// without a scheme (a port and a path may follow), with http:// put in front; other lines are
+// skipped and their (1-based) numbers reported; at most kMaxListedAddresses are taken.
 struct AddressList {
     QStringList addresses;
     std::vector<int> rejectedLines;

@@ -1,5 +1,6 @@
 #include "SearchPage.h"
 
+#include "Domain.h"
 #include "TextOps.h"
 
 #include <HtmlParse.h>
@@ -20,13 +21,71 @@ constexpr QStringView kPaidResultMarker = u"推广";
 
 // The no-results sentence only counts past the page's first characters.
 constexpr qint32 kNoResultsMinPosition = 10;
-constexpr QStringView kSecureScheme = u"https://";
 constexpr QStringView kVerificationHost = u"wappass.baidu.com";
 constexpr QStringView kVerificationTitle = u"百度安全验证";
 
-// Marker plus the seven characters of "http://", skipped unread.
-constexpr qint32 kLinkOffset = 17;
 constexpr qint32 kLinkExcerptLength = 300;
+// An address with no space in its excerpt is read up to its closing quote, this far at most.
+constexpr qint32 kLongLinkLength = 2048;
+
+int DigitValue(QChar digit) // of an ASCII decimal or hexadecimal digit
+{
+    const char16_t c = digit.unicode();
+    return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10;
+}
+
+// The character reference that starts with the "&" at position at, as browsers read one in an
+// attribute value: numeric ones with or without their semicolon, named ones from libxml2's
+// table (HTML 4's and &apos;) with it, or without it unless "=" follows. Sets end past it.
+std::optional<char32_t> CharacterReference(QStringView text, qsizetype at, qsizetype &end)
+{
+    qsizetype i = at + 1;
+    if (i < text.size() && text[i] == u'#') {
+        const bool hex = i + 1 < text.size() && (text[i + 1] == u'x' || text[i + 1] == u'X');
+        i += hex ? 2 : 1;
+        const qsizetype digits = i;
+        char32_t value = 0;
+        const auto isDigit = hex ? IsAsciiHexDigit : IsAsciiDigit;
+        for (; i < text.size() && isDigit(text[i].unicode()); ++i) // held just past the largest code point
+            value = std::min<char32_t>(value * (hex ? 16 : 10) + DigitValue(text[i]), QChar::LastValidCodePoint + 1);
+        if (i == digits)
+            return std::nullopt;
+        end = i + (i < text.size() && text[i] == u';');
+        const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
+        return value == 0 || value > QChar::LastValidCodePoint || surrogate ? char32_t(QChar::ReplacementCharacter) : value;
+    }
+    while (i < text.size() && IsAsciiAlnum(text[i].unicode()))
+        ++i;
+    const bool semicolon = i < text.size() && text[i] == u';';
+    if (i == at + 1 || (!semicolon && i < text.size() && text[i] == u'='))
+        return std::nullopt;
+    const QByteArray name = text.sliced(at + 1, i - at - 1).toLatin1();
+    const htmlEntityDesc *entity = htmlEntityLookup(reinterpret_cast<const xmlChar *>(name.constData()));
+    if (!entity)
+        return std::nullopt;
+    end = i + semicolon;
+    return entity->value;
+}
+
+// An attribute value with its character references decoded; a space, control or quote that a
+// reference made is percent-encoded, as a browser's address parser would send it.
+QString DecodeAttribute(QStringView value)
+{
+    QString decoded;
+    decoded.reserve(value.size());
+    for (qsizetype at = 0; at < value.size();) {
+        qsizetype end = at + 1;
+        const std::optional<char32_t> c = value[at] == u'&' ? CharacterReference(value, at, end) : std::nullopt;
+        if (!c)
+            decoded += value[at];
+        else if (*c <= u' ' || *c == u'"')
+            decoded += QStringLiteral("%%1").arg(static_cast<uint>(*c), 2, 16, QChar(u'0')).toUpper();
+        else
+            decoded += QString::fromUcs4(&*c, 1);
+        at = end;
+    }
+    return decoded;
+}
 
 } // namespace
 
@@ -96,23 +155,29 @@ std::vector<qint32> ResultLinkPositions(QStringView page)
 std::optional<QString> ResultAddress(QStringView page, qint32 markerPosition)
 {
     const qint32 linkStart = markerPosition + static_cast<qint32>(kResultLinkMarker.size());
-    const bool secure = Excerpt(page, linkStart, static_cast<qint32>(kSecureScheme.size()))
-                            .compare(kSecureScheme, Qt::CaseInsensitive) == 0;
-    const qint32 excerptStart = secure ? linkStart + static_cast<qint32>(kSecureScheme.size())
-                                       : markerPosition + kLinkOffset;
+    const bool secure = HttpScheme(Excerpt(page, linkStart, static_cast<qint32>(kHttpsScheme.size()))) == kHttpsScheme;
+    // Any other link skips the seven characters of "http://" unread.
+    const qint32 excerptStart = linkStart + static_cast<qint32>(secure ? kHttpsScheme.size() : kHttpScheme.size());
     const QStringView excerpt = Excerpt(page, excerptStart, kLinkExcerptLength);
     if (excerpt.contains(kPaidResultMarker))
         return std::nullopt;
 
-    const qsizetype space = excerpt.indexOf(u' ');
-    QStringView address = space < 0 ? QStringView() : excerpt.first(space + 1);
-    // "…/ " loses its slash and the space after it.
-    if (TrimSpaces(address).endsWith(u'/'))
-        address.chop(2);
-    QString cell = address.toString();
-    cell.remove(u'"');
+    QString cell;
+    if (const qsizetype space = excerpt.indexOf(u' '); space >= 0) {
+        QStringView address = excerpt.first(space + 1);
+        // "…/ " loses its slash and the space after it.
+        if (TrimSpaces(address).endsWith(u'/'))
+            address.chop(2);
+        cell = address.toString();
+        cell.remove(u'"');
+    } else {
+        const QStringView rest = Excerpt(page, excerptStart, kLongLinkLength + 1);
+        if (const qsizetype quote = rest.indexOf(u'"'); quote >= 0 && quote <= kLongLinkLength)
+            cell = rest.first(quote).toString();
+    }
+    cell = DecodeAttribute(cell);
     if (secure)
-        cell.prepend(kSecureScheme);
+        cell.prepend(kHttpsScheme);
     return cell;
 }
 

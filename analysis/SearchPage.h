@@ -28,8 +28,11 @@ std::optional<QString> LinkCountLine(QStringView page, QStringView domain);
 std::vector<qint32> ResultLinkPositions(QStringView page);
 
 // The grid text of the result whose link marker stands at markerPosition, or nothing when
-// the result is a paid one. An http:// address is shown without its scheme; an https:// one
-// keeps it.
+// the result is a paid one (its marker within the 300 characters after the scheme). The text
+// runs to the first space among those 300 characters, quotes dropped; with no space there, to
+// the address's closing quote within 2,048 characters (else it is empty). Character references
+// are decoded as in any attribute value. An http:// address is shown without its scheme; an
+// https:// one keeps it.
 std::optional<QString> ResultAddress(QStringView page, qint32 markerPosition);
 
 // The advanced-search query for the pages linking to domain, 50 results on one page; the

@@ -17,4 +17,18 @@ QStringView Excerpt(QStringView text, qint32 start, qint32 length);
 // Removes leading and trailing U+0020 only; tabs and line breaks stay.
 QStringView TrimSpaces(QStringView text);
 
+// ASCII only: the digits and letters of other scripts are none of these.
+constexpr bool IsAsciiDigit(char32_t c)
+{
+    return c >= u'0' && c <= u'9';
+}
+constexpr bool IsAsciiHexDigit(char32_t c)
+{
+    return IsAsciiDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+constexpr bool IsAsciiAlnum(char32_t c)
+{
+    return IsAsciiDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
 } // namespace vantorel

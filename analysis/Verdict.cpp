@@ -20,6 +20,38 @@ const QString kInvalid = QStringLiteral("无效");
 // A tool tip names this many anchors; a page may hold thousands of links.
 constexpr int kAnchorsNamed = 5;
 
+bool IsSuccess(long status)
+{
+    return status >= 200 && status < 300;
+}
+
+bool IsGone(long status)
+{
+    return status == 404 || status == 410;
+}
+
+// Statuses that say why the server would not show the page, not what the page holds.
+bool SaysNothingOfThePage(long status)
+{
+    switch (status) {
+    case 401: case 403: case 407: case 408: case 429: return true;
+    default: return status >= 500 && status < 600;
+    }
+}
+
+QString StatusCause(long status)
+{
+    const QString code = QStringLiteral("（HTTP %1）").arg(status);
+    switch (status) {
+    case 401: return QStringLiteral("需要登录") + code;
+    case 403: return QStringLiteral("服务器拒绝访问") + code;
+    case 407: return QStringLiteral("代理服务器要求认证") + code;
+    case 408: return QStringLiteral("服务器等待请求超时") + code;
+    case 429: return QStringLiteral("请求过于频繁") + code;
+    default: return QStringLiteral("服务器错误") + code;
+    }
+}
+
 // The names of the flags that are set, comma separated.
 QString NamesOfSet(std::initializer_list<std::pair<bool, const char *>> flags)
 {
@@ -42,9 +74,10 @@ QString FailureCause(FetchError error, const QString &clientMessage)
     case FetchError::Reset: return QStringLiteral("连接被重置");
     case FetchError::Certificate: return QStringLiteral("证书无效");
     case FetchError::TooLarge: return QStringLiteral("页面超过 16 MiB");
+    case FetchError::HeaderTooLarge: return QStringLiteral("响应头过大");
     case FetchError::TooManyRedirects: return QStringLiteral("重定向过多");
     case FetchError::UnsupportedProtocol: return QStringLiteral("不支持的协议");
-    case FetchError::NotHttp: return QStringLiteral("应答不是 HTTP");
+    case FetchError::NotHttp: return QStringLiteral("服务器的回复不是 HTTP");
     case FetchError::None:
     case FetchError::Aborted:
     case FetchError::Other: break;
@@ -52,11 +85,19 @@ QString FailureCause(FetchError error, const QString &clientMessage)
     return clientMessage;
 }
 
-JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView defaultCharset)
+QString AttemptCause(const FetchResult &result)
+{
+    return result.ok() ? QStringLiteral("HTTP %1").arg(result.httpStatus) : FailureCause(result.error, result.errorText);
+}
+
+JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView defaultCharset,
+                     const QStringList &failedAttempts)
 {
     JudgedPage judged;
     RowEvidence &evidence = judged.evidence;
     evidence.checkedAt = QDateTime::currentDateTime();
+    evidence.attempts = static_cast<int>(failedAttempts.size()) + 1;
+    evidence.failedAttempts = failedAttempts;
     evidence.httpStatus = result.httpStatus;
     evidence.finalUrl = result.finalUrl;
     evidence.redirects = result.redirects;
@@ -80,13 +121,41 @@ QString VerdictWord(const RowEvidence &evidence)
 
 VerdictStrength Strength(const RowEvidence &evidence)
 {
-    if (!evidence.mentionsDomain)
-        return VerdictStrength::Invalid;
+    if (!evidence.mentionsDomain) {
+        return !evidence.pageHad || SaysNothingOfThePage(evidence.httpStatus) ? VerdictStrength::Unreachable
+                                                                               : VerdictStrength::Removed;
+    }
     const RobotsEvidence &robots = evidence.page.robots;
     const bool anyPasses = std::any_of(evidence.page.links.begin(), evidence.page.links.end(),
                                        [](const LinkEvidence &link) { return link.PassesWeight(); });
-    return anyPasses && !robots.noindex && !robots.nofollow ? VerdictStrength::PassesWeight
-                                                           : VerdictStrength::NoWeight;
+    return anyPasses && IsSuccess(evidence.httpStatus) && !robots.noindex && !robots.nofollow
+               ? VerdictStrength::PassesWeight
+               : VerdictStrength::NoWeight;
+}
+
+QString StrengthWord(VerdictStrength strength)
+{
+    switch (strength) {
+    case VerdictStrength::PassesWeight: return QStringLiteral("传递权重");
+    case VerdictStrength::NoWeight: return QStringLiteral("不传递权重");
+    case VerdictStrength::Removed: return QStringLiteral("已失效");
+    case VerdictStrength::Unreachable: break;
+    }
+    return QStringLiteral("未能检测");
+}
+
+QString OutcomeCounts(const std::vector<RowEvidence> &evidences)
+{
+    int valid = 0, removed = 0, unreachable = 0;
+    for (const RowEvidence &evidence : evidences) {
+        switch (Strength(evidence)) {
+        case VerdictStrength::PassesWeight:
+        case VerdictStrength::NoWeight: ++valid; break;
+        case VerdictStrength::Removed: ++removed; break;
+        case VerdictStrength::Unreachable: ++unreachable; break;
+        }
+    }
+    return QStringLiteral("有效 %1 条，已失效 %2 条，未能检测 %3 条").arg(valid).arg(removed).arg(unreachable);
 }
 
 QString RobotsText(const RobotsEvidence &robots)
@@ -102,10 +171,23 @@ QString RelText(const LinkEvidence &link)
 QString VerdictToolTip(const RowEvidence &evidence)
 {
     QStringList parts;
-    if (evidence.httpStatus > 0) // a body cut short still had its status line
-        parts << QStringLiteral("HTTP %1").arg(evidence.httpStatus);
-    if (!evidence.pageHad)
-        return (parts << QStringLiteral("未取得页面：") + evidence.failureCause).join(QStringLiteral(" · "));
+    const QString status = QStringLiteral("HTTP %1").arg(evidence.httpStatus);
+    const VerdictStrength strength = Strength(evidence);
+    if (strength == VerdictStrength::Unreachable) {
+        const QString cause = evidence.pageHad ? StatusCause(evidence.httpStatus) : evidence.failureCause;
+        parts << QStringLiteral("未能检测：%1，不代表外链已失效").arg(cause);
+        if (!evidence.pageHad && evidence.httpStatus > 0) // a body cut short still had its status line
+            parts << status;
+    } else if (strength == VerdictStrength::Removed) {
+        if (IsGone(evidence.httpStatus))
+            parts << QStringLiteral("外链已失效：页面已删除（%1）").arg(status);
+        else
+            parts << QStringLiteral("外链已失效：页面不再提及该域名") << status;
+    } else if (IsSuccess(evidence.httpStatus)) {
+        parts << status;
+    } else {
+        parts << QStringLiteral("页面返回 %1，链接不传递权重").arg(status);
+    }
 
     const std::vector<LinkEvidence> &links = evidence.page.links;
     if (!links.empty()) {
@@ -122,11 +204,18 @@ QString VerdictToolTip(const RowEvidence &evidence)
         parts << line;
     } else if (evidence.mentionsDomain) {
         parts << QStringLiteral("页面提到域名，但没有指向该域名的链接");
-    } else {
-        parts << QStringLiteral("页面没有提到域名");
     }
     if (const QString robots = RobotsText(evidence.page.robots); !robots.isEmpty())
         parts << QStringLiteral("页面 ") + robots;
+
+    if (evidence.attempts > 1) {
+        QString line = strength == VerdictStrength::Unreachable
+                           ? QStringLiteral("共尝试 %1 次").arg(evidence.attempts)
+                           : QStringLiteral("第 %1 次尝试成功").arg(evidence.attempts);
+        if (!evidence.failedAttempts.isEmpty())
+            line += QStringLiteral("（此前：%1）").arg(evidence.failedAttempts.join(u'、'));
+        parts << line;
+    }
     return parts.join(QStringLiteral(" · "));
 }
 

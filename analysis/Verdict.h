@@ -6,9 +6,11 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <optional>
+#include <vector>
 
 namespace vantorel {
 
@@ -26,23 +28,35 @@ struct RowEvidence {
     bool mentionsDomain = false; // the verdict: 有效 when true
     PageEvidence page;
     QDateTime checkedAt;
+    int attempts = 1;            // fetches made for the row, the retries included
+    QStringList failedAttempts;  // why each attempt before the last one was tried again
 };
 
-// How much a row is worth to the webmaster: a link that passes weight, a mention or links that
-// pass none, or nothing.
-enum class VerdictStrength { PassesWeight, NoWeight, Invalid };
+// What a judged row is worth to the webmaster. A 有效 row passes weight (a link that passes it,
+// on a 2xx page whose robots allow it) or passes none; a 无效 row's link is removed (the page
+// no longer names the domain, or is gone with 404 or 410), or it could not be checked (no page,
+// or a status that says nothing of the page: 401, 403, 407, 408, 429, 5xx).
+enum class VerdictStrength { PassesWeight, NoWeight, Removed, Unreachable };
 
 // The evidence of a fetched row and the page text it was judged on (empty without a page).
 struct JudgedPage {
     RowEvidence evidence;
     QString text;
 };
-JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView defaultCharset);
+// failedAttempts: the causes of the attempts before this one (AttemptCause), retried.
+JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView defaultCharset,
+                     const QStringList &failedAttempts = {});
 
 QString VerdictWord(const RowEvidence &evidence); // "有效" or "无效"
 VerdictStrength Strength(const RowEvidence &evidence);
-// The verdict in a sentence, naming the HTTP status whenever there was one.
+// "传递权重", "不传递权重", "已失效" or "未能检测".
+QString StrengthWord(VerdictStrength strength);
+// The verdict in a sentence, naming the HTTP status whenever there was one, then the attempts.
 QString VerdictToolTip(const RowEvidence &evidence);
+// "有效 N 条，已失效 M 条，未能检测 K 条" over the rows judged.
+QString OutcomeCounts(const std::vector<RowEvidence> &evidences);
+// Why a fetch that is to be tried again failed: the failure's cause, or its HTTP status.
+QString AttemptCause(const FetchResult &result);
 // The page's robots directives as text: "noindex", "nofollow", "noindex, nofollow" or empty.
 QString RobotsText(const RobotsEvidence &robots);
 // A link's rel tokens that take weight away, comma separated; empty when it passes weight.

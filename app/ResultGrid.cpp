@@ -65,9 +65,10 @@ QColor VerdictColour(VerdictStrength strength)
     switch (strength) {
     case VerdictStrength::PassesWeight: return QColor(0xC8, 0xE6, 0xC9); // green
     case VerdictStrength::NoWeight: return QColor(0xFF, 0xE0, 0x82);     // amber
-    case VerdictStrength::Invalid: break;
+    case VerdictStrength::Removed: return QColor(0xFF, 0xCD, 0xD2);      // red
+    case VerdictStrength::Unreachable: break;
     }
-    return QColor(0xFF, 0xCD, 0xD2); // red
+    return QColor(0xE0, 0xE0, 0xE0); // grey
 }
 
 } // namespace

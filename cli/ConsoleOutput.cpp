@@ -24,9 +24,10 @@ const char *StrengthName(const RowEvidence &evidence)
     switch (Strength(evidence)) {
     case VerdictStrength::PassesWeight: return "passes-weight";
     case VerdictStrength::NoWeight: return "no-weight";
-    case VerdictStrength::Invalid: break;
+    case VerdictStrength::Removed: return "removed";
+    case VerdictStrength::Unreachable: break;
     }
-    return "invalid";
+    return "unreachable";
 }
 
 QJsonObject RowObject(const ResultRow &row)
@@ -53,6 +54,8 @@ QJsonObject RowObject(const ResultRow &row)
     object.insert(QStringLiteral("bodyBytes"), static_cast<qint64>(e.bodyBytes));
     object.insert(QStringLiteral("elapsedMs"), static_cast<qint64>(e.elapsed.count()));
     object.insert(QStringLiteral("failureCause"), e.failureCause);
+    object.insert(QStringLiteral("attempts"), e.attempts);
+    object.insert(QStringLiteral("failedAttempts"), QJsonArray::fromStringList(e.failedAttempts));
     object.insert(QStringLiteral("links"), links);
     object.insert(QStringLiteral("robots"), QJsonObject{{QStringLiteral("noindex"), e.page.robots.noindex},
                                                         {QStringLiteral("nofollow"), e.page.robots.nofollow}});
@@ -64,7 +67,7 @@ QByteArray Table(const std::vector<ResultRow> &rows)
 {
     // The address goes last: it is the one column whose width varies a lot.
     const QStringList captions = ResultColumns(true);
-    const std::vector<int> shown = {0, 2, 3, 5, 8, 9, 1};
+    const std::vector<int> shown = {0, 2, 3, 4, 6, 9, 10, 1};
     std::vector<QStringList> lines;
     QStringList header;
     for (const int column : shown)

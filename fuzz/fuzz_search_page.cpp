@@ -33,9 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (secure && !address->startsWith(u"https://"))
                 __builtin_trap();
             const QStringView text = QStringView(*address).sliced(secure ? 8 : 0);
-            // Text up to and including the first space; a space is only ever the last char.
+            // Text up to and including the first space, or up to a quote at most 2,048 characters
+            // on; decoded references never make a space or a quote, so a space is only ever the
+            // last character.
             const qsizetype space = text.indexOf(u' ');
-            if (text.contains(u'"') || text.size() > 300 || (space >= 0 && space != text.size() - 1))
+            if (text.contains(u'"') || text.size() > 2048 || (space >= 0 && space != text.size() - 1))
                 __builtin_trap();
         } else if (!page.mid(position + (secure ? 17 : 16), 300).contains(u"推广")) {
             __builtin_trap(); // only a paid result has no address

@@ -84,11 +84,6 @@ bool IsAscii(QByteArrayView bytes)
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-bool IsAsciiWhitespace(char c)
-{
-    return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
-}
-
 QByteArrayView Trimmed(QByteArrayView text, bool (*isSpace)(char))
 {
     while (!text.isEmpty() && isSpace(text.front()))
@@ -124,7 +119,7 @@ const Encoding *FindEncoding(QByteArrayView label)
         return map;
     }();
 
-    label = Trimmed(label, IsAsciiWhitespace);
+    label = Trimmed(label, IsHtmlSpace);
     constexpr qsizetype kLongestLabel = 32; // longer is no label; spares lowering megabytes
     if (label.isEmpty() || label.size() > kLongestLabel)
         return nullptr;
@@ -265,11 +260,11 @@ const Encoding *EncodingInMetaContent(QByteArrayView content)
             continue;
         }
         at += kCharset.size();
-        while (at < size && IsAsciiWhitespace(content[at]))
+        while (at < size && IsHtmlSpace(content[at]))
             ++at;
         if (at == size || content[at] != '=')
             continue; // look for the next "charset"
-        for (++at; at < size && IsAsciiWhitespace(content[at]);)
+        for (++at; at < size && IsHtmlSpace(content[at]);)
             ++at;
         if (at == size)
             return nullptr;
@@ -279,7 +274,7 @@ const Encoding *EncodingInMetaContent(QByteArrayView content)
             return close < 0 ? nullptr : FindEncoding(content.sliced(at + 1, close - at - 1));
         }
         qsizetype end = at;
-        while (end < size && !IsAsciiWhitespace(content[end]) && content[end] != ';')
+        while (end < size && !IsHtmlSpace(content[end]) && content[end] != ';')
             ++end;
         return FindEncoding(content.sliced(at, end - at));
     }

@@ -10,11 +10,16 @@ constexpr const char *kUserAgent =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/120.0 Safari/537.36";
 
+// Curl's cap on all response headers together, redirects included (MAX_HTTP_RESP_HEADER_SIZE);
+// it ends a transfer that passes it with a receive error.
+constexpr long kCurlHeaderCap = 300 * 1024;
+
 struct Outcome {
     CURLcode code = CURLE_OK;
-    bool connected = false; // a connection was made for the last request
-    bool overCap = false;   // our write callback refused the body
-    bool httpUrl = false;   // the last address tried was http or https
+    bool requestSent = false; // the last request went out: a connection, new or reused, was ready
+    bool overCap = false;     // our write callback refused the body
+    bool httpUrl = false;     // the last address tried was http or https
+    long headerBytes = 0;     // of every response in the chain
 };
 
 FetchError ErrorFromCurl(const Outcome &outcome)
@@ -28,8 +33,13 @@ FetchError ErrorFromCurl(const Outcome &outcome)
     case CURLE_COULDNT_CONNECT:
         return FetchError::Refused;
     case CURLE_OPERATION_TIMEDOUT:
-        return outcome.connected ? FetchError::TransferTimeout : FetchError::ConnectTimeout;
-    case CURLE_RECV_ERROR:   // a reset, before or during the response
+        // A reused connection has no connect time of its own, and a redirect's target keeps the
+        // first hop's: only whether the last request went out tells the two time-outs apart.
+        return outcome.requestSent ? FetchError::TransferTimeout : FetchError::ConnectTimeout;
+    case CURLE_RECV_ERROR:
+        if (outcome.headerBytes > kCurlHeaderCap)
+            return FetchError::HeaderTooLarge;
+        [[fallthrough]];      // a reset, before or during the response
     case CURLE_SEND_ERROR:
     case CURLE_GOT_NOTHING:  // closed before any response
     case CURLE_PARTIAL_FILE: // closed before the announced end of the body
@@ -42,6 +52,9 @@ FetchError ErrorFromCurl(const Outcome &outcome)
     case CURLE_SSL_INVALIDCERTSTATUS:
     case CURLE_SSL_CRL_BADFILE:
         return FetchError::Certificate;
+    case CURLE_OUT_OF_MEMORY:
+        // Curl refuses one header line over its limit (100 KiB) with this code.
+        return outcome.requestSent ? FetchError::HeaderTooLarge : FetchError::Other;
     case CURLE_WRITE_ERROR:
         return outcome.overCap ? FetchError::TooLarge : FetchError::Other;
     case CURLE_FILESIZE_EXCEEDED:
@@ -50,8 +63,8 @@ FetchError ErrorFromCurl(const Outcome &outcome)
         return FetchError::TooManyRedirects;
     case CURLE_UNSUPPORTED_PROTOCOL:
         // With HTTP/0.9 off, a reply that is no HTTP at all ends with this code too; then the
-        // address was http and a server did answer.
-        return outcome.httpUrl && outcome.connected ? FetchError::NotHttp : FetchError::UnsupportedProtocol;
+        // address was http and the request went out.
+        return outcome.httpUrl && outcome.requestSent ? FetchError::NotHttp : FetchError::UnsupportedProtocol;
     case CURLE_WEIRD_SERVER_REPLY:
         return FetchError::NotHttp;
     default:
@@ -88,6 +101,14 @@ size_t CurlTransfer::AppendToBody(char *data, size_t size, size_t count, void *u
     }
     transfer->body_.append(data, static_cast<qsizetype>(offered));
     return offered;
+}
+
+// Curl calls this for every request in a chain, once its connection is ready.
+int CurlTransfer::OnRequestReady(void *userdata, char *, char *, int, int)
+{
+    auto *transfer = static_cast<CurlTransfer *>(userdata);
+    curl_easy_getinfo(transfer->easy_.get(), CURLINFO_REDIRECT_COUNT, &transfer->sentOnHop_);
+    return CURL_PREREQFUNC_OK;
 }
 
 CurlTransfer::CurlTransfer(const QString &url, const FetchLimits &limits)
@@ -127,6 +148,8 @@ CurlTransfer::CurlTransfer(const QString &url, const FetchLimits &limits)
     check(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalTimeout.count())),
           "the transfer time-out");
     check(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L), "signal-free time-outs");
+    check(curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CurlTransfer::OnRequestReady), "the request watch");
+    check(curl_easy_setopt(h, CURLOPT_PREREQDATA, this), "the request watch");
     check(curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, ""), "the accepted encodings"); // all this libcurl decodes
     check(curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodyBytes)),
           "the body cap");
@@ -149,19 +172,20 @@ FetchResult CurlTransfer::Finish(CURLcode code)
     CURL *h = easy_.get();
     char *finalUrl = nullptr;
     char *contentType = nullptr;
-    curl_off_t connectTime = 0;
+    long headerBytes = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.httpStatus);
     curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &result.redirects);
-    curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
+    curl_easy_getinfo(h, CURLINFO_HEADER_SIZE, &headerBytes);
     if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
         result.finalUrl = QString::fromUtf8(finalUrl);
     if (curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType)
         result.contentType = contentType;
     result.robotsTag = HeaderValues(h, "X-Robots-Tag");
+    result.retryAfter = HeaderValues(h, "Retry-After");
 
     const bool httpUrl = result.finalUrl.startsWith(u"http://", Qt::CaseInsensitive) ||
                          result.finalUrl.startsWith(u"https://", Qt::CaseInsensitive);
-    result.error = ErrorFromCurl({code, connectTime > 0, overCap_, httpUrl});
+    result.error = ErrorFromCurl({code, sentOnHop_ == result.redirects, overCap_, httpUrl, headerBytes});
     if (result.ok())
         result.body = std::move(body_);
     else

@@ -34,6 +34,7 @@ private:
     struct ListDeleter {
         void operator()(curl_slist *list) const { curl_slist_free_all(list); }
     };
+    static int OnRequestReady(void *userdata, char *, char *, int, int);
 
     static size_t AppendToBody(char *data, size_t size, size_t count, void *userdata);
 
@@ -45,6 +46,7 @@ private:
     qsizetype bodyCap_ = 0;
     bool overCap_ = false;
     char errorText_[CURL_ERROR_SIZE] = {};
+    long sentOnHop_ = -1; // the redirect count when a request last went out on a ready connection
     std::unique_ptr<CURL, EasyDeleter> easy_; // last: it is cleaned up before what it points to
 };
 

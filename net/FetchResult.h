@@ -24,6 +24,7 @@ enum class FetchError {
     Reset,
     Certificate,
     TooLarge,
+    HeaderTooLarge,
     TooManyRedirects,
     UnsupportedProtocol,
     NotHttp,
@@ -41,6 +42,7 @@ struct FetchResult {
     QByteArray body;                        // raw bytes, after content decoding
     QByteArray contentType;                 // Content-Type of the final response, raw
     QByteArray robotsTag;                   // every X-Robots-Tag value of the final response, one a line
+    QByteArray retryAfter;                  // Retry-After of the final response, raw
     std::chrono::milliseconds elapsed{0};   // from transfer start to its end
     bool ok() const { return error == FetchError::None; }
 };

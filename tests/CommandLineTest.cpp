@@ -105,13 +105,13 @@ TEST(CommandLine, FormatsCarryTheSameRows)
     ASSERT_EQ(tsv.exitCode, 0) << tsv.err.toStdString();
     const QStringList lines = tsv.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);
-    EXPECT_TRUE(lines[0].startsWith(u"序号\t外链地址\t有效性\tHTTP状态"));
-    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t") + web.Address("/a") + QStringLiteral("\t有效\t200\t")));
-    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t") + web.Address("/b") + QStringLiteral("\t无效\t200\t")));
+    EXPECT_TRUE(lines[0].startsWith(u"序号\t外链地址\t有效性\t结果\tHTTP状态"));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t") + web.Address("/a") + QStringLiteral("\t有效\t不传递权重\t200\t")));
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t") + web.Address("/b") + QStringLiteral("\t无效\t已失效\t200\t")));
     EXPECT_EQ(tsv.err.count(u'\n'), 2) << "one progress line per judged row";
 
     const Outcome csv = Vantorel({"--check", "example.com", "--urls", "-", "--format", "csv"}, {}, list);
-    EXPECT_TRUE(csv.out.startsWith(u"序号,外链地址,有效性,HTTP状态,")) << "no byte order mark";
+    EXPECT_TRUE(csv.out.startsWith(u"序号,外链地址,有效性,结果,HTTP状态,")) << "no byte order mark";
     EXPECT_EQ(csv.out.count(u"\r\n"), 3);
 
     const Outcome json = Vantorel({"--check", "example.com", "--urls", "-", "--format", "json"}, {}, list);
@@ -125,13 +125,21 @@ TEST(CommandLine, FormatsCarryTheSameRows)
     EXPECT_EQ(first[u"links"].toArray()[0].toObject()[u"anchor"].toString(), QStringLiteral("友链, \"首页\""));
     EXPECT_TRUE(first[u"links"].toArray()[0].toObject()[u"nofollow"].toBool());
     EXPECT_EQ(rows[1].toObject()[u"httpStatus"].toInt(), 200);
+    EXPECT_EQ(rows[1].toObject()[u"strength"].toString(), QStringLiteral("removed"));
+    EXPECT_EQ(rows[1].toObject()[u"attempts"].toInt(), 1);
 
     const Outcome table = Vantorel({"--check", "example.com", "--urls", "-", "--format", "table"}, {}, list);
     const QStringList tableLines = table.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(tableLines.size(), 3);
-    // Columns line up on the screen: the address column starts at the same place on every line.
-    const qsizetype addressAt = tableLines[1].indexOf(web.Address("/a"));
-    EXPECT_EQ(tableLines[2].indexOf(web.Address("/b")), addressAt);
+    // Columns line up on the screen: the address column starts at the same place on every line,
+    // counting Chinese characters two columns wide.
+    const auto screenColumn = [](const QString &line, const QString &text) {
+        qsizetype column = 0;
+        for (const QChar c : QStringView(line).first(line.indexOf(text)))
+            column += c.unicode() >= 0x2E80 ? 2 : 1;
+        return column;
+    };
+    EXPECT_EQ(screenColumn(tableLines[2], web.Address("/b")), screenColumn(tableLines[1], web.Address("/a")));
 }
 
 TEST(CommandLine, CtrlCPrintsWhatWasJudgedAndEndsWith130)

@@ -33,13 +33,16 @@ using namespace std::chrono_literals;
 using Connection = LoopbackServer::Connection;
 using Ticket = FetchEngine::Ticket;
 
+namespace vantorel {
+// Found by argument-dependent lookup: a failed check names the class, not its bytes.
 void PrintTo(FetchError error, std::ostream *out)
 {
     static const char *const kNames[] = {"None", "Resolve", "Refused", "ConnectTimeout", "TransferTimeout",
-                                         "Reset", "Certificate", "TooLarge", "TooManyRedirects",
+                                         "Reset", "Certificate", "TooLarge", "HeaderTooLarge", "TooManyRedirects",
                                          "UnsupportedProtocol", "NotHttp", "Aborted", "Other"};
     *out << kNames[static_cast<int>(error)];
 }
+} // namespace vantorel
 
 namespace {
 
@@ -395,7 +398,13 @@ TEST(FetchEngine, FailedSetUpFailsTheFetchWithoutConnecting)
 // Complete responses of any status are checked above and in FetchPageTest; here every way to fail.
 TEST(FetchEngine, ReportsHowEachFetchEnded)
 {
+    const SilentPort silent;
+    std::string headerLines;
+    for (int i = 0; headerLines.size() < 1024 * 1024; ++i)
+        headerLines += "X-Filler-" + std::to_string(i) + ": " + std::string(1000, 'a') + "\r\n";
     const LoopbackServer::Handler pages = LoopbackServer::Pages({
+        {"/long-header", {200, "x", "X-Filler: " + std::string(1024 * 1024, 'a') + "\r\n"}},
+        {"/header-lines", {200, "x", headerLines}},
         {"/large", {200, std::string(64 * 1024 + 1, 'x'), ""}},
         {"/bomb", {200, Gzip(std::string(1024 * 1024, 'z')), "Content-Encoding: gzip\r\n"}},
         {"/loop", {302, "again", "Location: /loop\r\n"}},
@@ -422,10 +431,11 @@ TEST(FetchEngine, ReportsHowEachFetchEnded)
             connection.send("SSH-2.0-OpenSSH_9.2\r\n");
         else if (path == "/no-colon")
             connection.send("HTTP/1.1 200 OK\r\nnot a header\r\n\r\n");
+        else if (path == "/to-silent")
+            connection.respond(302, "", "Location: " + silent.url().toStdString() + "\r\n");
         else
             pages(connection);
     });
-    const SilentPort silent;
 
     FetchLimits limits;
     limits.connectTimeout = 300ms;
@@ -447,6 +457,9 @@ TEST(FetchEngine, ReportsHowEachFetchEnded)
         {"stalled", server.url("/stall"), FetchError::TransferTimeout, 200},
         {"over the cap", server.url("/large"), FetchError::TooLarge, 200},
         {"inflates over the cap", server.url("/bomb"), FetchError::TooLarge, 200},
+        {"redirect to a port that never answers", server.url("/to-silent"), FetchError::ConnectTimeout, 302},
+        {"one header line of 1 MiB", server.url("/long-header"), FetchError::HeaderTooLarge, 200},
+        {"1 MiB of header lines", server.url("/header-lines"), FetchError::HeaderTooLarge, 200},
         {"redirect loop", server.url("/loop"), FetchError::TooManyRedirects, 302},
         {"ftp address", QStringLiteral("ftp://127.0.0.1:%1/").arg(server.port()), FetchError::UnsupportedProtocol, 0},
         {"redirect to ftp", server.url("/to-ftp"), FetchError::UnsupportedProtocol, 302},
@@ -468,6 +481,47 @@ TEST(FetchEngine, ReportsHowEachFetchEnded)
             EXPECT_TRUE(!result.errorText.isEmpty() && result.body.isEmpty()) << where;
         }
     }
+}
+
+// A connection kept alive after an earlier page: how the next fetch on it ends is named by
+// what happened to that fetch, not by the connection's history.
+TEST(FetchEngine, NamesAFailureOnAReusedConnectionByWhatHappened)
+{
+    LoopbackServer server([](Connection &connection) {
+        if (!connection.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok") || !connection.readRequest())
+            return;
+        if (connection.path() == "/trickle") {
+            if (connection.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes"))
+                connection.sleepFor(60s);
+        } else if (connection.path() == "/silent") {
+            connection.sleepFor(60s);
+        } else {
+            connection.send("SSH-2.0-OpenSSH_9.2\r\n");
+        }
+    });
+    FetchLimits limits;
+    limits.totalTimeout = 600ms;
+    const struct {
+        const char *path;
+        FetchError expected;
+        long status;
+    } cases[] = {
+        {"/trickle", FetchError::TransferTimeout, 200},
+        {"/silent", FetchError::TransferTimeout, 0},
+        {"/ssh", FetchError::NotHttp, 0},
+    };
+    for (const auto &c : cases) {
+        FetchEngine engine(limits);
+        const Ticket first = engine.Start(server.url("/first"));
+        ASSERT_TRUE(WaitDone(engine, {first}));
+        ASSERT_EQ(engine.Take(first)->body, "ok");
+        const Ticket next = engine.Start(server.url(c.path));
+        ASSERT_TRUE(WaitDone(engine, {next}));
+        const FetchResult result = *engine.Take(next);
+        EXPECT_EQ(result.error, c.expected) << c.path << " (" << result.errorText.toStdString() << ")";
+        EXPECT_EQ(result.httpStatus, c.status) << c.path;
+    }
+    EXPECT_EQ(server.requestCount(), 3) << "every fetch had a connection of its own";
 }
 
 TEST(FetchEngine, TellsAnUntrustedCertificateApart)
@@ -501,15 +555,16 @@ TEST(FetchEngine, TellsAnUntrustedCertificateApart)
     server.waitForFinished();
 }
 
-// The status, address, Content-Type and X-Robots-Tag of the last response in a chain, not of
+// The status, address, Content-Type, X-Robots-Tag and Retry-After of the last response in a chain, not of
 // the redirects; a response without them is checked above.
 TEST(FetchEngine, DescribesTheFinalResponse)
 {
     LoopbackServer server(LoopbackServer::Pages({
-        {"/a", {301, "", "Location: /b\r\nX-Robots-Tag: none\r\nContent-Type: text/plain\r\n"}},
+        {"/a", {301, "", "Location: /b\r\nX-Robots-Tag: none\r\nContent-Type: text/plain\r\nRetry-After: 5\r\n"}},
         {"/b", {302, "", "Location: /final?x=1\r\nX-Robots-Tag: noarchive\r\n"}},
         {"/final?x=1", {200, "<p>here</p>", "Content-Type: text/html; charset=GBK\r\nX-Robots-Tag: noindex\r\n"
-                                            "x-robots-tag: googlebot: nofollow\r\n"}},
+                                            "x-robots-tag: googlebot: nofollow\r\n"
+                                            "Retry-After: Wed, 21 Oct 2026 07:28:00 GMT\r\n"}},
     }));
     FetchEngine engine;
     const Ticket ticket = engine.Start(server.url("/a"));
@@ -521,6 +576,7 @@ TEST(FetchEngine, DescribesTheFinalResponse)
     EXPECT_EQ(result.redirects, 2);
     EXPECT_EQ(result.contentType, "text/html; charset=GBK");
     EXPECT_EQ(result.robotsTag, "noindex\ngooglebot: nofollow");
+    EXPECT_EQ(result.retryAfter, "Wed, 21 Oct 2026 07:28:00 GMT");
 }
 
 TEST(FetchEngine, SpendsNoTimeWaitingOnAStalledServer)

@@ -105,14 +105,14 @@ const HostileCase kCases[] = {
          if (SendHead(connection, "Transfer-Encoding: chunked\r\n"))
              connection.send("10\r\n" + kBait.substr(0, 16) + "\r\nzz\r\n" + kBait + "\r\n0\r\n\r\n");
      }},
-    {"NoHttpAtAll", u"应答不是 HTTP",
+    {"NoHttpAtAll", u"服务器的回复不是 HTTP",
      [](Connection &connection) { connection.send("SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n" + kBait); }},
     // One line, or a thousand ordinary ones: the client's limits differ for the two.
-    {"OneMebibyteHeader", u"Out of memory", // no class of its own: the client's words
+    {"OneMebibyteHeader", u"响应头过大",
      [](Connection &connection) {
          connection.respond(200, kBait, "X-Filler: " + std::string(1024 * 1024, 'a') + "\r\n");
      }},
-    {"OneMebibyteOfHeaderLines", u"连接被重置",
+    {"OneMebibyteOfHeaderLines", u"响应头过大",
      [](Connection &connection) {
          std::string headers;
          for (int i = 0; headers.size() < 1024 * 1024; ++i)

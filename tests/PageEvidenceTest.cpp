@@ -3,6 +3,7 @@
 
 #include "QtPrinters.h"
 
+#include <Domain.h>
 #include <PageEvidence.h>
 #include <Verdict.h>
 
@@ -39,20 +40,31 @@ LinkEvidence OnlyLink(const QString &html)
 
 } // namespace
 
-TEST(HostMatchesDomain, SubdomainsAndPunycodeMatchLookalikesDoNot)
+// A host named in a page's text counts where a link to it would: at host boundaries, whatever
+// the punctuation around it, with subdomains, either spelling of an internationalised name, and
+// "www." ignored on the domain's side.
+TEST(HostBoundaries, TheMentionAndTheLinksCountTheSameHosts)
 {
     const struct {
         const char16_t *host, *domain;
-        bool matches;
+        bool counts;
     } cases[] = {
         {u"example.com", u"example.com", true},
         {u"EXAMPLE.Com", u"example.com", true},
         {u"www.example.com", u"example.com", true},
         {u"a.b.example.com", u"example.com", true},
         {u"example.com.", u"example.com", true},
+        {u"example.com", u"www.example.com", true},
+        {u"blog.example.com", u"www.example.com", true},
+        {u"www.com", u"www.com", true},
         {u"evil-example.com", u"example.com", false},
         {u"notexample.com", u"example.com", false},
+        {u"1example.com", u"example.com", false},
+        {u"wwwexample.com", u"www.example.com", false},
+        {u"example.com.cn", u"example.com", false},
         {u"example.com.evil.net", u"example.com", false},
+        {u"example.community", u"example.com", false},
+        {u"example.com-x.net", u"example.com", false},
         {u"example.co", u"example.com", false},
         {u"com", u"example.com", false},
         {u"", u"example.com", false},
@@ -63,10 +75,20 @@ TEST(HostMatchesDomain, SubdomainsAndPunycodeMatchLookalikesDoNot)
         {u"www.xn--fiq228c.com", u"中文.com", true},
         {u"xn--fiq228c.cn", u"中文.com", false},
         {u"英文.com", u"中文.com", false},
+        {u"好中文.com", u"中文.com", false},
+        {u"ñexample.com", u"example.com", false},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(HostMatchesDomain(c.host, c.domain), c.matches)
-            << QString::fromUtf16(c.host).toStdString() << " vs " << QString::fromUtf16(c.domain).toStdString();
+    const char16_t *const around[] = {u" %1 ", u"（%1）", u"%1。", u"「%1」", u"“%1”，", u"<b>%1</b>", u"%1"};
+    for (const auto &c : cases) {
+        const QString host = QString::fromUtf16(c.host);
+        const std::string what = host.toStdString() + " for " + QString::fromUtf16(c.domain).toStdString();
+        EXPECT_EQ(HostMatchesDomain(c.host, c.domain), c.counts) << what;
+        const QString link = QStringLiteral("<a href=\"http://%1/p\">x</a>").arg(host);
+        EXPECT_EQ(ExtractPageEvidence(link, kOtherPage, c.domain).links.size(), c.counts ? 1u : 0u) << what;
+        for (const char16_t *text : around)
+            EXPECT_EQ(PageMentionsDomain(QString::fromUtf16(text).arg(host), c.domain), c.counts)
+                << QString::fromUtf16(text).arg(host).toStdString() << " for " << what;
+    }
 }
 
 TEST(PageEvidence, LinkFormsResolveAndOnlyTheDomainsHostsCount)
@@ -284,37 +306,66 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
         result.robotsTag = std::move(robotsTag);
         return result;
     };
-    FetchResult timedOut;
-    timedOut.error = FetchError::ConnectTimeout;
-    FetchResult tooLarge;
-    tooLarge.error = FetchError::TooLarge;
-    tooLarge.httpStatus = 200;
+    const auto failed = [](FetchError error, long status = 0) {
+        FetchResult result;
+        result.error = error;
+        result.httpStatus = status;
+        return result;
+    };
+    const QByteArray link = "<a href=http://example.com/>a</a>";
+    using enum VerdictStrength;
     const struct {
         const char *what;
         FetchResult result;
         VerdictStrength strength;
         const char16_t *toolTip;
+        QStringList failedAttempts = {};
     } cases[] = {
         {"one of two links passes", page(200, "<a href=http://example.com/ rel=nofollow>a</a><a href=//www.example.com/>b</a>"),
-         VerdictStrength::PassesWeight, u"HTTP 200 · 2 个链接：「a」(nofollow)、「b」"},
-        {"only links without weight", page(200, "<a href=http://example.com/ rel='ugc sponsored'>a</a>"),
-         VerdictStrength::NoWeight, u"HTTP 200 · 1 个链接：「a」(ugc, sponsored)"},
-        {"a mention without a link", page(200, "友情链接：EXAMPLE.com"), VerdictStrength::NoWeight,
+         PassesWeight, u"HTTP 200 · 2 个链接：「a」(nofollow)、「b」"},
+        {"only links without weight", page(200, "<a href=http://example.com/ rel='ugc sponsored'>a</a>"), NoWeight,
+         u"HTTP 200 · 1 个链接：「a」(ugc, sponsored)"},
+        {"a mention without a link", page(200, "友情链接：EXAMPLE.com"), NoWeight,
          u"HTTP 200 · 页面提到域名，但没有指向该域名的链接"},
-        {"a noindex page", page(200, "<meta name=robots content=noindex><a href=http://example.com/>a</a>"),
-         VerdictStrength::NoWeight, u"HTTP 200 · 1 个链接：「a」 · 页面 noindex"},
-        {"nofollow in the header", page(200, "<a href=http://example.com/>a</a>", "nofollow"),
-         VerdictStrength::NoWeight, u"HTTP 200 · 1 个链接：「a」 · 页面 nofollow"},
-        {"an error page that mentions it", page(404, "example.com is gone"), VerdictStrength::NoWeight,
-         u"HTTP 404 · 页面提到域名，但没有指向该域名的链接"},
-        {"no page", timedOut, VerdictStrength::Invalid, u"未取得页面：连接超时"},
-        {"a body cut short", tooLarge, VerdictStrength::Invalid, u"HTTP 200 · 未取得页面：页面超过 16 MiB"},
+        {"a noindex page", page(200, "<meta name=robots content=noindex>" + link), NoWeight,
+         u"HTTP 200 · 1 个链接：「a」 · 页面 noindex"},
+        {"nofollow in the header", page(200, link, "nofollow"), NoWeight, u"HTTP 200 · 1 个链接：「a」 · 页面 nofollow"},
+        {"an error page that mentions it", page(404, "example.com is gone"), NoWeight,
+         u"页面返回 HTTP 404，链接不传递权重 · 页面提到域名，但没有指向该域名的链接"},
+        {"a link on a 503 page", page(503, link), NoWeight, u"页面返回 HTTP 503，链接不传递权重 · 1 个链接：「a」"},
+        {"a redirect's own page", page(301, link), NoWeight, u"页面返回 HTTP 301，链接不传递权重 · 1 个链接：「a」"},
+        {"a page without the name", page(200, "<p>notexample.com</p>"), Removed, u"外链已失效：页面不再提及该域名 · HTTP 200"},
+        {"another client error", page(400, "bad request"), Removed, u"外链已失效：页面不再提及该域名 · HTTP 400"},
+        {"deleted", page(404, "not found"), Removed, u"外链已失效：页面已删除（HTTP 404）"},
+        {"gone", page(410, ""), Removed, u"外链已失效：页面已删除（HTTP 410）"},
+        {"forbidden", page(403, "denied"), Unreachable, u"未能检测：服务器拒绝访问（HTTP 403），不代表外链已失效"},
+        {"login", page(401, ""), Unreachable, u"未能检测：需要登录（HTTP 401），不代表外链已失效"},
+        {"proxy login", page(407, ""), Unreachable, u"未能检测：代理服务器要求认证（HTTP 407），不代表外链已失效"},
+        {"request time-out", page(408, ""), Unreachable, u"未能检测：服务器等待请求超时（HTTP 408），不代表外链已失效"},
+        {"server error", page(500, ""), Unreachable, u"未能检测：服务器错误（HTTP 500），不代表外链已失效"},
+        {"no page", failed(FetchError::ConnectTimeout), Unreachable, u"未能检测：连接超时，不代表外链已失效"},
+        {"a body cut short", failed(FetchError::TooLarge, 200), Unreachable,
+         u"未能检测：页面超过 16 MiB，不代表外链已失效 · HTTP 200"},
+        {"headers past the limit", failed(FetchError::HeaderTooLarge, 200), Unreachable,
+         u"未能检测：响应头过大，不代表外链已失效 · HTTP 200"},
+        {"no HTTP", failed(FetchError::NotHttp), Unreachable, u"未能检测：服务器的回复不是 HTTP，不代表外链已失效"},
+        {"had on the third attempt", page(200, link), PassesWeight,
+         u"HTTP 200 · 1 个链接：「a」 · 第 3 次尝试成功（此前：连接超时、HTTP 503）", {"连接超时", "HTTP 503"}},
+        {"busy every time", page(429, ""), Unreachable,
+         u"未能检测：请求过于频繁（HTTP 429），不代表外链已失效 · 共尝试 3 次（此前：HTTP 429、连接被重置）",
+         {"HTTP 429", "连接被重置"}},
     };
+    std::vector<RowEvidence> judgedRows;
     for (const auto &c : cases) {
-        const JudgedPage judged = JudgePage(c.result, u"example.com", u"gb2312");
+        const JudgedPage judged = JudgePage(c.result, u"www.example.com", u"gb2312", c.failedAttempts);
         EXPECT_EQ(Strength(judged.evidence), c.strength) << c.what;
         EXPECT_EQ(VerdictToolTip(judged.evidence), QString::fromUtf16(c.toolTip)) << c.what;
+        EXPECT_EQ(VerdictWord(judged.evidence), c.strength <= NoWeight ? "有效" : "无效") << c.what;
+        judgedRows.push_back(judged.evidence);
     }
+    EXPECT_EQ(OutcomeCounts(judgedRows), QStringLiteral("有效 9 条，已失效 4 条，未能检测 10 条"));
+    EXPECT_EQ(AttemptCause(failed(FetchError::Reset, 200)), QStringLiteral("连接被重置"));
+    EXPECT_EQ(AttemptCause(page(503, "")), QStringLiteral("HTTP 503"));
 
     // The fetch's facts and the charset the page was read in go along.
     FetchResult utf8 = page(200, QStringLiteral("<p>友情链接：example.com</p>").toUtf8());

@@ -37,11 +37,12 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
     };
     const QByteArray expected =
         "\xEF\xBB\xBF"
-        "序号,外链地址,有效性,HTTP状态,最终地址,链接数,锚文本,rel,页面robots,原因,检测时间\r\n"
-        "1,a.com/x,有效,200,https://a.com/final,2,\"我的站, \"\"首页\"\" | =1+1\",nofollow | ,noindex,,2026-12-07T21:05:00\r\n"
-        "2,\"'=HYPERLINK(\"\"x\"\")\",无效,,,,,,,连接超时,2026-12-07T21:06:00\r\n"
-        "3,\"'-b.com\nnext\",等待检测,,,,,,,,\r\n"
-        "4,'@c.com,'+x,,,,,,,,\r\n";
+        "序号,外链地址,有效性,结果,HTTP状态,最终地址,链接数,锚文本,rel,页面robots,原因,检测时间\r\n"
+        "1,a.com/x,有效,不传递权重,200,https://a.com/final,2,\"我的站, \"\"首页\"\" | =1+1\",nofollow | ,noindex,,"
+        "2026-12-07T21:05:00\r\n"
+        "2,\"'=HYPERLINK(\"\"x\"\")\",无效,未能检测,,,,,,,连接超时,2026-12-07T21:06:00\r\n"
+        "3,\"'-b.com\nnext\",等待检测,,,,,,,,,\r\n"
+        "4,'@c.com,'+x,,,,,,,,,\r\n";
     EXPECT_EQ(RowsAsCsv(rows, true).toStdString(), expected.toStdString());
     EXPECT_EQ(RowsAsCsv(rows, false), expected.mid(3));
 }
@@ -54,7 +55,7 @@ TEST(RowsAsText, TabsBetweenTrimmedCellsAndTheSameRowsAsAnHtmlTable)
     };
     EXPECT_EQ(RowsAsText(rows, false), QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n"));
     EXPECT_EQ(RowsAsText(rows, true).section(u'\n', 0, 0),
-              QStringLiteral("1\ta.com/<b>\t有效\t200\thttps://a.com/final\t0\t\t\t\t\t2026-12-07T21:05:00"));
+              QStringLiteral("1\ta.com/<b>\t有效\t不传递权重\t200\thttps://a.com/final\t0\t\t\t\t\t2026-12-07T21:05:00"));
     EXPECT_EQ(RowsAsHtml(rows, false),
               QStringLiteral("<table><tr><td>1</td><td>a.com/&lt;b&gt;</td><td>有效</td></tr>"
                              "<tr><td>2</td><td>b\tc.com</td><td>等待检测</td></tr></table>"));
@@ -71,10 +72,25 @@ TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
         u"not an address\n"
         u"ftp://d.com/\n"
         u"http://\n"
-        u"例子.com\n");
+        u"例子.com\n"
+        u"abc\n"
+        u"垃圾\n"
+        u"1234\n"
+        u"mailto:a@b.c\n"
+        u"javascript:alert(1)\n"
+        u"e.com:8080/x#y\n"
+        u"127.0.0.1:81?q\n"
+        u"[::1]:82/\n"
+        u"f.com:/x\n"
+        u"user@g.com/\n"
+        u"http://localhost/\n"
+        u"https://h.com:443/?a#b\n"
+        u"i.com./x\n");
     EXPECT_EQ(list.addresses, (QStringList{"http://a.com/x", "HTTPS://b.com", "http://c.com/page?q=1",
-                                           QStringLiteral("http://例子.com")}));
-    EXPECT_EQ(list.rejectedLines, (std::vector<int>{6, 7, 8}));
+                                           QStringLiteral("http://例子.com"), "http://e.com:8080/x#y",
+                                           "http://127.0.0.1:81?q", "http://[::1]:82/", "https://h.com:443/?a#b",
+                                           "http://i.com./x"}));
+    EXPECT_EQ(list.rejectedLines, (std::vector<int>{6, 7, 8, 10, 11, 12, 13, 14, 18, 19, 20}));
     EXPECT_FALSE(list.truncated);
 
     QString many;

@@ -6,6 +6,7 @@
 
 #include <BacklinkAnalysis.h>
 #include <Domain.h>
+#include <ResultExport.h>
 #include <SearchPage.h>
 #include <TextOps.h>
 
@@ -102,8 +103,9 @@ TEST(LinkCountLine, NothingWhenTheCountCannotBeRead)
     EXPECT_FALSE(LinkCountLine(u"", u"a.cn").has_value());
 }
 
-TEST(ResultAddress, CutsAtTheFirstSpaceAndDropsQuotes)
+TEST(ResultAddress, CutsAtTheFirstSpaceOrTheQuoteAndDecodesReferences)
 {
+    const QString longPath = QString(300, u'p');
     struct Case {
         QString afterScheme;
         QString cell;
@@ -115,13 +117,26 @@ TEST(ResultAddress, CutsAtTheFirstSpaceAndDropsQuotes)
         // A slash right before the first space goes, and the space with it.
         {QStringLiteral("www.b.com/ target=_blank>"), QStringLiteral("www.b.com")},
         {QStringLiteral(" www.c.com/\">"), QStringLiteral(" ")},
-        {QStringLiteral("www.d.com/\">no-space-anywhere"), QString()},
-        {QStringLiteral("sho"), QString()},
         {QStringLiteral("\"\"q\"uoted\"/ x"), QStringLiteral("quoted")},
+        // No space in the excerpt: up to the closing quote, however far, up to 2,048 characters.
+        {QStringLiteral("www.d.com/\">no-space-anywhere"), QStringLiteral("www.d.com/")},
+        {QStringLiteral("e.com/") + longPath + QStringLiteral("?a=1&amp;b=2\"> x"),
+         QStringLiteral("e.com/") + longPath + QStringLiteral("?a=1&b=2")},
+        {QString(2048, u'f') + QStringLiteral("\">"), QString(2048, u'f')},
+        {QString(2049, u'g') + QStringLiteral("\">"), QString()},
+        {QStringLiteral("sho"), QString()},
+        // References decode as in any attribute value; one that names nothing stays as written.
+        {QStringLiteral("a.com/p?a=1&amp;b=2\" x"), QStringLiteral("a.com/p?a=1&b=2 ")},
+        {QStringLiteral("a.com/?q=&#20013;&#x6587;&#X6587&lt;&apos;\" x"), QStringLiteral("a.com/?q=中文文<' ")},
+        {QStringLiteral("a.com/?x=1&amp&y&ampz=2&copy=3&bogus;&#;&#xg;\" x"),
+         QStringLiteral("a.com/?x=1&&y&ampz=2&copy=3&bogus;&#;&#xg; ")},
+        {QStringLiteral("a.com/&#0;&#xD800;&#x110000;&#99999999999;\" x"), QStringLiteral("a.com/\uFFFD\uFFFD\uFFFD\uFFFD ")},
+        // A space, quote or control made by a reference is sent percent-encoded.
+        {QStringLiteral("a.com/a&#32;b&quot;c&#9;\" x"), QStringLiteral("a.com/a%20b%22c%09 ")},
     };
     for (const Case &c : cases) {
         const QString page = PageWithLink(c.afterScheme);
-        EXPECT_EQ(ResultAddress(page, MarkerPosition(page)), c.cell) << c.afterScheme.toStdString();
+        EXPECT_EQ(ResultAddress(page, MarkerPosition(page)), c.cell) << c.afterScheme.left(80).toStdString();
     }
     // The excerpt starts past the end of the page.
     EXPECT_EQ(ResultAddress(u"x})\" href=\"http:", 2), QString());
@@ -177,30 +192,56 @@ TEST(ClassifyEngineAnswer, ResultsVerificationOrUnrecognised)
         EXPECT_EQ(ClassifyEngineAnswer(c.page, c.finalHost, c.title), c.expected) << c.page.left(40).toStdString();
 }
 
-TEST(ReduceToHost, KeepsOnlyTheLowerCasedHost)
+TEST(ReduceToHost, KeepsOnlyTheLowerCasedHostWhichMustBeANameOrAnAddress)
 {
+    const QString label63 = QString(63, u'a');
+    const QString name253 = (label63 + u'.').repeated(3) + QString(61, u'b'); // 3 * 64 + 61
     const struct {
-        const char16_t *typed;
-        const char16_t *host;
+        QString typed;
+        QString host;
+        bool checkable;
     } cases[] = {
-        {u"example.com", u"example.com"},
-        {u"EXAMPLE.COM", u"example.com"},
-        {u"  http://Example.com/path?q=1#f \t\n", u"example.com"},
-        {u"HTTPS://user:pw@www.example.com:8080/x", u"www.example.com"},
-        {u"example.com.", u"example.com"},
-        {u"例子.COM", u"例子.com"},
-        {u"//cdn.example.com/a", u"cdn.example.com"},
-        {u"\u3000example.com\r\n", u"example.com"},
-        {u"example.com?x#y", u"example.com"},
-        {u"example.com\\path", u"example.com"},
-        {u"[::1]:8080", u"[::1]"},
-        {u"1.2.3.4:80", u"1.2.3.4"},
-        {u"   ", u""},
-        {u"http://", u""},
-        {u"\t\x01\x7f", u""},
+        {"example.com", "example.com", true},
+        {"EXAMPLE.COM", "example.com", true},
+        {"  http://Example.com/path?q=1#f \t\n", "example.com", true},
+        {"HTTPS://user:pw@www.example.com:8080/x", "www.example.com", true},
+        {"example.com.", "example.com", true},
+        {QStringLiteral("例子.COM"), QStringLiteral("例子.com"), true},
+        {QStringLiteral("例子.中国"), QStringLiteral("例子.中国"), true},
+        {"xn--fsq.com", "xn--fsq.com", true},
+        {"//cdn.example.com/a", "cdn.example.com", true},
+        {QStringLiteral("\u3000example.com\r\n"), "example.com", true},
+        {"example.com?x#y", "example.com", true},
+        {"example.com\\path", "example.com", true},
+        {"[::1]:8080", "[::1]", true},
+        {"1.2.3.4:80", "1.2.3.4", true},
+        {"127.0.0.1", "127.0.0.1", true},
+        {label63 + ".com", label63 + ".com", true},
+        {name253, name253, true},
+        {name253 + "b", name253 + "b", false},
+        {u'a' + label63 + ".com", u'a' + label63 + ".com", false},
+        {QString(300, u'x'), QString(300, u'x'), false},
+        {"my site.com", "my site.com", false},
+        {QStringLiteral("😀.com"), QStringLiteral("😀.com"), false},
+        {QStringLiteral("例子。中国"), QStringLiteral("例子。中国"), false},
+        {"my_site.com", "my_site.com", false},
+        {"a..com", "a..com", false},
+        {"javascript:alert(1)", "javascript", false},
+        {"localhost", "localhost", false},
+        {"1234", "1234", false},
+        {"1.2.3", "1.2.3", false},
+        {"256.1.1.1", "256.1.1.1", false},
+        {"01.2.3.4", "01.2.3.4", false},
+        {"a.123", "a.123", false},
+        {"[zz]", "[zz]", false},
+        {"   ", "", false},
+        {"http://", "", false},
+        {"\t\x01\x7f", "", false},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(ReduceToHost(c.typed), QString::fromUtf16(c.host)) << QString::fromUtf16(c.typed).toStdString();
+    for (const auto &c : cases) {
+        EXPECT_EQ(ReduceToHost(c.typed), c.host) << c.typed.toStdString();
+        EXPECT_EQ(IsCheckableHost(c.host), c.checkable) << c.host.toStdString();
+    }
 }
 
 TEST(PageMentionsDomain, CaseIgnoredAndEitherSpellingOfAnInternationalName)
@@ -217,6 +258,14 @@ TEST(PageMentionsDomain, CaseIgnoredAndEitherSpellingOfAnInternationalName)
         {u"see XN--FSQU00A.COM", u"例子.com", true},
         {u"examp1e.com", u"example.com", false},
         {u"例子.cn", u"例子.com", false},
+        // Prose that runs words together runs them up to an ASCII name, not into it; beside a
+        // Chinese name it could be more of the name, so it is taken to be.
+        {u"欢迎访问example.com获取更多", u"example.com", true},
+        {u"欢迎访问例子.com获取更多", u"例子.com", false},
+        {u"欢迎访问 例子.com获取更多", u"例子.com", true},
+        {u"EXAMPLE.COM.", u"example.com", true},
+        {u"example.com.cn example.com.", u"example.com", true},
+        {u"mail me: me@example.com", u"example.com", true},
         {u"", u"example.com", false},
         {u"anything", u"", false},
     };
@@ -224,12 +273,16 @@ TEST(PageMentionsDomain, CaseIgnoredAndEitherSpellingOfAnInternationalName)
         EXPECT_EQ(PageMentionsDomain(c.page, c.domain), c.mentioned) << QString::fromUtf16(c.page).toStdString();
 }
 
-TEST(RowUrl, KeepsHttpAndHttpsAndPrefixesTheRest)
+TEST(RowUrl, KeepsHttpAndHttpsAndPrefixesTheRestWhichTheGridShowsWithoutHttp)
 {
     EXPECT_EQ(RowUrl(u" a.com/x "), QStringLiteral("http://a.com/x"));
     EXPECT_EQ(RowUrl(u"https://a.com/"), QStringLiteral("https://a.com/"));
     EXPECT_EQ(RowUrl(u"HTTP://a.com"), QStringLiteral("HTTP://a.com"));
     EXPECT_EQ(RowUrl(u"ftp://a.com"), QStringLiteral("http://ftp://a.com"));
+    EXPECT_EQ(RowUrl(u"https:/a.com"), QStringLiteral("http://https:/a.com"));
+    EXPECT_EQ(GridAddress(u"HTTP://a.com/x"), QStringLiteral("a.com/x"));
+    EXPECT_EQ(GridAddress(u"Https://a.com/x"), QStringLiteral("Https://a.com/x"));
+    EXPECT_EQ(GridAddress(u"http:/a.com"), QStringLiteral("http:/a.com"));
 }
 
 class ParseIntoGrid : public ::testing::Test {

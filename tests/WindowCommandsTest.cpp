@@ -173,7 +173,7 @@ TEST_F(FilledGrid, SelectedRowsGoToTheClipboardAsTextAndAsATable)
 
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, CellCentre(1, 1));
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(QApplication::clipboard()->text().count(u'\t'), 10) << "one row, eleven columns";
+    EXPECT_EQ(QApplication::clipboard()->text().count(u'\t'), 11) << "one row, twelve columns";
 
     QTest::keyClick(table, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
@@ -197,7 +197,7 @@ TEST_F(FilledGrid, ExportWritesTheCsvWhereTheUserSaysAndReportsWhatFails)
     QFile written(answer);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     const QByteArray csv = written.readAll();
-    EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF序号,外链地址,有效性,HTTP状态"));
+    EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF序号,外链地址,有效性,结果,HTTP状态"));
     EXPECT_EQ(csv.count("\r\n"), 3);
     EXPECT_TRUE(told.isEmpty());
 

@@ -89,6 +89,12 @@ std::string LoopbackServer::Connection::path() const
     return request_.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
 }
 
+bool LoopbackServer::Connection::readRequest()
+{
+    request_ = ReadRequestHead(fd_, stopping_);
+    return request_.find("\r\n\r\n") != std::string::npos;
+}
+
 bool LoopbackServer::Connection::send(std::string_view bytes)
 {
     while (!bytes.empty()) {

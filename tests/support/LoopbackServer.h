@@ -23,6 +23,8 @@ public:
 
         const std::string &request() const { return request_; } // request line and headers
         std::string path() const;                               // request target
+        // Waits for the next request on this connection (keep-alive); false when none came.
+        bool readRequest();
 
         bool send(std::string_view bytes);
         // Sends status line, Content-Length and the given extra header lines, then the body.
