@@ -67,9 +67,21 @@ std::optional<char32_t> CharacterReference(QStringView text, qsizetype at, qsize
     return entity->value;
 }
 
-// An attribute value with its character references decoded; a space, control or quote that a
-// reference made is percent-encoded, as a browser's address parser would send it.
-QString DecodeAttribute(QStringView value)
+// A space, control or quote inside an address goes out percent-encoded, as a browser's address
+// parser sends it.
+bool NeedsEncoding(char32_t c)
+{
+    return c <= u' ' || c == u'"';
+}
+
+QString PercentEncoded(char32_t c)
+{
+    return QStringLiteral("%%1").arg(static_cast<uint>(c), 2, 16, QChar(u'0')).toUpper();
+}
+
+// An attribute value with its character references decoded; what a reference makes is encoded
+// where it needs to be, and so is any raw space or control when encodeRaw.
+QString DecodeAttribute(QStringView value, bool encodeRaw)
 {
     QString decoded;
     decoded.reserve(value.size());
@@ -77,9 +89,9 @@ QString DecodeAttribute(QStringView value)
         qsizetype end = at + 1;
         const std::optional<char32_t> c = value[at] == u'&' ? CharacterReference(value, at, end) : std::nullopt;
         if (!c)
-            decoded += value[at];
-        else if (*c <= u' ' || *c == u'"')
-            decoded += QStringLiteral("%%1").arg(static_cast<uint>(*c), 2, 16, QChar(u'0')).toUpper();
+            decoded += encodeRaw && NeedsEncoding(value[at].unicode()) ? PercentEncoded(value[at].unicode()) : value[at];
+        else if (NeedsEncoding(*c))
+            decoded += PercentEncoded(*c);
         else
             decoded += QString::fromUcs4(&*c, 1);
         at = end;
@@ -170,12 +182,12 @@ std::optional<QString> ResultAddress(QStringView page, qint32 markerPosition)
             address.chop(2);
         cell = address.toString();
         cell.remove(u'"');
+        cell = DecodeAttribute(cell, false); // its one space, at the end, is the grid's
     } else {
         const QStringView rest = Excerpt(page, excerptStart, kLongLinkLength + 1);
         if (const qsizetype quote = rest.indexOf(u'"'); quote >= 0 && quote <= kLongLinkLength)
-            cell = rest.first(quote).toString();
+            cell = DecodeAttribute(rest.first(quote), true);
     }
-    cell = DecodeAttribute(cell);
     if (secure)
         cell.prepend(kHttpsScheme);
     return cell;

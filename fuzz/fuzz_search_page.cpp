@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 __builtin_trap();
             const QStringView text = QStringView(*address).sliced(secure ? 8 : 0);
             // Text up to and including the first space, or up to a quote at most 2,048 characters
-            // on; decoded references never make a space or a quote, so a space is only ever the
-            // last character.
+            // on; a space or quote inside an address goes percent-encoded, so a space is only ever
+            // the last character.
             const qsizetype space = text.indexOf(u' ');
             if (text.contains(u'"') || text.size() > 2048 || (space >= 0 && space != text.size() - 1))
                 __builtin_trap();

@@ -124,6 +124,7 @@ TEST(ResultAddress, CutsAtTheFirstSpaceOrTheQuoteAndDecodesReferences)
          QStringLiteral("e.com/") + longPath + QStringLiteral("?a=1&b=2")},
         {QString(2048, u'f') + QStringLiteral("\">"), QString(2048, u'f')},
         {QString(2049, u'g') + QStringLiteral("\">"), QString()},
+        {QString(300, u'h') + QStringLiteral(" i\tj&#32;\">"), QString(300, u'h') + QStringLiteral("%20i%09j%20")},
         {QStringLiteral("sho"), QString()},
         // References decode as in any attribute value; one that names nothing stays as written.
         {QStringLiteral("a.com/p?a=1&amp;b=2\" x"), QStringLiteral("a.com/p?a=1&b=2 ")},
