@@ -2,6 +2,8 @@
 
 #include "Domain.h"
 
+#include <DecodeBody.h>
+
 #include <QUrl>
 
 namespace vantorel {
@@ -38,10 +40,16 @@ bool LooksLikeFormula(const QString &cell)
     return !cell.isEmpty() && QStringView(u"=+-@\t\r").contains(cell.front());
 }
 
-QByteArray CsvField(QString cell)
+QString Guarded(QString cell)
 {
     if (LooksLikeFormula(cell))
         cell.prepend(u'\'');
+    return cell;
+}
+
+QByteArray CsvField(QString cell)
+{
+    cell = Guarded(std::move(cell));
     if (cell.contains(u',') || cell.contains(u'"') || cell.contains(u'\n') || cell.contains(u'\r'))
         cell = QStringLiteral("\"") + cell.replace(QStringLiteral("\""), QStringLiteral("\"\"")) + QStringLiteral("\"");
     return cell.toUtf8();
@@ -74,13 +82,13 @@ QStringList RowCells(const ResultRow &row, bool withEvidence)
                  << e.checkedAt.toString(Qt::ISODate);
 }
 
-QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence)
+QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence, FormulaGuard guard)
 {
     QString text;
     for (const ResultRow &row : rows) {
         QStringList cells = RowCells(row, withEvidence);
         for (QString &cell : cells)
-            cell = Flattened(cell);
+            cell = guard == FormulaGuard::Guarded ? Guarded(Flattened(cell)) : Flattened(cell);
         text += cells.join(u'\t') + u'\n';
     }
     return text;
@@ -92,7 +100,7 @@ QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence)
     for (const ResultRow &row : rows) {
         html += QStringLiteral("<tr>");
         for (const QString &cell : RowCells(row, withEvidence))
-            html += QStringLiteral("<td>") + cell.toHtmlEscaped() + QStringLiteral("</td>");
+            html += QStringLiteral("<td>") + Guarded(cell).toHtmlEscaped() + QStringLiteral("</td>");
         html += QStringLiteral("</tr>");
     }
     return html + QStringLiteral("</table>");
@@ -136,6 +144,31 @@ AddressList ReadAddressList(QStringView text)
         list.addresses << url;
     }
     return list;
+}
+
+AddressList ReadAddressList(QByteArrayView bytes)
+{
+    return ReadAddressList(DecodePage(bytes, {}, u"gb2312"));
+}
+
+QStringList AddressListNotes(const AddressList &list)
+{
+    constexpr std::size_t kLinesNamed = 10;
+    QStringList notes;
+    if (!list.rejectedLines.empty()) {
+        QStringList numbers;
+        for (std::size_t i = 0; i < list.rejectedLines.size() && i < kLinesNamed; ++i)
+            numbers << QString::number(list.rejectedLines[i]);
+        QString named = numbers.join(u'、');
+        if (list.rejectedLines.size() > kLinesNamed)
+            named += QStringLiteral(" 等 %1").arg(list.rejectedLines.size());
+        notes << QStringLiteral("以下行不是网址，已跳过：第 %1 行。").arg(named);
+    }
+    if (list.truncated)
+        notes << QStringLiteral("地址超过 %1 个，只检测前 %1 个。").arg(kMaxListedAddresses);
+    if (list.addresses.isEmpty())
+        notes << QStringLiteral("没有可以检测的网址。");
+    return notes;
 }
 
 QString GridAddress(QStringView url)

@@ -3,6 +3,7 @@
 #include "Verdict.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -25,10 +26,15 @@ QStringList ResultColumns(bool withEvidence);
 // The cells of a row under those captions, padding trimmed.
 QStringList RowCells(const ResultRow &row, bool withEvidence);
 
-// Rows as text for the clipboard: one line per row, cells separated by tabs (a tab or line
-// break inside a cell becomes a space).
-QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence);
-// The same rows as an HTML table, which spreadsheets paste cell by cell.
+// Whether a cell a spreadsheet would take for a formula gets a ' in front. Text read by
+// programs stays raw; text for the clipboard and CSV files for people is guarded.
+enum class FormulaGuard { Raw, Guarded };
+
+// Rows as text: one line per row, cells separated by tabs (a tab or line break inside a cell
+// becomes a space).
+QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence, FormulaGuard guard);
+// The same rows as an HTML table for the clipboard, which spreadsheets paste cell by cell:
+// every cell escaped and guarded.
 QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence);
 // A CSV file of the rows with every column and a header row: UTF-8 (with a byte order mark
 // when asked, which Chinese spreadsheets need), CRLF line ends, RFC 4180 quoting, and a ' before
@@ -45,6 +51,12 @@ struct AddressList {
 };
 constexpr int kMaxListedAddresses = 1000;
 AddressList ReadAddressList(QStringView text);
+// The same from a file's bytes: a list saved in a Chinese locale may be GBK; a byte order mark
+// or UTF-8 bytes say otherwise.
+AddressList ReadAddressList(QByteArrayView bytes);
+// What the user is told about a list: skipped lines (the first ten named, then "等 N 行"), a
+// list cut short, a list with nothing to check. Empty when all went well.
+QStringList AddressListNotes(const AddressList &list);
 
 // How an address is shown in the grid: without "http://", with "https://".
 QString GridAddress(QStringView url);

@@ -3,8 +3,8 @@
 #include "ResultGrid.h"
 
 #include <BacklinkAnalysis.h>
-#include <DecodeBody.h>
 #include <Domain.h>
+#include <PlainText.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
 #include <QMimeData>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -21,6 +22,26 @@
 #include <algorithm>
 
 namespace vantorel {
+
+namespace {
+
+} // namespace
+
+void TellUser(QWidget *parent, const QString &message)
+{
+    // Names of files and lines of lists are outside text: never markup, never taller than the screen.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vantorel"), QString(), QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    // Room for the title bar and the frame, which the box's own size hint leaves out.
+    const QSize room = screen->availableGeometry().size() - QSize(40, 80);
+    for (int lines = 20; lines > 0; lines /= 2) {
+        box.setText(FittedMessage(message, lines));
+        if (box.sizeHint().height() <= room.height() && box.sizeHint().width() <= room.width())
+            break;
+    }
+    box.exec();
+}
 
 namespace {
 
@@ -35,16 +56,8 @@ GridDialogs StandardDialogs(QWidget *parent)
             return QFileDialog::getOpenFileName(parent, QStringLiteral("导入地址列表"), QString(),
                                                 QStringLiteral("文本文件 (*.txt *.csv);;所有文件 (*)"));
         },
-        [parent](const QString &message) { QMessageBox::warning(parent, QStringLiteral("Vantorel"), message); },
+        [parent](const QString &message) { TellUser(parent, message); },
     };
-}
-
-QString LineNumbers(const std::vector<int> &lines)
-{
-    QStringList numbers;
-    for (const int line : lines)
-        numbers << QString::number(line);
-    return numbers.join(u'、');
 }
 
 } // namespace
@@ -84,24 +97,27 @@ std::vector<ResultRow> GridActions::Rows(bool selectedOnly) const
     return result;
 }
 
-void GridActions::Copy(bool withEvidence)
+namespace {
+
+void PutOnClipboard(const std::vector<ResultRow> &rows, bool withEvidence)
 {
-    const std::vector<ResultRow> rows = Rows(true);
-    if (rows.empty())
-        return;
     auto *data = new QMimeData;
-    data->setText(RowsAsText(rows, withEvidence));
+    data->setText(RowsAsText(rows, withEvidence, FormulaGuard::Guarded));
     data->setHtml(RowsAsHtml(rows, withEvidence));
     QApplication::clipboard()->setMimeData(data);
 }
 
+} // namespace
+
+void GridActions::Copy(bool withEvidence)
+{
+    if (const std::vector<ResultRow> rows = Rows(true); !rows.empty())
+        PutOnClipboard(rows, withEvidence);
+}
+
 void GridActions::CopyAll()
 {
-    const std::vector<ResultRow> rows = Rows(false);
-    auto *data = new QMimeData;
-    data->setText(RowsAsText(rows, false));
-    data->setHtml(RowsAsHtml(rows, false));
-    QApplication::clipboard()->setMimeData(data);
+    PutOnClipboard(Rows(false), false);
 }
 
 void GridActions::ExportCsv()
@@ -133,27 +149,18 @@ void GridActions::ImportList()
         dialogs_.tell(QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
         return;
     }
-    // A list saved in a Chinese locale may be GBK; a byte order mark or UTF-8 bytes say otherwise.
-    CheckList(DecodePage(file.readAll(), {}, u"gb2312"));
+    CheckList(ReadAddressList(file.readAll()));
 }
 
 void GridActions::PasteAndCheck()
 {
     if (!analysis_.Running())
-        CheckList(QApplication::clipboard()->text());
+        CheckList(ReadAddressList(QApplication::clipboard()->text()));
 }
 
-void GridActions::CheckList(const QString &text)
+void GridActions::CheckList(const AddressList &list)
 {
-    const AddressList list = ReadAddressList(text);
-    QStringList notes;
-    if (!list.rejectedLines.empty())
-        notes << QStringLiteral("以下行不是网址，已跳过：第 %1 行。").arg(LineNumbers(list.rejectedLines));
-    if (list.truncated)
-        notes << QStringLiteral("地址超过 %1 个，只检测前 %1 个。").arg(kMaxListedAddresses);
-    if (list.addresses.isEmpty())
-        notes << QStringLiteral("没有可以检测的网址。");
-    if (!notes.isEmpty())
+    if (const QStringList notes = AddressListNotes(list); !notes.isEmpty())
         dialogs_.tell(notes.join(u'\n'));
     if (!list.addresses.isEmpty())
         analysis_.CheckAddresses(list.addresses);

@@ -3,6 +3,7 @@
 #include "Layout.h"
 
 #include <Domain.h>
+#include <PlainText.h>
 
 #include <QFocusEvent>
 #include <QHeaderView>
@@ -148,11 +149,11 @@ void ResultGrid::SetEvidence(int row, const RowEvidence &evidence)
         return;
     verdict->setData(kEvidenceRole, QVariant::fromValue(evidence));
     verdict->setBackground(VerdictColour(Strength(evidence)));
-    verdict->setToolTip(VerdictToolTip(evidence));
+    verdict->setToolTip(ToolTipMarkup(VerdictToolTip(evidence)));
     QString whole = RowUrl(address->text());
     if (!evidence.finalUrl.isEmpty() && evidence.finalUrl != whole)
         whole += QStringLiteral("\n最终地址：") + evidence.finalUrl;
-    address->setToolTip(whole);
+    address->setToolTip(ToolTipMarkup(whole));
 }
 
 std::optional<RowEvidence> ResultGrid::Evidence(int row) const

@@ -112,7 +112,7 @@ QByteArray FormatResults(OutputFormat format, const QString &domain, const std::
     case OutputFormat::Table:
         return Table(rows);
     case OutputFormat::Tsv:
-        return (ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true)).toUtf8();
+        return (ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true, FormulaGuard::Raw)).toUtf8();
     case OutputFormat::Csv:
         return RowsAsCsv(rows, false);
     case OutputFormat::Json:

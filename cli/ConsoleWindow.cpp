@@ -55,8 +55,8 @@ void ConsoleGrid::SetRowEvidence(int row, const RowEvidence &evidence)
         onJudged(row);
 }
 
-ConsoleWindow::ConsoleWindow(QString domain, std::FILE *progress, bool progressIsTerminal)
-    : domain_(std::move(domain)), progress_(progress), progressIsTerminal_(progressIsTerminal)
+ConsoleWindow::ConsoleWindow(QString domain, ConsoleStreams &streams, bool progressIsTerminal)
+    : domain_(std::move(domain)), streams_(streams), progressIsTerminal_(progressIsTerminal)
 {
     grid_.onJudged = [this](int row) { ShowProgress(row); };
 }
@@ -70,18 +70,16 @@ void ConsoleWindow::ShowProgress(int row)
         constexpr int kBarWidth = 30;
         const int filled = rows > 0 ? judged_ * kBarWidth / rows : kBarWidth;
         const QString bar = QString(filled, u'#') + QString(kBarWidth - filled, u'.');
-        std::fprintf(progress_, "\r[%s] %d/%d", bar.toUtf8().constData(), judged_, rows);
+        streams_.Write(stderr, QStringLiteral("\r[%1] %2/%3").arg(bar).arg(judged_).arg(rows).toUtf8());
     } else {
-        std::fprintf(progress_, "%d/%d %s %s\n", row, rows, judged.verdict.toUtf8().constData(),
-                     RowUrl(judged.address).toUtf8().constData());
+        streams_.Say(QStringLiteral("%1/%2 %3 %4").arg(row).arg(rows).arg(judged.verdict, RowUrl(judged.address)));
     }
-    std::fflush(progress_);
 }
 
 void ConsoleWindow::FinishProgress()
 {
     if (progressIsTerminal_ && judged_ > 0)
-        std::fputc('\n', progress_);
+        streams_.Write(stderr, "\n");
 }
 
 } // namespace vantorel

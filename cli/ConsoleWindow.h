@@ -1,11 +1,12 @@
 #pragma once
 
+#include "ConsoleStreams.h"
+
 #include <AnalysisWindow.h>
 #include <ResultExport.h>
 
 #include <QStringList>
 
-#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -40,7 +41,7 @@ private:
 // nothing waits for a screen.
 class ConsoleWindow final : public AnalysisWindow {
 public:
-    ConsoleWindow(QString domain, std::FILE *progress, bool progressIsTerminal);
+    ConsoleWindow(QString domain, ConsoleStreams &streams, bool progressIsTerminal);
 
     void ShowProgressPanel() override {}
     void HideProgressPanel() override {}
@@ -67,7 +68,7 @@ private:
     QString status_;
     QString pageSource_;
     ConsoleGrid grid_;
-    std::FILE *progress_;
+    ConsoleStreams &streams_;
     bool progressIsTerminal_;
     int judged_ = 0;
 };

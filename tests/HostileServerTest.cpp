@@ -14,7 +14,19 @@
 #include <BacklinkAnalysis.h>
 #include <FormMain.h>
 
+#include <GridActions.h>
+
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTimer>
+#include <QToolTip>
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QTest>
 
@@ -23,6 +35,9 @@
 #include <functional>
 #include <ostream>
 #include <string>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace vantorel;
 
@@ -224,6 +239,109 @@ TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledAtOnce)
     EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("有效"));
     EXPECT_EQ(status->text(), kChecked);
     EXPECT_TRUE(panel->isHidden());
+}
+
+// Watches one file for being opened, through inotify.
+class OpenWatch {
+public:
+    explicit OpenWatch(const QString &path) : fd_(inotify_init1(IN_NONBLOCK))
+    {
+        inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS);
+    }
+    ~OpenWatch() { ::close(fd_); }
+    bool Opened() const
+    {
+        alignas(inotify_event) char events[4096];
+        return ::read(fd_, events, sizeof events) > 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Anchors, titles and addresses come from other people's pages: the window shows them as the
+// characters they are, and never lets them load a picture from the user's disk.
+TEST(HostileInWindow, PageTextReachesToolTipsAndMessagesAsText)
+{
+    QTemporaryDir dir;
+    const QString picture = dir.filePath(QStringLiteral("watched.png"));
+    QImage(8, 8, QImage::Format_RGB32).save(picture);
+    const std::string img = "<img src=\"" + picture.toStdString() + "\" width=900 height=600>";
+    const std::string anchors[] = {
+        "&lt;h1 style=\"color:red\"&gt;大标题&lt;/h1&gt;" + std::string("&lt;img src=\"") + picture.toStdString() + "\"&gt;",
+        "&lt;table&gt;&lt;tr&gt;&lt;td&gt;x&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;",
+        "&lt;a href=\"http://evil.test/\"&gt;点我&lt;/a&gt;",
+        "&amp;lt;already escaped&amp;gt;",
+        "\xE2\x80\xAE" "moc.elpmaxe",
+        std::string(10'000, 'w'),
+    };
+    TestWeb web;
+    QStringList urls;
+    for (std::size_t i = 0; i < std::size(anchors); ++i) {
+        const std::string path = "/p" + std::to_string(i) + "?<b>" + std::to_string(i) + "</b>";
+        web.SetPage(path, "<html><body><a href=\"http://example.com/\">" + anchors[i] + "</a></body></html>");
+        urls << QStringLiteral("http://") + web.Address(path);
+    }
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    window.Operations().SetDomainText(kDomain);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const OpenWatch watch(picture);
+    window.Analysis().CheckAddresses(urls);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Analysis().Running(); }, 10'000));
+
+    auto *grid = Child<QAbstractItemView>(window, "FlexGrid");
+    const auto rendered = [](const QString &toolTip) {
+        QTextDocument document;
+        document.setHtml(toolTip);
+        return document.toPlainText();
+    };
+    const QString shownAnchors[] = {
+        QStringLiteral("<h1 style=\"color:red\">大标题</h1><img src=\"") + picture + u'"' + u'>',
+        QStringLiteral("<table><tr><td>x</td></tr></table>"),
+        QStringLiteral("<a href=\"http://evil.test/\">点我</a>"),
+        QStringLiteral("&lt;already escaped&gt;"),
+        QStringLiteral("[U+202E]moc.elpmaxe"),
+        QString(100, u'w'),
+    };
+    for (int row = 0; row < static_cast<int>(std::size(anchors)); ++row) {
+        const QString verdictTip = grid->model()->index(row, 2).data(Qt::ToolTipRole).toString();
+        const QString addressTip = grid->model()->index(row, 1).data(Qt::ToolTipRole).toString();
+        EXPECT_TRUE(rendered(verdictTip).contains(QStringLiteral("「") + shownAnchors[row] + QStringLiteral("」")))
+            << row << ": " << rendered(verdictTip).toStdString();
+        EXPECT_TRUE(rendered(addressTip).contains(QStringLiteral("?<b>%1</b>").arg(row))) << rendered(addressTip).toStdString();
+        QToolTip::showText(grid->mapToGlobal(QPoint(5, 5)), verdictTip, grid);
+        QTest::qWait(20);
+    }
+    QToolTip::hideText();
+    EXPECT_FALSE(watch.Opened()) << "a page's markup loaded a local picture";
+    // The watch sees what it should: the same picture as markup is loaded.
+    QToolTip::showText(grid->mapToGlobal(QPoint(5, 5)), QString::fromStdString(img), grid);
+    QTest::qWait(20);
+    QToolTip::hideText();
+    EXPECT_TRUE(watch.Opened());
+
+    // A message with outside text and thousands of lines: plain, and inside the screen.
+    QString message = QString::fromStdString(img) + QStringLiteral("\n");
+    for (int line = 0; line < 3000; ++line)
+        message += QStringLiteral("第 %1 行：%2\n").arg(line).arg(QString(300, u'垃'));
+    QRect boxFrame;
+    Qt::TextFormat format = Qt::AutoText;
+    QString boxText;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        QTest::qWaitForWindowExposed(box);
+        boxFrame = box->frameGeometry();
+        format = box->textFormat();
+        boxText = box->text();
+        box->accept();
+    });
+    TellUser(&window, message);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_TRUE(boxText.startsWith(QString::fromStdString(img).left(40)));
+    EXPECT_TRUE(window.screen()->availableGeometry().contains(boxFrame)) << boxFrame.width() << "x" << boxFrame.height();
+    EXPECT_FALSE(watch.Opened());
 }
 
 } // namespace

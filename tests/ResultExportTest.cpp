@@ -46,18 +46,27 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
     EXPECT_EQ(RowsAsCsv(rows, false), expected.mid(3));
 }
 
-TEST(RowsAsText, TabsBetweenTrimmedCellsAndTheSameRowsAsAnHtmlTable)
+TEST(RowsAsText, TabsBetweenTrimmedCellsRawForProgramsGuardedAndEscapedForTheClipboard)
 {
     const std::vector<ResultRow> rows = {
-        {QStringLiteral("1"), QStringLiteral("a.com/<b> "), QStringLiteral("有效"), Judged(200, {})},
+        {QStringLiteral("1"), QStringLiteral("a.com/<b> "), QStringLiteral("有效"),
+         Judged(200, {{QStringLiteral("http://example.com/"), QStringLiteral("=HYPERLINK(\"http://evil.test/\",\"点我领奖\")")}})},
         {QStringLiteral("2"), QStringLiteral("b\tc.com"), QStringLiteral("等待检测"), std::nullopt},
+        {QStringLiteral("3"), QStringLiteral("@d.com"), QStringLiteral("+有效"), std::nullopt},
     };
-    EXPECT_EQ(RowsAsText(rows, false), QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n"));
-    EXPECT_EQ(RowsAsText(rows, true).section(u'\n', 0, 0),
-              QStringLiteral("1\ta.com/<b>\t有效\t200\thttps://a.com/final\t0\t\t\t\t\t2026-12-07T21:05:00"));
+    EXPECT_EQ(RowsAsText(rows, false, FormulaGuard::Raw),
+              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t@d.com\t+有效\n"));
+    EXPECT_EQ(RowsAsText(rows, false, FormulaGuard::Guarded),
+              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t'@d.com\t'+有效\n"));
+    EXPECT_EQ(RowsAsText(rows, true, FormulaGuard::Raw).section(u'\n', 0, 0),
+              QStringLiteral("1\ta.com/<b>\t有效\t200\thttps://a.com/final\t1\t=HYPERLINK(\"http://evil.test/\",\"点我领奖\")"
+                             "\t\t\t\t2026-12-07T21:05:00"));
+    EXPECT_TRUE(RowsAsText(rows, true, FormulaGuard::Guarded).section(u'\n', 0, 0).contains(u"\t'=HYPERLINK("));
     EXPECT_EQ(RowsAsHtml(rows, false),
               QStringLiteral("<table><tr><td>1</td><td>a.com/&lt;b&gt;</td><td>有效</td></tr>"
-                             "<tr><td>2</td><td>b\tc.com</td><td>等待检测</td></tr></table>"));
+                             "<tr><td>2</td><td>b\tc.com</td><td>等待检测</td></tr>"
+                             "<tr><td>3</td><td>'@d.com</td><td>'+有效</td></tr></table>"));
+    EXPECT_TRUE(RowsAsHtml(rows, true).contains(u"<td>'=HYPERLINK(&quot;http://evil.test/&quot;,&quot;点我领奖&quot;)</td>"));
 }
 
 TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
@@ -84,6 +93,25 @@ TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
     EXPECT_EQ(capped.addresses.size(), kMaxListedAddresses);
     EXPECT_EQ(capped.addresses.back(), QStringLiteral("http://h999.cn"));
     EXPECT_TRUE(capped.truncated);
+}
+
+TEST(AddressListNotes, NamesTenSkippedLinesAtMost)
+{
+    const struct {
+        std::vector<int> rejected;
+        QStringList addresses;
+        bool truncated;
+        QStringList notes;
+    } cases[] = {
+        {{}, {"http://a.com"}, false, {}},
+        {{3}, {"http://a.com"}, false, {"以下行不是网址，已跳过：第 3 行。"}},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {"http://a.com"}, false, {"以下行不是网址，已跳过：第 1、2、3、4、5、6、7、8、9、10 行。"}},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 3001}, {}, true,
+         {"以下行不是网址，已跳过：第 1、2、3、4、5、6、7、8、9、10 等 12 行。", "地址超过 1000 个，只检测前 1000 个。",
+          "没有可以检测的网址。"}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(AddressListNotes({c.addresses, c.rejected, c.truncated}), c.notes) << c.rejected.size();
 }
 
 } // namespace
