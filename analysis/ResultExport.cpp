@@ -67,9 +67,20 @@ QStringList ResultColumns(bool withEvidence)
     return columns;
 }
 
+QString ResultRow::Verdict() const
+{
+    return evidence ? VerdictWord(*evidence) : QStringLiteral("等待检测");
+}
+
+ResultRow ListedRow(int number, const QString &url)
+{
+    const QString whole = RowUrl(url);
+    return {number, whole, GridAddress(whole), RowState::Waiting, std::nullopt};
+}
+
 QStringList RowCells(const ResultRow &row, bool withEvidence)
 {
-    QStringList cells{row.number.trimmed(), row.address.trimmed(), row.verdict.trimmed()};
+    QStringList cells{QString::number(row.number), row.address.trimmed(), row.Verdict()};
     if (!withEvidence)
         return cells;
     if (!row.evidence)

@@ -13,13 +13,23 @@
 
 namespace vantorel {
 
-// One row of results as the user sees it, with its evidence once judged.
+// Where a row stands in its run.
+enum class RowState { Waiting, Fetching, Judged };
+
+// One row of a run: what it checks, how the grid shows it, and its evidence once judged.
 struct ResultRow {
-    QString number;
-    QString address;
-    QString verdict;
+    int number = 0;
+    QString url;     // the full address, with its scheme
+    QString address; // as the grid shows it
+    RowState state = RowState::Waiting;
     std::optional<RowEvidence> evidence;
+
+    // "等待检测" until judged, then the verdict word.
+    QString Verdict() const;
 };
+
+// A row to check, numbered from 1, from a full address.
+ResultRow ListedRow(int number, const QString &url);
 
 // Captions of the three visible columns, then of the evidence columns.
 QStringList ResultColumns(bool withEvidence);

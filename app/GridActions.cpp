@@ -1,6 +1,7 @@
 #include "GridActions.h"
 
 #include "ResultGrid.h"
+#include "ResultModel.h"
 
 #include <BacklinkAnalysis.h>
 #include <Domain.h>
@@ -75,26 +76,14 @@ GridActions::GridActions(ResultGrid &grid, BacklinkAnalysis &analysis, std::func
 
 std::vector<ResultRow> GridActions::Rows(bool selectedOnly) const
 {
-    std::vector<int> rows;
-    if (selectedOnly) {
-        for (const QModelIndex &index : grid_.selectionModel()->selectedRows())
-            rows.push_back(index.row());
-        std::sort(rows.begin(), rows.end());
-    } else {
-        for (int row = 0; row < grid_.rowCount(); ++row)
-            rows.push_back(row);
-    }
-    std::vector<ResultRow> result;
-    for (const int row : rows) {
-        const auto text = [this, row](int column) {
-            const QTableWidgetItem *cell = grid_.item(row, column);
-            return cell ? cell->text() : QString();
-        };
-        ResultRow resultRow{text(0), text(1), text(2), grid_.Evidence(row)};
-        if (!resultRow.number.isEmpty() || !resultRow.address.trimmed().isEmpty())
-            result.push_back(std::move(resultRow));
-    }
-    return result;
+    const std::vector<ResultRow> &all = analysis_.Rows();
+    if (!selectedOnly)
+        return grid_.Model().rowCount() == static_cast<int>(all.size()) ? all : std::vector<ResultRow>{};
+    std::vector<ResultRow> rows;
+    for (const int row : grid_.SelectedRows())
+        if (const ResultRow *listed = grid_.Model().Row(row))
+            rows.push_back(*listed);
+    return rows;
 }
 
 namespace {
@@ -139,7 +128,7 @@ void GridActions::ExportCsv()
 
 void GridActions::ImportList()
 {
-    if (analysis_.Running())
+    if (RefusedDuringRun())
         return;
     const QString path = dialogs_.askOpenPath();
     if (path.isEmpty())
@@ -154,8 +143,16 @@ void GridActions::ImportList()
 
 void GridActions::PasteAndCheck()
 {
-    if (!analysis_.Running())
+    if (!RefusedDuringRun())
         CheckList(ReadAddressList(QApplication::clipboard()->text()));
+}
+
+bool GridActions::RefusedDuringRun()
+{
+    if (!analysis_.Running())
+        return false;
+    emit StatusNote(QStringLiteral("正在检测，请先按 Esc 或“停  止”结束当前检测..."));
+    return true;
 }
 
 void GridActions::CheckList(const AddressList &list)
@@ -163,24 +160,27 @@ void GridActions::CheckList(const AddressList &list)
     if (const QStringList notes = AddressListNotes(list); !notes.isEmpty())
         dialogs_.tell(notes.join(u'\n'));
     if (!list.addresses.isEmpty())
-        analysis_.CheckAddresses(list.addresses);
+        analysis_.CheckAddresses(list.addresses, domain_());
 }
 
 void GridActions::ShowMenu(const QPoint &at)
 {
-    Menu(at)->exec(grid_.viewport()->mapToGlobal(at));
+    // Shown without a loop of its own: a run goes on while the menu is open.
+    QMenu *menu = Menu(at).release();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(grid_.viewport()->mapToGlobal(at));
 }
 
 std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
 {
     const bool hasRows = !Rows(false).empty();
     const bool running = analysis_.Running();
-    const int row = grid_.rowAt(at.y());
-    const QTableWidgetItem *address = row >= 0 ? grid_.item(row, 1) : nullptr;
+    const int row = grid_.RowAt(at);
+    const ResultRow *listed = grid_.Model().Row(row);
 
     auto menu = std::make_unique<QMenu>(&grid_);
     QAction *open = menu->addAction(QStringLiteral("打开链接"), this, [this, row] { openRow_(row); });
-    open->setEnabled(address && !address->text().trimmed().isEmpty());
+    open->setEnabled(listed && !listed->address.trimmed().isEmpty());
     QAction *copy = menu->addAction(QStringLiteral("复制"), this, [this] { Copy(false); });
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(!Rows(true).empty());

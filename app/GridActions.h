@@ -45,7 +45,12 @@ public:
     // The context menu for a point of the grid's viewport, its actions enabled as they apply.
     std::unique_ptr<QMenu> Menu(const QPoint &at);
 
+signals:
+    // Why an action cannot run now, for the status line.
+    void StatusNote(const QString &note);
+
 private:
+    bool RefusedDuringRun();
     std::vector<ResultRow> Rows(bool selectedOnly) const;
     void CheckList(const AddressList &list);
     void ShowMenu(const QPoint &at);

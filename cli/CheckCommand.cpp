@@ -1,8 +1,9 @@
 #include "CheckCommand.h"
 
 #include "ConsoleOutput.h"
-#include "ConsoleWindow.h"
+#include "ConsoleProgress.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -85,41 +86,43 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     if (line.urlsFile && !(urls = ListedAddresses(*line.urlsFile, streams)))
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
 
-    ConsoleWindow window(line.checkDomain.value_or(QString()), streams, ::isatty(STDERR_FILENO) == 1);
-    BacklinkAnalysis analysis(window, settings);
+    BacklinkAnalysis analysis(settings);
+    ConsoleProgress progress(analysis, streams, ::isatty(STDERR_FILENO) == 1);
     // Results nobody can read are not worth waiting for.
     streams.onFailure = [&analysis] { analysis.Stop(); };
+    QObject::connect(&analysis, &BacklinkAnalysis::Finished, QCoreApplication::instance(),
+                     [] { QCoreApplication::exit(); });
     {
         InterruptWatch interrupts(analysis);
+        const QString domain = line.checkDomain.value_or(QString());
         if (urls)
-            analysis.CheckAddresses(*urls);
+            analysis.CheckAddresses(*urls, domain);
         else
-            analysis.RunAnalysis();
+            analysis.RunAnalysis(domain);
+        if (analysis.Running())
+            QCoreApplication::exec();
     }
-    window.FinishProgress();
-    const auto Say = [&streams](const QString &text) { streams.Say(text); };
+    progress.Finish();
     if (streams.ReportFailure())
         return kExitOutputFailed;
 
     switch (analysis.Outcome()) {
     case RunOutcome::NoDomain:
-        Say(window.Status());
+        streams.Say(progress.Status());
         return kExitUsage;
     case RunOutcome::EngineUnreachable:
-        Say(window.Status());
+        streams.Say(progress.Status());
         return kExitEngineUnreachable;
     case RunOutcome::EngineRefused:
     case RunOutcome::PageUnrecognised:
-        Say(window.Status());
+        streams.Say(progress.Status());
         return kExitEngineRefused;
     case RunOutcome::Running:
     case RunOutcome::Completed:
     case RunOutcome::Stopped:
         break;
     }
-    const QByteArray output =
-        FormatResults(line.format, window.GetDomainText(), analysis.CountText(), window.Results().Rows());
-    if (!streams.Out(output)) {
+    if (!streams.Out(FormatResults(line.format, analysis.Domain(), analysis.CountText(), analysis.Rows()))) {
         streams.ReportFailure();
         return kExitOutputFailed;
     }

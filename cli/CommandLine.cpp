@@ -59,8 +59,13 @@ std::optional<OutputFormat> FormatNamed(const QString &name)
 
 QString HelpText()
 {
-    // Without an application object the parser cannot know the program's name.
-    return Parser().parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("vantorel"));
+    // The usage line names the program as installed, however it was started.
+    QString text = Parser().parser.helpText();
+    const QString started = QCoreApplication::instance() ? QCoreApplication::arguments().value(0)
+                                                         : QStringLiteral("<executable_name>");
+    if (const qsizetype at = text.indexOf(started); at >= 0)
+        text.replace(at, started.size(), QStringLiteral("vantorel"));
+    return text;
 }
 
 QString VersionText()

@@ -3,10 +3,10 @@
 // failed fetch. Every hostile answer carries the domain, so a response taken as a page
 // would show up as a valid row or a parsed result page.
 
-#include "FakeWindow.h"
 #include "Gzip.h"
 #include "LoopbackServer.h"
 #include "ResultPages.h"
+#include "RunRecorder.h"
 #include "TestWeb.h"
 
 #include "WidgetLookup.h"
@@ -144,7 +144,6 @@ void PrintTo(const HostileCase &hostile, std::ostream *out)
 class Hostile : public ::testing::TestWithParam<HostileCase> {
 protected:
     LoopbackServer hostile{GetParam().handler};
-    FakeWindow window;
     QElapsedTimer elapsed;
 };
 
@@ -153,27 +152,29 @@ TEST_P(Hostile, AsAListedPageItsRowIsInvalidAndTheRunGoesOn)
     TestWeb web;
     web.SetPage("/next", kBait);
     web.SetResultPage(SearchResultPage("2", {{hostile.hostAndPort() + "/page"}, {web.Address("/next")}}));
-    window.domain = kDomain;
-    BacklinkAnalysis analysis(window, HostileSettings(web.server().hostAndPort()));
+    BacklinkAnalysis analysis(HostileSettings(web.server().hostAndPort()));
+    RunRecorder window(analysis);
 
     elapsed.start();
-    analysis.RunAnalysis();
+    analysis.RunAnalysis(kDomain);
+    ASSERT_TRUE(window.WaitForEnd(kNoHang));
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(hostile.requestCount(), 1);
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"无效", "有效"}));
-    EXPECT_EQ(window.grid.evidence[1].failureCause, QString::fromUtf16(GetParam().cause));
+    EXPECT_EQ(window.Verdicts(), (QStringList{"无效", "有效"}));
+    EXPECT_EQ(analysis.Rows().at(0).evidence->failureCause, QString::fromUtf16(GetParam().cause));
     EXPECT_EQ(window.status, kChecked);
     EXPECT_FALSE(window.panelVisible);
 }
 
 TEST_P(Hostile, AsTheEngineTheRunEndsWithTheFailureText)
 {
-    window.domain = kDomain;
-    BacklinkAnalysis analysis(window, HostileSettings(hostile.hostAndPort()));
+    BacklinkAnalysis analysis(HostileSettings(hostile.hostAndPort()));
+    RunRecorder window(analysis);
 
     elapsed.start();
-    analysis.RunAnalysis();
+    analysis.RunAnalysis(kDomain);
+    ASSERT_TRUE(window.WaitForEnd(kNoHang));
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(hostile.requestCount(), 1);
@@ -212,12 +213,11 @@ TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledAtOnce)
     web.SetResultPage(SearchResultPage("2", {{slow.hostAndPort() + "/slow"}, {web.Address("/next")}}));
 
     FormMain window(HostileSettings(web.server().hostAndPort()));
-    window.Operations().SetDomainText(kDomain);
+    Child<QLineEdit>(window, "Text1")->setText(kDomain);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     panel = Child<QWidget>(window, "Frame3");
     auto *status = Child<QLabel>(window, "Label2");
-    ResultGridOps &grid = window.Operations().Grid();
 
     QStringList seenAtHide;
     qint64 hiddenAfter = -1;
@@ -225,18 +225,19 @@ TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledAtOnce)
     QElapsedTimer elapsed;
     watch.onHide = [&] {
         hiddenAfter = elapsed.elapsed();
-        seenAtHide << status->text() << grid.GetCellText(1, 2).value_or("-") << grid.GetCellText(2, 2).value_or("-");
+        seenAtHide << status->text() << GridText(window, 0, 2) << GridText(window, 1, 2);
     };
     panel->installEventFilter(&watch);
 
     elapsed.start();
     QTest::mouseClick(Child<QWidget>(window, "Command1"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(elapsed.elapsed(), std::chrono::milliseconds(kTotalTimeout).count()) << "the slow row was not slow";
     EXPECT_EQ(seenAtHide, (QStringList{QStringLiteral("开始分析第 1/2 条网址.."), "等待检测", "等待检测"}));
     EXPECT_LT(hiddenAfter, std::chrono::milliseconds(kTotalTimeout).count() / 2);
-    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("有效"));
+    EXPECT_EQ(GridText(window, 1, 2), QStringLiteral("有效"));
     EXPECT_EQ(status->text(), kChecked);
     EXPECT_TRUE(panel->isHidden());
 }
@@ -283,11 +284,10 @@ TEST(HostileInWindow, PageTextReachesToolTipsAndMessagesAsText)
         urls << QStringLiteral("http://") + web.Address(path);
     }
     FormMain window(QuickSettings(web.server().hostAndPort()));
-    window.Operations().SetDomainText(kDomain);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     const OpenWatch watch(picture);
-    window.Analysis().CheckAddresses(urls);
+    window.Analysis().CheckAddresses(urls, kDomain);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Analysis().Running(); }, 10'000));
 
     auto *grid = Child<QAbstractItemView>(window, "FlexGrid");

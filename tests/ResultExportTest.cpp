@@ -29,11 +29,12 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
     failed.failureCause = QStringLiteral("连接超时");
     failed.checkedAt = QDateTime(QDate(2026, 12, 7), QTime(21, 6, 0));
     const std::vector<ResultRow> rows = {
-        {QStringLiteral("1"), QStringLiteral("a.com/x "), QStringLiteral("有效"),
+        {1, QString(), QStringLiteral("a.com/x "), RowState::Judged,
          Judged(200, {{QStringLiteral("http://example.com/"), QStringLiteral("我的站, \"首页\""), true}, {QStringLiteral("http://example.com/b"), QStringLiteral("=1+1")}}, true)},
-        {QStringLiteral("2"), QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("无效"), failed},
-        {QStringLiteral("3"), QStringLiteral("-b.com\nnext"), QStringLiteral("等待检测"), std::nullopt},
-        {QStringLiteral("4"), QStringLiteral("@c.com"), QStringLiteral("+x"), std::nullopt},
+        {2, QString(), QStringLiteral("=HYPERLINK(\"x\")"), RowState::Judged, failed},
+        {3, QString(), QStringLiteral("-b.com\nnext"), RowState::Waiting, std::nullopt},
+        {4, QString(), QStringLiteral("@c.com"), RowState::Fetching, std::nullopt},
+        {5, QString(), QStringLiteral("+d.com"), RowState::Waiting, std::nullopt},
     };
     const QByteArray expected =
         "\xEF\xBB\xBF"
@@ -41,7 +42,8 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
         "1,a.com/x,有效,200,https://a.com/final,2,\"我的站, \"\"首页\"\" | =1+1\",nofollow | ,noindex,,2026-12-07T21:05:00\r\n"
         "2,\"'=HYPERLINK(\"\"x\"\")\",无效,,,,,,,连接超时,2026-12-07T21:06:00\r\n"
         "3,\"'-b.com\nnext\",等待检测,,,,,,,,\r\n"
-        "4,'@c.com,'+x,,,,,,,,\r\n";
+        "4,'@c.com,等待检测,,,,,,,,\r\n"
+        "5,'+d.com,等待检测,,,,,,,,\r\n";
     EXPECT_EQ(RowsAsCsv(rows, true).toStdString(), expected.toStdString());
     EXPECT_EQ(RowsAsCsv(rows, false), expected.mid(3));
 }
@@ -49,15 +51,15 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
 TEST(RowsAsText, TabsBetweenTrimmedCellsRawForProgramsGuardedAndEscapedForTheClipboard)
 {
     const std::vector<ResultRow> rows = {
-        {QStringLiteral("1"), QStringLiteral("a.com/<b> "), QStringLiteral("有效"),
+        {1, QString(), QStringLiteral("a.com/<b> "), RowState::Judged,
          Judged(200, {{QStringLiteral("http://example.com/"), QStringLiteral("=HYPERLINK(\"http://evil.test/\",\"点我领奖\")")}})},
-        {QStringLiteral("2"), QStringLiteral("b\tc.com"), QStringLiteral("等待检测"), std::nullopt},
-        {QStringLiteral("3"), QStringLiteral("@d.com"), QStringLiteral("+有效"), std::nullopt},
+        {2, QString(), QStringLiteral("b\tc.com"), RowState::Waiting, std::nullopt},
+        {3, QString(), QStringLiteral("@d.com"), RowState::Waiting, std::nullopt},
     };
     EXPECT_EQ(RowsAsText(rows, false, FormulaGuard::Raw),
-              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t@d.com\t+有效\n"));
+              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t@d.com\t等待检测\n"));
     EXPECT_EQ(RowsAsText(rows, false, FormulaGuard::Guarded),
-              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t'@d.com\t'+有效\n"));
+              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t'@d.com\t等待检测\n"));
     EXPECT_EQ(RowsAsText(rows, true, FormulaGuard::Raw).section(u'\n', 0, 0),
               QStringLiteral("1\ta.com/<b>\t有效\t200\thttps://a.com/final\t1\t=HYPERLINK(\"http://evil.test/\",\"点我领奖\")"
                              "\t\t\t\t2026-12-07T21:05:00"));
@@ -65,7 +67,7 @@ TEST(RowsAsText, TabsBetweenTrimmedCellsRawForProgramsGuardedAndEscapedForTheCli
     EXPECT_EQ(RowsAsHtml(rows, false),
               QStringLiteral("<table><tr><td>1</td><td>a.com/&lt;b&gt;</td><td>有效</td></tr>"
                              "<tr><td>2</td><td>b\tc.com</td><td>等待检测</td></tr>"
-                             "<tr><td>3</td><td>'@d.com</td><td>'+有效</td></tr></table>"));
+                             "<tr><td>3</td><td>'@d.com</td><td>等待检测</td></tr></table>"));
     EXPECT_TRUE(RowsAsHtml(rows, true).contains(u"<td>'=HYPERLINK(&quot;http://evil.test/&quot;,&quot;点我领奖&quot;)</td>"));
 }
 
