@@ -55,7 +55,85 @@ QByteArray CsvField(QString cell)
     return cell.toUtf8();
 }
 
+// The cells of one CSV record that starts at text[at], RFC 4180 quoting; at is left at the
+// start of the next record, lines counts the line breaks the record took.
+QStringList CsvRecord(QStringView text, qsizetype &at, int &lines)
+{
+    QStringList cells{QString()};
+    bool quoted = false;
+    for (; at < text.size(); ++at) {
+        const QChar c = text[at];
+        if (quoted) {
+            if (c == u'"' && at + 1 < text.size() && text[at + 1] == u'"')
+                cells.last() += text[++at];
+            else if (c == u'"')
+                quoted = false;
+            else
+                cells.last() += c;
+            lines += c == u'\n';
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u',') {
+            cells << QString();
+        } else if (c == u'\n') {
+            ++at;
+            ++lines;
+            break;
+        } else if (c != u'\r') {
+            cells.last() += c;
+        }
+    }
+    return cells;
+}
+
+// A cell as the user typed it: the ' that guards a formula-like cell is dropped again.
+QString Unguarded(const QString &cell)
+{
+    return cell.size() > 1 && cell.front() == u'\'' && LooksLikeFormula(cell.mid(1)) ? cell.mid(1) : cell;
+}
+
 } // namespace
+
+QStringList AddressCells(QStringView text)
+{
+    if (text.startsWith(u'\xFEFF'))
+        text = text.sliced(1);
+    const QString addressCaption = ResultColumns(false).at(1);
+    const QString csvHeader = ResultColumns(true).join(u',');
+    QStringList lines;
+    for (const QStringView line : text.split(u'\n'))
+        lines << line.toString();
+    const auto firstFilled = std::find_if(lines.begin(), lines.end(), [](const QString &line) { return !line.trimmed().isEmpty(); });
+    if (firstFilled != lines.end() && firstFilled->trimmed() == csvHeader) {
+        // A CSV export: its records may span lines; each gives its address at its first line.
+        const qsizetype headerLine = firstFilled - lines.begin();
+        QStringList cells(lines.size());
+        qsizetype at = 0;
+        for (int line = 0; line <= headerLine; ++line)
+            at = text.indexOf(u'\n', at) + 1;
+        int line = static_cast<int>(headerLine) + 1;
+        while (at > 0 && at < text.size()) {
+            int took = 0;
+            const QStringList record = CsvRecord(text, at, took);
+            if (line < cells.size())
+                cells[line] = Unguarded(record.value(1));
+            line += std::max(took, 1);
+        }
+        return cells;
+    }
+    // Rows copied from the grid: number, address, verdict and more, tab-separated; the command
+    // line's TSV adds a header.
+    for (QString &line : lines) {
+        const QStringList cells = line.split(u'\t');
+        bool numbered = false;
+        cells.first().trimmed().toInt(&numbered);
+        if (cells.size() >= 3 && numbered)
+            line = Unguarded(cells[1]);
+        else if (cells.size() >= 3 && cells[1].trimmed() == addressCaption)
+            line.clear();
+    }
+    return lines;
+}
 
 QStringList ResultColumns(bool withEvidence)
 {
@@ -134,9 +212,9 @@ QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark)
 AddressList ReadAddressList(QStringView text)
 {
     AddressList list;
-    const QList<QStringView> lines = text.split(u'\n');
+    const QStringList lines = AddressCells(text);
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString line = lines[i].trimmed().toString();
+        const QString line = lines[i].trimmed();
         if (line.isEmpty() || line.startsWith(u'#'))
             continue;
         const bool otherScheme = line.contains(u"://") && !line.startsWith(u"http://", Qt::CaseInsensitive) &&

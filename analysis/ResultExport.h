@@ -61,6 +61,10 @@ struct AddressList {
 };
 constexpr int kMaxListedAddresses = 1000;
 AddressList ReadAddressList(QStringView text);
+// The lines of a list, one entry a line; where the list is the program's own output (its CSV
+// export, rows copied from the grid, the command line's TSV) a line holds just its address
+// cell, and header lines are empty.
+QStringList AddressCells(QStringView text);
 // The same from a file's bytes: a list saved in a Chinese locale may be GBK; a byte order mark
 // or UTF-8 bytes say otherwise.
 AddressList ReadAddressList(QByteArrayView bytes);

@@ -297,7 +297,15 @@ void FormMain::ShowStatus(const QString &text)
 {
     SetLabelText(statusLine_, text);
     PlacePanel();
-    progressPanel_->repaint();
+    // Drawn before the run goes on, so that no frame shows a row's verdict without its status;
+    // statuses that follow faster than the screen refreshes share one frame instead.
+    constexpr qint64 kFrameMs = 16;
+    if (!sinceStatusDrawn_.isValid() || sinceStatusDrawn_.elapsed() >= kFrameMs) {
+        progressPanel_->repaint();
+        sinceStatusDrawn_.start();
+    } else {
+        progressPanel_->update();
+    }
 }
 
 void FormMain::PlacePanel()

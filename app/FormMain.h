@@ -2,6 +2,7 @@
 
 #include <BacklinkAnalysis.h>
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <functional>
@@ -72,6 +73,7 @@ private:
     QPushButton *stopButton_ = nullptr;
     ResultModel *model_ = nullptr;
 
+    QElapsedTimer sinceStatusDrawn_;
     bool placed_ = false;
     UrlOpener openUrl_;
     BacklinkAnalysis analysis_;

@@ -78,8 +78,8 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         QStringList arguments;
         QString proxy;
         int exitCode;
-        QString outputFile;
-        QString message;
+        QString outputFile = {};
+        QString message = {};
     } cases[] = {
         {"results lost on a full device", {"--check", "example.com", "--format", "json"}, "http://" + engine.server().hostAndPort(), 1,
          "/dev/full", QStringLiteral("无法写出结果：磁盘空间不足\n")},
@@ -90,7 +90,8 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         {"unknown format", {"--check", "example.com", "--format", "xml"}, closed, 2},
         {"jobs out of range", {"--check", "example.com", "--jobs", "17"}, closed, 2},
         {"format without check", {"--format", "csv"}, closed, 2},
-        {"unknown option", {"--chekc", "example.com"}, closed, 2},
+        {"unknown option", {"--chekc", "example.com"}, closed, 2, {}, QStringLiteral("vantorel: 未知选项“chekc”。\n用法见 vantorel --help\n")},
+        {"a window without a display", {}, closed, 1, {}, QStringLiteral("xvfb-run -a vantorel；或用 vantorel --check 域名 在命令行中检测。\n")},
     };
     for (const auto &c : cases) {
         const Outcome run = Vantorel(c.arguments, c.proxy, {}, c.outputFile);

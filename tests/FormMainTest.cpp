@@ -59,8 +59,9 @@ TEST_F(FreshWindow, HeaderFormatCentresTheFirstColumnAndSizesColumnsToCaptions)
     for (int column = 0; column < 3; ++column) {
         const int caption = metrics.horizontalAdvance(model->headerData(column, Qt::Horizontal).toString());
         EXPECT_GE(table->columnWidth(column), caption) << column;
-        if (column != 1) // the address column takes what the grid has beyond the captions
+        if (column != 1) { // the address column takes what the grid has beyond the captions
             EXPECT_LE(table->columnWidth(column), caption + 12) << column;
+        }
     }
     EXPECT_GT(table->columnWidth(1), 4 * table->columnWidth(0));
     // The three columns fill the grid, and follow it when the window grows.

@@ -331,7 +331,7 @@ TEST(HostileInWindow, PageTextReachesToolTipsAndMessagesAsText)
     QTimer::singleShot(0, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
-        QTest::qWaitForWindowExposed(box);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
         boxFrame = box->frameGeometry();
         format = box->textFormat();
         boxText = box->text();

@@ -97,6 +97,33 @@ TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
     EXPECT_TRUE(capped.truncated);
 }
 
+// The program's own output read back as a list: the CSV export (records over several lines
+// included), rows copied from the grid, and the command line's TSV with its header.
+TEST(ReadAddressList, TakesTheAddressColumnOfTheProgramsOwnOutput)
+{
+    RowEvidence multiline = Judged(200, {{QStringLiteral("http://example.com/"), QStringLiteral("第一行\n\"第二行\", 逗号")}});
+    const std::vector<ResultRow> rows = {
+        {1, QString(), QStringLiteral("a.com/x,y"), RowState::Judged, multiline},
+        {2, QString(), QStringLiteral("https://b.com/"), RowState::Waiting, std::nullopt},
+        {3, QString(), QStringLiteral("c.com"), RowState::Judged, Judged(404, {})},
+    };
+    const QStringList expected{"http://a.com/x,y", "https://b.com/", "http://c.com"};
+    const struct {
+        const char *what;
+        QString text;
+    } outputs[] = {
+        {"csv export", QString::fromUtf8(RowsAsCsv(rows, true))},
+        {"copied rows", RowsAsText(rows, false, FormulaGuard::Guarded)},
+        {"copied rows with evidence", RowsAsText(rows, true, FormulaGuard::Guarded)},
+        {"tsv", ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true, FormulaGuard::Raw)},
+    };
+    for (const auto &output : outputs) {
+        const AddressList list = ReadAddressList(output.text);
+        EXPECT_EQ(list.addresses, expected) << output.what;
+        EXPECT_TRUE(list.rejectedLines.empty()) << output.what << ": " << list.rejectedLines.front();
+    }
+}
+
 TEST(AddressListNotes, NamesTenSkippedLinesAtMost)
 {
     const struct {
