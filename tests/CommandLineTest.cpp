@@ -96,8 +96,9 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
     for (const auto &c : cases) {
         const Outcome run = Vantorel(c.arguments, c.proxy, {}, c.outputFile);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err.toStdString();
-        if (!c.message.isEmpty())
+        if (!c.message.isEmpty()) {
             EXPECT_TRUE(run.err.endsWith(c.message)) << c.what << ": " << run.err.toStdString();
+        }
         if (c.exitCode != 0) {
             EXPECT_TRUE(run.out.isEmpty()) << c.what;
         }
