@@ -1,30 +1,21 @@
 #include "BacklinkAnalysis.h"
 
 #include "Domain.h"
-#include "ResultExport.h"
 #include "SearchPage.h"
-#include "Verdict.h"
 
 #include <DecodeBody.h>
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFutureWatcher>
-#include <QPromise>
-#include <QThreadPool>
-#include <QTimer>
+#include <QHash>
+#include <QThread>
 #include <QUrl>
-
-#include <map>
+#include <QtConcurrent/qtconcurrenttask.h>
 
 namespace vantorel {
 
 namespace {
 
 constexpr QStringView kPageCharset = u"gb2312";
-
-// Repainting a huge grid once per row would freeze the window; rows still show as written.
-constexpr qint64 kGridRepaintIntervalMs = 30;
 
 const QString kStatusStart = QStringLiteral("开始分析网站外链地址...");
 const QString kStatusNoDomain = QStringLiteral("请输入要分析的网站地址...");
@@ -35,7 +26,6 @@ const QString kStatusParsed = QStringLiteral("网站外链地址分析完成！"
 const QString kStatusChecking = QStringLiteral("开始检测,需要的时间较长...");
 const QString kStatusChecked = QStringLiteral("网站地址有效性检测完成...");
 const QString kStatusStopped = QStringLiteral("检测已停止...");
-const QString kPendingCheck = QStringLiteral("等待检测");
 
 QString RowStatus(int row, int rows)
 {
@@ -51,271 +41,272 @@ std::optional<QString> PageText(const FetchResult &result)
 
 } // namespace
 
-BacklinkAnalysis::BacklinkAnalysis(AnalysisWindow &window, AnalysisSettings settings)
-    : window_(window), settings_(std::move(settings)), engine_(settings_.fetchLimits, settings_.jobs)
+BacklinkAnalysis::BacklinkAnalysis(AnalysisSettings settings, QObject *parent)
+    : QObject(parent), settings_(std::move(settings)), engine_(settings_.fetchLimits, settings_.jobs)
 {
+    judges_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    pause_.setSingleShot(true);
+    pause_.setTimerType(Qt::PreciseTimer); // a coarse timer may end a pause early
+    connect(&pause_, &QTimer::timeout, this, [this] {
+        if (std::function<void()> then = std::exchange(afterPause_, {}))
+            then();
+    });
+    connect(&engine_, &FetchEngine::Finished, this, &BacklinkAnalysis::OnFetched);
 }
 
-bool BacklinkAnalysis::StillCurrent(RunId run) const
+BacklinkAnalysis::~BacklinkAnalysis()
 {
-    return run == latestRun_ && !window_.WindowClosed();
+    DropWork();
 }
 
-BacklinkAnalysis::RunId BacklinkAnalysis::BeginRun()
+void BacklinkAnalysis::DropWork()
 {
-    // A newer run supersedes the one that may be waiting below it on the stack.
+    ++generation_;
     engine_.AbortAll();
+    judges_.clear(); // judgements not started yet; those running are ignored when they end
+    for (QObject *watcher : std::exchange(watchers_, {}))
+        watcher->deleteLater(); // one of them may be the caller
+    pause_.stop();
+    afterPause_ = {};
+    searchTicket_.reset();
+    rowOfTicket_.clear();
+    sameAddressRows_.clear();
+    readyRows_.clear();
+}
+
+void BacklinkAnalysis::BeginRun()
+{
+    const bool superseding = Running();
+    DropWork();
+    if (superseding) {
+        outcome_ = RunOutcome::Stopped;
+        emit Finished(outcome_);
+    }
     engine_.SetLimits(settings_.fetchLimits);
     engine_.SetMaxInFlight(settings_.jobs);
-    activeRun_ = ++latestRun_;
     outcome_ = RunOutcome::Running;
     countText_.reset();
-    emit Interrupted();
-    return activeRun_;
 }
 
-void BacklinkAnalysis::EndRun(RunId run, RunOutcome outcome)
+void BacklinkAnalysis::EndRun(RunOutcome outcome)
 {
-    if (activeRun_ != run)
+    if (!Running())
         return;
-    activeRun_ = 0;
+    DropWork();
     outcome_ = outcome;
+    emit Finished(outcome);
 }
 
 bool BacklinkAnalysis::Stop()
 {
     if (!Running())
         return false;
-    EndRun(latestRun_++, RunOutcome::Stopped);
-    engine_.AbortAll();
-    emit Interrupted();
-    window_.SetStatus(kStatusStopped);
-    window_.ShowProgressPanel();
-    window_.RepaintProgressPanel();
+    DropWork();
+    outcome_ = RunOutcome::Stopped;
+    emit StatusChanged(kStatusStopped);
+    emit PanelShown(true);
+    emit Finished(outcome_);
     return true;
 }
 
 void BacklinkAnalysis::Abandon()
 {
-    EndRun(latestRun_++, RunOutcome::Stopped);
-    engine_.AbortAll();
-    emit Interrupted();
+    DropWork();
+    if (Running())
+        outcome_ = RunOutcome::Stopped;
 }
 
-std::optional<FetchResult> BacklinkAnalysis::Await(RunId run, FetchEngine::Ticket ticket)
+void BacklinkAnalysis::After(std::chrono::milliseconds delay, std::function<void()> then)
 {
-    QEventLoop loop;
-    connect(&engine_, &FetchEngine::Finished, &loop, [&loop, ticket](FetchEngine::Ticket done) {
-        if (done == ticket)
-            loop.quit();
-    });
-    connect(this, &BacklinkAnalysis::Interrupted, &loop, &QEventLoop::quit);
-    while (StillCurrent(run) && !engine_.IsDone(ticket))
-        loop.exec();
-    if (!StillCurrent(run))
-        return std::nullopt;
-    return engine_.Take(ticket);
+    afterPause_ = std::move(then);
+    pause_.start(delay);
 }
 
-std::optional<JudgedPage> BacklinkAnalysis::Judge(RunId run, FetchResult result, const QString &domain)
+bool BacklinkAnalysis::StartRun(const QString &firstStatus, const QString &typedDomain)
 {
-    auto promise = std::make_shared<QPromise<JudgedPage>>();
-    QFuture<JudgedPage> judged = promise->future();
-    promise->start();
-    QThreadPool::globalInstance()->start([promise, result = std::move(result), domain] {
-        promise->addResult(JudgePage(result, domain, kPageCharset));
-        promise->finish();
-    });
-
-    QEventLoop loop;
-    QFutureWatcher<JudgedPage> watcher;
-    connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    connect(this, &BacklinkAnalysis::Interrupted, &loop, &QEventLoop::quit);
-    watcher.setFuture(judged);
-    while (StillCurrent(run) && !judged.isFinished())
-        loop.exec();
-    if (!StillCurrent(run))
-        return std::nullopt;
-    return judged.takeResult();
-}
-
-bool BacklinkAnalysis::Pause(RunId run)
-{
-    if (settings_.pause.count() > 0 && StillCurrent(run)) {
-        QEventLoop loop;
-        QTimer::singleShot(settings_.pause, &loop, &QEventLoop::quit);
-        connect(this, &BacklinkAnalysis::Interrupted, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return StillCurrent(run);
-}
-
-QString BacklinkAnalysis::StartRun(RunId run, const QString &firstStatus)
-{
-    window_.ShowProgressPanel();
-    window_.RepaintProgressPanel();
-    window_.SetStatus(firstStatus);
-    window_.RepaintProgressPanel();
-
+    emit PanelShown(true);
+    emit StatusChanged(firstStatus);
     // The whole run judges against the host as it stood at the start, whatever the box says later.
-    const QString domain = ReduceToHost(window_.GetDomainText());
-    window_.SetDomainText(domain);
-    if (domain.isEmpty()) {
-        window_.SetStatus(kStatusNoDomain);
-        EndRun(run, RunOutcome::NoDomain);
+    domain_ = ReduceToHost(typedDomain);
+    emit DomainChanged(domain_);
+    if (domain_.isEmpty()) {
+        emit StatusChanged(kStatusNoDomain);
+        EndRun(RunOutcome::NoDomain);
+        return false;
     }
-    return domain;
+    return true;
 }
 
-void BacklinkAnalysis::CheckAddresses(const QStringList &urls)
+void BacklinkAnalysis::RunAnalysis(const QString &typedDomain)
 {
-    const RunId run = BeginRun();
-    const QString domain = StartRun(run, kStatusChecking);
-    if (domain.isEmpty())
-        return;
-
-    ResultGridOps &grid = window_.Grid();
-    grid.ClearGrid();
-    grid.SetRowCount(1 + static_cast<int>(urls.size()));
-    grid.SetHeaderFormat(kResultGridHeader);
-    for (int row = 1; row <= urls.size(); ++row) {
-        grid.SetCellText(row, 0, QString::number(row));
-        grid.SetCellText(row, 1, GridAddress(urls[row - 1]));
-        grid.SetCellText(row, 2, kPendingCheck);
-    }
-    grid.RepaintGrid();
-    CheckLinkValidity(domain);
+    BeginRun();
+    if (StartRun(kStatusStart, typedDomain))
+        searchTicket_ = engine_.Start(SearchQueryUrl(settings_.searchHost, domain_));
 }
 
-void BacklinkAnalysis::RunAnalysis()
+void BacklinkAnalysis::CheckAddresses(const QStringList &urls, const QString &typedDomain)
 {
-    const RunId run = BeginRun();
-    const QString domain = StartRun(run, kStatusStart);
-    if (domain.isEmpty())
+    BeginRun();
+    if (!StartRun(kStatusChecking, typedDomain))
         return;
+    rows_.clear();
+    for (const QString &url : urls)
+        rows_.push_back(ListedRow(static_cast<int>(rows_.size()) + 1, url));
+    emit RowsListed();
+    CheckLinkValidity(domain_);
+}
 
-    const std::optional<FetchResult> answer =
-        Await(run, engine_.Start(SearchQueryUrl(settings_.searchHost, domain)));
-    if (!answer)
+void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
+{
+    if (searchTicket_ == ticket) {
+        searchTicket_.reset();
+        if (std::optional<FetchResult> answer = engine_.Take(ticket))
+            OnSearchAnswer(*answer);
         return;
-    std::optional<QString> page = PageText(*answer);
+    }
+    const auto row = rowOfTicket_.find(ticket);
+    if (row == rowOfTicket_.end())
+        return;
+    const int index = row->second;
+    rowOfTicket_.erase(row);
+    if (std::optional<FetchResult> result = engine_.Take(ticket))
+        StartJudging(index, std::move(*result));
+}
+
+void BacklinkAnalysis::OnSearchAnswer(const FetchResult &answer)
+{
+    const std::optional<QString> page = PageText(answer);
     if (!page) {
-        window_.SetStatus(kStatusSearchFailed);
-        EndRun(run, RunOutcome::EngineUnreachable);
+        emit StatusChanged(kStatusSearchFailed);
+        EndRun(RunOutcome::EngineUnreachable);
         return;
     }
-    switch (ClassifyEngineAnswer(*page, QUrl(answer->finalUrl).host(), PageTitle(*page))) {
+    switch (ClassifyEngineAnswer(*page, QUrl(answer.finalUrl).host(), PageTitle(*page))) {
     case EngineAnswer::Results:
         break;
     case EngineAnswer::Verification:
-        window_.SetStatus(kStatusVerification);
-        EndRun(run, RunOutcome::EngineRefused);
+        emit StatusChanged(kStatusVerification);
+        EndRun(RunOutcome::EngineRefused);
         return;
     case EngineAnswer::Unrecognised:
-        window_.SetStatus(kStatusUnrecognised);
-        EndRun(run, RunOutcome::PageUnrecognised);
+        emit StatusChanged(kStatusUnrecognised);
+        EndRun(RunOutcome::PageUnrecognised);
         return;
     }
-    window_.PageSource() = std::move(*page);
-
-    ParseSearchResults(domain);
-    window_.SetStatus(kStatusParsed);
-    window_.ProcessPendingEvents();
-    if (!Pause(run))
-        return;
-    window_.SetStatus(kStatusChecking);
-    window_.RepaintProgressPanel();
-    CheckLinkValidity(domain);
+    ParseSearchResults(*page, domain_);
+    emit StatusChanged(kStatusParsed);
+    After(settings_.pause, [this] {
+        emit StatusChanged(kStatusChecking);
+        CheckLinkValidity(domain_);
+    });
 }
 
-void BacklinkAnalysis::ParseSearchResults(const QString &domain)
+void BacklinkAnalysis::ParseSearchResults(const QString &page, const QString &domain)
 {
-    const QString &page = window_.PageSource();
-    ResultGridOps &grid = window_.Grid();
-
     countText_ = LinkCountText(page);
     if (std::optional<QString> line = LinkCountLine(page, domain))
-        window_.SetTipLine(*line);
-    window_.RepaintTipLine();
+        emit TipLineChanged(*line);
 
-    const std::vector<qint32> positions = ResultLinkPositions(page);
-    grid.ClearGrid();
-    grid.SetRowCount(1);
-    grid.SetHeaderFormat(kResultGridHeader);
-
-    int runningNumber = 1;
-    QElapsedTimer sinceRepaint;
-    sinceRepaint.start();
-    for (std::size_t k = 0; k < positions.size() && runningNumber <= kMaxResultRows; ++k) {
-        if (std::optional<QString> address = ResultAddress(page, positions[k])) {
-            grid.SetRowCount(grid.GetRowCount() + 1);
-            const int row = grid.GetRowCount() - 1;
-            grid.SetCellText(row, 0, QString::number(runningNumber));
-            grid.SetCellText(row, 1, *address);
-            grid.SetCellText(row, 2, kPendingCheck);
-            ++runningNumber;
-        }
-        if (sinceRepaint.elapsed() >= kGridRepaintIntervalMs || k + 1 == positions.size() ||
-            runningNumber > kMaxResultRows) {
-            grid.RepaintGrid();
-            sinceRepaint.restart();
+    rows_.clear();
+    for (const qint32 position : ResultLinkPositions(page)) {
+        if (rows_.size() == kMaxResultRows)
+            break;
+        if (std::optional<QString> address = ResultAddress(page, position)) {
+            const int number = static_cast<int>(rows_.size()) + 1;
+            rows_.push_back({number, RowUrl(*address), *address, RowState::Waiting, std::nullopt});
         }
     }
+    emit RowsListed();
 }
 
 void BacklinkAnalysis::CheckLinkValidity(const QString &domain)
 {
-    const RunId run = latestRun_;
-    ResultGridOps &grid = window_.Grid();
-
-    // Rows are judged by index: a header click must not move them meanwhile.
-    grid.SetHeaderSortingEnabled(false);
-    struct SortingRestorer {
-        ResultGridOps &grid;
-        ~SortingRestorer() { grid.SetHeaderSortingEnabled(true); }
-    } restoreSorting{grid};
-
-    // Pages are requested ahead of the row being judged, in row order; verdicts are written
-    // in row order. Twice the transfers in flight keeps them busy behind one slow row.
-    const int rows = grid.GetRowCount() - 1;
-    const int lookAhead = 2 * std::max(1, settings_.jobs);
-    std::map<int, FetchEngine::Ticket> requested;
-    int nextToRequest = 1;
-    auto requestUpTo = [&](int lastRow) {
-        for (; nextToRequest <= std::min(lastRow, rows); ++nextToRequest)
-            if (std::optional<QString> address = grid.GetCellText(nextToRequest, 1))
-                requested[nextToRequest] = engine_.Start(RowUrl(*address));
-    };
-
-    for (int row = 1; row <= rows; ++row) {
-        requestUpTo(row + lookAhead - 1);
-        window_.SetStatus(RowStatus(row, grid.GetRowCount() - 1));
-        window_.RepaintProgressPanel();
-        grid.ShowRow(row);
-        if (const auto ticket = requested.find(row); ticket != requested.end()) {
-            std::optional<FetchResult> result = Await(run, ticket->second);
-            requested.erase(ticket);
-            std::optional<JudgedPage> judged = result ? Judge(run, std::move(*result), domain) : std::nullopt;
-            if (!judged)
-                return;
-            window_.PageSource() = std::move(judged->text);
-            grid.SetCellText(row, 2, VerdictWord(judged->evidence));
-            grid.SetRowEvidence(row, judged->evidence);
-            grid.RepaintGrid();
-            window_.PageSource().clear();
+    if (!Running())
+        BeginRun();
+    domain_ = domain;
+    nextToLand_ = 0;
+    // Every page is asked for at once: the engine keeps as many in flight as its limits allow,
+    // whatever the order of hosts in the list. An address listed again is fetched once.
+    QHash<QString, int> firstRowOf;
+    for (int row = 0; row < static_cast<int>(rows_.size()); ++row) {
+        ResultRow &listed = rows_[static_cast<std::size_t>(row)];
+        listed.evidence.reset();
+        if (const auto first = firstRowOf.constFind(listed.url); first != firstRowOf.cend()) {
+            sameAddressRows_[*first].push_back(row);
+            listed.state = RowState::Waiting;
+            continue;
         }
-        window_.ProcessPendingEvents();
-        if (!StillCurrent(run))
-            return;
+        firstRowOf.insert(listed.url, row);
+        rowOfTicket_[engine_.Start(listed.url)] = row;
+        listed.state = RowState::Fetching;
     }
+    if (!rows_.empty())
+        AnnounceRow(0);
+    LandReadyRows();
+}
 
-    window_.SetStatus(kStatusChecked);
-    window_.RepaintProgressPanel();
-    window_.ProcessPendingEvents();
-    if (!Pause(run))
-        return;
-    window_.HideProgressPanel();
-    EndRun(run, RunOutcome::Completed);
+void BacklinkAnalysis::StartJudging(int row, FetchResult result)
+{
+    // Parsing a large page takes a while: it runs on the pool, earlier rows first.
+    auto *watcher = new QFutureWatcher<RowEvidence>(this);
+    watchers_.insert(watcher);
+    const quint64 generation = generation_;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, row, generation] {
+        watcher->deleteLater();
+        // A dropped watcher may still have had its ending queued.
+        if (watchers_.erase(watcher) == 1 && generation == generation_)
+            Judged(row, watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::task([result = std::move(result), domain = domain_] {
+                           return JudgePage(result, domain, kPageCharset).evidence;
+                       })
+                           .onThreadPool(judges_)
+                           .withPriority(-row)
+                           .spawn());
+}
+
+void BacklinkAnalysis::Judged(int row, const RowEvidence &evidence)
+{
+    if (const auto again = sameAddressRows_.find(row); again != sameAddressRows_.end())
+        for (const int other : again->second)
+            readyRows_[other] = evidence;
+    readyRows_[row] = evidence;
+    LandReadyRows();
+}
+
+void BacklinkAnalysis::AnnounceRow(int row)
+{
+    emit StatusChanged(RowStatus(row + 1, static_cast<int>(rows_.size())));
+    emit RowStarted(row);
+}
+
+void BacklinkAnalysis::LandReadyRows()
+{
+    // A watcher of a signal may stop the run or start another: after each, look again.
+    const quint64 generation = generation_;
+    const int rows = static_cast<int>(rows_.size());
+    while (nextToLand_ < rows) {
+        const auto ready = readyRows_.find(nextToLand_);
+        if (ready == readyRows_.end())
+            return;
+        ResultRow &landed = rows_[static_cast<std::size_t>(nextToLand_)];
+        landed.evidence = std::move(ready->second);
+        landed.state = RowState::Judged;
+        readyRows_.erase(ready);
+        emit RowJudged(nextToLand_);
+        if (generation != generation_)
+            return;
+        if (++nextToLand_ < rows) {
+            AnnounceRow(nextToLand_);
+            if (generation != generation_)
+                return;
+        }
+    }
+    emit StatusChanged(kStatusChecked);
+    After(settings_.pause, [this] {
+        emit PanelShown(false);
+        EndRun(RunOutcome::Completed);
+    });
 }
 
 } // namespace vantorel

@@ -1,16 +1,21 @@
 #pragma once
 
-#include "AnalysisWindow.h"
+#include "ResultExport.h"
 #include "Verdict.h"
 
 #include <FetchEngine.h>
-#include <FetchPage.h>
 
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
+#include <QTimer>
 
 #include <chrono>
+#include <functional>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 namespace vantorel {
 
@@ -32,65 +37,92 @@ struct AnalysisSettings {
     int jobs = 8; // pages in flight at once
 };
 
-// One analysis run: fetch the engine's result page, list the linking pages, then judge each
-// of them, fetching the next pages meanwhile. Everything runs on the caller's (the window's)
-// thread, and every wait runs its event loop: the window stays alive, and a close, a new run
-// or Stop() can arrive inside a wait. A run that is no longer current writes nothing more.
+// One analysis run at a time, driven by events only: the engine's answers, a continuation for
+// each judged page, a single-shot timer for each pause. Nothing here waits: every call returns
+// at once, and the run says what happens through its signals, which the window and the console
+// both watch. A run is superseded by the next one, stopped by Stop() and dropped by Abandon();
+// either way nothing of it reaches a signal afterwards.
 class BacklinkAnalysis final : public QObject {
     Q_OBJECT
 
 public:
-    explicit BacklinkAnalysis(AnalysisWindow &window, AnalysisSettings settings = {});
+    explicit BacklinkAnalysis(AnalysisSettings settings = {}, QObject *parent = nullptr);
+    ~BacklinkAnalysis() override;
 
-    // Reads the domain from the window, reduces it to a host and runs with it.
-    void RunAnalysis();
-    // A run without the engine: the grid is refilled with the given addresses (full URLs) and
-    // each is checked against the domain in the window.
-    void CheckAddresses(const QStringList &urls);
-    // The two stages of a run, against the run's domain.
-    void ParseSearchResults(const QString &domain);
+    // Reduces the typed domain to a host, asks the engine for the pages linking to it, lists
+    // them and judges each.
+    void RunAnalysis(const QString &typedDomain);
+    // A run without the engine: the given full addresses are listed and judged.
+    void CheckAddresses(const QStringList &urls, const QString &typedDomain);
+
+    // The two stages of a run. ParseSearchResults lists the organic results of the engine's
+    // page; CheckLinkValidity judges the listed rows against the domain, in row order.
+    void ParseSearchResults(const QString &page, const QString &domain);
     void CheckLinkValidity(const QString &domain);
 
     // Stops the run that is going, if any: transfers aborted, rows not yet judged left as they
     // are, the status line says so and the panel stays. False when no run was going.
     bool Stop();
-    // The window is going away: abort everything, write nothing more.
+    // The window is going away: drop everything and say nothing more.
     void Abandon();
-    bool Running() const { return activeRun_ != 0 && activeRun_ == latestRun_; }
+
+    bool Running() const { return outcome_ == RunOutcome::Running; }
     RunOutcome Outcome() const { return outcome_; }
     // The engine's count of linking pages, as its result page wrote it; none without one.
     const std::optional<QString> &CountText() const { return countText_; }
+    // The host the current (or last) run judges against.
+    const QString &Domain() const { return domain_; }
+    // The rows of the current (or last) run.
+    const std::vector<ResultRow> &Rows() const { return rows_; }
 
     AnalysisSettings &Settings() { return settings_; }
 
 signals:
-    // Wakes every wait so that it can see that its run is no longer current.
-    void Interrupted();
+    void PanelShown(bool shown);
+    void StatusChanged(const QString &text);
+    void TipLineChanged(const QString &text);
+    void DomainChanged(const QString &domain); // the typed domain, reduced
+    void RowsListed();                         // the rows were replaced
+    void RowStarted(int index);                // the row now being judged
+    void RowJudged(int index);                 // its evidence is in Rows()
+    void Finished(vantorel::RunOutcome outcome);
 
 private:
-    using RunId = quint64;
+    // Ends whatever ran before and starts a new generation; the engine gets the settings.
+    void BeginRun();
+    // Shows the panel with the first status and reduces the typed domain; false (the run
+    // ended) when nothing is left of it.
+    bool StartRun(const QString &firstStatus, const QString &typedDomain);
+    void EndRun(RunOutcome outcome);
+    // Drops every transfer, judgement and timer of the current generation.
+    void DropWork();
+    void After(std::chrono::milliseconds delay, std::function<void()> then);
 
-    RunId BeginRun();
-    // Shows the panel with the first status and reduces the window's domain to a host; empty
-    // (and the run ended, the user asked for one) when nothing is left of it.
-    QString StartRun(RunId run, const QString &firstStatus);
-    void EndRun(RunId run, RunOutcome outcome);
-    bool StillCurrent(RunId run) const;
-    // Run the event loop until the transfer is done or the run is no longer current; the result,
-    // or nothing when the run was superseded meanwhile.
-    std::optional<FetchResult> Await(RunId run, FetchEngine::Ticket ticket);
-    bool Pause(RunId run);
-    // Judges a fetched page on a worker thread, since parsing a large page takes a while, and
-    // runs the event loop meanwhile; nothing when the run is no longer current.
-    std::optional<JudgedPage> Judge(RunId run, FetchResult result, const QString &domain);
+    void OnFetched(FetchEngine::Ticket ticket);
+    void OnSearchAnswer(const FetchResult &answer);
+    void StartJudging(int row, FetchResult result);
+    void Judged(int row, const RowEvidence &evidence);
+    // Writes every row whose turn has come, in row order, and ends the check after the last.
+    void LandReadyRows();
+    void AnnounceRow(int row);
 
-    AnalysisWindow &window_;
     AnalysisSettings settings_;
     FetchEngine engine_;
-    RunId latestRun_ = 0;
-    RunId activeRun_ = 0;
+    QThreadPool judges_;
+    std::unordered_set<QObject *> watchers_; // one for each page being judged
+    QTimer pause_;
+    std::function<void()> afterPause_;
+    quint64 generation_ = 0;
     RunOutcome outcome_ = RunOutcome::Completed;
+
+    QString domain_;
     std::optional<QString> countText_;
+    std::optional<FetchEngine::Ticket> searchTicket_;
+    std::vector<ResultRow> rows_;
+    std::unordered_map<FetchEngine::Ticket, int> rowOfTicket_;
+    std::unordered_map<int, std::vector<int>> sameAddressRows_; // a fetched row, and the rows listing it again
+    std::unordered_map<int, RowEvidence> readyRows_;             // judged ahead of their turn
+    int nextToLand_ = 0;
 };
 
 } // namespace vantorel

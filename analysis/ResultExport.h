@@ -3,6 +3,7 @@
 #include "Verdict.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -12,23 +13,38 @@
 
 namespace vantorel {
 
-// One row of results as the user sees it, with its evidence once judged.
+// Where a row stands in its run.
+enum class RowState { Waiting, Fetching, Judged };
+
+// One row of a run: what it checks, how the grid shows it, and its evidence once judged.
 struct ResultRow {
-    QString number;
-    QString address;
-    QString verdict;
+    int number = 0;
+    QString url;     // the full address, with its scheme
+    QString address; // as the grid shows it
+    RowState state = RowState::Waiting;
     std::optional<RowEvidence> evidence;
+
+    // "等待检测" until judged, then the verdict word.
+    QString Verdict() const;
 };
+
+// A row to check, numbered from 1, from a full address.
+ResultRow ListedRow(int number, const QString &url);
 
 // Captions of the three visible columns, then of the evidence columns.
 QStringList ResultColumns(bool withEvidence);
 // The cells of a row under those captions, padding trimmed.
 QStringList RowCells(const ResultRow &row, bool withEvidence);
 
-// Rows as text for the clipboard: one line per row, cells separated by tabs (a tab or line
-// break inside a cell becomes a space).
-QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence);
-// The same rows as an HTML table, which spreadsheets paste cell by cell.
+// Whether a cell a spreadsheet would take for a formula gets a ' in front. Text read by
+// programs stays raw; text for the clipboard and CSV files for people is guarded.
+enum class FormulaGuard { Raw, Guarded };
+
+// Rows as text: one line per row, cells separated by tabs (a tab or line break inside a cell
+// becomes a space).
+QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence, FormulaGuard guard);
+// The same rows as an HTML table for the clipboard, which spreadsheets paste cell by cell:
+// every cell escaped and guarded.
 QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence);
 // A CSV file of the rows with every column and a header row: UTF-8 (with a byte order mark
 // when asked, which Chinese spreadsheets need), CRLF line ends, RFC 4180 quoting, and a ' before
@@ -46,6 +62,16 @@ struct AddressList {
 };
 constexpr int kMaxListedAddresses = 1000;
 AddressList ReadAddressList(QStringView text);
+// The lines of a list, one entry a line; where the list is the program's own output (its CSV
+// export, rows copied from the grid, the command line's TSV) a line holds just its address
+// cell, and header lines are empty.
+QStringList AddressCells(QStringView text);
+// The same from a file's bytes: a list saved in a Chinese locale may be GBK; a byte order mark
+// or UTF-8 bytes say otherwise.
+AddressList ReadAddressList(QByteArrayView bytes);
+// What the user is told about a list: skipped lines (the first ten named, then "等 N 行"), a
+// list cut short, a list with nothing to check. Empty when all went well.
+QStringList AddressListNotes(const AddressList &list);
 
 // How an address is shown in the grid: without "http://", with "https://".
 QString GridAddress(QStringView url);

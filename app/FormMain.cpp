@@ -3,6 +3,7 @@
 #include "GridActions.h"
 #include "Layout.h"
 #include "ResultGrid.h"
+#include "ResultModel.h"
 
 #include <Domain.h>
 #include <TextOps.h>
@@ -47,8 +48,6 @@ const QString kTipText = QStringLiteral(
     "积极的作用。");
 const QString kInitialStatus = QStringLiteral("正在执行你的请求...");
 
-constexpr int kInitialGridRows = 17; // header plus 16 empty rows
-
 // The designed layout, in twips. Labels have only a position: they take the size of their text.
 struct TwipRect {
     int left, top, width, height;
@@ -71,6 +70,7 @@ constexpr TwipRect kFlexGrid{120, 840, 10455, 4095};
 constexpr TwipPoint kLabel4{120, 5160};
 constexpr TwipRect kFrame3{3840, 1560, 2655, 615};
 constexpr TwipPoint kLabel2{240, 240};
+constexpr TwipRect kCommand6{0, 120, 810, 375}; // left edge follows the status line
 
 // Where SimSun is missing, a CJK font whose Latin letters and spaces are half as wide as a
 // Chinese character comes first, since the grid's column widths come from space-padded captions.
@@ -119,14 +119,20 @@ QPushButton *MakeButton(QWidget *parent, const char *name, const QString &captio
 FormMain::FormMain(AnalysisSettings settings, QWidget *parent)
     : QWidget(parent),
       openUrl_([](const QString &address) { QDesktopServices::openUrl(QUrl(address)); }),
-      // The controls exist before the operations that hold them.
-      operations_((BuildControls(), AnalysisWidgets{progressPanel_, statusLine_, tipLine_, domainEdit_, grid_})),
-      analysis_(operations_, std::move(settings))
+      analysis_(std::move(settings))
 {
+    BuildControls();
+    model_ = new ResultModel(analysis_, grid_->palette().button(), this);
+    grid_->SetResultModel(model_);
     gridActions_ = new GridActions(*grid_, analysis_, [this] { return domainEdit_->text(); },
                                    [this](int row) { OpenRow(row); }, this);
+    connect(gridActions_, &GridActions::StatusNote, this, [this](const QString &note) {
+        ShowPanel(true);
+        ShowStatus(note);
+    });
     DescribeForScreenReaders();
     WireEvents();
+    WatchRuns();
     Load();
 }
 
@@ -195,6 +201,9 @@ void FormMain::BuildControls()
     QPalette statusPalette = statusLine_->palette();
     statusPalette.setColor(QPalette::WindowText, QColor(192, 0, 0));
     statusLine_->setPalette(statusPalette);
+    stopButton_ = MakeButton(progressPanel_, "Command6", QStringLiteral("停  止"));
+    stopButton_->resize(Pixels(kCommand6.width), Pixels(kCommand6.height));
+    stopButton_->setFocusPolicy(Qt::NoFocus); // Esc stops from anywhere; the button is for the mouse
 
     setTabOrder(domainEdit_, analyzeButton_);
     setTabOrder(analyzeButton_, exitButton_);
@@ -226,6 +235,7 @@ void FormMain::DescribeForScreenReaders()
         {tipLine_, u"外链数", u"搜索引擎报告的外链数量"},
         {progressPanel_, u"进度", u"分析进度，单击可隐藏"},
         {statusLine_, u"进度状态", u"当前的分析进度，单击可隐藏"},
+        {stopButton_, u"停止", u"停止正在进行的分析，与 Esc 键相同"},
     };
     for (const auto &entry : descriptions) {
         entry.widget->setAccessibleName(QString::fromUtf16(entry.name));
@@ -235,11 +245,12 @@ void FormMain::DescribeForScreenReaders()
 
 void FormMain::WireEvents()
 {
-    connect(analyzeButton_, &QPushButton::clicked, this, [this] { analysis_.RunAnalysis(); });
+    connect(analyzeButton_, &QPushButton::clicked, this, &FormMain::Analyze);
     connect(domainEdit_, &QLineEdit::returnPressed, this, [this] {
         analyzeButton_->setFocus();
-        analysis_.RunAnalysis();
+        Analyze();
     });
+    connect(stopButton_, &QPushButton::clicked, &analysis_, &BacklinkAnalysis::Stop);
     connect(exitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(forumButton_, &QPushButton::clicked, this, [this] { openUrl_(kForumHome); });
     connect(instructionsButton_, &QPushButton::clicked, this, [this] { openUrl_(kForumInstructions); });
@@ -253,28 +264,84 @@ void FormMain::WireEvents()
         button->installEventFilter(this);
 }
 
-void FormMain::Load()
+void FormMain::WatchRuns()
 {
-    operations_.HideProgressPanel();
-    ResultGridOps &grid = operations_.Grid();
-    grid.ClearGrid();
-    grid.SetRowCount(kInitialGridRows);
-    grid.SetHeaderFormat(kResultGridHeader);
+    // Each change reaches the screen before the run goes on: a row's status is drawn before
+    // its verdict.
+    connect(&analysis_, &BacklinkAnalysis::PanelShown, this, &FormMain::ShowPanel);
+    connect(&analysis_, &BacklinkAnalysis::StatusChanged, this, &FormMain::ShowStatus);
+    connect(&analysis_, &BacklinkAnalysis::TipLineChanged, this, [this](const QString &text) {
+        SetLabelText(tipLine_, text);
+        tipLine_->repaint();
+    });
+    connect(&analysis_, &BacklinkAnalysis::DomainChanged, domainEdit_, &QLineEdit::setText);
+    connect(&analysis_, &BacklinkAnalysis::RowsListed, grid_, qOverload<>(&QWidget::repaint));
+    connect(&analysis_, &BacklinkAnalysis::RowStarted, grid_, &ResultGrid::FollowRow);
 }
 
-void FormMain::OpenRow(int tableRow)
+void FormMain::Analyze()
 {
-    const QTableWidgetItem *cell = grid_->item(tableRow, 1);
-    const QString address = cell ? cell->text() : QString();
-    // An https result keeps its scheme in the grid; the others are shown without "http://".
-    if (!TrimSpaces(address).isEmpty())
-        openUrl_(RowUrl(address));
+    analysis_.RunAnalysis(domainEdit_->text());
+}
+
+void FormMain::ShowPanel(bool shown)
+{
+    progressPanel_->setVisible(shown);
+    if (shown) {
+        progressPanel_->raise();
+        progressPanel_->repaint();
+    }
+}
+
+void FormMain::ShowStatus(const QString &text)
+{
+    SetLabelText(statusLine_, text);
+    PlacePanel();
+    // Drawn before the run goes on, so that no frame shows a row's verdict without its status;
+    // statuses that follow faster than the screen refreshes share one frame instead.
+    constexpr qint64 kFrameMs = 16;
+    if (!sinceStatusDrawn_.isValid() || sinceStatusDrawn_.elapsed() >= kFrameMs) {
+        progressPanel_->repaint();
+        sinceStatusDrawn_.start();
+    } else {
+        progressPanel_->update();
+    }
+}
+
+void FormMain::PlacePanel()
+{
+    const int designedWidth = Pixels(kFrame3.width);
+    const int gap = Pixels(kLabel2.left);
+    const int textWidth = QFontMetrics(statusLine_->font()).horizontalAdvance(statusLine_->text());
+    const int needed = statusLine_->x() + textWidth + gap + stopButton_->width() + gap / 2;
+    const int panelWidth = std::min(std::max(designedWidth, needed), grid_->width());
+    const int growth = width() - Pixels(kClientArea.width);
+    const int centre = Pixels(kFrame3.left) + designedWidth / 2 + growth / 2;
+    const int left = std::clamp(centre - panelWidth / 2, 0, std::max(0, grid_->width() - panelWidth));
+    progressPanel_->setGeometry(left, progressPanel_->y(), panelWidth, Pixels(kFrame3.height));
+    stopButton_->move(panelWidth - stopButton_->width() - gap / 2, Pixels(kCommand6.top));
+    // Only when even the grid is too narrow is the status line cut, at the button.
+    statusLine_->resize(std::min(textWidth, stopButton_->x() - statusLine_->x()), statusLine_->height());
+}
+
+void FormMain::Load()
+{
+    ShowPanel(false);
+    grid_->SetHeaderFormat(kResultGridHeader);
+    PlacePanel();
+}
+
+void FormMain::OpenRow(int row)
+{
+    // An empty row opens nothing.
+    if (const ResultRow *listed = model_->Row(row); listed && !TrimSpaces(listed->address).isEmpty())
+        openUrl_(listed->url);
 }
 
 bool FormMain::eventFilter(QObject *watched, QEvent *event)
 {
     if ((watched == progressPanel_ || watched == statusLine_) && event->type() == QEvent::MouseButtonRelease) {
-        operations_.HideProgressPanel();
+        ShowPanel(false);
         return true;
     }
     // Enter on a focused button presses it, as Space does.
@@ -312,13 +379,13 @@ void FormMain::resizeEvent(QResizeEvent *event)
     workFrame_->resize(Pixels(kFrame2.width) + growth.width(), Pixels(kFrame2.height) + growth.height());
     grid_->resize(Pixels(kFlexGrid.width) + growth.width(), Pixels(kFlexGrid.height) + growth.height());
     tipLine_->move(Pixels(kLabel4.left), Pixels(kLabel4.top) + growth.height());
-    progressPanel_->move(Pixels(kFrame3.left) + growth.width() / 2, Pixels(kFrame3.top) + growth.height() / 2);
+    progressPanel_->move(progressPanel_->x(), Pixels(kFrame3.top) + growth.height() / 2);
+    PlacePanel();
     QWidget::resizeEvent(event);
 }
 
 void FormMain::closeEvent(QCloseEvent *event)
 {
-    operations_.MarkClosed();
     analysis_.Abandon();
     event->accept();
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "WindowOperations.h"
-
 #include <BacklinkAnalysis.h>
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <functional>
@@ -17,6 +16,7 @@ namespace vantorel {
 
 class GridActions;
 class ResultGrid;
+class ResultModel;
 
 // The program's only window: note strip, input row, result grid with the progress panel on
 // top of it, and the tip line. It opens at its designed size and can grow; closing it ends
@@ -30,11 +30,12 @@ public:
     explicit FormMain(AnalysisSettings settings = {}, QWidget *parent = nullptr);
     ~FormMain() override;
 
-    // Seams for tests: where links open, the analysis and the operations it uses.
+    // Seams for tests: where links open, the analysis and the grid's actions.
     void SetUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
     BacklinkAnalysis &Analysis() { return analysis_; }
     GridActions &ResultActions() { return *gridActions_; }
-    AnalysisWindow &Operations() { return operations_; }
+    // Starts a run with what the domain box holds, as "分  析" does.
+    void Analyze();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -46,8 +47,13 @@ private:
     void BuildControls();
     void DescribeForScreenReaders();
     void WireEvents();
+    void WatchRuns();
     void Load();
-    void OpenRow(int tableRow);
+    void OpenRow(int row);
+    void ShowPanel(bool shown);
+    void ShowStatus(const QString &text);
+    // The panel as wide as its status needs, about the grid's middle, never beyond the grid.
+    void PlacePanel();
     int Pixels(int twips) const;
 
     QFrame *noteFrame_ = nullptr;
@@ -64,10 +70,12 @@ private:
     QLabel *tipLine_ = nullptr;
     QFrame *progressPanel_ = nullptr;
     QLabel *statusLine_ = nullptr;
+    QPushButton *stopButton_ = nullptr;
+    ResultModel *model_ = nullptr;
 
+    QElapsedTimer sinceStatusDrawn_;
     bool placed_ = false;
     UrlOpener openUrl_;
-    WindowOperations operations_;
     BacklinkAnalysis analysis_;
     GridActions *gridActions_ = nullptr;
 };

@@ -1,10 +1,11 @@
 #include "GridActions.h"
 
 #include "ResultGrid.h"
+#include "ResultModel.h"
 
 #include <BacklinkAnalysis.h>
-#include <DecodeBody.h>
 #include <Domain.h>
+#include <PlainText.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,6 +15,7 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
 #include <QMimeData>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -21,6 +23,26 @@
 #include <algorithm>
 
 namespace vantorel {
+
+namespace {
+
+} // namespace
+
+void TellUser(QWidget *parent, const QString &message)
+{
+    // Names of files and lines of lists are outside text: never markup, never taller than the screen.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vantorel"), QString(), QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    // Room for the title bar and the frame, which the box's own size hint leaves out.
+    const QSize room = screen->availableGeometry().size() - QSize(40, 80);
+    for (int lines = 20; lines > 0; lines /= 2) {
+        box.setText(FittedMessage(message, lines));
+        if (box.sizeHint().height() <= room.height() && box.sizeHint().width() <= room.width())
+            break;
+    }
+    box.exec();
+}
 
 namespace {
 
@@ -35,16 +57,8 @@ GridDialogs StandardDialogs(QWidget *parent)
             return QFileDialog::getOpenFileName(parent, QStringLiteral("导入地址列表"), QString(),
                                                 QStringLiteral("文本文件 (*.txt *.csv);;所有文件 (*)"));
         },
-        [parent](const QString &message) { QMessageBox::warning(parent, QStringLiteral("Vantorel"), message); },
+        [parent](const QString &message) { TellUser(parent, message); },
     };
-}
-
-QString LineNumbers(const std::vector<int> &lines)
-{
-    QStringList numbers;
-    for (const int line : lines)
-        numbers << QString::number(line);
-    return numbers.join(u'、');
 }
 
 } // namespace
@@ -62,46 +76,37 @@ GridActions::GridActions(ResultGrid &grid, BacklinkAnalysis &analysis, std::func
 
 std::vector<ResultRow> GridActions::Rows(bool selectedOnly) const
 {
-    std::vector<int> rows;
-    if (selectedOnly) {
-        for (const QModelIndex &index : grid_.selectionModel()->selectedRows())
-            rows.push_back(index.row());
-        std::sort(rows.begin(), rows.end());
-    } else {
-        for (int row = 0; row < grid_.rowCount(); ++row)
-            rows.push_back(row);
-    }
-    std::vector<ResultRow> result;
-    for (const int row : rows) {
-        const auto text = [this, row](int column) {
-            const QTableWidgetItem *cell = grid_.item(row, column);
-            return cell ? cell->text() : QString();
-        };
-        ResultRow resultRow{text(0), text(1), text(2), grid_.Evidence(row)};
-        if (!resultRow.number.isEmpty() || !resultRow.address.trimmed().isEmpty())
-            result.push_back(std::move(resultRow));
-    }
-    return result;
+    const std::vector<ResultRow> &all = analysis_.Rows();
+    if (!selectedOnly)
+        return grid_.Model().rowCount() == static_cast<int>(all.size()) ? all : std::vector<ResultRow>{};
+    std::vector<ResultRow> rows;
+    for (const int row : grid_.SelectedRows())
+        if (const ResultRow *listed = grid_.Model().Row(row))
+            rows.push_back(*listed);
+    return rows;
 }
 
-void GridActions::Copy(bool withEvidence)
+namespace {
+
+void PutOnClipboard(const std::vector<ResultRow> &rows, bool withEvidence)
 {
-    const std::vector<ResultRow> rows = Rows(true);
-    if (rows.empty())
-        return;
     auto *data = new QMimeData;
-    data->setText(RowsAsText(rows, withEvidence));
+    data->setText(RowsAsText(rows, withEvidence, FormulaGuard::Guarded));
     data->setHtml(RowsAsHtml(rows, withEvidence));
     QApplication::clipboard()->setMimeData(data);
 }
 
+} // namespace
+
+void GridActions::Copy(bool withEvidence)
+{
+    if (const std::vector<ResultRow> rows = Rows(true); !rows.empty())
+        PutOnClipboard(rows, withEvidence);
+}
+
 void GridActions::CopyAll()
 {
-    const std::vector<ResultRow> rows = Rows(false);
-    auto *data = new QMimeData;
-    data->setText(RowsAsText(rows, false));
-    data->setHtml(RowsAsHtml(rows, false));
-    QApplication::clipboard()->setMimeData(data);
+    PutOnClipboard(Rows(false), false);
 }
 
 void GridActions::ExportCsv()
@@ -123,7 +128,7 @@ void GridActions::ExportCsv()
 
 void GridActions::ImportList()
 {
-    if (analysis_.Running())
+    if (RefusedDuringRun())
         return;
     const QString path = dialogs_.askOpenPath();
     if (path.isEmpty())
@@ -133,47 +138,49 @@ void GridActions::ImportList()
         dialogs_.tell(QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
         return;
     }
-    // A list saved in a Chinese locale may be GBK; a byte order mark or UTF-8 bytes say otherwise.
-    CheckList(DecodePage(file.readAll(), {}, u"gb2312"));
+    CheckList(ReadAddressList(file.readAll()));
 }
 
 void GridActions::PasteAndCheck()
 {
-    if (!analysis_.Running())
-        CheckList(QApplication::clipboard()->text());
+    if (!RefusedDuringRun())
+        CheckList(ReadAddressList(QApplication::clipboard()->text()));
 }
 
-void GridActions::CheckList(const QString &text)
+bool GridActions::RefusedDuringRun()
 {
-    const AddressList list = ReadAddressList(text);
-    QStringList notes;
-    if (!list.rejectedLines.empty())
-        notes << QStringLiteral("以下行不是网址，已跳过：第 %1 行。").arg(LineNumbers(list.rejectedLines));
-    if (list.truncated)
-        notes << QStringLiteral("地址超过 %1 个，只检测前 %1 个。").arg(kMaxListedAddresses);
-    if (list.addresses.isEmpty())
-        notes << QStringLiteral("没有可以检测的网址。");
-    if (!notes.isEmpty())
+    if (!analysis_.Running())
+        return false;
+    emit StatusNote(QStringLiteral("正在检测，请先按 Esc 或“停  止”结束当前检测..."));
+    return true;
+}
+
+void GridActions::CheckList(const AddressList &list)
+{
+    if (const QStringList notes = AddressListNotes(list); !notes.isEmpty())
         dialogs_.tell(notes.join(u'\n'));
     if (!list.addresses.isEmpty())
-        analysis_.CheckAddresses(list.addresses);
+        analysis_.CheckAddresses(list.addresses, domain_());
 }
 
 void GridActions::ShowMenu(const QPoint &at)
 {
-    Menu(at)->exec(grid_.viewport()->mapToGlobal(at));
+    // Shown without a loop of its own: a run goes on while the menu is open.
+    QMenu *menu = Menu(at).release();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(grid_.viewport()->mapToGlobal(at));
 }
 
 std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
 {
     const bool hasRows = !Rows(false).empty();
     const bool running = analysis_.Running();
-    const int row = grid_.rowAt(at.y());
-    const QTableWidgetItem *address = row >= 0 ? grid_.item(row, 1) : nullptr;
+    const int row = grid_.RowAt(at);
+    const ResultRow *listed = grid_.Model().Row(row);
 
     auto menu = std::make_unique<QMenu>(&grid_);
     QAction *open = menu->addAction(QStringLiteral("打开链接"), this, [this, row] { openRow_(row); });
-    open->setEnabled(address && !address->text().trimmed().isEmpty());
+    open->setEnabled(listed && !listed->address.trimmed().isEmpty());
     QAction *copy = menu->addAction(QStringLiteral("复制"), this, [this] { Copy(false); });
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(!Rows(true).empty());

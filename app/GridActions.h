@@ -15,6 +15,9 @@ namespace vantorel {
 class BacklinkAnalysis;
 class ResultGrid;
 
+// A warning box whose text is shown as plain text and cut to fit any screen.
+void TellUser(QWidget *parent, const QString &message);
+
 // The questions the grid's actions ask the user; tests answer them instead.
 struct GridDialogs {
     std::function<QString(const QString &suggestedPath)> askSavePath; // empty: cancelled
@@ -42,9 +45,14 @@ public:
     // The context menu for a point of the grid's viewport, its actions enabled as they apply.
     std::unique_ptr<QMenu> Menu(const QPoint &at);
 
+signals:
+    // Why an action cannot run now, for the status line.
+    void StatusNote(const QString &note);
+
 private:
+    bool RefusedDuringRun();
     std::vector<ResultRow> Rows(bool selectedOnly) const;
-    void CheckList(const QString &text);
+    void CheckList(const AddressList &list);
     void ShowMenu(const QPoint &at);
 
     ResultGrid &grid_;

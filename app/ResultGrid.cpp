@@ -1,35 +1,38 @@
 #include "ResultGrid.h"
 
 #include "Layout.h"
-
-#include <Domain.h>
+#include "ResultModel.h"
 
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSortFilterProxyModel>
 #include <QStyleOptionHeader>
 
+#include <algorithm>
+#include <numeric>
 #include <tuple>
 
 namespace vantorel {
 
 namespace {
 
-constexpr int kColumns = 3;
 constexpr int kMinRowHeightTwips = 250;
 constexpr int kCellPaddingPx = 4;
 
-// Cells that hold a whole number sort as numbers, before every other text; the rest sort
-// as text. One key per cell keeps every comparison a strict weak ordering.
-class GridItem final : public QTableWidgetItem {
+// Cells that hold a whole number sort as numbers, before every other text; the rest sort as
+// text. One key per cell keeps every comparison a strict weak ordering.
+class ResultSortProxy final : public QSortFilterProxyModel {
 public:
-    explicit GridItem(const QString &text) : QTableWidgetItem(text)
-    {
-        setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    }
+    using QSortFilterProxyModel::QSortFilterProxyModel;
 
-    bool operator<(const QTableWidgetItem &other) const override { return SortKey(text()) < SortKey(other.text()); }
+protected:
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override
+    {
+        return SortKey(left.data().toString()) < SortKey(right.data().toString());
+    }
 
 private:
     static std::tuple<bool, qlonglong, QString> SortKey(const QString &text)
@@ -56,24 +59,9 @@ protected:
     }
 };
 
-constexpr int kAddressColumn = 1;
-constexpr int kVerdictColumn = 2;
-constexpr int kEvidenceRole = Qt::UserRole + 1;
-
-QColor VerdictColour(VerdictStrength strength)
-{
-    switch (strength) {
-    case VerdictStrength::PassesWeight: return QColor(0xC8, 0xE6, 0xC9); // green
-    case VerdictStrength::NoWeight: return QColor(0xFF, 0xE0, 0x82);     // amber
-    case VerdictStrength::Removed: return QColor(0xFF, 0xCD, 0xD2);      // red
-    case VerdictStrength::Unreachable: break;
-    }
-    return QColor(0xE0, 0xE0, 0xE0); // grey
-}
-
 } // namespace
 
-ResultGrid::ResultGrid(QWidget *parent) : QTableWidget(0, kColumns, parent)
+ResultGrid::ResultGrid(QWidget *parent) : QTableView(parent)
 {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -96,84 +84,100 @@ ResultGrid::ResultGrid(QWidget *parent) : QTableWidget(0, kColumns, parent)
     verticalHeader()->setMinimumSectionSize(minRowHeight);
     verticalHeader()->setDefaultSectionSize(minRowHeight);
     verticalHeader()->setFixedWidth(8);
-    verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
 
-    connect(this, &QTableWidget::cellDoubleClicked, this, [this](int row) { emit RowActivated(row); });
+    connect(this, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex &index) { emit RowActivated(ModelRow(index)); });
 }
 
-void ResultGrid::ClearCells()
+void ResultGrid::SetResultModel(ResultModel *model)
 {
-    // New rows come in their own order: an old sort indicator would misdescribe them.
-    horizontalHeader()->setSortIndicatorShown(false);
-    sortColumn_ = -1;
-    clearContents();
-    for (int column = 0; column < columnCount(); ++column)
-        setHorizontalHeaderItem(column, new QTableWidgetItem());
+    model_ = model;
+    proxy_ = new ResultSortProxy(this);
+    proxy_->setSourceModel(model);
+    setModel(proxy_);
+    // New rows come in their own order: an old sort, and the place followed, would misdescribe them.
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        horizontalHeader()->setSortIndicatorShown(false);
+        sortColumn_ = -1;
+        proxy_->sort(-1);
+        followedTo_.reset();
+    });
 }
 
 void ResultGrid::SetHeaderFormat(const QString &format)
 {
-    const QStringList captions = format.split(u'|');
+    model_->SetHeaderFormat(format);
     const QFontMetrics metrics(font());
-    for (int column = 0; column < columnCount(); ++column) {
-        QString caption = column < captions.size() ? captions[column] : QString();
-        Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
-        if (caption.startsWith(u'^')) {
-            caption.remove(0, 1);
-            alignment = Qt::AlignCenter;
-        }
-        auto *item = new QTableWidgetItem(caption);
-        item->setTextAlignment(alignment);
-        setHorizontalHeaderItem(column, item);
-        setColumnWidth(column, metrics.horizontalAdvance(caption) + 2 * kCellPaddingPx);
-    }
+    captionWidths_.clear();
+    for (const QString &caption : model_->Captions())
+        captionWidths_.push_back(metrics.horizontalAdvance(caption) + 2 * kCellPaddingPx);
+    for (int column = 0; column < static_cast<int>(captionWidths_.size()); ++column)
+        setColumnWidth(column, captionWidths_[static_cast<std::size_t>(column)]);
+    FitColumns();
 }
 
-void ResultGrid::SetText(int row, int column, const QString &text)
+void ResultGrid::FitColumns()
 {
-    if (QTableWidgetItem *cell = item(row, column)) {
-        cell->setText(text);
+    // What the grid has beyond its captions goes to the address column.
+    if (captionWidths_.size() != ResultModel::kColumns)
         return;
-    }
-    auto *created = new GridItem(text);
-    if (column == 0)
-        created->setBackground(palette().button());
-    setItem(row, column, created);
+    const int captions = std::accumulate(captionWidths_.begin(), captionWidths_.end(), 0);
+    const int spare = viewport()->width() - captions;
+    const int address = captionWidths_[ResultModel::kAddressColumn] + std::max(0, spare);
+    setColumnWidth(ResultModel::kAddressColumn, address);
 }
 
-void ResultGrid::SetEvidence(int row, const RowEvidence &evidence)
+void ResultGrid::resizeEvent(QResizeEvent *event)
 {
-    QTableWidgetItem *verdict = item(row, kVerdictColumn);
-    QTableWidgetItem *address = item(row, kAddressColumn);
-    if (!verdict || !address)
-        return;
-    verdict->setData(kEvidenceRole, QVariant::fromValue(evidence));
-    verdict->setBackground(VerdictColour(Strength(evidence)));
-    verdict->setToolTip(VerdictToolTip(evidence));
-    QString whole = RowUrl(address->text());
-    if (!evidence.finalUrl.isEmpty() && evidence.finalUrl != whole)
-        whole += QStringLiteral("\n最终地址：") + evidence.finalUrl;
-    address->setToolTip(whole);
+    QTableView::resizeEvent(event);
+    FitColumns();
 }
 
-std::optional<RowEvidence> ResultGrid::Evidence(int row) const
+int ResultGrid::ModelRow(const QModelIndex &viewIndex) const
 {
-    const QTableWidgetItem *verdict = item(row, kVerdictColumn);
-    if (!verdict || !verdict->data(kEvidenceRole).isValid())
-        return std::nullopt;
-    return verdict->data(kEvidenceRole).value<RowEvidence>();
+    return viewIndex.isValid() ? proxy_->mapToSource(viewIndex).row() : -1;
+}
+
+std::vector<int> ResultGrid::SelectedRows() const
+{
+    std::vector<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        rows.push_back(ModelRow(index));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int ResultGrid::RowAt(const QPoint &viewportPoint) const
+{
+    return ModelRow(indexAt(viewportPoint));
+}
+
+int ResultGrid::CurrentRow() const
+{
+    return ModelRow(currentIndex());
+}
+
+void ResultGrid::FollowRow(int row)
+{
+    const int scrolled = verticalScrollBar()->value();
+    if (followedTo_ && scrolled != *followedTo_)
+        return; // the user looks elsewhere
+    scrollTo(proxy_->mapFromSource(model_->index(row, 0)));
+    followedTo_ = verticalScrollBar()->value();
 }
 
 void ResultGrid::SortByHeaderClick(int column)
 {
-    if (!headerSortingEnabled_)
-        return;
     sortOrder_ = (column == sortColumn_ && sortOrder_ == Qt::AscendingOrder) ? Qt::DescendingOrder
                                                                               : Qt::AscendingOrder;
     sortColumn_ = column;
-    sortItems(column, sortOrder_);
+    proxy_->sort(column, sortOrder_);
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSortIndicator(column, sortOrder_);
+    // The arrow takes room of its own beside the caption.
+    const int arrow = style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, horizontalHeader()) + 2 * kCellPaddingPx;
+    if (column < static_cast<int>(captionWidths_.size()))
+        setColumnWidth(column, std::max(columnWidth(column), captionWidths_[static_cast<std::size_t>(column)] + arrow));
 }
 
 void ResultGrid::keyPressEvent(QKeyEvent *event)
@@ -190,23 +194,23 @@ void ResultGrid::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
-        emit RowActivated(currentRow());
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && CurrentRow() >= 0) {
+        emit RowActivated(CurrentRow());
         event->accept();
         return;
     }
-    QTableWidget::keyPressEvent(event);
+    QTableView::keyPressEvent(event);
 }
 
 void ResultGrid::focusInEvent(QFocusEvent *event)
 {
-    QTableWidget::focusInEvent(event);
+    QTableView::focusInEvent(event);
     const bool byKeyboard = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-    if (!byKeyboard || rowCount() == 0)
+    if (!byKeyboard || model()->rowCount() == 0)
         return;
-    if (currentRow() < 0)
-        setCurrentCell(0, 0);
-    selectRow(currentRow());
+    if (!currentIndex().isValid())
+        setCurrentIndex(model()->index(0, 0));
+    selectRow(currentIndex().row());
 }
 
 } // namespace vantorel

@@ -1,35 +1,35 @@
 #pragma once
 
-#include <Verdict.h>
-
-#include <QTableWidget>
+#include <QTableView>
 
 #include <optional>
+#include <vector>
+
+class QSortFilterProxyModel;
 
 namespace vantorel {
 
-// The result table: three read-only columns, whole-row selection, resizable rows and columns.
-// A header click sorts the rows once (rows never move while cells are written) unless sorting
-// is switched off for the time rows are read and written by index.
-class ResultGrid final : public QTableWidget {
+class ResultModel;
+
+// The result table: a view of the run's rows with three read-only columns, whole-row
+// selection, resizable rows and columns. A header click sorts the rows, also while they are
+// judged: rows are keyed by the model, not by their place. Rows here are model rows.
+class ResultGrid final : public QTableView {
     Q_OBJECT
 
 public:
     explicit ResultGrid(QWidget *parent = nullptr);
 
-    // Captions separated by "|"; a leading "^" centres a column; each column is as wide as
-    // its caption.
+    void SetResultModel(ResultModel *model);
+    ResultModel &Model() const { return *model_; }
+    // Captions into the model; each column as wide as its caption.
     void SetHeaderFormat(const QString &format);
-    void SetHeaderSortingEnabled(bool enabled) { headerSortingEnabled_ = enabled; }
-    // Empties every cell and header and forgets the last sort.
-    void ClearCells();
-    // Writes a cell, creating its item when needed.
-    void SetText(int row, int column, const QString &text);
-    // Keeps a judged row's evidence with the row (it moves with a sort) and shows it: the
-    // verdict cell's colour and tool tip, the whole address in the address cell's tool tip.
-    void SetEvidence(int row, const RowEvidence &evidence);
-    // The evidence of a row, when it has been judged.
-    std::optional<RowEvidence> Evidence(int row) const;
+
+    std::vector<int> SelectedRows() const; // in row order
+    int RowAt(const QPoint &viewportPoint) const; // -1 where there is none
+    int CurrentRow() const;
+    // Keeps the row being judged in view, unless the user has scrolled away from it.
+    void FollowRow(int row);
 
 signals:
     // A double click on a row, or Enter on the current row.
@@ -42,13 +42,19 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void SortByHeaderClick(int column);
+    void FitColumns();
+    int ModelRow(const QModelIndex &viewIndex) const;
 
-    bool headerSortingEnabled_ = true;
+    ResultModel *model_ = nullptr;
+    QSortFilterProxyModel *proxy_ = nullptr;
+    std::vector<int> captionWidths_;
     int sortColumn_ = -1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+    std::optional<int> followedTo_; // where following the judged row last scrolled
 };
 
 } // namespace vantorel

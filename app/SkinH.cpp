@@ -24,6 +24,10 @@ void SkinH_Attach()
     palette.setColor(QPalette::HighlightedText, Qt::white);
     palette.setColor(QPalette::Mid, QColor(0xA9, 0xB8, 0xCC));
     palette.setColor(QPalette::Dark, QColor(0x7F, 0x92, 0xAB));
+    // Every colour above was set for all states: what cannot be used now must look it.
+    const QColor disabledText(0x8C, 0x98, 0xA8);
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, disabledText);
     QApplication::setPalette(palette);
 }
 

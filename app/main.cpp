@@ -5,6 +5,8 @@
 #include <FetchPage.h>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <cstdio>
 #include <unistd.h>
@@ -14,6 +16,21 @@ namespace {
 void Write(std::FILE *stream, const QString &text)
 {
     std::fputs(text.toUtf8().constData(), stream);
+}
+
+// Qt's own texts (dialog buttons, file dialogs, the command-line parser) in Chinese, like ours.
+void InstallQtTranslations(QCoreApplication &app)
+{
+    auto *translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+}
+
+bool HasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
 } // namespace
@@ -32,21 +49,31 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const vantorel::CommandLine line = vantorel::ParseCommandLine(arguments, ::isatty(STDOUT_FILENO) == 1);
-    if (!line.error.isEmpty()) {
-        Write(stderr, QStringLiteral("vantorel: %1\n用法见 vantorel --help\n").arg(line.error));
-        return vantorel::kExitUsage;
-    }
-    if (line.help || line.version) {
-        Write(stdout, line.help ? vantorel::HelpText() : vantorel::VersionText());
-        return 0;
-    }
-    if (line.checkDomain) {
+    const bool outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+    vantorel::CommandLine line = vantorel::ParseCommandLine(arguments, outputIsTerminal);
+    const bool needsWindow = line.error.isEmpty() && !line.help && !line.version && !line.checkDomain;
+    if (!needsWindow) {
         QCoreApplication app(argc, argv);
+        InstallQtTranslations(app);
+        line = vantorel::ParseCommandLine(arguments, outputIsTerminal); // the parser's own words translated
+        if (!line.error.isEmpty()) {
+            Write(stderr, QStringLiteral("vantorel: %1\n用法见 vantorel --help\n").arg(line.error));
+            return vantorel::kExitUsage;
+        }
+        if (line.help || line.version) {
+            Write(stdout, line.help ? vantorel::HelpText() : vantorel::VersionText());
+            return 0;
+        }
         return vantorel::RunCheck(line);
     }
 
+    if (!HasDisplay()) {
+        Write(stderr, QStringLiteral("vantorel：找不到图形显示，无法打开窗口。没有显示器时可在虚拟显示中启动："
+                                     "xvfb-run -a vantorel；或用 vantorel --check 域名 在命令行中检测。\n"));
+        return 1;
+    }
     QApplication app(argc, argv);
+    InstallQtTranslations(app);
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quillmere.Vantorel")); // ties the window to its .desktop entry
     vantorel::SkinH_Attach();
     vantorel::AnalysisSettings settings;

@@ -1,10 +1,9 @@
 #include "CheckCommand.h"
 
 #include "ConsoleOutput.h"
-#include "ConsoleWindow.h"
+#include "ConsoleProgress.h"
 
-#include <DecodeBody.h>
-
+#include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -15,11 +14,6 @@
 namespace vantorel {
 
 namespace {
-
-void Say(const QString &text)
-{
-    std::fputs((text + u'\n').toUtf8().constData(), stderr);
-}
 
 // Ctrl+C stops the run from inside the event loop: the signal handler only writes to a pipe.
 class InterruptWatch {
@@ -60,24 +54,20 @@ private:
 };
 
 // The addresses of --urls, or nothing after saying why there are none.
-std::optional<QStringList> ListedAddresses(const QString &path)
+std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &streams)
 {
+    const auto Say = [&streams](const QString &text) { streams.Say(text); };
     QFile file;
     const bool opened = path == u"-" ? file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(path), file.open(QIODevice::ReadOnly));
     if (!opened) {
         Say(QStringLiteral("无法读取 %1：%2").arg(path, file.errorString()));
         return std::nullopt;
     }
-    // A list saved in a Chinese locale may be GBK; a byte order mark or UTF-8 bytes say otherwise.
-    const AddressList list = ReadAddressList(DecodePage(file.readAll(), {}, u"gb2312"));
-    for (const int line : list.rejectedLines)
-        Say(QStringLiteral("第 %1 行不是网址，已跳过。").arg(line));
-    if (list.truncated)
-        Say(QStringLiteral("地址超过 %1 个，只检测前 %1 个。").arg(kMaxListedAddresses));
-    if (list.addresses.isEmpty()) {
-        Say(QStringLiteral("没有可以检测的网址。"));
+    const AddressList list = ReadAddressList(file.readAll());
+    for (const QString &note : AddressListNotes(list))
+        Say(note);
+    if (list.addresses.isEmpty())
         return std::nullopt;
-    }
     return list.addresses;
 }
 
@@ -91,41 +81,51 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
         settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
     }
+    ConsoleStreams streams;
     std::optional<QStringList> urls;
-    if (line.urlsFile && !(urls = ListedAddresses(*line.urlsFile)))
-        return kExitUsage;
+    if (line.urlsFile && !(urls = ListedAddresses(*line.urlsFile, streams)))
+        return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
 
-    ConsoleWindow window(line.checkDomain.value_or(QString()), stderr, ::isatty(STDERR_FILENO) == 1);
-    BacklinkAnalysis analysis(window, settings);
+    BacklinkAnalysis analysis(settings);
+    ConsoleProgress progress(analysis, streams, ::isatty(STDERR_FILENO) == 1);
+    // Results nobody can read are not worth waiting for.
+    streams.onFailure = [&analysis] { analysis.Stop(); };
+    QObject::connect(&analysis, &BacklinkAnalysis::Finished, QCoreApplication::instance(),
+                     [] { QCoreApplication::exit(); });
     {
         InterruptWatch interrupts(analysis);
+        const QString domain = line.checkDomain.value_or(QString());
         if (urls)
-            analysis.CheckAddresses(*urls);
+            analysis.CheckAddresses(*urls, domain);
         else
-            analysis.RunAnalysis();
+            analysis.RunAnalysis(domain);
+        if (analysis.Running())
+            QCoreApplication::exec();
     }
-    window.FinishProgress();
+    progress.Finish();
+    if (streams.ReportFailure())
+        return kExitOutputFailed;
 
     switch (analysis.Outcome()) {
     case RunOutcome::NoDomain:
-        Say(window.Status());
+        streams.Say(progress.Status());
         return kExitUsage;
     case RunOutcome::EngineUnreachable:
-        Say(window.Status());
+        streams.Say(progress.Status());
         return kExitEngineUnreachable;
     case RunOutcome::EngineRefused:
     case RunOutcome::PageUnrecognised:
-        Say(window.Status());
+        streams.Say(progress.Status());
         return kExitEngineRefused;
     case RunOutcome::Running:
     case RunOutcome::Completed:
     case RunOutcome::Stopped:
         break;
     }
-    const QByteArray output =
-        FormatResults(line.format, window.GetDomainText(), analysis.CountText(), window.Results().Rows());
-    std::fwrite(output.constData(), 1, static_cast<std::size_t>(output.size()), stdout);
-    std::fflush(stdout);
+    if (!streams.Out(FormatResults(line.format, analysis.Domain(), analysis.CountText(), analysis.Rows()))) {
+        streams.ReportFailure();
+        return kExitOutputFailed;
+    }
     return analysis.Outcome() == RunOutcome::Completed ? kExitCompleted : kExitInterrupted;
 }
 

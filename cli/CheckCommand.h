@@ -9,6 +9,7 @@ namespace vantorel {
 // Exit statuses of a check from the command line.
 enum ExitStatus : int {
     kExitCompleted = 0,
+    kExitOutputFailed = 1,
     kExitUsage = 2,
     kExitEngineUnreachable = 3,
     kExitEngineRefused = 4,

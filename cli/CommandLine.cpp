@@ -34,7 +34,7 @@ struct Parser {
         parser.setApplicationDescription(QStringLiteral(
             "网站外链检测：查找搜索引擎收录的、链接到某个域名的网页，并逐一检测它们是否仍然提到该域名，"
             "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check 时打开窗口。\n\n"
-            "使用 --check 时的退出状态：0 检测完成（无论结果如何）；2 用法错误；3 无法访问搜索引擎；"
+            "使用 --check 时的退出状态：0 检测完成（无论结果如何）；1 无法写出结果（如磁盘已满）；2 用法错误；3 无法访问搜索引擎；"
             "4 搜索引擎要求安全验证或返回的页面无法识别；130 按下 Ctrl+C 后停止，已输出检测过的结果。"));
         parser.addOptions({check, urls, format, jobs, timeout});
     }
@@ -59,8 +59,13 @@ std::optional<OutputFormat> FormatNamed(const QString &name)
 
 QString HelpText()
 {
-    // Without an application object the parser cannot know the program's name.
-    return Parser().parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("vantorel"));
+    // The usage line names the program as installed, however it was started.
+    QString text = Parser().parser.helpText();
+    const QString started = QCoreApplication::instance() ? QCoreApplication::arguments().value(0)
+                                                         : QStringLiteral("<executable_name>");
+    if (const qsizetype at = text.indexOf(started); at >= 0)
+        text.replace(at, started.size(), QStringLiteral("vantorel"));
+    return text;
 }
 
 QString VersionText()

@@ -2,6 +2,8 @@
 
 #include <Domain.h>
 
+#include <unicode/uchar.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,9 +16,8 @@ namespace {
 
 bool IsWide(char32_t c)
 {
-    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
-           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+    const int width = u_getIntPropertyValue(static_cast<UChar32>(c), UCHAR_EAST_ASIAN_WIDTH);
+    return width == U_EA_WIDE || width == U_EA_FULLWIDTH;
 }
 
 const char *StrengthName(const RowEvidence &evidence)
@@ -32,9 +33,9 @@ const char *StrengthName(const RowEvidence &evidence)
 
 QJsonObject RowObject(const ResultRow &row)
 {
-    QJsonObject object{{QStringLiteral("number"), row.number.toInt()},
-                       {QStringLiteral("address"), RowUrl(row.address)},
-                       {QStringLiteral("verdict"), row.verdict}};
+    QJsonObject object{{QStringLiteral("number"), row.number},
+                       {QStringLiteral("address"), row.url},
+                       {QStringLiteral("verdict"), row.Verdict()}};
     if (!row.evidence)
         return object;
     const RowEvidence &e = *row.evidence;
@@ -67,7 +68,9 @@ QByteArray Table(const std::vector<ResultRow> &rows)
 {
     // The address goes last: it is the one column whose width varies a lot.
     const QStringList captions = ResultColumns(true);
-    const std::vector<int> shown = {0, 2, 3, 4, 6, 9, 10, 1};
+    std::vector<int> shown;
+    for (const char16_t *name : {u"序号", u"有效性", u"结果", u"HTTP状态", u"链接数", u"页面robots", u"原因", u"外链地址"})
+        shown.push_back(static_cast<int>(captions.indexOf(QString::fromUtf16(name))));
     std::vector<QStringList> lines;
     QStringList header;
     for (const int column : shown)
@@ -115,7 +118,7 @@ QByteArray FormatResults(OutputFormat format, const QString &domain, const std::
     case OutputFormat::Table:
         return Table(rows);
     case OutputFormat::Tsv:
-        return (ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true)).toUtf8();
+        return (ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true, FormulaGuard::Raw)).toUtf8();
     case OutputFormat::Csv:
         return RowsAsCsv(rows, false);
     case OutputFormat::Json:

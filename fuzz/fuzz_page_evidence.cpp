@@ -1,8 +1,12 @@
 // Arbitrary bytes as the UTF-8 text of a checked page on the domain (and as its X-Robots-Tag
 // header): every link found must point to the domain, and every anchor must be at most 100
-// characters with no half of a surrogate pair.
+// characters with no half of a surrogate pair. The verdict's tool tip built from the page, and
+// from a failure the HTTP client described in the same bytes, holds no markup but the
+// program's own.
 
 #include <PageEvidence.h>
+#include <PlainText.h>
+#include <Verdict.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +26,17 @@ bool HasLoneSurrogate(const QString &text)
     return false;
 }
 
+// True when markup, less the fixed wrapper and line breaks that ToolTipMarkup adds, has a '<'.
+bool HasForeignMarkup(QString markup)
+{
+    const QString open = QStringLiteral("<p style=\"white-space:pre-wrap\">");
+    const QString close = QStringLiteral("</p>");
+    if (!markup.startsWith(open) || !markup.endsWith(close))
+        return true;
+    markup = markup.mid(open.size(), markup.size() - open.size() - close.size());
+    return markup.remove(QStringLiteral("<br>")).contains(u'<');
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -38,5 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (link.anchor.size() > 100 || HasLoneSurrogate(link.anchor))
             __builtin_trap();
     }
+
+    FetchResult fetched;
+    fetched.error = FetchError::None;
+    fetched.httpStatus = 200;
+    fetched.finalUrl = page.toString();
+    fetched.body = bytes.toByteArray();
+    fetched.robotsTag = fetched.body;
+    FetchResult failed;
+    failed.error = FetchError::Other;
+    failed.errorText = QString::fromUtf8(bytes);
+    for (const FetchResult &result : {fetched, failed})
+        if (HasForeignMarkup(ToolTipMarkup(VerdictToolTip(JudgePage(result, u"example.com", u"utf-8").evidence))))
+            __builtin_trap();
     return 0;
 }

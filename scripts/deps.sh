@@ -10,6 +10,7 @@ packages=(
   zlib1g-dev libxml2-dev
   libgumbo-dev # only for the parser comparison in bench/EvidenceBench.cpp
   fonts-noto-cjk
+  qt6-translations-l10n # Qt's own texts (dialogs, buttons, command-line errors) in Chinese
   help2man # writes the manual page from the built program's --help
   desktop-file-utils appstream # validators of the installed desktop entry and metainfo
 )

@@ -2,10 +2,10 @@
 """Draws the program icon, two interlocked chain links, at every size the desktop theme uses.
 
 Writes app/resources/icons/hicolor/<N>x<N>/apps/vantorel.png for each size in SIZES, laid out as the
-installed icon theme is, and app/resources/vantorel.ico.
-The 32 x 32 PNG (the window's icon) and the ICO (the Windows program file's) have an 8-bit
-palette: the PNG keeps soft edges through per-entry alpha (tRNS), the ICO has a 1-bit mask. The
-other sizes are truecolour with alpha, where a 256-entry palette would band the shading.
+installed icon theme is.
+The 32 x 32 PNG (the window's icon) has an 8-bit palette that keeps soft edges through per-entry
+alpha (tRNS). The other sizes are truecolour with alpha, where a 256-entry palette would band the
+shading.
 Standard library only, and the output is the same on every run.
 """
 
@@ -132,29 +132,6 @@ def rgba_png_bytes(size, pixels):
     return png_bytes(size, 6, rows)
 
 
-def ico_bytes(palette, indices):
-    # An ICO mask is all or nothing: pixels at least half covered are drawn, opaque.
-    opaque = [palette[i][3] >= 128 for i in indices]
-    colours = [(0, 0, 0)] + sorted({palette[i][:3] for i, o in zip(indices, opaque) if o})
-    if len(colours) > 256:
-        raise SystemExit("make-icon: too many colours for the ICO")
-    index = {c: i for i, c in enumerate(colours)}
-    colours += [(0, 0, 0)] * (256 - len(colours))
-
-    bottom_up = range(SIZE - 1, -1, -1)
-    xor = b"".join(bytes(index[palette[indices[y * SIZE + x]][:3]] if opaque[y * SIZE + x] else 0
-                         for x in range(SIZE)) for y in bottom_up)
-    mask = b"".join(
-        int("".join("0" if opaque[y * SIZE + x] else "1" for x in range(SIZE)), 2).to_bytes(4, "big")
-        for y in bottom_up)
-    bitmap = (struct.pack("<IiiHHIIiiII", 40, SIZE, 2 * SIZE, 1, 8, 0, len(xor) + len(mask), 0, 0,
-                          256, 0)
-              + b"".join(bytes((b, g, r, 0)) for r, g, b in colours) + xor + mask)
-    directory = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 8, len(bitmap), 6 + 16)
-    return directory + entry + bitmap
-
-
 def main():
     out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parent.parent / "app" / "resources"
     for size in SIZES:
@@ -163,7 +140,6 @@ def main():
         if size == SIZE:
             palette, indices = quantise(render(size))
             (folder / "vantorel.png").write_bytes(palette_png_bytes(palette, indices))
-            (out / "vantorel.ico").write_bytes(ico_bytes(palette, indices))
         else:
             (folder / "vantorel.png").write_bytes(rgba_png_bytes(size, render(size)))
     print(f"make-icon: {len(SIZES)} sizes, {len(palette)} palette entries at {SIZE}, written to {out}")

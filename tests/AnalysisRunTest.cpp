@@ -1,8 +1,8 @@
 // One analysis run end to end against an engine and pages served on 127.0.0.1.
 
-#include "FakeWindow.h"
 #include "LoopbackServer.h"
 #include "ResultPages.h"
+#include "RunRecorder.h"
 #include "TestWeb.h"
 #include "WidgetLookup.h"
 
@@ -10,6 +10,7 @@
 #include <FormMain.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace vantorel;
 
@@ -38,12 +43,12 @@ TEST(AnalysisRun, SendsTheHostReducedFromWhatWasTyped)
 {
     TestWeb web;
     web.SetResultPage(SearchResultPage("0", {}));
-    FakeWindow window;
-    BacklinkAnalysis analysis(window, QuickSettings(web.server().hostAndPort()));
+    BacklinkAnalysis analysis(QuickSettings(web.server().hostAndPort()));
+    RunRecorder window(analysis);
 
     // Only the host goes out, non-ASCII as percent-encoded UTF-8; the box shows it.
-    window.domain = QStringLiteral(" \tHTTP://例子.COM:8080/x?y\n");
-    analysis.RunAnalysis();
+    analysis.RunAnalysis(QStringLiteral(" \tHTTP://例子.COM:8080/x?y\n"));
+    ASSERT_TRUE(window.WaitForEnd());
     EXPECT_EQ(window.domain, QStringLiteral("例子.com"));
     ASSERT_EQ(web.server().requestCount(), 1);
     const std::string request = web.server().requests().at(0);
@@ -51,8 +56,9 @@ TEST(AnalysisRun, SendsTheHostReducedFromWhatWasTyped)
               "GET /s?q1=domain:%E4%BE%8B%E5%AD%90.com" + kQueryTail + " HTTP/1.1");
 
     // Nothing left of it: no request, and the status line asks for a domain.
-    window.domain = QStringLiteral(" http:// \t");
-    analysis.RunAnalysis();
+    analysis.RunAnalysis(QStringLiteral(" http:// \t"));
+    EXPECT_FALSE(analysis.Running());
+    EXPECT_EQ(analysis.Outcome(), RunOutcome::NoDomain);
     EXPECT_EQ(web.server().requestCount(), 1);
     EXPECT_EQ(window.domain, QString());
     EXPECT_EQ(window.status, QStringLiteral("请输入要分析的网站地址..."));
@@ -66,19 +72,22 @@ TEST(AnalysisRun, StatusTextsInOrderOnSuccess)
     web.SetPage("/b", "nothing here");
     web.SetResultPage(SearchResultPage("约2", {{web.Address("/a")}, {web.Address("/b")}}));
 
-    FakeWindow window;
-    window.domain = QStringLiteral(" example.com ");
-    BacklinkAnalysis analysis(window, QuickSettings(web.server().hostAndPort()));
-    analysis.RunAnalysis();
+    BacklinkAnalysis analysis(QuickSettings(web.server().hostAndPort()));
+    RunRecorder window(analysis);
+    analysis.RunAnalysis(QStringLiteral(" example.com "));
+    EXPECT_EQ(window.events, (QStringList{"PanelShown", "Status:" + kStart, "Domain:example.com"}))
+        << "the run answers at once and waits for nothing";
+    ASSERT_TRUE(window.WaitForEnd());
 
     EXPECT_EQ(window.statuses, (QStringList{kStart, kParsed, kChecking, QStringLiteral("开始分析第 1/2 条网址.."),
                                             QStringLiteral("开始分析第 2/2 条网址.."), kChecked}));
-    EXPECT_EQ(window.operations.mid(0, 5),
-              (QStringList{"ShowProgressPanel", "RepaintProgressPanel", "SetStatus:" + kStart,
-                           "RepaintProgressPanel", "SetDomainText:example.com"}));
-    EXPECT_EQ(window.operations.last(), "HideProgressPanel");
-    EXPECT_FALSE(window.panelVisible);
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"有效", "无效"}));
+    EXPECT_EQ(window.events.mid(3),
+              (QStringList{"TipLine:" + QStringLiteral("提示：当前站点 example.com 的外链数为：  约2 条"), "RowsListed",
+                           "Status:" + kParsed, "Status:" + kChecking, QStringLiteral("Status:开始分析第 1/2 条网址.."),
+                           "RowStarted:0", "RowJudged:0", QStringLiteral("Status:开始分析第 2/2 条网址.."),
+                           "RowStarted:1", "RowJudged:1", "Status:" + kChecked, "PanelHidden", "Finished"}));
+    EXPECT_EQ(window.finished, RunOutcome::Completed);
+    EXPECT_EQ(window.Verdicts(), (QStringList{"有效", "无效"}));
 }
 
 // When the engine cannot be reached, refuses, or answers with something else than a result
@@ -104,52 +113,51 @@ TEST(AnalysisRun, AnEngineThatGivesNoResultPageLeavesGridAndTipAlone)
         {"verification", verification.hostAndPort(), QStringLiteral("搜索引擎要求安全验证，请稍后再试...")},
     };
     for (const auto &c : cases) {
-        FakeWindow window;
-        window.domain = QStringLiteral("example.com");
-        window.grid.SetRowCount(3);
-        window.grid.SetCellText(1, 1, "kept");
-        BacklinkAnalysis analysis(window, QuickSettings(c.searchHost));
-        analysis.RunAnalysis();
+        BacklinkAnalysis analysis(QuickSettings(c.searchHost));
+        analysis.CheckAddresses({QStringLiteral("http://127.0.0.1:1/kept")}, QStringLiteral("example.com"));
+        analysis.Stop();
+        RunRecorder window(analysis);
+        analysis.RunAnalysis(QStringLiteral("example.com"));
+        ASSERT_TRUE(window.WaitForEnd()) << c.name;
 
         EXPECT_EQ(window.statuses, (QStringList{kStart, c.status})) << c.name;
         EXPECT_TRUE(window.panelVisible) << c.name;
         EXPECT_EQ(window.tipLine, QStringLiteral("initial tip")) << c.name;
-        EXPECT_EQ(window.grid.GetRowCount(), 3) << c.name;
-        EXPECT_EQ(window.grid.GetCellText(1, 1), QStringLiteral("kept")) << c.name;
-        EXPECT_FALSE(window.operations.contains("ProcessPendingEvents")) << c.name;
-        EXPECT_FALSE(analysis.Running()) << c.name;
+        EXPECT_EQ(window.Addresses(), QStringList{"127.0.0.1:1/kept"}) << c.name;
+        EXPECT_FALSE(window.events.contains("RowsListed")) << c.name;
     }
 }
 
-TEST(AnalysisRun, ANestedRunSupersedesTheOuterOne)
+// A new run started while one is going (here from inside one of its signals, as a click
+// would be handled between two of them) supersedes it at once: the old run says nothing more.
+TEST(AnalysisRun, ANewRunSupersedesTheOneGoing)
 {
     TestWeb web;
     for (const char *path : {"/a", "/b", "/c"})
         web.SetPage(path, "example.com");
     web.SetResultPage(SearchResultPage("约3", {{web.Address("/a")}, {web.Address("/b")}, {web.Address("/c")}}));
 
-    FakeWindow window;
-    window.domain = QStringLiteral("example.com");
-    BacklinkAnalysis analysis(window, QuickSettings(web.server().hostAndPort()));
-    int nestedRuns = 0;
-    qsizetype operationsWhenNestedReturned = -1;
-    int requestsWhenNestedReturned = -1;
-    window.onProcessEvents = [&] {
-        // The user presses the button again after the first checked row.
-        if (nestedRuns == 0 && window.statuses.contains(QStringLiteral("开始分析第 1/3 条网址.."))) {
-            ++nestedRuns;
-            analysis.RunAnalysis();
-            operationsWhenNestedReturned = window.operations.size();
-            requestsWhenNestedReturned = web.server().requestCount();
+    BacklinkAnalysis analysis(QuickSettings(web.server().hostAndPort()));
+    RunRecorder window(analysis);
+    int newRuns = 0;
+    qsizetype eventsWhenSuperseded = -1;
+    window.onEvent = [&](const QString &event) {
+        if (newRuns == 0 && event == u"RowJudged:0") {
+            ++newRuns;
+            eventsWhenSuperseded = window.events.size();
+            analysis.RunAnalysis(QStringLiteral("example.com"));
         }
     };
-    analysis.RunAnalysis();
+    analysis.RunAnalysis(QStringLiteral("example.com"));
+    ASSERT_TRUE(window.WaitForEnd());
 
-    ASSERT_EQ(nestedRuns, 1);
-    EXPECT_EQ(window.operations.size(), operationsWhenNestedReturned) << window.operations.join('\n').toStdString();
-    EXPECT_EQ(web.server().requestCount(), requestsWhenNestedReturned);
+    ASSERT_EQ(newRuns, 1);
+    // The first run ended (stopped) before the second said anything, and said nothing after.
+    EXPECT_EQ(window.events.mid(eventsWhenSuperseded, 2), (QStringList{"Finished", "PanelShown"}));
+    EXPECT_EQ(window.events.count(QStringLiteral("RowJudged:1")), 1);
+    EXPECT_EQ(window.finished, RunOutcome::Completed);
     EXPECT_EQ(window.status, kChecked);
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"有效", "有效", "有效"}));
+    EXPECT_EQ(window.Verdicts(), (QStringList{"有效", "有效", "有效"}));
     EXPECT_EQ(web.RequestsFor("/s?"), 2);
 }
 
@@ -178,8 +186,9 @@ TEST_F(WindowRun, EnterInTheDomainBoxRunsWithTheFocusOnTheButton)
 
     EXPECT_EQ(QApplication::focusWidget(), Child<QPushButton>(*window, "Command1"));
     EXPECT_EQ(domain->text(), QStringLiteral("example.org"));
+    ASSERT_TRUE(WaitFor([&] { return !window->Analysis().Running(); }));
     EXPECT_EQ(web.RequestsFor("/s?q1=domain:example.org&"), 1);
-    EXPECT_EQ(window->Operations().Grid().GetCellText(1, 2), QStringLiteral("有效"));
+    EXPECT_EQ(GridText(*window, 0, 2), QStringLiteral("有效"));
     EXPECT_TRUE(Child<QWidget>(*window, "Frame3")->isHidden());
     EXPECT_EQ(Child<QLabel>(*window, "Label2")->text(), kChecked);
 }
@@ -191,17 +200,17 @@ TEST_F(WindowRun, ShowsTheCountAndOneRowPerOrganicResult)
     web.SetResultPage(SearchResultPage(QStringLiteral("约12,300"),
                                        {{web.Address("/a")}, {"ad.example.net", true}, {web.Address("/b/")}}));
     Open(web.server().hostAndPort());
-    window->Operations().SetDomainText(QStringLiteral("example.org"));
+    Child<QLineEdit>(*window, "Text1")->setText(QStringLiteral("example.org"));
     QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !window->Analysis().Running(); }));
 
     EXPECT_EQ(Child<QLabel>(*window, "Label4")->text(), QStringLiteral("提示：当前站点 example.org 的外链数为：  约12,300 条"));
-    ResultGridOps &grid = window->Operations().Grid();
-    ASSERT_EQ(grid.GetRowCount(), 3);
-    EXPECT_EQ(grid.GetCellText(1, 0), QStringLiteral("1"));
-    EXPECT_EQ(grid.GetCellText(2, 0), QStringLiteral("2"));
-    EXPECT_EQ(grid.GetCellText(2, 1), web.Address("/b/") + " ");
-    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
-    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("无效"));
+    ASSERT_EQ(GridRows(*window), 2);
+    EXPECT_EQ(GridText(*window, 0, 0), QStringLiteral("1"));
+    EXPECT_EQ(GridText(*window, 1, 0), QStringLiteral("2"));
+    EXPECT_EQ(GridText(*window, 1, 1), web.Address("/b/") + " ");
+    EXPECT_EQ(GridText(*window, 0, 2), QStringLiteral("有效"));
+    EXPECT_EQ(GridText(*window, 1, 2), QStringLiteral("无效"));
     EXPECT_EQ(web.RequestsFor("/b/ HTTP"), 1);
 }
 
@@ -234,7 +243,7 @@ TEST_F(WindowRun, ClosingDuringAWaitEndsTheProgramAndWritesNothingMore)
     EXPECT_EQ(stalled.load(), 1);
     EXPECT_EQ(statusAtClose, QStringLiteral("开始分析第 1/1 条网址.."));
     EXPECT_EQ(status->text(), statusAtClose);
-    EXPECT_EQ(window->Operations().Grid().GetCellText(1, 2), QStringLiteral("等待检测"));
+    EXPECT_EQ(GridText(*window, 0, 2), QStringLiteral("等待检测"));
 }
 
 // Esc during a wait stops the run at once: what was judged stays, the rest keeps waiting, and
@@ -248,45 +257,88 @@ TEST_F(WindowRun, EscStopsARunAndANewRunSupersedesIt)
     Open(web.server().hostAndPort());
     window->Analysis().Settings().fetchLimits.totalTimeout = 30s;
     window->Analysis().Settings().jobs = 1;
-    window->Operations().SetDomainText(QStringLiteral("example.com"));
+    auto *domain = Child<QLineEdit>(*window, "Text1");
+    domain->setText(QStringLiteral("example.com"));
     auto *status = Child<QLabel>(*window, "Label2");
-    ResultGridOps &grid = window->Operations().Grid();
+    const auto ended = [&] { return !window->Analysis().Running(); };
 
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_FALSE(status->isVisible()) << "Esc with no run does nothing";
 
-    QElapsedTimer elapsed;
-    QString statusWhenStopped;
-    QTimer::singleShot(300, window.get(), [&] {
-        statusWhenStopped = status->text();
-        QTest::keyClick(window.get(), Qt::Key_Escape);
-    });
-    elapsed.start();
     QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
-    EXPECT_LT(elapsed.elapsed(), 2000);
-    EXPECT_EQ(statusWhenStopped, QStringLiteral("开始分析第 2/2 条网址.."));
+    ASSERT_TRUE(WaitFor([&] { return status->text() == QStringLiteral("开始分析第 2/2 条网址.."); }));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_LT(elapsed.elapsed(), 100);
+    EXPECT_TRUE(ended());
     EXPECT_EQ(status->text(), QStringLiteral("检测已停止..."));
     EXPECT_TRUE(Child<QWidget>(*window, "Frame3")->isVisible());
-    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
-    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("等待检测"));
-    EXPECT_FALSE(window->Analysis().Running());
+    EXPECT_EQ(GridText(*window, 0, 2), QStringLiteral("有效"));
+    EXPECT_EQ(GridText(*window, 1, 2), QStringLiteral("等待检测"));
+    QTest::qWait(100);
+    EXPECT_EQ(status->text(), QStringLiteral("检测已停止...")) << "the stopped run said something later";
 
     // The same wait again, left by a new run on another domain: the old run writes nothing more.
-    web.SetPage("/b", "example.org");
-    QTimer::singleShot(300, window.get(), [&] {
-        web.SetResultPage(SearchResultPage("1", {{web.Address("/b")}}));
-        window->Operations().SetDomainText(QStringLiteral("example.org"));
-        QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
-    });
-    elapsed.restart();
-    window->Operations().SetDomainText(QStringLiteral("example.com"));
     QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
-    EXPECT_LT(elapsed.elapsed(), 2000);
-    ASSERT_EQ(grid.GetRowCount(), 2);
-    EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/b") + " ");
-    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
+    ASSERT_TRUE(WaitFor([&] { return status->text() == QStringLiteral("开始分析第 2/2 条网址.."); }));
+    web.SetPage("/b", "example.org");
+    web.SetResultPage(SearchResultPage("1", {{web.Address("/b")}}));
+    domain->setText(QStringLiteral("example.org"));
+    QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor(ended));
+    ASSERT_EQ(GridRows(*window), 1);
+    EXPECT_EQ(GridText(*window, 0, 1), web.Address("/b") + " ");
+    EXPECT_EQ(GridText(*window, 0, 2), QStringLiteral("有效"));
     EXPECT_EQ(status->text(), kChecked);
     EXPECT_EQ(web.RequestsFor("/s?q1=domain:example.org&"), 1);
+}
+
+long ResidentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    return statm.readAll().split(' ').value(1).toLong() * sysconf(_SC_PAGESIZE);
+}
+
+// Enter pressed again and again while runs go: each new run replaces the last at once, so the
+// stack under a verdict is as deep as in a single run, and nothing piles up.
+TEST_F(WindowRun, RepeatedEnterDuringRunsNeverDeepensTheStack)
+{
+    TestWeb web;
+    std::vector<SearchResult> results;
+    for (int i = 0; i < 5; ++i) {
+        web.SetPage("/p" + std::to_string(i), "example.com");
+        results.push_back({web.Address("/p" + std::to_string(i))});
+    }
+    web.SetResultPage(SearchResultPage("5", results));
+    web.OnRequest([](const std::string &) { std::this_thread::sleep_for(20ms); });
+    Open(web.server().hostAndPort());
+    auto *domain = Child<QLineEdit>(*window, "Text1");
+    domain->setText(QStringLiteral("example.com"));
+    std::uintptr_t stackAtVerdict = 0;
+    QObject::connect(&window->Analysis(), &BacklinkAnalysis::RowJudged, window.get(),
+                     [&] { stackAtVerdict = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)); });
+    const auto pressEnter = [&] {
+        domain->setFocus();
+        QTest::keyClick(domain, Qt::Key_Return);
+    };
+
+    pressEnter();
+    ASSERT_TRUE(WaitFor([&] { return !window->Analysis().Running(); }));
+    const std::uintptr_t singleRun = stackAtVerdict;
+    const long residentAfterFirst = ResidentBytes();
+    for (int press = 0; press < 30; ++press) {
+        pressEnter();
+        QTest::qWait(10);
+    }
+    ASSERT_TRUE(WaitFor([&] { return !window->Analysis().Running(); }));
+
+    EXPECT_EQ(stackAtVerdict, singleRun);
+    EXPECT_LT(ResidentBytes() - residentAfterFirst, 5L * 1024 * 1024);
+    EXPECT_EQ(Child<QLabel>(*window, "Label2")->text(), kChecked);
+    EXPECT_EQ(GridText(*window, 4, 2), QStringLiteral("有效"));
 }
 
 } // namespace

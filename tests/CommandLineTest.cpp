@@ -36,9 +36,12 @@ QProcessEnvironment Environment(const QString &proxy)
     return environment;
 }
 
-void Start(QProcess &process, const QStringList &arguments, const QString &proxy, const QByteArray &input = {})
+void Start(QProcess &process, const QStringList &arguments, const QString &proxy, const QByteArray &input = {},
+           const QString &outputFile = {})
 {
     process.setProcessEnvironment(Environment(proxy));
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile);
     process.start(QStringLiteral(VANTOREL_BINARY), arguments);
     ASSERT_TRUE(process.waitForStarted());
     process.write(input);
@@ -52,10 +55,11 @@ Outcome Finish(QProcess &process)
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
-Outcome Vantorel(const QStringList &arguments, const QString &proxy = {}, const QByteArray &input = {})
+Outcome Vantorel(const QStringList &arguments, const QString &proxy = {}, const QByteArray &input = {},
+                 const QString &outputFile = {})
 {
     QProcess process;
-    Start(process, arguments, proxy, input);
+    Start(process, arguments, proxy, input, outputFile);
     return Finish(process);
 }
 
@@ -74,7 +78,11 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         QStringList arguments;
         QString proxy;
         int exitCode;
+        QString outputFile = {};
+        QString message = {};
     } cases[] = {
+        {"results lost on a full device", {"--check", "example.com", "--format", "json"}, "http://" + engine.server().hostAndPort(), 1,
+         "/dev/full", QStringLiteral("无法写出结果：磁盘空间不足\n")},
         {"completed", {"--check", "EXAMPLE.com", "--format", "tsv"}, "http://" + engine.server().hostAndPort(), 0},
         {"engine unreachable", {"--check", "example.com"}, closed, 3},
         {"engine refused", {"--check", "example.com"}, "http://" + refusing.hostAndPort(), 4},
@@ -82,16 +90,20 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         {"unknown format", {"--check", "example.com", "--format", "xml"}, closed, 2},
         {"jobs out of range", {"--check", "example.com", "--jobs", "17"}, closed, 2},
         {"format without check", {"--format", "csv"}, closed, 2},
-        {"unknown option", {"--chekc", "example.com"}, closed, 2},
+        {"unknown option", {"--chekc", "example.com"}, closed, 2, {}, QStringLiteral("vantorel: 未知选项“chekc”。\n用法见 vantorel --help\n")},
+        {"a window without a display", {}, closed, 1, {}, QStringLiteral("xvfb-run -a vantorel；或用 vantorel --check 域名 在命令行中检测。\n")},
     };
     for (const auto &c : cases) {
-        const Outcome run = Vantorel(c.arguments, c.proxy);
+        const Outcome run = Vantorel(c.arguments, c.proxy, {}, c.outputFile);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err.toStdString();
+        if (!c.message.isEmpty()) {
+            EXPECT_TRUE(run.err.endsWith(c.message)) << c.what << ": " << run.err.toStdString();
+        }
         if (c.exitCode != 0) {
             EXPECT_TRUE(run.out.isEmpty()) << c.what;
         }
     }
-    EXPECT_EQ(engine.RequestsFor("http://www.baidu.com/s?q1=domain:example.com&"), 1);
+    EXPECT_EQ(engine.RequestsFor("http://www.baidu.com/s?q1=domain:example.com&"), 2);
 }
 
 TEST(CommandLine, FormatsCarryTheSameRows)

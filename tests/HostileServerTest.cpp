@@ -3,10 +3,10 @@
 // failed fetch. Every hostile answer carries the domain, so a response taken as a page
 // would show up as a valid row or a parsed result page.
 
-#include "FakeWindow.h"
 #include "Gzip.h"
 #include "LoopbackServer.h"
 #include "ResultPages.h"
+#include "RunRecorder.h"
 #include "TestWeb.h"
 
 #include "WidgetLookup.h"
@@ -14,7 +14,19 @@
 #include <BacklinkAnalysis.h>
 #include <FormMain.h>
 
+#include <GridActions.h>
+
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTimer>
+#include <QToolTip>
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QTest>
 
@@ -23,6 +35,9 @@
 #include <functional>
 #include <ostream>
 #include <string>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace vantorel;
 
@@ -129,7 +144,6 @@ void PrintTo(const HostileCase &hostile, std::ostream *out)
 class Hostile : public ::testing::TestWithParam<HostileCase> {
 protected:
     LoopbackServer hostile{GetParam().handler};
-    FakeWindow window;
     QElapsedTimer elapsed;
 };
 
@@ -138,27 +152,29 @@ TEST_P(Hostile, AsAListedPageItsRowIsInvalidAndTheRunGoesOn)
     TestWeb web;
     web.SetPage("/next", kBait);
     web.SetResultPage(SearchResultPage("2", {{hostile.hostAndPort() + "/page"}, {web.Address("/next")}}));
-    window.domain = kDomain;
-    BacklinkAnalysis analysis(window, HostileSettings(web.server().hostAndPort()));
+    BacklinkAnalysis analysis(HostileSettings(web.server().hostAndPort()));
+    RunRecorder window(analysis);
 
     elapsed.start();
-    analysis.RunAnalysis();
+    analysis.RunAnalysis(kDomain);
+    ASSERT_TRUE(window.WaitForEnd(kNoHang));
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(hostile.requestCount(), 1);
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"无效", "有效"}));
-    EXPECT_EQ(window.grid.evidence[1].failureCause, QString::fromUtf16(GetParam().cause));
+    EXPECT_EQ(window.Verdicts(), (QStringList{"无效", "有效"}));
+    EXPECT_EQ(analysis.Rows().at(0).evidence->failureCause, QString::fromUtf16(GetParam().cause));
     EXPECT_EQ(window.status, kChecked);
     EXPECT_FALSE(window.panelVisible);
 }
 
 TEST_P(Hostile, AsTheEngineTheRunEndsWithTheFailureText)
 {
-    window.domain = kDomain;
-    BacklinkAnalysis analysis(window, HostileSettings(hostile.hostAndPort()));
+    BacklinkAnalysis analysis(HostileSettings(hostile.hostAndPort()));
+    RunRecorder window(analysis);
 
     elapsed.start();
-    analysis.RunAnalysis();
+    analysis.RunAnalysis(kDomain);
+    ASSERT_TRUE(window.WaitForEnd(kNoHang));
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(hostile.requestCount(), 1);
@@ -197,12 +213,11 @@ TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledAtOnce)
     web.SetResultPage(SearchResultPage("2", {{slow.hostAndPort() + "/slow"}, {web.Address("/next")}}));
 
     FormMain window(HostileSettings(web.server().hostAndPort()));
-    window.Operations().SetDomainText(kDomain);
+    Child<QLineEdit>(window, "Text1")->setText(kDomain);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     panel = Child<QWidget>(window, "Frame3");
     auto *status = Child<QLabel>(window, "Label2");
-    ResultGridOps &grid = window.Operations().Grid();
 
     QStringList seenAtHide;
     qint64 hiddenAfter = -1;
@@ -210,20 +225,123 @@ TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledAtOnce)
     QElapsedTimer elapsed;
     watch.onHide = [&] {
         hiddenAfter = elapsed.elapsed();
-        seenAtHide << status->text() << grid.GetCellText(1, 2).value_or("-") << grid.GetCellText(2, 2).value_or("-");
+        seenAtHide << status->text() << GridText(window, 0, 2) << GridText(window, 1, 2);
     };
     panel->installEventFilter(&watch);
 
     elapsed.start();
     QTest::mouseClick(Child<QWidget>(window, "Command1"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(elapsed.elapsed(), std::chrono::milliseconds(kTotalTimeout).count()) << "the slow row was not slow";
     EXPECT_EQ(seenAtHide, (QStringList{QStringLiteral("开始分析第 1/2 条网址.."), "等待检测", "等待检测"}));
     EXPECT_LT(hiddenAfter, std::chrono::milliseconds(kTotalTimeout).count() / 2);
-    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("有效"));
+    EXPECT_EQ(GridText(window, 1, 2), QStringLiteral("有效"));
     EXPECT_EQ(status->text(), kChecked);
     EXPECT_TRUE(panel->isHidden());
+}
+
+// Watches one file for being opened, through inotify.
+class OpenWatch {
+public:
+    explicit OpenWatch(const QString &path) : fd_(inotify_init1(IN_NONBLOCK))
+    {
+        inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS);
+    }
+    ~OpenWatch() { ::close(fd_); }
+    bool Opened() const
+    {
+        alignas(inotify_event) char events[4096];
+        return ::read(fd_, events, sizeof events) > 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Anchors, titles and addresses come from other people's pages: the window shows them as the
+// characters they are, and never lets them load a picture from the user's disk.
+TEST(HostileInWindow, PageTextReachesToolTipsAndMessagesAsText)
+{
+    QTemporaryDir dir;
+    const QString picture = dir.filePath(QStringLiteral("watched.png"));
+    QImage(8, 8, QImage::Format_RGB32).save(picture);
+    const std::string img = "<img src=\"" + picture.toStdString() + "\" width=900 height=600>";
+    const std::string anchors[] = {
+        "&lt;h1 style=\"color:red\"&gt;大标题&lt;/h1&gt;" + std::string("&lt;img src=\"") + picture.toStdString() + "\"&gt;",
+        "&lt;table&gt;&lt;tr&gt;&lt;td&gt;x&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;",
+        "&lt;a href=\"http://evil.test/\"&gt;点我&lt;/a&gt;",
+        "&amp;lt;already escaped&amp;gt;",
+        "\xE2\x80\xAE" "moc.elpmaxe",
+        std::string(10'000, 'w'),
+    };
+    TestWeb web;
+    QStringList urls;
+    for (std::size_t i = 0; i < std::size(anchors); ++i) {
+        const std::string path = "/p" + std::to_string(i) + "?<b>" + std::to_string(i) + "</b>";
+        web.SetPage(path, "<html><body><a href=\"http://example.com/\">" + anchors[i] + "</a></body></html>");
+        urls << QStringLiteral("http://") + web.Address(path);
+    }
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const OpenWatch watch(picture);
+    window.Analysis().CheckAddresses(urls, kDomain);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Analysis().Running(); }, 10'000));
+
+    auto *grid = Child<QAbstractItemView>(window, "FlexGrid");
+    const auto rendered = [](const QString &toolTip) {
+        QTextDocument document;
+        document.setHtml(toolTip);
+        return document.toPlainText();
+    };
+    const QString shownAnchors[] = {
+        QStringLiteral("<h1 style=\"color:red\">大标题</h1><img src=\"") + picture + u'"' + u'>',
+        QStringLiteral("<table><tr><td>x</td></tr></table>"),
+        QStringLiteral("<a href=\"http://evil.test/\">点我</a>"),
+        QStringLiteral("&lt;already escaped&gt;"),
+        QStringLiteral("[U+202E]moc.elpmaxe"),
+        QString(100, u'w'),
+    };
+    for (int row = 0; row < static_cast<int>(std::size(anchors)); ++row) {
+        const QString verdictTip = grid->model()->index(row, 2).data(Qt::ToolTipRole).toString();
+        const QString addressTip = grid->model()->index(row, 1).data(Qt::ToolTipRole).toString();
+        EXPECT_TRUE(rendered(verdictTip).contains(QStringLiteral("「") + shownAnchors[row] + QStringLiteral("」")))
+            << row << ": " << rendered(verdictTip).toStdString();
+        EXPECT_TRUE(rendered(addressTip).contains(QStringLiteral("?<b>%1</b>").arg(row))) << rendered(addressTip).toStdString();
+        QToolTip::showText(grid->mapToGlobal(QPoint(5, 5)), verdictTip, grid);
+        QTest::qWait(20);
+    }
+    QToolTip::hideText();
+    EXPECT_FALSE(watch.Opened()) << "a page's markup loaded a local picture";
+    // The watch sees what it should: the same picture as markup is loaded.
+    QToolTip::showText(grid->mapToGlobal(QPoint(5, 5)), QString::fromStdString(img), grid);
+    QTest::qWait(20);
+    QToolTip::hideText();
+    EXPECT_TRUE(watch.Opened());
+
+    // A message with outside text and thousands of lines: plain, and inside the screen.
+    QString message = QString::fromStdString(img) + QStringLiteral("\n");
+    for (int line = 0; line < 3000; ++line)
+        message += QStringLiteral("第 %1 行：%2\n").arg(line).arg(QString(300, u'垃'));
+    QRect boxFrame;
+    Qt::TextFormat format = Qt::AutoText;
+    QString boxText;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+        boxFrame = box->frameGeometry();
+        format = box->textFormat();
+        boxText = box->text();
+        box->accept();
+    });
+    TellUser(&window, message);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_TRUE(boxText.startsWith(QString::fromStdString(img).left(40)));
+    EXPECT_TRUE(window.screen()->availableGeometry().contains(boxFrame)) << boxFrame.width() << "x" << boxFrame.height();
+    EXPECT_FALSE(watch.Opened());
 }
 
 } // namespace

@@ -29,11 +29,12 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
     failed.failureCause = QStringLiteral("连接超时");
     failed.checkedAt = QDateTime(QDate(2026, 12, 7), QTime(21, 6, 0));
     const std::vector<ResultRow> rows = {
-        {QStringLiteral("1"), QStringLiteral("a.com/x "), QStringLiteral("有效"),
+        {1, QString(), QStringLiteral("a.com/x "), RowState::Judged,
          Judged(200, {{QStringLiteral("http://example.com/"), QStringLiteral("我的站, \"首页\""), true}, {QStringLiteral("http://example.com/b"), QStringLiteral("=1+1")}}, true)},
-        {QStringLiteral("2"), QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("无效"), failed},
-        {QStringLiteral("3"), QStringLiteral("-b.com\nnext"), QStringLiteral("等待检测"), std::nullopt},
-        {QStringLiteral("4"), QStringLiteral("@c.com"), QStringLiteral("+x"), std::nullopt},
+        {2, QString(), QStringLiteral("=HYPERLINK(\"x\")"), RowState::Judged, failed},
+        {3, QString(), QStringLiteral("-b.com\nnext"), RowState::Waiting, std::nullopt},
+        {4, QString(), QStringLiteral("@c.com"), RowState::Fetching, std::nullopt},
+        {5, QString(), QStringLiteral("+d.com"), RowState::Waiting, std::nullopt},
     };
     const QByteArray expected =
         "\xEF\xBB\xBF"
@@ -42,23 +43,33 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
         "2026-12-07T21:05:00\r\n"
         "2,\"'=HYPERLINK(\"\"x\"\")\",无效,未能检测,,,,,,,连接超时,2026-12-07T21:06:00\r\n"
         "3,\"'-b.com\nnext\",等待检测,,,,,,,,,\r\n"
-        "4,'@c.com,'+x,,,,,,,,,\r\n";
+        "4,'@c.com,等待检测,,,,,,,,,\r\n"
+        "5,'+d.com,等待检测,,,,,,,,,\r\n";
     EXPECT_EQ(RowsAsCsv(rows, true).toStdString(), expected.toStdString());
     EXPECT_EQ(RowsAsCsv(rows, false), expected.mid(3));
 }
 
-TEST(RowsAsText, TabsBetweenTrimmedCellsAndTheSameRowsAsAnHtmlTable)
+TEST(RowsAsText, TabsBetweenTrimmedCellsRawForProgramsGuardedAndEscapedForTheClipboard)
 {
     const std::vector<ResultRow> rows = {
-        {QStringLiteral("1"), QStringLiteral("a.com/<b> "), QStringLiteral("有效"), Judged(200, {})},
-        {QStringLiteral("2"), QStringLiteral("b\tc.com"), QStringLiteral("等待检测"), std::nullopt},
+        {1, QString(), QStringLiteral("a.com/<b> "), RowState::Judged,
+         Judged(200, {{QStringLiteral("http://example.com/"), QStringLiteral("=HYPERLINK(\"http://evil.test/\",\"点我领奖\")")}})},
+        {2, QString(), QStringLiteral("b\tc.com"), RowState::Waiting, std::nullopt},
+        {3, QString(), QStringLiteral("@d.com"), RowState::Waiting, std::nullopt},
     };
-    EXPECT_EQ(RowsAsText(rows, false), QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n"));
-    EXPECT_EQ(RowsAsText(rows, true).section(u'\n', 0, 0),
-              QStringLiteral("1\ta.com/<b>\t有效\t不传递权重\t200\thttps://a.com/final\t0\t\t\t\t\t2026-12-07T21:05:00"));
+    EXPECT_EQ(RowsAsText(rows, false, FormulaGuard::Raw),
+              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t@d.com\t等待检测\n"));
+    EXPECT_EQ(RowsAsText(rows, false, FormulaGuard::Guarded),
+              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t'@d.com\t等待检测\n"));
+    EXPECT_EQ(RowsAsText(rows, true, FormulaGuard::Raw).section(u'\n', 0, 0),
+              QStringLiteral("1\ta.com/<b>\t有效\t传递权重\t200\thttps://a.com/final\t1\t=HYPERLINK(\"http://evil.test/\",\"点我领奖\")"
+                             "\t\t\t\t2026-12-07T21:05:00"));
+    EXPECT_TRUE(RowsAsText(rows, true, FormulaGuard::Guarded).section(u'\n', 0, 0).contains(u"\t'=HYPERLINK("));
     EXPECT_EQ(RowsAsHtml(rows, false),
               QStringLiteral("<table><tr><td>1</td><td>a.com/&lt;b&gt;</td><td>有效</td></tr>"
-                             "<tr><td>2</td><td>b\tc.com</td><td>等待检测</td></tr></table>"));
+                             "<tr><td>2</td><td>b\tc.com</td><td>等待检测</td></tr>"
+                             "<tr><td>3</td><td>'@d.com</td><td>等待检测</td></tr></table>"));
+    EXPECT_TRUE(RowsAsHtml(rows, true).contains(u"<td>'=HYPERLINK(&quot;http://evil.test/&quot;,&quot;点我领奖&quot;)</td>"));
 }
 
 TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
@@ -100,6 +111,52 @@ TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
     EXPECT_EQ(capped.addresses.size(), kMaxListedAddresses);
     EXPECT_EQ(capped.addresses.back(), QStringLiteral("http://h999.cn"));
     EXPECT_TRUE(capped.truncated);
+}
+
+// The program's own output read back as a list: the CSV export (records over several lines
+// included), rows copied from the grid, and the command line's TSV with its header.
+TEST(ReadAddressList, TakesTheAddressColumnOfTheProgramsOwnOutput)
+{
+    RowEvidence multiline = Judged(200, {{QStringLiteral("http://example.com/"), QStringLiteral("第一行\n\"第二行\", 逗号")}});
+    const std::vector<ResultRow> rows = {
+        {1, QString(), QStringLiteral("a.com/x,y"), RowState::Judged, multiline},
+        {2, QString(), QStringLiteral("https://b.com/"), RowState::Waiting, std::nullopt},
+        {3, QString(), QStringLiteral("c.com"), RowState::Judged, Judged(404, {})},
+    };
+    const QStringList expected{"http://a.com/x,y", "https://b.com/", "http://c.com"};
+    const struct {
+        const char *what;
+        QString text;
+    } outputs[] = {
+        {"csv export", QString::fromUtf8(RowsAsCsv(rows, true))},
+        {"copied rows", RowsAsText(rows, false, FormulaGuard::Guarded)},
+        {"copied rows with evidence", RowsAsText(rows, true, FormulaGuard::Guarded)},
+        {"tsv", ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true, FormulaGuard::Raw)},
+    };
+    for (const auto &output : outputs) {
+        const AddressList list = ReadAddressList(output.text);
+        EXPECT_EQ(list.addresses, expected) << output.what;
+        EXPECT_TRUE(list.rejectedLines.empty()) << output.what << ": " << list.rejectedLines.front();
+    }
+}
+
+TEST(AddressListNotes, NamesTenSkippedLinesAtMost)
+{
+    const struct {
+        std::vector<int> rejected;
+        QStringList addresses;
+        bool truncated;
+        QStringList notes;
+    } cases[] = {
+        {{}, {"http://a.com"}, false, {}},
+        {{3}, {"http://a.com"}, false, {"以下行不是网址，已跳过：第 3 行。"}},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {"http://a.com"}, false, {"以下行不是网址，已跳过：第 1、2、3、4、5、6、7、8、9、10 行。"}},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 3001}, {}, true,
+         {"以下行不是网址，已跳过：第 1、2、3、4、5、6、7、8、9、10 等 12 行。", "地址超过 1000 个，只检测前 1000 个。",
+          "没有可以检测的网址。"}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(AddressListNotes({c.addresses, c.rejected, c.truncated}), c.notes) << c.rejected.size();
 }
 
 } // namespace

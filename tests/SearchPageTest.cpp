@@ -1,7 +1,7 @@
 // Reading the engine's result page: occurrence finder, count line, result addresses, and the
 // rows ParseSearchResults writes.
 
-#include "FakeWindow.h"
+#include "RunRecorder.h"
 #include "ResultPages.h"
 
 #include <BacklinkAnalysis.h>
@@ -290,47 +290,40 @@ class ParseIntoGrid : public ::testing::Test {
 protected:
     void Parse(const QString &page, const QString &domain = QStringLiteral("example.com"))
     {
-        window.pageSource = page;
-        analysis.ParseSearchResults(domain);
+        analysis.ParseSearchResults(page, domain);
     }
 
-    FakeWindow window;
-    BacklinkAnalysis analysis{window};
+    BacklinkAnalysis analysis;
+    RunRecorder window{analysis};
 };
 
 TEST_F(ParseIntoGrid, NumbersOrganicRowsAndLeavesPaidOnesOut)
 {
-    window.grid.SetRowCount(30);
     Parse(SearchResultPage(QStringLiteral("约4"), {{"a.com/x"}, {"ad.com", true}, {"b.com"}, {"ad2.com", true}, {"c.com"}}));
 
     EXPECT_EQ(window.tipLine, QStringLiteral("提示：当前站点 example.com 的外链数为：  约4 条"));
-    ASSERT_EQ(window.grid.GetRowCount(), 4);
-    EXPECT_EQ(window.grid.Column(0), (QStringList{"1", "2", "3"}));
-    EXPECT_EQ(window.grid.Column(1), (QStringList{"a.com/x ", "b.com ", "c.com "}));
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"等待检测", "等待检测", "等待检测"}));
-    EXPECT_EQ(window.grid.headerFormat, kResultGridHeader);
-    EXPECT_EQ(window.operations.mid(0, 2), (QStringList{"SetTipLine", "RepaintTipLine"}));
-    EXPECT_GE(window.grid.repaints, 1);
-    EXPECT_TRUE(window.pageSource.contains(QStringLiteral("c.com")));
+    EXPECT_EQ(window.Addresses(), (QStringList{"a.com/x ", "b.com ", "c.com "}));
+    EXPECT_EQ(window.Verdicts(), (QStringList{"等待检测", "等待检测", "等待检测"}));
+    EXPECT_EQ(analysis.Rows().back().number, 3);
+    EXPECT_EQ(analysis.Rows().back().url, QStringLiteral("http://c.com"));
+    EXPECT_EQ(window.events, (QStringList{QStringLiteral("TipLine:提示：当前站点 example.com 的外链数为：  约4 条"), "RowsListed"}));
 }
 
 TEST_F(ParseIntoGrid, APageWithoutMarkersKeepsTheTipAndEmptiesTheGrid)
 {
-    window.grid.SetRowCount(17);
-    window.grid.SetCellText(3, 1, "old");
+    Parse(SearchResultPage(QStringLiteral("约1"), {{"old.com"}}));
+    window.events.clear();
     Parse(QStringLiteral("<html><body>403 Forbidden</body></html>"));
 
-    EXPECT_EQ(window.tipLine, QStringLiteral("initial tip"));
-    EXPECT_EQ(window.operations.mid(0, 1), QStringList{"RepaintTipLine"});
-    EXPECT_EQ(window.grid.GetRowCount(), 1);
-    EXPECT_EQ(window.grid.headerFormat, kResultGridHeader);
+    EXPECT_EQ(window.events, QStringList{"RowsListed"});
+    EXPECT_TRUE(analysis.Rows().empty());
 }
 
 TEST_F(ParseIntoGrid, NoResultsSentenceStillListsResults)
 {
     Parse(SearchResultPage(QStringLiteral("5"), {{"a.com"}}, true));
     EXPECT_EQ(window.tipLine, QStringLiteral("提示：当前站点 example.com 的外链数为：0 条"));
-    EXPECT_EQ(window.grid.Column(1), QStringList{"a.com "});
+    EXPECT_EQ(window.Addresses(), QStringList{"a.com "});
 }
 
 TEST_F(ParseIntoGrid, AtMostFiftyRowsFromAHugePage)
@@ -339,11 +332,9 @@ TEST_F(ParseIntoGrid, AtMostFiftyRowsFromAHugePage)
     for (int i = 0; i < 40'000; ++i)
         page += kMarker + QStringLiteral("http://h%1.cn/ ").arg(i);
     Parse(page);
-    ASSERT_EQ(window.grid.GetRowCount(), 51);
-    EXPECT_EQ(window.grid.GetCellText(50, 0), QStringLiteral("50"));
-    EXPECT_EQ(window.grid.GetCellText(50, 1), QStringLiteral("h49.cn"));
-    // The last row is on the screen when parsing ends.
-    EXPECT_EQ(window.grid.rowsAtLastRepaint, 51);
+    ASSERT_EQ(analysis.Rows().size(), 50u);
+    EXPECT_EQ(analysis.Rows().back().number, 50);
+    EXPECT_EQ(analysis.Rows().back().address, QStringLiteral("h49.cn"));
 }
 
 } // namespace

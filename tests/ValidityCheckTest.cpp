@@ -1,7 +1,7 @@
 // The validity check: every listed page fetched and judged, row by row.
 
-#include "FakeWindow.h"
 #include "ResultPages.h"
+#include "RunRecorder.h"
 #include "TestWeb.h"
 
 #include "WidgetLookup.h"
@@ -13,15 +13,21 @@
 #include <QAction>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
 #include <QMenu>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace vantorel;
 
@@ -31,22 +37,29 @@ using namespace std::chrono_literals;
 
 const QString kChecked = QStringLiteral("网站地址有效性检测完成...");
 
-// A grid holding the given addresses in column 1, as parsing leaves it.
-void FillGrid(FakeGrid &grid, const QStringList &addresses)
+// What a rich-text tool tip shows.
+QString ShownText(const QString &toolTip)
 {
-    grid.SetRowCount(1 + static_cast<int>(addresses.size()));
-    for (int row = 1; row <= addresses.size(); ++row) {
-        grid.SetCellText(row, 0, QString::number(row));
-        grid.SetCellText(row, 1, addresses[row - 1]);
-        grid.SetCellText(row, 2, QStringLiteral("等待检测"));
-    }
+    QTextDocument document;
+    document.setHtml(toolTip);
+    return document.toPlainText();
 }
 
 class Check : public ::testing::Test {
 protected:
-    FakeWindow window;
+    // Lists the addresses (given without "http://") and judges them against the domain.
+    void CheckList(const QStringList &addresses, const QString &domain = QStringLiteral("example.com"))
+    {
+        QStringList urls;
+        for (const QString &address : addresses)
+            urls << QStringLiteral("http://") + address;
+        analysis.CheckAddresses(urls, domain);
+        ASSERT_TRUE(window.WaitForEnd());
+    }
+
     TestWeb web;
-    BacklinkAnalysis analysis{window, QuickSettings(web.server().hostAndPort())};
+    BacklinkAnalysis analysis{QuickSettings(web.server().hostAndPort())};
+    RunRecorder window{analysis};
 };
 
 TEST_F(Check, JudgesEachPageByASearchThatIgnoresCase)
@@ -57,50 +70,52 @@ TEST_F(Check, JudgesEachPageByASearchThatIgnoresCase)
     web.SetPage("/missing", "<html>about something else</html>");
     web.SetPage("/gone", "example.com was here", 404);
     const QString closed = QStringLiteral("127.0.0.1:%1/x").arg(LoopbackServer::ClosedPort());
-    FillGrid(window.grid, {web.Address("/has") + " ", web.Address("/upper"), web.Address("/longer"),
-                           web.Address("/missing"), web.Address("/gone"), closed});
-    window.domain = QStringLiteral("example.com");
-
-    analysis.CheckLinkValidity(window.domain);
+    CheckList({web.Address("/has") + " ", web.Address("/upper"), web.Address("/longer"), web.Address("/missing"),
+               web.Address("/gone"), closed});
 
     // A longer host that ends in the domain's letters names another site.
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"有效", "有效", "无效", "无效", "有效", "无效"}));
+    EXPECT_EQ(window.Verdicts(), (QStringList{"有效", "有效", "无效", "无效", "有效", "无效"}));
     EXPECT_EQ(web.RequestsFor("/has HTTP/1.1"), 1) << "the trailing space is not sent";
-    EXPECT_TRUE(window.pageSource.isEmpty());
     EXPECT_FALSE(window.panelVisible);
+    EXPECT_EQ(window.finished, RunOutcome::Completed);
 }
 
-TEST_F(Check, StatusTextsRepaintsAndEventsPerRow)
+// Verdicts land in row order, each row's status before its verdict, even when a later page
+// came in first; an address listed twice is fetched once and both rows get its verdict.
+TEST_F(Check, RowsLandInOrderAndAnAddressListedTwiceIsFetchedOnce)
 {
-    web.SetPage("/a", "a");
-    FillGrid(window.grid, {web.Address("/a"), web.Address("/a")});
-    analysis.CheckLinkValidity(window.domain);
+    web.SetPage("/slow", "example.com");
+    web.SetPage("/a", "nothing");
+    web.OnRequest([](const std::string &path) {
+        if (path == "/slow")
+            std::this_thread::sleep_for(300ms);
+    });
+    CheckList({web.Address("/slow"), web.Address("/a"), web.Address("/a")});
 
-    EXPECT_EQ(window.statuses,
-              (QStringList{"开始分析第 1/2 条网址..", "开始分析第 2/2 条网址..", kChecked}));
-    // A row's status reaches the screen before its verdict, even when its page came in early.
-    for (const QString row : {"开始分析第 1/2 条网址..", "开始分析第 2/2 条网址.."})
-        EXPECT_EQ(window.operations.value(window.operations.indexOf("SetStatus:" + row) + 1), "RepaintProgressPanel");
-    EXPECT_EQ(window.grid.repaints, 2);
-    EXPECT_EQ(web.RequestsFor("/a"), 2) << "an address listed twice is fetched twice";
-    EXPECT_EQ(window.operations.mid(window.operations.indexOf("SetStatus:" + kChecked)),
-              (QStringList{"SetStatus:" + kChecked, "RepaintProgressPanel", "ProcessPendingEvents", "HideProgressPanel"}));
-    EXPECT_EQ(window.operations.count("ProcessPendingEvents"), 3);
+    EXPECT_EQ(window.statuses, (QStringList{QStringLiteral("开始检测,需要的时间较长..."), "开始分析第 1/3 条网址..",
+                                            "开始分析第 2/3 条网址..", "开始分析第 3/3 条网址..", kChecked}));
+    const qsizetype firstJudged = window.events.indexOf("RowJudged:0");
+    EXPECT_EQ(window.events.mid(firstJudged, 7),
+              (QStringList{"RowJudged:0", QStringLiteral("Status:开始分析第 2/3 条网址.."), "RowStarted:1", "RowJudged:1",
+                           QStringLiteral("Status:开始分析第 3/3 条网址.."), "RowStarted:2", "RowJudged:2"}));
+    EXPECT_EQ(window.Verdicts(), (QStringList{"有效", "无效", "无效"}));
+    EXPECT_EQ(web.RequestsFor("/a "), 1);
 }
 
-TEST_F(Check, HeaderOnlyGridFetchesNothingAndHidesThePanelAfterThePause)
+TEST_F(Check, AnEmptyListFetchesNothingAndHidesThePanelAfterThePause)
 {
     analysis.Settings().pause = 300ms;
-    window.panelVisible = true;
-    QElapsedTimer sinceEvents;
-    window.onProcessEvents = [&] { sinceEvents.start(); };
-
-    analysis.CheckLinkValidity(window.domain);
+    QElapsedTimer sinceChecked;
+    window.onEvent = [&](const QString &event) {
+        if (event == "Status:" + kChecked)
+            sinceChecked.start();
+    };
+    CheckList({});
 
     EXPECT_EQ(web.server().requestCount(), 0);
-    EXPECT_EQ(window.statuses, QStringList{kChecked});
+    EXPECT_EQ(window.statuses.last(), kChecked);
     EXPECT_FALSE(window.panelVisible);
-    EXPECT_GE(sinceEvents.elapsed(), 300) << "the panel goes only after the pause";
+    EXPECT_GE(sinceChecked.elapsed(), 300) << "the panel goes only after the pause";
 }
 
 TEST_F(Check, AFailedFetchOrAnEmptyDomainIsNeverValid)
@@ -108,58 +123,38 @@ TEST_F(Check, AFailedFetchOrAnEmptyDomainIsNeverValid)
     // A page whose whole text reads like a failure message is still a page.
     web.SetPage("/a", GbkBytes(QStringLiteral("查看源码：失败。")));
     const QString closed = QStringLiteral("127.0.0.1:%1/").arg(LoopbackServer::ClosedPort());
-    FillGrid(window.grid, {closed, QString(), web.Address("/a")});
 
     // A domain found in any failure text must not turn a failure into a link.
-    window.domain = QStringLiteral("失败");
-    analysis.CheckLinkValidity(window.domain);
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"无效", "无效", "有效"}));
+    CheckList({closed, QString(), web.Address("/a")}, QStringLiteral("失败"));
+    EXPECT_EQ(window.Verdicts(), (QStringList{"无效", "无效", "有效"}));
 
-    window.domain = QString();
-    analysis.CheckLinkValidity(window.domain);
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"无效", "无效", "无效"}));
+    analysis.CheckLinkValidity(QString());
+    ASSERT_TRUE(window.WaitForEnd());
+    EXPECT_EQ(window.Verdicts(), (QStringList{"无效", "无效", "无效"}));
 }
 
-TEST_F(Check, EditingTheDomainDuringARunChangesNothingItJudges)
-{
-    web.SetPage("/a", "first.cn");
-    web.SetPage("/b", "first.cn");
-    web.SetResultPage(SearchResultPage("2", {{web.Address("/a")}, {web.Address("/b")}}));
-    window.domain = QStringLiteral("first.cn");
-    window.onProcessEvents = [&] { window.domain = QStringLiteral("second.cn"); };
-
-    analysis.RunAnalysis();
-
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"有效", "有效"}));
-}
-
-TEST_F(Check, SortingIsOffWhileRowsAreJudgedAndBackAfterwards)
+// Esc or a closed window between two rows: the rest of the rows keep waiting, and the run
+// says nothing more.
+TEST_F(Check, StopOrAbandonBetweenRowsLeavesTheRestWaiting)
 {
     web.SetPage("/a", "x");
-    FillGrid(window.grid, {web.Address("/a")});
-    std::vector<bool> duringRows;
-    window.onProcessEvents = [&] { duringRows.push_back(window.grid.sortingEnabled); };
-    analysis.CheckLinkValidity(window.domain);
-
-    EXPECT_EQ(duringRows.front(), false);
-    EXPECT_TRUE(window.grid.sortingEnabled);
+    for (const bool abandon : {false, true}) {
+        window.events.clear();
+        window.onEvent = [&](const QString &event) {
+            if (event == u"RowJudged:0")
+                abandon ? analysis.Abandon() : void(analysis.Stop());
+        };
+        CheckList({web.Address("/a"), web.Address("/a?2"), web.Address("/a?3")});
+        EXPECT_EQ(window.Verdicts(), (QStringList{"无效", "等待检测", "等待检测"})) << abandon;
+        EXPECT_EQ(window.events.last(), abandon ? "RowJudged:0" : "Finished") << abandon;
+        QTest::qWait(100);
+        EXPECT_EQ(window.events.last(), abandon ? "RowJudged:0" : "Finished") << "spoke after it ended";
+    }
 }
 
-TEST_F(Check, StopsWhenTheWindowClosesBetweenRows)
-{
-    web.SetPage("/a", "x");
-    FillGrid(window.grid, {web.Address("/a"), web.Address("/a"), web.Address("/a")});
-    window.onProcessEvents = [&] { window.closed = true; };
-    window.panelVisible = true;
-    analysis.CheckLinkValidity(window.domain);
-
-    EXPECT_EQ(window.grid.Column(2), (QStringList{"无效", "等待检测", "等待检测"}));
-    EXPECT_EQ(window.statuses.size(), 1);
-    EXPECT_TRUE(window.grid.sortingEnabled);
-}
-
-// In the real window, a header click between two rows must not reorder the rows being judged.
-TEST(CheckInWindow, HeaderClickDuringTheCheckSortsNothingUntilItEnds)
+// A header click during the check sorts the rows at once; rows are keyed, so each verdict still
+// lands on its own row. A new listing forgets the sort.
+TEST(CheckInWindow, HeaderClickDuringTheCheckSortsAndVerdictsFindTheirRows)
 {
     TestWeb web;
     web.SetPage("/c", "example.com");
@@ -167,10 +162,10 @@ TEST(CheckInWindow, HeaderClickDuringTheCheckSortsNothingUntilItEnds)
     web.SetPage("/a", "example.com");
     web.SetResultPage(SearchResultPage("3", {{web.Address("/c")}, {web.Address("/b")}, {web.Address("/a")}}));
     FormMain window(QuickSettings(web.server().hostAndPort()));
-    window.Operations().SetDomainText(QStringLiteral("example.com"));
+    Child<QLineEdit>(window, "Text1")->setText(QStringLiteral("example.com"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    auto *table = Child<QTableWidget>(window, "FlexGrid");
+    auto *table = Child<QTableView>(window, "FlexGrid");
     QHeaderView *header = table->horizontalHeader();
     auto clickAddressHeader = [header] {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
@@ -182,21 +177,20 @@ TEST(CheckInWindow, HeaderClickDuringTheCheckSortsNothingUntilItEnds)
             QMetaObject::invokeMethod(&window, clickAddressHeader, Qt::QueuedConnection);
     });
     QTest::mouseClick(Child<QPushButton>(window, "Command1"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
 
     for (const char *path : {"/a", "/b", "/c"})
         EXPECT_EQ(web.RequestsFor(std::string(path) + " "), 1) << path;
-    ResultGridOps &grid = window.Operations().Grid();
-    EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/c") + " ");
-    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
-    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("无效"));
-    EXPECT_EQ(grid.GetCellText(3, 2), QStringLiteral("有效"));
-
-    clickAddressHeader();
-    EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/a") + " ");
-    EXPECT_EQ(grid.GetCellText(3, 1), web.Address("/c") + " ");
-    EXPECT_EQ(grid.GetCellText(1, 0), QStringLiteral("3"));
     EXPECT_TRUE(header->isSortIndicatorShown());
-    grid.ClearGrid();
+    const QStringList sorted[] = {{"3", web.Address("/a") + " ", "有效"},
+                                  {"2", web.Address("/b") + " ", "无效"},
+                                  {"1", web.Address("/c") + " ", "有效"}};
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ((QStringList{GridText(window, row, 0), GridText(window, row, 1), GridText(window, row, 2)}), sorted[row]);
+    // The arrow has room of its own beside the caption.
+    EXPECT_GE(header->sectionSize(1), QFontMetrics(header->font()).horizontalAdvance(GridText(window, 0, 1)));
+
+    window.Analysis().CheckAddresses({QStringLiteral("http://") + web.Address("/c")}, QStringLiteral("example.com"));
     EXPECT_FALSE(header->isSortIndicatorShown());
 }
 
@@ -213,10 +207,11 @@ TEST(CheckInWindow, VerdictColoursAndToolTips)
     web.SetResultPage(SearchResultPage("5", {{web.Address("/link")}, {web.Address("/nofollow")},
                                              {web.Address("/moved")}, {web.Address("/none")}, {web.Address("/busy")}}));
     FormMain window(QuickSettings(web.server().hostAndPort()));
-    window.Operations().SetDomainText(QStringLiteral("example.com"));
+    Child<QLineEdit>(window, "Text1")->setText(QStringLiteral("example.com"));
     QTest::mouseClick(Child<QPushButton>(window, "Command1"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
 
-    auto *table = Child<QTableWidget>(window, "FlexGrid");
+    const QAbstractItemModel *model = Child<QTableView>(window, "FlexGrid")->model();
     const struct {
         const char *colour;
         const char16_t *toolTip;
@@ -228,14 +223,16 @@ TEST(CheckInWindow, VerdictColoursAndToolTips)
         {"#e0e0e0", u"未能检测：服务器错误（HTTP 503），不代表外链已失效"},
     };
     for (int row = 0; row < 5; ++row) {
-        EXPECT_EQ(table->item(row, 2)->background().color().name(), rows[row].colour) << row;
-        EXPECT_EQ(table->item(row, 2)->toolTip(), QString::fromUtf16(rows[row].toolTip)) << row;
+        const QModelIndex verdict = model->index(row, 2);
+        EXPECT_EQ(verdict.data(Qt::BackgroundRole).value<QBrush>().color().name(), rows[row].colour) << row;
+        EXPECT_EQ(ShownText(verdict.data(Qt::ToolTipRole).toString()), QString::fromUtf16(rows[row].toolTip)) << row;
     }
-    EXPECT_EQ(table->item(0, 1)->toolTip(), QStringLiteral("http://") + web.Address("/link"));
+    EXPECT_EQ(ShownText(model->index(0, 1).data(Qt::ToolTipRole).toString()), QStringLiteral("http://") + web.Address("/link"));
 }
 
 // Ctrl+V on the grid checks the pasted addresses against the domain, without asking the engine;
-// lines that are no address are named, and nothing can be pasted or imported while it runs.
+// lines that are no address are named. During a run the menu offers neither paste nor import,
+// and Ctrl+V says why in the status line.
 TEST(CheckInWindow, PastedAddressesAreCheckedWithoutASearch)
 {
     TestWeb web;
@@ -244,55 +241,129 @@ TEST(CheckInWindow, PastedAddressesAreCheckedWithoutASearch)
     FormMain window(QuickSettings(web.server().hostAndPort()));
     QStringList told;
     window.ResultActions().SetDialogs({nullptr, nullptr, [&](const QString &message) { told << message; }});
-    auto *table = Child<QTableWidget>(window, "FlexGrid");
+    auto *table = Child<QTableView>(window, "FlexGrid");
     auto *status = Child<QLabel>(window, "Label2");
+    auto *domain = Child<QLineEdit>(window, "Text1");
     QStringList enabledDuringRun;
+    QString statusAfterPasteDuringRun;
     web.OnRequest([&](const std::string &) {
         QMetaObject::invokeMethod(&window, [&] {
             const std::unique_ptr<QMenu> menu = window.ResultActions().Menu(QPoint(5, 5));
             for (QAction *action : menu->actions())
                 if (action->isEnabled() && !action->isSeparator())
                     enabledDuringRun << action->text();
+            if (statusAfterPasteDuringRun.isEmpty() && window.Analysis().Running()) {
+                QTest::keyClick(table, Qt::Key_V, Qt::ControlModifier);
+                statusAfterPasteDuringRun = status->text();
+            }
         }, Qt::QueuedConnection);
     });
 
     QApplication::clipboard()->setText(QStringLiteral("# pasted\nhttp://") + web.Address("/a") + QStringLiteral("\nno address here\n") +
                                        web.Address("/b") + QStringLiteral("\n"));
-    window.Operations().SetDomainText(QStringLiteral(" "));
+    domain->setText(QStringLiteral(" "));
     QTest::keyClick(table, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(status->text(), QStringLiteral("请输入要分析的网站地址..."));
     EXPECT_EQ(web.server().requestCount(), 0);
 
-    window.Operations().SetDomainText(QStringLiteral("Example.com"));
+    domain->setText(QStringLiteral("Example.com"));
     told.clear();
     QTest::keyClick(table, Qt::Key_V, Qt::ControlModifier);
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
     EXPECT_EQ(told, QStringList{QStringLiteral("以下行不是网址，已跳过：第 3 行。")});
-    ResultGridOps &grid = window.Operations().Grid();
-    ASSERT_EQ(grid.GetRowCount(), 3);
-    EXPECT_EQ(grid.GetCellText(1, 1), web.Address("/a"));
-    EXPECT_EQ(grid.GetCellText(2, 0), QStringLiteral("2"));
-    EXPECT_EQ(grid.GetCellText(1, 2), QStringLiteral("有效"));
-    EXPECT_EQ(grid.GetCellText(2, 2), QStringLiteral("无效"));
+    ASSERT_EQ(GridRows(window), 2);
+    EXPECT_EQ(GridText(window, 0, 1), web.Address("/a"));
+    EXPECT_EQ(GridText(window, 1, 0), QStringLiteral("2"));
+    EXPECT_EQ(GridText(window, 0, 2), QStringLiteral("有效"));
+    EXPECT_EQ(GridText(window, 1, 2), QStringLiteral("无效"));
     EXPECT_EQ(status->text(), kChecked);
     EXPECT_EQ(web.RequestsFor("/s?"), 0);
     EXPECT_FALSE(enabledDuringRun.contains(QStringLiteral("粘贴地址并检测")));
     EXPECT_FALSE(enabledDuringRun.contains(QStringLiteral("导入地址列表...")));
+    EXPECT_TRUE(statusAfterPasteDuringRun.startsWith(QStringLiteral("正在检测，请先按 Esc"))) << statusAfterPasteDuringRun.toStdString();
 }
 
-// The grid follows the check down, so the row being judged is always in view.
-TEST(CheckInWindow, TheRowBeingJudgedStaysInView)
+// The grid follows the check down while the user leaves it alone, and stays where the user
+// scrolled to once they look elsewhere.
+TEST(CheckInWindow, TheRowBeingJudgedStaysInViewUntilTheUserScrollsAway)
 {
     TestWeb web;
     web.SetPage("/a", "example.com");
     FormMain window(QuickSettings(web.server().hostAndPort()));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    window.Operations().SetDomainText(QStringLiteral("example.com"));
-    window.Analysis().CheckAddresses(QStringList(40, QStringLiteral("http://") + web.Address("/a")));
+    auto *table = Child<QTableView>(window, "FlexGrid");
+    QStringList urls;
+    for (int i = 0; i < 40; ++i)
+        urls << QStringLiteral("http://%1?%2").arg(web.Address("/a")).arg(i);
 
-    auto *table = Child<QTableWidget>(window, "FlexGrid");
+    window.Analysis().CheckAddresses(urls, QStringLiteral("example.com"));
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
     EXPECT_GT(table->verticalScrollBar()->value(), 0);
-    EXPECT_TRUE(table->viewport()->rect().intersects(table->visualItemRect(table->item(39, 2))));
+    EXPECT_TRUE(table->viewport()->rect().intersects(table->visualRect(table->model()->index(39, 2))));
+
+    bool scrolledAway = false;
+    QObject::connect(&window.Analysis(), &BacklinkAnalysis::RowJudged, table, [&](int row) {
+        if (row == 20 && !scrolledAway) {
+            scrolledAway = true;
+            table->verticalScrollBar()->setValue(0);
+        }
+    });
+    window.Analysis().CheckAddresses(urls, QStringLiteral("example.com"));
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
+    EXPECT_TRUE(scrolledAway);
+    EXPECT_EQ(table->verticalScrollBar()->value(), 0);
+}
+
+// The grid's context menu, or a file dialog, open during a run: verdicts keep landing meanwhile.
+TEST(CheckInWindow, VerdictsLandWhileAMenuOrADialogIsOpen)
+{
+    TestWeb web;
+    web.SetPage("/a", "example.com");
+    web.OnRequest([](const std::string &) { std::this_thread::sleep_for(300ms); });
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto *table = Child<QTableView>(window, "FlexGrid");
+    QStringList urls;
+    for (int i = 0; i < 20; ++i)
+        urls << QStringLiteral("http://%1?%2").arg(web.Address("/a")).arg(i);
+    int judged = 0;
+    QObject::connect(&window.Analysis(), &BacklinkAnalysis::RowJudged, table, [&] { ++judged; });
+
+    // The menu as a right click opens it.
+    window.Analysis().CheckAddresses(urls, QStringLiteral("example.com"));
+    ASSERT_TRUE(WaitFor([&] { return judged >= 2; }));
+    QTimer::singleShot(3000, table, [] {
+        if (QWidget *menu = QApplication::activePopupWidget())
+            menu->close(); // a safety net for a menu that would hold the test in its own loop
+    });
+    emit table->customContextMenuRequested(QPoint(5, 5));
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    const int judgedWhenOpened = judged;
+    QTest::qWait(1500);
+    EXPECT_NE(QApplication::activePopupWidget(), nullptr);
+    EXPECT_GE(judged - judgedWhenOpened, 6) << "verdicts stalled under the open menu";
+    QApplication::activePopupWidget()->close();
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
+
+    // A modal dialog the user opened, with its own loop, during the export.
+    judged = 0;
+    int judgedInDialog = -1;
+    window.ResultActions().SetDialogs({[&](const QString &) {
+                                           QFileDialog dialog(&window);
+                                           const int before = judged;
+                                           QTimer::singleShot(1500, &dialog, &QDialog::reject);
+                                           dialog.exec();
+                                           judgedInDialog = judged - before;
+                                           return QString();
+                                       },
+                                       nullptr, nullptr});
+    window.Analysis().CheckAddresses(urls, QStringLiteral("example.com"));
+    ASSERT_TRUE(WaitFor([&] { return judged >= 2; }));
+    window.ResultActions().ExportCsv();
+    EXPECT_GE(judgedInDialog, 6) << "verdicts stalled under the open dialog";
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
 }
 
 } // namespace

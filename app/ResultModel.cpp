@@ -1,0 +1,112 @@
+#include "ResultModel.h"
+
+#include <PlainText.h>
+
+namespace vantorel {
+
+QColor VerdictColour(VerdictStrength strength)
+{
+    switch (strength) {
+    case VerdictStrength::PassesWeight: return QColor(0xC8, 0xE6, 0xC9); // green
+    case VerdictStrength::NoWeight: return QColor(0xFF, 0xE0, 0x82);     // amber
+    case VerdictStrength::Removed: return QColor(0xFF, 0xCD, 0xD2);      // red
+    case VerdictStrength::Unreachable: break;
+    }
+    return QColor(0xE0, 0xE0, 0xE0); // grey
+}
+
+ResultModel::ResultModel(const BacklinkAnalysis &analysis, QBrush numberBackground, QObject *parent)
+    : QAbstractTableModel(parent), analysis_(analysis), numberBackground_(std::move(numberBackground)),
+      captions_(kColumns), alignments_(kColumns, Qt::AlignLeft | Qt::AlignVCenter)
+{
+    connect(&analysis, &BacklinkAnalysis::RowsListed, this, [this] {
+        beginResetModel();
+        listed_ = true;
+        endResetModel();
+    });
+    connect(&analysis, &BacklinkAnalysis::RowJudged, this,
+            [this](int row) { emit dataChanged(index(row, 0), index(row, kColumns - 1)); });
+}
+
+void ResultModel::SetHeaderFormat(const QString &format)
+{
+    const QStringList captions = format.split(u'|');
+    for (int column = 0; column < kColumns; ++column) {
+        QString caption = column < captions.size() ? captions[column] : QString();
+        alignments_[column] = Qt::AlignLeft | Qt::AlignVCenter;
+        if (caption.startsWith(u'^')) {
+            caption.remove(0, 1);
+            alignments_[column] = Qt::AlignCenter;
+        }
+        captions_[column] = caption;
+    }
+    emit headerDataChanged(Qt::Horizontal, 0, kColumns - 1);
+}
+
+const ResultRow *ResultModel::Row(int row) const
+{
+    const std::vector<ResultRow> &rows = analysis_.Rows();
+    if (!listed_ || row < 0 || row >= static_cast<int>(rows.size()))
+        return nullptr;
+    return &rows[static_cast<std::size_t>(row)];
+}
+
+int ResultModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    return listed_ ? static_cast<int>(analysis_.Rows().size()) : kEmptyRows;
+}
+
+int ResultModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant ResultModel::data(const QModelIndex &index, int role) const
+{
+    const ResultRow *row = Row(index.row());
+    if (!row)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case 0: return QString::number(row->number);
+        case kAddressColumn: return row->address;
+        default: return row->Verdict();
+        }
+    case Qt::ToolTipRole:
+        if (!row->evidence)
+            return {};
+        if (index.column() == kVerdictColumn)
+            return ToolTipMarkup(VerdictToolTip(*row->evidence));
+        if (index.column() == kAddressColumn) {
+            QString whole = row->url;
+            if (!row->evidence->finalUrl.isEmpty() && row->evidence->finalUrl != whole)
+                whole += QStringLiteral("\n最终地址：") + row->evidence->finalUrl;
+            return ToolTipMarkup(whole);
+        }
+        return {};
+    case Qt::BackgroundRole:
+        if (index.column() == 0)
+            return numberBackground_;
+        if (index.column() == kVerdictColumn && row->evidence)
+            return QBrush(VerdictColour(Strength(*row->evidence)));
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumns)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole)
+        return captions_[section];
+    if (role == Qt::TextAlignmentRole)
+        return static_cast<int>(alignments_[static_cast<std::size_t>(section)]);
+    return {};
+}
+
+} // namespace vantorel

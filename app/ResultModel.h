@@ -1,0 +1,53 @@
+#pragma once
+
+#include <BacklinkAnalysis.h>
+
+#include <QAbstractTableModel>
+#include <QBrush>
+#include <QStringList>
+
+namespace vantorel {
+
+// The grid's captions: "|" separates them, a leading "^" centres a column, and each column is
+// as wide as its caption.
+inline const QString kResultGridHeader = QStringLiteral(
+    "^ID编号|            外链地址                                                                       | 有效性 ");
+
+// The rows of the analysis's current run as a table of three columns: number, address and
+// verdict, with the verdict's colour and the evidence in tool tips. It only reads the run's
+// rows; the run's signals say when they change. Before the first run it shows empty rows.
+class ResultModel final : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    static constexpr int kColumns = 3;
+    static constexpr int kAddressColumn = 1;
+    static constexpr int kVerdictColumn = 2;
+    static constexpr int kEmptyRows = 16;
+
+    ResultModel(const BacklinkAnalysis &analysis, QBrush numberBackground, QObject *parent = nullptr);
+
+    // The captions, and each column's alignment, from a header format.
+    void SetHeaderFormat(const QString &format);
+    const QStringList &Captions() const { return captions_; }
+
+    // The run's row behind a model row; null for an empty row.
+    const ResultRow *Row(int row) const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    const BacklinkAnalysis &analysis_;
+    QBrush numberBackground_;
+    bool listed_ = false; // a run has listed its rows
+    QStringList captions_;
+    std::vector<Qt::Alignment> alignments_;
+};
+
+// The colour of a judged verdict.
+QColor VerdictColour(VerdictStrength strength);
+
+} // namespace vantorel

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstdio>
+#include <functional>
+
+namespace vantorel {
+
+// Standard output and standard error of a check. Every write is checked: the first one that
+// fails (a full disk, a closed pipe while SIGPIPE is ignored, /dev/full) is remembered and
+// reported once, so that results never vanish unnoticed.
+class ConsoleStreams {
+public:
+    // Writes and flushes; false when this or an earlier write failed.
+    bool Write(std::FILE *stream, QByteArrayView bytes);
+    bool Out(QByteArrayView bytes) { return Write(stdout, bytes); }
+    // A line of text on standard error.
+    bool Say(const QString &text);
+
+    bool Failed() const { return failed_; }
+    // "无法写出结果：<reason>" on standard error, once; true when a write had failed.
+    bool ReportFailure();
+
+    // Called once, at the first failed write (to stop the run).
+    std::function<void()> onFailure;
+
+private:
+    bool failed_ = false;
+    bool reported_ = false;
+    int error_ = 0;
+};
+
+} // namespace vantorel
