@@ -56,7 +56,6 @@ JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView 
 {
     JudgedPage judged;
     RowEvidence &evidence = judged.evidence;
-    evidence.checkedAt = QDateTime::currentDateTime();
     evidence.httpStatus = result.httpStatus;
     evidence.finalUrl = result.finalUrl;
     evidence.redirects = result.redirects;

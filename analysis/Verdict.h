@@ -32,7 +32,8 @@ struct RowEvidence {
 // pass none, or nothing.
 enum class VerdictStrength { PassesWeight, NoWeight, Invalid };
 
-// The evidence of a fetched row and the page text it was judged on (empty without a page).
+// The evidence of a fetched row and the page text it was judged on (empty without a page). Safe
+// on any thread; the caller stamps the time (the C library's time zone is not).
 struct JudgedPage {
     RowEvidence evidence;
     QString text;

@@ -74,6 +74,8 @@ TEST_F(Check, JudgesEachPageByASearchThatIgnoresCase)
                web.Address("/gone"), closed});
 
     EXPECT_EQ(window.Verdicts(), (QStringList{"有效", "有效", "有效", "无效", "有效", "无效"}));
+    for (const ResultRow &row : analysis.Rows())
+        EXPECT_LT(std::abs(row.evidence->checkedAt.secsTo(QDateTime::currentDateTime())), 60);
     EXPECT_EQ(web.RequestsFor("/has HTTP/1.1"), 1) << "the trailing space is not sent";
     EXPECT_FALSE(window.panelVisible);
     EXPECT_EQ(window.finished, RunOutcome::Completed);
