@@ -4,7 +4,6 @@
 #include "Verdict.h"
 
 #include <FetchEngine.h>
-#include <FetchPage.h>
 
 #include <QObject>
 #include <QString>

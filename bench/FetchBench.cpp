@@ -6,7 +6,7 @@
 #include "LoopbackServer.h"
 
 #include <FetchEngine.h>
-#include <FetchPage.h>
+#include <Network.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>

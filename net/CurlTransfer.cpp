@@ -1,6 +1,6 @@
 #include "CurlTransfer.h"
 
-#include "FetchPage.h"
+#include "Network.h"
 
 namespace vantorel {
 

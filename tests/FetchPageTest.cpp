@@ -1,4 +1,5 @@
 #include "FetchPage.h"
+#include "Network.h"
 
 #include "Gzip.h"
 #include "LoopbackServer.h"
