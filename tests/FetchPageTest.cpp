@@ -177,6 +177,26 @@ TEST(FetchPage, CapsTheBodyWithOrWithoutALength)
     }
 }
 
+// A body takes the room it needs, with or without a length announced, never the whole cap:
+// that would be 16 MiB for each page in flight.
+TEST(FetchPage, HoldsTheBodyInTheRoomItNeeds)
+{
+    const std::string body(20'000, 'x');
+    LoopbackServer server([&](Connection &connection) {
+        if (connection.path() == "/chunked")
+            SendChunked(connection, body);
+        else if (connection.path() == "/gzip")
+            connection.respond(200, Gzip(body), "Content-Encoding: gzip\r\n");
+        else
+            connection.respond(200, body);
+    });
+    for (const char *path : {"/length", "/chunked", "/gzip"}) {
+        const FetchResult result = FetchOnce(server.url(path));
+        ASSERT_EQ(result.body.size(), 20'000) << path;
+        EXPECT_LE(result.body.capacity(), 2 * 20'000) << path;
+    }
+}
+
 // A body inflated past the cap fails: FetchEngineTest's table of how fetches end.
 TEST(FetchPage, DecodesGzipBodies)
 {
