@@ -10,10 +10,10 @@ namespace vantorel {
 
 namespace {
 
-// A transfer holds one connection at a time; the engine keeps no more idle ones for reuse than
-// it has transfers in flight. The reserve covers the name lookups in progress (a socket pair
-// each), the event loop, the standard streams and the files a run reads or writes.
-constexpr rlim_t kDescriptorsPerJob = 2;
+// The engine keeps up to four connections per transfer in flight, open or kept for reuse. The
+// reserve covers the name lookups in progress (a socket pair each), the event loop, the
+// standard streams and the files a run reads or writes.
+constexpr rlim_t kDescriptorsPerJob = 4;
 constexpr rlim_t kReservedDescriptors = 128;
 
 } // namespace

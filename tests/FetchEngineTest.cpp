@@ -385,7 +385,7 @@ TEST(FetchEngineDeathTest, CompletesEveryPageWhereTheSoftDescriptorLimitIs256)
         const char *said; // on standard error
     } cases[] = {
         {"raised", 0, "jobs 256: \n0 failed"},
-        {"cannot be raised", 256, "jobs 64: 可同时打开的文件数上限为 256，不够同时检查 256 个网页，改为同时检查 64 个。\n0 failed"},
+        {"cannot be raised", 256, "jobs 32: 可同时打开的文件数上限为 256，不够同时检查 256 个网页，改为同时检查 32 个。\n0 failed"},
     };
     for (const auto &c : cases) {
         if (c.hard == 0 && limit.rlim_max < 1024) {
