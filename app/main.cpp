@@ -2,7 +2,7 @@
 #include "SkinH.h"
 
 #include <CheckCommand.h>
-#include <FetchPage.h>
+#include <Network.h>
 
 #include <QApplication>
 #include <QLibraryInfo>

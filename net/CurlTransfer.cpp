@@ -1,6 +1,8 @@
 #include "CurlTransfer.h"
 
-#include "FetchPage.h"
+#include "Network.h"
+
+#include <algorithm>
 
 namespace vantorel {
 
@@ -85,6 +87,14 @@ size_t CurlTransfer::AppendToBody(char *data, size_t size, size_t count, void *u
     if (static_cast<qsizetype>(offered) > transfer->bodyCap_ - transfer->body_.size()) {
         transfer->overCap_ = true;
         return 0;
+    }
+    // Room for the announced length at once, when there is one: the body need not be copied as
+    // it grows. Without one (chunked, or a compressed body that inflates) it grows as it comes,
+    // never reserved at the cap: 16 MiB for each page in flight.
+    if (transfer->body_.capacity() == 0) {
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(transfer->easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0)
+            transfer->body_.reserve(static_cast<qsizetype>(std::min<curl_off_t>(length, transfer->bodyCap_)));
     }
     transfer->body_.append(data, static_cast<qsizetype>(offered));
     return offered;

@@ -1,6 +1,6 @@
 #pragma once
 
-// Inside net only: nothing outside it sees libcurl.
+// Inside net and the tests' blocking fetch only: the rest of the program never sees libcurl.
 
 #include "FetchResult.h"
 
