@@ -231,13 +231,12 @@ QString DecodePage(QByteArrayView body, QByteArrayView contentTypeHeader, QStrin
     if (decision.source == Source::Bom) {
         body = body.sliced(decision.encoding == u"UTF-8" ? 3 : 2);
     } else if (decision.source != Source::Header && !used.startsWith(u"UTF-16")) {
-        // A browser whose parser meets a <meta> naming another encoding reads the page again
-        // in it when neither a byte order mark nor the header chose the one in use (a <meta>
-        // after the first 1,024 bytes, behind a long comment or head script, is common on old
-        // portal pages). The first such <meta> of the whole page is found on its bytes, by the
-        // prescan's own reading without its bound, so the page is decoded once, in the
-        // encoding the browser ends with. Unlike the parser, that reading also counts a <meta>
-        // inside script or style text, as the prescan does in the first 1,024 bytes.
+        // A browser's parser that meets a <meta> naming another encoding reads the page again
+        // in it, unless a byte order mark or the header chose the encoding in use, or that is
+        // UTF-16. Old portal pages often put their <meta> past the first 1,024 bytes, behind a
+        // comment or a head script. The first <meta> of the whole page is read from its bytes
+        // as the prescan reads one (so one inside script text counts too), and the page is
+        // decoded once, in the encoding the browser ends with.
         if (const std::optional<QString> declared = FirstMetaEncoding(body))
             used = *declared;
     }
