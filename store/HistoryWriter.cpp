@@ -2,7 +2,8 @@
 
 #include <QSqlDatabase>
 
-#include <unordered_map>
+#include <algorithm>
+#include <iterator>
 
 namespace vantorel {
 
@@ -33,8 +34,8 @@ QSqlQuery Prepared(const QSqlDatabase &db, const QString &sql)
 
 } // namespace
 
-// The writer thread's own connection to the file, opened on its first job and again after a
-// failed open; a SQL connection belongs to the thread that made it.
+// The writer thread's own connection to the file, opened for its first transaction and again
+// after a failed open; a SQL connection belongs to the thread that made it.
 class HistoryWriter::Connection {
 public:
     Connection(QString name, QString path, OpenOptions options)
@@ -43,55 +44,76 @@ public:
     }
     ~Connection() { Close(); }
 
-    // Each answers why it failed, or an empty text.
-    QString Begin(const StoredRun &run, qint64 &id)
+    // Opens the file when needed and starts a transaction; why not, or an empty text.
+    QString Begin()
     {
-        return Write([&](QSqlError &error) {
-            if (!ExecBound(statements_->insertRun, {run.domain, SourceName(run.source), Millis(run.startedAt)}, error))
+        if (!statements_) {
+            Close();
+            if (QString reason = OpenHistory(name_, path_, options_); !reason.isEmpty())
+                return reason;
+            statements_.emplace(Database());
+        }
+        return Database().transaction() ? QString() : Reason(Database().lastError());
+    }
+
+    QString Commit()
+    {
+        QSqlDatabase db = Database();
+        if (db.commit())
+            return {};
+        const QString reason = Reason(db.lastError());
+        db.rollback();
+        return reason;
+    }
+
+    // Each fills in the error when it fails.
+    bool InsertRun(const StoredRun &run, qint64 &id, QSqlError &error)
+    {
+        if (!ExecBound(statements_->insertRun, {run.domain, SourceName(run.source), Millis(run.startedAt)}, error))
+            return false;
+        id = statements_->insertRun.lastInsertId().toLongLong();
+        return true;
+    }
+
+    bool InsertRow(qint64 runId, const QString &domain, const StoredRow &row, QSqlError &error)
+    {
+        if (!ExecBound(statements_->insertRow,
+                       {runId, domain, row.number, Text(row.address), Text(row.finalUrl), Text(row.verdict),
+                        OutcomeName(row.outcome), static_cast<qint64>(row.httpStatus), Text(row.failureCause),
+                        row.attempts, Text(row.charset), Text(RobotsText(row.robots)), Millis(row.checkedAt)},
+                       error))
+            return false;
+        const qint64 rowId = statements_->insertRow.lastInsertId().toLongLong();
+        for (std::size_t i = 0; i < row.links.size(); ++i) {
+            const LinkEvidence &link = row.links[i];
+            if (!ExecBound(statements_->insertLink,
+                           {rowId, static_cast<qint64>(i + 1), Text(link.url), Text(link.anchor), Text(RelText(link))},
+                           error))
                 return false;
-            id = statements_->insertRun.lastInsertId().toLongLong();
-            return true;
-        });
+        }
+        return true;
     }
 
-    QString SaveRow(qint64 runId, const QString &domain, const StoredRow &row)
+    bool EndRun(qint64 runId, const StoredRun &run, QSqlError &error)
     {
-        return Write([&](QSqlError &error) {
-            if (!ExecBound(statements_->insertRow,
-                      {runId, domain, row.number, Text(row.address), Text(row.finalUrl), Text(row.verdict),
-                       OutcomeName(row.outcome), static_cast<qint64>(row.httpStatus), Text(row.failureCause),
-                       row.attempts, Text(row.charset), Text(RobotsText(row.robots)), Millis(row.checkedAt)},
-                      error))
-                return false;
-            const qint64 rowId = statements_->insertRow.lastInsertId().toLongLong();
-            for (std::size_t i = 0; i < row.links.size(); ++i) {
-                const LinkEvidence &link = row.links[i];
-                if (!ExecBound(statements_->insertLink,
-                          {rowId, static_cast<qint64>(i + 1), Text(link.url), Text(link.anchor), Text(RelText(link))}, error))
-                    return false;
-            }
-            return true;
-        });
+        return ExecBound(statements_->endRun,
+                         {Millis(run.endedAt), RunOutcomeName(run.outcome.value_or(RunOutcome::Completed)),
+                          run.countText ? QVariant(*run.countText) : QVariant(QMetaType(QMetaType::QString)), runId},
+                         error);
     }
 
-    QString End(qint64 runId, const StoredRun &run)
+    bool DeleteRun(qint64 runId, QSqlError &error) { return ExecBound(statements_->deleteRun, {runId}, error); }
+
+    bool DeleteDomain(const QString &domain, QSqlError &error)
     {
-        return Write([&](QSqlError &error) {
-            return ExecBound(statements_->endRun,
-                        {Millis(run.endedAt), RunOutcomeName(run.outcome.value_or(RunOutcome::Completed)),
-                         run.countText ? QVariant(*run.countText) : QVariant(QMetaType(QMetaType::QString)), runId},
-                        error);
-        });
+        return ExecBound(statements_->deleteDomain, {domain}, error);
     }
 
-    QString DeleteRun(qint64 runId)
+    // Undoes the transaction after a failed statement; why it failed.
+    QString Abandon(const QSqlError &error)
     {
-        return Write([&](QSqlError &error) { return ExecBound(statements_->deleteRun, {runId}, error); });
-    }
-
-    QString DeleteDomain(const QString &domain)
-    {
-        return Write([&](QSqlError &error) { return ExecBound(statements_->deleteDomain, {domain}, error); });
+        Database().rollback();
+        return Reason(error);
     }
 
 private:
@@ -112,40 +134,14 @@ private:
         QSqlQuery insertRun, insertRow, insertLink, endRun, deleteRun, deleteDomain;
     };
 
-    // One transaction around what write does; write fills in the error when it returns false.
-    template <typename Operation>
-    QString Write(Operation write)
-    {
-        if (QString reason = EnsureOpen(); !reason.isEmpty())
-            return reason;
-        QSqlDatabase db = QSqlDatabase::database(name_, false);
-        QSqlError error;
-        if (!db.transaction())
-            error = db.lastError();
-        else if (write(error) && !db.commit())
-            error = db.lastError();
-        if (!error.isValid())
-            return {};
-        db.rollback();
-        return StoreFailureReason(error, path_);
-    }
-
-    QString EnsureOpen()
-    {
-        if (statements_)
-            return {};
-        Close();
-        QString reason = OpenHistory(name_, path_, options_);
-        if (reason.isEmpty())
-            statements_.emplace(QSqlDatabase::database(name_, false));
-        return reason;
-    }
+    QSqlDatabase Database() const { return QSqlDatabase::database(name_, false); }
+    QString Reason(const QSqlError &error) const { return StoreFailureReason(error, path_); }
 
     void Close()
     {
         statements_.reset();
         if (QSqlDatabase::contains(name_)) {
-            QSqlDatabase::database(name_, false).close();
+            Database().close();
             QSqlDatabase::removeDatabase(name_);
         }
     }
@@ -163,11 +159,9 @@ HistoryWriter::HistoryWriter(QString path, OpenOptions options, QObject *parent)
 
 HistoryWriter::~HistoryWriter()
 {
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    queued_.notify_one();
+    stopping_ = true;
+    ++wakes_;
+    wakes_.notify_one();
     thread_.join();
 }
 
@@ -177,11 +171,7 @@ HistoryWriter::Ticket HistoryWriter::BeginRun(const QString &domain, RunSource s
     run.domain = domain;
     run.source = source;
     run.startedAt = startedAt;
-    Ticket ticket = 0;
-    {
-        const std::lock_guard lock(mutex_);
-        ticket = ++lastTicket_;
-    }
+    const Ticket ticket = ++lastTicket_;
     Enqueue(Begin{ticket, std::move(run)});
     return ticket;
 }
@@ -213,31 +203,42 @@ void HistoryWriter::DeleteDomain(const QString &domain)
 
 void HistoryWriter::WaitUntilWritten()
 {
-    std::unique_lock lock(mutex_);
     const quint64 target = enqueued_;
-    done_.wait(lock, [&] { return finished_ >= target; });
+    for (quint64 finished = finished_; finished < target; finished = finished_)
+        finished_.wait(finished);
 }
 
 QString HistoryWriter::FirstFailure() const
 {
-    const std::lock_guard lock(mutex_);
+    const std::lock_guard lock(failureMutex_);
     return firstFailure_;
 }
 
 void HistoryWriter::Enqueue(Job job)
 {
-    {
-        const std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-        ++enqueued_;
+    auto *node = new Node{std::move(job), queue_.load(std::memory_order_relaxed)};
+    while (!queue_.compare_exchange_weak(node->next, node, std::memory_order_release, std::memory_order_relaxed)) {
     }
-    queued_.notify_one();
+    ++enqueued_;
+    ++wakes_;
+    wakes_.notify_one();
+}
+
+std::vector<HistoryWriter::Job> HistoryWriter::TakeJobs()
+{
+    std::vector<Job> jobs;
+    for (Node *node = queue_.exchange(nullptr, std::memory_order_acquire); node;) {
+        jobs.push_back(std::move(node->job));
+        delete std::exchange(node, node->next);
+    }
+    std::reverse(jobs.begin(), jobs.end());
+    return jobs;
 }
 
 void HistoryWriter::Report(const QString &reason)
 {
     {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(failureMutex_);
         if (firstFailure_.isEmpty())
             firstFailure_ = reason;
     }
@@ -246,72 +247,106 @@ void HistoryWriter::Report(const QString &reason)
 
 void HistoryWriter::Work()
 {
-    struct RunState {
-        qint64 id = 0;
-        QString domain;
-        bool failed = false;
-    };
     Connection connection(QStringLiteral("vantorel-history-writer-%1").arg(reinterpret_cast<quintptr>(this)), path_,
                           options_);
     std::unordered_map<Ticket, RunState> runs;
-    // A run's first failure is said; the rest of it is dropped, so it stays without an end.
-    const auto failRun = [&](RunState &state, const QString &reason) {
-        if (reason.isEmpty())
-            return;
-        state.failed = true;
-        Report(reason);
+    for (;;) {
+        // Read before looking at the queue, so that a job queued meanwhile wakes the wait.
+        const quint32 wakes = wakes_;
+        std::vector<Job> jobs = TakeJobs();
+        if (jobs.empty()) {
+            if (stopping_)
+                break;
+            wakes_.wait(wakes);
+            continue;
+        }
+        for (auto first = jobs.begin(); first != jobs.end();) {
+            const auto last = first + std::min<std::ptrdiff_t>(jobs.end() - first, kMostJobsPerTransaction);
+            std::vector<Job> batch(std::make_move_iterator(first), std::make_move_iterator(last));
+            WriteBatch(connection, runs, batch);
+            finished_ += batch.size();
+            finished_.notify_all();
+            first = last;
+        }
+    }
+}
+
+void HistoryWriter::WriteBatch(Connection &connection, std::unordered_map<Ticket, RunState> &runs,
+                               std::vector<Job> &batch)
+{
+    const auto ticketOf = [](const Job &job) {
+        return std::visit(Overloaded{[](const Begin &begin) { return begin.ticket; },
+                                     [](const Row &row) { return row.ticket; }, [](const End &end) { return end.ticket; },
+                                     [](const auto &) { return Ticket{0}; }},
+                          job);
     };
-    // The run a job belongs to while it can still be written.
-    const auto writable = [&](Ticket ticket) -> RunState * {
+    // The run a job belongs to while it can still be written; the rest of a failed run is dropped.
+    const auto writable = [&runs](Ticket ticket) -> RunState * {
         const auto found = runs.find(ticket);
         return found != runs.end() && !found->second.failed ? &found->second : nullptr;
     };
+    const bool writes = std::any_of(batch.begin(), batch.end(), [&](const Job &job) {
+        return std::holds_alternative<Begin>(job) || !ticketOf(job) || writable(ticketOf(job));
+    });
 
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock lock(mutex_);
-            queued_.wait(lock, [&] { return !jobs_.empty() || stopping_; });
-            if (jobs_.empty())
+    QString reason;
+    std::vector<std::pair<Ticket, qint64>> stored;
+    if (writes && (reason = connection.Begin()).isEmpty()) {
+        QSqlError error;
+        for (Job &job : batch) {
+            const bool written = std::visit(
+                Overloaded{
+                    [&](Begin &begin) {
+                        RunState &state = runs[begin.ticket];
+                        state.domain = begin.run.domain;
+                        stored.emplace_back(begin.ticket, 0);
+                        return connection.InsertRun(begin.run, stored.back().second, error);
+                    },
+                    [&](Row &row) {
+                        RunState *state = writable(row.ticket);
+                        return !state || connection.InsertRow(state->id, state->domain, row.row, error);
+                    },
+                    [&](End &end) {
+                        RunState *state = writable(end.ticket);
+                        return !state || connection.EndRun(state->id, end.run, error);
+                    },
+                    [&](RemoveRun &remove) { return connection.DeleteRun(remove.runId, error); },
+                    [&](RemoveDomain &remove) { return connection.DeleteDomain(remove.domain, error); },
+                },
+                job);
+            if (!written) {
+                reason = connection.Abandon(error);
                 break;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+            }
+            // Later rows of a run begun in this transaction need its id.
+            if (const Begin *begin = std::get_if<Begin>(&job))
+                runs[begin->ticket].id = stored.back().second;
         }
-        std::visit(Overloaded{
-                       [&](Begin &begin) {
-                           RunState &state = runs[begin.ticket];
-                           state.domain = begin.run.domain;
-                           failRun(state, connection.Begin(begin.run, state.id));
-                           if (!state.failed)
-                               QMetaObject::invokeMethod(
-                                   this, [this, ticket = begin.ticket, id = state.id] { emit RunStored(ticket, id); },
-                                   Qt::QueuedConnection);
-                       },
-                       [&](Row &row) {
-                           if (RunState *state = writable(row.ticket))
-                               failRun(*state, connection.SaveRow(state->id, state->domain, row.row));
-                       },
-                       [&](End &end) {
-                           if (RunState *state = writable(end.ticket))
-                               failRun(*state, connection.End(state->id, end.run));
-                           runs.erase(end.ticket);
-                       },
-                       [&](RemoveRun &remove) {
-                           if (const QString reason = connection.DeleteRun(remove.runId); !reason.isEmpty())
-                               Report(reason);
-                       },
-                       [&](RemoveDomain &remove) {
-                           if (const QString reason = connection.DeleteDomain(remove.domain); !reason.isEmpty())
-                               Report(reason);
-                       },
-                   },
-                   job);
-        {
-            const std::lock_guard lock(mutex_);
-            ++finished_;
-        }
-        done_.notify_all();
+        if (reason.isEmpty())
+            reason = connection.Commit();
     }
+
+    if (reason.isEmpty()) {
+        for (const auto &[ticket, id] : stored)
+            QMetaObject::invokeMethod(this, [this, ticket, id] { emit RunStored(ticket, id); }, Qt::QueuedConnection);
+    } else if (writes) {
+        // Nothing of the transaction was kept: every run with a job in it keeps no more, and
+        // each says so once; removals say so once.
+        bool removals = false;
+        for (const Job &job : batch) {
+            const Ticket ticket = ticketOf(job);
+            removals = removals || !ticket;
+            if (RunState *state = ticket ? writable(ticket) : nullptr; state || std::holds_alternative<Begin>(job)) {
+                runs[ticket].failed = true;
+                Report(reason);
+            }
+        }
+        if (removals)
+            Report(reason);
+    }
+    for (const Job &job : batch)
+        if (std::holds_alternative<End>(job))
+            runs.erase(ticketOf(job));
 }
 
 } // namespace vantorel

@@ -6,18 +6,19 @@
 #include <QObject>
 #include <QString>
 
-#include <condition_variable>
-#include <deque>
+#include <atomic>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <variant>
+#include <vector>
 
 namespace vantorel {
 
-// Writes runs to the history file on a thread of its own, one job at a time, each in a short
-// transaction; the calling thread only queues jobs and never waits on the disk. A run is written
-// when it begins, each row as it is judged, its end when it ends: a process killed meanwhile
-// leaves the run without an end (中断) and nothing half-written.
+// Writes runs to the history file on a thread of its own; the jobs waiting together share one
+// short transaction. The calling thread only queues jobs, without a lock, and never waits on the
+// disk. A run is written when it begins, each row as it is judged, its end when it ends: a
+// process killed meanwhile leaves the run without an end (中断) and nothing half-written.
 //
 // A failure never reaches the run: the writer says why (Failed, once per run) and drops the rest
 // of that run, which stays without an end; the next run tries again. The file is never deleted,
@@ -71,22 +72,38 @@ private:
         QString domain;
     };
     using Job = std::variant<Begin, Row, End, RemoveRun, RemoveDomain>;
+    struct RunState {
+        qint64 id = 0;
+        QString domain;
+        bool failed = false;
+    };
     class Connection;
+    // Jobs waiting together share a transaction, which stays short.
+    static constexpr std::size_t kMostJobsPerTransaction = 100;
+
+    // Queued jobs, newest first: the calling thread pushes without a lock, so it never waits
+    // for the writer thread.
+    struct Node {
+        Job job;
+        Node *next = nullptr;
+    };
 
     void Enqueue(Job job);
+    // Takes every queued job, oldest first.
+    std::vector<Job> TakeJobs();
     void Work();
+    void WriteBatch(Connection &connection, std::unordered_map<Ticket, RunState> &runs, std::vector<Job> &batch);
     void Report(const QString &reason);
 
     const QString path_;
     const OpenOptions options_;
-    mutable std::mutex mutex_;
-    std::condition_variable queued_;
-    std::condition_variable done_;
-    std::deque<Job> jobs_;
-    quint64 enqueued_ = 0;
-    quint64 finished_ = 0;
-    bool stopping_ = false;
-    Ticket lastTicket_ = 0;
+    std::atomic<Node *> queue_{nullptr};
+    std::atomic<quint64> enqueued_{0};
+    std::atomic<quint64> finished_{0};
+    std::atomic<quint32> wakes_{0}; // each job, and the stop: its wait is a bare futex
+    std::atomic<bool> stopping_{false};
+    std::atomic<Ticket> lastTicket_{0};
+    mutable std::mutex failureMutex_;
     QString firstFailure_;
     std::thread thread_;
 };
