@@ -7,12 +7,14 @@
 
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
+#include <HistoryReport.h>
 #include <HistoryWriter.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
@@ -403,6 +405,14 @@ TEST_F(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     EXPECT_EQ(kinds(second), (std::vector<std::pair<ChangeKind, QString>>{
                                  {Lost, a}, {BecameUnreachable, b}, {Restored, c}, {Added, e}, {NoLongerListed, d}}));
     EXPECT_EQ(kinds(recheck), (std::vector<std::pair<ChangeKind, QString>>{{Restored, a}, {Lost, b}}));
+    // As --history and --changes print them: an unended run, a run with nothing before it.
+    EXPECT_EQ(RunsTable(runs).rows[0][3], QStringLiteral("中断"));
+    EXPECT_EQ(RunsTable(runs).rows[3][8], QString());
+    const QJsonArray listed = RunsJson(kDomain, runs)[QStringLiteral("runs")].toArray();
+    EXPECT_EQ(listed[0][QStringLiteral("outcome")], QStringLiteral("interrupted"));
+    EXPECT_TRUE(listed[3][QStringLiteral("lost")].isNull());
+    EXPECT_EQ(ChangesTable(*reader.Changes(second)).rows[0],
+              (QStringList{QStringLiteral("丢失"), QStringLiteral("1"), QStringLiteral("有效，传递权重"), QStringLiteral("已失效"), a}));
     EXPECT_EQ(reader.Changes(recheck)->previous->id, second);
     EXPECT_EQ(reader.Changes(unended)->previous->id, second); // a search run is compared with a search run
     EXPECT_FALSE(reader.Changes(first)->previous);
