@@ -48,8 +48,8 @@ public:
     QString FirstFailure() const;
 
 signals:
-    // Both arrive on the thread that made the writer.
-    void RunStored(vantorel::HistoryWriter::Ticket run, qint64 runId);
+    // Both arrive on the thread that made the writer. run: the Ticket BeginRun gave.
+    void RunStored(quint64 run, qint64 runId);
     void Failed(const QString &reason);
 
 private:
