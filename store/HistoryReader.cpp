@@ -223,7 +223,8 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
     const bool read = Read([&](Session &session) {
         runs = session.Runs(domain);
         states.resize(runs.size());
-        QSqlQuery query = session.Select(QStringLiteral("SELECT r.run_id, r.row_no, r.address, r.outcome "
+        // Only what the counts and the losses need.
+        QSqlQuery query = session.Select(QStringLiteral("SELECT r.run_id, r.address, r.outcome "
                                                         "FROM run u JOIN run_row r ON r.run_id = u.id "
                                                         "WHERE u.domain_name = ? ORDER BY u.id, r.row_no, r.id"),
                                          {domain});
@@ -234,8 +235,7 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
                 ++at;
             if (at == runs.size())
                 break;
-            states[at].push_back({query.value(1).toInt(), query.value(2).toString(), OutcomeOf(query.value(3)),
-                                  std::nullopt, {}});
+            states[at].push_back({0, query.value(1).toString(), OutcomeOf(query.value(2)), std::nullopt, {}});
         }
     });
     if (!read)
