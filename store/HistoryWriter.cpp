@@ -94,11 +94,11 @@ public:
         return true;
     }
 
-    bool EndRun(qint64 runId, const StoredRun &run, QSqlError &error)
+    bool EndRun(qint64 runId, const End &end, QSqlError &error)
     {
         return ExecBound(statements_->endRun,
-                         {Millis(run.endedAt), RunOutcomeName(run.outcome.value_or(RunOutcome::Completed)),
-                          run.countText ? QVariant(*run.countText) : QVariant(QMetaType(QMetaType::QString)), runId},
+                         {Millis(end.endedAt), RunOutcomeName(end.outcome),
+                          end.countText ? QVariant(*end.countText) : QVariant(QMetaType(QMetaType::QString)), runId},
                          error);
     }
 
@@ -184,11 +184,7 @@ void HistoryWriter::SaveRow(Ticket run, StoredRow row)
 void HistoryWriter::EndRun(Ticket run, RunOutcome outcome, const std::optional<QString> &countText,
                            const QDateTime &endedAt)
 {
-    StoredRun ended;
-    ended.outcome = outcome;
-    ended.countText = countText;
-    ended.endedAt = endedAt;
-    Enqueue(End{run, std::move(ended)});
+    Enqueue(End{run, outcome, countText, endedAt});
 }
 
 void HistoryWriter::DeleteRun(qint64 runId)
@@ -308,7 +304,7 @@ void HistoryWriter::WriteBatch(Connection &connection, std::unordered_map<Ticket
                     },
                     [&](End &end) {
                         RunState *state = writable(end.ticket);
-                        return !state || connection.EndRun(state->id, end.run, error);
+                        return !state || connection.EndRun(state->id, end, error);
                     },
                     [&](RemoveRun &remove) { return connection.DeleteRun(remove.runId, error); },
                     [&](RemoveDomain &remove) { return connection.DeleteDomain(remove.domain, error); },

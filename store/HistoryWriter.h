@@ -63,7 +63,9 @@ private:
     };
     struct End {
         Ticket ticket;
-        StoredRun run;
+        RunOutcome outcome;
+        std::optional<QString> countText;
+        QDateTime endedAt;
     };
     struct RemoveRun {
         qint64 runId;
