@@ -105,9 +105,9 @@ public:
         return query.next() ? std::optional(RunOf(query)) : std::nullopt;
     }
 
-    std::vector<RowState> States(qint64 runId)
+    std::vector<AddressCheck> States(qint64 runId)
     {
-        std::vector<RowState> states;
+        std::vector<AddressCheck> states;
         QSqlQuery query = Select(QStringLiteral("SELECT row_no, address, outcome, checked_at FROM run_row "
                                                 "WHERE run_id = ? ORDER BY row_no, id"),
                                  {runId});
@@ -119,12 +119,12 @@ public:
 
     // Fills in the last reachable outcome of unreachable rows of the domain; runIds: the run of
     // each row.
-    void AddLastReachable(const QString &domain, const std::vector<qint64> &runIds, std::vector<RowState> &states)
+    void AddLastReachable(const QString &domain, const std::vector<qint64> &runIds, std::vector<AddressCheck> &states)
     {
         QSqlQuery query = Prepare(QStringLiteral("SELECT outcome FROM run_row WHERE domain_name = ? AND address = ? "
                                                  "AND run_id < ? AND outcome <> ? ORDER BY run_id DESC"));
         for (std::size_t i = 0; i < states.size(); ++i) {
-            RowState &state = states[i];
+            AddressCheck &state = states[i];
             if (state.outcome == StoredOutcome::Unreachable &&
                 Exec(query, {domain, state.address, runIds[i], kUnreachable}) && query.next())
                 state.lastReachable = OutcomeOf(query.value(0));
@@ -204,7 +204,7 @@ std::vector<DomainSummary> HistoryReader::Domains()
         for (std::size_t i = 0; i < domains.size(); ++i) {
             RunSummary &last = domains[i].last;
             last.run = session.Run(latest[i]).value_or(StoredRun{});
-            for (const RowState &state : session.States(latest[i]))
+            for (const AddressCheck &state : session.States(latest[i]))
                 Count(last, state.outcome);
         }
     });
@@ -219,7 +219,7 @@ std::vector<DomainSummary> HistoryReader::Domains()
 std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
 {
     std::vector<StoredRun> runs;
-    std::vector<std::vector<RowState>> states;
+    std::vector<std::vector<AddressCheck>> states;
     const bool read = Read([&](Session &session) {
         runs = session.Runs(domain);
         states.resize(runs.size());
@@ -249,13 +249,13 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
         indexOf.emplace(runs[i].id, i);
         RunSummary &summary = summaries[i];
         summary.run = runs[i];
-        for (RowState &state : states[i]) {
+        for (AddressCheck &state : states[i]) {
             Count(summary, state.outcome);
             if (state.outcome == StoredOutcome::Unreachable)
                 if (const auto found = lastReachable.constFind(state.address); found != lastReachable.cend())
                     state.lastReachable = *found;
         }
-        for (const RowState &state : states[i])
+        for (const AddressCheck &state : states[i])
             if (state.outcome != StoredOutcome::Unreachable)
                 lastReachable.insert(state.address, state.outcome);
         if (const StoredRun *previous = PreviousRun(runs, runs[i])) {
@@ -332,7 +332,7 @@ std::optional<RunChanges> HistoryReader::Changes(qint64 runId)
         if (!previous)
             return;
         result->previous = *previous;
-        std::vector<RowState> before = session.States(previous->id);
+        std::vector<AddressCheck> before = session.States(previous->id);
         session.AddLastReachable(run->domain, std::vector<qint64>(before.size(), previous->id), before);
         result->changes =
             CompareRuns(before, session.States(run->id), run->source, run->outcome == RunOutcome::Completed);
@@ -340,13 +340,13 @@ std::optional<RunChanges> HistoryReader::Changes(qint64 runId)
     return read ? result : std::nullopt;
 }
 
-QHash<QString, RowState> HistoryReader::LastChecks(const QString &domain, const QStringList &addresses,
+QHash<QString, AddressCheck> HistoryReader::LastChecks(const QString &domain, const QStringList &addresses,
                                                    qint64 beforeRun)
 {
-    QHash<QString, RowState> checks;
+    QHash<QString, AddressCheck> checks;
     const bool read = Read([&](Session &session) {
         const qint64 before = beforeRun > 0 ? beforeRun : std::numeric_limits<qint64>::max();
-        std::vector<RowState> found;
+        std::vector<AddressCheck> found;
         std::vector<qint64> runOf;
         QSqlQuery query = session.Prepare(QStringLiteral("SELECT run_id, row_no, outcome, checked_at FROM run_row "
                                                          "WHERE domain_name = ? AND address = ? AND run_id < ? "
@@ -359,10 +359,10 @@ QHash<QString, RowState> HistoryReader::LastChecks(const QString &domain, const 
             }
         query.finish();
         session.AddLastReachable(domain, runOf, found);
-        for (RowState &state : found)
+        for (AddressCheck &state : found)
             checks.insert(state.address, std::move(state));
     });
-    return read ? checks : QHash<QString, RowState>{};
+    return read ? checks : QHash<QString, AddressCheck>{};
 }
 
 QStringList HistoryReader::KnownValidAddresses(const QString &domain)

@@ -52,7 +52,7 @@ public:
     std::optional<RunChanges> Changes(qint64 runId);
     // The latest check of each address that a run of the domain judged before the run beforeRun
     // (0: in any run); addresses never checked are left out.
-    QHash<QString, RowState> LastChecks(const QString &domain, const QStringList &addresses, qint64 beforeRun = 0);
+    QHash<QString, AddressCheck> LastChecks(const QString &domain, const QStringList &addresses, qint64 beforeRun = 0);
     // Every address that was ever 有效 for the domain, in the order they were first found.
     QStringList KnownValidAddresses(const QString &domain);
 

@@ -82,13 +82,14 @@ StoredOutcome OutcomeOf(const RowEvidence &evidence)
     return evidence.pageHad ? StoredOutcome::Removed : StoredOutcome::Unreachable;
 }
 
-StoredRow ToStoredRow(int number, const QString &address, const QString &verdict, const RowEvidence &evidence)
+StoredRow ToStoredRow(const ResultRow &judged)
 {
+    const RowEvidence evidence = judged.evidence.value_or(RowEvidence{});
     StoredRow row;
-    row.number = number;
-    row.address = address;
+    row.number = judged.number;
+    row.address = judged.url;
     row.finalUrl = evidence.finalUrl;
-    row.verdict = verdict;
+    row.verdict = judged.Verdict();
     row.outcome = OutcomeOf(evidence);
     row.httpStatus = evidence.httpStatus;
     row.failureCause = evidence.failureCause;

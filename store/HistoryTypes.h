@@ -2,6 +2,7 @@
 
 #include <BacklinkAnalysis.h>
 #include <PageEvidence.h>
+#include <ResultExport.h>
 #include <Verdict.h>
 
 #include <QDateTime>
@@ -49,8 +50,8 @@ struct StoredRow {
 
 // The stored outcome of a judged row. The one place that reads RowEvidence for it.
 StoredOutcome OutcomeOf(const RowEvidence &evidence);
-// A judged row of the grid as the history keeps it.
-StoredRow ToStoredRow(int number, const QString &address, const QString &verdict, const RowEvidence &evidence);
+// A judged row of a run as the history keeps it.
+StoredRow ToStoredRow(const ResultRow &row);
 
 // The names the database holds ("search", "passes-weight", "completed", ...) and back; nothing
 // for a name this program does not know.

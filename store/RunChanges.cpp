@@ -22,7 +22,7 @@ QString ChangeWord(ChangeKind kind)
     return QStringLiteral("未再列出");
 }
 
-std::optional<ChangeKind> ChangeOf(const RowState &before, StoredOutcome now)
+std::optional<ChangeKind> ChangeOf(const AddressCheck &before, StoredOutcome now)
 {
     const bool wasUnreachable = before.outcome == StoredOutcome::Unreachable;
     if (now == StoredOutcome::Unreachable)
@@ -41,12 +41,12 @@ std::optional<ChangeKind> ChangeOf(const RowState &before, StoredOutcome now)
     return now == StoredOutcome::NoWeight ? ChangeKind::BecameNofollow : ChangeKind::BecameFollow;
 }
 
-std::vector<RowChange> CompareRuns(const std::vector<RowState> &before, const std::vector<RowState> &after,
+std::vector<RowChange> CompareRuns(const std::vector<AddressCheck> &before, const std::vector<AddressCheck> &after,
                                    RunSource afterSource, bool afterCompleted)
 {
-    QHash<QString, const RowState *> earlier;
+    QHash<QString, const AddressCheck *> earlier;
     earlier.reserve(static_cast<qsizetype>(before.size()));
-    for (const RowState &row : before)
+    for (const AddressCheck &row : before)
         if (!earlier.contains(row.address))
             earlier.insert(row.address, &row);
 
@@ -54,7 +54,7 @@ std::vector<RowChange> CompareRuns(const std::vector<RowState> &before, const st
     std::vector<RowChange> changes;
     QSet<QString> seen;
     seen.reserve(static_cast<qsizetype>(after.size()));
-    for (const RowState &row : after) {
+    for (const AddressCheck &row : after) {
         if (seen.contains(row.address))
             continue;
         seen.insert(row.address);
@@ -67,7 +67,7 @@ std::vector<RowChange> CompareRuns(const std::vector<RowState> &before, const st
         }
     }
     if (listing && afterCompleted)
-        for (const RowState &row : before)
+        for (const AddressCheck &row : before)
             if (!seen.contains(row.address) && earlier.value(row.address) == &row)
                 changes.push_back({ChangeKind::NoLongerListed, row.address, row.number, row.outcome, std::nullopt});
     return changes;
@@ -85,7 +85,7 @@ const StoredRun *PreviousRun(const std::vector<StoredRun> &runs, const StoredRun
     return nullptr;
 }
 
-QString PreviousCheckLine(const RowState &last, std::optional<StoredOutcome> now)
+QString PreviousCheckLine(const AddressCheck &last, std::optional<StoredOutcome> now)
 {
     QString line = QStringLiteral("上次检测（%1）：%2")
                        .arg(last.checkedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),

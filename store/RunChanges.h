@@ -11,7 +11,7 @@
 namespace vantorel {
 
 // An address as one run found it: what comparing runs needs of a stored row.
-struct RowState {
+struct AddressCheck {
     int number = 0;
     QString address;
     StoredOutcome outcome = StoredOutcome::Unreachable;
@@ -44,13 +44,13 @@ struct RowChange {
 // How an address changed from its previous check to now; nothing when it did not (still 有效
 // with the same weight, still removed) or when no reachable check came before an unreachable
 // one and the address is reachable now.
-std::optional<ChangeKind> ChangeOf(const RowState &before, StoredOutcome now);
+std::optional<ChangeKind> ChangeOf(const AddressCheck &before, StoredOutcome now);
 
 // The changes of a run against an earlier run of the same domain, address by address: the later
 // run's rows in order, then the addresses it no longer lists. Only a search run lists addresses
 // anew, so only it has 新增, and only a completed one 未再列出 (a stopped run never judged the
 // rest). An address a run lists twice counts by its first row.
-std::vector<RowChange> CompareRuns(const std::vector<RowState> &before, const std::vector<RowState> &after,
+std::vector<RowChange> CompareRuns(const std::vector<AddressCheck> &before, const std::vector<AddressCheck> &after,
                                    RunSource afterSource, bool afterCompleted);
 
 // The run a run is compared with: the latest completed run of the same domain that started
@@ -60,6 +60,6 @@ const StoredRun *PreviousRun(const std::vector<StoredRun> &runs, const StoredRun
 
 // The line a row's tool tip gains when its address was checked before: when, what it was, and
 // how it changed since: "上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失".
-QString PreviousCheckLine(const RowState &last, std::optional<StoredOutcome> now);
+QString PreviousCheckLine(const AddressCheck &last, std::optional<StoredOutcome> now);
 
 } // namespace vantorel

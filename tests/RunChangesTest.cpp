@@ -1,5 +1,5 @@
-// What changed between two runs of a domain, address by address, and which run a run is
-// compared with.
+// What a judged row is worth when stored, what changed between two runs of a domain, address
+// by address, and which run a run is compared with.
 
 #include "QtPrinters.h"
 
@@ -20,13 +20,49 @@ struct Checked {
     std::optional<StoredOutcome> lastReachable = std::nullopt;
 };
 
-std::vector<RowState> States(const std::vector<Checked> &rows)
+std::vector<AddressCheck> States(const std::vector<Checked> &rows)
 {
-    std::vector<RowState> states;
+    std::vector<AddressCheck> states;
     for (const Checked &row : rows)
         states.push_back({static_cast<int>(states.size() + 1), QString::fromLatin1(row.address), row.outcome,
                           row.lastReachable, {}});
     return states;
+}
+
+TEST(ToStoredRow, TheOutcomeOfAJudgedRow)
+{
+    const LinkEvidence follow{QStringLiteral("https://example.com/"), QStringLiteral("a")};
+    LinkEvidence nofollow = follow;
+    nofollow.nofollow = true;
+    struct Case {
+        const char *name;
+        bool pageHad, mentionsDomain;
+        std::vector<LinkEvidence> links;
+        bool robotsNofollow;
+        StoredOutcome outcome;
+    };
+    const std::vector<Case> cases = {
+        {"a link that passes weight", true, true, {nofollow, follow}, false, PassesWeight},
+        {"only nofollow links", true, true, {nofollow}, false, NoWeight},
+        {"a page that tells robots nofollow", true, true, {follow}, true, NoWeight},
+        {"a mention without a link", true, true, {}, false, NoWeight},
+        {"a page without the domain", true, false, {}, false, Removed},
+        {"no page", false, false, {}, false, Unreachable},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResultRow row = ListedRow(7, QStringLiteral("a.example.org/x"));
+        row.evidence.emplace();
+        row.evidence->pageHad = c.pageHad;
+        row.evidence->mentionsDomain = c.mentionsDomain;
+        row.evidence->page.links = c.links;
+        row.evidence->page.robots.nofollow = c.robotsNofollow;
+        const StoredRow stored = ToStoredRow(row);
+        EXPECT_EQ(stored.outcome, c.outcome);
+        EXPECT_EQ(stored.number, 7);
+        EXPECT_EQ(stored.address, QStringLiteral("http://a.example.org/x"));
+        EXPECT_EQ(stored.verdict, row.Verdict());
+    }
 }
 
 TEST(CompareRuns, EveryKindOfChangeAndWhatIsNone)
@@ -81,7 +117,7 @@ TEST(CompareRuns, EveryKindOfChangeAndWhatIsNone)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::pair<ChangeKind, const char *>> found;
-        const std::vector<RowState> before = States(c.before);
+        const std::vector<AddressCheck> before = States(c.before);
         const std::vector<RowChange> changes = CompareRuns(before, States(c.after), c.source, c.completed);
         std::vector<std::pair<ChangeKind, QString>> got, expected;
         for (const RowChange &change : changes)
@@ -132,7 +168,7 @@ TEST(PreviousRun, TheLatestCompletedRunBeforeItOfASearchForASearch)
 
 TEST(PreviousCheckLine, WhenWhatAndTheChange)
 {
-    RowState last;
+    AddressCheck last;
     last.outcome = PassesWeight;
     last.checkedAt = QDateTime(QDate(2026, 12, 1), QTime(9, 30, 59));
     EXPECT_EQ(PreviousCheckLine(last, std::nullopt), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));

@@ -418,7 +418,7 @@ TEST_F(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     EXPECT_EQ(reader.Changes(unended)->previous->id, second); // a search run is compared with a search run
     EXPECT_FALSE(reader.Changes(first)->previous);
 
-    const QHash<QString, RowState> last = reader.LastChecks(kDomain, {a, b, QStringLiteral("http://never.example.org/")}, recheck);
+    const QHash<QString, AddressCheck> last = reader.LastChecks(kDomain, {a, b, QStringLiteral("http://never.example.org/")}, recheck);
     ASSERT_EQ(last.size(), 2);
     EXPECT_EQ(last[a].outcome, Removed);
     EXPECT_EQ(last[b].outcome, Unreachable);
