@@ -34,7 +34,8 @@ struct AnalysisSettings {
     QString searchHost = QStringLiteral("www.baidu.com");
     std::chrono::milliseconds pause{1000};
     FetchLimits fetchLimits;
-    int jobs = 8; // pages in flight at once
+    int jobs = 8;      // pages in flight at once for the engine's results
+    int listJobs = 64; // and for a list of addresses, which is often long
 };
 
 // One analysis run at a time, driven by events only: the engine's answers, a continuation for
@@ -59,6 +60,9 @@ public:
     // page; CheckLinkValidity judges the listed rows against the domain, in row order.
     void ParseSearchResults(const QString &page, const QString &domain);
     void CheckLinkValidity(const QString &domain);
+    // Judges the given rows of the last run again, in place, against its domain; false (and
+    // nothing done) while a run is going or when none of them exists.
+    bool RecheckRows(std::vector<int> rows);
 
     // Stops the run that is going, if any: transfers aborted, rows not yet judged left as they
     // are, the status line says so and the panel stays. False when no run was going.
@@ -88,8 +92,9 @@ signals:
     void Finished(vantorel::RunOutcome outcome);
 
 private:
-    // Ends whatever ran before and starts a new generation; the engine gets the settings.
-    void BeginRun();
+    // Ends whatever ran before and starts a new generation; the engine gets the settings, with
+    // as many transfers at once as the kind of run allows.
+    void BeginRun(int jobs);
     // Shows the panel with the first status and reduces the typed domain; false (the run
     // ended) when nothing is left of it.
     bool StartRun(const QString &firstStatus, const QString &typedDomain);
@@ -101,10 +106,12 @@ private:
     void OnFetched(FetchEngine::Ticket ticket);
     void OnSearchAnswer(const FetchResult &answer);
     void StartJudging(int row, FetchResult result);
-    void Judged(int row, const RowEvidence &evidence);
+    void Judged(int row, RowEvidence evidence);
     // Writes every row whose turn has come, in row order, and ends the check after the last.
     void LandReadyRows();
-    void AnnounceRow(int row);
+    // Judges the rows at the given indexes, in that order.
+    void CheckRows(const QString &domain, std::vector<int> rows);
+    void AnnounceRow(int place); // a place in the order of the rows being checked
 
     AnalysisSettings settings_;
     FetchEngine engine_;
@@ -122,7 +129,8 @@ private:
     std::unordered_map<FetchEngine::Ticket, int> rowOfTicket_;
     std::unordered_map<int, std::vector<int>> sameAddressRows_; // a fetched row, and the rows listing it again
     std::unordered_map<int, RowEvidence> readyRows_;             // judged ahead of their turn
-    int nextToLand_ = 0;
+    std::vector<int> checkOrder_; // the rows being checked, in the order their verdicts land
+    int nextToLand_ = 0;          // a place in checkOrder_
 };
 
 } // namespace vantorel

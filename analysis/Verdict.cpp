@@ -95,7 +95,6 @@ JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView 
 {
     JudgedPage judged;
     RowEvidence &evidence = judged.evidence;
-    evidence.checkedAt = QDateTime::currentDateTime();
     evidence.attempts = static_cast<int>(failedAttempts.size()) + 1;
     evidence.failedAttempts = failedAttempts;
     evidence.httpStatus = result.httpStatus;

@@ -38,7 +38,8 @@ struct RowEvidence {
 // or a status that says nothing of the page: 401, 403, 407, 408, 429, 5xx).
 enum class VerdictStrength { PassesWeight, NoWeight, Removed, Unreachable };
 
-// The evidence of a fetched row and the page text it was judged on (empty without a page).
+// The evidence of a fetched row and the page text it was judged on (empty without a page). Safe
+// on any thread; the caller stamps the time (the C library's time zone is not).
 struct JudgedPage {
     RowEvidence evidence;
     QString text;

@@ -2,7 +2,7 @@
 #include "SkinH.h"
 
 #include <CheckCommand.h>
-#include <FetchPage.h>
+#include <Network.h>
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -77,7 +77,8 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quillmere.Vantorel")); // ties the window to its .desktop entry
     vantorel::SkinH_Attach();
     vantorel::AnalysisSettings settings;
-    settings.jobs = line.jobs;
+    if (line.jobs)
+        settings.jobs = settings.listJobs = *line.jobs;
     vantorel::FormMain window(std::move(settings));
     window.show();
     return app.exec();

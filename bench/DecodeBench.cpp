@@ -1,3 +1,4 @@
+#include "Charset.h"
 #include "DecodeBody.h"
 
 #include <benchmark/benchmark.h>
@@ -6,6 +7,7 @@
 
 #include <iconv.h>
 
+#include <chrono>
 #include <initializer_list>
 #include <random>
 #include <stdexcept>
@@ -157,6 +159,51 @@ const std::string &Utf8Page()
     return page;
 }
 
+// The first 1,024 bytes of a portal page: links, scripts and a comment before the <meta>, which
+// ends at the last byte, so the prescan reads the whole window.
+std::string MakeHead()
+{
+    std::string head = "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+                       "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\n"
+                       "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head>\n";
+    for (int i = 0; i < 4; ++i)
+        head += "<link rel=\"stylesheet\" type=\"text/css\" href=\"/css/style" + std::to_string(i) + ".css?v=20230501\" />\n";
+    head += "<script type=\"text/javascript\">var w = window.innerWidth; if (w<1000 && w>0) { "
+            "document.write('<link rel=stylesheet href=/css/narrow.css>'); }</script>\n"
+            "<script type=\"text/javascript\" src=\"/js/jquery.min.js\"></script>\n"
+            "<meta name=\"keywords\" content=\"\u53cb\u60c5\u94fe\u63a5,\u7f51\u7ad9\" />\n<!-- ";
+    const std::string meta = " --><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />";
+    head.append(1024 - head.size() - meta.size(), '=');
+    return head + meta;
+}
+
+// Target: under 20 us a head on average, else the benchmark reports an error.
+void BM_PrescanHead(benchmark::State &state)
+{
+    static const std::string head = MakeHead();
+    const QByteArrayView bytes(head.data(), static_cast<qsizetype>(head.size()));
+    if (head.size() != 1024 || PrescanEncoding(bytes) != QStringLiteral("GBK")) {
+        state.SkipWithError("the head is not 1,024 bytes with its <meta> at the end");
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(PrescanEncoding(bytes));
+    const std::chrono::duration<double, std::micro> elapsed = std::chrono::steady_clock::now() - start;
+    if (elapsed.count() / static_cast<double>(state.iterations()) > 20)
+        state.SkipWithError("slower than 20 us a head");
+}
+
+// What DecodePage adds for a page without a <meta>: the look for one through all of it.
+void BM_FirstMetaMarkup(benchmark::State &state)
+{
+    const std::string &page = MarkupPage();
+    const QByteArrayView bytes(page.data(), static_cast<qsizetype>(page.size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(FirstMetaEncoding(bytes));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(page.size()));
+}
+
 void BM_DecodeBodyMarkup(benchmark::State &state) { RunDecodeBody(state, MarkupPage(), u"gb2312"); }
 void BM_IcuWindows936Markup(benchmark::State &state) { RunIcu(state, MarkupPage(), "windows-936"); }
 void BM_IcuGb18030Markup(benchmark::State &state) { RunIcu(state, MarkupPage(), "gb18030"); }
@@ -180,3 +227,5 @@ BENCHMARK(BM_IcuGb18030Prose);
 BENCHMARK(BM_IconvGb18030Prose);
 BENCHMARK(BM_DecodeBodyUtf8);
 BENCHMARK(BM_IcuUtf8);
+BENCHMARK(BM_PrescanHead);
+BENCHMARK(BM_FirstMetaMarkup);

@@ -1,26 +1,45 @@
-// Fifty pages from fifty loopback hosts (127.0.0.2 .. 127.0.0.51) that each answer after
-// 200 ms: the engine with 8 and with 1 transfer in flight, against curl(1) run 8 at a time by
-// xargs on the same addresses. The servers run in a child process, so that the engine's
-// process CPU time is the engine's own.
+// A thousand pages of some 20 KB on a hundred loopback hosts (127.0.0.1 .. 127.0.0.100, ten
+// pages each), every page answering after 200 ms or at once, listed host after host in turn
+// ("sorted:0") or each host's pages in a row ("sorted:1"). Timed:
+// - the engine itself, every page queued up front, with the process's CPU time per page and
+//   its peak resident set; the same with host names that take 20 ms to look up (NameLookups),
+//   counting the lookups; and at 256 in flight with a soft descriptor limit of 256, raised or not;
+// - curl(1) in its parallel mode, xargs running curl(1), and linkinator (from npm) when they
+//   are installed, at the same number in flight (linkinator at its own default);
+// - the program end to end: `vantorel --check example.com --urls FILE --jobs N --format tsv`.
+// "vs_ideal" is the wall time over the least the server allows: ceil(pages / in flight)
+// rounds of 200 ms, and five rounds when a host takes two pages at a time. The pages come from
+// vantorel_page_server, a child process, so every CPU time counted is the client's own.
 
-#include "LoopbackServer.h"
+#include "NameLookups.h"
+#include "PageServer.h"
 
 #include <FetchEngine.h>
-#include <FetchPage.h>
+#include <Network.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTemporaryFile>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,9 +48,16 @@ using namespace vantorel;
 
 namespace {
 
-constexpr int kPages = 50;
+constexpr int kHosts = 100;
+constexpr int kPages = 1000;
+constexpr int kPageBytes = 20'000;
 
-std::vector<QString> gUrls;
+std::unique_ptr<PageServer> gServer;
+std::unique_ptr<QTemporaryDir> gDir;
+
+} // namespace
+
+namespace {
 
 double ProcessCpuMs()
 {
@@ -40,120 +66,345 @@ double ProcessCpuMs()
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
+long ResidentKb()
+{
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// 0 when not even the directory can be opened: every descriptor is taken.
+int OpenDescriptors()
+{
+    std::error_code error;
+    int count = 0;
+    for (std::filesystem::directory_iterator entry("/proc/self/fd", error); !error && entry != std::filesystem::directory_iterator();
+         entry.increment(error))
+        ++count;
+    return error ? 0 : count;
+}
+
+double IdealMs(int jobs, int delayMs, int hosts = kHosts)
+{
+    const int perHost = kPages / hosts;
+    const int rounds = std::max((kPages + jobs - 1) / jobs, (perHost + 1) / 2);
+    return rounds * static_cast<double>(delayMs);
+}
+
+std::vector<std::string> Urls(int delayMs, bool sorted, bool names = false)
+{
+    std::vector<std::string> urls = gServer->urls(delayMs, sorted);
+    if (names)
+        std::transform(urls.begin(), urls.end(), urls.begin(), &NameLookups::WithName);
+    return urls;
+}
+
+std::string ListFile(const std::vector<std::string> &urls, const std::string &name)
+{
+    const std::string path = gDir->filePath(QString::fromStdString(name)).toStdString();
+    std::ofstream out(path);
+    for (const std::string &url : urls)
+        out << url << '\n';
+    return path;
+}
+
+struct EngineRun {
+    double wallMs = 0;
+    double cpuMs = 0;
+    long peakResidentKb = 0;
+    int peakDescriptors = 0;
+    int failed = 0;
+    QString firstFailure;
+};
+
+// Every page queued at once; each result is checked and let go as it comes.
+EngineRun RunEngine(const std::vector<std::string> &urls, int jobs, bool countDescriptors)
+{
+    EngineRun run;
+    FetchEngine engine({}, jobs);
+    const double cpuBefore = ProcessCpuMs();
+    const auto started = std::chrono::steady_clock::now();
+    for (const std::string &url : urls)
+        engine.Start(QString::fromStdString(url));
+    int finished = 0;
+    QEventLoop loop;
+    QObject::connect(&engine, &FetchEngine::Finished, &loop, [&](FetchEngine::Ticket ticket) {
+        const std::optional<FetchResult> result = engine.Take(ticket);
+        if (!result || !result->ok() || result->httpStatus != 200 || result->body.size() < kPageBytes) {
+            if (run.failed++ == 0)
+                run.firstFailure = result ? result->errorText : QStringLiteral("no result");
+        }
+        if (++finished % 16 == 0) {
+            run.peakResidentKb = std::max(run.peakResidentKb, ResidentKb());
+            if (countDescriptors)
+                run.peakDescriptors = std::max(run.peakDescriptors, OpenDescriptors());
+        }
+        if (finished == static_cast<int>(urls.size()))
+            loop.quit();
+    });
+    QTimer::singleShot(std::chrono::minutes(2), &loop, &QEventLoop::quit);
+    loop.exec();
+    run.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    run.cpuMs = ProcessCpuMs() - cpuBefore;
+    run.failed += static_cast<int>(urls.size()) - finished;
+    return run;
+}
+
+void ReportEngine(benchmark::State &state, const EngineRun &run, int jobs, int delayMs, int hosts = kHosts)
+{
+    state.SetIterationTime(run.wallMs / 1e3);
+    state.counters["cpu_ms_per_page"] = benchmark::Counter(run.cpuMs / kPages, benchmark::Counter::kAvgIterations);
+    if (run.peakResidentKb > 0)
+        state.counters["rss_mb"] = benchmark::Counter(static_cast<double>(run.peakResidentKb) / 1024,
+                                                      benchmark::Counter::kAvgIterations);
+    if (delayMs > 0)
+        state.counters["vs_ideal"] =
+            benchmark::Counter(run.wallMs / IdealMs(jobs, delayMs, hosts), benchmark::Counter::kAvgIterations);
+}
+
+// Arguments: in flight, page delay in ms, sorted list, host names instead of addresses.
 void BM_Engine(benchmark::State &state)
 {
-    FetchEngine engine({}, static_cast<int>(state.range(0)));
-    const double cpuBefore = ProcessCpuMs();
+    const int jobs = static_cast<int>(state.range(0));
+    const int delayMs = static_cast<int>(state.range(1));
+    const bool names = state.range(3) != 0;
+    const std::vector<std::string> urls = Urls(delayMs, state.range(2) != 0, names);
     for (auto _ : state) {
-        std::vector<FetchEngine::Ticket> tickets;
-        for (const QString &url : gUrls)
-            tickets.push_back(engine.Start(url));
-        int finished = 0;
-        QEventLoop loop;
-        const QMetaObject::Connection counting =
-            QObject::connect(&engine, &FetchEngine::Finished, &loop, [&] {
-                if (++finished == kPages)
-                    loop.quit();
-            });
-        loop.exec();
-        QObject::disconnect(counting);
-        for (const FetchEngine::Ticket ticket : tickets) {
-            const std::optional<FetchResult> result = engine.Take(ticket);
-            if (!result || !result->ok() || result->body != "page") {
-                state.SkipWithError("a page did not come back whole");
-                return;
-            }
+        NameLookups::Reset();
+        const EngineRun run = RunEngine(urls, jobs, false);
+        if (run.failed > 0) {
+            state.SkipWithError(QStringLiteral("%1 pages failed, first: %2").arg(run.failed).arg(run.firstFailure).toStdString().c_str());
+            return;
+        }
+        ReportEngine(state, run, jobs, delayMs);
+        if (names) {
+            state.counters["lookups"] = benchmark::Counter(NameLookups::Count(), benchmark::Counter::kAvgIterations);
+            state.counters["lookups_at_once"] = benchmark::Counter(NameLookups::AtOnce(), benchmark::Counter::kAvgIterations);
         }
     }
-    state.counters["cpu_ms_per_page"] =
-        (ProcessCpuMs() - cpuBefore) / static_cast<double>(state.iterations() * kPages);
 }
-BENCHMARK(BM_Engine)->Arg(8)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Engine)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Engine)
+    ->ArgNames({"jobs", "delay_ms", "sorted", "names"})
+    ->Args({16, 200, 0, 0})
+    ->Args({64, 200, 0, 0})
+    ->Args({64, 200, 1, 0})
+    ->Args({200, 200, 0, 0})
+    ->Args({200, 200, 1, 0})
+    ->Args({256, 200, 0, 0})
+    ->Args({200, 200, 0, 1})
+    ->Args({64, 0, 0, 0})
+    ->Args({200, 0, 0, 0})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
-void BM_XargsCurl(benchmark::State &state)
+// 256 in flight where the soft descriptor limit is 256: as it stands, or raised as the program
+// raises it at start. The thousand pages are spread over 250 hosts here, four each, so that
+// 256 can be in flight at once.
+void BM_EngineAtDescriptorLimit(benchmark::State &state)
 {
-    if (std::system("command -v curl >/dev/null 2>&1") != 0) {
+    constexpr int kManyHosts = 250;
+    const bool raise = state.range(0) != 0;
+    const PageServer server({kManyHosts, kPages, kPageBytes, QStringLiteral("example.com")});
+    const std::vector<std::string> urls = server.urls(200, false);
+    rlimit saved{};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    for (auto _ : state) {
+        rlimit lowered = saved;
+        lowered.rlim_cur = 256;
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        const DescriptorBudget budget = raise ? RaiseDescriptorLimit(256) : DescriptorBudget{256, {}};
+        const EngineRun run = RunEngine(urls, budget.jobs, true);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        ReportEngine(state, run, budget.jobs, 200, kManyHosts);
+        state.counters["failed_pages"] = benchmark::Counter(run.failed, benchmark::Counter::kAvgIterations);
+        state.counters["descriptors"] = benchmark::Counter(run.peakDescriptors, benchmark::Counter::kAvgIterations);
+        state.counters["jobs"] = benchmark::Counter(budget.jobs, benchmark::Counter::kAvgIterations);
+    }
+}
+BENCHMARK(BM_EngineAtDescriptorLimit)->ArgName("raise")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+struct ChildRun {
+    double wallMs = 0;
+    double cpuMs = 0; // the child's and its waited-for children's, user and system
+    int exitCode = -1;
+};
+
+// Runs argv with standard input and output from and to the files given.
+ChildRun RunChild(const std::vector<std::string> &argv, const std::string &in = "/dev/null",
+                  const std::string &out = "/dev/null")
+{
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    ChildRun run;
+    const auto started = std::chrono::steady_clock::now();
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return run;
+    int status = 0;
+    rusage usage{};
+    ::wait4(child, &status, 0, &usage);
+    run.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    run.cpuMs = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+bool Installed(const char *program)
+{
+    return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+void ReportChild(benchmark::State &state, const ChildRun &run, int jobs, int delayMs)
+{
+    // No resident set: a spawned child's peak counts the spawning process's own.
+    ReportEngine(state, {run.wallMs, run.cpuMs, 0, 0, 0, {}}, jobs, delayMs);
+}
+
+// Times a command over the pages; jobs is what it runs at once, for the ideal.
+void TimeCommand(benchmark::State &state, const std::vector<std::string> &argv, int jobs, int delayMs,
+                 const std::string &in = "/dev/null")
+{
+    for (auto _ : state) {
+        const ChildRun run = RunChild(argv, in);
+        if (run.exitCode != 0) {
+            state.SkipWithError((argv[0] + " exited with " + std::to_string(run.exitCode)).c_str());
+            return;
+        }
+        ReportChild(state, run, jobs, delayMs);
+    }
+}
+
+// Arguments: in flight, page delay in ms.
+void BM_CurlParallel(benchmark::State &state)
+{
+    if (!Installed("curl")) {
         state.SkipWithError("curl(1) is not installed: no comparison");
         return;
     }
-    QTemporaryFile list;
-    if (!list.open()) {
-        state.SkipWithError("cannot write the address list");
+    const int jobs = static_cast<int>(state.range(0));
+    const int delayMs = static_cast<int>(state.range(1));
+    std::vector<std::string> config;
+    for (const std::string &url : Urls(delayMs, false))
+        config.push_back("url = \"" + url + "\"\noutput = \"/dev/null\"");
+    const std::string file = ListFile(config, "curl-" + std::to_string(delayMs) + ".cfg");
+    TimeCommand(state, {"curl", "--silent", "--fail", "--parallel", "--parallel-max", std::to_string(jobs), "--config", file},
+                jobs, delayMs);
+}
+BENCHMARK(BM_CurlParallel)
+    ->ArgNames({"jobs", "delay_ms"})
+    ->Args({64, 200})
+    ->Args({200, 200})
+    ->Args({64, 0})
+    ->Args({200, 0})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A curl(1) process per page, N at a time. Arguments: in flight, page delay in ms.
+void BM_XargsCurl(benchmark::State &state)
+{
+    if (!Installed("curl")) {
+        state.SkipWithError("curl(1) is not installed: no comparison");
         return;
     }
-    for (const QString &url : gUrls)
-        list.write(url.toUtf8() + '\n');
-    list.flush();
-    const std::string command =
-        "xargs -P 8 -n 1 curl -s -o /dev/null < '" + list.fileName().toStdString() + "'";
+    const int jobs = static_cast<int>(state.range(0));
+    const int delayMs = static_cast<int>(state.range(1));
+    const std::string list = ListFile(Urls(delayMs, false), "list-" + std::to_string(delayMs) + ".txt");
+    TimeCommand(state, {"xargs", "-P", std::to_string(jobs), "-n", "1", "curl", "--silent", "--fail", "-o", "/dev/null"},
+                jobs, delayMs, list);
+}
+BENCHMARK(BM_XargsCurl)
+    ->ArgNames({"jobs", "delay_ms"})
+    ->Args({64, 200})
+    ->Args({200, 200})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// linkinator checks the links of an index page that lists the thousand pages, as many at once
+// as it takes by default: no ideal to compare with.
+void BM_Linkinator(benchmark::State &state)
+{
+    if (!Installed("linkinator")) {
+        state.SkipWithError("linkinator is not installed (npm install -g linkinator): no comparison");
+        return;
+    }
+    const int delayMs = static_cast<int>(state.range(0));
+    TimeCommand(state, {"linkinator", gServer->indexUrl(delayMs, false).toStdString()}, 0, 0);
+}
+BENCHMARK(BM_Linkinator)->ArgName("delay_ms")->Arg(200)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The program end to end, every page judged. Arguments: in flight, page delay in ms, sorted.
+void BM_Program(benchmark::State &state)
+{
+    const int jobs = static_cast<int>(state.range(0));
+    const int delayMs = static_cast<int>(state.range(1));
+    const bool sorted = state.range(2) != 0;
+    const std::string list = ListFile(Urls(delayMs, sorted), "rows-" + std::to_string(delayMs) + "-" +
+                                                                  std::to_string(sorted) + ".txt");
+    const std::string output = gDir->filePath(QStringLiteral("rows.tsv")).toStdString();
     for (auto _ : state) {
-        if (std::system(command.c_str()) != 0) {
-            state.SkipWithError("curl failed");
+        const ChildRun run = RunChild({VANTOREL_BINARY, "--check", "example.com", "--urls", list, "--jobs",
+                                       std::to_string(jobs), "--format", "tsv"},
+                                      "/dev/null", output);
+        int valid = 0;
+        std::ifstream rows(output);
+        for (std::string row; std::getline(rows, row);)
+            valid += row.find("\t有效\t") != std::string::npos;
+        if (run.exitCode != 0 || valid != kPages) {
+            state.SkipWithError(("vantorel exited with " + std::to_string(run.exitCode) + " after " +
+                                 std::to_string(valid) + " valid rows")
+                                    .c_str());
             return;
         }
+        ReportChild(state, run, jobs, delayMs);
     }
 }
-BENCHMARK(BM_XargsCurl)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-
-// The child: one server per host, answering after 200 ms, until the parent closes the pipe.
-[[noreturn]] void ServePages(int portsOut, int parentGone)
-{
-    std::vector<std::unique_ptr<LoopbackServer>> servers;
-    std::array<int, kPages> ports{};
-    for (int i = 0; i < kPages; ++i) {
-        servers.push_back(std::make_unique<LoopbackServer>(
-            [](LoopbackServer::Connection &connection) {
-                if (connection.sleepFor(std::chrono::milliseconds(200)))
-                    connection.respond(200, "page");
-            },
-            "127.0.0." + std::to_string(i + 2)));
-        ports[static_cast<size_t>(i)] = servers.back()->port();
-    }
-    if (::write(portsOut, ports.data(), sizeof ports) != static_cast<ssize_t>(sizeof ports))
-        std::_Exit(1);
-    char byte = 0;
-    while (::read(parentGone, &byte, 1) > 0) {
-    }
-    std::_Exit(0);
-}
+BENCHMARK(BM_Program)
+    ->ArgNames({"jobs", "delay_ms", "sorted"})
+    ->Args({16, 200, 0})
+    ->Args({16, 200, 1})
+    ->Args({64, 200, 0})
+    ->Args({64, 200, 1})
+    ->Args({200, 200, 0})
+    ->Args({200, 200, 1})
+    ->Args({200, 0, 0})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    // Before any thread: the HTTP client, and the fork of the servers' process.
     if (!InitNetwork())
         return 1;
-    setenv("no_proxy", "127.0.0.0/8", 1); // for curl(1) as well as the engine
-    int portsPipe[2];
-    int lifePipe[2];
-    if (::pipe(portsPipe) != 0 || ::pipe(lifePipe) != 0)
-        return 1;
-    const pid_t child = ::fork();
-    if (child < 0)
-        return 1;
-    if (child == 0) {
-        ::close(portsPipe[0]);
-        ::close(lifePipe[1]);
-        ServePages(portsPipe[1], lifePipe[0]);
-    }
-    ::close(portsPipe[1]);
-    ::close(lifePipe[0]);
-    std::array<int, kPages> ports{};
-    if (::read(portsPipe[0], ports.data(), sizeof ports) != static_cast<ssize_t>(sizeof ports)) {
-        std::fputs("the page servers did not start\n", stderr);
-        return 1;
-    }
-    for (int i = 0; i < kPages; ++i)
-        gUrls.push_back(QStringLiteral("http://127.0.0.%1:%2/").arg(i + 2).arg(ports[static_cast<size_t>(i)]));
-
+    // The loopback hosts are reached directly, by the engine and by every program timed.
+    setenv("no_proxy", "127.0.0.0/8,localhost,pages.test", 1);
+    setenv("NO_PROXY", "127.0.0.0/8,localhost,pages.test", 1);
     QCoreApplication app(argc, argv);
+    gServer = std::make_unique<PageServer>(PageServer::Options{kHosts, kPages, kPageBytes, QStringLiteral("example.com")});
+    gDir = std::make_unique<QTemporaryDir>();
+    if (gServer->port() == 0 || !gDir->isValid()) {
+        std::fprintf(stderr, "the page server did not start: %s\n", qPrintable(gServer->error()));
+        return 1;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-
-    ::close(lifePipe[1]);
-    ::waitpid(child, nullptr, 0);
+    gServer.reset();
     return 0;
 }

@@ -5,7 +5,7 @@
 #include "ResultPages.h"
 #include "TestWeb.h"
 
-#include <FetchPage.h>
+#include <Network.h>
 #include <FormMain.h>
 
 #include <QApplication>

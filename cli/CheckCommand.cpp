@@ -76,7 +76,9 @@ std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &
 int RunCheck(const CommandLine &line, AnalysisSettings settings)
 {
     settings.pause = std::chrono::milliseconds(0);
-    settings.jobs = line.jobs;
+    // Every check from the command line is a list check, however its rows were found.
+    settings.jobs = line.jobs.value_or(settings.listJobs);
+    settings.listJobs = settings.jobs;
     if (line.timeoutSeconds) {
         settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
         settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);

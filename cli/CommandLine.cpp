@@ -7,7 +7,7 @@ namespace vantorel {
 
 namespace {
 
-constexpr int kMaxJobs = 16;
+constexpr int kMaxJobs = 256;
 
 struct Parser {
     QCommandLineParser parser;
@@ -23,8 +23,9 @@ struct Parser {
                               QStringLiteral("与 --check 同用：输出格式 table、tsv、csv 或 json（默认：终端上为 table，否则为 tsv）。"),
                               QStringLiteral("FORMAT")};
     QCommandLineOption jobs{QStringLiteral("jobs"),
-                            QStringLiteral("同时下载的网页数，1 到 16（默认 8）。"), QStringLiteral("N"),
-                            QStringLiteral("8")};
+                            QStringLiteral("同时下载的网页数，1 到 256，每个网站最多同时 2 个（默认：窗口中的搜索结果为 8，"
+                                           "检测地址列表和所有 --check 为 64）。"),
+                            QStringLiteral("N")};
     QCommandLineOption timeout{QStringLiteral("timeout"),
                                QStringLiteral("与 --check 同用：一个网页最多等待 SECONDS 秒（默认 30）。"),
                                QStringLiteral("SECONDS")};
@@ -89,10 +90,12 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     }
 
     bool isNumber = false;
-    line.jobs = p.parser.value(p.jobs).toInt(&isNumber);
-    if (!isNumber || line.jobs < 1 || line.jobs > kMaxJobs) {
-        line.error = QStringLiteral("--jobs 的值应为 1 到 %1 的整数").arg(kMaxJobs);
-        return line;
+    if (p.parser.isSet(p.jobs)) {
+        line.jobs = p.parser.value(p.jobs).toInt(&isNumber);
+        if (!isNumber || *line.jobs < 1 || *line.jobs > kMaxJobs) {
+            line.error = QStringLiteral("--jobs 的值应为 1 到 %1 的整数").arg(kMaxJobs);
+            return line;
+        }
     }
     if (p.parser.isSet(p.check))
         line.checkDomain = p.parser.value(p.check);

@@ -17,7 +17,7 @@ struct CommandLine {
     std::optional<QString> checkDomain;   // --check
     std::optional<QString> urlsFile;      // --urls; "-" is standard input
     OutputFormat format = OutputFormat::Tsv;
-    int jobs = 8;
+    std::optional<int> jobs;              // --jobs; else each kind of run has its default
     std::optional<int> timeoutSeconds;
 };
 

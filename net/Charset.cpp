@@ -1,14 +1,11 @@
 #include "Charset.h"
-
 #include "HtmlParse.h"
 
 #include <algorithm>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 namespace vantorel {
 
@@ -16,12 +13,11 @@ namespace {
 
 struct Encoding {
     const char *name;   // as WHATWG names it
-    const char *icu;    // the ICU converter that reads it
+    const char *icu;    // the ICU converter that reads it; nullptr for those DecodeBody reads itself
     const char *labels; // every WHATWG label of it, space separated
 };
 
-// WHATWG's label table, less the encodings ICU cannot read: ISO-8859-16 (not in Debian's ICU
-// data), "replacement" and "x-user-defined".
+// WHATWG's label table.
 constexpr Encoding kEncodings[] = {
     {"UTF-8", "UTF-8", "unicode-1-1-utf-8 unicode11utf8 unicode20utf8 utf-8 utf8 x-unicode20utf8"},
     {"IBM866", "ibm-866", "866 cp866 csibm866 ibm866"},
@@ -47,6 +43,7 @@ constexpr Encoding kEncodings[] = {
     {"ISO-8859-13", "ISO-8859-13", "iso-8859-13 iso8859-13 iso885913"},
     {"ISO-8859-14", "ISO-8859-14", "iso-8859-14 iso8859-14 iso885914"},
     {"ISO-8859-15", "ISO-8859-15", "csisolatin9 iso-8859-15 iso8859-15 iso885915 iso_8859-15 l9"},
+    {"ISO-8859-16", nullptr, "iso-8859-16"}, // not in Debian's ICU data
     {"KOI8-R", "KOI8-R", "cskoi8r koi koi8 koi8-r koi8_r"},
     {"KOI8-U", "KOI8-U", "koi8-ru koi8-u"},
     {"macintosh", "macintosh", "csmacintosh mac macintosh x-mac-roman"},
@@ -75,8 +72,11 @@ constexpr Encoding kEncodings[] = {
     {"EUC-KR", "windows-949",
      "cseuckr csksc56011987 euc-kr iso-ir-149 korean ks_c_5601-1987 ks_c_5601-1989 ksc5601 ksc_5601 "
      "windows-949"},
+    // Encodings browsers refuse to read (HZ, ISO-2022-KR and the like): a page in one is one U+FFFD.
+    {"replacement", nullptr, "csiso2022kr hz-gb-2312 iso-2022-cn iso-2022-cn-ext iso-2022-kr replacement"},
     {"UTF-16BE", "UTF-16BE", "unicodefffe utf-16be"},
     {"UTF-16LE", "UTF-16LE", "csunicode iso-10646-ucs-2 ucs-2 unicode unicodefeff utf-16 utf-16le"},
+    {"x-user-defined", nullptr, "x-user-defined"},
 };
 
 bool IsAscii(QByteArrayView bytes)
@@ -247,7 +247,7 @@ QByteArray CharsetParameter(QByteArrayView header)
     return {};
 }
 
-// --- <meta> in the first bytes of the page.
+// --- The prescan: <meta> and XML declarations read from the bytes as browsers read them.
 
 // The encoding a meta's content attribute names ("text/html; charset=..."), or nullptr.
 const Encoding *EncodingInMetaContent(QByteArrayView content)
@@ -281,57 +281,250 @@ const Encoding *EncodingInMetaContent(QByteArrayView content)
     return nullptr;
 }
 
-// What one <meta> declares, or nullptr: a charset attribute, or a content attribute with a
-// charset together with http-equiv="content-type". The first of repeated attributes counts.
-const Encoding *EncodingOfMeta(const xmlChar **attributes)
+// What a page that names UTF-16 in ASCII-readable bytes (it cannot be UTF-16) or x-user-defined
+// is read in.
+const Encoding *AsDeclaredInPage(const Encoding *encoding)
+{
+    const std::string_view name = encoding->name;
+    if (name == "UTF-16BE" || name == "UTF-16LE")
+        return &Named("utf-8");
+    return name == "x-user-defined" ? &Named("windows-1252") : encoding;
+}
+
+bool IsAsciiLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// "<meta" in any case, then white space or '/'.
+bool IsMetaTag(QByteArrayView rest)
+{
+    return rest.size() > 5 && EqualsIgnoringAsciiCase(rest.first(5), "<meta") &&
+           (IsHtmlSpace(rest[5]) || rest[5] == '/');
+}
+
+// '<', maybe '/', then a letter.
+bool IsTag(QByteArrayView rest)
+{
+    const qsizetype letter = rest.size() > 1 && rest[1] == '/' ? 2 : 1;
+    return rest.size() > letter && IsAsciiLetter(rest[letter]);
+}
+
+// Walks the bytes as the prescan does: comments, tags and their attributes, until a <meta>
+// names an encoding or the bytes run out. It looks at no byte past the view it is given.
+class MetaScan {
+public:
+    explicit MetaScan(QByteArrayView bytes) : bytes_(bytes) {}
+
+    // The first <meta>'s encoding; nullptr when the bytes run out before one names any.
+    const Encoding *Run();
+
+private:
+    struct Attribute {
+        QByteArrayView name;  // as written: compared ignoring ASCII case
+        QByteArrayView value; // likewise
+    };
+    enum class Read { Attribute, None, OutOfBytes };
+
+    bool AtEnd() const { return at_ >= bytes_.size(); }
+    bool SkipWhile(bool (*skip)(char));
+    std::optional<const Encoding *> ReadMeta(); // nullopt: out of bytes; nullptr: names none
+    Read GetAttribute(Attribute &attribute);
+    Read GetValue(Attribute &attribute);
+
+    QByteArrayView bytes_;
+    qsizetype at_ = 0;
+};
+
+const Encoding *MetaScan::Run()
+{
+    // Bytes outside markup say nothing: go from '<' to '<'.
+    while ((at_ = bytes_.indexOf('<', at_)) >= 0) {
+        const QByteArrayView rest = bytes_.sliced(at_);
+        if (rest.startsWith("<!--")) {
+            // The dashes of "<!--" may close it too: "<!-->" is a whole comment.
+            at_ = bytes_.indexOf("-->", at_ + 2);
+            if (at_ < 0)
+                return nullptr;
+            at_ += 2;
+        } else if (IsMetaTag(rest)) {
+            at_ += 5;
+            const std::optional<const Encoding *> declared = ReadMeta();
+            if (!declared)
+                return nullptr;
+            if (*declared)
+                return *declared;
+        } else if (IsTag(rest)) {
+            // Any other tag, end tags too: its attributes are read past, so that a '>' or a
+            // "<meta" inside a quoted value ends nothing.
+            while (!AtEnd() && !IsHtmlSpace(bytes_[at_]) && bytes_[at_] != '>')
+                ++at_;
+            Attribute skipped;
+            Read read;
+            while ((read = GetAttribute(skipped)) == Read::Attribute) {
+            }
+            if (read == Read::OutOfBytes)
+                return nullptr;
+        } else if (rest.startsWith("<!") || rest.startsWith("</") || rest.startsWith("<?")) {
+            at_ = bytes_.indexOf('>', at_ + 1);
+            if (at_ < 0)
+                return nullptr;
+        }
+        ++at_;
+    }
+    return nullptr;
+}
+
+// What one <meta> declares: a charset attribute, or a content attribute with a charset
+// together with http-equiv="content-type". The first of repeated attributes counts.
+std::optional<const Encoding *> MetaScan::ReadMeta()
 {
     bool gotPragma = false;
     std::optional<bool> needPragma;
     std::optional<const Encoding *> charset; // set to nullptr by a label no encoding answers to
-    std::vector<std::string_view> seen;
-    for (const xmlChar **a = attributes; a && a[0]; a += 2) {
-        const std::string_view name = reinterpret_cast<const char *>(a[0]); // lower case from the parser
-        if (std::find(seen.begin(), seen.end(), name) != seen.end())
-            continue;
-        seen.push_back(name);
-        const QByteArrayView value(a[1] ? reinterpret_cast<const char *>(a[1]) : "");
-        if (name == "http-equiv") {
-            gotPragma = gotPragma || EqualsIgnoringAsciiCase(value, "content-type");
-        } else if (name == "content") {
-            const Encoding *named = EncodingInMetaContent(value);
+    bool seenHttpEquiv = false, seenContent = false, seenCharset = false;
+    for (Attribute attribute;;) {
+        const Read read = GetAttribute(attribute);
+        if (read == Read::OutOfBytes)
+            return std::nullopt;
+        if (read == Read::None)
+            break;
+        const auto first = [&attribute](std::string_view name, bool &seen) {
+            if (seen || !EqualsIgnoringAsciiCase(attribute.name, name))
+                return false;
+            seen = true;
+            return true;
+        };
+        if (first("http-equiv", seenHttpEquiv)) {
+            gotPragma = EqualsIgnoringAsciiCase(attribute.value, "content-type");
+        } else if (first("content", seenContent)) {
+            const Encoding *named = EncodingInMetaContent(attribute.value);
             if (named && !charset) {
                 charset = named;
                 needPragma = true;
             }
-        } else if (name == "charset") {
-            charset = FindEncoding(value);
+        } else if (first("charset", seenCharset)) {
+            charset = FindEncoding(attribute.value);
             needPragma = false;
         }
     }
     if (!needPragma || (*needPragma && !gotPragma) || !*charset)
         return nullptr;
-    // A page cannot say it is UTF-16 in a way readable as ASCII; browsers take it as UTF-8.
-    const std::string_view name = (*charset)->name;
-    return name == "UTF-16BE" || name == "UTF-16LE" ? &Named("utf-8") : *charset;
+    return AsDeclaredInPage(*charset);
 }
 
-void StartElementForMeta(void *found, const xmlChar *tag, const xmlChar **attributes)
+bool MetaScan::SkipWhile(bool (*skip)(char))
 {
-    auto *encoding = static_cast<const Encoding **>(found);
-    if (!*encoding && std::string_view(reinterpret_cast<const char *>(tag)) == "meta")
-        *encoding = EncodingOfMeta(attributes);
+    while (!AtEnd() && skip(bytes_[at_]))
+        ++at_;
+    return !AtEnd();
 }
 
-const Encoding *EncodingOfMetaTags(QByteArrayView head)
+// One attribute of a tag, from where the last one ended; None at the tag's '>'.
+MetaScan::Read MetaScan::GetAttribute(Attribute &attribute)
 {
-    // A tag cut off by the end of the window says nothing.
-    head = head.first(head.lastIndexOf('>') + 1);
-    htmlSAXHandler handler{};
-    handler.startElement = StartElementForMeta;
-    const Encoding *found = nullptr;
-    // Latin-1 keeps every byte one character, whatever the page's own encoding.
-    ParseHtml(head, "ISO-8859-1", handler, &found);
-    return found;
+    if (!SkipWhile([](char c) { return IsHtmlSpace(c) || c == '/'; }))
+        return Read::OutOfBytes;
+    if (bytes_[at_] == '>')
+        return Read::None;
+    attribute = {};
+    const qsizetype nameStart = at_;
+    for (;; ++at_) {
+        if (AtEnd())
+            return Read::OutOfBytes;
+        const char c = bytes_[at_];
+        if (c == '=' && at_ > nameStart) { // a leading '=' belongs to the name
+            attribute.name = bytes_.sliced(nameStart, at_ - nameStart);
+            ++at_;
+            return GetValue(attribute);
+        }
+        if (IsHtmlSpace(c) || c == '/' || c == '>')
+            break;
+    }
+    attribute.name = bytes_.sliced(nameStart, at_ - nameStart);
+    if (bytes_[at_] == '/' || bytes_[at_] == '>')
+        return Read::Attribute;
+    // Spaces may stand before the '='; without one the attribute has no value.
+    if (!SkipWhile(IsHtmlSpace))
+        return Read::OutOfBytes;
+    if (bytes_[at_] != '=')
+        return Read::Attribute;
+    ++at_;
+    return GetValue(attribute);
+}
+
+MetaScan::Read MetaScan::GetValue(Attribute &attribute)
+{
+    if (!SkipWhile(IsHtmlSpace))
+        return Read::OutOfBytes;
+    const char first = bytes_[at_];
+    if (first == '"' || first == '\'') {
+        const qsizetype close = bytes_.indexOf(first, at_ + 1);
+        if (close < 0)
+            return Read::OutOfBytes;
+        attribute.value = bytes_.sliced(at_ + 1, close - at_ - 1);
+        at_ = close + 1;
+        return Read::Attribute;
+    }
+    if (first == '>')
+        return Read::Attribute;
+    // Unquoted: up to white space or '>', the first byte whatever it is.
+    const qsizetype start = at_++;
+    if (!SkipWhile([](char c) { return !IsHtmlSpace(c) && c != '>'; }))
+        return Read::OutOfBytes;
+    attribute.value = bytes_.sliced(start, at_ - start);
+    return Read::Attribute;
+}
+
+// The encoding in an XML declaration at the very start, read when the scan for a <meta> ran out
+// of bytes: <?xml version="1.0" encoding="big5"?>.
+const Encoding *EncodingOfXmlDeclaration(QByteArrayView bytes)
+{
+    if (!bytes.startsWith("<?xml"))
+        return nullptr;
+    const qsizetype declarationEnd = bytes.indexOf('>');
+    if (declarationEnd < 0)
+        return nullptr;
+    qsizetype at = bytes.first(declarationEnd).indexOf("encoding"); // in lower case only
+    if (at < 0)
+        return nullptr;
+    at += 8;
+    const auto isControlOrSpace = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    const auto skipControlsAndSpaces = [&] {
+        while (at < bytes.size() && isControlOrSpace(bytes[at]))
+            ++at;
+        return at < bytes.size();
+    };
+    if (!skipControlsAndSpaces() || bytes[at] != '=')
+        return nullptr;
+    ++at;
+    if (!skipControlsAndSpaces())
+        return nullptr;
+    const char quote = bytes[at];
+    if (quote != '"' && quote != '\'')
+        return nullptr;
+    const qsizetype close = bytes.indexOf(quote, at + 1); // may lie past the '>'
+    if (close < 0)
+        return nullptr;
+    const QByteArrayView label = bytes.sliced(at + 1, close - at - 1);
+    if (std::any_of(label.begin(), label.end(), isControlOrSpace))
+        return nullptr;
+    const Encoding *encoding = FindEncoding(label);
+    if (encoding && std::string_view(encoding->name).starts_with("UTF-16"))
+        return &Named("utf-8");
+    return encoding; // x-user-defined stays as it is here
+}
+
+const Encoding *Prescan(QByteArrayView bytes)
+{
+    // Only an XML declaration in UTF-16 (without byte order mark) says UTF-16 here.
+    if (bytes.startsWith(QByteArrayView("<\0?\0x\0", 6)))
+        return &Named("utf-16le");
+    if (bytes.startsWith(QByteArrayView("\0<\0?\0x", 6)))
+        return &Named("utf-16be");
+    if (const Encoding *encoding = MetaScan(bytes).Run())
+        return encoding;
+    return EncodingOfXmlDeclaration(bytes);
 }
 
 } // namespace
@@ -349,6 +542,20 @@ const char *IcuConverterForLabel(QByteArrayView label)
     return encoding ? encoding->icu : nullptr;
 }
 
+std::optional<QString> PrescanEncoding(QByteArrayView bytes)
+{
+    if (const Encoding *encoding = Prescan(bytes))
+        return QString::fromLatin1(encoding->name);
+    return std::nullopt;
+}
+
+std::optional<QString> FirstMetaEncoding(QByteArrayView bytes)
+{
+    if (const Encoding *encoding = MetaScan(bytes).Run())
+        return QString::fromLatin1(encoding->name);
+    return std::nullopt;
+}
+
 CharsetDecision DecideCharset(QByteArrayView body, QByteArrayView contentTypeHeader, QStringView defaultLabel)
 {
     using Source = CharsetDecision::Source;
@@ -359,8 +566,8 @@ CharsetDecision DecideCharset(QByteArrayView body, QByteArrayView contentTypeHea
         return decision(encoding, Source::Bom);
     if (const Encoding *encoding = FindEncoding(CharsetParameter(contentTypeHeader)))
         return decision(encoding, Source::Header);
-    constexpr qsizetype kMetaWindow = 1024;
-    if (const Encoding *encoding = EncodingOfMetaTags(body.first(std::min(body.size(), kMetaWindow))))
+    constexpr qsizetype kPrescanWindow = 1024;
+    if (const Encoding *encoding = Prescan(body.first(std::min(body.size(), kPrescanWindow))))
         return decision(encoding, Source::Meta);
     if (!IsAscii(body) && body.isValidUtf8())
         return decision(&Named("utf-8"), Source::Utf8Bytes);

@@ -1,6 +1,8 @@
 #include "CurlTransfer.h"
 
-#include "FetchPage.h"
+#include "Network.h"
+
+#include <algorithm>
 
 namespace vantorel {
 
@@ -99,16 +101,26 @@ size_t CurlTransfer::AppendToBody(char *data, size_t size, size_t count, void *u
         transfer->overCap_ = true;
         return 0;
     }
+    // Room for the announced length at once, when there is one: the body need not be copied as
+    // it grows. Without one (chunked, or a compressed body that inflates) it grows as it comes,
+    // never reserved at the cap: 16 MiB for each page in flight.
+    if (transfer->body_.capacity() == 0) {
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(transfer->easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0)
+            transfer->body_.reserve(static_cast<qsizetype>(std::min<curl_off_t>(length, transfer->bodyCap_)));
+    }
     transfer->body_.append(data, static_cast<qsizetype>(offered));
     return offered;
 }
 
 // Curl calls this for every request in a chain, once its connection is ready.
-int CurlTransfer::OnRequestReady(void *userdata, char *, char *, int, int)
+int CurlTransfer::OnRequestReady(void *userdata, char *primaryIp, char *localIp, int primaryPort, int localPort)
 {
     auto *transfer = static_cast<CurlTransfer *>(userdata);
     curl_easy_getinfo(transfer->easy_.get(), CURLINFO_REDIRECT_COUNT, &transfer->sentOnHop_);
-    return CURL_PREREQFUNC_OK;
+    return transfer->alsoOnRequestReady_
+               ? transfer->alsoOnRequestReady_(transfer->alsoData_, primaryIp, localIp, primaryPort, localPort)
+               : CURL_PREREQFUNC_OK;
 }
 
 CurlTransfer::CurlTransfer(const QString &url, const FetchLimits &limits)

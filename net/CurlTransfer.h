@@ -1,6 +1,6 @@
 #pragma once
 
-// Inside net only: nothing outside it sees libcurl.
+// Inside net and the tests' blocking fetch only: the rest of the program never sees libcurl.
 
 #include "FetchResult.h"
 
@@ -27,6 +27,14 @@ public:
     // How the transfer ended, given curl's code for it; a failed set-up whatever the code.
     FetchResult Finish(CURLcode code);
 
+    // Curl tells the transfer itself when each request of a chain is about to go out (it tells
+    // a connect time-out from a later one by it); whoever else needs to know asks through here.
+    void AlsoOnRequestReady(curl_prereq_callback callback, void *data)
+    {
+        alsoOnRequestReady_ = callback;
+        alsoData_ = data;
+    }
+
 private:
     struct EasyDeleter {
         void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
@@ -34,7 +42,7 @@ private:
     struct ListDeleter {
         void operator()(curl_slist *list) const { curl_slist_free_all(list); }
     };
-    static int OnRequestReady(void *userdata, char *, char *, int, int);
+    static int OnRequestReady(void *userdata, char *primaryIp, char *localIp, int primaryPort, int localPort);
 
     static size_t AppendToBody(char *data, size_t size, size_t count, void *userdata);
 
@@ -47,6 +55,8 @@ private:
     bool overCap_ = false;
     char errorText_[CURL_ERROR_SIZE] = {};
     long sentOnHop_ = -1; // the redirect count when a request last went out on a ready connection
+    curl_prereq_callback alsoOnRequestReady_ = nullptr;
+    void *alsoData_ = nullptr;
     std::unique_ptr<CURL, EasyDeleter> easy_; // last: it is cleaned up before what it points to
 };
 

@@ -98,11 +98,6 @@ const PairTable &PairTableInstance()
     return *table;
 }
 
-// Sixteen bytes and their sixteen 16-bit widenings; the compiler turns the widening into a
-// few vector instructions.
-using SixteenBytes = unsigned char __attribute__((vector_size(16)));
-using SixteenChars = char16_t __attribute__((vector_size(32)));
-
 // ASCII runs and two-byte characters through the table; the rest (four-byte sequences, lone
 // or broken bytes) one sequence at a time through ICU, so the text is ICU's to the letter.
 QString DecodeGb18030(QByteArrayView body)
@@ -117,15 +112,17 @@ QString DecodeGb18030(QByteArrayView body)
     qsizetype i = 0;
     Converter icu; // opened at the first sequence the table cannot answer
     while (i < size) {
-        // Pages are mostly ASCII markup: widen sixteen bytes at a time while none is high.
-        for (SixteenBytes chunk; size - i >= 16; i += 16, written += 16) {
-            std::memcpy(&chunk, bytes + i, sizeof chunk);
+        // Pages are mostly ASCII markup: widen sixteen bytes at a time while none is high. The
+        // copy into a local array frees the fixed-length loop from aliasing the output, so the
+        // compiler turns it into a few vector instructions.
+        for (unsigned char chunk[16]; size - i >= 16; i += 16, written += 16) {
+            std::memcpy(chunk, bytes + i, sizeof chunk);
             std::uint64_t halves[2];
-            std::memcpy(halves, &chunk, sizeof halves);
+            std::memcpy(halves, chunk, sizeof halves);
             if ((halves[0] | halves[1]) & 0x8080808080808080u)
                 break;
-            const auto wide = __builtin_convertvector(chunk, SixteenChars);
-            std::memcpy(out + written, &wide, sizeof wide);
+            for (int k = 0; k < 16; ++k)
+                out[written + k] = chunk[k];
         }
         for (; i < size && bytes[i] < 0x80; ++i)
             out[written++] = bytes[i];
@@ -177,29 +174,75 @@ QString DecodeWithIcu(QByteArrayView body, const char *converterName)
     return text;
 }
 
+// ISO-8859-16 from 0x80 on; Debian's ICU has no converter for it.
+constexpr std::array<char16_t, 128> kIso8859_16 = {
+    0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087, 0x0088, 0x0089, 0x008A, 0x008B, 0x008C,
+    0x008D, 0x008E, 0x008F, 0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097, 0x0098, 0x0099,
+    0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F, 0x00A0, 0x0104, 0x0105, 0x0141, 0x20AC, 0x201E, 0x0160,
+    0x00A7, 0x0161, 0x00A9, 0x0218, 0x00AB, 0x0179, 0x00AD, 0x017A, 0x017B, 0x00B0, 0x00B1, 0x010C, 0x0142,
+    0x017D, 0x201D, 0x00B6, 0x00B7, 0x017E, 0x010D, 0x0219, 0x00BB, 0x0152, 0x0153, 0x0178, 0x017C, 0x00C0,
+    0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0106, 0x00C6, 0x00C7, 0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD,
+    0x00CE, 0x00CF, 0x0110, 0x0143, 0x00D2, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x015A, 0x0170, 0x00D9, 0x00DA,
+    0x00DB, 0x00DC, 0x0118, 0x021A, 0x00DF, 0x00E0, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x0107, 0x00E6, 0x00E7,
+    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF, 0x0111, 0x0144, 0x00F2, 0x00F3, 0x00F4,
+    0x0151, 0x00F6, 0x015B, 0x0171, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x0119, 0x021B, 0x00FF,
+};
+
+// One character a byte, ASCII as it is.
+template <typename HighByte>
+QString DecodeSingleByte(QByteArrayView body, HighByte high)
+{
+    QString text(body.size(), Qt::Uninitialized);
+    auto *out = reinterpret_cast<char16_t *>(text.data());
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(body[i]);
+        out[i] = byte < 0x80 ? byte : high(byte);
+    }
+    return text;
+}
+
 } // namespace
 
 QString DecodeBody(QByteArrayView body, QStringView encoding)
 {
     if (body.isEmpty())
         return {};
-    const char *converter = IcuConverterForLabel(encoding.toLatin1());
-    if (!converter || converter == kGb18030)
+    const QByteArray label = encoding.toLatin1();
+    const QString name = EncodingForLabel(label).value_or(QString());
+    if (name.isEmpty() || name == u"GBK" || name == u"gb18030")
         return DecodeGb18030(body);
-    if (std::string_view(converter) == "UTF-8")
+    if (name == u"UTF-8")
         return DecodeUtf8(body);
-    return DecodeWithIcu(body, converter);
+    if (name == u"replacement") // the whole body, however long
+        return QString(QChar::ReplacementCharacter);
+    if (name == u"x-user-defined") // 0x80..0xFF to U+F780..U+F7FF
+        return DecodeSingleByte(body, [](unsigned char byte) { return static_cast<char16_t>(0xF700 + byte); });
+    if (name == u"ISO-8859-16")
+        return DecodeSingleByte(body, [](unsigned char byte) { return kIso8859_16[byte - 0x80]; });
+    return DecodeWithIcu(body, IcuConverterForLabel(label));
 }
 
 QString DecodePage(QByteArrayView body, QByteArrayView contentTypeHeader, QStringView defaultLabel,
                    QString *encoding)
 {
+    using Source = CharsetDecision::Source;
     const CharsetDecision decision = DecideCharset(body, contentTypeHeader, defaultLabel);
-    if (encoding)
-        *encoding = decision.encoding;
-    if (decision.source == CharsetDecision::Source::Bom)
+    QString used = decision.encoding;
+    if (decision.source == Source::Bom) {
         body = body.sliced(decision.encoding == u"UTF-8" ? 3 : 2);
-    return DecodeBody(body, decision.encoding);
+    } else if (decision.source != Source::Header && !used.startsWith(u"UTF-16")) {
+        // A browser's parser that meets a <meta> naming another encoding reads the page again
+        // in it, unless a byte order mark or the header chose the encoding in use, or that is
+        // UTF-16. Old portal pages often put their <meta> past the first 1,024 bytes, behind a
+        // comment or a head script. The first <meta> of the whole page is read from its bytes
+        // as the prescan reads one (so one inside script text counts too), and the page is
+        // decoded once, in the encoding the browser ends with.
+        if (const std::optional<QString> declared = FirstMetaEncoding(body))
+            used = *declared;
+    }
+    if (encoding)
+        *encoding = used;
+    return DecodeBody(body, used);
 }
 
 } // namespace vantorel

@@ -10,9 +10,13 @@
 namespace vantorel {
 
 // Fetches pages inside the event loop of the thread it lives in, never blocking it. Requests
-// wait in a queue, in the order they were made, until a slot is free: at most maxInFlight
-// transfers at once and at most two per host, and a transfer's time-outs count from when it
-// really starts.
+// wait until a slot is free, the host with the most requests waiting first and the oldest
+// request first among equals (for a list that takes the hosts in turn, the order the requests
+// were made): at most maxInFlight transfers at once and at most two per host (a host name in any case with its port, the
+// scheme's own when none is written), and a transfer's time-outs count from when it really
+// starts. A host's name is looked up once, by its first transfer, and only a few lookups run
+// at once. A failure of curl's multi interface ends the transfers it concerns with
+// FetchError::Other, never leaving them waiting.
 class FetchEngine final : public QObject {
     Q_OBJECT
 public:
@@ -21,7 +25,7 @@ public:
     explicit FetchEngine(FetchLimits limits = {}, int maxInFlight = 8, QObject *parent = nullptr);
     ~FetchEngine() override; // aborts everything
 
-    void SetMaxInFlight(int transfers);        // 1..16
+    void SetMaxInFlight(int transfers);        // 1..256
     void SetLimits(const FetchLimits &limits); // for every transfer not running yet
     Ticket Start(const QString &url);          // queued in call order; never blocks
     bool IsDone(Ticket ticket) const;

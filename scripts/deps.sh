@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  libqt6sql6-sqlite # the history file's driver
   libcurl4-openssl-dev ca-certificates libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libxml2-dev

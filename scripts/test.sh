@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test, headless, and checks an install into build/stage/; then
 # builds and runs the tests again under AddressSanitizer and UBSan (build-asan/), where
-# LeakSanitizer checks each test program at exit.
+# LeakSanitizer checks each test program at exit; then the threaded tests under ThreadSanitizer
+# (build-tsan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,3 +27,9 @@ printed="$("$stage/bin/vantorel" --version 2>/dev/null)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan
+
+# The tests that touch threads (the fetch engine, the run and its judging pool, the window) once
+# more under ThreadSanitizer.
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan

@@ -1,7 +1,10 @@
 #include "Charset.h"
 #include "DecodeBody.h"
+#include "Verdict.h"
 
 #include <gtest/gtest.h>
+
+#include <QStringDecoder>
 
 #include <unicode/ucnv.h>
 
@@ -38,9 +41,10 @@ TEST(Charset, EncodingForLabel)
         {"ks_c_5601-1987", "EUC-KR"}, {"x-euc-jp", "EUC-JP"}, {"csiso2022jp", "ISO-2022-JP"},
         {"koi8_r", "KOI8-R"}, {"koi8-ru", "KOI8-U"}, {"utf-16", "UTF-16LE"}, {"unicodefffe", "UTF-16BE"},
         {"logical", "ISO-8859-8-I"}, {"iso-8859-9", "windows-1254"}, {"tis-620", "windows-874"},
+        {"x-user-defined", "x-user-defined"}, {"ISO-8859-16", "ISO-8859-16"}, {"replacement", "replacement"},
+        {"hz-gb-2312", "replacement"}, {"csiso2022kr", "replacement"}, {"ISO-2022-CN-EXT", "replacement"},
         {"", nullptr}, {"   ", nullptr}, {"utf-7", nullptr}, {"utf 8", nullptr}, {"utf-8\v", nullptr},
-        {"x-user-defined", nullptr}, {"replacement", nullptr}, {"hz-gb-2312", nullptr},
-        {"iso-8859-16", nullptr}, {"gb2312;", nullptr}, {"\"gb2312\"", nullptr},
+        {"iso8859-16", nullptr}, {"gb2312;", nullptr}, {"\"gb2312\"", nullptr},
     };
     for (const auto &c : cases) {
         const std::optional<QString> encoding = EncodingForLabel(c.label);
@@ -51,6 +55,11 @@ TEST(Charset, EncodingForLabel)
 
 TEST(Charset, EveryEncodingIsItsOwnLabelAndOpensInIcu)
 {
+    // DecodeBody reads these without ICU.
+    for (const char *name : {"ISO-8859-16", "replacement", "x-user-defined"}) {
+        EXPECT_EQ(EncodingForLabel(name).value_or(QStringLiteral("<none>")).toStdString(), name);
+        EXPECT_EQ(IcuConverterForLabel(name), nullptr) << name;
+    }
     for (const char *name :
          {"UTF-8", "IBM866", "ISO-8859-2", "ISO-8859-3", "ISO-8859-4", "ISO-8859-5", "ISO-8859-6",
           "ISO-8859-7", "ISO-8859-8", "ISO-8859-8-I", "ISO-8859-10", "ISO-8859-13", "ISO-8859-14",
@@ -138,6 +147,71 @@ TEST(Charset, DecideCharset)
         {"meta ending at byte 1025", EndingAt(1025, metaUtf8), "", u"gb2312", "GBK", Source::Default},
         {"meta after high bytes", "<title>\xD6\xD0\xFF\x80</title><meta charset=utf-8>", "", u"gb2312",
          "UTF-8", Source::Meta},
+
+        // The prescan, branch by branch. A <meta> counts once its '>' is read.
+        {"meta cut off", "<meta charset=\"koi8-r", "", u"gb2312", "GBK", Source::Default},
+        {"meta without '>'", "<meta charset=koi8-r", "", u"gb2312", "GBK", Source::Default},
+        {"meta without attributes", "<meta><meta/>", "", u"gb2312", "GBK", Source::Default},
+        {"meta and slashes", "<meta/charset='koi8-r'/>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"a slash ends no unquoted value", "<meta charset=koi8-r/>", "", u"gb2312", "GBK", Source::Default},
+        {"metax is no meta", "<metax charset=koi8-r>", "", u"gb2312", "GBK", Source::Default},
+        {"meta in script text", "<script>document.write('<meta charset=koi8-r>')</script>", "", u"gb2312",
+         "KOI8-R", Source::Meta},
+        {"meta in style text", "<style>/* <meta charset=koi8-r> */</style>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"comment <!-->", "<!--><meta charset=koi8-r>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"comment <!--->", "<!---><meta charset=koi8-r>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"comment not closed by -- >", "<!-- -- ><meta charset=koi8-r> -->", "", u"gb2312", "GBK", Source::Default},
+        {"comment never closed", "<!-- <meta charset=koi8-r>", "", u"gb2312", "GBK", Source::Default},
+        {"<! to its '>'", "<!x <meta charset=koi8-r>", "", u"gb2312", "GBK", Source::Default},
+        {"<? to its '>'", "<?php echo '<meta charset=koi8-r>' ?>", "", u"gb2312", "GBK", Source::Default},
+        {"</ and no letter, to its '>'", "</ <meta charset=koi8-r>", "", u"gb2312", "GBK", Source::Default},
+        {"end tag, then meta", "</p><meta charset=koi8-r>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"'>' in a quoted value", "<div title=\"a>b <meta charset=koi8-r>\">", "", u"gb2312", "GBK", Source::Default},
+        {"'>' in an end tag's value", "</p title='<meta charset=koi8-r>'>", "", u"gb2312", "GBK", Source::Default},
+        {"unquoted value ends at '>'", "<p id=a'b><meta charset=koi8-r>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"attributes without values", "<meta async defer charset=koi8-r>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"spaces around '='", "<meta charset \t= \n'koi8-r'>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"a leading '=' is part of the name", "<meta =charset=koi8-r>", "", u"gb2312", "GBK", Source::Default},
+        {"charset without value", "<meta charset http-equiv=content-type content='text/html;charset=koi8-r'>",
+         "", u"gb2312", "GBK", Source::Default},
+        {"first of two charsets", "<meta charset=koi8-r charset=utf-8>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"http-equiv without content", "<meta http-equiv=content-type><meta charset=koi8-r>", "", u"gb2312",
+         "KOI8-R", Source::Meta},
+        {"http-equiv without value", "<meta http-equiv content='text/html; charset=koi8-r'>", "", u"gb2312", "GBK",
+         Source::Default},
+        {"first http-equiv counts",
+         "<meta http-equiv=refresh http-equiv=content-type content='text/html; charset=koi8-r'>", "", u"gb2312",
+         "GBK", Source::Default},
+        {"content without charset=", "<meta http-equiv=content-type content=\"text/html\">", "", u"gb2312", "GBK",
+         Source::Default},
+        {"content unquoted", "<meta http-equiv=content-type content=text/html;charset=koi8-r>", "", u"gb2312",
+         "KOI8-R", Source::Meta},
+        {"content with a double-quoted charset", "<meta http-equiv=content-type content='charset=\"big5\"'>", "",
+         u"gb2312", "Big5", Source::Meta},
+        {"content with an unquoted charset", "<meta content='text/html; charset=big5 ;x' http-equiv=content-type>",
+         "", u"gb2312", "Big5", Source::Meta},
+        {"content naming UTF-16", "<meta http-equiv=content-type content='text/html; charset=utf-16'>", "",
+         u"gb2312", "UTF-8", Source::Meta},
+        {"x-user-defined means windows-1252", "<meta charset=x-user-defined>", "", u"gb2312", "windows-1252",
+         Source::Meta},
+        {"a replacement label", "<meta charset=hz-gb-2312>", "", u"gb2312", "replacement", Source::Meta},
+        {"ISO-8859-16", "<meta charset=iso-8859-16>", "", u"gb2312", "ISO-8859-16", Source::Meta},
+
+        // An XML declaration speaks when the scan for a <meta> runs out of bytes.
+        {"XML declaration", "<?xml version=\"1.0\" encoding=\"big5\"?><p>", "", u"gb2312", "Big5", Source::Meta},
+        {"XML declaration, single quotes", "<?xml encoding = 'koi8-r'?>", "", u"gb2312", "KOI8-R", Source::Meta},
+        {"XML declaration naming UTF-16", "<?xml encoding='utf-16'?>", "", u"gb2312", "UTF-8", Source::Meta},
+        {"XML declaration keeps x-user-defined", "<?xml encoding='x-user-defined'?>", "", u"gb2312",
+         "x-user-defined", Source::Meta},
+        {"XML declaration, then a meta", "<?xml encoding='big5'?><meta charset=koi8-r>", "", u"gb2312", "KOI8-R",
+         Source::Meta},
+        {"XML encoding past its '>'", "<?xml version='1.0'?><p encoding='big5'>", "", u"gb2312", "GBK",
+         Source::Default},
+        {"XML encoding in upper case", "<?xml ENCODING='big5'?>", "", u"gb2312", "GBK", Source::Default},
+        {"XML encoding with a space", "<?xml encoding='big5 '?>", "", u"gb2312", "GBK", Source::Default},
+        {"XML declaration not first", " <?xml encoding='big5'?>", "", u"gb2312", "GBK", Source::Default},
+        {"UTF-16LE XML declaration", QByteArray("<\0?\0x\0m\0l\0", 10), "", u"gb2312", "UTF-16LE", Source::Meta},
+        {"UTF-16BE XML declaration", QByteArray("\0<\0?\0x\0m\0l", 10), "", u"gb2312", "UTF-16BE", Source::Meta},
     };
     for (const auto &c : cases) {
         const CharsetDecision decision = DecideCharset(c.body, c.header, c.defaultLabel);
@@ -146,23 +220,67 @@ TEST(Charset, DecideCharset)
     }
 }
 
-TEST(Charset, DecodePageLeavesTheByteOrderMarkOutAndTrustsTheHeader)
+TEST(Charset, DecodePage)
 {
     const QString words = QStringLiteral("友情链接：example.com");
     const QByteArray text = words.toUtf8();
+    const QByteArray big5 = "\xA4\xCD\xB1\xA1\xB3\x73\xB5\xB2\xA1\x47" "example.com";
+    const QString big5Words = QStringLiteral("友情連結：example.com");
+    const QString utf8AsGbk = QStringLiteral("鍙嬫儏閾炬帴锛歟xample.com");
+    // What stands before a <meta> the 1,024-byte prescan cannot see.
+    const QByteArray comment = "<!--" + QByteArray(2048, 'x') + "-->";
+    const QByteArray script = "<script>" + QByteArray("if (a<b && c > 0) s = '<p class=\"x\">';\n").repeated(30) +
+                              "</script>";
+    const QByteArray utf16Xml("<\0?\0x\0m\0l\0?\0>\0", 14);
+    const auto latin1 = [](const QByteArray &bytes) { return QString::fromLatin1(bytes); };
     const struct {
         const char *what;
         QByteArray body;
         QByteArray header;
         QString expected;
+        const char *encoding;
     } cases[] = {
-        {"BOM, which is no part of the text", "\xEF\xBB\xBF" + text, "", words},
-        {"UTF-16LE BOM", QByteArray("\xFF\xFE" "e\0x\0", 6), "", QStringLiteral("ex")},
-        {"UTF-16BE BOM", QByteArray("\xFE\xFF\0e\0x", 6), "", QStringLiteral("ex")},
+        {"BOM, which is no part of the text", "\xEF\xBB\xBF" + text, "", words, "UTF-8"},
+        {"UTF-16LE BOM", QByteArray("\xFF\xFE" "e\0x\0", 6), "", QStringLiteral("ex"), "UTF-16LE"},
+        {"UTF-16BE BOM", QByteArray("\xFE\xFF\0e\0x", 6), "", QStringLiteral("ex"), "UTF-16BE"},
         // Declared GBK, the last byte of the colon takes the 'e' with it, as in a browser.
-        {"said wrongly", text, "text/html; charset=gbk", QStringLiteral("鍙嬫儏閾炬帴锛歟xample.com")},
+        {"said wrongly", text, "text/html; charset=gbk", utf8AsGbk, "GBK"},
+
+        // A <meta> the page's parse meets later changes an encoding that was only a guess.
+        {"meta after 2,048 bytes of comment", comment + "<meta charset=big5>" + big5, "",
+         latin1(comment + "<meta charset=big5>") + big5Words, "Big5"},
+        {"meta after a head script", script + "<meta http-equiv=Content-Type content='text/html; charset=big5'>" + big5,
+         "", latin1(script + "<meta http-equiv=Content-Type content='text/html; charset=big5'>") + big5Words, "Big5"},
+        {"late meta over UTF-8 bytes", comment + "<meta charset=gbk>" + text, "",
+         latin1(comment + "<meta charset=gbk>") + utf8AsGbk, "GBK"},
+        {"late meta naming UTF-16", comment + "<meta charset=utf-16le>", "",
+         latin1(comment + "<meta charset=utf-16le>"), "UTF-8"},
+        {"late meta after an XML declaration", "<?xml encoding='big5'?>" + comment + "<meta charset=gbk>", "",
+         latin1("<?xml encoding='big5'?>" + comment + "<meta charset=gbk>"), "GBK"},
+        {"late unknown label", comment + "<meta charset=bogus>" + text, "",
+         latin1(comment + "<meta charset=bogus>") + words, "UTF-8"},
+        {"an early meta holds", "<meta charset=utf-8>" + comment + "<meta charset=big5>" + text, "",
+         latin1("<meta charset=utf-8>" + comment + "<meta charset=big5>") + words, "UTF-8"},
+        {"the header wins over a late meta", comment + "<meta charset=big5>" + text, "text/html; charset=utf-8",
+         latin1(comment + "<meta charset=big5>") + words, "UTF-8"},
+        {"a BOM wins over a late meta", "\xEF\xBB\xBF" + comment + "<meta charset=big5>" + text, "",
+         latin1(comment + "<meta charset=big5>") + words, "UTF-8"},
+        {"UTF-16 in use stays", utf16Xml + comment + "<meta charset=gbk >", "",
+         QStringDecoder(QStringConverter::Utf16LE).decode(utf16Xml + comment + "<meta charset=gbk >"), "UTF-16LE"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(DecodePage(c.body, c.header, u"gb2312").toStdU16String(), c.expected.toStdU16String())
+    for (const auto &c : cases) {
+        QString encoding;
+        EXPECT_EQ(DecodePage(c.body, c.header, u"gb2312", &encoding).toStdU16String(), c.expected.toStdU16String())
             << c.what;
+        EXPECT_EQ(encoding.toStdString(), c.encoding) << c.what;
+    }
+
+    // A checked page is judged on that text, and its evidence names the encoding.
+    FetchResult late;
+    late.error = FetchError::None;
+    late.httpStatus = 200;
+    late.body = comment + "<meta charset=big5>" + big5;
+    const JudgedPage judged = JudgePage(late, u"example.com", u"gb2312");
+    EXPECT_EQ(judged.evidence.charset, QStringLiteral("Big5"));
+    EXPECT_TRUE(judged.text.endsWith(big5Words));
 }

@@ -4,6 +4,8 @@
 
 #include <unicode/ucnv.h>
 
+#include <iconv.h>
+
 #include <initializer_list>
 #include <random>
 #include <string>
@@ -62,7 +64,7 @@ TEST(DecodeBody, LabelsSelectTheDecoder)
         EXPECT_EQ(Decode(body, c.label), c.expected) << "label \"" << QString::fromUtf16(c.label).toStdString() << '"';
 }
 
-TEST(DecodeBody, OtherEncodingsThroughIcu)
+TEST(DecodeBody, OtherEncodings)
 {
     const struct {
         const char16_t *label;
@@ -84,6 +86,12 @@ TEST(DecodeBody, OtherEncodingsThroughIcu)
         {u"utf-16be", Bytes({0xD8, 0x3D, 0xDE, 0x00}), u"\U0001F600"},
         {u"utf-16le", Bytes({0x00, 0xD8, 'x', 0, 'y'}), u"\uFFFDx\uFFFD"},    // lone surrogate, odd end
         {u"utf-16le", Bytes({0xFF, 0xFE, 'x', 0}), u"\uFEFFx"},               // the BOM stays
+        // Without ICU.
+        {u"replacement", QByteArray("<p>x</p>"), u"\uFFFD"},                  // the whole body
+        {u"iso-2022-kr", Bytes({0x1B, '$', ')', 'C', 0x0E, 0x21, 0x21}), u"\uFFFD"},
+        {u"replacement", {}, u""},
+        {u"x-user-defined", Bytes({0x00, 'A', 0x7F, 0x80, 0xC1, 0xFF}), std::u16string(u"\0A\x7F\uF780\uF7C1\uF7FF", 6)},
+        {u"iso-8859-16", Bytes({'A', 0x80, 0xA4, 0xAA, 0xDE, 0xFF}), u"A\u0080\u20AC\u0218\u021A\u00FF"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Decode(c.body, c.label), c.expected)
@@ -131,6 +139,24 @@ TEST(DecodeBody, Gb18030)
     };
     for (const auto &c : cases)
         EXPECT_EQ(Decode(c.body, u"gb18030"), c.expected) << "body " << c.body.toHex(' ').toStdString();
+}
+
+// ICU has no ISO-8859-16 here; glibc's iconv is the reference for the program's own table.
+TEST(DecodeBody, Iso885916MatchesIconv)
+{
+    QByteArray every;
+    for (int byte = 0; byte < 0x100; ++byte)
+        every.append(static_cast<char>(byte));
+    const iconv_t converter = iconv_open("UTF-16LE", "ISO-8859-16");
+    ASSERT_NE(converter, reinterpret_cast<iconv_t>(-1));
+    std::u16string expected(every.size(), u'\0');
+    char *in = every.data();
+    size_t inLeft = every.size();
+    auto *out = reinterpret_cast<char *>(expected.data());
+    size_t outLeft = expected.size() * sizeof(char16_t);
+    EXPECT_NE(iconv(converter, &in, &inLeft, &out, &outLeft), static_cast<size_t>(-1));
+    iconv_close(converter);
+    EXPECT_EQ(Decode(every, u"ISO-8859-16"), expected);
 }
 
 TEST(DecodeBody, Utf8Mode)

@@ -1,8 +1,11 @@
 #include "FetchEngine.h"
 #include "FetchPage.h"
+#include "Network.h"
 
 #include "Gzip.h"
 #include "LoopbackServer.h"
+#include "NameLookups.h"
+#include "PageServer.h"
 #include "QtPrinters.h"
 
 #include <QEventLoop>
@@ -15,11 +18,13 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -181,7 +186,7 @@ TEST(FetchEngine, BringsBackEveryPageInFull)
     }
 }
 
-TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostInAnyCaseAndOneByOneInRequestOrder)
+TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostInAnyCase)
 {
     const struct {
         int maxInFlight;
@@ -189,7 +194,7 @@ TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostInAnyCaseAndOneByOneInRequ
         int pagesPerHost;
         int expectedPeak;
     } cases[] = {
-        {3, 4, 3, 3}, {8, 2, 5, 4}, {16, 1, 6, 2}, {6, 4, 4, 6}, {0, 2, 3, 1}, {40, 9, 2, 16},
+        {3, 4, 3, 3}, {8, 2, 5, 4}, {16, 1, 6, 2}, {6, 4, 4, 6}, {0, 2, 3, 1}, {40, 9, 2, 18}, {300, 140, 2, 256},
     };
     for (const auto &c : cases) {
         Gauge total;
@@ -206,7 +211,7 @@ TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostInAnyCaseAndOneByOneInRequ
                         std::lock_guard lock(mutex);
                         seen.push_back(std::to_string(h) + connection.path());
                     }
-                    connection.sleepFor(150ms);
+                    connection.sleepFor(300ms);
                     perHost[h].Leave();
                     total.Leave();
                     connection.respond(200, "ok");
@@ -232,8 +237,165 @@ TEST(FetchEngine, KeepsToTheLimitInFlightAndTwoPerHostInAnyCaseAndOneByOneInRequ
         for (const Gauge &gauge : perHost)
             EXPECT_LE(gauge.peak(), 2) << c.maxInFlight;
         if (c.expectedPeak == 1) {
-            EXPECT_EQ(seen, requested);
+            EXPECT_EQ(seen, requested) << "the hosts take turns in this list: one at a time, in request order";
         }
+    }
+}
+
+// A host's pages in a row are not fetched in a row: the host with the most pages waiting
+// goes first, so that no host is left with a long tail at the end.
+TEST(FetchEngine, OneAtATimeTheHostWithTheMostWaitingGoesFirst)
+{
+    std::mutex mutex;
+    std::vector<std::string> seen;
+    std::vector<std::unique_ptr<LoopbackServer>> servers;
+    for (const char *address : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
+        servers.push_back(std::make_unique<LoopbackServer>(
+            [&, address](Connection &connection) {
+                {
+                    std::lock_guard lock(mutex);
+                    seen.push_back(address + connection.path());
+                }
+                connection.respond(200, "ok");
+            },
+            address));
+    }
+    FetchEngine engine({}, 1);
+    std::vector<Ticket> tickets;
+    for (const auto &[server, page] : {std::pair{0, 1}, {0, 2}, {0, 3}, {1, 1}, {1, 2}, {2, 1}})
+        tickets.push_back(engine.Start(servers[server]->url(PagePath(page))));
+    ASSERT_TRUE(WaitDone(engine, tickets));
+    EXPECT_EQ(seen, (std::vector<std::string>{"127.0.0.1/page1", "127.0.0.1/page2", "127.0.0.2/page1",
+                                              "127.0.0.1/page3", "127.0.0.2/page2", "127.0.0.3/page1"}));
+}
+
+// Two per host means two per server: the port tells servers on one address apart, and a port
+// left out is the scheme's own.
+TEST(FetchEngine, CountsTwoPerHostAndPort)
+{
+    std::vector<std::unique_ptr<Gauge>> gauges;
+    std::vector<std::unique_ptr<LoopbackServer>> servers;
+    const auto serve = [&](const std::string &address, int port) {
+        auto &gauge = gauges.emplace_back(std::make_unique<Gauge>());
+        servers.push_back(std::make_unique<LoopbackServer>(
+            [&gauge = *gauge](Connection &connection) {
+                gauge.Enter();
+                connection.sleepFor(200ms);
+                gauge.Leave();
+                connection.respond(200, "ok");
+            },
+            address, port));
+    };
+    serve("127.0.0.1", 0);
+    serve("127.0.0.1", 0);
+    std::vector<QString> urls;
+    for (int i = 0; i < 4; ++i) {
+        urls.push_back(servers[0]->url(PagePath(i)));
+        urls.push_back(servers[1]->url(PagePath(i)));
+    }
+    bool defaultPort = true;
+    try {
+        serve("127.0.80.1", 80); // needs the right to listen on a low port
+    } catch (const std::runtime_error &) {
+        defaultPort = false;
+    }
+    if (defaultPort) {
+        for (const char *url : {"http://127.0.80.1/a", "http://127.0.80.1:80/b", "HTTP://127.0.80.1/c", "http://127.0.80.1:80/d"})
+            urls.push_back(QString::fromLatin1(url));
+    }
+
+    FetchEngine engine({}, 16);
+    std::vector<Ticket> tickets;
+    for (const QString &url : urls)
+        tickets.push_back(engine.Start(url));
+    ASSERT_TRUE(WaitDone(engine, tickets));
+    for (const Ticket ticket : tickets)
+        EXPECT_EQ(engine.Take(ticket)->body, "ok");
+    EXPECT_EQ(gauges[0]->peak(), 2) << "one address, two ports: two servers";
+    EXPECT_EQ(gauges[1]->peak(), 2) << "one address, two ports: two servers";
+    if (!defaultPort)
+        GTEST_SKIP() << "cannot listen on port 80: the scheme's own port goes unchecked";
+    EXPECT_EQ(gauges[2]->peak(), 2) << "port 80 written or not: one server";
+}
+
+// Host names h<N>.pages.test take 20 ms to look up: each is looked up once, by its first
+// transfer, however many of its pages start together, and only a few lookups run at once.
+TEST(FetchEngine, LooksUpEachHostOnceAndAFewAtATime)
+{
+    PageServer server({60, 300, 2'000, QStringLiteral("example.com")});
+    ASSERT_NE(server.port(), 0) << server.error().toStdString();
+    FetchEngine engine({}, 256);
+    std::vector<Ticket> tickets;
+    NameLookups::Reset();
+    for (const std::string &url : server.urls(100, false))
+        tickets.push_back(engine.Start(QString::fromStdString(NameLookups::WithName(url))));
+    ASSERT_TRUE(WaitDone(engine, tickets));
+    for (const Ticket ticket : tickets) {
+        const FetchResult result = *engine.Take(ticket);
+        ASSERT_EQ(result.error, FetchError::None) << result.errorText.toStdString();
+    }
+    EXPECT_EQ(NameLookups::Count(), 60);
+    EXPECT_LE(NameLookups::AtOnce(), 32);
+    EXPECT_GE(NameLookups::AtOnce(), 8) << "lookups one after another";
+}
+
+namespace {
+
+// In a process of its own: the descriptor limit set as given, raised as the program raises
+// it, then 600 pages on 250 hosts fetched as many at once as the limit allows. Says what it
+// ran with on standard error, and exits 0 when every page came back whole.
+[[noreturn]] void FetchEverythingUnderLimit(rlim_t soft, rlim_t hard)
+{
+    int failed = 0;
+    {
+        PageServer server({250, 600, 2'000, QStringLiteral("example.com")}); // with the limit it had
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = soft;
+        limit.rlim_max = hard ? hard : limit.rlim_max;
+        if (server.port() == 0 || ::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            std::_Exit(2);
+        const DescriptorBudget budget = RaiseDescriptorLimit(256);
+        std::fprintf(stderr, "jobs %d: %s\n", budget.jobs, qPrintable(budget.warning));
+        FetchEngine engine({}, budget.jobs);
+        std::vector<Ticket> tickets;
+        for (const std::string &url : server.urls(100, false))
+            tickets.push_back(engine.Start(QString::fromStdString(url)));
+        WaitDone(engine, tickets, 30s);
+        for (const Ticket ticket : tickets) {
+            const std::optional<FetchResult> result = engine.Take(ticket);
+            if (!result || !result->ok()) {
+                if (failed++ == 0)
+                    std::fprintf(stderr, "failed: %s\n", result ? qPrintable(result->errorText) : "never ended");
+            }
+        }
+        std::fprintf(stderr, "%d failed\n", failed);
+    }
+    std::fflush(stderr);
+    std::_Exit(failed == 0 ? 0 : 1);
+}
+
+} // namespace
+
+TEST(FetchEngineDeathTest, CompletesEveryPageWhereTheSoftDescriptorLimitIs256)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe"); // a fresh process, not a fork of this one
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const struct {
+        const char *what;
+        rlim_t hard; // 0: as it is
+        const char *said; // on standard error
+    } cases[] = {
+        {"raised", 0, "jobs 256: \n0 failed"},
+        {"cannot be raised", 256, "jobs 32: 可同时打开的文件数上限为 256，不够同时检查 256 个网页，改为同时检查 32 个。\n0 failed"},
+    };
+    for (const auto &c : cases) {
+        if (c.hard == 0 && limit.rlim_max < 1024) {
+            std::printf("the hard descriptor limit is %ju: not checked: %s\n", static_cast<uintmax_t>(limit.rlim_max), c.what);
+            continue;
+        }
+        EXPECT_EXIT(FetchEverythingUnderLimit(256, c.hard), ::testing::ExitedWithCode(0), c.said) << c.what;
     }
 }
 

@@ -1,4 +1,5 @@
 #include "FetchPage.h"
+#include "Network.h"
 
 #include "Gzip.h"
 #include "LoopbackServer.h"
@@ -173,6 +174,26 @@ TEST(FetchPage, CapsTheBodyWithOrWithoutALength)
         ASSERT_TRUE(full.ok()) << kind;
         EXPECT_EQ(full.body.size(), limits.maxBodyBytes) << kind;
         EXPECT_FALSE(FetchOnce(server.url(std::string(kind) + "/over"), limits).ok()) << kind;
+    }
+}
+
+// A body takes the room it needs, with or without a length announced, never the whole cap:
+// that would be 16 MiB for each page in flight.
+TEST(FetchPage, HoldsTheBodyInTheRoomItNeeds)
+{
+    const std::string body(20'000, 'x');
+    LoopbackServer server([&](Connection &connection) {
+        if (connection.path() == "/chunked")
+            SendChunked(connection, body);
+        else if (connection.path() == "/gzip")
+            connection.respond(200, Gzip(body), "Content-Encoding: gzip\r\n");
+        else
+            connection.respond(200, body);
+    });
+    for (const char *path : {"/length", "/chunked", "/gzip"}) {
+        const FetchResult result = FetchOnce(server.url(path));
+        ASSERT_EQ(result.body.size(), 20'000) << path;
+        EXPECT_LE(result.body.capacity(), 2 * 20'000) << path;
     }
 }
 

@@ -75,6 +75,8 @@ TEST_F(Check, JudgesEachPageByASearchThatIgnoresCase)
 
     // A longer host that ends in the domain's letters names another site.
     EXPECT_EQ(window.Verdicts(), (QStringList{"有效", "有效", "无效", "无效", "有效", "无效"}));
+    for (const ResultRow &row : analysis.Rows())
+        EXPECT_LT(std::abs(row.evidence->checkedAt.secsTo(QDateTime::currentDateTime())), 60);
     EXPECT_EQ(web.RequestsFor("/has HTTP/1.1"), 1) << "the trailing space is not sent";
     EXPECT_FALSE(window.panelVisible);
     EXPECT_EQ(window.finished, RunOutcome::Completed);

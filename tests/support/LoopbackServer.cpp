@@ -22,7 +22,7 @@ int ListenOnLoopback(const std::string &host, int &port)
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = 0;
+    address.sin_port = htons(static_cast<uint16_t>(port));
     if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
         ::close(fd);
         throw std::runtime_error("not an IPv4 address: " + host);
@@ -146,8 +146,8 @@ bool LoopbackServer::Connection::sleepFor(std::chrono::milliseconds duration) co
     return !stopping_;
 }
 
-LoopbackServer::LoopbackServer(Handler handler, std::string address)
-    : handler_(std::move(handler)), address_(std::move(address))
+LoopbackServer::LoopbackServer(Handler handler, std::string address, int port)
+    : handler_(std::move(handler)), address_(std::move(address)), port_(port)
 {
     listenFd_ = ListenOnLoopback(address_, port_);
     acceptThread_ = std::thread([this] { AcceptLoop(); });

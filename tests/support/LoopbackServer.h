@@ -45,8 +45,9 @@ public:
 
     using Handler = std::function<void(Connection &)>;
 
-    // Any 127.x.y.z works on Linux: servers on several of them stand for several hosts.
-    explicit LoopbackServer(Handler handler, std::string address = "127.0.0.1");
+    // Any 127.x.y.z works on Linux: servers on several of them stand for several hosts. The
+    // port is any free one unless given; throws when it cannot listen.
+    explicit LoopbackServer(Handler handler, std::string address = "127.0.0.1", int port = 0);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer &) = delete;
     LoopbackServer &operator=(const LoopbackServer &) = delete;

@@ -1,7 +1,7 @@
 // GoogleTest entry for every test program: the HTTP client set up before any thread exists,
 // then a QApplication for window tests (QT_QPA_PLATFORM=offscreen unless set) or a
 // QCoreApplication for the others, so that tests can run event loops.
-#include <FetchPage.h>
+#include <Network.h>
 
 #ifdef VANTOREL_TEST_WIDGETS
 #include <QApplication>

@@ -1,0 +1,184 @@
+// The history store. Writing: a run of 1,000 judged rows, timed from its first job until the
+// writer thread has written it (target under 100 ms), and the longest single call the calling
+// thread makes to queue a job (target under 5 ms). Reading, from a file of 1,000 runs of 50 rows
+// of one domain: what the history window reads before it first paints (the domains, the
+// domain's runs with their counts and losses, the latest run's changes; target under 200 ms),
+// each part alone, and the latest checks of 50 and of 1,000 addresses; and the file's size per
+// stored row (target under 1 KiB).
+
+#include "HistorySamples.h"
+
+#include <HistoryReader.h>
+#include <HistoryWriter.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <ctime>
+
+using namespace vantorel;
+
+namespace {
+
+const QString kDomain = QStringLiteral("example.com");
+constexpr int kRuns = 1000, kRowsPerRun = 50;
+
+QString Address(int n)
+{
+    return QStringLiteral("https://blog%1.example.org/2026/12/post-%2.html").arg(n % 300).arg(n);
+}
+
+// Consecutive runs list 48 of the same addresses; now and then a link is lost, loses its weight
+// or its page cannot be had.
+StoredOutcome OutcomeAt(int run, int n)
+{
+    switch ((run * 7 + n * 13) % 29) {
+    case 0: return StoredOutcome::Removed;
+    case 1: return StoredOutcome::Unreachable;
+    case 2: return StoredOutcome::NoWeight;
+    default: return StoredOutcome::PassesWeight;
+    }
+}
+
+struct BigHistory {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    qint64 lastRun = 0;
+    double bytesPerRow = 0;
+};
+
+// Written once, on first use.
+const BigHistory &Big()
+{
+    static BigHistory big;
+    static const bool written = [](BigHistory *history) {
+        {
+            HistoryWriter writer(history->path);
+            QObject::connect(&writer, &HistoryWriter::RunStored,
+                             [history](HistoryWriter::Ticket, qint64 id) { history->lastRun = id; });
+            for (int run = 0; run < kRuns; ++run) {
+                const RunSource source = run % 10 == 9 ? RunSource::Recheck : RunSource::Search;
+                const HistoryWriter::Ticket ticket = writer.BeginRun(kDomain, source, QDateTime::currentDateTime());
+                for (int i = 0; i < kRowsPerRun; ++i) {
+                    const int n = run * 2 + i;
+                    writer.SaveRow(ticket, SampleRow(i + 1, Address(n), OutcomeAt(run, n)));
+                }
+                writer.EndRun(ticket, run % 7 == 6 ? RunOutcome::Stopped : RunOutcome::Completed,
+                              QStringLiteral("百度为您找到相关结果约1,234个"));
+            }
+            writer.WaitUntilWritten();
+            QCoreApplication::processEvents();
+        }
+        history->bytesPerRow = static_cast<double>(QFileInfo(history->path).size()) / (kRuns * kRowsPerRun);
+        return true;
+    }(&big);
+    (void)written;
+    return big;
+}
+
+double CpuMs(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+void BM_StoreRun(benchmark::State &state)
+{
+    const int rows = static_cast<int>(state.range(0));
+    std::vector<StoredRow> judged;
+    for (int i = 0; i < rows; ++i)
+        judged.push_back(SampleRow(i + 1, Address(i)));
+    qint64 longestEnqueueNs = 0;
+    double writerCpuMs = 0;
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        HistoryWriter writer(dir.filePath(QStringLiteral("history.sqlite3")));
+        writer.DeleteDomain(QStringLiteral("none.example")); // the file made and opened beforehand
+        writer.WaitUntilWritten();
+
+        QElapsedTimer total, call;
+        total.start();
+        // The process's CPU time less this thread's: the writer thread's.
+        const double cpuBefore = CpuMs(CLOCK_PROCESS_CPUTIME_ID) - CpuMs(CLOCK_THREAD_CPUTIME_ID);
+        const auto queue = [&](auto &&enqueue) {
+            call.start();
+            enqueue();
+            longestEnqueueNs = std::max(longestEnqueueNs, call.nsecsElapsed());
+        };
+        HistoryWriter::Ticket ticket = 0;
+        queue([&] { ticket = writer.BeginRun(kDomain, RunSource::Search, QDateTime::currentDateTime()); });
+        for (const StoredRow &row : judged)
+            queue([&] { writer.SaveRow(ticket, row); });
+        queue([&] { writer.EndRun(ticket, RunOutcome::Completed, std::nullopt); });
+        writer.WaitUntilWritten();
+        state.SetIterationTime(static_cast<double>(total.nsecsElapsed()) / 1e9);
+        writerCpuMs += CpuMs(CLOCK_PROCESS_CPUTIME_ID) - CpuMs(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
+        if (!writer.FirstFailure().isEmpty())
+            state.SkipWithError(writer.FirstFailure().toStdString().c_str());
+    }
+    state.counters["longest_enqueue_ms"] = static_cast<double>(longestEnqueueNs) / 1e6;
+    state.counters["writer_cpu_ms"] = writerCpuMs / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_StoreRun)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A reader made afresh each time, as the window opens one.
+void BM_OpenHistoryWindow(benchmark::State &state)
+{
+    const BigHistory &big = Big();
+    for (auto _ : state) {
+        HistoryReader reader(big.path);
+        benchmark::DoNotOptimize(reader.Domains());
+        const std::vector<RunSummary> runs = reader.Runs(kDomain);
+        const std::optional<RunChanges> changes = reader.Changes(runs.front().run.id);
+        if (runs.size() != kRuns || !changes || changes->changes.empty())
+            state.SkipWithError("the history did not read back");
+    }
+    state.counters["bytes_per_row"] = big.bytesPerRow;
+}
+BENCHMARK(BM_OpenHistoryWindow)->Unit(benchmark::kMillisecond);
+
+void BM_RunList(benchmark::State &state)
+{
+    HistoryReader reader(Big().path);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(reader.Runs(kDomain));
+}
+BENCHMARK(BM_RunList)->Unit(benchmark::kMillisecond);
+
+void BM_RunChanges(benchmark::State &state)
+{
+    HistoryReader reader(Big().path);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(reader.Changes(Big().lastRun));
+}
+BENCHMARK(BM_RunChanges)->Unit(benchmark::kMillisecond);
+
+// The tool tips' previous checks for the rows of a run, before that run.
+void BM_LastChecks(benchmark::State &state)
+{
+    QStringList addresses;
+    for (int i = 0; i < state.range(0); ++i)
+        addresses << Address(kRuns * 2 - i);
+    HistoryReader reader(Big().path);
+    for (auto _ : state)
+        if (reader.LastChecks(kDomain, addresses, Big().lastRun).isEmpty())
+            state.SkipWithError("no previous checks");
+}
+BENCHMARK(BM_LastChecks)->Arg(50)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,205 @@
+#include "HistoryDatabase.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace vantorel {
+
+namespace {
+
+const QString kDriver = QStringLiteral("QSQLITE");
+// Two programs writing at once wait for each other's short transactions, never fail on them.
+constexpr int kBusyTimeoutMs = 10000;
+
+// Identifiers avoid the words standard SQL reserves (domain, position), so that the same
+// statements can serve a database server.
+const std::vector<SchemaStep> kSchema = {
+    {
+        QStringLiteral("CREATE TABLE run ("
+                       " id INTEGER PRIMARY KEY,"
+                       " domain_name VARCHAR(255) NOT NULL,"
+                       " source VARCHAR(16) NOT NULL,"
+                       " started_at BIGINT NOT NULL,"
+                       " ended_at BIGINT,"
+                       " outcome VARCHAR(32),"
+                       " count_text VARCHAR(255))"),
+        QStringLiteral("CREATE INDEX run_by_domain ON run (domain_name, id)"),
+        // The run's domain is repeated in each row so that an address's checks are one range
+        // of one index.
+        QStringLiteral("CREATE TABLE run_row ("
+                       " id INTEGER PRIMARY KEY,"
+                       " run_id INTEGER NOT NULL REFERENCES run (id) ON DELETE CASCADE,"
+                       " domain_name VARCHAR(255) NOT NULL,"
+                       " row_no INTEGER NOT NULL,"
+                       " address TEXT NOT NULL,"
+                       " final_address TEXT NOT NULL,"
+                       " verdict VARCHAR(16) NOT NULL,"
+                       " outcome VARCHAR(16) NOT NULL,"
+                       " http_status INTEGER NOT NULL,"
+                       " failure_cause TEXT NOT NULL,"
+                       " attempts INTEGER NOT NULL,"
+                       " charset VARCHAR(64) NOT NULL,"
+                       " robots VARCHAR(32) NOT NULL,"
+                       " checked_at BIGINT NOT NULL)"),
+        QStringLiteral("CREATE INDEX row_by_run ON run_row (run_id, row_no)"),
+        QStringLiteral("CREATE INDEX row_by_address ON run_row (domain_name, address, run_id)"),
+        QStringLiteral("CREATE TABLE row_link ("
+                       " row_id INTEGER NOT NULL REFERENCES run_row (id) ON DELETE CASCADE,"
+                       " link_number INTEGER NOT NULL,"
+                       " url TEXT NOT NULL,"
+                       " anchor TEXT NOT NULL,"
+                       " rel VARCHAR(64) NOT NULL,"
+                       " PRIMARY KEY (row_id, link_number))"),
+    },
+};
+
+QString Native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+bool Busy(const QSqlError &error)
+{
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    return code == 5 || code == 6; // SQLITE_BUSY, SQLITE_LOCKED
+}
+
+// SQLite answers "busy" at once, without waiting, where waiting could deadlock: two programs
+// setting up the same new file upgrade their locks at once. Such a statement is tried again.
+bool ExecPatiently(QSqlQuery &query, const QString &statement)
+{
+    const QDeadlineTimer deadline(kBusyTimeoutMs);
+    while (!query.exec(statement)) {
+        if (!Busy(query.lastError()) || deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+std::optional<int> ReadVersion(QSqlDatabase &db, QSqlError &error)
+{
+    QSqlQuery query(db);
+    if (!ExecPatiently(query, QStringLiteral("PRAGMA user_version")) || !query.next()) {
+        error = query.lastError();
+        return std::nullopt;
+    }
+    return query.value(0).toInt();
+}
+
+QString Migrate(QSqlDatabase &db, const QString &path, std::span<const SchemaStep> schema, int version)
+{
+    const QDeadlineTimer deadline(kBusyTimeoutMs);
+    while (version < static_cast<int>(schema.size())) {
+        QSqlQuery query(db);
+        bool ok = db.transaction();
+        for (const QString &statement : schema[static_cast<std::size_t>(version)])
+            ok = ok && query.exec(statement);
+        ok = ok && query.exec(QStringLiteral("PRAGMA user_version = %1").arg(version + 1));
+        ok = ok && db.commit();
+        if (ok) {
+            ++version;
+            continue;
+        }
+        const QSqlError error = query.lastError().isValid() ? query.lastError() : db.lastError();
+        db.rollback();
+        // Another program opening the same new file may have taken the step meanwhile.
+        QSqlError ignored;
+        const std::optional<int> now = ReadVersion(db, ignored);
+        if (now && *now <= version && Busy(error) && !deadline.hasExpired()) {
+            QThread::msleep(20); // the other program holds the file for its own step: try again
+            continue;
+        }
+        if (!now || *now <= version)
+            return StoreFailureReason(error, path);
+        version = *now;
+    }
+    return {};
+}
+
+QString Open(QSqlDatabase &db, const QString &path, const OpenOptions &options)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return QStringLiteral("无法创建文件夹 %1").arg(Native(QFileInfo(path).absolutePath()));
+    db.setDatabaseName(path);
+    if (!db.open())
+        return StoreFailureReason(db.lastError(), path);
+    QSqlQuery query(db);
+    if (!ExecPatiently(query, QStringLiteral("PRAGMA busy_timeout = %1").arg(kBusyTimeoutMs)))
+        return StoreFailureReason(query.lastError(), path);
+    // Read before anything is written: a file that is no database, or whose schema is newer than
+    // this program's, must stay exactly as it is.
+    QSqlError error;
+    const std::optional<int> version = ReadVersion(db, error);
+    if (!version)
+        return StoreFailureReason(error, path);
+    if (*version > static_cast<int>(options.schema.size()))
+        return QStringLiteral("文件 %1 由较新版本的程序写入").arg(Native(path));
+    QStringList setup{QStringLiteral("PRAGMA journal_mode = WAL"),
+                      // In WAL mode, a commit survives a killed process without waiting for the disk.
+                      QStringLiteral("PRAGMA synchronous = NORMAL"), QStringLiteral("PRAGMA foreign_keys = ON")};
+    if (options.maxPageCount)
+        setup << QStringLiteral("PRAGMA max_page_count = %1").arg(*options.maxPageCount);
+    for (const QString &statement : setup)
+        if (!ExecPatiently(query, statement))
+            return StoreFailureReason(query.lastError(), path);
+    query.finish();
+    return Migrate(db, path, options.schema, *version);
+}
+
+} // namespace
+
+std::span<const SchemaStep> HistorySchema()
+{
+    return kSchema;
+}
+
+QString OpenHistory(const QString &connection, const QString &path, const OpenOptions &options)
+{
+    if (!QSqlDatabase::isDriverAvailable(kDriver))
+        return QStringLiteral("缺少 Qt 的 SQLite 驱动（libqt6sql6-sqlite）");
+    QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, connection);
+    QString reason = Open(db, path, options);
+    if (!reason.isEmpty())
+        db.close();
+    return reason;
+}
+
+bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error)
+{
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (query.exec())
+        return true;
+    error = query.lastError();
+    return false;
+}
+
+QString StoreFailureReason(const QSqlError &error, const QString &path)
+{
+    // SQLite's primary result code, under the extended code Qt passes on.
+    switch (error.nativeErrorCode().toInt() & 0xff) {
+    case 3: return QStringLiteral("没有访问文件 %1 的权限").arg(Native(path));
+    case 5:
+    case 6: return QStringLiteral("文件 %1 被其他程序锁定").arg(Native(path));
+    case 8: return QStringLiteral("文件 %1 只读").arg(Native(path));
+    case 10: return QStringLiteral("读写文件 %1 出错").arg(Native(path));
+    case 11:
+    case 26: return QStringLiteral("文件 %1 已损坏或不是历史记录").arg(Native(path));
+    case 13: return QStringLiteral("磁盘已满");
+    case 14: return QStringLiteral("无法打开或创建文件 %1").arg(Native(path));
+    default: break;
+    }
+    return error.text();
+}
+
+QString DefaultHistoryPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/history.sqlite3");
+}
+
+} // namespace vantorel

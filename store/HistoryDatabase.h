@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace vantorel {
+
+// The history file's schema, one list of statements per version: the step at index i brings a
+// file of version i (PRAGMA user_version; 0 for a new file) to version i + 1.
+using SchemaStep = QStringList;
+std::span<const SchemaStep> HistorySchema();
+
+struct OpenOptions {
+    std::span<const SchemaStep> schema = HistorySchema();
+    // Caps the file at this many pages, as a full disk would.
+    std::optional<qint64> maxPageCount;
+};
+
+// Opens the history file at path as the Qt SQL connection of that name on the calling thread
+// (creating the file and its folder when missing), sets the connection up (WAL journal, busy
+// time-out, foreign keys) and brings the schema up to date, one transaction per step. Returns
+// why it could not, in Chinese, or an empty text. A file that is no database or that a newer
+// program wrote is left as it is. The caller removes the connection when done with it.
+QString OpenHistory(const QString &connection, const QString &path, const OpenOptions &options = {});
+
+// Binds the values in order and runs the prepared query; false, with its error, when it fails.
+bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error);
+
+// Why an operation on the history file failed, in Chinese.
+QString StoreFailureReason(const QSqlError &error, const QString &path);
+
+// The file used without --db: history.sqlite3 in the program's data folder.
+QString DefaultHistoryPath();
+
+} // namespace vantorel

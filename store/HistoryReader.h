@@ -1,0 +1,72 @@
+#pragma once
+
+#include "HistoryTypes.h"
+#include "RunChanges.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace vantorel {
+
+// A run with the counts the history window lists.
+struct RunSummary {
+    StoredRun run;
+    int rows = 0, valid = 0, removed = 0, unreachable = 0;
+    std::optional<int> lost; // 丢失 against the run it is compared with; none without one
+};
+
+struct DomainSummary {
+    QString domain;
+    int runs = 0;
+    RunSummary last; // its latest run, without a lost count
+};
+
+struct RunChanges {
+    StoredRun run;
+    std::optional<StoredRun> previous; // none: nothing to compare with, and no changes
+    std::vector<RowChange> changes;
+};
+
+// Reads the history file through a connection of its own, made on the thread that makes the
+// reader and used only there. A file that does not exist yet reads as an empty history. Each
+// call reads one consistent state of the file, whatever a writer does meanwhile.
+class HistoryReader {
+public:
+    explicit HistoryReader(QString path);
+    ~HistoryReader();
+    HistoryReader(const HistoryReader &) = delete;
+    HistoryReader &operator=(const HistoryReader &) = delete;
+
+    // Why the last call answered nothing, in Chinese; empty when it did not fail.
+    const QString &Error() const { return error_; }
+
+    std::vector<DomainSummary> Domains();                // the latest checked first
+    std::vector<RunSummary> Runs(const QString &domain); // the newest first
+    std::optional<StoredRun> Run(qint64 runId);
+    std::vector<StoredRow> Rows(qint64 runId);
+    // The run's changes against the run it is compared with (PreviousRun).
+    std::optional<RunChanges> Changes(qint64 runId);
+    // The latest check of each address that a run of the domain judged before the run beforeRun
+    // (0: in any run); addresses never checked are left out.
+    QHash<QString, AddressCheck> LastChecks(const QString &domain, const QStringList &addresses, qint64 beforeRun = 0);
+    // Every address that was ever 有效 for the domain, in the order they were first found.
+    QStringList KnownValidAddresses(const QString &domain);
+
+private:
+    class Session;
+    // Runs read inside one read transaction; false (and Error() set) when the file could not
+    // be read. A missing file reads as nothing, without an error.
+    template <typename Reading>
+    bool Read(Reading reading);
+
+    const QString path_;
+    const QString connection_;
+    bool open_ = false;
+    QString error_;
+};
+
+} // namespace vantorel

@@ -1,0 +1,111 @@
+#include "HistoryReport.h"
+
+#include <QJsonArray>
+
+namespace vantorel {
+
+namespace {
+
+QString ShownTime(const QDateTime &time)
+{
+    return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+}
+
+QJsonValue JsonTime(const QDateTime &time)
+{
+    return time.isValid() ? QJsonValue(time.toString(Qt::ISODate)) : QJsonValue();
+}
+
+QJsonValue JsonOutcome(const std::optional<StoredOutcome> &outcome)
+{
+    return outcome ? QJsonValue(OutcomeName(*outcome)) : QJsonValue();
+}
+
+QString KindName(ChangeKind kind)
+{
+    switch (kind) {
+    case ChangeKind::Added: return QStringLiteral("added");
+    case ChangeKind::Lost: return QStringLiteral("lost");
+    case ChangeKind::Restored: return QStringLiteral("restored");
+    case ChangeKind::BecameNofollow: return QStringLiteral("became-nofollow");
+    case ChangeKind::BecameFollow: return QStringLiteral("became-follow");
+    case ChangeKind::StillUnreachable: return QStringLiteral("still-unreachable");
+    case ChangeKind::BecameUnreachable: return QStringLiteral("became-unreachable");
+    case ChangeKind::NoLongerListed: break;
+    }
+    return QStringLiteral("no-longer-listed");
+}
+
+QJsonObject RunObject(const StoredRun &run)
+{
+    return {{QStringLiteral("id"), run.id},
+            {QStringLiteral("domain"), run.domain},
+            {QStringLiteral("source"), SourceName(run.source)},
+            {QStringLiteral("startedAt"), JsonTime(run.startedAt)},
+            {QStringLiteral("endedAt"), JsonTime(run.endedAt)},
+            {QStringLiteral("outcome"), run.outcome ? RunOutcomeName(*run.outcome) : QStringLiteral("interrupted")},
+            {QStringLiteral("count"), run.countText ? QJsonValue(*run.countText) : QJsonValue()}};
+}
+
+} // namespace
+
+CellTable RunsTable(const std::vector<RunSummary> &runs)
+{
+    CellTable table{{QStringLiteral("编号"), QStringLiteral("开始时间"), QStringLiteral("来源"), QStringLiteral("结果"),
+                     QStringLiteral("行数"), QStringLiteral("有效"), QStringLiteral("已失效"), QStringLiteral("未能检测"),
+                     QStringLiteral("丢失"), QStringLiteral("结果数")},
+                    {}};
+    for (const RunSummary &summary : runs) {
+        const StoredRun &run = summary.run;
+        table.rows.push_back({QString::number(run.id), ShownTime(run.startedAt), SourceWord(run.source),
+                              RunOutcomeWord(run), QString::number(summary.rows), QString::number(summary.valid),
+                              QString::number(summary.removed), QString::number(summary.unreachable),
+                              summary.lost ? QString::number(*summary.lost) : QString(), run.countText.value_or(QString())});
+    }
+    return table;
+}
+
+QJsonObject RunsJson(const QString &domain, const std::vector<RunSummary> &runs)
+{
+    QJsonArray array;
+    for (const RunSummary &summary : runs) {
+        QJsonObject object = RunObject(summary.run);
+        object.insert(QStringLiteral("rows"), summary.rows);
+        object.insert(QStringLiteral("valid"), summary.valid);
+        object.insert(QStringLiteral("removed"), summary.removed);
+        object.insert(QStringLiteral("unreachable"), summary.unreachable);
+        object.insert(QStringLiteral("lost"), summary.lost ? QJsonValue(*summary.lost) : QJsonValue());
+        array.append(object);
+    }
+    return {{QStringLiteral("domain"), domain}, {QStringLiteral("runs"), array}};
+}
+
+CellTable ChangesTable(const RunChanges &changes)
+{
+    const auto word = [](const std::optional<StoredOutcome> &outcome) {
+        return outcome ? OutcomeWord(*outcome) : QString();
+    };
+    CellTable table{{QStringLiteral("变化"), QStringLiteral("序号"), QStringLiteral("上次"), QStringLiteral("本次"),
+                     QStringLiteral("外链地址")},
+                    {}};
+    for (const RowChange &change : changes.changes)
+        table.rows.push_back({ChangeWord(change.kind), QString::number(change.number), word(change.before),
+                              word(change.after), change.address});
+    return table;
+}
+
+QJsonObject ChangesJson(const RunChanges &changes)
+{
+    QJsonArray array;
+    for (const RowChange &change : changes.changes)
+        array.append(QJsonObject{{QStringLiteral("kind"), KindName(change.kind)},
+                                 {QStringLiteral("number"), change.number},
+                                 {QStringLiteral("address"), change.address},
+                                 {QStringLiteral("before"), JsonOutcome(change.before)},
+                                 {QStringLiteral("after"), JsonOutcome(change.after)}});
+    return {{QStringLiteral("run"), RunObject(changes.run)},
+            {QStringLiteral("previous"), changes.previous ? QJsonValue(RunObject(*changes.previous)) : QJsonValue()},
+            {QStringLiteral("changes"), array}};
+}
+
+} // namespace vantorel

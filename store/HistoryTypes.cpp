@@ -1,0 +1,123 @@
+#include "HistoryTypes.h"
+
+#include <array>
+#include <utility>
+
+namespace vantorel {
+
+namespace {
+
+template <typename Enum, std::size_t N>
+using Names = std::array<std::pair<Enum, const char16_t *>, N>;
+
+constexpr Names<RunSource, 3> kSourceNames{{
+    {RunSource::Search, u"search"},
+    {RunSource::AddressList, u"list"},
+    {RunSource::Recheck, u"recheck"},
+}};
+constexpr Names<RunSource, 3> kSourceWords{{
+    {RunSource::Search, u"搜索"},
+    {RunSource::AddressList, u"地址列表"},
+    {RunSource::Recheck, u"复查"},
+}};
+constexpr Names<StoredOutcome, 4> kOutcomeNames{{
+    {StoredOutcome::PassesWeight, u"passes-weight"},
+    {StoredOutcome::NoWeight, u"no-weight"},
+    {StoredOutcome::Removed, u"removed"},
+    {StoredOutcome::Unreachable, u"unreachable"},
+}};
+constexpr Names<StoredOutcome, 4> kOutcomeWords{{
+    {StoredOutcome::PassesWeight, u"有效，传递权重"},
+    {StoredOutcome::NoWeight, u"有效，不传递权重"},
+    {StoredOutcome::Removed, u"已失效"},
+    {StoredOutcome::Unreachable, u"未能检测"},
+}};
+constexpr Names<RunOutcome, 7> kRunOutcomeNames{{
+    {RunOutcome::Running, u"running"},
+    {RunOutcome::Completed, u"completed"},
+    {RunOutcome::NoDomain, u"no-domain"},
+    {RunOutcome::EngineUnreachable, u"engine-unreachable"},
+    {RunOutcome::EngineRefused, u"engine-refused"},
+    {RunOutcome::PageUnrecognised, u"page-unrecognised"},
+    {RunOutcome::Stopped, u"stopped"},
+}};
+constexpr Names<RunOutcome, 7> kRunOutcomeWords{{
+    {RunOutcome::Running, u"进行中"},
+    {RunOutcome::Completed, u"完成"},
+    {RunOutcome::NoDomain, u"没有域名"},
+    {RunOutcome::EngineUnreachable, u"搜索引擎无法访问"},
+    {RunOutcome::EngineRefused, u"搜索引擎要求安全验证"},
+    {RunOutcome::PageUnrecognised, u"无法识别搜索结果页"},
+    {RunOutcome::Stopped, u"已停止"},
+}};
+
+template <typename Enum, std::size_t N>
+QString NameOf(const Names<Enum, N> &names, Enum value)
+{
+    for (const auto &[candidate, name] : names)
+        if (candidate == value)
+            return QString::fromUtf16(name);
+    return {};
+}
+
+template <typename Enum, std::size_t N>
+std::optional<Enum> ValueOf(const Names<Enum, N> &names, const QString &name)
+{
+    for (const auto &[value, candidate] : names)
+        if (name == QStringView(candidate))
+            return value;
+    return std::nullopt;
+}
+
+} // namespace
+
+StoredOutcome OutcomeOf(const RowEvidence &evidence)
+{
+    switch (Strength(evidence)) {
+    case VerdictStrength::PassesWeight: return StoredOutcome::PassesWeight;
+    case VerdictStrength::NoWeight: return StoredOutcome::NoWeight;
+    case VerdictStrength::Removed: return StoredOutcome::Removed;
+    case VerdictStrength::Unreachable: break;
+    }
+    return StoredOutcome::Unreachable;
+}
+
+StoredRow ToStoredRow(const ResultRow &judged)
+{
+    const RowEvidence evidence = judged.evidence.value_or(RowEvidence{});
+    StoredRow row;
+    row.number = judged.number;
+    row.address = judged.url;
+    row.finalUrl = evidence.finalUrl;
+    row.verdict = judged.Verdict();
+    row.outcome = OutcomeOf(evidence);
+    row.httpStatus = evidence.httpStatus;
+    row.failureCause = evidence.failureCause;
+    row.charset = evidence.charset;
+    row.links = evidence.page.links;
+    row.robots = evidence.page.robots;
+    row.checkedAt = evidence.checkedAt;
+    return row;
+}
+
+QString SourceName(RunSource source) { return NameOf(kSourceNames, source); }
+std::optional<RunSource> SourceFromName(const QString &name) { return ValueOf(kSourceNames, name); }
+QString OutcomeName(StoredOutcome outcome) { return NameOf(kOutcomeNames, outcome); }
+std::optional<StoredOutcome> OutcomeFromName(const QString &name) { return ValueOf(kOutcomeNames, name); }
+QString RunOutcomeName(RunOutcome outcome) { return NameOf(kRunOutcomeNames, outcome); }
+std::optional<RunOutcome> RunOutcomeFromName(const QString &name) { return ValueOf(kRunOutcomeNames, name); }
+
+QString SourceWord(RunSource source) { return NameOf(kSourceWords, source); }
+QString OutcomeWord(StoredOutcome outcome) { return NameOf(kOutcomeWords, outcome); }
+
+QString RunOutcomeWord(const StoredRun &run)
+{
+    return run.outcome ? NameOf(kRunOutcomeWords, *run.outcome) : QStringLiteral("中断");
+}
+
+QString HistoryFailureText(const QString &reason)
+{
+    return QStringLiteral("历史记录无法保存：") + reason;
+}
+
+} // namespace vantorel

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <BacklinkAnalysis.h>
+#include <PageEvidence.h>
+#include <ResultExport.h>
+#include <Verdict.h>
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace vantorel {
+
+// Where a run's addresses came from: the engine, a list the user gave, or the history itself.
+enum class RunSource { Search, AddressList, Recheck };
+
+// What a judged row was worth. Stored by name, so that the numbering of the enum never matters.
+enum class StoredOutcome { PassesWeight, NoWeight, Removed, Unreachable };
+
+// One run as the history keeps it. A run whose end was never written (the process died or the
+// store failed during it) has no outcome: it is shown as "中断".
+struct StoredRun {
+    qint64 id = 0;
+    QString domain;
+    RunSource source = RunSource::Search;
+    QDateTime startedAt;
+    QDateTime endedAt;
+    std::optional<RunOutcome> outcome;
+    std::optional<QString> countText;
+    bool Interrupted() const { return !outcome; }
+};
+
+// One judged row as the history keeps it.
+struct StoredRow {
+    int number = 0;
+    QString address; // the full address that was checked
+    QString finalUrl;
+    QString verdict; // as the grid showed it
+    StoredOutcome outcome = StoredOutcome::Unreachable;
+    long httpStatus = 0;
+    QString failureCause;
+    int attempts = 1;
+    QString charset;
+    std::vector<LinkEvidence> links;
+    RobotsEvidence robots;
+    QDateTime checkedAt;
+};
+
+// The stored outcome of a judged row. The one place that reads RowEvidence for it.
+StoredOutcome OutcomeOf(const RowEvidence &evidence);
+// A judged row of a run as the history keeps it.
+StoredRow ToStoredRow(const ResultRow &row);
+
+// The names the database holds ("search", "passes-weight", "completed", ...) and back; nothing
+// for a name this program does not know.
+QString SourceName(RunSource source);
+std::optional<RunSource> SourceFromName(const QString &name);
+QString OutcomeName(StoredOutcome outcome);
+std::optional<StoredOutcome> OutcomeFromName(const QString &name);
+QString RunOutcomeName(RunOutcome outcome);
+std::optional<RunOutcome> RunOutcomeFromName(const QString &name);
+
+inline bool IsValid(StoredOutcome outcome)
+{
+    return outcome == StoredOutcome::PassesWeight || outcome == StoredOutcome::NoWeight;
+}
+
+// In Chinese, as the window and the command line show them.
+QString SourceWord(RunSource source);              // 搜索, 地址列表, 复查
+QString OutcomeWord(StoredOutcome outcome);        // 有效，传递权重 ...
+QString RunOutcomeWord(const StoredRun &run);      // 完成, 已停止, ..., 中断
+QString HistoryFailureText(const QString &reason); // 历史记录无法保存：<reason>
+
+} // namespace vantorel

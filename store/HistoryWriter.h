@@ -1,0 +1,113 @@
+#pragma once
+
+#include "HistoryDatabase.h"
+#include "HistoryTypes.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+namespace vantorel {
+
+// Writes runs to the history file on a thread of its own; the jobs waiting together share one
+// short transaction. The calling thread only queues jobs, without a lock, and never waits on the
+// disk. A run is written when it begins, each row as it is judged, its end when it ends: a
+// process killed meanwhile leaves the run without an end (中断) and nothing half-written.
+//
+// A failure never reaches the run: the writer says why (Failed, once per run) and drops the rest
+// of that run, which stays without an end; the next run tries again. The file is never deleted,
+// truncated or overwritten to get past a failure.
+class HistoryWriter final : public QObject {
+    Q_OBJECT
+
+public:
+    // Names a run between BeginRun and EndRun; the store's own id comes with RunStored.
+    using Ticket = quint64;
+
+    explicit HistoryWriter(QString path, OpenOptions options = {}, QObject *parent = nullptr);
+    // Writes what is queued, then ends the thread.
+    ~HistoryWriter() override;
+
+    Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt);
+    void SaveRow(Ticket run, StoredRow row);
+    void EndRun(Ticket run, RunOutcome outcome, const std::optional<QString> &countText,
+                const QDateTime &endedAt = QDateTime::currentDateTime());
+    void DeleteRun(qint64 runId);
+    void DeleteDomain(const QString &domain);
+
+    // Blocks until every job queued so far is written or dropped: for tests and for the command
+    // line before it exits, never for the window's thread.
+    void WaitUntilWritten();
+    // The first failure since the writer was made; empty when there was none. Any thread.
+    QString FirstFailure() const;
+
+signals:
+    // Both arrive on the thread that made the writer. run: the Ticket BeginRun gave.
+    void RunStored(quint64 run, qint64 runId);
+    void Failed(const QString &reason);
+
+private:
+    struct Begin {
+        Ticket ticket;
+        StoredRun run;
+    };
+    struct Row {
+        Ticket ticket;
+        StoredRow row;
+    };
+    struct End {
+        Ticket ticket;
+        RunOutcome outcome;
+        std::optional<QString> countText;
+        QDateTime endedAt;
+    };
+    struct RemoveRun {
+        qint64 runId;
+    };
+    struct RemoveDomain {
+        QString domain;
+    };
+    using Job = std::variant<Begin, Row, End, RemoveRun, RemoveDomain>;
+    struct RunState {
+        qint64 id = 0;
+        QString domain;
+        bool failed = false;
+    };
+    class Connection;
+    // Jobs waiting together share a transaction, which stays short.
+    static constexpr std::size_t kMostJobsPerTransaction = 100;
+
+    // Queued jobs, newest first: the calling thread pushes without a lock, so it never waits
+    // for the writer thread.
+    struct Node {
+        Job job;
+        Node *next = nullptr;
+    };
+
+    void Enqueue(Job job);
+    // Takes every queued job, oldest first.
+    std::vector<Job> TakeJobs();
+    void Work();
+    void WriteBatch(Connection &connection, std::unordered_map<Ticket, RunState> &runs, std::vector<Job> &batch);
+    void Report(const QString &reason);
+
+    const QString path_;
+    const OpenOptions options_;
+    std::atomic<Node *> queue_{nullptr};
+    std::atomic<quint64> enqueued_{0};
+    std::atomic<quint64> finished_{0};
+    std::atomic<quint32> wakes_{0}; // each job, and the stop: its wait is a bare futex
+    std::atomic<bool> stopping_{false};
+    std::atomic<Ticket> lastTicket_{0};
+    mutable std::mutex failureMutex_;
+    QString firstFailure_;
+    std::thread thread_;
+};
+
+} // namespace vantorel

@@ -1,0 +1,452 @@
+// The history store on real SQLite files: a run read back as written, the schema steps, two
+// programs writing at once, a writer killed in the middle of a run, failures that must leave the
+// file as it was, and what the history window and the command line read.
+
+#include "HistorySamples.h"
+#include "QtPrinters.h"
+
+#include <HistoryDatabase.h>
+#include <HistoryReader.h>
+#include <HistoryReport.h>
+#include <HistoryWriter.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+using namespace vantorel;
+
+namespace {
+
+const QString kDomain = QStringLiteral("example.com");
+
+// Runs statements on the file through a connection of its own: the first column of the last
+// statement's first row.
+QVariant Sql(const QString &path, const QStringList &statements)
+{
+    const QString name = QStringLiteral("store-test-raw");
+    QVariant result;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+        QSqlQuery query(db);
+        for (const QString &statement : statements)
+            EXPECT_TRUE(query.exec(statement)) << statement.toStdString() << ": " << query.lastError().text().toStdString();
+        if (query.next())
+            result = query.value(0);
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+struct FileState {
+    bool exists = false;
+    QByteArray bytes;
+    QDateTime modified;
+    bool operator==(const FileState &) const = default;
+};
+
+FileState StateOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return {true, file.readAll(), QFileInfo(path).lastModified()};
+}
+
+// Every field of a row, to compare rows whole and show where they differ.
+QString Dump(const StoredRow &row)
+{
+    QStringList fields{QString::number(row.number), row.address, row.finalUrl, row.verdict, OutcomeName(row.outcome),
+                       QString::number(row.httpStatus), row.failureCause, QString::number(row.attempts), row.charset,
+                       RobotsText(row.robots), row.checkedAt.toString(Qt::ISODateWithMs)};
+    for (const LinkEvidence &link : row.links)
+        fields << link.url + u'|' + link.anchor + u'|' + RelText(link);
+    return fields.join(u'\n');
+}
+
+// Each test has a folder of its own for its files.
+class StoreTest : public ::testing::Test {
+protected:
+    QString Path(const QString &name = QStringLiteral("history.sqlite3")) const { return dir_.filePath(name); }
+
+    // Writes a run of rows (address, outcome) to the file and waits until it is written; without
+    // an outcome the run never ends. The store's id of the run.
+    qint64 WriteRun(RunSource source, const std::vector<std::pair<QString, StoredOutcome>> &rows,
+                    std::optional<RunOutcome> outcome = RunOutcome::Completed, const QString &domain = kDomain)
+    {
+        HistoryWriter writer(Path());
+        qint64 id = 0;
+        QObject::connect(&writer, &HistoryWriter::RunStored, [&id](HistoryWriter::Ticket, qint64 runId) { id = runId; });
+        const HistoryWriter::Ticket run = writer.BeginRun(domain, source, QDateTime::currentDateTime());
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            writer.SaveRow(run, SampleRow(static_cast<int>(i + 1), rows[i].first, rows[i].second));
+        if (outcome)
+            writer.EndRun(run, *outcome, std::nullopt);
+        writer.WaitUntilWritten();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(writer.FirstFailure(), QString());
+        return id;
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
+{
+    std::vector<StoredRow> rows;
+    rows.push_back(SampleRow(1, QStringLiteral("https://a.example.org/页面?q=1&r=\"2\"")));
+    rows.back().checkedAt = QDateTime(QDate(2026, 12, 1), QTime(9, 30, 15, 123));
+    rows.back().robots.noindex = true;
+    rows.push_back(SampleRow(2, QStringLiteral("http://b.example.org/"), StoredOutcome::Removed));
+    rows.back().links.clear();
+    rows.back().charset = QStringLiteral("GB18030");
+    rows.back().robots = {true, true};
+    rows.push_back(SampleRow(3, QStringLiteral("http://c.example.org/"), StoredOutcome::Unreachable));
+    rows.back().links.clear();
+    rows.back().finalUrl.clear();
+    rows.back().charset.clear();
+    rows.back().attempts = 3;
+    rows.push_back(SampleRow(4, QStringLiteral("http://d.example.org/"), StoredOutcome::NoWeight));
+    rows.back().links[0].sponsored = true;
+
+    const QDateTime started(QDate(2026, 12, 1), QTime(9, 30, 0, 5));
+    const QDateTime ended(QDate(2026, 12, 1), QTime(9, 31, 2, 999));
+    std::vector<qint64> ids;
+    {
+        HistoryWriter writer(Path());
+        QObject::connect(&writer, &HistoryWriter::RunStored,
+                         [&ids](HistoryWriter::Ticket, qint64 runId) { ids.push_back(runId); });
+        const HistoryWriter::Ticket complete = writer.BeginRun(kDomain, RunSource::Search, started);
+        for (const StoredRow &row : rows)
+            writer.SaveRow(complete, row);
+        writer.EndRun(complete, RunOutcome::Completed, QStringLiteral("百度为您找到相关结果约1,234个"), ended);
+        const HistoryWriter::Ticket unended = writer.BeginRun(kDomain, RunSource::Recheck, ended);
+        writer.SaveRow(unended, rows[0]);
+        writer.WaitUntilWritten();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(writer.FirstFailure(), QString());
+    }
+    ASSERT_EQ(ids.size(), 2u);
+
+    HistoryReader reader(Path());
+    const std::optional<StoredRun> run = reader.Run(ids[0]);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->domain, kDomain);
+    EXPECT_EQ(run->source, RunSource::Search);
+    EXPECT_EQ(run->startedAt, started);
+    EXPECT_EQ(run->endedAt, ended);
+    EXPECT_EQ(run->outcome, RunOutcome::Completed);
+    EXPECT_EQ(run->countText, QStringLiteral("百度为您找到相关结果约1,234个"));
+    const std::vector<StoredRow> read = reader.Rows(ids[0]);
+    ASSERT_EQ(read.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(Dump(read[i]), Dump(rows[i]));
+
+    const std::optional<StoredRun> interrupted = reader.Run(ids[1]);
+    ASSERT_TRUE(interrupted);
+    EXPECT_TRUE(interrupted->Interrupted());
+    EXPECT_EQ(RunOutcomeWord(*interrupted), QStringLiteral("中断"));
+    EXPECT_EQ(interrupted->source, RunSource::Recheck);
+    EXPECT_FALSE(interrupted->endedAt.isValid());
+    EXPECT_EQ(reader.Rows(ids[1]).size(), 1u);
+    EXPECT_EQ(reader.Error(), QString());
+}
+
+TEST_F(StoreTest, SchemaStepsRunFromTheFilesVersionOnAndANewerFileIsLeftAlone)
+{
+    // The current schema, then two steps of a later program.
+    std::vector<SchemaStep> steps(HistorySchema().begin(), HistorySchema().end());
+    const int current = static_cast<int>(steps.size());
+    steps.push_back({QStringLiteral("ALTER TABLE run ADD COLUMN note VARCHAR(40)")});
+    steps.push_back({QStringLiteral("CREATE TABLE later (x INTEGER)")});
+    const auto versionFile = [&](int version) {
+        QStringList statements;
+        for (int i = 0; i < version; ++i)
+            statements << steps[static_cast<std::size_t>(i)];
+        return statements << QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES ('kept.com', 'search', 1)")
+                          << QStringLiteral("PRAGMA user_version = %1").arg(version);
+    };
+    struct Case {
+        const char *name;
+        QStringList made;      // statements that make the file; none: no file
+        int known;             // steps the opening program knows
+        QString reason;        // why it is refused; empty: it opens
+        int version;           // of the file afterwards
+    };
+    std::vector<SchemaStep> broken = steps;
+    broken.back() = {QStringLiteral("CREATE TABLE later (x INTEGER)"), QStringLiteral("CREATE TABLE run (x INTEGER)")};
+    const std::vector<Case> cases = {
+        {"a new file takes every step", {}, current + 2, {}, current + 2},
+        {"the current version takes the later steps", versionFile(current), current + 2, {}, current + 2},
+        {"one step behind takes only the last", versionFile(current + 1), current + 2, {}, current + 2},
+        {"a newer file is refused", versionFile(current + 2), current + 1,
+         QStringLiteral("由较新版本的程序写入"), current + 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = Path(QString::fromLatin1(c.name).replace(u' ', u'-'));
+        if (!c.made.isEmpty())
+            Sql(path, c.made);
+        const FileState before = StateOf(path);
+        const QString connection = QStringLiteral("store-test-open");
+        OpenOptions options;
+        options.schema = std::span(steps).first(static_cast<std::size_t>(c.known));
+        const QString reason = OpenHistory(connection, path, options);
+        QSqlDatabase::removeDatabase(connection);
+        if (c.reason.isEmpty()) {
+            EXPECT_EQ(reason, QString());
+            // A step already taken would fail if it ran again, so each ran exactly once.
+            EXPECT_EQ(Sql(path, {QStringLiteral("SELECT COUNT(*) FROM later")}), 0);
+            EXPECT_EQ(Sql(path, {QStringLiteral("SELECT COUNT(note) FROM run")}), 0);
+            if (!c.made.isEmpty()) {
+                EXPECT_EQ(Sql(path, {QStringLiteral("SELECT domain_name FROM run")}), QStringLiteral("kept.com"));
+            }
+        } else {
+            EXPECT_TRUE(reason.contains(c.reason)) << reason.toStdString();
+            EXPECT_EQ(StateOf(path), before);
+        }
+        EXPECT_EQ(Sql(path, {QStringLiteral("PRAGMA user_version")}), c.version);
+    }
+
+    // A step that fails leaves the file at the version before it, with nothing of the step.
+    const QString path = Path(QStringLiteral("broken"));
+    Sql(path, versionFile(current));
+    OpenOptions options;
+    options.schema = broken;
+    EXPECT_NE(OpenHistory(QStringLiteral("store-test-broken"), path, options), QString());
+    QSqlDatabase::removeDatabase(QStringLiteral("store-test-broken"));
+    EXPECT_EQ(Sql(path, {QStringLiteral("PRAGMA user_version")}), current + 1);
+    EXPECT_EQ(Sql(path, {QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'later'")}), 0);
+}
+
+TEST_F(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
+{
+    constexpr int kRuns = 100, kRows = 20;
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (const char *tag : {"a", "b"}) {
+        writers.push_back(std::make_unique<QProcess>());
+        writers.back()->start(QStringLiteral(STORE_HELPER),
+                              {QStringLiteral("runs"), Path(), QString::number(kRuns), QString::number(kRows),
+                               QString::fromLatin1(tag)});
+    }
+    for (const auto &writer : writers) {
+        ASSERT_TRUE(writer->waitForFinished(50000));
+        EXPECT_EQ(writer->exitCode(), 0);
+        EXPECT_EQ(writer->readAllStandardOutput(), QByteArray()) << "a failure was reported";
+    }
+    HistoryReader reader(Path());
+    const std::vector<RunSummary> runs = reader.Runs(kDomain);
+    EXPECT_EQ(runs.size(), 2u * kRuns);
+    for (const RunSummary &run : runs) {
+        EXPECT_EQ(run.run.outcome, RunOutcome::Completed);
+        EXPECT_EQ(run.rows, kRows);
+    }
+    EXPECT_EQ(reader.KnownValidAddresses(kDomain).size(), 2 * kRuns * kRows);
+}
+
+TEST_F(StoreTest, AWriterKilledInTheMiddleOfARunLeavesItInterruptedAndTheRestWhole)
+{
+    constexpr int kDone = 3, kRows = 20;
+    QProcess writer;
+    writer.start(QStringLiteral(STORE_HELPER), {QStringLiteral("hang"), Path(), QString::number(kDone), QString::number(kRows)});
+    ASSERT_TRUE(writer.waitForReadyRead(30000));
+    ASSERT_EQ(writer.readLine(), "ready\n");
+    QThread::msleep(100); // the writer is in the middle of its rows
+    ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
+    ASSERT_TRUE(writer.waitForFinished(10000));
+
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("PRAGMA integrity_check")}), QStringLiteral("ok"));
+    HistoryReader reader(Path());
+    std::vector<RunSummary> runs = reader.Runs(kDomain);
+    ASSERT_EQ(runs.size(), kDone + 1u);
+    std::reverse(runs.begin(), runs.end());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(runs[i].run.Interrupted(), i == kDone);
+        const std::vector<StoredRow> rows = reader.Rows(runs[i].run.id);
+        if (i < kDone)
+            EXPECT_EQ(rows.size(), std::size_t{kRows});
+        else
+            EXPECT_GE(rows.size(), std::size_t{kRows});
+        for (std::size_t n = 0; n < rows.size(); ++n) {
+            EXPECT_EQ(rows[n].number, static_cast<int>(n + 1));
+            EXPECT_EQ(rows[n].links.size(), 3u);
+        }
+    }
+}
+
+TEST_F(StoreTest, AFailingFileIsSaidOncePerRunAndLeftAsItWas)
+{
+    // The file has a completed run before each case writes two runs of its own.
+    const auto earlierRun = [this](const QString &path) {
+        WriteRun(RunSource::Search, {{QStringLiteral("https://kept.example.org/"), StoredOutcome::PassesWeight}});
+        QFile::rename(Path(), path);
+    };
+    struct Case {
+        const char *name;
+        std::function<QString()> make; // the file's path
+        QStringList options;
+        QString reason;
+        bool untouched; // byte for byte, and its time
+    };
+    const std::vector<Case> cases = {
+        {"unwritable folder",
+         [&] {
+             QDir(dir_.path()).mkdir(QStringLiteral("locked"));
+             QFile::setPermissions(Path(QStringLiteral("locked")), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+             return Path(QStringLiteral("locked/history.sqlite3"));
+         },
+         {QStringLiteral("--as-nobody")}, QStringLiteral("无法打开或创建文件 %1"), true},
+        {"read-only file",
+         [&] {
+             const QString path = Path(QStringLiteral("read-only.sqlite3"));
+             earlierRun(path);
+             QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadOther);
+             return path;
+         },
+         {QStringLiteral("--as-nobody")}, QStringLiteral("文件 %1 只读"), true},
+        {"random bytes",
+         [&] {
+             const QString path = Path(QStringLiteral("random.sqlite3"));
+             QByteArray bytes(8192, '\0');
+             QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+             QFile file(path);
+             EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+             return path;
+         },
+         {}, QStringLiteral("文件 %1 已损坏或不是历史记录"), true},
+        // A full disk, as SQLite sees one when a file may grow by no page.
+        {"full disk",
+         [&] {
+             const QString path = Path(QStringLiteral("full.sqlite3"));
+             earlierRun(path);
+             return path;
+         },
+         {QStringLiteral("--max-pages"), QStringLiteral("1")}, QStringLiteral("磁盘已满"), false},
+    };
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                                           QFile::WriteOther | QFile::ExeOther);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = c.make();
+        const FileState before = StateOf(path);
+        QProcess writer;
+        writer.start(QStringLiteral(STORE_HELPER), QStringList{QStringLiteral("save"), path} + c.options);
+        ASSERT_TRUE(writer.waitForFinished(30000));
+        EXPECT_EQ(writer.exitCode(), 0);
+        const QString said = QString::fromUtf8(writer.readAllStandardOutput());
+        const QString reason = c.reason.contains(u'%') ? c.reason.arg(path) : c.reason;
+        EXPECT_EQ(said, reason + u'\n' + reason + u'\n');
+        if (c.untouched) {
+            EXPECT_EQ(StateOf(path), before);
+            continue;
+        }
+        EXPECT_GE(QFileInfo(path).size(), before.bytes.size());
+        EXPECT_EQ(Sql(path, {QStringLiteral("PRAGMA integrity_check")}), QStringLiteral("ok"));
+        HistoryReader reader(path);
+        const std::vector<RunSummary> runs = reader.Runs(kDomain);
+        ASSERT_FALSE(runs.empty());
+        EXPECT_EQ(runs.back().run.outcome, RunOutcome::Completed);
+        EXPECT_EQ(reader.Rows(runs.back().run.id).size(), 1u);
+        for (std::size_t i = 0; i + 1 < runs.size(); ++i)
+            EXPECT_TRUE(runs[i].run.Interrupted());
+    }
+    QFile::setPermissions(Path(QStringLiteral("locked")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST_F(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistoryWindowNeedsThem)
+{
+    using enum StoredOutcome;
+    const QString a = QStringLiteral("http://a.example.org/"), b = QStringLiteral("http://b.example.org/"),
+                  c = QStringLiteral("http://c.example.org/"), d = QStringLiteral("http://d.example.org/"),
+                  e = QStringLiteral("http://e.example.org/");
+    const qint64 first = WriteRun(RunSource::Search, {{a, PassesWeight}, {b, NoWeight}, {c, Removed}, {d, Unreachable}});
+    const qint64 second = WriteRun(RunSource::Search, {{a, Removed}, {b, Unreachable}, {c, PassesWeight}, {e, PassesWeight}});
+    // b was unreachable in the run it is compared with, and 有效 the last time it could be had.
+    const qint64 recheck = WriteRun(RunSource::Recheck, {{a, PassesWeight}, {b, Removed}});
+    const qint64 unended = WriteRun(RunSource::Search, {{a, NoWeight}}, std::nullopt);
+    WriteRun(RunSource::Search, {{a, PassesWeight}}, RunOutcome::Completed, QStringLiteral("other.com"));
+
+    HistoryReader reader(Path());
+    const std::vector<RunSummary> runs = reader.Runs(kDomain);
+    ASSERT_EQ(runs.size(), 4u);
+    const std::vector<std::pair<qint64, std::optional<int>>> expectedLost = {
+        {unended, 0}, {recheck, 1}, {second, 1}, {first, std::nullopt}};
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(runs[i].run.id, expectedLost[i].first);
+        EXPECT_EQ(runs[i].lost, expectedLost[i].second) << i;
+    }
+    EXPECT_EQ((std::vector<int>{runs[2].rows, runs[2].valid, runs[2].removed, runs[2].unreachable}),
+              (std::vector<int>{4, 2, 1, 1}));
+
+    const auto kinds = [&reader](qint64 run) {
+        std::vector<std::pair<ChangeKind, QString>> found;
+        if (const std::optional<RunChanges> changes = reader.Changes(run))
+            for (const RowChange &change : changes->changes)
+                found.emplace_back(change.kind, change.address);
+        return found;
+    };
+    using enum ChangeKind;
+    EXPECT_EQ(kinds(second), (std::vector<std::pair<ChangeKind, QString>>{
+                                 {Lost, a}, {BecameUnreachable, b}, {Restored, c}, {Added, e}, {NoLongerListed, d}}));
+    EXPECT_EQ(kinds(recheck), (std::vector<std::pair<ChangeKind, QString>>{{Restored, a}, {Lost, b}}));
+    // As --history and --changes print them: an unended run, a run with nothing before it.
+    EXPECT_EQ(RunsTable(runs).rows[0][3], QStringLiteral("中断"));
+    EXPECT_EQ(RunsTable(runs).rows[3][8], QString());
+    const QJsonArray listed = RunsJson(kDomain, runs)[QStringLiteral("runs")].toArray();
+    EXPECT_EQ(listed[0][QStringLiteral("outcome")], QStringLiteral("interrupted"));
+    EXPECT_TRUE(listed[3][QStringLiteral("lost")].isNull());
+    EXPECT_EQ(ChangesTable(*reader.Changes(second)).rows[0],
+              (QStringList{QStringLiteral("丢失"), QStringLiteral("1"), QStringLiteral("有效，传递权重"), QStringLiteral("已失效"), a}));
+    EXPECT_EQ(reader.Changes(recheck)->previous->id, second);
+    EXPECT_EQ(reader.Changes(unended)->previous->id, second); // a search run is compared with a search run
+    EXPECT_FALSE(reader.Changes(first)->previous);
+
+    const QHash<QString, AddressCheck> last = reader.LastChecks(kDomain, {a, b, QStringLiteral("http://never.example.org/")}, recheck);
+    ASSERT_EQ(last.size(), 2);
+    EXPECT_EQ(last[a].outcome, Removed);
+    EXPECT_EQ(last[b].outcome, Unreachable);
+    EXPECT_EQ(last[b].lastReachable, NoWeight);
+    EXPECT_EQ(reader.LastChecks(kDomain, {a})[a].outcome, NoWeight); // the unended run's check counts too
+    EXPECT_EQ(reader.KnownValidAddresses(kDomain), (QStringList{a, b, c, e}));
+
+    std::vector<DomainSummary> domains = reader.Domains();
+    ASSERT_EQ(domains.size(), 2u);
+    EXPECT_EQ(domains[0].domain, QStringLiteral("other.com"));
+    EXPECT_EQ(domains[1].runs, 4);
+    EXPECT_EQ(domains[1].last.run.id, unended);
+
+    {
+        HistoryWriter writer(Path());
+        writer.DeleteRun(second);
+        writer.WaitUntilWritten();
+        // The recheck is now compared with the first run, where b was 有效.
+        EXPECT_EQ(kinds(recheck), (std::vector<std::pair<ChangeKind, QString>>{{Lost, b}}));
+        writer.DeleteDomain(kDomain);
+        writer.WaitUntilWritten();
+        EXPECT_EQ(writer.FirstFailure(), QString());
+    }
+    domains = reader.Domains();
+    ASSERT_EQ(domains.size(), 1u);
+    EXPECT_EQ(domains[0].domain, QStringLiteral("other.com"));
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN row_link l ON l.row_id = r.id")}), 3);
+    EXPECT_EQ(reader.Error(), QString());
+}
+
+} // namespace
