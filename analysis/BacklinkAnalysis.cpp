@@ -130,7 +130,7 @@ void BacklinkAnalysis::After(std::chrono::milliseconds delay, std::function<void
     pause_.start(delay);
 }
 
-bool BacklinkAnalysis::StartRun(const QString &firstStatus, const QString &typedDomain)
+bool BacklinkAnalysis::StartRun(RunKind kind, const QString &firstStatus, const QString &typedDomain)
 {
     emit PanelShown(true);
     emit StatusChanged(firstStatus);
@@ -142,20 +142,21 @@ bool BacklinkAnalysis::StartRun(const QString &firstStatus, const QString &typed
         EndRun(RunOutcome::NoDomain);
         return false;
     }
+    emit RunStarted(kind, domain_);
     return true;
 }
 
 void BacklinkAnalysis::RunAnalysis(const QString &typedDomain)
 {
     BeginRun(settings_.jobs);
-    if (StartRun(kStatusStart, typedDomain))
+    if (StartRun(RunKind::Search, kStatusStart, typedDomain))
         searchTicket_ = engine_.Start(SearchQueryUrl(settings_.searchHost, domain_));
 }
 
-void BacklinkAnalysis::CheckAddresses(const QStringList &urls, const QString &typedDomain)
+void BacklinkAnalysis::CheckAddresses(const QStringList &urls, const QString &typedDomain, RunKind kind)
 {
     BeginRun(settings_.listJobs);
-    if (!StartRun(kStatusChecking, typedDomain))
+    if (!StartRun(kind, kStatusChecking, typedDomain))
         return;
     rows_.clear();
     for (const QString &url : urls)
@@ -248,6 +249,7 @@ bool BacklinkAnalysis::RecheckRows(std::vector<int> rows)
     BeginRun(settings_.listJobs);
     emit PanelShown(true);
     emit StatusChanged(kStatusChecking);
+    emit RunStarted(RunKind::Recheck, domain_);
     CheckRows(domain_, std::move(rows));
     return true;
 }

@@ -30,6 +30,9 @@ enum class RunOutcome {
     Stopped,           // stopped, superseded or abandoned
 };
 
+// Where a run's rows come from.
+enum class RunKind { Search, AddressList, Recheck };
+
 struct AnalysisSettings {
     QString searchHost = QStringLiteral("www.baidu.com");
     std::chrono::milliseconds pause{1000};
@@ -54,7 +57,7 @@ public:
     // them and judges each.
     void RunAnalysis(const QString &typedDomain);
     // A run without the engine: the given full addresses are listed and judged.
-    void CheckAddresses(const QStringList &urls, const QString &typedDomain);
+    void CheckAddresses(const QStringList &urls, const QString &typedDomain, RunKind kind = RunKind::AddressList);
 
     // The two stages of a run. ParseSearchResults lists the organic results of the engine's
     // page; CheckLinkValidity judges the listed rows against the domain, in row order.
@@ -86,6 +89,8 @@ signals:
     void StatusChanged(const QString &text);
     void TipLineChanged(const QString &text);
     void DomainChanged(const QString &domain); // the typed domain, reduced
+    // A run with a domain has begun (a run without one ends at once, saying so).
+    void RunStarted(vantorel::RunKind kind, const QString &domain);
     void RowsListed();                         // the rows were replaced
     void RowStarted(int index);                // the row now being judged
     void RowJudged(int index);                 // its evidence is in Rows()
@@ -97,7 +102,7 @@ private:
     void BeginRun(int jobs);
     // Shows the panel with the first status and reduces the typed domain; false (the run
     // ended) when nothing is left of it.
-    bool StartRun(const QString &firstStatus, const QString &typedDomain);
+    bool StartRun(RunKind kind, const QString &firstStatus, const QString &typedDomain);
     void EndRun(RunOutcome outcome);
     // Drops every transfer, judgement and timer of the current generation.
     void DropWork();

@@ -5,6 +5,9 @@
 #include "ResultGrid.h"
 #include "ResultModel.h"
 
+#include <HistoryWriter.h>
+#include <RunHistory.h>
+
 #include <Domain.h>
 #include <TextOps.h>
 
@@ -116,11 +119,15 @@ QPushButton *MakeButton(QWidget *parent, const char *name, const QString &captio
 
 } // namespace
 
-FormMain::FormMain(AnalysisSettings settings, QWidget *parent)
+FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *parent)
     : QWidget(parent),
       openUrl_([](const QString &address) { QDesktopServices::openUrl(QUrl(address)); }),
-      analysis_(std::move(settings))
+      analysis_(std::move(settings)), historyPath_(std::move(historyPath))
 {
+    if (!historyPath_.isEmpty()) {
+        historyWriter_ = std::make_unique<HistoryWriter>(historyPath_);
+        runHistory_ = new RunHistory(analysis_, *historyWriter_, this);
+    }
     BuildControls();
     model_ = new ResultModel(analysis_, grid_->palette().button(), this);
     grid_->SetResultModel(model_);
@@ -136,7 +143,14 @@ FormMain::FormMain(AnalysisSettings settings, QWidget *parent)
     Load();
 }
 
-FormMain::~FormMain() = default;
+FormMain::~FormMain()
+{
+    // The run goes first: its last signals still reach the history, which then writes what is queued.
+    analysis_.Abandon();
+    delete runHistory_;
+    runHistory_ = nullptr;
+}
+
 
 int FormMain::Pixels(int twips) const
 {
@@ -277,6 +291,11 @@ void FormMain::WatchRuns()
     connect(&analysis_, &BacklinkAnalysis::DomainChanged, domainEdit_, &QLineEdit::setText);
     connect(&analysis_, &BacklinkAnalysis::RowsListed, grid_, qOverload<>(&QWidget::repaint));
     connect(&analysis_, &BacklinkAnalysis::RowStarted, grid_, &ResultGrid::FollowRow);
+    if (runHistory_)
+        connect(runHistory_, &RunHistory::FailureToShow, this, [this](const QString &text) {
+            ShowPanel(true);
+            ShowStatus(text);
+        });
 }
 
 void FormMain::Analyze()

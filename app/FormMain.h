@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QFrame;
 class QLabel;
@@ -15,6 +16,8 @@ class QPushButton;
 namespace vantorel {
 
 class GridActions;
+class HistoryWriter;
+class RunHistory;
 class ResultGrid;
 class ResultModel;
 
@@ -27,7 +30,8 @@ class FormMain final : public QWidget {
 public:
     using UrlOpener = std::function<void(const QString &address)>;
 
-    explicit FormMain(AnalysisSettings settings = {}, QWidget *parent = nullptr);
+    // Runs are kept in the history file at historyPath; none without one.
+    explicit FormMain(AnalysisSettings settings = {}, QString historyPath = {}, QWidget *parent = nullptr);
     ~FormMain() override;
 
     // Seams for tests: where links open, the analysis and the grid's actions.
@@ -36,6 +40,10 @@ public:
     GridActions &ResultActions() { return *gridActions_; }
     // Starts a run with what the domain box holds, as "分  析" does.
     void Analyze();
+    // The history file; empty when runs are not kept.
+    const QString &HistoryPath() const { return historyPath_; }
+    // Keeps runs in the history: the writer is made here, on the window's thread.
+    RunHistory *History() const { return runHistory_; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -77,6 +85,9 @@ private:
     bool placed_ = false;
     UrlOpener openUrl_;
     BacklinkAnalysis analysis_;
+    QString historyPath_;
+    std::unique_ptr<HistoryWriter> historyWriter_;
+    RunHistory *runHistory_ = nullptr;
     GridActions *gridActions_ = nullptr;
 };
 

@@ -2,6 +2,7 @@
 #include "SkinH.h"
 
 #include <CheckCommand.h>
+#include <HistoryDatabase.h>
 #include <Network.h>
 
 #include <QApplication>
@@ -79,7 +80,12 @@ int main(int argc, char *argv[])
     vantorel::AnalysisSettings settings;
     if (line.jobs)
         settings.jobs = settings.listJobs = *line.jobs;
-    vantorel::FormMain window(std::move(settings));
+    const vantorel::DescriptorBudget budget = vantorel::RaiseDescriptorLimit(std::max(settings.jobs, settings.listJobs));
+    if (!budget.warning.isEmpty())
+        Write(stderr, budget.warning + u'\n');
+    settings.jobs = std::min(settings.jobs, budget.jobs);
+    settings.listJobs = std::min(settings.listJobs, budget.jobs);
+    vantorel::FormMain window(std::move(settings), line.historyFile.value_or(vantorel::DefaultHistoryPath()));
     window.show();
     return app.exec();
 }

@@ -3,6 +3,8 @@
 #include "ConsoleOutput.h"
 #include "ConsoleProgress.h"
 
+#include <Network.h>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
@@ -84,6 +86,11 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
     }
     ConsoleStreams streams;
+    // Each page in flight takes descriptors: as many as the system allows, said when fewer.
+    const DescriptorBudget budget = RaiseDescriptorLimit(settings.jobs);
+    if (!budget.warning.isEmpty())
+        streams.Say(budget.warning);
+    settings.jobs = settings.listJobs = budget.jobs;
     std::optional<QStringList> urls;
     if (line.urlsFile && !(urls = ListedAddresses(*line.urlsFile, streams)))
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;

@@ -26,6 +26,9 @@ struct Parser {
                             QStringLiteral("同时下载的网页数，1 到 256，每个网站最多同时 2 个（默认：窗口中的搜索结果为 8，"
                                            "检测地址列表和所有 --check 为 64）。"),
                             QStringLiteral("N")};
+    QCommandLineOption db{QStringLiteral("db"),
+                          QStringLiteral("历史记录保存在 FILE 中（默认：%1）。").arg(QStringLiteral("~/.local/share/vantorel/history.sqlite3")),
+                          QStringLiteral("FILE")};
     QCommandLineOption timeout{QStringLiteral("timeout"),
                                QStringLiteral("与 --check 同用：一个网页最多等待 SECONDS 秒（默认 30）。"),
                                QStringLiteral("SECONDS")};
@@ -37,7 +40,7 @@ struct Parser {
             "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check 时打开窗口。\n\n"
             "使用 --check 时的退出状态：0 检测完成（无论结果如何）；1 无法写出结果（如磁盘已满）；2 用法错误；3 无法访问搜索引擎；"
             "4 搜索引擎要求安全验证或返回的页面无法识别；130 按下 Ctrl+C 后停止，已输出检测过的结果。"));
-        parser.addOptions({check, urls, format, jobs, timeout});
+        parser.addOptions({check, urls, format, jobs, timeout, db});
     }
 };
 
@@ -101,6 +104,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.checkDomain = p.parser.value(p.check);
     if (p.parser.isSet(p.urls))
         line.urlsFile = p.parser.value(p.urls);
+    if (p.parser.isSet(p.db))
+        line.historyFile = p.parser.value(p.db);
     line.format = outputIsTerminal ? OutputFormat::Table : OutputFormat::Tsv;
     if (p.parser.isSet(p.format)) {
         const std::optional<OutputFormat> format = FormatNamed(p.parser.value(p.format));

@@ -16,6 +16,7 @@ struct CommandLine {
     QString error;                        // a usage error, in words for standard error
     std::optional<QString> checkDomain;   // --check
     std::optional<QString> urlsFile;      // --urls; "-" is standard input
+    std::optional<QString> historyFile;   // --db
     OutputFormat format = OutputFormat::Tsv;
     std::optional<int> jobs;              // --jobs; else each kind of run has its default
     std::optional<int> timeoutSeconds;

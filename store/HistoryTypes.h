@@ -14,7 +14,7 @@
 namespace vantorel {
 
 // Where a run's addresses came from: the engine, a list the user gave, or the history itself.
-enum class RunSource { Search, AddressList, Recheck };
+using RunSource = RunKind;
 
 // What a judged row was worth. Stored by name, so that the numbering of the enum never matters.
 enum class StoredOutcome { PassesWeight, NoWeight, Removed, Unreachable };

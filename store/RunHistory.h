@@ -1,0 +1,37 @@
+#pragma once
+
+#include "HistoryWriter.h"
+
+#include <BacklinkAnalysis.h>
+
+#include <QObject>
+
+#include <optional>
+
+namespace vantorel {
+
+// Keeps every run of an analysis in the history as it goes: its start, each row as it is
+// judged, its end. The store never holds a run up; when it fails, the run goes on and the
+// failure is said once, after the run (or at once when no run is going).
+class RunHistory final : public QObject {
+    Q_OBJECT
+
+public:
+    RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObject *parent = nullptr);
+
+    // The store's id of the run going, or of the last one; 0 until the store has said it.
+    qint64 CurrentRunId() const { return runId_; }
+
+signals:
+    // "历史记录无法保存：<reason>", for the status line.
+    void FailureToShow(const QString &text);
+
+private:
+    BacklinkAnalysis &analysis_;
+    HistoryWriter &writer_;
+    std::optional<HistoryWriter::Ticket> ticket_;
+    qint64 runId_ = 0;
+    QString unsaidFailure_;
+};
+
+} // namespace vantorel
