@@ -149,6 +149,9 @@ FormMain::~FormMain()
     analysis_.Abandon();
     delete runHistory_;
     runHistory_ = nullptr;
+    // The grid and its model read the run's rows: they go before the run does.
+    delete workFrame_;
+    delete model_;
 }
 
 
