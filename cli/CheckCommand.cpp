@@ -128,6 +128,9 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
             streams.Say(HistoryReadFailureText(reader.Error()));
             return kExitOutputFailed;
         }
+        // Still a run: a schedule shows that it ran, and --history that it found nothing.
+        if (urls->isEmpty())
+            streams.Say(QStringLiteral("历史记录中没有 %1 曾经有效的外链").arg(ReduceToHost(domain)));
     }
 
     BacklinkAnalysis analysis(settings);

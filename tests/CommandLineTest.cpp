@@ -242,6 +242,7 @@ TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
         {"unreadable history", {"--history", "example.com", "--db", notDatabase}, 1, 0, "无法读取历史记录："},
         {"unreadable re-check", {"--recheck", "example.com", "--db", notDatabase}, 1, 0, "无法读取历史记录："},
         {"unknown domain", {"--changes", "example.com", "--db", folder.filePath("none")}, 0, 1, {}},
+        {"nothing to re-check", {"--recheck", "example.com", "--db", folder.filePath("none")}, 0, 1, "历史记录中没有 example.com 曾经有效的外链"},
     };
     for (const auto &c : cases) {
         const Outcome run = Vantorel(c.arguments + QStringList{"--format", "tsv"}, {}, list);
