@@ -204,9 +204,16 @@ QStringList RowCells(const ResultRow &row, bool withEvidence)
 
 QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence, FormulaGuard guard)
 {
+    std::vector<QStringList> lines;
+    for (const ResultRow &row : rows)
+        lines.push_back(RowCells(row, withEvidence));
+    return CellsAsText(lines, guard);
+}
+
+QString CellsAsText(const std::vector<QStringList> &lines, FormulaGuard guard)
+{
     QString text;
-    for (const ResultRow &row : rows) {
-        QStringList cells = RowCells(row, withEvidence);
+    for (QStringList cells : lines) {
         for (QString &cell : cells)
             cell = guard == FormulaGuard::Guarded ? Guarded(Flattened(cell)) : Flattened(cell);
         text += cells.join(u'\t') + u'\n';
@@ -228,15 +235,20 @@ QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence)
 
 QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark)
 {
+    std::vector<QStringList> lines{ResultColumns(true)};
+    for (const ResultRow &row : rows)
+        lines.push_back(RowCells(row, true));
+    return CellsAsCsv(lines, byteOrderMark);
+}
+
+QByteArray CellsAsCsv(const std::vector<QStringList> &lines, bool byteOrderMark)
+{
     QByteArray csv = byteOrderMark ? QByteArray("\xEF\xBB\xBF") : QByteArray();
-    const auto addLine = [&csv](const QStringList &cells) {
+    for (const QStringList &cells : lines) {
         for (qsizetype i = 0; i < cells.size(); ++i)
             csv += (i ? "," : "") + CsvField(cells[i]);
         csv += "\r\n";
-    };
-    addLine(ResultColumns(true));
-    for (const ResultRow &row : rows)
-        addLine(RowCells(row, true));
+    }
     return csv;
 }
 

@@ -43,6 +43,8 @@ enum class FormulaGuard { Raw, Guarded };
 // Rows as text: one line per row, cells separated by tabs (a tab or line break inside a cell
 // becomes a space).
 QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence, FormulaGuard guard);
+// Any lines of cells the same way.
+QString CellsAsText(const std::vector<QStringList> &lines, FormulaGuard guard);
 // The same rows as an HTML table for the clipboard, which spreadsheets paste cell by cell:
 // every cell escaped and guarded.
 QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence);
@@ -50,6 +52,8 @@ QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence);
 // when asked, which Chinese spreadsheets need), CRLF line ends, RFC 4180 quoting, and a ' before
 // any cell a spreadsheet would take for a formula.
 QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark);
+// Any lines of cells the same way, the header row among them.
+QByteArray CellsAsCsv(const std::vector<QStringList> &lines, bool byteOrderMark);
 
 // A list of addresses to check, one a line. Blank lines and lines starting with # are skipped;
 // http:// and https:// addresses whose host IsCheckableHost are kept, and so is such a host

@@ -2,7 +2,12 @@
 
 #include "ConsoleOutput.h"
 #include "ConsoleProgress.h"
+#include "HistoryCommand.h"
 
+#include <Domain.h>
+#include <HistoryDatabase.h>
+#include <HistoryReader.h>
+#include <RunHistory.h>
 #include <Network.h>
 
 #include <QCoreApplication>
@@ -73,10 +78,32 @@ std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &
     return list.addresses;
 }
 
+// Whether the stored run lost links against the run before it; nothing when the store
+// cannot tell.
+std::optional<bool> LostLinks(const HistoryWriter &writer, qint64 runId, const QString &historyFile,
+                              ConsoleStreams &streams)
+{
+    if (runId == 0 || !writer.FirstFailure().isEmpty())
+        return std::nullopt;
+    HistoryReader reader(historyFile);
+    const std::optional<RunChanges> changes = reader.Changes(runId);
+    if (!changes) {
+        streams.Say(HistoryReadFailureText(reader.Error()));
+        return std::nullopt;
+    }
+    return std::any_of(changes->changes.begin(), changes->changes.end(),
+                       [](const RowChange &change) { return change.kind == ChangeKind::Lost; });
+}
+
 } // namespace
 
 int RunCheck(const CommandLine &line, AnalysisSettings settings)
 {
+    ConsoleStreams streams;
+    const QString historyFile = line.historyFile.value_or(DefaultHistoryPath());
+    if (line.command == Command::History || line.command == Command::Changes)
+        return ShowHistory(line, historyFile, streams);
+
     settings.pause = std::chrono::milliseconds(0);
     // Every check from the command line is a list check, however its rows were found.
     settings.jobs = line.jobs.value_or(settings.listJobs);
@@ -85,7 +112,6 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
         settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
     }
-    ConsoleStreams streams;
     // Each page in flight takes descriptors: as many as the system allows, said when fewer.
     const DescriptorBudget budget = RaiseDescriptorLimit(settings.jobs);
     if (!budget.warning.isEmpty())
@@ -94,8 +120,27 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     std::optional<QStringList> urls;
     if (line.urlsFile && !(urls = ListedAddresses(*line.urlsFile, streams)))
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
+    const QString domain = line.checkDomain.value_or(QString());
+    if (line.command == Command::Recheck) {
+        HistoryReader reader(historyFile);
+        urls = reader.KnownValidAddresses(ReduceToHost(domain));
+        if (!reader.Error().isEmpty()) {
+            streams.Say(HistoryReadFailureText(reader.Error()));
+            return kExitOutputFailed;
+        }
+        // Still a run: a schedule shows that it ran, and --history that it found nothing.
+        if (urls->isEmpty())
+            streams.Say(QStringLiteral("历史记录中没有 %1 曾经有效的外链").arg(ReduceToHost(domain)));
+    }
 
     BacklinkAnalysis analysis(settings);
+    std::optional<HistoryWriter> writer;
+    std::optional<RunHistory> history;
+    if (line.storeRun) {
+        writer.emplace(historyFile);
+        history.emplace(analysis, *writer);
+        QObject::connect(&*history, &RunHistory::FailureToShow, [&streams](const QString &text) { streams.Say(text); });
+    }
     ConsoleProgress progress(analysis, streams, ::isatty(STDERR_FILENO) == 1);
     // Results nobody can read are not worth waiting for.
     streams.onFailure = [&analysis] { analysis.Stop(); };
@@ -103,15 +148,19 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
                      [] { QCoreApplication::exit(); });
     {
         InterruptWatch interrupts(analysis);
-        const QString domain = line.checkDomain.value_or(QString());
         if (urls)
-            analysis.CheckAddresses(*urls, domain);
+            analysis.CheckAddresses(*urls, domain, line.command == Command::Recheck ? RunKind::Recheck : RunKind::AddressList);
         else
             analysis.RunAnalysis(domain);
         if (analysis.Running())
             QCoreApplication::exec();
     }
     progress.Finish();
+    if (writer) {
+        // The run's id and any failure of the store arrive as queued signals.
+        writer->WaitUntilWritten();
+        QCoreApplication::sendPostedEvents();
+    }
     if (streams.ReportFailure())
         return kExitOutputFailed;
 
@@ -135,7 +184,11 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         streams.ReportFailure();
         return kExitOutputFailed;
     }
-    return analysis.Outcome() == RunOutcome::Completed ? kExitCompleted : kExitInterrupted;
+    if (analysis.Outcome() != RunOutcome::Completed)
+        return kExitInterrupted;
+    if (line.failOnLost && LostLinks(*writer, history->CurrentRunId(), historyFile, streams).value_or(false))
+        return kExitLinksLost;
+    return kExitCompleted;
 }
 
 } // namespace vantorel

@@ -16,31 +16,51 @@ struct Parser {
     QCommandLineOption check{QStringLiteral("check"),
                              QStringLiteral("不打开窗口，检测 DOMAIN：向搜索引擎查询链接到它的网页，再逐一下载并判断。"),
                              QStringLiteral("DOMAIN")};
+    QCommandLineOption recheck{QStringLiteral("recheck"),
+                               QStringLiteral("不打开窗口，不查询搜索引擎，复查历史记录中 DOMAIN 曾经有效的每个外链，并保存为来源为复查的一次检测。"),
+                               QStringLiteral("DOMAIN")};
+    QCommandLineOption history{QStringLiteral("history"), QStringLiteral("列出历史记录中 DOMAIN 的各次检测，最新的在前。"),
+                               QStringLiteral("DOMAIN")};
+    QCommandLineOption changes{QStringLiteral("changes"),
+                               QStringLiteral("列出 DOMAIN 最近一次检测（或 --run 指定的检测）相对于前一次检测的变化。"),
+                               QStringLiteral("DOMAIN")};
+    QCommandLineOption run{QStringLiteral("run"), QStringLiteral("与 --changes 同用：编号为 ID 的检测（编号见 --history）。"),
+                           QStringLiteral("ID")};
     QCommandLineOption urls{QStringLiteral("urls"),
                             QStringLiteral("与 --check 同用：不查询搜索引擎，检测 FILE 中列出的网址（每行一个；- 表示标准输入）。"),
                             QStringLiteral("FILE")};
     QCommandLineOption format{QStringLiteral("format"),
-                              QStringLiteral("与 --check 同用：输出格式 table、tsv、csv 或 json（默认：终端上为 table，否则为 tsv）。"),
+                              QStringLiteral("输出格式 table、tsv、csv 或 json（默认：终端上为 table，否则为 tsv）。"),
                               QStringLiteral("FORMAT")};
     QCommandLineOption jobs{QStringLiteral("jobs"),
                             QStringLiteral("同时下载的网页数，1 到 256，每个网站最多同时 2 个（默认：窗口中的搜索结果为 8，"
-                                           "检测地址列表和所有 --check 为 64）。"),
+                                           "检测地址列表和所有命令行检测为 64）。"),
                             QStringLiteral("N")};
     QCommandLineOption db{QStringLiteral("db"),
                           QStringLiteral("历史记录保存在 FILE 中（默认：%1）。").arg(QStringLiteral("~/.local/share/vantorel/history.sqlite3")),
                           QStringLiteral("FILE")};
+    QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("与 --check 或 --recheck 同用：不把这次检测保存到历史记录。")};
+    QCommandLineOption failOnLost{QStringLiteral("fail-on-lost"),
+                                  QStringLiteral("与 --check 或 --recheck 同用：这次检测与前一次相比丢失了外链时，以状态 5 退出。")};
     QCommandLineOption timeout{QStringLiteral("timeout"),
-                               QStringLiteral("与 --check 同用：一个网页最多等待 SECONDS 秒（默认 30）。"),
+                               QStringLiteral("与 --check 或 --recheck 同用：一个网页最多等待 SECONDS 秒（默认 30）。"),
                                QStringLiteral("SECONDS")};
 
     Parser()
     {
         parser.setApplicationDescription(QStringLiteral(
             "网站外链检测：查找搜索引擎收录的、链接到某个域名的网页，并逐一检测它们是否仍然提到该域名，"
-            "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check 时打开窗口。\n\n"
-            "使用 --check 时的退出状态：0 检测完成（无论结果如何）；1 无法写出结果（如磁盘已满）；2 用法错误；3 无法访问搜索引擎；"
-            "4 搜索引擎要求安全验证或返回的页面无法识别；130 按下 Ctrl+C 后停止，已输出检测过的结果。"));
-        parser.addOptions({check, urls, format, jobs, timeout, db});
+            "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history 或 --changes "
+            "时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中（--no-history 除外）；"
+            "无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。\n\n"
+            "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满）或历史记录无法读取；2 用法错误；3 无法访问搜索引擎；"
+            "4 搜索引擎要求安全验证或返回的页面无法识别；5 使用 --fail-on-lost 时这次检测丢失了外链；"
+            "130 按下 Ctrl+C 后停止，已输出检测过的结果。\n\n"
+            "每天自动复查（安装包带有 systemd 用户单元 vantorel-recheck@.service 和 vantorel-recheck@.timer）：\n"
+            "  systemctl --user enable --now vantorel-recheck@example.com.timer\n"
+            "没有 systemd 的系统可用 cron（crontab -e）：\n"
+            "  30 6 * * * vantorel --recheck example.com --fail-on-lost"));
+        parser.addOptions({check, recheck, history, changes, run, urls, format, jobs, timeout, db, noHistory, failOnLost});
     }
 };
 
@@ -100,8 +120,30 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
             return line;
         }
     }
-    if (p.parser.isSet(p.check))
-        line.checkDomain = p.parser.value(p.check);
+    const struct {
+        const QCommandLineOption &option;
+        Command command;
+    } commands[] = {{p.check, Command::Check}, {p.recheck, Command::Recheck}, {p.history, Command::History},
+                    {p.changes, Command::Changes}};
+    for (const auto &entry : commands) {
+        if (!p.parser.isSet(entry.option))
+            continue;
+        if (line.checkDomain) {
+            line.error = QStringLiteral("--check、--recheck、--history 和 --changes 只能用其一");
+            return line;
+        }
+        line.command = entry.command;
+        line.checkDomain = p.parser.value(entry.option);
+    }
+    if (p.parser.isSet(p.run)) {
+        line.runId = p.parser.value(p.run).toLongLong(&isNumber);
+        if (!isNumber || *line.runId < 1) {
+            line.error = QStringLiteral("--run 的值应为检测的编号（正整数）");
+            return line;
+        }
+    }
+    line.storeRun = !p.parser.isSet(p.noHistory);
+    line.failOnLost = p.parser.isSet(p.failOnLost);
     if (p.parser.isSet(p.urls))
         line.urlsFile = p.parser.value(p.urls);
     if (p.parser.isSet(p.db))
@@ -123,9 +165,17 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         }
         line.timeoutSeconds = seconds;
     }
-    const bool checkOnly = line.urlsFile || p.parser.isSet(p.format) || line.timeoutSeconds;
-    if (checkOnly && !line.checkDomain)
-        line.error = QStringLiteral("--urls、--format 和 --timeout 需与 --check DOMAIN 同用");
+    const bool checks = line.checkDomain && (line.command == Command::Check || line.command == Command::Recheck);
+    if (p.parser.isSet(p.format) && !line.checkDomain)
+        line.error = QStringLiteral("--format 需与 --check、--recheck、--history 或 --changes 同用");
+    else if (line.urlsFile && !(line.checkDomain && line.command == Command::Check))
+        line.error = QStringLiteral("--urls 需与 --check DOMAIN 同用");
+    else if ((line.timeoutSeconds || !line.storeRun || line.failOnLost) && !checks)
+        line.error = QStringLiteral("--timeout、--no-history 和 --fail-on-lost 需与 --check 或 --recheck 同用");
+    else if (line.failOnLost && !line.storeRun)
+        line.error = QStringLiteral("--fail-on-lost 要与历史记录比较，不能与 --no-history 同用");
+    else if (line.runId && !(line.checkDomain && line.command == Command::Changes))
+        line.error = QStringLiteral("--run 需与 --changes DOMAIN 同用");
     return line;
 }
 

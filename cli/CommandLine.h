@@ -9,14 +9,26 @@ namespace vantorel {
 
 enum class OutputFormat { Table, Tsv, Csv, Json };
 
-// What the command line asks for. Without a domain to check, the window opens.
+// What a command line without a window does with its domain.
+enum class Command {
+    Check,   // --check: asks the engine, or reads --urls
+    Recheck, // --recheck: the addresses the history knows as once 有效
+    History, // --history: lists the domain's runs
+    Changes, // --changes: a run's changes against its predecessor
+};
+
+// What the command line asks for. Without a domain, the window opens.
 struct CommandLine {
     bool help = false;
     bool version = false;
     QString error;                        // a usage error, in words for standard error
-    std::optional<QString> checkDomain;   // --check
+    Command command = Command::Check;
+    std::optional<QString> checkDomain;   // the domain of any command
     std::optional<QString> urlsFile;      // --urls; "-" is standard input
     std::optional<QString> historyFile;   // --db
+    bool storeRun = true;                 // not with --no-history
+    bool failOnLost = false;
+    std::optional<qint64> runId;          // --run, for --changes
     OutputFormat format = OutputFormat::Tsv;
     std::optional<int> jobs;              // --jobs; else each kind of run has its default
     std::optional<int> timeoutSeconds;

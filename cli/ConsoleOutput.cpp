@@ -64,40 +64,47 @@ QJsonObject RowObject(const ResultRow &row)
     return object;
 }
 
-QByteArray Table(const std::vector<ResultRow> &rows)
+// The address goes last in a table: it is the one column whose width varies a lot.
+CellTable TableColumns(const std::vector<ResultRow> &rows)
 {
-    // The address goes last: it is the one column whose width varies a lot.
     const QStringList captions = ResultColumns(true);
-    std::vector<int> shown;
+    std::vector<qsizetype> shown;
     for (const char16_t *name : {u"序号", u"有效性", u"结果", u"HTTP状态", u"链接数", u"页面robots", u"原因", u"外链地址"})
-        shown.push_back(static_cast<int>(captions.indexOf(QString::fromUtf16(name))));
-    std::vector<QStringList> lines;
-    QStringList header;
-    for (const int column : shown)
-        header << captions[column];
-    lines.push_back(header);
-    for (const ResultRow &row : rows) {
-        const QStringList cells = RowCells(row, true);
+        shown.push_back(captions.indexOf(QString::fromUtf16(name)));
+    const auto pick = [&shown](const QStringList &cells) {
         QStringList line;
-        for (const int column : shown)
+        for (const qsizetype column : shown)
             line << cells[column];
-        lines.push_back(line);
-    }
-    std::vector<int> widths(shown.size(), 0);
-    for (const QStringList &line : lines)
-        for (std::size_t i = 0; i < shown.size(); ++i)
+        return line;
+    };
+    CellTable table{pick(captions), {}};
+    for (const ResultRow &row : rows)
+        table.rows.push_back(pick(RowCells(row, true)));
+    return table;
+}
+
+QByteArray Table(const CellTable &table)
+{
+    std::vector<int> widths(static_cast<std::size_t>(table.captions.size()), 0);
+    const auto measure = [&widths](const QStringList &line) {
+        for (std::size_t i = 0; i < widths.size(); ++i)
             widths[i] = std::max(widths[i], DisplayWidth(line[static_cast<qsizetype>(i)]));
+    };
+    measure(table.captions);
+    std::for_each(table.rows.begin(), table.rows.end(), measure);
     QString text;
-    for (const QStringList &line : lines) {
+    const auto write = [&text, &widths](const QStringList &line) {
         QString out;
-        for (std::size_t i = 0; i < shown.size(); ++i) {
+        for (std::size_t i = 0; i < widths.size(); ++i) {
             const QString &cell = line[static_cast<qsizetype>(i)];
             out += cell;
-            if (i + 1 < shown.size())
+            if (i + 1 < widths.size())
                 out += QString(widths[i] - DisplayWidth(cell) + 2, u' ');
         }
         text += out.trimmed() + u'\n';
-    }
+    };
+    write(table.captions);
+    std::for_each(table.rows.begin(), table.rows.end(), write);
     return text.toUtf8();
 }
 
@@ -116,7 +123,7 @@ QByteArray FormatResults(OutputFormat format, const QString &domain, const std::
 {
     switch (format) {
     case OutputFormat::Table:
-        return Table(rows);
+        return Table(TableColumns(rows));
     case OutputFormat::Tsv:
         return (ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true, FormulaGuard::Raw)).toUtf8();
     case OutputFormat::Csv:
@@ -131,6 +138,23 @@ QByteArray FormatResults(OutputFormat format, const QString &domain, const std::
                              {QStringLiteral("count"), countText ? QJsonValue(*countText) : QJsonValue()},
                              {QStringLiteral("rows"), array}};
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+QByteArray FormatCells(OutputFormat format, const CellTable &table, const QJsonObject &json)
+{
+    std::vector<QStringList> lines{table.captions};
+    lines.insert(lines.end(), table.rows.begin(), table.rows.end());
+    switch (format) {
+    case OutputFormat::Table:
+        return Table(table);
+    case OutputFormat::Tsv:
+        return CellsAsText(lines, FormulaGuard::Raw).toUtf8();
+    case OutputFormat::Csv:
+        return CellsAsCsv(lines, false);
+    case OutputFormat::Json:
+        break;
+    }
+    return QJsonDocument(json).toJson(QJsonDocument::Indented);
 }
 
 } // namespace vantorel

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 
+#include <HistoryReport.h>
 #include <ResultExport.h>
 
 #include <QByteArray>
@@ -16,6 +17,9 @@ namespace vantorel {
 // the engine's count text and every row with all of its evidence.
 QByteArray FormatResults(OutputFormat format, const QString &domain, const std::optional<QString> &countText,
                          const std::vector<ResultRow> &rows);
+
+// What --history and --changes print, in the same formats: the cells, or the JSON object.
+QByteArray FormatCells(OutputFormat format, const CellTable &table, const QJsonObject &json);
 
 // How many terminal columns text takes: East Asian wide characters take two.
 int DisplayWidth(QStringView text);

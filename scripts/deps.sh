@@ -14,6 +14,7 @@ packages=(
   qt6-translations-l10n # Qt's own texts (dialogs, buttons, command-line errors) in Chinese
   help2man # writes the manual page from the built program's --help
   desktop-file-utils appstream # validators of the installed desktop entry and metainfo
+  systemd # systemd-analyze verifies the installed re-check units
 )
 packages+=("$@")
 

@@ -9,10 +9,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <map>
 
 using namespace std::chrono_literals;
 
@@ -33,6 +36,9 @@ QProcessEnvironment Environment(const QString &proxy)
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("http_proxy"), proxy);
     environment.insert(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.0/8"));
+    // Runs without --db keep their history here, never in the user's own.
+    static const QTemporaryDir dataHome;
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome.path());
     return environment;
 }
 
@@ -91,6 +97,10 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         {"jobs out of range", {"--check", "example.com", "--jobs", "257"}, closed, 2},
         {"jobs not a number", {"--check", "example.com", "--jobs", "8x"}, closed, 2},
         {"format without check", {"--format", "csv"}, closed, 2},
+        {"two commands", {"--check", "example.com", "--history", "example.com"}, closed, 2},
+        {"lost links without a history", {"--recheck", "example.com", "--fail-on-lost", "--no-history"}, closed, 2},
+        {"run without changes", {"--history", "example.com", "--run", "1"}, closed, 2},
+        {"fail-on-lost without a check", {"--changes", "example.com", "--fail-on-lost"}, closed, 2},
         {"unknown option", {"--chekc", "example.com"}, closed, 2, {}, QStringLiteral("vantorel: 未知选项“chekc”。\n用法见 vantorel --help\n")},
         {"a window without a display", {}, closed, 1, {}, QStringLiteral("xvfb-run -a vantorel；或用 vantorel --check 域名 在命令行中检测。\n")},
     };
@@ -153,6 +163,103 @@ TEST(CommandLine, FormatsCarryTheSameRows)
         return column;
     };
     EXPECT_EQ(screenColumn(tableLines[2], web.Address("/b")), screenColumn(tableLines[1], web.Address("/a")));
+}
+
+// The kinds of change in --changes output (TSV), one count per kind.
+std::map<QString, int> ChangeCounts(const QString &tsv)
+{
+    std::map<QString, int> counts;
+    for (const QString &line : tsv.split(u'\n', Qt::SkipEmptyParts).mid(1))
+        ++counts[line.section(u'\t', 0, 0)];
+    return counts;
+}
+
+TEST(CommandLine, RunsAreKeptAndComparedWithTheRunBefore)
+{
+    constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
+    TestWeb engine;
+    for (const char *path : {"/a", "/c"})
+        engine.SetPage(path, std::string(kLinked));
+    // A page whose server drops every connection once it goes down.
+    std::atomic<bool> down = false;
+    LoopbackServer flaky([&down, kLinked](LoopbackServer::Connection &connection) {
+        down ? connection.reset() : void(connection.respond(200, kLinked));
+    });
+    const QString b = flaky.hostAndPort() + "/b";
+    engine.SetResultPage(SearchResultPage(QStringLiteral("约3"), {{engine.Address("/a")}, {b}, {engine.Address("/c")}}));
+    const QString proxy = "http://" + engine.server().hostAndPort();
+    const QTemporaryDir folder;
+    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    const auto check = [&](const QStringList &command, const char *format = "tsv") {
+        return Vantorel(command + QStringList{"--db", db, "--format", format}, proxy);
+    };
+
+    Outcome run = check({"--check", "example.com", "--fail-on-lost"});
+    EXPECT_EQ(run.exitCode, 0) << "nothing to lose against: " << run.err.toStdString();
+    // The second run: a link removed, a page unreachable, an address no longer listed.
+    engine.SetPage("/a", "nothing");
+    down = true;
+    engine.SetResultPage(SearchResultPage(QStringLiteral("约2"), {{engine.Address("/a")}, {b}}));
+    run = check({"--check", "example.com", "--fail-on-lost"});
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    EXPECT_EQ(run.out.count(u'\n'), 3) << "the results are printed all the same";
+
+    const Outcome changes = check({"--changes", "EXAMPLE.com"});
+    EXPECT_EQ(changes.exitCode, 0) << changes.err.toStdString();
+    EXPECT_TRUE(changes.out.startsWith(u"变化\t序号\t上次\t本次\t外链地址\n"));
+    const std::map<QString, int> expected{{QStringLiteral("丢失"), 1}, {QStringLiteral("变为无法访问"), 1}, {QStringLiteral("未再列出"), 1}};
+    EXPECT_EQ(ChangeCounts(changes.out), expected) << changes.out.toStdString();
+
+    // The re-check asks no engine: the three addresses once 有效, as a run of its own.
+    const int searches = engine.RequestsFor("http://www.baidu.com/s?");
+    run = check({"--recheck", "example.com", "--fail-on-lost"});
+    EXPECT_EQ(run.exitCode, 0) << "nothing lost since the last run: " << run.err.toStdString();
+    EXPECT_EQ(run.out.count(u'\n'), 4);
+    EXPECT_EQ(engine.RequestsFor("http://www.baidu.com/s?"), searches);
+
+    const Outcome history = check({"--history", "example.com"}, "json");
+    const QJsonArray runs = QJsonDocument::fromJson(history.out.toUtf8()).object()[u"runs"].toArray();
+    ASSERT_EQ(runs.size(), 3) << history.out.toStdString();
+    EXPECT_EQ(runs[0].toObject()[u"source"].toString(), QStringLiteral("recheck"));
+    EXPECT_EQ(runs[1].toObject()[u"lost"].toInt(), 1);
+    const QString firstRun = QString::number(runs[2].toObject()[u"id"].toInteger());
+    EXPECT_EQ(check({"--changes", "example.com", "--run", firstRun}).out.count(u'\n'), 1) << "nothing before the first run";
+    EXPECT_EQ(check({"--changes", "example.org", "--run", firstRun}).exitCode, 2) << "a run of another domain";
+}
+
+TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
+{
+    TestWeb web;
+    web.SetPage("/a", "example.com");
+    const QTemporaryDir folder;
+    const QString notDatabase = folder.filePath(QStringLiteral("junk"));
+    QFile junk(notDatabase);
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'x'));
+    junk.close();
+    const QByteArray list = (web.Address("/a") + "\n").toUtf8();
+    const struct {
+        const char *what;
+        QStringList arguments;
+        int exitCode;
+        int outputLines;
+        QString message;
+    } cases[] = {
+        {"unwritable", {"--check", "example.com", "--urls", "-", "--db", "/dev/null/history.sqlite3"}, 0, 2, "历史记录无法保存："},
+        {"not a database", {"--check", "example.com", "--urls", "-", "--db", notDatabase, "--fail-on-lost"}, 0, 2, "历史记录无法保存："},
+        {"unreadable history", {"--history", "example.com", "--db", notDatabase}, 1, 0, "无法读取历史记录："},
+        {"unreadable re-check", {"--recheck", "example.com", "--db", notDatabase}, 1, 0, "无法读取历史记录："},
+        {"unknown domain", {"--changes", "example.com", "--db", folder.filePath("none")}, 0, 1, {}},
+        {"nothing to re-check", {"--recheck", "example.com", "--db", folder.filePath("none")}, 0, 1, "历史记录中没有 example.com 曾经有效的外链"},
+    };
+    for (const auto &c : cases) {
+        const Outcome run = Vantorel(c.arguments + QStringList{"--format", "tsv"}, {}, list);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err.toStdString();
+        EXPECT_EQ(run.out.count(u'\n'), c.outputLines) << c.what;
+        if (!c.message.isEmpty()) {
+            EXPECT_EQ(run.err.count(c.message), 1) << c.what << ": " << run.err.toStdString();
+        }
+    }
 }
 
 TEST(CommandLine, CtrlCPrintsWhatWasJudgedAndEndsWith130)
