@@ -195,7 +195,7 @@ QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence)
     return html + QStringLiteral("</table>");
 }
 
-QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark)
+QByteArray CellsAsCsv(const QStringList &captions, const std::vector<QStringList> &rows, bool byteOrderMark)
 {
     QByteArray csv = byteOrderMark ? QByteArray("\xEF\xBB\xBF") : QByteArray();
     const auto addLine = [&csv](const QStringList &cells) {
@@ -203,10 +203,19 @@ QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark)
             csv += (i ? "," : "") + CsvField(cells[i]);
         csv += "\r\n";
     };
-    addLine(ResultColumns(true));
-    for (const ResultRow &row : rows)
-        addLine(RowCells(row, true));
+    addLine(captions);
+    for (const QStringList &row : rows)
+        addLine(row);
     return csv;
+}
+
+QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark)
+{
+    std::vector<QStringList> cells;
+    cells.reserve(rows.size());
+    for (const ResultRow &row : rows)
+        cells.push_back(RowCells(row, true));
+    return CellsAsCsv(ResultColumns(true), cells, byteOrderMark);
 }
 
 AddressList ReadAddressList(QStringView text)

@@ -50,6 +50,8 @@ QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence);
 // when asked, which Chinese spreadsheets need), CRLF line ends, RFC 4180 quoting, and a ' before
 // any cell a spreadsheet would take for a formula.
 QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark);
+// Any table as such a CSV file: a header row of captions, then the rows.
+QByteArray CellsAsCsv(const QStringList &captions, const std::vector<QStringList> &rows, bool byteOrderMark);
 
 // A list of addresses to check, one a line. Blank lines and lines starting with # are skipped;
 // http:// and https:// addresses are kept, anything else gets http://; lines that are no address
