@@ -298,6 +298,10 @@ void FormMain::WatchRuns()
             ReadPreviousChecks();
     });
     connect(&analysis_, &BacklinkAnalysis::RowsListed, this, &FormMain::ReadPreviousChecks);
+    connect(&analysis_, &BacklinkAnalysis::Finished, this, [this] {
+        if (historyWindow_ && historyWindow_->isVisible())
+            historyWindow_->Reload();
+    });
 }
 
 void FormMain::ReadPreviousChecks()
@@ -343,19 +347,28 @@ void FormMain::RecheckKnownLinks(const QString &typedDomain)
     if (!runHistory_ || gridActions_->RefusedDuringRun())
         return;
     const QString domain = ReduceToHost(typedDomain);
-    auto *watcher = new QFutureWatcher<QStringList>(this);
+    struct Known {
+        QStringList urls;
+        QString error;
+    };
+    auto *watcher = new QFutureWatcher<Known>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, typedDomain] {
         watcher->deleteLater();
-        const QStringList urls = watcher->result();
-        if (urls.isEmpty()) {
+        const Known known = watcher->result();
+        if (known.urls.isEmpty()) {
             ShowPanel(true);
-            ShowStatus(QStringLiteral("该网站还没有有效的外链记录，无法复查..."));
+            ShowStatus(known.error.isEmpty() ? QStringLiteral("该网站还没有有效的外链记录，无法复查...") : known.error);
         } else if (!gridActions_->RefusedDuringRun()) {
-            analysis_.CheckAddresses(urls, typedDomain, RunKind::Recheck);
+            analysis_.CheckAddresses(known.urls, typedDomain, RunKind::Recheck);
         }
     });
     watcher->setFuture(QtConcurrent::run([path = historyPath_, domain] {
-        return domain.isEmpty() ? QStringList() : HistoryReader(path).KnownValidAddresses(domain);
+        if (domain.isEmpty())
+            return Known{};
+        HistoryReader reader(path);
+        Known known{reader.KnownValidAddresses(domain), {}};
+        known.error = reader.Error();
+        return known;
     }));
 }
 

@@ -94,6 +94,7 @@ QTableView *MakeTable(QWidget *parent, const char *name, QStandardItemModel *mod
     view->verticalHeader()->hide();
     view->horizontalHeader()->setStretchLastSection(true);
     view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->horizontalHeader()->setResizeContentsPrecision(50); // a domain may have thousands of runs
     return view;
 }
 
@@ -217,7 +218,8 @@ void HistoryWindow::BuildControls()
     setTabOrder(changesView_, exportButton_);
 
     connect(domainsView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
-        wantedDomain_ = ChosenDomain();
+        if (const QString domain = ChosenDomain(); !domain.isEmpty())
+            wantedDomain_ = domain;
         LoadRuns();
     });
     connect(runsView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
@@ -251,17 +253,12 @@ void HistoryWindow::ReadThen(int &generation, Reading reading, Use use)
 
 void HistoryWindow::Reload()
 {
-    LoadDomains(false);
-}
-
-void HistoryWindow::LoadDomains(bool afterWrites)
-{
+    domains_.clear(); // the rows that go now choose no domain
     ShowReading(*domainsModel_);
     statusLine_->setText(kReading);
-    HistoryWriter *writer = afterWrites ? &writer_ : nullptr;
-    ReadThen(domainsRead_, [path = path_, writer] {
-        if (writer) // what was just deleted is gone before the file is read again
-            writer->WaitUntilWritten();
+    ReadThen(domainsRead_, [path = path_, writer = &writer_] {
+        // What was queued before, a delete or a run's end, is in the file before it is read.
+        writer->WaitUntilWritten();
         HistoryReader reader(path);
         Listing listing;
         listing.domains = reader.Domains();
@@ -380,7 +377,7 @@ void HistoryWindow::ShowChanges()
             changesModel_->item(row, column)->setToolTip(tip);
     }
     if (changes_ && !changes_->previous)
-        statusLine_->setText(QStringLiteral("这是该网站的第一次完整检测，没有可比较的上一次检测。"));
+        statusLine_->setText(QStringLiteral("没有可比较的上一次检测。"));
     EnableButtons();
 }
 
@@ -438,7 +435,7 @@ void HistoryWindow::DeleteRun()
                                       .arg(run->run.domain, ShownTime(run->run.startedAt))))
         return;
     writer_.DeleteRun(run->run.id);
-    LoadDomains(true);
+    Reload();
 }
 
 void HistoryWindow::DeleteDomain()
@@ -450,7 +447,7 @@ void HistoryWindow::DeleteDomain()
                               .arg(domains_[static_cast<std::size_t>(domainsView_->currentIndex().row())].runs)))
         return;
     writer_.DeleteDomain(domain);
-    LoadDomains(true);
+    Reload();
 }
 
 } // namespace vantorel

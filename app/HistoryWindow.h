@@ -40,7 +40,8 @@ public:
 
     void SetDialogs(HistoryDialogs dialogs) { dialogs_ = std::move(dialogs); }
 
-    // Reads the domains again, keeping the chosen domain and run where they still are.
+    // Reads the domains again once what the writer has queued is written, keeping the chosen
+    // domain and run where they still are.
     void Reload();
     void ExportChanges();
     void DeleteRun();
@@ -55,7 +56,6 @@ private:
     struct Changes;
 
     void BuildControls();
-    void LoadDomains(bool afterWrites);
     void LoadRuns();
     void LoadChanges();
     void ShowDomains(const Listing &listing);
