@@ -152,8 +152,9 @@ TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeleting
     }
     EXPECT_TRUE(asked.front().contains(kDomain));
 
-    Child<QPushButton>(*history, "CommandCloseHistory")->click();
+    QTest::keyClick(Child<QTableView>(*history, "GridChanges"), Qt::Key_Escape);
     EXPECT_FALSE(history->isVisible());
+    EXPECT_TRUE(window.isVisible());
 }
 
 // A judged row whose address an earlier run checked names that check in its verdict's tool tip,
@@ -173,9 +174,15 @@ TEST_F(HistoryFile, VerdictToolTipsNameThePreviousCheckAndRecheckTakesTheKnownVa
     ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
     ASSERT_TRUE(WaitFor([&] { return model.index(0, ResultModel::kVerdictColumn).data(Qt::ToolTipRole).toString().contains(u"上次检测"); }));
     EXPECT_TRUE(model.index(0, ResultModel::kVerdictColumn).data(Qt::ToolTipRole).toString().contains(QStringLiteral("有效，传递权重 · 丢失")));
-    // The next run names the check just made, and no longer the one before it.
+    // The next run names the check just made, and no longer the one before it; the history
+    // window, open meanwhile, lists the run once it has ended.
+    window.OpenHistory();
+    const auto *runs = Child<QTableView>(window, "GridRuns");
+    ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 4; }));
     window.Analysis().CheckAddresses({page}, kDomain);
     ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 5; }));
+    EXPECT_EQ(runs->model()->index(0, 4).data().toString(), QStringLiteral("1")); // its one row
     ASSERT_TRUE(WaitFor([&] {
         const QString tip = model.index(0, ResultModel::kVerdictColumn).data(Qt::ToolTipRole).toString();
         return tip.contains(QStringLiteral("）：") + OutcomeWord(StoredOutcome::Removed)) && !tip.contains(u"丢失");
