@@ -30,9 +30,10 @@ namespace vantorel {
 namespace {
 
 const QString kReading = QStringLiteral("正在读取...");
-constexpr ChangeKind kKinds[] = {ChangeKind::Added,           ChangeKind::Lost,           ChangeKind::Restored,
-                                 ChangeKind::BecameNofollow,  ChangeKind::BecameFollow,   ChangeKind::StillUnreachable,
-                                 ChangeKind::BecameUnreachable, ChangeKind::NoLongerListed};
+// The kinds the filter offers, in the order the changes are told.
+constexpr ChangeKind kKinds[] = {ChangeKind::Added, ChangeKind::Lost, ChangeKind::Restored, ChangeKind::BecameNofollow,
+                                 ChangeKind::BecameFollow, ChangeKind::StillUnreachable, ChangeKind::BecameUnreachable,
+                                 ChangeKind::NoLongerListed};
 
 QString ShownTime(const QDateTime &time)
 {
@@ -322,7 +323,7 @@ void HistoryWindow::ShowRuns(const Listing &listing)
         return run.run.id == wantedRun_;
     });
     if (!runs_.empty())
-        runsView_->setCurrentIndex(runsModel_->index(wanted == runs_.end() ? 0 : int(wanted - runs_.begin()), 0));
+        runsView_->setCurrentIndex(runsModel_->index(wanted == runs_.end() ? 0 : static_cast<int>(wanted - runs_.begin()), 0));
     EnableButtons();
 }
 
