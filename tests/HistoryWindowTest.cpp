@@ -98,9 +98,18 @@ TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeleting
     EXPECT_TRUE(changes->model()->index(2, 4).data(Qt::ToolTipRole).toString().contains(OutcomeWord(StoredOutcome::Removed)));
     EXPECT_TRUE(changes->model()->index(1, 0).data(Qt::ToolTipRole).toString().contains(QStringLiteral("首页 3")));
 
+    // Picking a domain with the keys lists its runs.
+    domains->setFocus();
+    QTest::keyClick(domains, Qt::Key_Down);
+    ASSERT_TRUE(WaitFor([&] { return Column(*runs, 2) == QStringList({SourceWord(RunSource::Search)}); }));
+    ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() == 0; }));
+    QTest::keyClick(domains, Qt::Key_Up);
+    ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 2 && changes->model()->rowCount() == 3; }));
+
     // The older run has nothing to compare with.
     runs->setCurrentIndex(runs->model()->index(1, 0));
     ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() == 0; }));
+    EXPECT_EQ(Child<QLabel>(*history, "LabelHistoryStatus")->text(), QStringLiteral("没有可比较的上一次检测。"));
     runs->setCurrentIndex(runs->model()->index(0, 0));
     ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() == 3; }));
 
