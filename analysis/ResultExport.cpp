@@ -233,11 +233,10 @@ QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence)
     return html + QStringLiteral("</table>");
 }
 
-QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark)
+QByteArray CellsAsCsv(const QStringList &captions, const std::vector<QStringList> &rows, bool byteOrderMark)
 {
-    std::vector<QStringList> lines{ResultColumns(true)};
-    for (const ResultRow &row : rows)
-        lines.push_back(RowCells(row, true));
+    std::vector<QStringList> lines{captions};
+    lines.insert(lines.end(), rows.begin(), rows.end());
     return CellsAsCsv(lines, byteOrderMark);
 }
 
@@ -250,6 +249,15 @@ QByteArray CellsAsCsv(const std::vector<QStringList> &lines, bool byteOrderMark)
         csv += "\r\n";
     }
     return csv;
+}
+
+QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark)
+{
+    std::vector<QStringList> cells;
+    cells.reserve(rows.size());
+    for (const ResultRow &row : rows)
+        cells.push_back(RowCells(row, true));
+    return CellsAsCsv(ResultColumns(true), cells, byteOrderMark);
 }
 
 AddressList ReadAddressList(QStringView text)

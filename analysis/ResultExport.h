@@ -54,6 +54,8 @@ QString RowsAsHtml(const std::vector<ResultRow> &rows, bool withEvidence);
 QByteArray RowsAsCsv(const std::vector<ResultRow> &rows, bool byteOrderMark);
 // Any lines of cells the same way, the header row among them.
 QByteArray CellsAsCsv(const std::vector<QStringList> &lines, bool byteOrderMark);
+// A table the same way: a header row of captions, then the rows.
+QByteArray CellsAsCsv(const QStringList &captions, const std::vector<QStringList> &rows, bool byteOrderMark);
 
 // A list of addresses to check, one a line. Blank lines and lines starting with # are skipped;
 // http:// and https:// addresses whose host IsCheckableHost are kept, and so is such a host

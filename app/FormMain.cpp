@@ -1,10 +1,12 @@
 #include "FormMain.h"
 
 #include "GridActions.h"
+#include "HistoryWindow.h"
 #include "Layout.h"
 #include "ResultGrid.h"
 #include "ResultModel.h"
 
+#include <HistoryReader.h>
 #include <HistoryWriter.h>
 #include <RunHistory.h>
 
@@ -14,6 +16,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFrame>
+#include <QFutureWatcher>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,6 +26,7 @@
 #include <QShortcut>
 #include <QShowEvent>
 #include <QUrl>
+#include <QtConcurrent>
 
 #include <limits>
 
@@ -108,15 +112,6 @@ QFrame *MakeFrame(QWidget *parent, const char *name)
     return frame;
 }
 
-QPushButton *MakeButton(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 } // namespace
 
 FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *parent)
@@ -137,6 +132,9 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
         ShowPanel(true);
         ShowStatus(note);
     });
+    if (runHistory_)
+        gridActions_->SetHistoryActions([this] { OpenHistory(); },
+                                        [this] { RecheckKnownLinks(domainEdit_->text()); });
     DescribeForScreenReaders();
     WireEvents();
     WatchRuns();
@@ -147,6 +145,8 @@ FormMain::~FormMain()
 {
     // The run goes first: its last signals still reach the history, which then writes what is queued.
     analysis_.Abandon();
+    delete historyWindow_; // its reads use the writer
+    historyWindow_ = nullptr;
     delete runHistory_;
     runHistory_ = nullptr;
     // The grid and its model read the run's rows: they go before the run does.
@@ -233,11 +233,7 @@ void FormMain::BuildControls()
 
 void FormMain::DescribeForScreenReaders()
 {
-    const struct {
-        QWidget *widget;
-        const char16_t *name;
-        const char16_t *description;
-    } descriptions[] = {
+    DescribeControls({
         {noteFrame_, u"说明", u"外链的重要性与分析范围"},
         {noteLabel_, u"说明", u"此版本只分析前50条外链地址"},
         {workFrame_, u"外链分析", u"输入网址、分析外链并查看结果"},
@@ -253,11 +249,7 @@ void FormMain::DescribeForScreenReaders()
         {progressPanel_, u"进度", u"分析进度，单击可隐藏"},
         {statusLine_, u"进度状态", u"当前的分析进度，单击可隐藏"},
         {stopButton_, u"停止", u"停止正在进行的分析，与 Esc 键相同"},
-    };
-    for (const auto &entry : descriptions) {
-        entry.widget->setAccessibleName(QString::fromUtf16(entry.name));
-        entry.widget->setAccessibleDescription(QString::fromUtf16(entry.description));
-    }
+    });
 }
 
 void FormMain::WireEvents()
@@ -273,6 +265,8 @@ void FormMain::WireEvents()
     connect(instructionsButton_, &QPushButton::clicked, this, [this] { openUrl_(kForumInstructions); });
     connect(latestVersionButton_, &QPushButton::clicked, this, [this] { openUrl_(kForumLatestVersion); });
     connect(grid_, &ResultGrid::RowActivated, this, &FormMain::OpenRow);
+    auto *history = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
+    connect(history, &QShortcut::activated, this, &FormMain::OpenHistory);
     auto *stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(stop, &QShortcut::activated, &analysis_, &BacklinkAnalysis::Stop);
     progressPanel_->installEventFilter(this);
@@ -294,11 +288,91 @@ void FormMain::WatchRuns()
     connect(&analysis_, &BacklinkAnalysis::DomainChanged, domainEdit_, &QLineEdit::setText);
     connect(&analysis_, &BacklinkAnalysis::RowsListed, grid_, qOverload<>(&QWidget::repaint));
     connect(&analysis_, &BacklinkAnalysis::RowStarted, grid_, &ResultGrid::FollowRow);
-    if (runHistory_)
-        connect(runHistory_, &RunHistory::FailureToShow, this, [this](const QString &text) {
+    if (!runHistory_)
+        return;
+    connect(runHistory_, &RunHistory::FailureToShow, this, [this](const QString &text) {
+        ShowPanel(true);
+        ShowStatus(text);
+    });
+    connect(&analysis_, &BacklinkAnalysis::RunStarted, this, [this](RunKind kind, const QString &domain) {
+        runDomain_ = domain;
+        runStartedAt_ = QDateTime::currentDateTime();
+        if (kind == RunKind::Recheck && !analysis_.Rows().empty()) // re-checked rows are not listed again
+            ReadPreviousChecks();
+    });
+    connect(&analysis_, &BacklinkAnalysis::RowsListed, this, &FormMain::ReadPreviousChecks);
+    connect(&analysis_, &BacklinkAnalysis::Finished, this, [this] {
+        if (historyWindow_ && historyWindow_->isVisible())
+            historyWindow_->Reload();
+    });
+}
+
+void FormMain::ReadPreviousChecks()
+{
+    QStringList addresses;
+    for (const ResultRow &row : analysis_.Rows())
+        addresses << row.url;
+    if (addresses.isEmpty() || runDomain_.isEmpty())
+        return;
+    const int ticket = ++checksRead_;
+    auto *watcher = new QFutureWatcher<QHash<QString, AddressCheck>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
+        watcher->deleteLater();
+        if (ticket == checksRead_)
+            model_->SetPreviousChecks(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run([path = historyPath_, domain = runDomain_, addresses,
+                                          beforeRun = runHistory_->CurrentRunId(), since = runStartedAt_] {
+        HistoryReader reader(path);
+        QHash<QString, AddressCheck> checks = reader.LastChecks(domain, addresses, beforeRun);
+        // Until the store names this run, its own rows may already be written: they are not "before".
+        checks.removeIf([since](QHash<QString, AddressCheck>::iterator check) { return check.value().checkedAt >= since; });
+        return checks;
+    }));
+}
+
+void FormMain::OpenHistory()
+{
+    if (!historyWriter_)
+        return;
+    if (!historyWindow_) {
+        historyWindow_ = new HistoryWindow(historyPath_, *historyWriter_, this);
+        connect(historyWindow_, &HistoryWindow::RecheckRequested, this, &FormMain::RecheckKnownLinks);
+    }
+    historyWindow_->Reload();
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
+}
+
+void FormMain::RecheckKnownLinks(const QString &typedDomain)
+{
+    if (!runHistory_ || gridActions_->RefusedDuringRun())
+        return;
+    const QString domain = ReduceToHost(typedDomain);
+    struct Known {
+        QStringList urls;
+        QString error;
+    };
+    auto *watcher = new QFutureWatcher<Known>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, typedDomain] {
+        watcher->deleteLater();
+        const Known known = watcher->result();
+        if (known.urls.isEmpty()) {
             ShowPanel(true);
-            ShowStatus(text);
-        });
+            ShowStatus(known.error.isEmpty() ? QStringLiteral("该网站还没有有效的外链记录，无法复查...") : known.error);
+        } else if (!gridActions_->RefusedDuringRun()) {
+            analysis_.CheckAddresses(known.urls, typedDomain, RunKind::Recheck);
+        }
+    });
+    watcher->setFuture(QtConcurrent::run([path = historyPath_, domain] {
+        if (domain.isEmpty())
+            return Known{};
+        HistoryReader reader(path);
+        Known known{reader.KnownValidAddresses(domain), {}};
+        known.error = reader.Error();
+        return known;
+    }));
 }
 
 void FormMain::Analyze()

@@ -2,6 +2,7 @@
 
 #include <BacklinkAnalysis.h>
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QWidget>
 
@@ -16,6 +17,7 @@ class QPushButton;
 namespace vantorel {
 
 class GridActions;
+class HistoryWindow;
 class HistoryWriter;
 class RunHistory;
 class ResultGrid;
@@ -44,6 +46,10 @@ public:
     const QString &HistoryPath() const { return historyPath_; }
     // Keeps runs in the history: the writer is made here, on the window's thread.
     RunHistory *History() const { return runHistory_; }
+    // "历史记录" (Ctrl+H): made on first use, then shown again and read afresh.
+    void OpenHistory();
+    // "复查已知外链": checks every address that was ever 有效 for the domain, without the engine.
+    void RecheckKnownLinks(const QString &typedDomain);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -63,6 +69,8 @@ private:
     // The panel as wide as its status needs, about the grid's middle, never beyond the grid.
     void PlacePanel();
     int Pixels(int twips) const;
+    // Reads the last checks of the run's addresses before this run, for the verdicts' tool tips.
+    void ReadPreviousChecks();
 
     QFrame *noteFrame_ = nullptr;
     QLabel *noteLabel_ = nullptr;
@@ -89,6 +97,10 @@ private:
     std::unique_ptr<HistoryWriter> historyWriter_;
     RunHistory *runHistory_ = nullptr;
     GridActions *gridActions_ = nullptr;
+    HistoryWindow *historyWindow_ = nullptr;
+    QString runDomain_;
+    QDateTime runStartedAt_;
+    int checksRead_ = 0; // only the latest run's checks are shown
 };
 
 } // namespace vantorel

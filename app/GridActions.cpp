@@ -44,15 +44,27 @@ void TellUser(QWidget *parent, const QString &message)
     box.exec();
 }
 
+QString AskCsvSavePath(QWidget *parent, const QString &suggestedPath)
+{
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("导出为 CSV"), suggestedPath,
+                                        QStringLiteral("CSV 文件 (*.csv)"));
+}
+
+QString SaveWhole(const QString &path, const QByteArray &bytes)
+{
+    // A file that existed stays whole unless the new one is written completely.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString());
+    return {};
+}
+
 namespace {
 
 GridDialogs StandardDialogs(QWidget *parent)
 {
     return {
-        [parent](const QString &suggested) {
-            return QFileDialog::getSaveFileName(parent, QStringLiteral("导出为 CSV"), suggested,
-                                                QStringLiteral("CSV 文件 (*.csv)"));
-        },
+        [parent](const QString &suggested) { return AskCsvSavePath(parent, suggested); },
         [parent] {
             return QFileDialog::getOpenFileName(parent, QStringLiteral("导入地址列表"), QString(),
                                                 QStringLiteral("文本文件 (*.txt *.csv);;所有文件 (*)"));
@@ -119,11 +131,8 @@ void GridActions::ExportCsv()
         QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name));
     if (path.isEmpty())
         return;
-    // A file that existed stays whole unless the new one is written completely.
-    const QByteArray csv = RowsAsCsv(Rows(false), true);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit())
-        dialogs_.tell(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    if (const QString failure = SaveWhole(path, RowsAsCsv(Rows(false), true)); !failure.isEmpty())
+        dialogs_.tell(failure);
 }
 
 void GridActions::ImportList()
@@ -191,6 +200,12 @@ std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
     QAction *paste = menu->addAction(QStringLiteral("粘贴地址并检测"), this, &GridActions::PasteAndCheck);
     paste->setShortcut(QKeySequence::Paste);
     paste->setEnabled(!running);
+    if (openHistory_) {
+        menu->addSeparator();
+        QAction *history = menu->addAction(QStringLiteral("历史记录..."), this, [this] { openHistory_(); });
+        history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+        menu->addAction(QStringLiteral("复查已知外链"), this, [this] { recheck_(); })->setEnabled(!running);
+    }
     return menu;
 }
 

@@ -18,6 +18,11 @@ class ResultGrid;
 // A warning box whose text is shown as plain text and cut to fit any screen.
 void TellUser(QWidget *parent, const QString &message);
 
+// Where to save a CSV file, asked with a file dialog; empty: cancelled.
+QString AskCsvSavePath(QWidget *parent, const QString &suggestedPath);
+// Writes the file whole, or leaves what was there; why it could not, in Chinese, or empty.
+QString SaveWhole(const QString &path, const QByteArray &bytes);
+
 // The questions the grid's actions ask the user; tests answer them instead.
 struct GridDialogs {
     std::function<QString(const QString &suggestedPath)> askSavePath; // empty: cancelled
@@ -41,6 +46,14 @@ public:
     void ExportCsv();
     void ImportList();
     void PasteAndCheck();
+    // Adds "历史记录..." and "复查已知外链" to the menu.
+    void SetHistoryActions(std::function<void()> openHistory, std::function<void()> recheck)
+    {
+        openHistory_ = std::move(openHistory);
+        recheck_ = std::move(recheck);
+    }
+    // True, and the status line says why, while a run goes on.
+    bool RefusedDuringRun();
 
     // The context menu for a point of the grid's viewport, its actions enabled as they apply.
     std::unique_ptr<QMenu> Menu(const QPoint &at);
@@ -50,7 +63,6 @@ signals:
     void StatusNote(const QString &note);
 
 private:
-    bool RefusedDuringRun();
     std::vector<ResultRow> Rows(bool selectedOnly) const;
     void CheckList(const AddressList &list);
     void ShowMenu(const QPoint &at);
@@ -60,6 +72,7 @@ private:
     std::function<QString()> domain_;
     std::function<void(int)> openRow_;
     GridDialogs dialogs_;
+    std::function<void()> openHistory_, recheck_;
 };
 
 } // namespace vantorel

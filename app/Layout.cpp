@@ -1,6 +1,7 @@
 #include "Layout.h"
 
 #include <QLabel>
+#include <QPushButton>
 
 namespace vantorel {
 
@@ -26,6 +27,23 @@ QRect InitialClientGeometry(QSize client, QMargins frame, QRect available)
     QRect outer(QPoint(), fitted + frameExtra);
     outer.moveCenter(available.center());
     return outer.marginsRemoved(frame);
+}
+
+QPushButton *MakeButton(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+void DescribeControls(std::initializer_list<AccessibleText> controls)
+{
+    for (const AccessibleText &control : controls) {
+        control.widget->setAccessibleName(QString::fromUtf16(control.name));
+        control.widget->setAccessibleDescription(QString::fromUtf16(control.description));
+    }
 }
 
 } // namespace vantorel

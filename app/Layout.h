@@ -4,8 +4,12 @@
 #include <QRect>
 #include <QtGlobal>
 
+#include <initializer_list>
+
 class QLabel;
+class QPushButton;
 class QString;
+class QWidget;
 
 namespace vantorel {
 
@@ -22,5 +26,16 @@ void SetLabelText(QLabel *label, const QString &text);
 // Where a window of the given client size first opens: centred in the available area of its
 // screen, frame included; shrunk to fit when the area is smaller than the window.
 QRect InitialClientGeometry(QSize client, QMargins frame, QRect available);
+
+// A button that Enter in another control never presses.
+QPushButton *MakeButton(QWidget *parent, const char *name, const QString &caption);
+
+// What a screen reader says of each control.
+struct AccessibleText {
+    QWidget *widget;
+    const char16_t *name;
+    const char16_t *description;
+};
+void DescribeControls(std::initializer_list<AccessibleText> controls);
 
 } // namespace vantorel

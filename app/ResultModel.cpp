@@ -22,6 +22,7 @@ ResultModel::ResultModel(const BacklinkAnalysis &analysis, QBrush numberBackgrou
     connect(&analysis, &BacklinkAnalysis::RowsListed, this, [this] {
         beginResetModel();
         listed_ = true;
+        previousChecks_.clear();
         endResetModel();
     });
     connect(&analysis, &BacklinkAnalysis::RowJudged, this,
@@ -41,6 +42,13 @@ void ResultModel::SetHeaderFormat(const QString &format)
         captions_[column] = caption;
     }
     emit headerDataChanged(Qt::Horizontal, 0, kColumns - 1);
+}
+
+void ResultModel::SetPreviousChecks(QHash<QString, AddressCheck> checks)
+{
+    previousChecks_ = std::move(checks);
+    if (const int rows = rowCount(); rows > 0)
+        emit dataChanged(index(0, kVerdictColumn), index(rows - 1, kVerdictColumn), {Qt::ToolTipRole});
 }
 
 const ResultRow *ResultModel::Row(int row) const
@@ -78,8 +86,12 @@ QVariant ResultModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         if (!row->evidence)
             return {};
-        if (index.column() == kVerdictColumn)
-            return ToolTipMarkup(VerdictToolTip(*row->evidence));
+        if (index.column() == kVerdictColumn) {
+            QString tip = VerdictToolTip(*row->evidence);
+            if (const auto last = previousChecks_.constFind(row->url); last != previousChecks_.cend())
+                tip += u'\n' + PreviousCheckLine(*last, OutcomeOf(*row->evidence));
+            return ToolTipMarkup(tip);
+        }
         if (index.column() == kAddressColumn) {
             QString whole = row->url;
             if (!row->evidence->finalUrl.isEmpty() && row->evidence->finalUrl != whole)

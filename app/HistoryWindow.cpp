@@ -1,0 +1,454 @@
+#include "HistoryWindow.h"
+
+#include "GridActions.h"
+#include "Layout.h"
+
+#include <HistoryReport.h>
+#include <HistoryWriter.h>
+
+#include <PlainText.h>
+#include <ResultExport.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFutureWatcher>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+namespace vantorel {
+
+namespace {
+
+const QString kReading = QStringLiteral("正在读取...");
+// The kinds the filter offers, in the order the changes are told.
+constexpr ChangeKind kKinds[] = {ChangeKind::Added, ChangeKind::Lost, ChangeKind::Restored, ChangeKind::BecameNofollow,
+                                 ChangeKind::BecameFollow, ChangeKind::StillUnreachable, ChangeKind::BecameUnreachable,
+                                 ChangeKind::NoLongerListed};
+
+QString ShownTime(const QDateTime &time)
+{
+    return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QString();
+}
+
+// The evidence a stored row keeps, in the words of the grid's verdict tool tip.
+QString EvidenceText(const StoredRow &row)
+{
+    RowEvidence evidence;
+    evidence.pageHad = row.outcome != StoredOutcome::Unreachable;
+    evidence.failureCause = row.failureCause;
+    evidence.httpStatus = row.httpStatus;
+    evidence.finalUrl = row.finalUrl;
+    evidence.charset = row.charset;
+    evidence.mentionsDomain = IsValid(row.outcome);
+    evidence.page = {row.links, row.robots};
+    QString text = row.address + u'\n' + OutcomeWord(row.outcome) + QStringLiteral("（") + ShownTime(row.checkedAt) +
+                   QStringLiteral("）\n") + VerdictToolTip(evidence);
+    if (!row.finalUrl.isEmpty() && row.finalUrl != row.address)
+        text += QStringLiteral("\n最终地址：") + row.finalUrl;
+    return text;
+}
+
+void Fill(QStandardItemModel &model, const CellTable &table)
+{
+    model.clear();
+    model.setHorizontalHeaderLabels(table.captions);
+    for (const QStringList &cells : table.rows) {
+        QList<QStandardItem *> items;
+        for (const QString &cell : cells) {
+            auto *item = new QStandardItem(cell);
+            item->setEditable(false);
+            items << item;
+        }
+        model.appendRow(items);
+    }
+}
+
+// One row that says the table is being read.
+void ShowReading(QStandardItemModel &model)
+{
+    model.removeRows(0, model.rowCount());
+    auto *item = new QStandardItem(kReading);
+    item->setEditable(false);
+    item->setEnabled(false);
+    model.appendRow(item);
+}
+
+QTableView *MakeTable(QWidget *parent, const char *name, QStandardItemModel *model)
+{
+    auto *view = new QTableView(parent);
+    view->setObjectName(QString::fromLatin1(name));
+    view->setModel(model);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setTabKeyNavigation(false); // Tab leaves the table, arrows move in it
+    view->verticalHeader()->hide();
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->horizontalHeader()->setResizeContentsPrecision(50); // a domain may have thousands of runs
+    return view;
+}
+
+HistoryDialogs StandardDialogs(QWidget *parent)
+{
+    return {
+        [parent](const QString &suggested) { return AskCsvSavePath(parent, suggested); },
+        [parent](const QString &question) {
+            QMessageBox box(QMessageBox::Question, QStringLiteral("历史记录"), question,
+                            QMessageBox::Yes | QMessageBox::No, parent);
+            box.setTextFormat(Qt::PlainText);
+            box.setDefaultButton(QMessageBox::No);
+            return box.exec() == QMessageBox::Yes;
+        },
+        [parent](const QString &message) { TellUser(parent, message); },
+    };
+}
+
+} // namespace
+
+struct HistoryWindow::Listing {
+    std::vector<DomainSummary> domains;
+    std::vector<RunSummary> runs;
+    QString error;
+};
+
+struct HistoryWindow::Changes {
+    std::optional<RunChanges> changes;
+    QHash<QString, QString> evidence;
+    QString error;
+};
+
+HistoryWindow::HistoryWindow(QString path, HistoryWriter &writer, QWidget *parent)
+    : QWidget(parent, Qt::Window), path_(std::move(path)), writer_(writer), dialogs_(StandardDialogs(this))
+{
+    pool_.setMaxThreadCount(1); // reads in order, and never more than one connection at a time
+    BuildControls();
+}
+
+HistoryWindow::~HistoryWindow()
+{
+    pool_.waitForDone();
+}
+
+void HistoryWindow::BuildControls()
+{
+    setObjectName(QStringLiteral("FormHistory"));
+    setWindowTitle(QStringLiteral("历史记录"));
+    setAccessibleName(QStringLiteral("历史记录"));
+    resize(900, 600);
+
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName(QStringLiteral("LabelHistoryStatus"));
+    statusLine_->setTextFormat(Qt::PlainText);
+    domainsModel_ = new QStandardItemModel(this);
+    runsModel_ = new QStandardItemModel(this);
+    changesModel_ = new QStandardItemModel(this);
+    domainsView_ = MakeTable(this, "GridDomains", domainsModel_);
+    runsView_ = MakeTable(this, "GridRuns", runsModel_);
+    changesView_ = MakeTable(this, "GridChanges", changesModel_);
+    kindBox_ = new QComboBox(this);
+    kindBox_->setObjectName(QStringLiteral("ComboKind"));
+    kindBox_->addItem(QStringLiteral("全部变化"), -1);
+    for (const ChangeKind kind : kKinds)
+        kindBox_->addItem(ChangeWord(kind), static_cast<int>(kind));
+    exportButton_ = MakeButton(this, "CommandExportChanges", QStringLiteral("导出 CSV..."));
+    deleteRunButton_ = MakeButton(this, "CommandDeleteRun", QStringLiteral("删除此次记录"));
+    deleteDomainButton_ = MakeButton(this, "CommandDeleteDomain", QStringLiteral("删除该网站的全部记录"));
+    recheckButton_ = MakeButton(this, "CommandRecheck", QStringLiteral("复查已知外链"));
+    closeButton_ = MakeButton(this, "CommandCloseHistory", QStringLiteral("关闭"));
+
+    const auto captioned = [this](QWidget *view, const QString &caption, QWidget *beside = nullptr) {
+        auto *box = new QWidget(this);
+        auto *layout = new QVBoxLayout(box);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto *label = new QLabel(caption, box);
+        label->setBuddy(view);
+        auto *line = new QHBoxLayout;
+        line->addWidget(label);
+        if (beside)
+            line->addWidget(beside);
+        line->addStretch();
+        layout->addLayout(line);
+        layout->addWidget(view);
+        return box;
+    };
+    auto *top = new QSplitter(Qt::Horizontal);
+    top->addWidget(captioned(domainsView_, QStringLiteral("网站(&W)：")));
+    top->addWidget(captioned(runsView_, QStringLiteral("检测记录(&R)：")));
+    top->setStretchFactor(1, 2);
+    auto *split = new QSplitter(Qt::Vertical);
+    split->addWidget(top);
+    split->addWidget(captioned(changesView_, QStringLiteral("与上一次相比的变化(&C)："), kindBox_));
+    split->setChildrenCollapsible(false);
+
+    auto *buttons = new QHBoxLayout;
+    for (QPushButton *button : {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_})
+        buttons->addWidget(button);
+    buttons->addStretch();
+    buttons->addWidget(closeButton_);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(split, 1);
+    layout->addWidget(statusLine_);
+    layout->addLayout(buttons);
+
+    DescribeControls({
+        {domainsView_, u"网站", u"历史记录中的网站，及其最近一次检测和次数"},
+        {runsView_, u"检测记录", u"所选网站的每次检测：时间、来源、行数、有效、已失效、未能检测和丢失"},
+        {changesView_, u"变化", u"所选检测与上一次检测相比的变化，悬停查看证据"},
+        {kindBox_, u"变化类型", u"只显示这一类变化"},
+        {exportButton_, u"导出 CSV", u"把显示的变化保存为 CSV 文件"},
+        {deleteRunButton_, u"删除此次记录", u"从历史记录中删除所选的这次检测"},
+        {deleteDomainButton_, u"删除该网站的全部记录", u"从历史记录中删除所选网站的全部检测"},
+        {recheckButton_, u"复查已知外链", u"重新检测该网站曾经有效的全部外链地址"},
+        {closeButton_, u"关闭", u"关闭历史记录窗口"},
+        {statusLine_, u"状态", u"读取历史记录的状态"},
+    });
+    setTabOrder(domainsView_, runsView_);
+    setTabOrder(runsView_, kindBox_);
+    setTabOrder(kindBox_, changesView_);
+    setTabOrder(changesView_, exportButton_);
+
+    connect(domainsView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        if (const QString domain = ChosenDomain(); !domain.isEmpty())
+            wantedDomain_ = domain;
+        LoadRuns();
+    });
+    connect(runsView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        if (const RunSummary *run = ChosenRun())
+            wantedRun_ = run->run.id;
+        LoadChanges();
+    });
+    connect(kindBox_, &QComboBox::currentIndexChanged, this, &HistoryWindow::ShowChanges);
+    connect(exportButton_, &QPushButton::clicked, this, &HistoryWindow::ExportChanges);
+    connect(deleteRunButton_, &QPushButton::clicked, this, &HistoryWindow::DeleteRun);
+    connect(deleteDomainButton_, &QPushButton::clicked, this, &HistoryWindow::DeleteDomain);
+    connect(recheckButton_, &QPushButton::clicked, this, [this] { emit RecheckRequested(ChosenDomain()); });
+    connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
+    EnableButtons();
+}
+
+template <typename Reading, typename Use>
+void HistoryWindow::ReadThen(int &generation, Reading reading, Use use)
+{
+    using Result = decltype(reading());
+    const int ticket = ++generation;
+    auto *watcher = new QFutureWatcher<Result>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, ticket, &generation, use] {
+        watcher->deleteLater();
+        if (ticket == generation)
+            use(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(&pool_, std::move(reading)));
+}
+
+void HistoryWindow::Reload()
+{
+    domains_.clear(); // the rows that go now choose no domain
+    ShowReading(*domainsModel_);
+    statusLine_->setText(kReading);
+    ReadThen(domainsRead_, [path = path_, writer = &writer_] {
+        // What was queued before, a delete or a run's end, is in the file before it is read.
+        writer->WaitUntilWritten();
+        HistoryReader reader(path);
+        Listing listing;
+        listing.domains = reader.Domains();
+        listing.error = reader.Error();
+        return listing;
+    }, [this](const Listing &listing) { ShowDomains(listing); });
+}
+
+void HistoryWindow::ShowDomains(const Listing &listing)
+{
+    statusLine_->setText(listing.error);
+    domains_ = listing.domains;
+    CellTable table{{QStringLiteral("网站"), QStringLiteral("最近检测"), QStringLiteral("次数"), QStringLiteral("行数"),
+                     QStringLiteral("有效"), QStringLiteral("已失效"), QStringLiteral("未能检测")},
+                    {}};
+    int wanted = 0;
+    for (const DomainSummary &domain : domains_) {
+        if (domain.domain == wantedDomain_)
+            wanted = static_cast<int>(table.rows.size());
+        const RunSummary &last = domain.last;
+        table.rows.push_back({domain.domain, ShownTime(last.run.startedAt), QString::number(domain.runs),
+                              QString::number(last.rows), QString::number(last.valid), QString::number(last.removed),
+                              QString::number(last.unreachable)});
+    }
+    Fill(*domainsModel_, table);
+    if (domains_.empty()) {
+        wantedDomain_.clear();
+        LoadRuns();
+    } else {
+        domainsView_->setCurrentIndex(domainsModel_->index(wanted, 0));
+    }
+}
+
+void HistoryWindow::LoadRuns()
+{
+    runs_.clear();
+    changes_.reset();
+    ShowChanges();
+    const QString domain = ChosenDomain();
+    if (domain.isEmpty()) {
+        runsModel_->clear();
+        EnableButtons();
+        return;
+    }
+    ShowReading(*runsModel_);
+    ReadThen(runsRead_, [path = path_, domain] {
+        HistoryReader reader(path);
+        Listing listing;
+        listing.runs = reader.Runs(domain);
+        listing.error = reader.Error();
+        return listing;
+    }, [this](const Listing &listing) { ShowRuns(listing); });
+}
+
+void HistoryWindow::ShowRuns(const Listing &listing)
+{
+    statusLine_->setText(listing.error);
+    runs_ = listing.runs;
+    Fill(*runsModel_, RunsTable(runs_));
+    const auto wanted = std::find_if(runs_.begin(), runs_.end(), [this](const RunSummary &run) {
+        return run.run.id == wantedRun_;
+    });
+    if (!runs_.empty())
+        runsView_->setCurrentIndex(runsModel_->index(wanted == runs_.end() ? 0 : static_cast<int>(wanted - runs_.begin()), 0));
+    EnableButtons();
+}
+
+void HistoryWindow::LoadChanges()
+{
+    changes_.reset();
+    const RunSummary *run = ChosenRun();
+    if (!run) {
+        ShowChanges();
+        return;
+    }
+    ShowReading(*changesModel_);
+    EnableButtons();
+    ReadThen(changesRead_, [path = path_, runId = run->run.id] {
+        HistoryReader reader(path);
+        Changes read;
+        read.changes = reader.Changes(runId);
+        if (read.changes) {
+            // A change's evidence is the run's row, or the earlier run's for an address no longer listed.
+            std::vector<StoredRow> rows = read.changes->previous ? reader.Rows(read.changes->previous->id)
+                                                                 : std::vector<StoredRow>{};
+            for (StoredRow &row : reader.Rows(runId))
+                rows.push_back(std::move(row));
+            for (const StoredRow &row : rows)
+                read.evidence.insert(row.address, EvidenceText(row));
+        }
+        read.error = reader.Error();
+        return read;
+    }, [this](const Changes &read) {
+        statusLine_->setText(read.error);
+        changes_ = read.changes;
+        evidence_ = read.evidence;
+        ShowChanges();
+    });
+}
+
+// The chosen run's changes of the chosen kind.
+void HistoryWindow::ShowChanges()
+{
+    const int kind = kindBox_->currentData().toInt();
+    RunChanges shown;
+    if (changes_) {
+        shown.run = changes_->run;
+        for (const RowChange &change : changes_->changes)
+            if (kind < 0 || static_cast<int>(change.kind) == kind)
+                shown.changes.push_back(change);
+    }
+    Fill(*changesModel_, ChangesTable(shown));
+    for (int row = 0; row < changesModel_->rowCount(); ++row) {
+        const QString tip = ToolTipMarkup(evidence_.value(shown.changes[static_cast<std::size_t>(row)].address));
+        for (int column = 0; column < changesModel_->columnCount(); ++column)
+            changesModel_->item(row, column)->setToolTip(tip);
+    }
+    if (changes_ && !changes_->previous)
+        statusLine_->setText(QStringLiteral("没有可比较的上一次检测。"));
+    EnableButtons();
+}
+
+void HistoryWindow::EnableButtons()
+{
+    const bool hasDomain = !ChosenDomain().isEmpty();
+    exportButton_->setEnabled(changes_ && changesModel_->rowCount() > 0);
+    deleteRunButton_->setEnabled(ChosenRun() != nullptr);
+    deleteDomainButton_->setEnabled(hasDomain);
+    recheckButton_->setEnabled(hasDomain);
+}
+
+QString HistoryWindow::ChosenDomain() const
+{
+    const int row = domainsView_->currentIndex().row();
+    return row >= 0 && row < static_cast<int>(domains_.size()) ? domains_[static_cast<std::size_t>(row)].domain
+                                                               : QString();
+}
+
+const RunSummary *HistoryWindow::ChosenRun() const
+{
+    const int row = runsView_->currentIndex().row();
+    return row >= 0 && row < static_cast<int>(runs_.size()) ? &runs_[static_cast<std::size_t>(row)] : nullptr;
+}
+
+void HistoryWindow::ExportChanges()
+{
+    if (!changes_)
+        return;
+    const QString name = QStringLiteral("vantorel-%1-%2.csv")
+                             .arg(changes_->run.domain, changes_->run.startedAt.toLocalTime().toString(
+                                                            QStringLiteral("yyyyMMdd-HHmm")));
+    const QString path = dialogs_.askSavePath(
+        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name));
+    if (path.isEmpty())
+        return;
+    QStringList captions;
+    std::vector<QStringList> rows;
+    for (int column = 0; column < changesModel_->columnCount(); ++column)
+        captions << changesModel_->horizontalHeaderItem(column)->text();
+    for (int row = 0; row < changesModel_->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < changesModel_->columnCount(); ++column)
+            cells << changesModel_->item(row, column)->text();
+        rows.push_back(cells);
+    }
+    if (const QString failure = SaveWhole(path, CellsAsCsv(captions, rows, true)); !failure.isEmpty())
+        dialogs_.tell(failure);
+}
+
+void HistoryWindow::DeleteRun()
+{
+    const RunSummary *run = ChosenRun();
+    if (!run || !dialogs_.confirm(QStringLiteral("删除 %1 在 %2 的这次检测记录？删除后无法恢复。")
+                                      .arg(run->run.domain, ShownTime(run->run.startedAt))))
+        return;
+    writer_.DeleteRun(run->run.id);
+    Reload();
+}
+
+void HistoryWindow::DeleteDomain()
+{
+    const QString domain = ChosenDomain();
+    if (domain.isEmpty() ||
+        !dialogs_.confirm(QStringLiteral("删除 %1 的全部 %2 次检测记录？删除后无法恢复。")
+                              .arg(domain)
+                              .arg(domains_[static_cast<std::size_t>(domainsView_->currentIndex().row())].runs)))
+        return;
+    writer_.DeleteDomain(domain);
+    Reload();
+}
+
+} // namespace vantorel

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <HistoryReader.h>
+
+#include <QHash>
+#include <QThreadPool>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QStandardItemModel;
+class QTableView;
+
+namespace vantorel {
+
+class HistoryWriter;
+
+// The questions the history window asks the user; tests answer them instead.
+struct HistoryDialogs {
+    std::function<QString(const QString &suggestedPath)> askSavePath; // empty: cancelled
+    std::function<bool(const QString &question)> confirm;
+    std::function<void(const QString &message)> tell;
+};
+
+// "历史记录": the domains the history holds, a domain's runs, and a run's changes against the run
+// it is compared with, filterable by kind and exportable as CSV; runs and domains can be deleted.
+// Non-modal, so that a run goes on. Every read runs on a thread of the window's own pool, each
+// with a reader of its own, so the window never waits on the disk; deletes go through the writer.
+class HistoryWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    HistoryWindow(QString path, HistoryWriter &writer, QWidget *parent = nullptr);
+    // Waits for the reads in flight: they use the writer.
+    ~HistoryWindow() override;
+
+    void SetDialogs(HistoryDialogs dialogs) { dialogs_ = std::move(dialogs); }
+
+    // Reads the domains again once what the writer has queued is written, keeping the chosen
+    // domain and run where they still are.
+    void Reload();
+    void ExportChanges();
+    void DeleteRun();
+    void DeleteDomain();
+
+signals:
+    // "复查已知外链" for the chosen domain.
+    void RecheckRequested(const QString &domain);
+
+private:
+    struct Listing;
+    struct Changes;
+
+    void BuildControls();
+    void LoadRuns();
+    void LoadChanges();
+    void ShowDomains(const Listing &listing);
+    void ShowRuns(const Listing &listing);
+    void ShowChanges();
+    void EnableButtons();
+    QString ChosenDomain() const;
+    const RunSummary *ChosenRun() const;
+    // Runs reading on the pool; use gets its result on this thread unless generation moved on.
+    template <typename Reading, typename Use>
+    void ReadThen(int &generation, Reading reading, Use use);
+
+    const QString path_;
+    HistoryWriter &writer_;
+    HistoryDialogs dialogs_;
+    QThreadPool pool_;
+    int domainsRead_ = 0, runsRead_ = 0, changesRead_ = 0;
+
+    QLabel *statusLine_ = nullptr;
+    QTableView *domainsView_ = nullptr;
+    QTableView *runsView_ = nullptr;
+    QTableView *changesView_ = nullptr;
+    QComboBox *kindBox_ = nullptr;
+    QPushButton *exportButton_ = nullptr;
+    QPushButton *deleteRunButton_ = nullptr;
+    QPushButton *deleteDomainButton_ = nullptr;
+    QPushButton *recheckButton_ = nullptr;
+    QPushButton *closeButton_ = nullptr;
+    QStandardItemModel *domainsModel_ = nullptr;
+    QStandardItemModel *runsModel_ = nullptr;
+    QStandardItemModel *changesModel_ = nullptr;
+
+    std::vector<DomainSummary> domains_;
+    QString wantedDomain_;
+    std::vector<RunSummary> runs_;
+    qint64 wantedRun_ = 0;
+    std::optional<RunChanges> changes_;
+    QHash<QString, QString> evidence_; // address: its evidence, as the tool tip says it
+};
+
+} // namespace vantorel

@@ -1,0 +1,223 @@
+// The history window over a real history file, the verdicts' previous checks and 复查已知外链.
+
+#include "HistorySamples.h"
+#include "TestWeb.h"
+#include "WidgetLookup.h"
+
+#include <FormMain.h>
+#include <GridActions.h>
+#include <HistoryReader.h>
+#include <HistoryWindow.h>
+#include <HistoryWriter.h>
+#include <ResultModel.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace vantorel;
+
+namespace {
+
+const QString kDomain = QStringLiteral("example.com");
+const QString kA = QStringLiteral("http://a.example.org/1"), kB = QStringLiteral("http://b.example.org/2"),
+              kC = QStringLiteral("http://c.example.org/3"), kD = QStringLiteral("http://d.example.org/4");
+
+void WriteRun(HistoryWriter &writer, const QString &domain, RunSource source,
+              const std::vector<std::pair<QString, StoredOutcome>> &rows)
+{
+    const HistoryWriter::Ticket run = writer.BeginRun(domain, source, QDateTime::currentDateTime().addDays(-1));
+    int number = 0;
+    for (const auto &[address, outcome] : rows) {
+        StoredRow row = SampleRow(++number, address, outcome);
+        row.checkedAt = QDateTime::currentDateTime().addDays(-1);
+        writer.SaveRow(run, row);
+    }
+    writer.EndRun(run, RunOutcome::Completed, std::nullopt);
+}
+
+class HistoryFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        HistoryWriter writer(path);
+        WriteRun(writer, QStringLiteral("other.org"), RunSource::Search, {{kA, StoredOutcome::PassesWeight}});
+        WriteRun(writer, kDomain, RunSource::Search,
+                 {{kA, StoredOutcome::PassesWeight}, {kB, StoredOutcome::PassesWeight}, {kC, StoredOutcome::Removed}});
+        WriteRun(writer, kDomain, RunSource::Search,
+                 {{kA, StoredOutcome::PassesWeight}, {kB, StoredOutcome::Removed}, {kD, StoredOutcome::NoWeight}});
+        writer.WaitUntilWritten();
+        ASSERT_EQ(writer.FirstFailure(), QString());
+    }
+
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+};
+
+QStringList Column(const QTableView &view, int column)
+{
+    QStringList cells;
+    for (int row = 0; row < view.model()->rowCount(); ++row)
+        cells << view.model()->index(row, column).data().toString();
+    return cells;
+}
+
+TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeletingWork)
+{
+    FormMain window({}, path);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_H, Qt::ControlModifier);
+    auto *history = Child<HistoryWindow>(window, "FormHistory");
+    ASSERT_TRUE(history);
+    EXPECT_TRUE(history->isVisible());
+    EXPECT_FALSE(history->isModal());
+    auto *domains = Child<QTableView>(*history, "GridDomains");
+    auto *runs = Child<QTableView>(*history, "GridRuns");
+    auto *changes = Child<QTableView>(*history, "GridChanges");
+    for (QWidget *control : history->findChildren<QWidget *>())
+        if (!control->objectName().isEmpty() && !control->objectName().startsWith(u"qt_")) {
+            EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+        }
+
+    // The latest checked domain comes first, and is chosen with its newest run.
+    ASSERT_TRUE(WaitFor([&] { return Column(*domains, 0) == QStringList({kDomain, QStringLiteral("other.org")}); }));
+    EXPECT_EQ(domains->model()->index(0, 2).data().toString(), QStringLiteral("2"));
+    ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 2 && changes->model()->rowCount() == 3; }));
+    EXPECT_EQ(Column(*changes, 0), QStringList({QStringLiteral("丢失"), QStringLiteral("新增"), QStringLiteral("未再列出")}));
+    EXPECT_EQ(Column(*changes, 4), QStringList({kB, kD, kC}));
+    // 未再列出 shows the earlier run's evidence.
+    EXPECT_TRUE(changes->model()->index(2, 4).data(Qt::ToolTipRole).toString().contains(OutcomeWord(StoredOutcome::Removed)));
+    EXPECT_TRUE(changes->model()->index(1, 0).data(Qt::ToolTipRole).toString().contains(QStringLiteral("首页 3")));
+
+    // Picking a domain with the keys lists its runs.
+    domains->setFocus();
+    QTest::keyClick(domains, Qt::Key_Down);
+    ASSERT_TRUE(WaitFor([&] { return Column(*runs, 2) == QStringList({SourceWord(RunSource::Search)}); }));
+    ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() == 0; }));
+    QTest::keyClick(domains, Qt::Key_Up);
+    ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 2 && changes->model()->rowCount() == 3; }));
+
+    // The older run has nothing to compare with.
+    runs->setCurrentIndex(runs->model()->index(1, 0));
+    ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() == 0; }));
+    EXPECT_EQ(Child<QLabel>(*history, "LabelHistoryStatus")->text(), QStringLiteral("没有可比较的上一次检测。"));
+    runs->setCurrentIndex(runs->model()->index(0, 0));
+    ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() == 3; }));
+
+    auto *kinds = Child<QComboBox>(*history, "ComboKind");
+    kinds->setCurrentText(QStringLiteral("丢失"));
+    EXPECT_EQ(Column(*changes, 4), QStringList({kB}));
+
+    QStringList asked;
+    bool answer = false;
+    const QString csvPath = dir.filePath(QStringLiteral("changes.csv"));
+    history->SetDialogs({[&](const QString &) { return csvPath; },
+                         [&](const QString &question) {
+                             asked << question;
+                             return answer;
+                         },
+                         [&](const QString &message) { ADD_FAILURE() << message.toStdString(); }});
+    Child<QPushButton>(*history, "CommandExportChanges")->click();
+    QFile csv(csvPath);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readAll(), QByteArray("\xEF\xBB\xBF") +
+                                 QStringLiteral("变化,序号,上次,本次,外链地址\r\n丢失,2,%1,%2,%3\r\n")
+                                     .arg(OutcomeWord(StoredOutcome::PassesWeight), OutcomeWord(StoredOutcome::Removed), kB)
+                                     .toUtf8());
+
+    // Deleting asks first; a no keeps the run.
+    const struct {
+        const char *button;
+        bool answer;
+        QStringList domainsLeft;
+        int runsLeft;
+    } deletes[] = {{"CommandDeleteRun", false, {kDomain, QStringLiteral("other.org")}, 2},
+                   {"CommandDeleteRun", true, {kDomain, QStringLiteral("other.org")}, 1},
+                   {"CommandDeleteDomain", true, {QStringLiteral("other.org")}, 0}};
+    for (const auto &step : deletes) {
+        SCOPED_TRACE(step.button);
+        answer = step.answer;
+        const qsizetype questions = asked.size();
+        Child<QPushButton>(*history, step.button)->click();
+        EXPECT_EQ(asked.size(), questions + 1);
+        ASSERT_TRUE(WaitFor([&] {
+            HistoryReader reader(path);
+            return static_cast<int>(reader.Domains().size()) == step.domainsLeft.size() &&
+                   static_cast<int>(reader.Runs(kDomain).size()) == step.runsLeft &&
+                   Column(*domains, 0) == step.domainsLeft;
+        }));
+        if (step.runsLeft > 0) { // the domain stays chosen
+            ASSERT_TRUE(WaitFor([&] { return Column(*runs, 0).size() == step.runsLeft; }));
+        }
+    }
+    EXPECT_TRUE(asked.front().contains(kDomain));
+
+    QTest::keyClick(Child<QTableView>(*history, "GridChanges"), Qt::Key_Escape);
+    EXPECT_FALSE(history->isVisible());
+    EXPECT_TRUE(window.isVisible());
+}
+
+// A judged row whose address an earlier run checked names that check in its verdict's tool tip,
+// and 复查已知外链 checks what was ever 有效 without the engine.
+TEST_F(HistoryFile, VerdictToolTipsNameThePreviousCheckAndRecheckTakesTheKnownValidAddresses)
+{
+    TestWeb web;
+    web.SetPage("/page", "nothing here");
+    const QString page = QStringLiteral("http://") + web.Address("/page");
+    {
+        HistoryWriter writer(path);
+        WriteRun(writer, kDomain, RunSource::AddressList, {{page, StoredOutcome::PassesWeight}});
+    }
+    FormMain window(QuickSettings(web.Address("/s")), path);
+    window.Analysis().CheckAddresses({page}, kDomain);
+    const QAbstractItemModel &model = *Child<QTableView>(window, "FlexGrid")->model();
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return model.index(0, ResultModel::kVerdictColumn).data(Qt::ToolTipRole).toString().contains(u"上次检测"); }));
+    EXPECT_TRUE(model.index(0, ResultModel::kVerdictColumn).data(Qt::ToolTipRole).toString().contains(QStringLiteral("有效，传递权重 · 丢失")));
+    // The next run names the check just made, and no longer the one before it; the history
+    // window, open meanwhile, lists the run once it has ended.
+    window.OpenHistory();
+    const auto *runs = Child<QTableView>(window, "GridRuns");
+    ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 4; }));
+    window.Analysis().CheckAddresses({page}, kDomain);
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 5; }));
+    EXPECT_EQ(runs->model()->index(0, 4).data().toString(), QStringLiteral("1")); // its one row
+    ASSERT_TRUE(WaitFor([&] {
+        const QString tip = model.index(0, ResultModel::kVerdictColumn).data(Qt::ToolTipRole).toString();
+        return tip.contains(QStringLiteral("）：") + OutcomeWord(StoredOutcome::Removed)) && !tip.contains(u"丢失");
+    }));
+
+    std::unique_ptr<QMenu> menu = window.ResultActions().Menu({});
+    QAction *recheck = nullptr;
+    for (QAction *action : menu->actions())
+        if (action->text() == QStringLiteral("复查已知外链"))
+            recheck = action;
+    ASSERT_TRUE(recheck);
+    std::optional<RunKind> started;
+    QObject::connect(&window.Analysis(), &BacklinkAnalysis::RunStarted, [&](RunKind kind, const QString &) { started = kind; });
+    window.RecheckKnownLinks(QStringLiteral("nothing.example"));
+    ASSERT_TRUE(WaitFor([&] {
+        return Child<QLabel>(window, "Label2")->text() == QStringLiteral("该网站还没有有效的外链记录，无法复查...");
+    }));
+    EXPECT_FALSE(started);
+    window.RecheckKnownLinks(QStringLiteral("http://example.com/"));
+    ASSERT_TRUE(WaitFor([&] { return started.has_value(); }));
+    EXPECT_EQ(*started, RunKind::Recheck);
+    QStringList checked;
+    for (const ResultRow &row : window.Analysis().Rows())
+        checked << row.url;
+    EXPECT_EQ(checked, QStringList({kA, kB, kD, page})); // in the order they were first found
+    window.Analysis().Stop();
+}
+
+} // namespace
