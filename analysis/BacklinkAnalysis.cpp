@@ -5,8 +5,10 @@
 
 #include <DecodeBody.h>
 
+
 #include <QFutureWatcher>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QUrl>
 
@@ -27,6 +29,7 @@ constexpr QStringView kPageCharset = u"gb2312";
 
 const QString kStatusStart = QStringLiteral("开始分析网站外链地址...");
 const QString kStatusNoDomain = QStringLiteral("请输入要分析的网站地址...");
+const QString kStatusNotAHost = QStringLiteral("请输入正确的网站地址...");
 const QString kStatusSearchFailed = QStringLiteral("当前网站无法访问...");
 const QString kStatusVerification = QStringLiteral("搜索引擎要求安全验证，请稍后再试...");
 const QString kStatusUnrecognised = QStringLiteral("无法识别搜索引擎返回的页面...");
@@ -76,6 +79,9 @@ void BacklinkAnalysis::DropWork()
         watcher->deleteLater(); // one of them may be the caller
     pause_.stop();
     afterPause_ = {};
+    for (QTimer *retry : std::exchange(retryTimers_, {}))
+        retry->deleteLater(); // waiting retries end with the run
+    failedAttempts_.clear();
     searchTicket_.reset();
     rowOfTicket_.clear();
     sameAddressRows_.clear();
@@ -137,8 +143,8 @@ bool BacklinkAnalysis::StartRun(RunKind kind, const QString &firstStatus, const 
     // The whole run judges against the host as it stood at the start, whatever the box says later.
     domain_ = ReduceToHost(typedDomain);
     emit DomainChanged(domain_);
-    if (domain_.isEmpty()) {
-        emit StatusChanged(kStatusNoDomain);
+    if (domain_.isEmpty() || !IsCheckableHost(domain_)) {
+        emit StatusChanged(domain_.isEmpty() ? kStatusNoDomain : kStatusNotAHost);
         EndRun(RunOutcome::NoDomain);
         return false;
     }
@@ -149,8 +155,19 @@ bool BacklinkAnalysis::StartRun(RunKind kind, const QString &firstStatus, const 
 void BacklinkAnalysis::RunAnalysis(const QString &typedDomain)
 {
     BeginRun(settings_.jobs);
-    if (StartRun(RunKind::Search, kStatusStart, typedDomain))
+    if (!StartRun(RunKind::Search, kStatusStart, typedDomain))
+        return;
+    // The engine is asked once in a while only, however often a run starts: a newer run
+    // replaces one that waits for its turn.
+    const auto ask = [this] {
+        sinceSearch_.start();
         searchTicket_ = engine_.Start(SearchQueryUrl(settings_.searchHost, domain_));
+    };
+    const qint64 waitMs = sinceSearch_.isValid() ? settings_.searchGap.count() - sinceSearch_.elapsed() : 0;
+    if (waitMs > 0)
+        After(std::chrono::milliseconds(waitMs), ask);
+    else
+        ask();
 }
 
 void BacklinkAnalysis::CheckAddresses(const QStringList &urls, const QString &typedDomain, RunKind kind)
@@ -178,8 +195,27 @@ void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
         return;
     const int index = row->second;
     rowOfTicket_.erase(row);
-    if (std::optional<FetchResult> result = engine_.Take(ticket))
-        StartJudging(index, std::move(*result));
+    std::optional<FetchResult> result = engine_.Take(ticket);
+    if (!result)
+        return;
+    // A passing failure is tried again later; meanwhile its slot serves other rows.
+    std::vector<QString> &failed = failedAttempts_[index];
+    const int attempts = static_cast<int>(failed.size()) + 1;
+    if (const auto delay = RetryDelay(*result, attempts, settings_.retry, QDateTime::currentDateTime(),
+                                      *QRandomGenerator::global())) {
+        failed.push_back(AttemptCause(*result));
+        auto *timer = new QTimer(this);
+        timer->setSingleShot(true);
+        retryTimers_.insert(timer);
+        connect(timer, &QTimer::timeout, this, [this, timer, index] {
+            retryTimers_.erase(timer);
+            timer->deleteLater();
+            rowOfTicket_[engine_.Start(rows_[static_cast<std::size_t>(index)].url)] = index;
+        });
+        timer->start(*delay);
+        return;
+    }
+    StartJudging(index, std::move(*result));
 }
 
 void BacklinkAnalysis::OnSearchAnswer(const FetchResult &answer)
@@ -288,6 +324,7 @@ namespace {
 struct JudgeJob {
     FetchResult result;
     QString domain;
+    QStringList failedAttempts;
     RowEvidence evidence;
 
     void HandOver()
@@ -309,7 +346,10 @@ struct JudgeJob {
 void BacklinkAnalysis::StartJudging(int row, FetchResult result)
 {
     // Parsing a large page takes a while: it runs on the pool, earlier rows first.
-    auto job = std::make_shared<JudgeJob>(JudgeJob{std::move(result), domain_, {}});
+    QStringList failed;
+    if (const auto earlier = failedAttempts_.find(row); earlier != failedAttempts_.end())
+        failed = QStringList(earlier->second.begin(), earlier->second.end());
+    auto job = std::make_shared<JudgeJob>(JudgeJob{std::move(result), domain_, std::move(failed), {}});
     job->HandOver();
     auto *watcher = new QFutureWatcher<void>(this);
     watchers_.insert(watcher);
@@ -324,7 +364,7 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
     });
     watcher->setFuture(QtConcurrent::task([job] {
                            job->TakeOver();
-                           job->evidence = JudgePage(job->result, job->domain, kPageCharset).evidence;
+                           job->evidence = JudgePage(job->result, job->domain, kPageCharset, job->failedAttempts).evidence;
                            job->result = {}; // the page's bytes go as soon as they are judged
                            job->HandOver();
                        })

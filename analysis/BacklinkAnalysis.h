@@ -1,10 +1,12 @@
 #pragma once
 
 #include "ResultExport.h"
+#include "Retry.h"
 #include "Verdict.h"
 
 #include <FetchEngine.h>
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
@@ -39,6 +41,9 @@ struct AnalysisSettings {
     FetchLimits fetchLimits;
     int jobs = 8;      // pages in flight at once for the engine's results
     int listJobs = 64; // and for a list of addresses, which is often long
+    RetryPolicy retry;
+    // The least time between two requests to the engine: asked too often, it asks for a human.
+    std::chrono::milliseconds searchGap{3000};
 };
 
 // One analysis run at a time, driven by events only: the engine's answers, a continuation for
@@ -136,6 +141,9 @@ private:
     std::unordered_map<int, RowEvidence> readyRows_;             // judged ahead of their turn
     std::vector<int> checkOrder_; // the rows being checked, in the order their verdicts land
     int nextToLand_ = 0;          // a place in checkOrder_
+    std::unordered_map<int, std::vector<QString>> failedAttempts_; // why a row's earlier tries failed
+    std::unordered_set<QTimer *> retryTimers_;                     // rows waiting to be tried again
+    QElapsedTimer sinceSearch_;                                    // since the engine was last asked
 };
 
 } // namespace vantorel

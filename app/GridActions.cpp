@@ -196,6 +196,13 @@ std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
     menu->addAction(QStringLiteral("复制全部"), this, &GridActions::CopyAll)->setEnabled(hasRows);
     menu->addSeparator();
     menu->addAction(QStringLiteral("导出为 CSV..."), this, &GridActions::ExportCsv)->setEnabled(hasRows);
+    std::vector<int> unreachable;
+    for (int index = 0; index < static_cast<int>(analysis_.Rows().size()); ++index)
+        if (const auto &evidence = analysis_.Rows()[static_cast<std::size_t>(index)].evidence;
+            evidence && Strength(*evidence) == VerdictStrength::Unreachable)
+            unreachable.push_back(index);
+    menu->addAction(QStringLiteral("重新检测未能检测的行"), this, [this, unreachable] { analysis_.RecheckRows(unreachable); })
+        ->setEnabled(!running && !unreachable.empty() && hasRows);
     menu->addAction(QStringLiteral("导入地址列表..."), this, &GridActions::ImportList)->setEnabled(!running);
     QAction *paste = menu->addAction(QStringLiteral("粘贴地址并检测"), this, &GridActions::PasteAndCheck);
     paste->setShortcut(QKeySequence::Paste);

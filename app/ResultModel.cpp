@@ -116,6 +116,18 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int r
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
         return captions_[section];
+    if (role == Qt::ToolTipRole && section == kVerdictColumn) {
+        std::vector<RowEvidence> judged;
+        if (listed_)
+            for (const ResultRow &row : analysis_.Rows())
+                if (row.evidence)
+                    judged.push_back(*row.evidence);
+        return ToolTipMarkup(QStringLiteral("绿色：有指向该网站的链接，传递权重\n"
+                                            "黄色：提到该网站，但链接不传递权重\n"
+                                            "红色：外链已失效\n"
+                                            "灰色：未能检测，不代表外链已失效\n") +
+                             OutcomeCounts(judged));
+    }
     if (role == Qt::TextAlignmentRole)
         return static_cast<int>(alignments_[static_cast<std::size_t>(section)]);
     return {};

@@ -108,6 +108,8 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     // Every check from the command line is a list check, however its rows were found.
     settings.jobs = line.jobs.value_or(settings.listJobs);
     settings.listJobs = settings.jobs;
+    if (line.retries)
+        settings.retry.retries = *line.retries;
     if (line.timeoutSeconds) {
         settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
         settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);

@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <Retry.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -42,6 +44,10 @@ struct Parser {
     QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("与 --check 或 --recheck 同用：不把这次检测保存到历史记录。")};
     QCommandLineOption failOnLost{QStringLiteral("fail-on-lost"),
                                   QStringLiteral("与 --check 或 --recheck 同用：这次检测与前一次相比丢失了外链时，以状态 5 退出。")};
+    QCommandLineOption retries{QStringLiteral("retries"),
+                               QStringLiteral("连接超时、传输超时、连接被重置或 HTTP 429、502、503、504 时，一个网页最多再试 N 次，"
+                                              "0 到 5（默认 2）。"),
+                               QStringLiteral("N")};
     QCommandLineOption timeout{QStringLiteral("timeout"),
                                QStringLiteral("与 --check 或 --recheck 同用：一个网页最多等待 SECONDS 秒（默认 30）。"),
                                QStringLiteral("SECONDS")};
@@ -60,7 +66,7 @@ struct Parser {
             "  systemctl --user enable --now vantorel-recheck@example.com.timer\n"
             "没有 systemd 的系统可用 cron（crontab -e）：\n"
             "  30 6 * * * vantorel --recheck example.com --fail-on-lost"));
-        parser.addOptions({check, recheck, history, changes, run, urls, format, jobs, timeout, db, noHistory, failOnLost});
+        parser.addOptions({check, recheck, history, changes, run, urls, format, jobs, retries, timeout, db, noHistory, failOnLost});
     }
 };
 
@@ -156,6 +162,14 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
             return line;
         }
         line.format = *format;
+    }
+    if (p.parser.isSet(p.retries)) {
+        const int tries = p.parser.value(p.retries).toInt(&isNumber);
+        if (!isNumber || tries < 0 || tries > kMaxRetries) {
+            line.error = QStringLiteral("--retries 的值应为 0 到 %1 的整数").arg(kMaxRetries);
+            return line;
+        }
+        line.retries = tries;
     }
     if (p.parser.isSet(p.timeout)) {
         const int seconds = p.parser.value(p.timeout).toInt(&isNumber);

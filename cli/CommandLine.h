@@ -32,6 +32,7 @@ struct CommandLine {
     OutputFormat format = OutputFormat::Tsv;
     std::optional<int> jobs;              // --jobs; else each kind of run has its default
     std::optional<int> timeoutSeconds;
+    std::optional<int> retries;           // --retries
 };
 
 // Reads the arguments (program name first). The format defaults to a table when standard

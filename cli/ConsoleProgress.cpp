@@ -29,6 +29,12 @@ void ConsoleProgress::Finish()
 {
     if (toTerminal_ && judged_ > 0)
         streams_.Write(stderr, "\n");
+    std::vector<RowEvidence> judged;
+    for (const ResultRow &row : analysis_.Rows())
+        if (row.evidence)
+            judged.push_back(*row.evidence);
+    if (!analysis_.Rows().empty())
+        streams_.Say(OutcomeCounts(judged));
 }
 
 } // namespace vantorel

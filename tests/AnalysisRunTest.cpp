@@ -294,6 +294,29 @@ TEST_F(WindowRun, EscStopsARunAndANewRunSupersedesIt)
     EXPECT_EQ(web.RequestsFor("/s?q1=domain:example.org&"), 1);
 }
 
+// Enter pressed again and again: the engine is asked once, then once more after the gap, for
+// the newest run; the runs in between show their first status at once and ask nothing.
+TEST_F(WindowRun, TheEngineIsAskedOnceInAWhileHoweverOftenEnterIsPressed)
+{
+    TestWeb web;
+    web.SetPage("/a", "example.com");
+    web.SetResultPage(SearchResultPage("1", {{web.Address("/a")}}));
+    Open(web.server().hostAndPort());
+    window->Analysis().Settings().searchGap = 1s;
+    auto *domain = Child<QLineEdit>(*window, "Text1");
+    auto *status = Child<QLabel>(*window, "Label2");
+    for (int press = 0; press < 30; ++press) {
+        domain->setText(QStringLiteral("example.com"));
+        domain->setFocus();
+        QTest::keyClick(domain, Qt::Key_Return);
+        EXPECT_EQ(status->text(), kStart) << press;
+        QTest::qWait(20);
+    }
+    ASSERT_TRUE(WaitFor([&] { return !window->Analysis().Running(); }));
+    EXPECT_EQ(web.RequestsFor("/s?"), 2);
+    EXPECT_EQ(status->text(), kChecked);
+}
+
 long ResidentBytes()
 {
     QFile statm(QStringLiteral("/proc/self/statm"));

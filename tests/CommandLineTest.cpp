@@ -131,7 +131,8 @@ TEST(CommandLine, FormatsCarryTheSameRows)
     EXPECT_TRUE(lines[0].startsWith(u"序号\t外链地址\t有效性\t结果\tHTTP状态"));
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t") + web.Address("/a") + QStringLiteral("\t有效\t不传递权重\t200\t")));
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t") + web.Address("/b") + QStringLiteral("\t无效\t已失效\t200\t")));
-    EXPECT_EQ(tsv.err.count(u'\n'), 2) << "one progress line per judged row";
+    EXPECT_EQ(tsv.err.count(u'\n'), 3) << "one progress line per judged row, then the counts";
+    EXPECT_TRUE(tsv.err.endsWith(QStringLiteral("有效 1 条，已失效 1 条，未能检测 0 条\n"))) << tsv.err.toStdString();
 
     const Outcome csv = Vantorel({"--check", "example.com", "--urls", "-", "--format", "csv"}, {}, list);
     EXPECT_TRUE(csv.out.startsWith(u"序号,外链地址,有效性,结果,HTTP状态,")) << "no byte order mark";

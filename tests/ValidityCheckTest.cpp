@@ -9,6 +9,7 @@
 #include <BacklinkAnalysis.h>
 #include <FormMain.h>
 #include <GridActions.h>
+#include <ResultModel.h>
 
 #include <QAction>
 #include <QClipboard>
@@ -27,6 +28,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 using namespace vantorel;
@@ -123,16 +126,77 @@ TEST_F(Check, AnEmptyListFetchesNothingAndHidesThePanelAfterThePause)
 TEST_F(Check, AFailedFetchOrAnEmptyDomainIsNeverValid)
 {
     // A page whose whole text reads like a failure message is still a page.
-    web.SetPage("/a", GbkBytes(QStringLiteral("查看源码：失败。")));
+    web.SetPage("/a", GbkBytes(QStringLiteral("查看源码失败. 127.0.0.1")));
     const QString closed = QStringLiteral("127.0.0.1:%1/").arg(LoopbackServer::ClosedPort());
 
-    // A domain found in any failure text must not turn a failure into a link.
-    CheckList({closed, QString(), web.Address("/a")}, QStringLiteral("失败"));
+    // A domain found in any failure text (the HTTP client names the address it could not
+    // reach) must not turn a failure into a link.
+    CheckList({closed, QString(), web.Address("/a")}, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(window.Verdicts(), (QStringList{"无效", "无效", "有效"}));
 
     analysis.CheckLinkValidity(QString());
     ASSERT_TRUE(window.WaitForEnd());
     EXPECT_EQ(window.Verdicts(), (QStringList{"无效", "无效", "无效"}));
+}
+
+// A page that fails for a passing reason is fetched again later, after the server's
+// Retry-After when it asks for longer; the row is judged from the last try and says how many
+// there were. No retries: one request. Esc while a retry waits: nothing more is asked.
+TEST_F(Check, PassingFailuresAreTriedAgain)
+{
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> asked;
+    int answers503 = 0;
+    LoopbackServer flaky([&](LoopbackServer::Connection &connection) {
+        std::lock_guard lock(mutex);
+        asked.push_back(std::chrono::steady_clock::now());
+        const int n = static_cast<int>(asked.size());
+        if (n == 2)
+            connection.respond(503, "busy", "Retry-After: 1\r\n");
+        else if (n <= answers503)
+            connection.respond(503, "busy");
+        else
+            connection.respond(200, "<a href=\"http://example.com/\">us</a>");
+    });
+    analysis.Settings().retry.delays = {50ms, 100ms};
+    analysis.Settings().retry.jitter = 0;
+    const auto run = [&](int retries, int failures) {
+        std::lock_guard lock(mutex);
+        asked.clear();
+        answers503 = failures;
+        analysis.Settings().retry.retries = retries;
+    };
+
+    run(2, 2);
+    CheckList({flaky.hostAndPort() + "/p"});
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_GE(asked[2] - asked[1], 1s) << "the server's Retry-After was not waited for";
+    EXPECT_EQ(window.Verdicts(), QStringList{"有效"});
+    EXPECT_EQ(analysis.Rows()[0].evidence->attempts, 3);
+    EXPECT_EQ(Strength(*analysis.Rows()[0].evidence), VerdictStrength::PassesWeight);
+
+    run(0, 100);
+    CheckList({flaky.hostAndPort() + "/p"});
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_EQ(Strength(*analysis.Rows()[0].evidence), VerdictStrength::Unreachable);
+
+    run(2, 100);
+    CheckList({flaky.hostAndPort() + "/p"});
+    EXPECT_EQ(asked.size(), 3u);
+    EXPECT_EQ(analysis.Rows()[0].evidence->attempts, 3);
+    EXPECT_EQ(Strength(*analysis.Rows()[0].evidence), VerdictStrength::Unreachable);
+
+    run(2, 100);
+    analysis.Settings().retry.delays = {500ms};
+    analysis.CheckAddresses({flaky.url("/p")}, QStringLiteral("example.com"));
+    ASSERT_TRUE(WaitFor([&] { std::lock_guard lock(mutex); return asked.size() == 1; }));
+    QTest::qWait(50);
+    QElapsedTimer stopping;
+    stopping.start();
+    EXPECT_TRUE(analysis.Stop());
+    EXPECT_LT(stopping.elapsed(), 100);
+    QTest::qWait(700);
+    EXPECT_EQ(asked.size(), 1u) << "a retry was sent after Esc";
 }
 
 // Esc or a closed window between two rows: the rest of the rows keep waiting, and the run
@@ -230,6 +294,48 @@ TEST(CheckInWindow, VerdictColoursAndToolTips)
         EXPECT_EQ(ShownText(verdict.data(Qt::ToolTipRole).toString()), QString::fromUtf16(rows[row].toolTip)) << row;
     }
     EXPECT_EQ(ShownText(model->index(0, 1).data(Qt::ToolTipRole).toString()), QStringLiteral("http://") + web.Address("/link"));
+}
+
+// An unreachable row is grey and is not a lost link; the verdict header explains the colours
+// with the run's counts; "重新检测未能检测的行" fetches only those rows again, in place.
+TEST(CheckInWindow, UnreachableRowsAreGreyCountedAndCheckedAgainAlone)
+{
+    TestWeb web;
+    web.SetPage("/link", "<a href=\"http://example.com/\">我的站</a>");
+    web.SetPage("/gone", "nothing", 404);
+    std::atomic<int> busyAnswers{0};
+    LoopbackServer busy([&](LoopbackServer::Connection &connection) {
+        if (busyAnswers++ == 0)
+            connection.respond(503, "busy");
+        else
+            connection.respond(200, "<a href=\"http://example.com/\">我的站</a>");
+    });
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    window.Analysis().CheckAddresses({QStringLiteral("http://") + web.Address("/link"), QStringLiteral("http://") + web.Address("/gone"),
+                                      busy.url("/later")},
+                                     QStringLiteral("example.com"));
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
+    const QAbstractItemModel *model = Child<QTableView>(window, "FlexGrid")->model();
+    EXPECT_EQ(model->index(2, 2).data(Qt::BackgroundRole).value<QBrush>().color(), VerdictColour(VerdictStrength::Unreachable));
+    EXPECT_TRUE(ShownText(model->index(2, 2).data(Qt::ToolTipRole).toString()).contains(u"未能检测："));
+    const QString legend = ShownText(model->headerData(2, Qt::Horizontal, Qt::ToolTipRole).toString());
+    EXPECT_TRUE(legend.contains(u"灰色：未能检测，不代表外链已失效")) << legend.toStdString();
+    EXPECT_TRUE(legend.endsWith(u"有效 1 条，已失效 1 条，未能检测 1 条")) << legend.toStdString();
+
+    const std::unique_ptr<QMenu> menu = window.ResultActions().Menu(QPoint(5, 5));
+    QAction *recheck = nullptr;
+    for (QAction *action : menu->actions())
+        if (action->text() == u"重新检测未能检测的行")
+            recheck = action;
+    ASSERT_NE(recheck, nullptr);
+    ASSERT_TRUE(recheck->isEnabled());
+    recheck->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
+    EXPECT_EQ(busy.requestCount(), 2);
+    EXPECT_EQ(web.RequestsFor("/link"), 1) << "a row that was had is not fetched again";
+    EXPECT_EQ((QStringList{GridText(window, 0, 2), GridText(window, 1, 2), GridText(window, 2, 2)}),
+              (QStringList{"有效", "无效", "有效"}));
+    EXPECT_TRUE(ShownText(model->headerData(2, Qt::Horizontal, Qt::ToolTipRole).toString()).endsWith(u"有效 2 条，已失效 1 条，未能检测 0 条"));
 }
 
 // Ctrl+V on the grid checks the pasted addresses against the domain, without asking the engine;

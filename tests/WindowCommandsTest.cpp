@@ -235,7 +235,9 @@ TEST_F(FilledGrid, TheMenuOffersOnlyWhatApplies)
     };
     table->selectRow(0);
     EXPECT_EQ(enabled(CellCentre(0, 1)),
-              (QStringList{"打开链接", "复制", "复制全部", "导出为 CSV...", "导入地址列表...", "粘贴地址并检测"}));
+              (QStringList{"打开链接", "复制", "复制全部", "导出为 CSV...", "重新检测未能检测的行", "导入地址列表...",
+                           "粘贴地址并检测"}))
+        << "the failed https row could not be checked";
     table->clearSelection();
     window.Analysis().ParseSearchResults(QString(), QStringLiteral("example.com"));
     EXPECT_EQ(enabled(CellCentre(0, 1)), (QStringList{"导入地址列表...", "粘贴地址并检测"}));

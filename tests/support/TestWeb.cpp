@@ -66,5 +66,7 @@ vantorel::AnalysisSettings QuickSettings(const QString &searchHost)
     settings.pause = 0ms;
     settings.fetchLimits.connectTimeout = 2s;
     settings.fetchLimits.totalTimeout = 5s;
+    settings.retry.retries = 0; // the tests of retries ask for them
+    settings.searchGap = 0ms;
     return settings;
 }
