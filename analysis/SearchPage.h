@@ -8,7 +8,8 @@
 
 namespace vantorel {
 
-// Reading of the search engine's result page by its fixed markers; no HTML parsing.
+// Reading of the search engine's result page by its fixed markers; only its title goes through
+// the HTML parser.
 
 // Counts the matches of pattern in text, searching first from position 2 and then from one
 // past the previous match, so overlapping matches all count and a match at position 1 never

@@ -221,3 +221,35 @@ TEST_F(HistoryFile, VerdictToolTipsNameThePreviousCheckAndRecheckTakesTheKnownVa
 }
 
 } // namespace
+
+namespace {
+
+// A history file that cannot be written never stops a run: the run completes and shows, the
+// status line then says why once, and the file is left exactly as it was.
+TEST(HistoryFailure, ARunCompletesAndTheStatusLineSaysWhyTheHistoryWasNotSaved)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    QFile junk(path);
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    const QByteArray bytes(8192, '\x5a');
+    junk.write(bytes);
+    junk.close();
+    TestWeb web;
+    web.SetPage("/a", "<a href=\"http://example.com/\">我的站</a>");
+    FormMain window(QuickSettings(web.server().hostAndPort()), path);
+    auto *status = Child<QLabel>(window, "Label2");
+    QStringList statuses;
+    QObject::connect(&window.Analysis(), &BacklinkAnalysis::Finished, status, [&] { statuses << status->text(); });
+
+    window.Analysis().CheckAddresses({QStringLiteral("http://") + web.Address("/a")}, kDomain);
+    ASSERT_TRUE(WaitFor([&] { return status->text().startsWith(u"历史记录无法保存："); }));
+    EXPECT_EQ(GridText(window, 0, 2), QStringLiteral("有效"));
+    EXPECT_EQ(window.Analysis().Outcome(), RunOutcome::Completed);
+    QTest::qWait(200);
+    EXPECT_TRUE(status->text().startsWith(u"历史记录无法保存：")) << "said once, and not taken back";
+    ASSERT_TRUE(junk.open(QIODevice::ReadOnly));
+    EXPECT_EQ(junk.readAll(), bytes);
+}
+
+} // namespace
