@@ -206,6 +206,7 @@ void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
         failed.push_back(AttemptCause(*result));
         auto *timer = new QTimer(this);
         timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer); // never sooner than the server asked
         retryTimers_.insert(timer);
         connect(timer, &QTimer::timeout, this, [this, timer, index] {
             retryTimers_.erase(timer);

@@ -85,6 +85,8 @@ ResultGrid::ResultGrid(QWidget *parent) : QTableView(parent)
     verticalHeader()->setDefaultSectionSize(minRowHeight);
     verticalHeader()->setFixedWidth(8);
 
+    followLater_.setSingleShot(true);
+    connect(&followLater_, &QTimer::timeout, this, &ResultGrid::ScrollToFollowedRow);
     connect(this, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex &index) { emit RowActivated(ModelRow(index)); });
 }
@@ -101,6 +103,8 @@ void ResultGrid::SetResultModel(ResultModel *model)
         sortColumn_ = -1;
         proxy_->sort(-1);
         followedTo_.reset();
+        rowToFollow_ = -1;
+        followLater_.stop();
     });
 }
 
@@ -159,10 +163,24 @@ int ResultGrid::CurrentRow() const
 
 void ResultGrid::FollowRow(int row)
 {
+    // A scroll repaints the whole grid: rows that land faster than the screen refreshes are
+    // followed once a frame.
+    constexpr qint64 kFrameMs = 16;
+    rowToFollow_ = row;
+    if (!sinceFollowed_.isValid() || sinceFollowed_.elapsed() >= kFrameMs)
+        ScrollToFollowedRow();
+    else if (!followLater_.isActive())
+        followLater_.start(static_cast<int>(kFrameMs - sinceFollowed_.elapsed()));
+}
+
+void ResultGrid::ScrollToFollowedRow()
+{
+    followLater_.stop();
+    sinceFollowed_.start();
     const int scrolled = verticalScrollBar()->value();
-    if (followedTo_ && scrolled != *followedTo_)
+    if (rowToFollow_ < 0 || (followedTo_ && scrolled != *followedTo_))
         return; // the user looks elsewhere
-    scrollTo(proxy_->mapFromSource(model_->index(row, 0)));
+    scrollTo(proxy_->mapFromSource(model_->index(rowToFollow_, 0)));
     followedTo_ = verticalScrollBar()->value();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTableView>
+#include <QTimer>
 
 #include <optional>
 #include <vector>
@@ -48,6 +50,7 @@ private:
     void SortByHeaderClick(int column);
     void FitColumns();
     int ModelRow(const QModelIndex &viewIndex) const;
+    void ScrollToFollowedRow();
 
     ResultModel *model_ = nullptr;
     QSortFilterProxyModel *proxy_ = nullptr;
@@ -55,6 +58,9 @@ private:
     int sortColumn_ = -1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     std::optional<int> followedTo_; // where following the judged row last scrolled
+    int rowToFollow_ = -1;
+    QElapsedTimer sinceFollowed_;
+    QTimer followLater_;
 };
 
 } // namespace vantorel
