@@ -70,7 +70,7 @@ BacklinkAnalysis::~BacklinkAnalysis()
     DropWork();
 }
 
-void BacklinkAnalysis::DropWork()
+std::vector<int> BacklinkAnalysis::DropWork()
 {
     ++generation_;
     engine_.AbortAll();
@@ -85,14 +85,34 @@ void BacklinkAnalysis::DropWork()
     searchTicket_.reset();
     rowOfTicket_.clear();
     sameAddressRows_.clear();
-    readyRows_.clear();
+    std::vector<int> waiting;
+    for (int row = 0; row < static_cast<int>(rows_.size()); ++row)
+        if (RowState &state = rows_[static_cast<std::size_t>(row)].state;
+            state == RowState::Fetching || state == RowState::WaitingToRetry) {
+            state = RowState::Waiting;
+            waiting.push_back(row);
+        }
+    return waiting;
+}
+
+void BacklinkAnalysis::AnnounceWaiting(const std::vector<int> &rows)
+{
+    for (const int row : rows)
+        emit RowStateChanged(row);
+}
+
+void BacklinkAnalysis::SetRowState(int row, RowState state)
+{
+    rows_[static_cast<std::size_t>(row)].state = state;
+    emit RowStateChanged(row);
 }
 
 void BacklinkAnalysis::BeginRun(int jobs)
 {
     const bool superseding = Running();
-    DropWork();
+    const std::vector<int> waiting = DropWork();
     if (superseding) {
+        AnnounceWaiting(waiting);
         outcome_ = RunOutcome::Stopped;
         emit Finished(outcome_);
     }
@@ -106,7 +126,7 @@ void BacklinkAnalysis::EndRun(RunOutcome outcome)
 {
     if (!Running())
         return;
-    DropWork();
+    AnnounceWaiting(DropWork());
     outcome_ = outcome;
     emit Finished(outcome);
 }
@@ -115,7 +135,7 @@ bool BacklinkAnalysis::Stop()
 {
     if (!Running())
         return false;
-    DropWork();
+    AnnounceWaiting(DropWork());
     outcome_ = RunOutcome::Stopped;
     emit StatusChanged(kStatusStopped);
     emit PanelShown(true);
@@ -212,8 +232,11 @@ void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
             retryTimers_.erase(timer);
             timer->deleteLater();
             rowOfTicket_[engine_.Start(rows_[static_cast<std::size_t>(index)].url)] = index;
+            SetRowState(index, RowState::Fetching);
         });
         timer->start(*delay);
+        rows_[static_cast<std::size_t>(index)].retryWait = *delay;
+        SetRowState(index, RowState::WaitingToRetry);
         return;
     }
     StartJudging(index, std::move(*result));
@@ -297,25 +320,31 @@ void BacklinkAnalysis::CheckRows(const QString &domain, std::vector<int> rows)
         BeginRun(settings_.listJobs);
     domain_ = domain;
     checkOrder_ = std::move(rows);
-    nextToLand_ = 0;
+    lowestUnjudged_ = 0;
     // Every page is asked for at once: the engine keeps as many in flight as its limits allow,
     // whatever the order of hosts in the list. An address listed again is fetched once.
     QHash<QString, int> firstRowOf;
     for (const int row : checkOrder_) {
         ResultRow &listed = rows_[static_cast<std::size_t>(row)];
         listed.evidence.reset();
+        listed.state = RowState::Fetching;
         if (const auto first = firstRowOf.constFind(listed.url); first != firstRowOf.cend()) {
             sameAddressRows_[*first].push_back(row);
-            listed.state = RowState::Waiting;
             continue;
         }
         firstRowOf.insert(listed.url, row);
         rowOfTicket_[engine_.Start(listed.url)] = row;
-        listed.state = RowState::Fetching;
+    }
+    const quint64 generation = generation_;
+    for (const int row : checkOrder_) {
+        emit RowStateChanged(row);
+        if (generation != generation_)
+            return;
     }
     if (!checkOrder_.empty())
         AnnounceRow(0);
-    LandReadyRows();
+    else
+        AdvancePastJudgedRows();
 }
 
 namespace {
@@ -377,11 +406,20 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
 void BacklinkAnalysis::Judged(int row, RowEvidence evidence)
 {
     evidence.checkedAt = QDateTime::currentDateTime();
+    std::vector<int> landing{row};
     if (const auto again = sameAddressRows_.find(row); again != sameAddressRows_.end())
-        for (const int other : again->second)
-            readyRows_[other] = evidence;
-    readyRows_[row] = evidence;
-    LandReadyRows();
+        landing.insert(landing.end(), again->second.begin(), again->second.end());
+    // A watcher of a signal may stop the run or start another: after each, look again.
+    const quint64 generation = generation_;
+    for (const int each : landing) {
+        ResultRow &landed = rows_[static_cast<std::size_t>(each)];
+        landed.evidence = evidence;
+        landed.state = RowState::Judged;
+        emit RowJudged(each);
+        if (generation != generation_)
+            return;
+    }
+    AdvancePastJudgedRows();
 }
 
 void BacklinkAnalysis::AnnounceRow(int place)
@@ -390,28 +428,17 @@ void BacklinkAnalysis::AnnounceRow(int place)
     emit RowStarted(checkOrder_[static_cast<std::size_t>(place)]);
 }
 
-void BacklinkAnalysis::LandReadyRows()
+void BacklinkAnalysis::AdvancePastJudgedRows()
 {
-    // A watcher of a signal may stop the run or start another: after each, look again.
-    const quint64 generation = generation_;
     const int places = static_cast<int>(checkOrder_.size());
-    while (nextToLand_ < places) {
-        const int row = checkOrder_[static_cast<std::size_t>(nextToLand_)];
-        const auto ready = readyRows_.find(row);
-        if (ready == readyRows_.end())
-            return;
-        ResultRow &landed = rows_[static_cast<std::size_t>(row)];
-        landed.evidence = std::move(ready->second);
-        landed.state = RowState::Judged;
-        readyRows_.erase(ready);
-        emit RowJudged(row);
-        if (generation != generation_)
-            return;
-        if (++nextToLand_ < places) {
-            AnnounceRow(nextToLand_);
-            if (generation != generation_)
-                return;
-        }
+    const int before = lowestUnjudged_;
+    while (lowestUnjudged_ < places &&
+           rows_[static_cast<std::size_t>(checkOrder_[static_cast<std::size_t>(lowestUnjudged_)])].state == RowState::Judged)
+        ++lowestUnjudged_;
+    if (lowestUnjudged_ < places) {
+        if (lowestUnjudged_ != before)
+            AnnounceRow(lowestUnjudged_);
+        return;
     }
     emit StatusChanged(kStatusChecked);
     After(settings_.pause, [this] {

@@ -65,15 +65,17 @@ public:
     void CheckAddresses(const QStringList &urls, const QString &typedDomain, RunKind kind = RunKind::AddressList);
 
     // The two stages of a run. ParseSearchResults lists the organic results of the engine's
-    // page; CheckLinkValidity judges the listed rows against the domain, in row order.
+    // page; CheckLinkValidity judges the listed rows against the domain, each verdict landing
+    // as soon as its page is judged.
     void ParseSearchResults(const QString &page, const QString &domain);
     void CheckLinkValidity(const QString &domain);
     // Judges the given rows of the last run again, in place, against its domain; false (and
     // nothing done) while a run is going or when none of them exists.
     bool RecheckRows(std::vector<int> rows);
 
-    // Stops the run that is going, if any: transfers aborted, rows not yet judged left as they
-    // are, the status line says so and the panel stays. False when no run was going.
+    // Stops the run that is going, if any: transfers aborted, every verdict judged kept, rows
+    // not yet judged back to waiting, the status line says so and the panel stays. False when
+    // no run was going.
     bool Stop();
     // The window is going away: drop everything and say nothing more.
     void Abandon();
@@ -97,7 +99,8 @@ signals:
     // A run with a domain has begun (a run without one ends at once, saying so).
     void RunStarted(vantorel::RunKind kind, const QString &domain);
     void RowsListed();                         // the rows were replaced
-    void RowStarted(int index);                // the row now being judged
+    void RowStarted(int index);                // the lowest row still being checked
+    void RowStateChanged(int index);           // fetched, waiting to be tried again, or waiting
     void RowJudged(int index);                 // its evidence is in Rows()
     void Finished(vantorel::RunOutcome outcome);
 
@@ -109,19 +112,24 @@ private:
     // ended) when nothing is left of it.
     bool StartRun(RunKind kind, const QString &firstStatus, const QString &typedDomain);
     void EndRun(RunOutcome outcome);
-    // Drops every transfer, judgement and timer of the current generation.
-    void DropWork();
+    // Drops every transfer, judgement and timer of the current generation; the rows not judged
+    // wait again, and are returned.
+    std::vector<int> DropWork();
+    // Says so for each of them.
+    void AnnounceWaiting(const std::vector<int> &rows);
     void After(std::chrono::milliseconds delay, std::function<void()> then);
 
     void OnFetched(FetchEngine::Ticket ticket);
     void OnSearchAnswer(const FetchResult &answer);
     void StartJudging(int row, FetchResult result);
+    // Lands the verdict on the row and on the rows listing its address again.
     void Judged(int row, RowEvidence evidence);
-    // Writes every row whose turn has come, in row order, and ends the check after the last.
-    void LandReadyRows();
-    // Judges the rows at the given indexes, in that order.
+    // Moves the status on to the lowest row still being checked, or ends the check after the last.
+    void AdvancePastJudgedRows();
+    // Judges the rows at the given indexes; the status names them in that order.
     void CheckRows(const QString &domain, std::vector<int> rows);
     void AnnounceRow(int place); // a place in the order of the rows being checked
+    void SetRowState(int row, RowState state);
 
     AnalysisSettings settings_;
     FetchEngine engine_;
@@ -138,9 +146,8 @@ private:
     std::vector<ResultRow> rows_;
     std::unordered_map<FetchEngine::Ticket, int> rowOfTicket_;
     std::unordered_map<int, std::vector<int>> sameAddressRows_; // a fetched row, and the rows listing it again
-    std::unordered_map<int, RowEvidence> readyRows_;             // judged ahead of their turn
-    std::vector<int> checkOrder_; // the rows being checked, in the order their verdicts land
-    int nextToLand_ = 0;          // a place in checkOrder_
+    std::vector<int> checkOrder_; // the rows being checked, in the order the status names them
+    int lowestUnjudged_ = 0;      // a place in checkOrder_
     std::unordered_map<int, std::vector<QString>> failedAttempts_; // why a row's earlier tries failed
     std::unordered_set<QTimer *> retryTimers_;                     // rows waiting to be tried again
     QElapsedTimer sinceSearch_;                                    // since the engine was last asked

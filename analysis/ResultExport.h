@@ -8,13 +8,14 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <chrono>
 #include <optional>
 #include <vector>
 
 namespace vantorel {
 
 // Where a row stands in its run.
-enum class RowState { Waiting, Fetching, Judged };
+enum class RowState { Waiting, Fetching, WaitingToRetry, Judged };
 
 // One row of a run: what it checks, how the grid shows it, and its evidence once judged.
 struct ResultRow {
@@ -23,8 +24,10 @@ struct ResultRow {
     QString address; // as the grid shows it
     RowState state = RowState::Waiting;
     std::optional<RowEvidence> evidence;
+    std::chrono::milliseconds retryWait{0}; // while WaitingToRetry
 
-    // "等待检测" until judged, then the verdict word.
+    // The verdict word once judged; before, where the row stands: "等待检测", "检测中…",
+    // "等待重试（6 秒）".
     QString Verdict() const;
 };
 

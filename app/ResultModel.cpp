@@ -27,6 +27,10 @@ ResultModel::ResultModel(const BacklinkAnalysis &analysis, QBrush numberBackgrou
     });
     connect(&analysis, &BacklinkAnalysis::RowJudged, this,
             [this](int row) { emit dataChanged(index(row, 0), index(row, kColumns - 1)); });
+    connect(&analysis, &BacklinkAnalysis::RowStateChanged, this, [this](int row) {
+        if (listed_)
+            emit dataChanged(index(row, kVerdictColumn), index(row, kVerdictColumn), {Qt::DisplayRole});
+    });
 }
 
 void ResultModel::SetHeaderFormat(const QString &format)

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -71,6 +72,10 @@ TEST(AnalysisRun, StatusTextsInOrderOnSuccess)
     web.SetPage("/a", "<a href=\"http://example.com/\">friend</a>");
     web.SetPage("/b", "nothing here");
     web.SetResultPage(SearchResultPage("约2", {{web.Address("/a")}, {web.Address("/b")}}));
+    web.OnRequest([](const std::string &path) {
+        if (path == "/b")
+            std::this_thread::sleep_for(200ms); // judged after /a
+    });
 
     BacklinkAnalysis analysis(QuickSettings(web.server().hostAndPort()));
     RunRecorder window(analysis);
@@ -142,7 +147,7 @@ TEST(AnalysisRun, ANewRunSupersedesTheOneGoing)
     int newRuns = 0;
     qsizetype eventsWhenSuperseded = -1;
     window.onEvent = [&](const QString &event) {
-        if (newRuns == 0 && event == u"RowJudged:0") {
+        if (newRuns == 0 && event.startsWith(u"RowJudged:")) {
             ++newRuns;
             eventsWhenSuperseded = window.events.size();
             analysis.RunAnalysis(QStringLiteral("example.com"));
@@ -154,7 +159,7 @@ TEST(AnalysisRun, ANewRunSupersedesTheOneGoing)
     ASSERT_EQ(newRuns, 1);
     // The first run ended (stopped) before the second said anything, and said nothing after.
     EXPECT_EQ(window.events.mid(eventsWhenSuperseded, 2), (QStringList{"Finished", "PanelShown"}));
-    EXPECT_EQ(window.events.count(QStringLiteral("RowJudged:1")), 1);
+    EXPECT_EQ(window.events.mid(eventsWhenSuperseded).filter(QStringLiteral("RowJudged:")).size(), 3);
     EXPECT_EQ(window.finished, RunOutcome::Completed);
     EXPECT_EQ(window.status, kChecked);
     EXPECT_EQ(window.Verdicts(), (QStringList{"有效", "有效", "有效"}));
@@ -244,6 +249,53 @@ TEST_F(WindowRun, ClosingDuringAWaitEndsTheProgramAndWritesNothingMore)
     EXPECT_EQ(statusAtClose, QStringLiteral("开始分析第 1/1 条网址.."));
     EXPECT_EQ(status->text(), statusAtClose);
     EXPECT_EQ(GridText(*window, 0, 2), QStringLiteral("等待检测"));
+}
+
+// One page that takes 12 s holds up no other row: each verdict lands as its page is judged,
+// the slow row says it is being checked, and the status names the lowest row still being
+// checked, its number only ever rising.
+TEST_F(WindowRun, VerdictsLandAsSoonAsTheirPagesAreJudged)
+{
+    LoopbackServer slow([](LoopbackServer::Connection &connection) {
+        if (connection.sleepFor(12s))
+            connection.respond(200, "example.com");
+    });
+    TestWeb web;
+    for (const char *path : {"/a", "/c", "/d", "/e", "/f"})
+        web.SetPage(path, "example.com");
+    web.SetResultPage(SearchResultPage("6", {{web.Address("/a")}, {slow.hostAndPort() + "/slow"}, {web.Address("/c")},
+                                             {web.Address("/d")}, {web.Address("/e")}, {web.Address("/f")}}));
+    Open(web.server().hostAndPort());
+    window->Analysis().Settings().fetchLimits.totalTimeout = 30s;
+    QStringList statuses;
+    QObject::connect(&window->Analysis(), &BacklinkAnalysis::StatusChanged, window.get(),
+                     [&](const QString &text) { statuses << text; });
+    Child<QLineEdit>(*window, "Text1")->setText(QStringLiteral("example.com"));
+    QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
+
+    const auto laterRowsJudged = [&] {
+        for (int row = 2; row < 6; ++row)
+            if (GridText(*window, row, 2) != QStringLiteral("有效"))
+                return false;
+        return GridRows(*window) == 6;
+    };
+    ASSERT_TRUE(WaitFor(laterRowsJudged, 3000));
+    EXPECT_EQ(GridText(*window, 0, 2), QStringLiteral("有效"));
+    EXPECT_EQ(GridText(*window, 1, 2), QStringLiteral("检测中…"));
+    EXPECT_EQ(Child<QLabel>(*window, "Label2")->text(), QStringLiteral("开始分析第 2/6 条网址.."));
+
+    ASSERT_TRUE(WaitFor([&] { return !window->Analysis().Running(); }, 20'000));
+    EXPECT_EQ(GridText(*window, 1, 2), QStringLiteral("有效"));
+    EXPECT_EQ(statuses.last(), kChecked);
+    int lastNumber = 0;
+    for (const QString &status : statuses) {
+        static const QRegularExpression rowStatus(QStringLiteral("^开始分析第 (\\d+)/6 条网址..$"));
+        if (const QRegularExpressionMatch match = rowStatus.match(status); match.hasMatch()) {
+            EXPECT_GT(match.captured(1).toInt(), lastNumber) << statuses.join(u'|').toStdString();
+            lastNumber = match.captured(1).toInt();
+        }
+    }
+    EXPECT_EQ(lastNumber, 2);
 }
 
 // Esc during a wait stops the run at once: what was judged stays, the rest keeps waiting, and
