@@ -2,6 +2,7 @@
 #include "SkinH.h"
 
 #include <CheckCommand.h>
+#include <ConsoleStreams.h>
 #include <HistoryDatabase.h>
 #include <Network.h>
 
@@ -54,6 +55,7 @@ int main(int argc, char *argv[])
     vantorel::CommandLine line = vantorel::ParseCommandLine(arguments, outputIsTerminal);
     const bool needsWindow = line.error.isEmpty() && !line.help && !line.version && !line.checkDomain;
     if (!needsWindow) {
+        vantorel::IgnoreClosedPipes();
         QCoreApplication app(argc, argv);
         InstallQtTranslations(app);
         line = vantorel::ParseCommandLine(arguments, outputIsTerminal); // the parser's own words translated
@@ -62,8 +64,9 @@ int main(int argc, char *argv[])
             return vantorel::kExitUsage;
         }
         if (line.help || line.version) {
-            Write(stdout, line.help ? vantorel::HelpText() : vantorel::VersionText());
-            return 0;
+            vantorel::ConsoleStreams streams;
+            streams.Out((line.help ? vantorel::HelpText() : vantorel::VersionText()).toUtf8());
+            return streams.ReportFailure() ? vantorel::kExitOutputFailed : 0;
         }
         return vantorel::RunCheck(line);
     }

@@ -14,7 +14,9 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
+#include <iterator>
 #include <cstdio>
 #include <unistd.h>
 
@@ -182,12 +184,19 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     case RunOutcome::Stopped:
         break;
     }
-    if (!streams.Out(FormatResults(line.format, analysis.Domain(), analysis.CountText(), analysis.Rows()))) {
+    // A stopped run prints what it judged; the rows it never reached are no results.
+    const bool stopped = analysis.Outcome() != RunOutcome::Completed;
+    std::vector<ResultRow> rows;
+    std::copy_if(analysis.Rows().begin(), analysis.Rows().end(), std::back_inserter(rows),
+                 [stopped](const ResultRow &row) { return !stopped || row.evidence; });
+    if (!streams.Out(FormatResults(line.format, analysis.Domain(), analysis.CountText(), rows))) {
         streams.ReportFailure();
         return kExitOutputFailed;
     }
-    if (analysis.Outcome() != RunOutcome::Completed)
-        return kExitInterrupted;
+    if (stopped) {
+        streams.Say(QStringLiteral("已停止：检测了 %1/%2 条").arg(rows.size()).arg(analysis.Rows().size()));
+        return streams.ReportFailure() ? kExitOutputFailed : kExitInterrupted;
+    }
     if (line.failOnLost && LostLinks(*writer, history->CurrentRunId(), historyFile, streams).value_or(false))
         return kExitLinksLost;
     return kExitCompleted;

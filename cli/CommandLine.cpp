@@ -59,9 +59,9 @@ struct Parser {
             "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history 或 --changes "
             "时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中（--no-history 除外）；"
             "无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。\n\n"
-            "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满）或历史记录无法读取；2 用法错误；3 无法访问搜索引擎；"
-            "4 搜索引擎要求安全验证或返回的页面无法识别；5 使用 --fail-on-lost 时这次检测丢失了外链；"
-            "130 按下 Ctrl+C 后停止，已输出检测过的结果。\n\n"
+            "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满或输出管道已关闭）或历史记录无法读取；2 用法错误；"
+            "3 无法访问搜索引擎；4 搜索引擎要求安全验证或返回的页面无法识别；5 使用 --fail-on-lost 时这次检测丢失了外链；"
+            "130 按下 Ctrl+C 后停止，只输出已检测的行。详见 man vantorel。\n\n"
             "每天自动复查（安装包带有 systemd 用户单元 vantorel-recheck@.service 和 vantorel-recheck@.timer）：\n"
             "  systemctl --user enable --now vantorel-recheck@example.com.timer\n"
             "没有 systemd 的系统可用 cron（crontab -e）：\n"
@@ -107,6 +107,17 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
 {
     Parser p;
     CommandLine line;
+    // "--check --db F" would take "--db" for the domain: an option where the domain belongs
+    // means the domain is missing.
+    for (qsizetype i = 1; i < arguments.size() && arguments[i] != u"--"; ++i) {
+        for (const QCommandLineOption *option : {&p.check, &p.recheck, &p.history, &p.changes}) {
+            const QString name = QStringLiteral("--") + option->names().constFirst();
+            if (arguments[i] == name && (i + 1 == arguments.size() || arguments[i + 1].startsWith(u'-'))) {
+                line.error = name + QStringLiteral(" 需要一个网站地址");
+                return line;
+            }
+        }
+    }
     if (!p.parser.parse(arguments)) {
         line.error = p.parser.errorText();
         return line;

@@ -1,6 +1,7 @@
 #include "ConsoleStreams.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace vantorel {
@@ -20,6 +21,11 @@ QString Reason(int error)
 }
 
 } // namespace
+
+void IgnoreClosedPipes()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 bool ConsoleStreams::Write(std::FILE *stream, QByteArrayView bytes)
 {

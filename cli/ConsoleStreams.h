@@ -8,9 +8,14 @@
 
 namespace vantorel {
 
+// A closed pipe ends a write with an error, never the program with SIGPIPE: the status is then
+// 1 and the reason said, whatever the disposition the program was started with (systemd starts
+// services with SIGPIPE ignored, a shell with it on).
+void IgnoreClosedPipes();
+
 // Standard output and standard error of a check. Every write is checked: the first one that
-// fails (a full disk, a closed pipe while SIGPIPE is ignored, /dev/full) is remembered and
-// reported once, so that results never vanish unnoticed.
+// fails (a full disk, a closed pipe, /dev/full) is remembered and reported once, so that
+// results never vanish unnoticed.
 class ConsoleStreams {
 public:
     // Writes and flushes; false when this or an earlier write failed.

@@ -12,7 +12,7 @@ packages=(
   libgumbo-dev # only for the parser comparison in bench/EvidenceBench.cpp
   fonts-noto-cjk
   qt6-translations-l10n # Qt's own texts (dialogs, buttons, command-line errors) in Chinese
-  help2man # writes the manual page from the built program's --help
+  man-db # renders the manual page in its test (man -l)
   desktop-file-utils appstream # validators of the installed desktop entry and metainfo
   systemd # systemd-analyze verifies the installed re-check units
 )

@@ -13,11 +13,14 @@ cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
 
-# What an install puts in place: the desktop entry and metainfo pass their validators, the
-# installed program answers --version with the project's version, and the re-check units verify.
+# What an install puts in place, into a prefix other than the build's, under DESTDIR: every file
+# inside the prefix, the desktop entry and metainfo pass their validators, the installed program
+# answers --version with the project's version, and the systemd units verify.
 rm -rf build/stage
-DESTDIR="$PWD/build/stage" cmake --install build >/dev/null
-prefix="$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' build/CMakeCache.txt)"
+prefix=/opt/vantorel-test
+DESTDIR="$PWD/build/stage" cmake --install build --prefix "$prefix" >/dev/null
+outside="$(cd build/stage && find . ! -type d ! -path ".$prefix/*")"
+[ -z "$outside" ] || { echo "test: the install wrote outside its prefix $prefix: $outside" >&2; exit 1; }
 stage="build/stage$prefix"
 desktop-file-validate "$stage/share/applications/com.quillmere.Vantorel.desktop"
 appstreamcli validate --no-net "$stage/share/metainfo/com.quillmere.Vantorel.metainfo.xml"
@@ -25,17 +28,23 @@ version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)"
 printed="$("$stage/bin/vantorel" --version 2>/dev/null)"
 [ "$printed" = "vantorel $version" ] || { echo "test: installed vantorel --version printed '$printed', not 'vantorel $version'" >&2; exit 1; }
 
-# The re-check units pass systemd's own check (any message fails it), with the staged program
-# standing in for the installed one.
+# Every unit passes systemd's own check (any message fails it), a template as an instance for
+# example.com; each ExecStart names the program in the prefix, the staged one standing in for it.
 units="$(mktemp -d)"
 trap 'rm -rf "$units"' EXIT
-for unit in "$stage"/lib/systemd/user/vantorel-recheck@.{service,timer}; do
-  sed "s|^ExecStart=$prefix/bin/vantorel |ExecStart=$PWD/$stage/bin/vantorel |" "$unit" >"$units/${unit##*/}"
+instances=()
+for unit in "$stage"/lib/systemd/user/*; do
+  name="${unit##*/}"
+  if grep -q '^ExecStart=' "$unit" && ! grep -q "^ExecStart=$prefix/bin/vantorel " "$unit"; then
+    echo "test: $name does not start $prefix/bin/vantorel" >&2; exit 1
+  fi
+  sed "s|^ExecStart=$prefix/bin/vantorel |ExecStart=$PWD/$stage/bin/vantorel |" "$unit" >"$units/$name"
+  instances+=("./${name/@./@example.com.}")
 done
+[ ${#instances[@]} -gt 0 ] || { echo "test: no systemd units were installed" >&2; exit 1; }
 mkdir "$units/runtime"
-verified="$(cd "$units" && XDG_RUNTIME_DIR="$units/runtime" systemd-analyze --user --man=no verify \
-  ./vantorel-recheck@example.com.service ./vantorel-recheck@example.com.timer 2>&1)" || true
-[ -z "$verified" ] || { echo "test: systemd-analyze verify on the re-check units: $verified" >&2; exit 1; }
+verified="$(cd "$units" && XDG_RUNTIME_DIR="$units/runtime" systemd-analyze --user --man=no verify "${instances[@]}" 2>&1)" || true
+[ -z "$verified" ] || { echo "test: systemd-analyze verify on the units: $verified" >&2; exit 1; }
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan
