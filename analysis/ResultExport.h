@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Verdict.h"
+#include "ResultRow.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -8,28 +8,10 @@
 #include <QStringList>
 #include <QStringView>
 
-#include <chrono>
 #include <optional>
 #include <vector>
 
 namespace vantorel {
-
-// Where a row stands in its run.
-enum class RowState { Waiting, Fetching, WaitingToRetry, Judged };
-
-// One row of a run: what it checks, how the grid shows it, and its evidence once judged.
-struct ResultRow {
-    int number = 0;
-    QString url;     // the full address, with its scheme
-    QString address; // as the grid shows it
-    RowState state = RowState::Waiting;
-    std::optional<RowEvidence> evidence;
-    std::chrono::milliseconds retryWait{0}; // while WaitingToRetry
-
-    // The verdict word once judged; before, where the row stands: "等待检测", "检测中…",
-    // "等待重试（6 秒）".
-    QString Verdict() const;
-};
 
 // A row to check, numbered from 1, from a full address.
 ResultRow ListedRow(int number, const QString &url);

@@ -235,7 +235,9 @@ TEST(HostileInWindow, AClickOnThePanelDuringASlowRowIsHandledAtOnce)
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(elapsed.elapsed(), std::chrono::milliseconds(kTotalTimeout).count()) << "the slow row was not slow";
-    EXPECT_EQ(seenAtHide, (QStringList{QStringLiteral("开始分析第 1/2 条网址.."), "等待检测", "等待检测"}));
+    ASSERT_EQ(seenAtHide.size(), 3);
+    EXPECT_EQ(seenAtHide.mid(0, 2), (QStringList{QStringLiteral("开始分析第 1/2 条网址.."), QStringLiteral("检测中…")}));
+    EXPECT_TRUE(seenAtHide[2] == u"检测中…" || seenAtHide[2] == u"有效") << seenAtHide[2].toStdString();
     EXPECT_LT(hiddenAfter, std::chrono::milliseconds(kTotalTimeout).count() / 2);
     EXPECT_EQ(GridText(window, 1, 2), QStringLiteral("有效"));
     EXPECT_EQ(status->text(), kChecked);
