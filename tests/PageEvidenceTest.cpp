@@ -256,11 +256,8 @@ TEST(PageEvidence, RefreshInTheHeadAsBrowsersReadIt)
         {R"(<meta http-equiv=refresh content="x; url=/bad"><meta http-equiv=refresh content="4;url=/good">)",
          "http://blog.other.org/good", 4},
         {R"(<meta http-equiv=refresh content="10">)", ""},
-        {R"(<meta http-equiv=refresh content="0; url=">)", ""},
         {R"(<meta http-equiv=refresh content="5x; url=/y">)", ""},
-        {R"(<meta name=refresh content="0; url=/named">)", ""},
         {R"(<p>text</p><meta http-equiv=refresh content="0; url=/in-body">)", ""},
-        {R"(<head></head><body><meta http-equiv=refresh content="0; url=/in-body"></body>)", ""},
     };
     for (const auto &c : cases) {
         const std::optional<RefreshEvidence> refresh =
