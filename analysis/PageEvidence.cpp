@@ -211,7 +211,7 @@ std::optional<RawRefresh> ParseRefresh(QByteArrayView content)
     const QByteArrayView rest = content.sliced(at);
     if (lowerAt(at) == 'u') {
         qsizetype equals = skipSpace(at + 3);
-        if (lowerAt(at + 1) != 'r' || lowerAt(at + 2) != 'l' || equals == size || content[equals] != '=') {
+        if (lowerAt(at + 1) != 'r' || lowerAt(at + 2) != 'l' || equals >= size || content[equals] != '=') {
             refresh.url = rest.toByteArray(); // "u" not starting "url =": the whole rest is the address
             return refresh;
         }
