@@ -241,6 +241,55 @@ TEST_F(StoreTest, SchemaStepsRunFromTheFilesVersionOnAndANewerFileIsLeftAlone)
     EXPECT_EQ(Sql(path, {QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'later'")}), 0);
 }
 
+TEST_F(StoreTest, AFileOfTheFirstVersionKeepsEachSiteUnderOneKey)
+{
+    QStringList made = HistorySchema()[0].statements;
+    made << QStringLiteral("PRAGMA user_version = 1");
+    const struct {
+        const char *domain;
+        const char *address;
+        const char *outcome;
+        int status;
+        const char *cause;
+    } runs[] = {
+        {"www.watch.cn", "http://a.example.org/", "passes-weight", 200, ""},
+        {"watch.cn", "http://a.example.org/", "removed", 200, ""},
+        {"中文.com", "http://b.example.org/", "unreachable", 0, "连接超时"},
+        {"xn--fiq228c.com", "http://b.example.org/", "unreachable", 503, ""},
+        {"other.org", "http://a.example.org/", "no-weight", 200, ""},
+    };
+    for (const auto &run : runs) {
+        made << QStringLiteral("INSERT INTO run (domain_name, source, started_at, ended_at, outcome) "
+                               "VALUES ('%1', 'recheck', 1, 2, 'completed')").arg(QString::fromUtf8(run.domain))
+             << QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, final_address, verdict, outcome, "
+                               "http_status, failure_cause, attempts, charset, robots, checked_at) "
+                               "SELECT MAX(id), '%1', 1, '%2', '', '', '%3', %4, '%5', 1, '', '', 1 FROM run")
+                    .arg(QString::fromUtf8(run.domain), QString::fromLatin1(run.address), QString::fromLatin1(run.outcome))
+                    .arg(run.status)
+                    .arg(QString::fromUtf8(run.cause));
+    }
+    Sql(Path(), made);
+    ASSERT_EQ(OpenHistory(QStringLiteral("store-test-merge"), Path()), QString());
+    QSqlDatabase::removeDatabase(QStringLiteral("store-test-merge"));
+
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT GROUP_CONCAT(domain_name, ' ') FROM "
+                                          "(SELECT DISTINCT domain_name FROM run ORDER BY domain_name)")}),
+              QStringLiteral("other.org watch.cn xn--fiq228c.com"));
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN run u ON u.id = r.run_id "
+                                          "WHERE r.domain_name <> u.domain_name")}),
+              0);
+    HistoryReader reader(Path());
+    const std::vector<RunSummary> watch = reader.Runs(QStringLiteral("WWW.Watch.CN."));
+    ASSERT_EQ(watch.size(), 2u);
+    EXPECT_EQ(watch[0].lost, 1) << "one address, one history: 有效 under www., removed under the bare name";
+    const std::vector<RunSummary> chinese = reader.Runs(QStringLiteral("中文.com"));
+    ASSERT_EQ(chinese.size(), 2u);
+    // A row of the first version had a page when it had no failure cause: a 503 did.
+    EXPECT_TRUE(reader.Rows(chinese[0].run.id).at(0).pageHad);
+    EXPECT_FALSE(reader.Rows(chinese[1].run.id).at(0).pageHad);
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row WHERE page_had = 1")}), 4);
+}
+
 TEST_F(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
 {
     constexpr int kRuns = 100, kRows = 20;
