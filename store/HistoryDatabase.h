@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
@@ -11,9 +12,13 @@
 
 namespace vantorel {
 
-// The history file's schema, one list of statements per version: the step at index i brings a
-// file of version i (PRAGMA user_version; 0 for a new file) to version i + 1.
-using SchemaStep = QStringList;
+// The history file's schema, one step per version: the step at index i brings a file of version
+// i (PRAGMA user_version; 0 for a new file) to version i + 1, in one transaction.
+struct SchemaStep {
+    QStringList statements;
+    // After the statements, what SQL alone cannot change in the data; the error when it fails.
+    QSqlError (*rewrite)(QSqlDatabase &db) = nullptr;
+};
 std::span<const SchemaStep> HistorySchema();
 
 struct OpenOptions {
