@@ -257,11 +257,11 @@ bool HistoryReader::Read(Reading reading)
         open_ = true;
     }
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    if (!db.transaction()) {
-        error_ = StoreFailureReason(db.lastError(), path_);
+    QSqlError error;
+    if (!ExecTransaction(db, QStringLiteral("BEGIN"), error)) {
+        error_ = StoreFailureReason(error, path_);
         return false;
     }
-    QSqlError error;
     {
         Session session(db);
         reading(session);

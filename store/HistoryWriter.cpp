@@ -55,17 +55,19 @@ public:
                 return reason;
             statements_.emplace(Database());
         }
-        return Database().transaction() ? QString() : Reason(Database().lastError());
+        QSqlDatabase db = Database();
+        QSqlError error;
+        return ExecTransaction(db, QStringLiteral("BEGIN"), error) ? QString() : Reason(error);
     }
 
     QString Commit()
     {
         QSqlDatabase db = Database();
-        if (db.commit())
+        QSqlError error;
+        if (ExecTransaction(db, QStringLiteral("COMMIT"), error))
             return {};
-        const QString reason = Reason(db.lastError());
         db.rollback();
-        return reason;
+        return Reason(error);
     }
 
     // Each fills in the error when it fails.

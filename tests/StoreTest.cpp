@@ -346,6 +346,35 @@ TEST_F(StoreTest, AWriterKilledInTheMiddleOfARunLeavesItInterruptedAndTheRestWho
     }
 }
 
+TEST(StoreFailureReason, EveryClassOfSQLiteFailureInChinese)
+{
+    const QString path = QStringLiteral("/data/history.sqlite3");
+    const struct {
+        const char *code; // as Qt passes it on: SQLite's extended code
+        QString reason;
+    } cases[] = {
+        {"5", QStringLiteral("文件 /data/history.sqlite3 正被其他程序使用，等待超时")},
+        {"517", QStringLiteral("文件 /data/history.sqlite3 正被其他程序使用，等待超时")}, // BUSY_SNAPSHOT
+        {"6", QStringLiteral("文件 /data/history.sqlite3 被其他程序锁定")},
+        {"1032", QStringLiteral("文件 /data/history.sqlite3 只读")}, // READONLY_DBMOVED
+        {"13", QStringLiteral("磁盘已满")},
+        {"11", QStringLiteral("文件 /data/history.sqlite3 已损坏或不是历史记录")},
+        {"26", QStringLiteral("文件 /data/history.sqlite3 已损坏或不是历史记录")},
+        {"1555", QStringLiteral("文件 /data/history.sqlite3 中的记录互相矛盾，写入被拒绝")}, // CONSTRAINT_PRIMARYKEY
+        {"266", QStringLiteral("读写文件 /data/history.sqlite3 出错")}, // IOERR_READ
+        {"14", QStringLiteral("无法打开或创建文件 /data/history.sqlite3")},
+        {"3", QStringLiteral("没有访问文件 /data/history.sqlite3 的权限")},
+        {"7", QStringLiteral("内存不足，无法读写文件 /data/history.sqlite3")},
+        {"1", QStringLiteral("读写文件 /data/history.sqlite3 出错（SQLite 错误 1）")},
+        {"", QStringLiteral("读写文件 /data/history.sqlite3 出错")}, // a failure of the driver's own
+    };
+    for (const auto &c : cases) {
+        const QSqlError error(QStringLiteral("Unable to commit transaction"), QStringLiteral("database or disk is full"),
+                              QSqlError::TransactionError, QString::fromLatin1(c.code));
+        EXPECT_EQ(StoreFailureReason(error, path), c.reason) << c.code;
+    }
+}
+
 TEST_F(StoreTest, AFailingFileIsSaidOncePerRunAndLeftAsItWas)
 {
     // The file has a completed run before each case writes two runs of its own.
