@@ -381,8 +381,11 @@ QStringList HistoryReader::KnownValidAddresses(const QString &domain)
 {
     QStringList addresses;
     const bool read = Read([&](Session &session) {
-        QSqlQuery query = session.Select(QStringLiteral("SELECT address FROM run_row WHERE domain_name = ? "
-                                                        "AND outcome IN (?, ?) GROUP BY address ORDER BY MIN(id)"),
+        // In the order they were first found: rows are stored as they are judged, not in row order.
+        QSqlQuery query = session.Select(QStringLiteral("SELECT address FROM (SELECT address, run_id, row_no, ROW_NUMBER() OVER "
+                                                        "(PARTITION BY address ORDER BY run_id, row_no) AS nth FROM run_row "
+                                                        "WHERE domain_name = ? AND outcome IN (?, ?)) AS first_found "
+                                                        "WHERE nth = 1 ORDER BY run_id, row_no"),
                                          {SiteKey(domain), OutcomeName(StoredOutcome::PassesWeight),
                                           OutcomeName(StoredOutcome::NoWeight)});
         while (query.next())
