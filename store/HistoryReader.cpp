@@ -1,6 +1,7 @@
 #include "HistoryReader.h"
 
 #include "HistoryDatabase.h"
+#include "ServerAddress.h"
 
 #include <QAtomicInteger>
 #include <QFileInfo>
@@ -163,7 +164,7 @@ bool HistoryReader::Read(Reading reading)
 {
     error_.clear();
     if (!open_) {
-        if (!QFileInfo::exists(path_))
+        if (!IsServerLocation(path_) && !QFileInfo::exists(path_))
             return false;
         error_ = OpenHistory(connection_, path_);
         if (!error_.isEmpty()) {
@@ -172,21 +173,23 @@ bool HistoryReader::Read(Reading reading)
         }
         open_ = true;
     }
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    if (!db.transaction()) {
-        error_ = StoreFailureReason(db.lastError(), path_);
-        return false;
-    }
     QSqlError error;
     {
-        Session session(db);
-        reading(session);
-        error = session.Error();
+        QSqlDatabase db = QSqlDatabase::database(connection_, false);
+        if (BeginReading(db, error)) {
+            Session session(db);
+            reading(session);
+            error = session.Error();
+        }
+        db.rollback();
     }
-    db.rollback();
     if (!error.isValid())
         return true;
     error_ = StoreFailureReason(error, path_);
+    // The next read connects afresh: a server's connection may be gone.
+    QSqlDatabase::database(connection_, false).close();
+    QSqlDatabase::removeDatabase(connection_);
+    open_ = false;
     return false;
 }
 
@@ -304,15 +307,17 @@ std::vector<StoredRow> HistoryReader::Rows(qint64 runId)
             indexOf.emplace(query.value(0).toLongLong(), rows.size());
             rows.push_back(std::move(row));
         }
-        query = session.Select(QStringLiteral("SELECT l.row_id, l.url, l.anchor, l.rel FROM row_link l "
+        // Not the same query object: a server's driver frees the statement it replaces with a
+        // statement of its own, which would cut short the rows of the query being read.
+        QSqlQuery links = session.Select(QStringLiteral("SELECT l.row_id, l.url, l.anchor, l.rel FROM row_link l "
                                               "JOIN run_row r ON r.id = l.row_id WHERE r.run_id = ? "
                                               "ORDER BY l.row_id, l.link_number"),
                                {runId});
-        while (query.next()) {
-            const QString rel = query.value(3).toString();
-            LinkEvidence link{query.value(1).toString(), query.value(2).toString(), HasToken(rel, u"nofollow"),
+        while (links.next()) {
+            const QString rel = links.value(3).toString();
+            LinkEvidence link{links.value(1).toString(), links.value(2).toString(), HasToken(rel, u"nofollow"),
                               HasToken(rel, u"ugc"), HasToken(rel, u"sponsored")};
-            if (const auto found = indexOf.find(query.value(0).toLongLong()); found != indexOf.end())
+            if (const auto found = indexOf.find(links.value(0).toLongLong()); found != indexOf.end())
                 rows[found->second].links.push_back(std::move(link));
         }
     });
