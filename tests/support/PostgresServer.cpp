@@ -72,16 +72,21 @@ PostgresServer::~PostgresServer()
     server_.waitForFinished(5000);
 }
 
-PostgresServer *PostgresServer::Shared(QString &skipReason)
+PostgresServer *PostgresServer::Shared(QString &skipReason, bool durable)
 {
-    static std::unique_ptr<PostgresServer> shared;
+    static std::unique_ptr<PostgresServer> servers[2]; // fast, durable
+    std::unique_ptr<PostgresServer> &shared = servers[durable];
     if (!QFileInfo(kBin + QStringLiteral("initdb")).isExecutable()) {
         skipReason = QStringLiteral("no PostgreSQL 15 server programs in %1 (scripts/deps.sh installs postgresql-15)").arg(kBin);
         return nullptr;
     }
     if (!shared) {
-        shared = std::make_unique<PostgresServer>(Options{});
-        qAddPostRoutine([] { shared.reset(); });
+        shared = std::make_unique<PostgresServer>(Options{durable});
+        if (!servers[!durable])
+            qAddPostRoutine([] {
+                for (std::unique_ptr<PostgresServer> &server : servers)
+                    server.reset();
+            });
     }
     return shared.get();
 }

@@ -26,10 +26,10 @@ public:
     PostgresServer(const PostgresServer &) = delete;
     PostgresServer &operator=(const PostgresServer &) = delete;
 
-    // The process's shared server, started on first use and stopped when the application object
-    // goes. Null when the server's programs are not installed (with why in skipReason); a
-    // server that is installed but does not start fails the calling test.
-    static PostgresServer *Shared(QString &skipReason);
+    // The process's shared server, fast or durable, started on first use and stopped when the
+    // application object goes. Null when the server's programs are not installed (with why in
+    // skipReason); a server that is installed but does not start fails the calling test.
+    static PostgresServer *Shared(QString &skipReason, bool durable = false);
 
     const QString &Error() const { return error_; }
     QString SocketFolder() const { return dir_.path(); }
