@@ -25,7 +25,8 @@ struct Parser {
     QCommandLineOption history{QStringLiteral("history"), QStringLiteral("列出历史记录中 DOMAIN 的各次检测，最新的在前。"),
                                QStringLiteral("DOMAIN")};
     QCommandLineOption changes{QStringLiteral("changes"),
-                               QStringLiteral("列出 DOMAIN 最近一次检测（或 --run 指定的检测）相对于前一次检测的变化。"),
+                               QStringLiteral("列出 DOMAIN 最近一次检测（或 --run 指定的检测）的变化：每个地址与它自己上一次的检测相比。"
+                                              "DOMAIN 可写成任一形式（带或不带 www.、大小写、中文或 punycode）。"),
                                QStringLiteral("DOMAIN")};
     QCommandLineOption run{QStringLiteral("run"), QStringLiteral("与 --changes 同用：编号为 ID 的检测（编号见 --history）。"),
                            QStringLiteral("ID")};
@@ -48,7 +49,7 @@ struct Parser {
                           QStringLiteral("DB")};
     QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("与 --check 或 --recheck 同用：不把这次检测保存到历史记录。")};
     QCommandLineOption failOnLost{QStringLiteral("fail-on-lost"),
-                                  QStringLiteral("与 --check 或 --recheck 同用：这次检测与前一次相比丢失了外链时，以状态 5 退出。")};
+                                  QStringLiteral("与 --check 或 --recheck 同用：这次检测发现外链丢失（与该地址上一次能访问时的检测相比）时，以状态 5 退出。")};
     QCommandLineOption retries{QStringLiteral("retries"),
                                QStringLiteral("连接超时、传输超时、连接被重置或 HTTP 429、502、503、504 时，一个网页最多再试 N 次，"
                                               "0 到 5（默认 2）。"),

@@ -2,6 +2,8 @@
 
 #include "ServerAddress.h"
 
+#include <Domain.h>
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -19,8 +21,31 @@ constexpr int kBusyTimeoutMs = 10000;
 
 // Identifiers avoid the words standard SQL reserves (domain, position), so that the same
 // statements can serve a database server.
+// Runs kept under several forms of a site's name ("www.watch.cn", "watch.cn", "中文.com" and
+// its punycode) become one history.
+QSqlError KeepSitesUnderTheirKeys(QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    QStringList names;
+    if (!query.exec(QStringLiteral("SELECT DISTINCT domain_name FROM run")))
+        return query.lastError();
+    while (query.next())
+        names << query.value(0).toString();
+    QSqlQuery runs(db), rows(db); // a row repeats its run's domain
+    if (!runs.prepare(QStringLiteral("UPDATE run SET domain_name = ? WHERE domain_name = ?")))
+        return runs.lastError();
+    if (!rows.prepare(QStringLiteral("UPDATE run_row SET domain_name = ? WHERE domain_name = ?")))
+        return rows.lastError();
+    QSqlError error;
+    for (const QString &name : names)
+        if (const QString key = SiteKey(name); !key.isEmpty() && key != name)
+            if (!ExecBound(runs, {key, name}, error) || !ExecBound(rows, {key, name}, error))
+                return error;
+    return {};
+}
+
 const std::vector<SchemaStep> kSchema = {
-    {
+    {{
         QStringLiteral("CREATE TABLE run ("
                        " id INTEGER PRIMARY KEY,"
                        " domain_name VARCHAR(255) NOT NULL,"
@@ -56,7 +81,15 @@ const std::vector<SchemaStep> kSchema = {
                        " anchor TEXT NOT NULL,"
                        " rel VARCHAR(64) NOT NULL,"
                        " PRIMARY KEY (row_id, link_number))"),
-    },
+    }},
+    // What a row's fetch was: whether a page was had (a row that could not be checked may have
+    // had one, answering 503), and why the attempts before the last were tried again, one a line.
+    // A site's runs are kept under its key, whatever form of its name started them.
+    {{
+        QStringLiteral("ALTER TABLE run_row ADD COLUMN page_had SMALLINT DEFAULT 1 NOT NULL"),
+        QStringLiteral("UPDATE run_row SET page_had = 0 WHERE outcome = 'unreachable' AND failure_cause <> ''"),
+        QStringLiteral("ALTER TABLE run_row ADD COLUMN failed_attempts TEXT DEFAULT '' NOT NULL"),
+    }, KeepSitesUnderTheirKeys},
 };
 
 // Where the two engines differ. Statements are written as SQLite spells them; a server's
@@ -187,8 +220,14 @@ QString Migrate(QSqlDatabase &db, const QString &location, std::span<const Schem
             version = *now;
             continue;
         }
-        for (const QString &statement : schema[static_cast<std::size_t>(version)])
+        const SchemaStep &step = schema[static_cast<std::size_t>(version)];
+        for (const QString &statement : step.statements)
             ok = ok && query.exec(Respelled(dialect, statement));
+        QSqlError rewriteError;
+        if (ok && step.rewrite && (rewriteError = step.rewrite(db)).isValid()) {
+            ok = false;
+            query.finish();
+        }
         for (const QString &statement : dialect.writeVersion)
             ok = ok && query.exec(statement.contains(u'%') ? statement.arg(version + 1) : statement);
         ok = ok && db.commit();
@@ -196,7 +235,9 @@ QString Migrate(QSqlDatabase &db, const QString &location, std::span<const Schem
             ++version;
             continue;
         }
-        error = query.lastError().isValid() ? query.lastError() : db.lastError();
+        error = rewriteError.isValid()         ? rewriteError
+                : query.lastError().isValid() ? query.lastError()
+                                              : db.lastError();
         db.rollback();
         // Another program opening the same new file may have taken the step meanwhile.
         QSqlError ignored;

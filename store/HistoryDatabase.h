@@ -12,10 +12,14 @@
 
 namespace vantorel {
 
-// The history's schema, one list of statements per version: the step at index i brings a
-// store of version i (0 for a new one) to version i + 1. Written as SQLite spells it; a server
+// The history's schema, one step per version: the step at index i brings a store of version i
+// (0 for a new one) to version i + 1, in one transaction. Written as SQLite spells it; a server
 // reads INTEGER PRIMARY KEY as an identity column and INTEGER as BIGINT.
-using SchemaStep = QStringList;
+struct SchemaStep {
+    QStringList statements;
+    // After the statements, what SQL alone cannot change in the data; the error when it fails.
+    QSqlError (*rewrite)(QSqlDatabase &db) = nullptr;
+};
 std::span<const SchemaStep> HistorySchema();
 
 struct OpenOptions {

@@ -1,5 +1,7 @@
 #include "HistoryWriter.h"
 
+#include <Domain.h>
+
 #include <QSqlDatabase>
 
 #include <algorithm>
@@ -81,8 +83,9 @@ public:
     {
         if (!ExecBound(statements_->insertRow,
                        {runId, domain, row.number, Text(row.address), Text(row.finalUrl), Text(row.verdict),
-                        OutcomeName(row.outcome), static_cast<qint64>(row.httpStatus), Text(row.failureCause),
-                        row.attempts, Text(row.charset), Text(RobotsText(row.robots)), Millis(row.checkedAt)},
+                        OutcomeName(row.outcome), row.pageHad ? 1 : 0, static_cast<qint64>(row.httpStatus),
+                        Text(row.failureCause), row.attempts, Text(row.failedAttempts.join(u'\n')), Text(row.charset),
+                        Text(RobotsText(row.robots)), Millis(row.checkedAt)},
                        error))
             return false;
         qint64 rowId = 0;
@@ -125,9 +128,9 @@ private:
         explicit Statements(const QSqlDatabase &db)
             : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES (?, ?, ?) RETURNING id"))),
               insertRow(Prepared(db, QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, "
-                                                    "final_address, verdict, outcome, http_status, failure_cause, "
-                                                    "attempts, charset, robots, checked_at) "
-                                                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"))),
+                                                    "final_address, verdict, outcome, page_had, http_status, "
+                                                    "failure_cause, attempts, failed_attempts, charset, robots, "
+                                                    "checked_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"))),
               insertLink(Prepared(db, QStringLiteral("INSERT INTO row_link (row_id, link_number, url, anchor, rel) "
                                                      "VALUES (?, ?, ?, ?, ?)"))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
@@ -192,7 +195,7 @@ HistoryWriter::~HistoryWriter()
 HistoryWriter::Ticket HistoryWriter::BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt)
 {
     StoredRun run;
-    run.domain = domain;
+    run.domain = SiteKey(domain);
     run.source = source;
     run.startedAt = startedAt;
     const Ticket ticket = ++lastTicket_;
@@ -218,7 +221,7 @@ void HistoryWriter::DeleteRun(qint64 runId)
 
 void HistoryWriter::DeleteDomain(const QString &domain)
 {
-    Enqueue(RemoveDomain{domain});
+    Enqueue(RemoveDomain{SiteKey(domain)});
 }
 
 void HistoryWriter::WaitUntilWritten()

@@ -244,6 +244,35 @@ TEST_P(KeptRuns, RunsAreKeptAndComparedWithTheRunBefore)
     EXPECT_EQ(check({"--changes", "example.org", "--run", firstRun}).exitCode, 2) << "a run of another domain";
 }
 
+TEST(CommandLine, AReCheckTellsALossAfterTheRowsWereCheckedApart)
+{
+    constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
+    TestWeb web;
+    web.SetPage("/x", std::string(kLinked));
+    web.SetPage("/y", std::string(kLinked), 503);
+    web.SetResultPage(SearchResultPage(QStringLiteral("约2"), {{web.Address("/x")}, {web.Address("/y")}}));
+    const QString proxy = "http://" + web.server().hostAndPort();
+    const QTemporaryDir folder;
+    const QStringList common{"--db", folder.filePath(QStringLiteral("history.sqlite3")), "--format", "tsv", "--retries", "0"};
+
+    EXPECT_EQ(Vantorel(QStringList{"--check", "example.com"} + common, proxy).exitCode, 0);
+    // Y alone, as a list of its own, under another form of the site's name.
+    web.SetPage("/y", std::string(kLinked));
+    EXPECT_EQ(Vantorel(QStringList{"--check", "www.example.com", "--urls", "-"} + common, proxy,
+                       ("http://" + web.Address("/y") + "\n").toUtf8())
+                  .exitCode,
+              0);
+    web.SetPage("/x", "nothing");
+    Outcome run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, proxy);
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    const Outcome changes = Vantorel(QStringList{"--changes", "Example.COM"} + common.mid(0, 4));
+    EXPECT_EQ(changes.out.section(u'\n', 1), QStringLiteral("丢失\t1\t有效，传递权重\t已失效\thttp://%1\n").arg(web.Address("/x")))
+        << changes.out.toStdString();
+    // Told once: the next re-check finds it still removed and says nothing.
+    run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, proxy);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+}
+
 TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
 {
     TestWeb web;

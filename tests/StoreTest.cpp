@@ -92,7 +92,8 @@ FileState StateOf(const QString &path)
 QString Dump(const StoredRow &row)
 {
     QStringList fields{QString::number(row.number), row.address, row.finalUrl, row.verdict, OutcomeName(row.outcome),
-                       QString::number(row.httpStatus), row.failureCause, QString::number(row.attempts), row.charset,
+                       QString::number(row.pageHad), QString::number(row.httpStatus), row.failureCause,
+                       QString::number(row.attempts), row.failedAttempts.join(u'|'), row.charset,
                        RobotsText(row.robots), row.checkedAt.toString(Qt::ISODateWithMs)};
     for (const LinkEvidence &link : row.links)
         fields << link.url + u'|' + link.anchor + u'|' + RelText(link);
@@ -187,8 +188,13 @@ TEST_P(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
     rows.back().finalUrl.clear();
     rows.back().charset.clear();
     rows.back().attempts = 3;
+    rows.back().failedAttempts = {QStringLiteral("HTTP 503"), QStringLiteral("连接超时")};
     rows.push_back(SampleRow(4, QStringLiteral("http://d.example.org/"), StoredOutcome::NoWeight));
     rows.back().links[0].sponsored = true;
+    rows.push_back(SampleRow(5, QStringLiteral("http://e.example.org/"), StoredOutcome::Unreachable));
+    rows.back().pageHad = true; // it answered 503
+    rows.back().httpStatus = 503;
+    rows.back().failureCause.clear();
 
     const QDateTime started(QDate(2026, 12, 1), QTime(9, 30, 0, 5));
     const QDateTime ended(QDate(2026, 12, 1), QTime(9, 31, 2, 999));
@@ -238,8 +244,8 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
     // The current schema, then two steps of a later program.
     std::vector<SchemaStep> steps(HistorySchema().begin(), HistorySchema().end());
     const int current = static_cast<int>(steps.size());
-    steps.push_back({QStringLiteral("ALTER TABLE run ADD COLUMN note VARCHAR(40)")});
-    steps.push_back({QStringLiteral("CREATE TABLE later (x INTEGER)")});
+    steps.push_back({{QStringLiteral("ALTER TABLE run ADD COLUMN note VARCHAR(40)")}});
+    steps.push_back({{QStringLiteral("CREATE TABLE later (x INTEGER)")}});
     const auto open = [&](const QString &location, std::span<const SchemaStep> known) {
         OpenOptions options;
         options.schema = known;
@@ -260,7 +266,7 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
         int version;           // of the store afterwards
     };
     std::vector<SchemaStep> broken = steps;
-    broken.back() = {QStringLiteral("CREATE TABLE later (x INTEGER)"), QStringLiteral("CREATE TABLE run (x INTEGER)")};
+    broken.back() = {{QStringLiteral("CREATE TABLE later (x INTEGER)"), QStringLiteral("CREATE TABLE run (x INTEGER)")}};
     const std::vector<Case> cases = {
         {"a new store takes every step", -1, current + 2, {}, current + 2},
         {"the current version takes the later steps", current, current + 2, {}, current + 2},
@@ -294,6 +300,60 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
     makeStore(path, current + 1);
     EXPECT_NE(open(path, broken), QString());
     EXPECT_EQ(VersionAndTable(path, QStringLiteral("later")), std::pair(current + 1, false));
+}
+
+TEST_P(StoreTest, AStoreOfTheFirstVersionKeepsEachSiteUnderOneKey)
+{
+    OpenOptions first;
+    first.schema = HistorySchema().first(1);
+    ASSERT_EQ(OpenHistory(QStringLiteral("store-test-first"), Path(), first), QString());
+    QSqlDatabase::removeDatabase(QStringLiteral("store-test-first"));
+    QStringList made;
+    const struct {
+        const char *domain;
+        const char *address;
+        const char *outcome;
+        int status;
+        const char *cause;
+    } runs[] = {
+        {"www.watch.cn", "http://a.example.org/", "passes-weight", 200, ""},
+        {"watch.cn", "http://a.example.org/", "removed", 200, ""},
+        {"中文.com", "http://b.example.org/", "unreachable", 0, "连接超时"},
+        {"xn--fiq228c.com", "http://b.example.org/", "unreachable", 503, ""},
+        {"other.org", "http://a.example.org/", "no-weight", 200, ""},
+    };
+    for (const auto &run : runs) {
+        made << QStringLiteral("INSERT INTO run (domain_name, source, started_at, ended_at, outcome) "
+                               "VALUES ('%1', 'recheck', 1, 2, 'completed')").arg(QString::fromUtf8(run.domain))
+             << QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, final_address, verdict, outcome, "
+                               "http_status, failure_cause, attempts, charset, robots, checked_at) "
+                               "SELECT MAX(id), '%1', 1, '%2', '', '', '%3', %4, '%5', 1, '', '', 1 FROM run")
+                    .arg(QString::fromUtf8(run.domain), QString::fromLatin1(run.address), QString::fromLatin1(run.outcome))
+                    .arg(run.status)
+                    .arg(QString::fromUtf8(run.cause));
+    }
+    Sql(Path(), made);
+    ASSERT_EQ(OpenHistory(QStringLiteral("store-test-merge"), Path()), QString());
+    QSqlDatabase::removeDatabase(QStringLiteral("store-test-merge"));
+
+    QStringList sites;
+    for (const DomainSummary &site : HistoryReader(Path()).Domains())
+        sites << site.domain;
+    sites.sort();
+    EXPECT_EQ(sites, QStringList({QStringLiteral("other.org"), QStringLiteral("watch.cn"), QStringLiteral("xn--fiq228c.com")}));
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN run u ON u.id = r.run_id "
+                                          "WHERE r.domain_name <> u.domain_name")}),
+              0);
+    HistoryReader reader(Path());
+    const std::vector<RunSummary> watch = reader.Runs(QStringLiteral("WWW.Watch.CN."));
+    ASSERT_EQ(watch.size(), 2u);
+    EXPECT_EQ(watch[0].lost, 1) << "one address, one history: 有效 under www., removed under the bare name";
+    const std::vector<RunSummary> chinese = reader.Runs(QStringLiteral("中文.com"));
+    ASSERT_EQ(chinese.size(), 2u);
+    // A row of the first version had a page when it had no failure cause: a 503 did.
+    EXPECT_TRUE(reader.Rows(chinese[0].run.id).at(0).pageHad);
+    EXPECT_FALSE(reader.Rows(chinese[1].run.id).at(0).pageHad);
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row WHERE page_had = 1")}), 4);
 }
 
 TEST_P(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
@@ -481,8 +541,7 @@ TEST_P(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     HistoryReader reader(Path());
     const std::vector<RunSummary> runs = reader.Runs(kDomain);
     ASSERT_EQ(runs.size(), 4u);
-    const std::vector<std::pair<qint64, std::optional<int>>> expectedLost = {
-        {unended, 0}, {recheck, 1}, {second, 1}, {first, std::nullopt}};
+    const std::vector<std::pair<qint64, int>> expectedLost = {{unended, 0}, {recheck, 1}, {second, 1}, {first, 0}};
     for (std::size_t i = 0; i < runs.size(); ++i) {
         EXPECT_EQ(runs[i].run.id, expectedLost[i].first);
         EXPECT_EQ(runs[i].lost, expectedLost[i].second) << i;
@@ -501,24 +560,26 @@ TEST_P(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     EXPECT_EQ(kinds(second), (std::vector<std::pair<ChangeKind, QString>>{
                                  {Lost, a}, {BecameUnreachable, b}, {Restored, c}, {Added, e}, {NoLongerListed, d}}));
     EXPECT_EQ(kinds(recheck), (std::vector<std::pair<ChangeKind, QString>>{{Restored, a}, {Lost, b}}));
-    // As --history and --changes print them: an unended run, a run with nothing before it.
+    EXPECT_EQ(kinds(unended), (std::vector<std::pair<ChangeKind, QString>>{{BecameNofollow, a}}));
+    // As --history and --changes print them: an unended run, a loss after a check that could not be had.
     EXPECT_EQ(RunsTable(runs).rows[0][3], QStringLiteral("中断"));
-    EXPECT_EQ(RunsTable(runs).rows[3][8], QString());
     const QJsonArray listed = RunsJson(kDomain, runs)[QStringLiteral("runs")].toArray();
     EXPECT_EQ(listed[0][QStringLiteral("outcome")], QStringLiteral("interrupted"));
-    EXPECT_TRUE(listed[3][QStringLiteral("lost")].isNull());
-    EXPECT_EQ(ChangesTable(*reader.Changes(second)).rows[0],
-              (QStringList{QStringLiteral("丢失"), QStringLiteral("1"), QStringLiteral("有效，传递权重"), QStringLiteral("已失效"), a}));
+    EXPECT_EQ(ChangesTable(*reader.Changes(recheck)).rows[1],
+              (QStringList{QStringLiteral("丢失"), QStringLiteral("2"), QStringLiteral("有效，不传递权重"), QStringLiteral("已失效"), b}));
     EXPECT_EQ(reader.Changes(recheck)->previous->id, second);
-    EXPECT_EQ(reader.Changes(unended)->previous->id, second); // a search run is compared with a search run
+    EXPECT_EQ(reader.Changes(unended)->previous->id, recheck);
     EXPECT_FALSE(reader.Changes(first)->previous);
 
-    const QHash<QString, AddressCheck> last = reader.LastChecks(kDomain, {a, b, QStringLiteral("http://never.example.org/")}, recheck);
+    const QHash<QString, AddressPast> last = reader.LastChecks(kDomain, {a, b, QStringLiteral("http://never.example.org/")}, recheck);
     ASSERT_EQ(last.size(), 2);
-    EXPECT_EQ(last[a].outcome, Removed);
-    EXPECT_EQ(last[b].outcome, Unreachable);
-    EXPECT_EQ(last[b].lastReachable, NoWeight);
-    EXPECT_EQ(reader.LastChecks(kDomain, {a})[a].outcome, NoWeight); // the unended run's check counts too
+    EXPECT_EQ(last[a].last->outcome, Removed);
+    EXPECT_EQ(last[b].last->outcome, Unreachable);
+    EXPECT_EQ(last[b].lastReachable->outcome, NoWeight);
+    EXPECT_EQ(last[b].lastReachable->anchors, (QStringList{QStringLiteral("首页 2"), QStringLiteral("商店"), QStringLiteral("a page of the shop")}));
+    EXPECT_EQ(reader.LastChecks(kDomain, {a})[a].last->outcome, NoWeight); // the unended run's check counts too
+    // Any form of the site's name reads its history.
+    EXPECT_EQ(reader.LastChecks(QStringLiteral("http://WWW.Example.COM./x"), {a})[a].last->outcome, NoWeight);
     EXPECT_EQ(reader.KnownValidAddresses(kDomain), (QStringList{a, b, c, e}));
 
     std::vector<DomainSummary> domains = reader.Domains();
