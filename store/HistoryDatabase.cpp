@@ -205,8 +205,8 @@ QString Migrate(QSqlDatabase &db, const QString &location, std::span<const Schem
     const QDeadlineTimer deadline(kBusyTimeoutMs);
     while (version < static_cast<int>(schema.size())) {
         QSqlQuery query(db);
-        QSqlError error;
-        bool ok = db.transaction();
+        QSqlError error, transactionError;
+        bool ok = ExecTransaction(db, QStringLiteral("BEGIN"), transactionError);
         for (const QString &statement : dialect.lockSchema)
             ok = ok && query.exec(statement);
         // Another program may have taken the step before this one had the lock.
@@ -230,12 +230,14 @@ QString Migrate(QSqlDatabase &db, const QString &location, std::span<const Schem
         }
         for (const QString &statement : dialect.writeVersion)
             ok = ok && query.exec(statement.contains(u'%') ? statement.arg(version + 1) : statement);
-        ok = ok && db.commit();
+        query.finish();
+        ok = ok && ExecTransaction(db, QStringLiteral("COMMIT"), transactionError);
         if (ok) {
             ++version;
             continue;
         }
-        error = rewriteError.isValid()         ? rewriteError
+        error = rewriteError.isValid()        ? rewriteError
+                : transactionError.isValid()  ? transactionError
                 : query.lastError().isValid() ? query.lastError()
                                               : db.lastError();
         db.rollback();
@@ -391,13 +393,12 @@ std::optional<int> SchemaVersion(const QSqlDatabase &db, QSqlError &error)
 
 bool BeginReading(QSqlDatabase &db, QSqlError &error)
 {
-    bool ok = db.transaction();
-    QSqlQuery query(db);
+    if (!ExecTransaction(db, QStringLiteral("BEGIN"), error))
+        return false;
     for (const QString &statement : DialectOf(db).readSnapshot)
-        ok = ok && query.exec(statement);
-    if (!ok)
-        error = query.lastError().isValid() ? query.lastError() : db.lastError();
-    return ok;
+        if (!ExecTransaction(db, statement, error))
+            return false;
+    return true;
 }
 
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error)
@@ -414,21 +415,41 @@ QString StoreFailureReason(const QSqlError &error, const QString &location)
 {
     if (IsServerLocation(location))
         return ServerFailureReason(error, location);
-    const QString path = location;
-    // SQLite's primary result code, under the extended code Qt passes on.
-    switch (error.nativeErrorCode().toInt() & 0xff) {
-    case 3: return QStringLiteral("没有访问文件 %1 的权限").arg(Native(path));
-    case 5:
-    case 6: return QStringLiteral("文件 %1 被其他程序锁定").arg(Native(path));
-    case 8: return QStringLiteral("文件 %1 只读").arg(Native(path));
-    case 10: return QStringLiteral("读写文件 %1 出错").arg(Native(path));
-    case 11:
-    case 26: return QStringLiteral("文件 %1 已损坏或不是历史记录").arg(Native(path));
-    case 13: return QStringLiteral("磁盘已满");
-    case 14: return QStringLiteral("无法打开或创建文件 %1").arg(Native(path));
-    default: break;
-    }
-    return error.text();
+    const QString &path = location;
+    // SQLite's primary result codes, under the extended code Qt passes on; %1 is the file.
+    static constexpr std::pair<int, const char16_t *> kClasses[] = {
+        {3, u"没有访问文件 %1 的权限"},                  // SQLITE_PERM
+        {5, u"文件 %1 正被其他程序使用，等待超时"},      // SQLITE_BUSY
+        {6, u"文件 %1 被其他程序锁定"},                  // SQLITE_LOCKED
+        {7, u"内存不足，无法读写文件 %1"},               // SQLITE_NOMEM
+        {8, u"文件 %1 只读"},                            // SQLITE_READONLY
+        {10, u"读写文件 %1 出错"},                       // SQLITE_IOERR
+        {11, u"文件 %1 已损坏或不是历史记录"},           // SQLITE_CORRUPT
+        {13, u"磁盘已满"},                               // SQLITE_FULL
+        {14, u"无法打开或创建文件 %1"},                  // SQLITE_CANTOPEN
+        {19, u"文件 %1 中的记录互相矛盾，写入被拒绝"},   // SQLITE_CONSTRAINT
+        {23, u"没有访问文件 %1 的权限"},                 // SQLITE_AUTH
+        {26, u"文件 %1 已损坏或不是历史记录"},           // SQLITE_NOTADB
+    };
+    bool numeric = false;
+    const int code = error.nativeErrorCode().toInt(&numeric) & 0xff;
+    for (const auto &[known, text] : kClasses)
+        if (numeric && code == known) {
+            const QString reason = QString::fromUtf16(text);
+            return reason.contains(u"%1") ? reason.arg(Native(path)) : reason;
+        }
+    // The database's own words are English: the code is all that is passed on.
+    return numeric ? QStringLiteral("读写文件 %1 出错（SQLite 错误 %2）").arg(Native(path)).arg(code)
+                   : QStringLiteral("读写文件 %1 出错").arg(Native(path));
+}
+
+bool ExecTransaction(QSqlDatabase &db, const QString &statement, QSqlError &error)
+{
+    QSqlQuery query(db);
+    if (query.exec(statement))
+        return true;
+    error = query.lastError();
+    return false;
 }
 
 QString DefaultHistoryPath()

@@ -50,8 +50,14 @@ bool BeginReading(QSqlDatabase &db, QSqlError &error);
 // Binds the values in order and runs the prepared query; false, with its error, when it fails.
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error);
 
-// Why an operation on the history failed, in Chinese.
+// Why an operation on the history failed, in Chinese: for a file by the class of SQLite's
+// error, never the database's own English text; for a server by its SQLSTATE's class, with the
+// server's own words.
 QString StoreFailureReason(const QSqlError &error, const QString &location);
+
+// Runs "COMMIT" and the like as a statement: the driver's own transaction calls drop the
+// database's error code, which says why.
+bool ExecTransaction(QSqlDatabase &db, const QString &statement, QSqlError &error);
 
 // The file used without --db: history.sqlite3 in the program's data folder.
 QString DefaultHistoryPath();

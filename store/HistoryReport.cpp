@@ -81,6 +81,26 @@ CellTable ChangesTable(const RunChanges &changes)
     return table;
 }
 
+QStringList ChangeSummary(const std::vector<RowChange> &changes)
+{
+    constexpr qsizetype kAddressesNamed = 10;
+    QStringList lines;
+    for (const ChangeKindNames &kind : ChangeKinds()) {
+        QStringList addresses;
+        for (const RowChange &change : changes)
+            if (change.kind == kind.kind)
+                addresses << change.address;
+        if (addresses.isEmpty())
+            continue;
+        QString line = QStringLiteral("%1 %2 条：").arg(QString::fromUtf16(kind.word)).arg(addresses.size()) +
+                       addresses.first(std::min(addresses.size(), kAddressesNamed)).join(u'、');
+        if (addresses.size() > kAddressesNamed)
+            line += QStringLiteral(" 等 %1 条").arg(addresses.size());
+        lines << line;
+    }
+    return lines;
+}
+
 QJsonObject ChangesJson(const RunChanges &changes)
 {
     QJsonArray array;

@@ -50,24 +50,32 @@ public:
     // connection kept from before that has gone away meanwhile (a server restarted) is made again.
     QString Begin()
     {
-        if (statements_ && Database().transaction())
-            return {};
+        QSqlError error;
+        if (statements_) {
+            QSqlDatabase db = Database();
+            if (ExecTransaction(db, QStringLiteral("BEGIN"), error))
+                return {};
+        }
         Close();
         if (QString reason = OpenHistory(name_, path_, options_); !reason.isEmpty())
             return reason;
         statements_.emplace(Database());
-        if (Database().transaction())
+        QSqlDatabase db = Database();
+        if (ExecTransaction(db, QStringLiteral("BEGIN"), error))
             return {};
-        const QSqlError error = Database().lastError();
+        db = QSqlDatabase();
         return Forget(error);
     }
 
     QString Commit()
     {
-        if (Database().commit())
-            return {};
-        const QSqlError error = Database().lastError();
-        Database().rollback();
+        QSqlError error;
+        {
+            QSqlDatabase db = Database();
+            if (ExecTransaction(db, QStringLiteral("COMMIT"), error))
+                return {};
+            db.rollback();
+        }
         return Forget(error);
     }
 

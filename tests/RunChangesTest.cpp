@@ -3,6 +3,7 @@
 
 #include "QtPrinters.h"
 
+#include <HistoryReport.h>
 #include <ResultExport.h>
 #include <RunChanges.h>
 
@@ -150,6 +151,25 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
             EXPECT_EQ(got, run.changes) << "run " << id;
         }
     }
+}
+
+TEST(ChangeSummary, ALinePerKindInTheTablesOrderNamingTenAddresses)
+{
+    const auto change = [](ChangeKind kind, const QString &address) {
+        RowChange made;
+        made.kind = kind;
+        made.address = address;
+        return made;
+    };
+    std::vector<RowChange> changes{change(Restored, QStringLiteral("http://r/"))};
+    for (int i = 1; i <= 12; ++i)
+        changes.push_back(change(Lost, QStringLiteral("http://%1/").arg(i)));
+    const QStringList lines = ChangeSummary(changes);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QStringLiteral("丢失 12 条：http://1/、http://2/、http://3/、http://4/、http://5/、http://6/、"
+                                       "http://7/、http://8/、http://9/、http://10/ 等 12 条"));
+    EXPECT_EQ(lines[1], QStringLiteral("恢复 1 条：http://r/"));
+    EXPECT_TRUE(ChangeSummary({}).isEmpty());
 }
 
 TEST(PreviousCheckLine, WhenWhatAndTheChange)

@@ -414,6 +414,48 @@ TEST_P(StoreTest, AWriterKilledInTheMiddleOfARunLeavesItInterruptedAndTheRestWho
     }
 }
 
+TEST(StoreFailureReason, EveryClassOfSQLiteAndServerFailureInChinese)
+{
+    const QString path = QStringLiteral("/data/history.sqlite3");
+    const QString server = QStringLiteral("postgresql://ann@db.example/team");
+    const struct {
+        const char *code; // as Qt passes it on: SQLite's extended code, or a server's SQLSTATE
+        QString reason;
+        bool onServer = false;
+        QSqlError::ErrorType type = QSqlError::TransactionError;
+    } cases[] = {
+        {"5", QStringLiteral("文件 /data/history.sqlite3 正被其他程序使用，等待超时")},
+        {"517", QStringLiteral("文件 /data/history.sqlite3 正被其他程序使用，等待超时")}, // BUSY_SNAPSHOT
+        {"6", QStringLiteral("文件 /data/history.sqlite3 被其他程序锁定")},
+        {"1032", QStringLiteral("文件 /data/history.sqlite3 只读")}, // READONLY_DBMOVED
+        {"13", QStringLiteral("磁盘已满")},
+        {"11", QStringLiteral("文件 /data/history.sqlite3 已损坏或不是历史记录")},
+        {"26", QStringLiteral("文件 /data/history.sqlite3 已损坏或不是历史记录")},
+        {"1555", QStringLiteral("文件 /data/history.sqlite3 中的记录互相矛盾，写入被拒绝")}, // CONSTRAINT_PRIMARYKEY
+        {"266", QStringLiteral("读写文件 /data/history.sqlite3 出错")}, // IOERR_READ
+        {"14", QStringLiteral("无法打开或创建文件 /data/history.sqlite3")},
+        {"3", QStringLiteral("没有访问文件 /data/history.sqlite3 的权限")},
+        {"7", QStringLiteral("内存不足，无法读写文件 /data/history.sqlite3")},
+        {"1", QStringLiteral("读写文件 /data/history.sqlite3 出错（SQLite 错误 1）")},
+        {"", QStringLiteral("读写文件 /data/history.sqlite3 出错")}, // a failure of the driver's own
+        {"", QStringLiteral("无法连接 PostgreSQL 服务器 db.example:5432（the server's words）"), true, QSqlError::ConnectionError},
+        {"", QStringLiteral("与 PostgreSQL 服务器 db.example:5432 的连接中断（the server's words）"), true},
+        {"57P01", QStringLiteral("与 PostgreSQL 服务器 db.example:5432 的连接中断（the server's words）"), true},
+        {"08006", QStringLiteral("与 PostgreSQL 服务器 db.example:5432 的连接中断（the server's words）"), true},
+        {"53100", QStringLiteral("PostgreSQL 服务器 db.example:5432 的磁盘已满"), true},
+        {"42501", QStringLiteral("没有访问 PostgreSQL 服务器 db.example:5432 上的数据库 team 的权限（the server's words）"), true},
+        {"55P03", QStringLiteral("PostgreSQL 服务器 db.example:5432 上的数据库 team 被其他程序锁定"), true},
+        {"25006", QStringLiteral("PostgreSQL 服务器 db.example:5432 上的数据库 team 只读"), true},
+        {"23505", QStringLiteral("PostgreSQL 服务器 db.example:5432 报错（the server's words）"), true},
+    };
+    for (const auto &c : cases) {
+        const QSqlError error(QStringLiteral("Unable to commit transaction"),
+                              c.onServer ? QStringLiteral("the server's  words\n") : QStringLiteral("database or disk is full"),
+                              c.type, QString::fromLatin1(c.code));
+        EXPECT_EQ(StoreFailureReason(error, c.onServer ? server : path), c.reason) << c.code;
+    }
+}
+
 TEST_P(StoreTest, AFailingStoreIsSaidOncePerRunAndLeftAsItWas)
 {
     // The store has a completed run before each case writes two runs of its own.
