@@ -53,6 +53,11 @@ public:
         openHistory_ = std::move(openHistory);
         recheck_ = std::move(recheck);
     }
+    // Called with what an export said of its pages before they are checked.
+    void SetExportKeeper(std::function<void(const QString &domain, const std::vector<ExportedPage> &pages)> keep)
+    {
+        keepExported_ = std::move(keep);
+    }
     // True, and the status line says why, while a run goes on.
     bool RefusedDuringRun();
 
@@ -82,6 +87,7 @@ private:
     std::function<void(int)> openRow_;
     GridDialogs dialogs_;
     std::function<void()> openHistory_, recheck_;
+    std::function<void(const QString &, const std::vector<ExportedPage> &)> keepExported_;
     int listsRead_ = 0; // only the latest list read is checked
 };
 
