@@ -116,6 +116,7 @@ private:
     void OnFetched(FetchEngine::Ticket ticket);
     void OnSearchAnswer(const FetchResult &answer);
     void StartJudging(int row, FetchResult result);
+    void HoldBodiesWhileJudgingIsBehind();
     void Judged(int row, RowEvidence evidence);
     // Writes every row whose turn has come, in row order, and ends the check after the last.
     void LandReadyRows();

@@ -103,6 +103,8 @@ JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView 
     evidence.elapsed = result.elapsed;
     if (!result.ok()) {
         evidence.failureCause = FailureCause(result.error, result.errorText);
+        if (result.hostDown)
+            evidence.failureCause += QStringLiteral("，同一网站的其他网页也无法连接");
         return judged;
     }
     evidence.pageHad = true;

@@ -44,6 +44,7 @@ struct FetchResult {
     QByteArray robotsTag;                   // every X-Robots-Tag value of the final response, one a line
     QByteArray retryAfter;                  // Retry-After of the final response, raw
     std::chrono::milliseconds elapsed{0};   // from transfer start to its end
+    bool hostDown = false;                  // not tried: connecting to the host failed for another page
     bool ok() const { return error == FetchError::None; }
 };
 
