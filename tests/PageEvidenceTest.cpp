@@ -288,6 +288,11 @@ TEST(PageEvidence, BrokenHtmlStillGivesItsLinks)
         {"<a href=http://example.com/1><img alt=A><p><a href=http://example.com/2><img alt=B></a></p></a>", {"A", "B"}},
         {"<a href=\"http://example.com/\" href=\"http://evil.net/\">first wins</a>", {"first wins"}},
         {QString("<a href=http://example.com/>") + QChar(0xD800) + "lone", {"?lone"}},
+        // A "</a" that closes nothing: the page goes on to the real end of the link.
+        {"<a href=http://example.com/><!-- </a> -->text</a><p>tail</p>", {"text"}},
+        {"<a href=http://example.com/><script>'</a>'</script>text</a><p>tail</p>", {"text"}},
+        {"<a href=http://example.com/>x <span title=\"</a>\">more</span></a><p>tail</p>", {"x more"}},
+        {"<a href=http://example.com/>x</a>" + QStringLiteral("<p>tail</p>").repeated(1000), {"x"}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Links(c.html, &LinkEvidence::anchor), c.anchors) << c.html.toStdString();
