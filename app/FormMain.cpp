@@ -132,6 +132,12 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
         ShowPanel(true);
         ShowStatus(note);
     });
+    // What a list gave stays on the tip line while its run goes on, as a search's count does.
+    connect(gridActions_, &GridActions::ListRead, this, [this](const QString &summary) {
+        ShowPanel(true);
+        ShowStatus(summary);
+        SetLabelText(tipLine_, summary);
+    });
     if (runHistory_)
         gridActions_->SetHistoryActions([this] { OpenHistory(); },
                                         [this] { RecheckKnownLinks(domainEdit_->text()); });
@@ -315,7 +321,7 @@ void FormMain::ReadPreviousChecks()
     if (addresses.isEmpty() || runDomain_.isEmpty())
         return;
     const int ticket = ++checksRead_;
-    auto *watcher = new QFutureWatcher<QHash<QString, AddressCheck>>(this);
+    auto *watcher = new QFutureWatcher<QHash<QString, AddressPast>>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
         watcher->deleteLater();
         if (ticket == checksRead_)
@@ -323,11 +329,8 @@ void FormMain::ReadPreviousChecks()
     });
     watcher->setFuture(QtConcurrent::run([path = historyPath_, domain = runDomain_, addresses,
                                           beforeRun = runHistory_->CurrentRunId(), since = runStartedAt_] {
-        HistoryReader reader(path);
-        QHash<QString, AddressCheck> checks = reader.LastChecks(domain, addresses, beforeRun);
         // Until the store names this run, its own rows may already be written: they are not "before".
-        checks.removeIf([since](QHash<QString, AddressCheck>::iterator check) { return check.value().checkedAt >= since; });
-        return checks;
+        return HistoryReader(path).LastChecks(domain, addresses, beforeRun, since);
     }));
 }
 

@@ -4,9 +4,11 @@
 #include "ConsoleProgress.h"
 #include "HistoryCommand.h"
 
+#include <AddressList.h>
 #include <Domain.h>
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
+#include <HistoryReport.h>
 #include <RunHistory.h>
 #include <Network.h>
 
@@ -17,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
+#include <variant>
 
 namespace vantorel {
 
@@ -71,6 +74,8 @@ std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &
         return std::nullopt;
     }
     const AddressList list = ReadAddressList(file.readAll());
+    if (const QString summary = AddressListSummary(list); !summary.isEmpty())
+        Say(summary);
     for (const QString &note : AddressListNotes(list))
         Say(note);
     if (list.addresses.isEmpty())
@@ -78,21 +83,117 @@ std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &
     return list.addresses;
 }
 
-// Whether the stored run lost links against the run before it; nothing when the store
-// cannot tell.
-std::optional<bool> LostLinks(const HistoryWriter &writer, qint64 runId, const QString &historyFile,
-                              ConsoleStreams &streams)
+// The words that start each exit 6.
+QString CannotJudgeText(const QString &reason)
 {
-    if (runId == 0 || !writer.FirstFailure().isEmpty())
+    return QStringLiteral("无法判断是否丢失外链：") + reason;
+}
+
+// The settings of a check from the command line: every check from it is a list check, however
+// its rows were found, with as many pages at once as the system's descriptors allow.
+AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings settings, ConsoleStreams &streams)
+{
+    settings.pause = std::chrono::milliseconds(0);
+    settings.jobs = settings.listJobs = line.jobs.value_or(settings.listJobs);
+    if (line.retries)
+        settings.retry.retries = *line.retries;
+    if (line.timeoutSeconds) {
+        settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
+        settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
+    }
+    const DescriptorBudget budget = RaiseDescriptorLimit(settings.jobs);
+    if (!budget.warning.isEmpty())
+        streams.Say(budget.warning);
+    settings.jobs = settings.listJobs = budget.jobs;
+    return settings;
+}
+
+// The addresses of a run without the engine: --urls, or those the history knows for --recheck.
+// An exit status instead when there are none to check.
+std::variant<std::optional<QStringList>, int> AddressesToCheck(const CommandLine &line, const QString &historyFile,
+                                                               ConsoleStreams &streams)
+{
+    const QString domain = line.checkDomain.value_or(QString());
+    if (line.urlsFile) {
+        if (std::optional<QStringList> urls = ListedAddresses(*line.urlsFile, streams))
+            return urls;
+        return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
+    }
+    if (line.command != Command::Recheck)
         return std::nullopt;
     HistoryReader reader(historyFile);
-    const std::optional<RunChanges> changes = reader.Changes(runId);
-    if (!changes) {
-        streams.Say(HistoryReadFailureText(reader.Error()));
-        return std::nullopt;
+    const QStringList known = reader.KnownValidAddresses(domain);
+    QString nothing;
+    if (!reader.Error().isEmpty()) {
+        if (!line.failOnLost) {
+            streams.Say(HistoryReadFailureText(reader.Error()));
+            return kExitOutputFailed;
+        }
+        nothing = QStringLiteral("无法读取历史记录（%1）").arg(reader.Error());
+    } else if (known.isEmpty()) {
+        // Not a run: a re-check of nothing would only make the history longer.
+        nothing = QStringLiteral("历史记录中没有 %1 曾经有效的外链").arg(SiteShown(SiteKey(domain)));
+        if (!line.failOnLost) {
+            streams.Say(nothing);
+            return streams.Out(FormatResults(line.format, ReduceToHost(domain), std::nullopt, {})) ? kExitCompleted
+                                                                                                     : kExitOutputFailed;
+        }
+    } else {
+        return known;
     }
-    return std::any_of(changes->changes.begin(), changes->changes.end(),
-                       [](const RowChange &change) { return change.kind == ChangeKind::Lost; });
+    streams.Say(CannotJudgeText(nothing));
+    return kExitCannotJudge;
+}
+
+// The stored run's changes, or why they cannot be had.
+struct StoredChanges {
+    std::vector<RowChange> changes;
+    QString unknown;
+    QString readError; // the run was stored, and could not be read back
+};
+
+StoredChanges ReadChanges(const HistoryWriter &writer, qint64 runId, const QString &historyFile)
+{
+    if (const QString failure = writer.FirstFailure(); !failure.isEmpty())
+        return {{}, QStringLiteral("历史记录无法保存（%1）").arg(failure), {}};
+    if (runId == 0)
+        return {{}, QStringLiteral("这次检测没有保存到历史记录"), {}};
+    HistoryReader reader(historyFile);
+    const std::optional<RunChanges> changes = reader.Changes(runId);
+    if (!changes)
+        return {{}, QStringLiteral("无法读取历史记录（%1）").arg(reader.Error()), reader.Error()};
+    return {changes->changes, {}, {}};
+}
+
+bool NoPageHad(const std::vector<ResultRow> &rows)
+{
+    return !rows.empty() && std::all_of(rows.begin(), rows.end(), [](const ResultRow &row) {
+        return !row.evidence || Strength(*row.evidence) == VerdictStrength::Unreachable;
+    });
+}
+
+// After a run kept in the history: its changes, a line per kind, on standard error, and with
+// --fail-on-lost, whether a link was lost or why that cannot be told.
+int TellChanges(const CommandLine &line, const StoredChanges &stored, const std::vector<ResultRow> &rows,
+                ConsoleStreams &streams)
+{
+    for (const QString &summary : ChangeSummary(stored.changes))
+        streams.Say(summary);
+    if (!line.failOnLost) {
+        if (!stored.readError.isEmpty())
+            streams.Say(HistoryReadFailureText(stored.readError));
+        return kExitCompleted;
+    }
+    if (std::any_of(stored.changes.begin(), stored.changes.end(),
+                    [](const RowChange &change) { return change.kind == ChangeKind::Lost; }))
+        return kExitLinksLost;
+    QString unknown = stored.unknown;
+    if (unknown.isEmpty() && NoPageHad(rows))
+        unknown = QStringLiteral("没有一个网页能够访问（%1 条均未能检测）").arg(rows.size());
+    if (unknown.isEmpty())
+        return kExitCompleted;
+    streams.Say(CannotJudgeText(unknown));
+    return kExitCannotJudge;
 }
 
 } // namespace
@@ -104,36 +205,12 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     if (line.command == Command::History || line.command == Command::Changes)
         return ShowHistory(line, historyFile, streams);
 
-    settings.pause = std::chrono::milliseconds(0);
-    // Every check from the command line is a list check, however its rows were found.
-    settings.jobs = line.jobs.value_or(settings.listJobs);
-    settings.listJobs = settings.jobs;
-    if (line.retries)
-        settings.retry.retries = *line.retries;
-    if (line.timeoutSeconds) {
-        settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
-        settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
-    }
-    // Each page in flight takes descriptors: as many as the system allows, said when fewer.
-    const DescriptorBudget budget = RaiseDescriptorLimit(settings.jobs);
-    if (!budget.warning.isEmpty())
-        streams.Say(budget.warning);
-    settings.jobs = settings.listJobs = budget.jobs;
-    std::optional<QStringList> urls;
-    if (line.urlsFile && !(urls = ListedAddresses(*line.urlsFile, streams)))
-        return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
+    settings = CheckSettings(line, std::move(settings), streams);
+    const auto addresses = AddressesToCheck(line, historyFile, streams);
+    if (const int *status = std::get_if<int>(&addresses))
+        return *status;
+    const std::optional<QStringList> &urls = std::get<std::optional<QStringList>>(addresses);
     const QString domain = line.checkDomain.value_or(QString());
-    if (line.command == Command::Recheck) {
-        HistoryReader reader(historyFile);
-        urls = reader.KnownValidAddresses(ReduceToHost(domain));
-        if (!reader.Error().isEmpty()) {
-            streams.Say(HistoryReadFailureText(reader.Error()));
-            return kExitOutputFailed;
-        }
-        // Still a run: a schedule shows that it ran, and --history that it found nothing.
-        if (urls->isEmpty())
-            streams.Say(QStringLiteral("历史记录中没有 %1 曾经有效的外链").arg(ReduceToHost(domain)));
-    }
 
     BacklinkAnalysis analysis(settings);
     std::optional<HistoryWriter> writer;
@@ -188,9 +265,10 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     }
     if (analysis.Outcome() != RunOutcome::Completed)
         return kExitInterrupted;
-    if (line.failOnLost && LostLinks(*writer, history->CurrentRunId(), historyFile, streams).value_or(false))
-        return kExitLinksLost;
-    return kExitCompleted;
+    if (!writer)
+        return kExitCompleted;
+    const int status = TellChanges(line, ReadChanges(*writer, history->CurrentRunId(), historyFile), analysis.Rows(), streams);
+    return streams.ReportFailure() ? kExitOutputFailed : status;
 }
 
 } // namespace vantorel

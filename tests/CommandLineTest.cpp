@@ -86,6 +86,7 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         int exitCode;
         QString outputFile = {};
         QString message = {};
+        QByteArray input = {};
     } cases[] = {
         {"results lost on a full device", {"--check", "example.com", "--format", "json"}, "http://" + engine.server().hostAndPort(), 1,
          "/dev/full", QStringLiteral("无法写出结果：磁盘空间不足\n")},
@@ -103,9 +104,13 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         {"fail-on-lost without a check", {"--changes", "example.com", "--fail-on-lost"}, closed, 2},
         {"unknown option", {"--chekc", "example.com"}, closed, 2, {}, QStringLiteral("vantorel: 未知选项“chekc”。\n用法见 vantorel --help\n")},
         {"a window without a display", {}, closed, 1, {}, QStringLiteral("xvfb-run -a vantorel；或用 vantorel --check 域名 在命令行中检测。\n")},
+        {"a list of sites, no pages", {"--check", "example.com", "--urls", "-"}, closed, 2, {},
+         QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」\n"), "Site,Linking pages,Target pages\na1.test,3,1\n"},
+        {"a list without an address", {"--check", "example.com", "--urls", "-"}, closed, 2, {},
+         QStringLiteral("读取 0 个地址（跳过 1 行）\n以下行不是网址，已跳过：第 1 行。\n没有可以检测的网址。\n"), "abc\n"},
     };
     for (const auto &c : cases) {
-        const Outcome run = Vantorel(c.arguments, c.proxy, {}, c.outputFile);
+        const Outcome run = Vantorel(c.arguments, c.proxy, c.input, c.outputFile);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err.toStdString();
         if (!c.message.isEmpty()) {
             EXPECT_TRUE(run.err.endsWith(c.message)) << c.what << ": " << run.err.toStdString();
@@ -131,7 +136,8 @@ TEST(CommandLine, FormatsCarryTheSameRows)
     EXPECT_TRUE(lines[0].startsWith(u"序号\t外链地址\t有效性\t结果\tHTTP状态"));
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t") + web.Address("/a") + QStringLiteral("\t有效\t不传递权重\t200\t")));
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t") + web.Address("/b") + QStringLiteral("\t无效\t已失效\t200\t")));
-    EXPECT_EQ(tsv.err.count(u'\n'), 3) << "one progress line per judged row, then the counts";
+    EXPECT_TRUE(tsv.err.startsWith(QStringLiteral("读取 2 个地址\n"))) << tsv.err.toStdString();
+    EXPECT_EQ(tsv.err.count(u'\n'), 4) << "what the list gave, one progress line per judged row, then the counts";
     EXPECT_TRUE(tsv.err.endsWith(QStringLiteral("有效 1 条，已失效 1 条，未能检测 0 条\n"))) << tsv.err.toStdString();
 
     const Outcome csv = Vantorel({"--check", "example.com", "--urls", "-", "--format", "csv"}, {}, list);
@@ -228,6 +234,36 @@ TEST(CommandLine, RunsAreKeptAndComparedWithTheRunBefore)
     EXPECT_EQ(check({"--changes", "example.org", "--run", firstRun}).exitCode, 2) << "a run of another domain";
 }
 
+TEST(CommandLine, AReCheckTellsALossAfterTheRowsWereCheckedApart)
+{
+    constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
+    TestWeb web;
+    web.SetPage("/x", std::string(kLinked));
+    web.SetPage("/y", std::string(kLinked), 503);
+    web.SetResultPage(SearchResultPage(QStringLiteral("约2"), {{web.Address("/x")}, {web.Address("/y")}}));
+    const QString proxy = "http://" + web.server().hostAndPort();
+    const QTemporaryDir folder;
+    const QStringList common{"--db", folder.filePath(QStringLiteral("history.sqlite3")), "--format", "tsv", "--retries", "0"};
+
+    EXPECT_EQ(Vantorel(QStringList{"--check", "example.com"} + common, proxy).exitCode, 0);
+    // Y alone, as a list of its own, under another form of the site's name.
+    web.SetPage("/y", std::string(kLinked));
+    EXPECT_EQ(Vantorel(QStringList{"--check", "www.example.com", "--urls", "-"} + common, proxy,
+                       ("http://" + web.Address("/y") + "\n").toUtf8())
+                  .exitCode,
+              0);
+    web.SetPage("/x", "nothing");
+    Outcome run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, proxy);
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("\n丢失 1 条：http://%1\n").arg(web.Address("/x")))) << run.err.toStdString();
+    const Outcome changes = Vantorel(QStringList{"--changes", "Example.COM"} + common.mid(0, 4));
+    EXPECT_EQ(changes.out.section(u'\n', 1), QStringLiteral("丢失\t1\t有效，传递权重\t已失效\thttp://%1\n").arg(web.Address("/x")))
+        << changes.out.toStdString();
+    // Told once: the next re-check finds it still removed and says nothing.
+    run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, proxy);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+}
+
 TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
 {
     TestWeb web;
@@ -239,6 +275,12 @@ TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
     junk.write(QByteArray(4096, 'x'));
     junk.close();
     const QByteArray list = (web.Address("/a") + "\n").toUtf8();
+    const QString unreachable = folder.filePath(QStringLiteral("unreachable.txt"));
+    QFile closed(unreachable);
+    ASSERT_TRUE(closed.open(QIODevice::WriteOnly));
+    closed.write(QStringLiteral("http://127.0.0.1:%1/x\n").arg(LoopbackServer::ClosedPort()).toUtf8());
+    closed.close();
+    const QString none = folder.filePath(QStringLiteral("none"));
     const struct {
         const char *what;
         QStringList arguments;
@@ -247,11 +289,20 @@ TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
         QString message;
     } cases[] = {
         {"unwritable", {"--check", "example.com", "--urls", "-", "--db", "/dev/null/history.sqlite3"}, 0, 2, "历史记录无法保存："},
-        {"not a database", {"--check", "example.com", "--urls", "-", "--db", notDatabase, "--fail-on-lost"}, 0, 2, "历史记录无法保存："},
+        {"not a database", {"--check", "example.com", "--urls", "-", "--db", notDatabase}, 0, 2, "历史记录无法保存："},
         {"unreadable history", {"--history", "example.com", "--db", notDatabase}, 1, 0, "无法读取历史记录："},
         {"unreadable re-check", {"--recheck", "example.com", "--db", notDatabase}, 1, 0, "无法读取历史记录："},
-        {"unknown domain", {"--changes", "example.com", "--db", folder.filePath("none")}, 0, 1, {}},
-        {"nothing to re-check", {"--recheck", "example.com", "--db", folder.filePath("none")}, 0, 1, "历史记录中没有 example.com 曾经有效的外链"},
+        {"unknown domain", {"--changes", "example.com", "--db", none}, 0, 1, {}},
+        {"nothing to re-check", {"--recheck", "www.Example.com", "--db", none}, 0, 1, "历史记录中没有 example.com 曾经有效的外链"},
+        // With --fail-on-lost, a loss that cannot be judged is no success.
+        {"unwritable history", {"--check", "example.com", "--urls", "-", "--db", notDatabase, "--fail-on-lost"}, 6, 2,
+         "无法判断是否丢失外链：历史记录无法保存（"},
+        {"unreadable history before a re-check", {"--recheck", "example.com", "--db", notDatabase, "--fail-on-lost"}, 6, 0,
+         "无法判断是否丢失外链：无法读取历史记录（"},
+        {"no page could be had", {"--check", "example.com", "--urls", unreachable, "--db", folder.filePath("h"), "--fail-on-lost"},
+         6, 2, "无法判断是否丢失外链：没有一个网页能够访问（1 条均未能检测）\n"},
+        {"nothing to re-check", {"--recheck", "example.com", "--db", none, "--fail-on-lost"}, 6, 0,
+         "无法判断是否丢失外链：历史记录中没有 example.com 曾经有效的外链\n"},
     };
     for (const auto &c : cases) {
         const Outcome run = Vantorel(c.arguments + QStringList{"--format", "tsv"}, {}, list);
@@ -261,6 +312,7 @@ TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
             EXPECT_EQ(run.err.count(c.message), 1) << c.what << ": " << run.err.toStdString();
         }
     }
+    EXPECT_FALSE(QFile::exists(none)) << "a re-check of nothing is no run";
 }
 
 TEST(CommandLine, CtrlCPrintsWhatWasJudgedAndEndsWith130)
@@ -275,7 +327,7 @@ TEST(CommandLine, CtrlCPrintsWhatWasJudgedAndEndsWith130)
     // The first row is judged (its progress line is out) while the second one waits.
     QByteArray progress;
     process.setReadChannel(QProcess::StandardError);
-    while (!progress.contains('\n') && process.waitForReadyRead(5'000))
+    while (!progress.contains("1/2") && process.waitForReadyRead(5'000))
         progress += process.readAllStandardError();
     ASSERT_TRUE(progress.contains("1/2"));
     ::kill(static_cast<pid_t>(process.processId()), SIGINT);
