@@ -8,7 +8,9 @@
 # run --runs times (5 unless told) and the medians printed: wall time, CPU time per page, peak
 # resident set, and the pages had (有效 rows, or HTTP 200 for curl).
 #
-#   scripts/bench-net.sh [--runs N] [--delay MS] [case ...]
+#   scripts/bench-net.sh [--runs N] [--delay MS] [--prebuilt DIR] [case ...]
+#
+# --prebuilt DIR takes the programs from DIR (laid out as build/) and builds nothing.
 #
 # Cases: https, http, zero (1,000 pages on 100 hosts by address, at once), big (200 pages of
 # 2 MB on 200 hosts, --jobs 200), dead (1,000 named hosts, every tenth never answers a
@@ -18,11 +20,13 @@ cd "$(dirname "$0")/.."
 
 runs=5
 delay=50
+build=""
 cases=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --delay) delay="$2"; shift 2 ;;
+    --prebuilt) build="$2"; shift 2 ;;
     *) cases+=("$1"); shift ;;
   esac
 done
@@ -34,9 +38,12 @@ fi
 
 # nginx serves HTTPS, libnetfilter-queue and iptables delay packets where netem is missing.
 scripts/deps.sh curl time openssl python3 nginx-light iptables libnetfilter-queue-dev
-cmake --preset default >/dev/null
-cmake --build build --target vantorel vantorel_page_server >/dev/null
-cmake --build build --target vantorel_net_delay >/dev/null 2>&1 || true
+if [ -z "$build" ]; then
+  build=build
+  cmake --preset default >/dev/null
+  cmake --build build --target vantorel vantorel_page_server >/dev/null
+  cmake --build build --target vantorel_net_delay >/dev/null 2>&1 || true
+fi
 
 ns="vantorel-bench-$$"
 work="$(mktemp -d)"
@@ -71,8 +78,8 @@ delayed_by="none"
 if [ "$delay" -gt 0 ]; then
   if inns tc qdisc add dev lo root netem delay "${delay}ms" 2>/dev/null; then
     delayed_by="netem"
-  elif [ -x build/bench/vantorel_net_delay ] && inns iptables-legacy -A OUTPUT -j NFQUEUE --queue-num 0 --queue-bypass; then
-    inbg build/bench/vantorel_net_delay "$delay" >/dev/null
+  elif [ -x "$build/bench/vantorel_net_delay" ] && inns iptables-legacy -A OUTPUT -j NFQUEUE --queue-num 0 --queue-bypass; then
+    inbg "$build/bench/vantorel_net_delay" "$delay" >/dev/null
     delayed_by="vantorel_net_delay (NFQUEUE)"
   else
     echo "no way to delay packets here (no netem, no NFQUEUE): the round trip is the loopback's" >&2
@@ -92,7 +99,7 @@ openssl x509 -req -in "$work/site.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" 
 start_pages() { # fd size hosts pages; sets started_port
   mkfifo "$work/in$1"
   eval "exec $1<>$work/in$1" # read and write: opening it waits for no one
-  inbg build/tests/vantorel_page_server --hosts "$3" --pages "$4" --size "$2" <"$work/in$1" >"$work/port$1"
+  inbg "$build/tests/vantorel_page_server" --hosts "$3" --pages "$4" --size "$2" <"$work/in$1" >"$work/port$1"
   for _ in $(seq 100); do [ -s "$work/port$1" ] && break; sleep 0.1; done
   started_port=$(head -1 "$work/port$1")
 }
@@ -161,7 +168,7 @@ measure() { # tool case
   jobs=$(jobs_for "$2")
   if [ "$1" = vantorel ]; then
     inns env CURL_CA_BUNDLE="$work/ca.pem" timeout 300 /usr/bin/time -f "%e %U %S %M" -o "$work/time" \
-      build/app/vantorel --check example.com --urls "$urls" --jobs "$jobs" --format tsv --no-history \
+      "$build/app/vantorel" --check example.com --urls "$urls" --jobs "$jobs" --format tsv --no-history \
       >"$work/out" 2>/dev/null || true
     had=$(grep -c $'\t有效\t' "$work/out" || true)
   else
