@@ -26,6 +26,7 @@ namespace vantorel {
 namespace {
 
 constexpr QStringView kPageCharset = u"gb2312";
+constexpr int kJudgedAtOncePerThread = 2; // bodies being judged or waiting for it
 
 const QString kStatusStart = QStringLiteral("开始分析网站外链地址...");
 const QString kStatusNoDomain = QStringLiteral("请输入要分析的网站地址...");
@@ -77,6 +78,7 @@ std::vector<int> BacklinkAnalysis::DropWork()
     judges_.clear(); // judgements not started yet; those running are ignored when they end
     for (QObject *watcher : std::exchange(watchers_, {}))
         watcher->deleteLater(); // one of them may be the caller
+    engine_.HoldBodies(false);
     pause_.stop();
     afterPause_ = {};
     for (QTimer *retry : std::exchange(retryTimers_, {}))
@@ -402,11 +404,13 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
     job->HandOver();
     auto *watcher = new QFutureWatcher<void>(this);
     watchers_.insert(watcher);
+    HoldBodiesWhileJudgingIsBehind();
     const quint64 generation = generation_;
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, row, generation, job] {
         watcher->deleteLater();
         // A dropped watcher may still have had its ending queued.
         if (watchers_.erase(watcher) == 1 && generation == generation_) {
+            HoldBodiesWhileJudgingIsBehind();
             job->TakeOver();
             if (job->refreshTo.isEmpty())
                 Judged(row, std::move(job->evidence));
@@ -426,6 +430,13 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
                            .onThreadPool(judges_)
                            .withPriority(-row)
                            .spawn());
+}
+
+// A few pages per judging thread wait their turn; past that the engine stops reading bodies,
+// so that pages fetched faster than they are judged do not pile up in memory.
+void BacklinkAnalysis::HoldBodiesWhileJudgingIsBehind()
+{
+    engine_.HoldBodies(static_cast<int>(watchers_.size()) >= kJudgedAtOncePerThread * judges_.maxThreadCount());
 }
 
 void BacklinkAnalysis::Judged(int row, RowEvidence evidence)

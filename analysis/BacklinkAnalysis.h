@@ -113,6 +113,7 @@ private:
     void OnFetched(FetchEngine::Ticket ticket);
     void OnSearchAnswer(const FetchResult &answer);
     void StartJudging(int row, FetchResult result);
+    void HoldBodiesWhileJudgingIsBehind();
     // Lands the verdict on the row and on the rows listing its address again.
     void Judged(int row, RowEvidence evidence);
     // Moves the status on to the lowest row still being checked, or ends the check after the last.

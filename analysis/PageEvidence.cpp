@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace vantorel {
 
@@ -321,6 +323,88 @@ void Characters(void *context, const xmlChar *characters, int length)
     }
 }
 
+// Whether a tag of the given name opens at html[at] ("<name" or, after a "/", "</name"), as
+// the parser reads names: in any case, and not the start of a longer name ("<abbr" is no "<a").
+bool TagAt(QStringView html, qsizetype at, QStringView name)
+{
+    const qsizetype end = at + name.size();
+    if (end > html.size() || html.sliced(at, name.size()).compare(name, Qt::CaseInsensitive) != 0)
+        return false;
+    if (end == html.size())
+        return true;
+    const QChar next = html[end];
+    return !next.isLetterOrNumber() && next != u'_' && next != u':' && next != u'.' && next != u'-';
+}
+
+// Where the tags that decide how much of a page the parser must see open and close.
+constexpr QStringView kRaw[] = {u"script", u"style"}; // the parser reads their content as text
+
+struct TagPlaces {
+    qsizetype lastLooked = -1; // the last <a>, <area>, <img>, <base> or <meta>
+    std::vector<qsizetype> anchorOpen, anchorClose;
+    std::vector<qsizetype> rawOpen[std::size(kRaw)], rawClose[std::size(kRaw)];
+};
+
+TagPlaces FindTags(QStringView html)
+{
+    static constexpr QStringView kLooked[] = {u"a", u"area", u"img", u"base", u"meta"};
+    TagPlaces places;
+    for (qsizetype at = html.indexOf(u'<'); at >= 0; at = html.indexOf(u'<', at + 1)) {
+        const bool closing = at + 1 < html.size() && html[at + 1] == u'/';
+        const qsizetype name = at + (closing ? 2 : 1);
+        if (TagAt(html, name, u"a"))
+            (closing ? places.anchorClose : places.anchorOpen).push_back(at);
+        if (!closing && std::any_of(std::begin(kLooked), std::end(kLooked),
+                                    [&](QStringView looked) { return TagAt(html, name, looked); }))
+            places.lastLooked = at;
+        for (std::size_t raw = 0; raw < std::size(kRaw); ++raw) {
+            if (TagAt(html, name, kRaw[raw]))
+                (closing ? places.rawClose : places.rawOpen)[raw].push_back(at);
+        }
+    }
+    return places;
+}
+
+qsizetype CountBefore(const std::vector<qsizetype> &places, qsizetype end)
+{
+    return std::lower_bound(places.begin(), places.end(), end) - places.begin();
+}
+
+// The parser reads a page as a stream: past the last element the evidence looks at, once no
+// link, comment, script or style is open, the rest of the page changes nothing. Only the page
+// up to there is parsed: on a large page whose links come early, most of it is skipped. When
+// any of that is in doubt, the whole page.
+QStringView PartToParse(QStringView html)
+{
+    const TagPlaces places = FindTags(html);
+    if (places.lastLooked < 0)
+        return {};
+    qsizetype closer = places.lastLooked; // a link open there ends at the next </a>
+    if (!places.anchorOpen.empty()) {
+        const auto next = std::upper_bound(places.anchorClose.begin(), places.anchorClose.end(), places.lastLooked);
+        if (next == places.anchorClose.end())
+            return html;
+        closer = *next;
+        // A "</a" inside the tag before it, in an attribute's value, closes nothing.
+        if (const qsizetype tag = html.lastIndexOf(u'<', closer - 1); tag >= 0 && html.indexOf(u'>', tag) > closer)
+            return html;
+    }
+    const qsizetype end = html.indexOf(u'>', closer) + 1;
+    if (end == 0)
+        return html;
+    const QStringView part = html.first(end);
+    const qsizetype comment = part.lastIndexOf(u"<!--");
+    const bool commentOpen = comment >= 0 && part.indexOf(u"-->", comment + 4) < 0;
+    bool rawOpen = false; // its last opening before the end has no closing after it
+    for (std::size_t raw = 0; raw < std::size(kRaw); ++raw) {
+        const qsizetype opened = CountBefore(places.rawOpen[raw], end);
+        const qsizetype closed = CountBefore(places.rawClose[raw], end);
+        rawOpen = rawOpen || (opened > 0 && (closed == 0 || places.rawClose[raw][closed - 1] < places.rawOpen[raw][opened - 1]));
+    }
+    const bool anchorOpen = CountBefore(places.anchorOpen, end) > CountBefore(places.anchorClose, end);
+    return commentOpen || rawOpen || anchorOpen ? html : part;
+}
+
 Reader ReadPage(QStringView html)
 {
     Reader reader;
@@ -329,7 +413,7 @@ Reader ReadPage(QStringView html)
     handler.endElement = EndElement;
     handler.characters = Characters;
     handler.ignorableWhitespace = Characters;
-    ParseHtml(html.toUtf8(), "UTF-8", handler, &reader);
+    ParseHtml(PartToParse(html).toUtf8(), "UTF-8", handler, &reader);
     return reader;
 }
 

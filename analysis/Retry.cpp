@@ -51,7 +51,10 @@ std::optional<milliseconds> RetryAfter(QByteArrayView header, const QDateTime &n
 std::optional<milliseconds> RetryDelay(const FetchResult &result, int attemptsSoFar, const RetryPolicy &policy,
                                        const QDateTime &now, QRandomGenerator &random)
 {
-    if (attemptsSoFar < 1 || attemptsSoFar > std::min(policy.retries, kMaxRetries) || !IsPassing(result))
+    // A host that let a connection time out twice is as good as down; one that is down for
+    // another page ends the same way at once.
+    const int retries = result.error == FetchError::ConnectTimeout ? std::min(policy.retries, 1) : policy.retries;
+    if (attemptsSoFar < 1 || attemptsSoFar > std::min(retries, kMaxRetries) || result.hostDown || !IsPassing(result))
         return std::nullopt;
     milliseconds delay{0};
     if (!policy.delays.empty()) {

@@ -12,7 +12,8 @@
 namespace vantorel {
 
 // When a fetch that failed for a passing reason is tried again. Passing: a connect or transfer
-// time-out, a reset, HTTP 429, 502, 503 and 504. A resolve failure is not among them: curl
+// time-out, a reset, HTTP 429, 502, 503 and 504; a connect time-out is tried again once only,
+// and a fetch never tried because its host is down (FetchResult::hostDown) not at all. A resolve failure is not among them: curl
 // reports a resolver's temporary failure and a name that does not exist alike, and a dead
 // domain, common among old links, would cost every retry's wait for nothing; a resolver that
 // does not answer in time ends as a connect time-out, and is retried.

@@ -122,6 +122,8 @@ JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView 
     const FetchError error = result.ok() && result.redirects > maxRedirects ? FetchError::TooManyRedirects : result.error;
     if (error != FetchError::None) {
         evidence.failureCause = FailureCause(error, result.errorText);
+        if (result.hostDown)
+            evidence.failureCause += QStringLiteral("，同一网站的其他网页也无法连接");
         return judged;
     }
     evidence.pageHad = true;

@@ -16,6 +16,15 @@ constexpr const char *kUserAgent =
 // it ends a transfer that passes it with a receive error.
 constexpr long kCurlHeaderCap = 300 * 1024;
 
+// Curl keeps the parsed certificate file this long for the transfers of one multi handle (an
+// engine): a window left open sees an updated system store within the hour.
+constexpr long kCaCacheSeconds = 3600;
+
+const char *OrNull(const QByteArray &text)
+{
+    return text.isEmpty() ? nullptr : text.constData();
+}
+
 struct Outcome {
     CURLcode code = CURLE_OK;
     bool requestSent = false; // the last request went out: a connection, new or reused, was ready
@@ -101,6 +110,9 @@ size_t CurlTransfer::AppendToBody(char *data, size_t size, size_t count, void *u
         transfer->overCap_ = true;
         return 0;
     }
+    if (transfer->bodyGate_ &&
+        !transfer->bodyGate_(transfer->gateData_, transfer->body_.size(), static_cast<qsizetype>(offered)))
+        return CURL_WRITEFUNC_PAUSE;
     // Room for the announced length at once, when there is one: the body need not be copied as
     // it grows. Without one (chunked, or a compressed body that inflates) it grows as it comes,
     // never reserved at the cap: 16 MiB for each page in flight.
@@ -123,7 +135,7 @@ int CurlTransfer::OnRequestReady(void *userdata, char *primaryIp, char *localIp,
                : CURL_PREREQFUNC_OK;
 }
 
-CurlTransfer::CurlTransfer(const QString &url, const FetchLimits &limits)
+CurlTransfer::CurlTransfer(const QString &url, const FetchLimits &limits, const CaStore &store)
     : started_(std::chrono::steady_clock::now()),
       headers_(curl_slist_append(nullptr, "Content-Type: text/XML")),
       url_(UrlForRequest(url)),
@@ -166,6 +178,9 @@ CurlTransfer::CurlTransfer(const QString &url, const FetchLimits &limits)
     check(curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodyBytes)),
           "the body cap");
     check(curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent), "the user agent");
+    check(curl_easy_setopt(h, CURLOPT_CAINFO, OrNull(store.file)), "the certificate file");
+    check(curl_easy_setopt(h, CURLOPT_CAPATH, OrNull(store.directory)), "the certificate directory");
+    check(curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, kCaCacheSeconds), "the certificate cache");
     check(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlTransfer::AppendToBody), "the body sink");
     check(curl_easy_setopt(h, CURLOPT_WRITEDATA, this), "the body sink");
 }

@@ -3,6 +3,7 @@
 // Inside net and the tests' blocking fetch only: the rest of the program never sees libcurl.
 
 #include "FetchResult.h"
+#include "Network.h"
 
 #include <curl/curl.h>
 
@@ -16,8 +17,9 @@ namespace vantorel {
 // The handle points into this object: it stays where it was made.
 class CurlTransfer {
 public:
-    // The transfer's clock starts here: make it just before the transfer runs.
-    CurlTransfer(const QString &url, const FetchLimits &limits);
+    // The transfer's clock starts here: make it just before the transfer runs. Servers are
+    // verified against the certificates of store.
+    CurlTransfer(const QString &url, const FetchLimits &limits, const CaStore &store = TransferCaStore());
     CurlTransfer(const CurlTransfer &) = delete;
     CurlTransfer &operator=(const CurlTransfer &) = delete;
 
@@ -33,6 +35,15 @@ public:
     {
         alsoOnRequestReady_ = callback;
         alsoData_ = data;
+    }
+
+    // Asked before each piece of the body is kept, with the bytes kept so far and those
+    // offered; false pauses the transfer (curl_easy_pause resumes it, offering them again).
+    using BodyGate = bool (*)(void *data, qsizetype kept, qsizetype offered);
+    void GateBody(BodyGate gate, void *data)
+    {
+        bodyGate_ = gate;
+        gateData_ = data;
     }
 
 private:
@@ -57,6 +68,8 @@ private:
     long sentOnHop_ = -1; // the redirect count when a request last went out on a ready connection
     curl_prereq_callback alsoOnRequestReady_ = nullptr;
     void *alsoData_ = nullptr;
+    BodyGate bodyGate_ = nullptr;
+    void *gateData_ = nullptr;
     std::unique_ptr<CURL, EasyDeleter> easy_; // last: it is cleaned up before what it points to
 };
 

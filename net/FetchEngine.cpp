@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -34,6 +35,11 @@ constexpr int kMaxLookups = 32;
 // run); the engine counts a host as looked up for a little less.
 constexpr long kDnsCacheSeconds = 600;
 constexpr auto kLookedUpFor = std::chrono::seconds(kDnsCacheSeconds - 60);
+// Every transfer may keep this much of its body; past it, only a few at a time read on, so
+// that the bodies in memory stay bounded however many large pages arrive together. The rest
+// wait paused, their bytes in the kernel's buffers or the server's.
+constexpr qsizetype kFreeBodyBytes = 128 * 1024;
+constexpr int kLargeBodies = 16;
 
 int InFlightWithinBounds(int transfers)
 {
@@ -75,7 +81,8 @@ struct FetchEngine::Private {
         std::deque<Ticket> waiting; // oldest first
         int running = 0;
         bool address = false;        // a numeric address: nothing to look up
-        Clock::time_point lookedUp;  // when a transfer to it last connected
+        Clock::time_point lookedUp;  // when a transfer to it last had its address
+        std::optional<FetchResult> down; // how a connection to it failed: its pages end so too
         std::optional<ReadyKey> listed; // in one of the ready sets
         bool listedLookedUp = false;    // in which
     };
@@ -85,6 +92,9 @@ struct FetchEngine::Private {
         QString url;
         Host *host = nullptr;
         bool lookingUp = false;                 // launched before its host was looked up
+        bool requestReady = false;              // a connection was ready for a request
+        bool largeBody = false;                 // one of the few reading past kFreeBodyBytes
+        bool paused = false;                    // its body waits for room
         bool stranded = false;                  // curl would not let go of its handle
         std::unique_ptr<CurlTransfer> transfer; // while running
         std::optional<FetchResult> result;      // once done
@@ -100,6 +110,10 @@ struct FetchEngine::Private {
     static int OnSocket(CURL *, curl_socket_t socket, int what, void *self, void *);
     static int OnTimer(CURLM *, long timeoutMs, void *self);
     static int OnConnected(void *job, char *, char *, int, int);
+    static curl_socket_t OnOpenSocket(void *job, curlsocktype, curl_sockaddr *address);
+    void HostReached(Job &job);
+    static bool AllowBody(void *job, qsizetype kept, qsizetype offered);
+    void ResumeBodies();
     void WatchSocket(curl_socket_t socket, int what);
     void SetNotifier(QSocketNotifier *&notifier, curl_socket_t socket, QSocketNotifier::Type type, bool wanted);
     void Act(curl_socket_t socket, int events);
@@ -111,14 +125,20 @@ struct FetchEngine::Private {
     void Launch(Job &job);
     void Release(Job &job);
     void Settle(Job &job, CURLcode code, const char *multiFailure = nullptr);
+    void Conclude(Job &job, FetchResult result);
+    void MarkDown(Host &host, const FetchResult &failure);
     void Forget(Job &job);
     void Announce();
     void AbortAll();
 
     FetchEngine *q;
     FetchLimits limits;
+    const CaStore caStore = TransferCaStore(); // as the environment was when the engine was made
     int maxInFlight;
     CURLM *multi;
+    // TLS sessions and looked-up addresses for every transfer, whichever easy handle asks: a
+    // transfer's handle lives as long as the transfer. One thread uses it: no locks.
+    CURLSH *share;
     const char *multiFailure = nullptr; // why no transfer can run, once curl refused a setting
     QTimer timer;
     Ticket lastTicket = 0;
@@ -131,7 +151,10 @@ struct FetchEngine::Private {
     std::set<ReadyKey> readyToLookUp; // each host to look up first, none of whose transfers run
     int running = 0;
     int lookingUp = 0;
-    bool connected = false; // some host was looked up during the last socket action
+    bool bodiesHeld = false;        // the caller has enough bodies to work through
+    int largeBodies = 0;
+    std::vector<Ticket> pausedBodies; // oldest first; some may have ended since
+    bool reached = false; // some host's address was had during the last socket action
     std::unordered_map<curl_socket_t, SocketWatch> sockets;
     std::vector<Ticket> finished; // not announced yet
     bool announceQueued = false;
@@ -139,14 +162,18 @@ struct FetchEngine::Private {
 };
 
 FetchEngine::Private::Private(FetchEngine *engine, const FetchLimits &fetchLimits, int transfers)
-    : q(engine), limits(fetchLimits), maxInFlight(InFlightWithinBounds(transfers)), multi(curl_multi_init())
+    : q(engine), limits(fetchLimits), maxInFlight(InFlightWithinBounds(transfers)), multi(curl_multi_init()), share(curl_share_init())
 {
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer); // curl's time-outs, not a coarse approximation
     QObject::connect(&timer, &QTimer::timeout, q, [this] { Act(CURL_SOCKET_TIMEOUT, 0); });
-    if (!multi) {
+    if (!multi || !share) {
         multiFailure = "cannot set up the transfers";
         return;
+    }
+    for (const curl_lock_data shared : {CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_DNS}) {
+        if (const CURLSHcode code = curl_share_setopt(share, CURLSHOPT_SHARE, shared); code != CURLSHE_OK && !multiFailure)
+            multiFailure = curl_share_strerror(code);
     }
     for (const CURLMcode code : {curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Private::OnSocket),
                                  curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this),
@@ -166,6 +193,8 @@ FetchEngine::Private::~Private()
     if (multi)
         curl_multi_cleanup(multi);
     stranded.clear();
+    if (share)
+        curl_share_cleanup(share); // after every handle that used it
 }
 
 // Curl keeps finished connections for reuse: four per transfer in flight, as RaiseDescriptorLimit
@@ -194,20 +223,69 @@ int FetchEngine::Private::OnTimer(CURLM *, long timeoutMs, void *self)
     return 0;
 }
 
-// A connection stands, so its host's address is in curl's cache: the host's next transfers
-// need no lookup of their own.
 int FetchEngine::Private::OnConnected(void *data, char *, char *, int, int)
 {
     Job &job = *static_cast<Job *>(data);
+    job.requestReady = true;
+    job.engine->HostReached(job); // a reused connection opens no socket
+    return CURL_PREREQFUNC_OK;
+}
+
+// Curl opens a socket once the lookup ended: the lookup slot is free while the connection is
+// still being made.
+curl_socket_t FetchEngine::Private::OnOpenSocket(void *data, curlsocktype, curl_sockaddr *address)
+{
+    Job &job = *static_cast<Job *>(data);
+    job.engine->HostReached(job);
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+bool FetchEngine::Private::AllowBody(void *data, qsizetype kept, qsizetype offered)
+{
+    Job &job = *static_cast<Job *>(data);
     Private &d = *job.engine;
+    if (!d.bodiesHeld) {
+        if (job.largeBody || kept + offered <= kFreeBodyBytes)
+            return true;
+        if (d.largeBodies < kLargeBodies) {
+            job.largeBody = true;
+            ++d.largeBodies;
+            return true;
+        }
+    }
+    job.paused = true;
+    d.pausedBodies.push_back(job.ticket);
+    return false;
+}
+
+// Outside curl's callbacks only: curl hands a resumed transfer its waiting bytes at once, and
+// it may pause again.
+void FetchEngine::Private::ResumeBodies()
+{
+    std::vector<Ticket> waiting = std::exchange(pausedBodies, {});
+    for (auto ticket = waiting.begin(); ticket != waiting.end(); ++ticket) {
+        const auto found = jobs.find(*ticket);
+        if (found == jobs.end() || !found->second.paused || !found->second.transfer)
+            continue;
+        if (bodiesHeld || largeBodies >= kLargeBodies) { // keep the rest waiting, in order
+            pausedBodies.insert(pausedBodies.begin(), ticket, waiting.end());
+            return;
+        }
+        found->second.paused = false;
+        curl_easy_pause(found->second.transfer->Handle(), CURLPAUSE_CONT);
+    }
+}
+
+// The host's address is in curl's cache: the host's next transfers need no lookup of their own.
+void FetchEngine::Private::HostReached(Job &job)
+{
     job.host->lookedUp = Clock::now();
     if (job.lookingUp) {
         job.lookingUp = false;
-        --d.lookingUp;
+        --lookingUp;
     }
-    d.Relist(*job.host);
-    d.connected = true;
-    return CURL_PREREQFUNC_OK;
+    Relist(*job.host);
+    reached = true;
 }
 
 void FetchEngine::Private::WatchSocket(curl_socket_t socket, int what)
@@ -247,9 +325,9 @@ void FetchEngine::Private::SetNotifier(QSocketNotifier *&notifier, curl_socket_t
 void FetchEngine::Private::Act(curl_socket_t socket, int events)
 {
     int stillRunning = 0;
-    connected = false;
+    reached = false;
     const CURLMcode code = curl_multi_socket_action(multi, socket, events, &stillRunning);
-    bool slotFreed = connected;
+    bool slotFreed = reached;
     if (code != CURLM_OK) {
         // Curl could not go on with what runs: end it all, so that nothing waits forever.
         for (auto &[ticket, job] : jobs) {
@@ -268,12 +346,19 @@ void FetchEngine::Private::Act(curl_socket_t socket, int events)
         char *job = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &job);
         const CURLcode result = message->data.result; // the message dies with the removal
-        Release(*reinterpret_cast<Job *>(job));
-        Settle(*reinterpret_cast<Job *>(job), result);
+        Job &ended = *reinterpret_cast<Job *>(job);
+        Release(ended);
+        Settle(ended, result);
+        // Connecting to the page's own host failed: so would its other pages.
+        const FetchError error = ended.result->error;
+        if ((error == FetchError::ConnectTimeout || error == FetchError::Refused) && ended.result->redirects == 0)
+            MarkDown(*ended.host, *ended.result);
         slotFreed = true;
     }
-    if (slotFreed)
+    if (slotFreed) {
+        ResumeBodies();
         StartWaiting();
+    }
 }
 
 bool FetchEngine::Private::LookedUp(const Host &host) const
@@ -288,7 +373,7 @@ void FetchEngine::Private::Relist(Host &host)
         (host.listedLookedUp ? readyLookedUp : readyToLookUp).erase(*host.listed);
         host.listed.reset();
     }
-    if (host.waiting.empty())
+    if (host.waiting.empty() || host.down)
         return;
     const bool lookedUp = LookedUp(host);
     if (host.running >= (lookedUp ? kMaxPerHost : 1))
@@ -317,15 +402,19 @@ void FetchEngine::Private::StartWaiting()
 
 void FetchEngine::Private::Launch(Job &job)
 {
-    job.transfer = std::make_unique<CurlTransfer>(job.url, limits);
+    job.transfer = std::make_unique<CurlTransfer>(job.url, limits, caStore);
     CURL *handle = job.transfer->Handle();
     if (!handle || multiFailure) {
         Settle(job, CURLE_FAILED_INIT, multiFailure);
         return;
     }
     job.transfer->AlsoOnRequestReady(&Private::OnConnected, &job);
+    job.transfer->GateBody(&Private::AllowBody, &job);
     if (curl_easy_setopt(handle, CURLOPT_PRIVATE, &job) != CURLE_OK ||
-        curl_easy_setopt(handle, CURLOPT_DNS_CACHE_TIMEOUT, kDnsCacheSeconds) != CURLE_OK) {
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &Private::OnOpenSocket) != CURLE_OK ||
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, &job) != CURLE_OK ||
+        curl_easy_setopt(handle, CURLOPT_DNS_CACHE_TIMEOUT, kDnsCacheSeconds) != CURLE_OK ||
+        curl_easy_setopt(handle, CURLOPT_SHARE, share) != CURLE_OK) {
         Settle(job, CURLE_FAILED_INIT);
         return;
     }
@@ -346,6 +435,11 @@ void FetchEngine::Private::Release(Job &job)
     job.stranded = curl_multi_remove_handle(multi, job.transfer->Handle()) != CURLM_OK;
     --running;
     --job.host->running;
+    if (job.largeBody) {
+        job.largeBody = false;
+        --largeBodies;
+    }
+    job.paused = false;
     if (job.lookingUp) {
         job.lookingUp = false;
         --lookingUp;
@@ -355,10 +449,37 @@ void FetchEngine::Private::Release(Job &job)
 
 void FetchEngine::Private::Settle(Job &job, CURLcode code, const char *multiFailure)
 {
-    job.result = job.transfer->Finish(code);
+    FetchResult result = job.transfer->Finish(code);
     if (multiFailure)
-        job.result->errorText = QString::fromUtf8(multiFailure);
+        result.errorText = QString::fromUtf8(multiFailure);
     Forget(job);
+    Conclude(job, std::move(result));
+}
+
+// The host stays down until AbortAll: its waiting pages, those still connecting and those
+// started later end at once as the failed one did, without a connection of their own.
+void FetchEngine::Private::MarkDown(Host &host, const FetchResult &failure)
+{
+    FetchResult down;
+    down.error = failure.error;
+    down.errorText = failure.errorText;
+    down.hostDown = true;
+    host.down = down;
+    for (auto &[ticket, job] : jobs) {
+        if (job.host == &host && job.transfer && !job.requestReady) {
+            Release(job);
+            Forget(job);
+            Conclude(job, down);
+        }
+    }
+    for (const Ticket ticket : std::exchange(host.waiting, {}))
+        Conclude(jobs.at(ticket), down);
+    Relist(host);
+}
+
+void FetchEngine::Private::Conclude(Job &job, FetchResult result)
+{
+    job.result = std::move(result);
     finished.push_back(job.ticket);
     if (!announceQueued) {
         announceQueued = true;
@@ -400,6 +521,7 @@ void FetchEngine::Private::AbortAll()
     readyLookedUp.clear();
     readyToLookUp.clear();
     finished.clear();
+    pausedBodies.clear();
 }
 
 FetchEngine::FetchEngine(FetchLimits limits, int maxInFlight, QObject *parent)
@@ -417,6 +539,13 @@ void FetchEngine::SetMaxInFlight(int transfers)
     d_->StartWaiting();
 }
 
+void FetchEngine::HoldBodies(bool held)
+{
+    d_->bodiesHeld = held;
+    if (!held)
+        d_->ResumeBodies();
+}
+
 void FetchEngine::SetLimits(const FetchLimits &limits)
 {
     d_->limits = limits;
@@ -430,7 +559,15 @@ FetchEngine::Ticket FetchEngine::Start(const QString &url)
     Private::Host &host = place->second;
     if (added)
         host.address = IsAddress(parsed.host());
-    d_->jobs.emplace(ticket, Private::Job{d_.get(), ticket, url, &host, false, false, nullptr, std::nullopt});
+    Private::Job &job = d_->jobs[ticket];
+    job.engine = d_.get();
+    job.ticket = ticket;
+    job.url = url;
+    job.host = &host;
+    if (host.down) {
+        d_->Conclude(job, *host.down);
+        return ticket;
+    }
     host.waiting.push_back(ticket);
     d_->Relist(host);
     d_->StartWaiting();

@@ -15,7 +15,10 @@ namespace vantorel {
 // were made): at most maxInFlight transfers at once and at most two per host (a host name in any case with its port, the
 // scheme's own when none is written), and a transfer's time-outs count from when it really
 // starts. A host's name is looked up once, by its first transfer, and only a few lookups run
-// at once. A failure of curl's multi interface ends the transfers it concerns with
+// at once (a lookup's slot is free once it ended, while its connection is being made). A host
+// that refused a connection or let one time out is down until AbortAll(): its other pages end
+// at once the same way, with hostDown set. Servers are verified against the certificate store
+// the environment names when the engine is made (TransferCaStore). A failure of curl's multi interface ends the transfers it concerns with
 // FetchError::Other, never leaving them waiting.
 class FetchEngine final : public QObject {
     Q_OBJECT
@@ -27,11 +30,15 @@ public:
 
     void SetMaxInFlight(int transfers);        // 1..256
     void SetLimits(const FetchLimits &limits); // for every transfer not running yet
+    // While held, transfers pause at their next body bytes (their time-outs still run): the
+    // caller has enough bodies to work through. Whether held or not, a few transfers at a time
+    // read past the first 128 KiB of a body, the others paused until one of them ends.
+    void HoldBodies(bool held);
     Ticket Start(const QString &url);          // queued in call order; never blocks
     bool IsDone(Ticket ticket) const;
     std::optional<FetchResult> Take(Ticket ticket); // the result once done (then forgotten)
     void Abort(Ticket ticket);                      // queued or in flight; no signal for it afterwards
-    void AbortAll();
+    void AbortAll(); // and forgets which hosts are down
 
 signals:
     // Emitted from the event loop, never from inside Start(); not for a ticket that was taken

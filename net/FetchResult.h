@@ -46,6 +46,7 @@ struct FetchResult {
     QByteArray server;                      // Server of the final response, raw
     QByteArray cfMitigated;                 // every cf-mitigated value of the final response, one a line
     std::chrono::milliseconds elapsed{0};   // from transfer start to its end
+    bool hostDown = false;                  // not tried: connecting to the host failed for another page
     bool ok() const { return error == FetchError::None; }
 };
 

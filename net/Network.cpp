@@ -23,6 +23,36 @@ bool InitNetwork()
     return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 }
 
+CaStore ChooseCaStore(const CaStore &library, const std::function<QByteArray(const char *)> &environment)
+{
+    QByteArray file = environment("CURL_CA_BUNDLE");
+    if (file.isEmpty())
+        file = environment("SSL_CERT_FILE");
+    if (!file.isEmpty())
+        return {file, {}};
+    if (QByteArray directory = environment("SSL_CERT_DIR"); !directory.isEmpty())
+        return {library.file, directory};
+    return {library.file, library.file.isEmpty() ? library.directory : QByteArray()};
+}
+
+CaStore TransferCaStore()
+{
+    static const CaStore library = [] {
+        CaStore defaults;
+        if (CURL *probe = curl_easy_init()) {
+            char *file = nullptr;
+            char *directory = nullptr;
+            if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &file) == CURLE_OK && file)
+                defaults.file = file;
+            if (curl_easy_getinfo(probe, CURLINFO_CAPATH, &directory) == CURLE_OK && directory)
+                defaults.directory = directory;
+            curl_easy_cleanup(probe);
+        }
+        return defaults;
+    }();
+    return ChooseCaStore(library, [](const char *name) { return qgetenv(name); });
+}
+
 DescriptorBudget RaiseDescriptorLimit(int jobs)
 {
     rlimit limit{};

@@ -3,11 +3,29 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace vantorel {
 
 // Sets up the HTTP client for the whole process. main() calls it once, before any thread
 // exists, and stops when it fails.
 bool InitNetwork();
+
+// Where the certificates that verify a server come from.
+struct CaStore {
+    QByteArray file;      // a bundle of certificates; empty: none
+    QByteArray directory; // hashed certificate files; empty: none
+    bool operator==(const CaStore &) const = default;
+};
+
+// The user's CURL_CA_BUNDLE, else SSL_CERT_FILE, alone; else the library's own file, with
+// SSL_CERT_DIR when set, or the library's directory only when it has no file. A directory makes
+// the HTTP client parse the whole store for every new connection; a file alone is parsed once
+// and kept.
+CaStore ChooseCaStore(const CaStore &library, const std::function<QByteArray(const char *)> &environment);
+
+// ChooseCaStore on this process's environment as it is now and libcurl's defaults.
+CaStore TransferCaStore();
 
 // How many transfers at once the process's descriptor limit allows, and why fewer than asked.
 struct DescriptorBudget {

@@ -8,7 +8,10 @@
 #include "PageServer.h"
 #include "QtPrinters.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -17,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -113,11 +117,11 @@ private:
 // is down, without sending anything off this machine.
 class SilentPort {
 public:
-    SilentPort()
+    explicit SilentPort(const std::string &host = "127.0.0.1") : host_(host)
     {
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
         socklen_t length = sizeof address;
         ::bind(listen_, reinterpret_cast<sockaddr *>(&address), sizeof address);
         ::listen(listen_, 0);
@@ -134,9 +138,10 @@ public:
             ::close(fd);
         ::close(listen_);
     }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port_); }
+    QString url() const { return QStringLiteral("http://%1:%2/").arg(QString::fromStdString(host_)).arg(port_); }
 
 private:
+    std::string host_;
     int listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int port_ = 0;
     int fillers_[4] = {};
@@ -337,6 +342,117 @@ TEST(FetchEngine, LooksUpEachHostOnceAndAFewAtATime)
     EXPECT_EQ(NameLookups::Count(), 60);
     EXPECT_LE(NameLookups::AtOnce(), 32);
     EXPECT_GE(NameLookups::AtOnce(), 8) << "lookups one after another";
+}
+
+// Bodies held: no page completes, yet each comes back whole once they are let go. Twenty
+// bodies of 1 MiB at once: those past the first 128 KiB that wait for one of the few readers
+// of large bodies resume, whole, as others end.
+TEST(FetchEngine, HeldBodiesWaitAndComeBackWhole)
+{
+    std::string big(1024 * 1024, 'x');
+    for (size_t i = 0; i < big.size(); i += 997)
+        big[i] = static_cast<char>('a' + i % 26);
+    std::vector<std::unique_ptr<LoopbackServer>> servers; // two pages in flight on each
+    for (int host = 1; host <= 11; ++host)
+        servers.push_back(std::make_unique<LoopbackServer>(
+            LoopbackServer::Pages({{"/big", {200, big, ""}}, {"/small", {200, "small", ""}}}),
+            "127.0.0." + std::to_string(host)));
+    FetchEngine engine({}, 64);
+    engine.HoldBodies(true);
+    std::vector<Ticket> tickets;
+    for (int i = 0; i < 21; ++i)
+        tickets.push_back(engine.Start(servers[static_cast<size_t>(i / 2)]->url(i == 20 ? "/small" : "/big")));
+    RunEventsFor(300ms);
+    EXPECT_TRUE(std::none_of(tickets.begin(), tickets.end(), [&](Ticket t) { return engine.IsDone(t); }));
+    int requests = 0;
+    for (const auto &server : servers)
+        requests += server->requestCount();
+    EXPECT_EQ(requests, 21) << "held, the requests still went out";
+    engine.HoldBodies(false);
+    ASSERT_TRUE(WaitDone(engine, tickets));
+    for (const Ticket ticket : tickets) {
+        const FetchResult result = *engine.Take(ticket);
+        ASSERT_EQ(result.error, FetchError::None) << result.errorText.toStdString();
+        EXPECT_TRUE(result.body == QByteArrayView(big) || result.body == "small");
+    }
+}
+
+// Host names that look up in 20 ms and never answer a connection: each lookup's slot is free
+// once it ended, so every host waits out its connect time-out at the same time, not a few
+// dozen at a time.
+TEST(FetchEngine, ConnectsToMoreHostsAtOnceThanItLooksUp)
+{
+    std::vector<std::unique_ptr<SilentPort>> silent;
+    FetchLimits limits;
+    limits.connectTimeout = 1s;
+    FetchEngine engine(limits, 256);
+    std::vector<Ticket> tickets;
+    NameLookups::Reset();
+    for (int host = 1; host <= 60; ++host) {
+        silent.push_back(std::make_unique<SilentPort>("127.0.0." + std::to_string(host)));
+        tickets.push_back(engine.Start(QString::fromStdString(NameLookups::WithName(silent.back()->url().toStdString()))));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(WaitDone(engine, tickets));
+    for (const Ticket ticket : tickets)
+        EXPECT_EQ(engine.Take(ticket)->error, FetchError::ConnectTimeout);
+    EXPECT_LT(clock.elapsed(), 1800) << "some connections waited for a lookup slot";
+    EXPECT_LE(NameLookups::AtOnce(), 32);
+}
+
+// A host that refused a connection, or let one time out, is down: its other pages end at once
+// as that one did, without a connection of their own, until AbortAll. A redirect to a host
+// that never answers puts the silent host down, not the one that redirected.
+TEST(FetchEngine, EndsEveryPageOfAHostThatIsDownAtOnce)
+{
+    const SilentPort silent;
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::ClosedPort());
+    LoopbackServer server([&](Connection &connection) {
+        if (connection.path() == "/to-silent")
+            connection.respond(302, "", "Location: " + silent.url().toStdString() + "elsewhere\r\n");
+        else
+            connection.respond(200, "up");
+    });
+    FetchLimits limits;
+    limits.connectTimeout = 500ms;
+    FetchEngine engine(limits, 8);
+    const auto fetchAll = [&](const std::vector<QString> &urls) {
+        std::vector<Ticket> tickets;
+        for (const QString &url : urls)
+            tickets.push_back(engine.Start(url));
+        EXPECT_TRUE(WaitDone(engine, tickets));
+        std::vector<FetchResult> results;
+        for (const Ticket ticket : tickets)
+            results.push_back(engine.Take(ticket).value_or(FetchResult{}));
+        return results;
+    };
+    const auto countDown = [](const std::vector<FetchResult> &results, FetchError error) {
+        return std::count_if(results.begin(), results.end(), [&](const FetchResult &result) {
+            EXPECT_EQ(result.error, error) << result.errorText.toStdString();
+            return result.hostDown;
+        });
+    };
+
+    const FetchResult redirected = fetchAll({server.url("/to-silent")}).front();
+    EXPECT_EQ(redirected.error, FetchError::ConnectTimeout);
+    EXPECT_FALSE(redirected.hostDown);
+    EXPECT_EQ(fetchAll({server.url("/after")}).front().body, "up") << "the host that redirected is not down";
+
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<FetchResult> timedOut =
+        fetchAll({silent.url() + "a", silent.url() + "b", silent.url() + "c", silent.url() + "d", silent.url() + "e"});
+    EXPECT_LT(clock.elapsed(), 900) << "a page of the silent host waited out a time-out of its own";
+    EXPECT_GE(countDown(timedOut, FetchError::ConnectTimeout), 3) << "pages that waited for the host were tried";
+    EXPECT_GE(countDown(fetchAll({refused + "a", refused + "b", refused + "c", refused + "d"}), FetchError::Refused), 2)
+        << "two pages at once may each be refused; the others are not tried";
+
+    const FetchResult later = fetchAll({silent.url() + "later"}).front();
+    EXPECT_TRUE(later.hostDown);
+    EXPECT_EQ(later.errorText, timedOut.front().errorText);
+    engine.AbortAll();
+    EXPECT_FALSE(fetchAll({refused}).front().hostDown) << "tried again after AbortAll";
 }
 
 namespace {
@@ -686,35 +802,94 @@ TEST(FetchEngine, NamesAFailureOnAReusedConnectionByWhatHappened)
     EXPECT_EQ(server.requestCount(), 3) << "every fetch had a connection of its own";
 }
 
+namespace {
+
+// openssl s_server on a free port of 127.0.0.1 with a certificate for that address that signs
+// itself (cert.pem and key.pem in the folder given, made unless there): each connection gets
+// a status page that says whether its TLS session was new or resumed, and is closed.
+class TlsServer {
+public:
+    explicit TlsServer(const QString &folder)
+    {
+        const QString key = QDir(folder).filePath(QStringLiteral("key.pem"));
+        const QString certificate = QDir(folder).filePath(QStringLiteral("cert.pem"));
+        if (!QFile::exists(certificate)) {
+            QProcess make;
+            make.start(QStringLiteral("openssl"),
+                       {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-days", "1",
+                        "-keyout", key, "-out", certificate});
+            if (!make.waitForFinished(30'000) || make.exitCode() != 0) {
+                error_ = make.readAllStandardError().toStdString();
+                return;
+            }
+        }
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort());
+        server_.start(QStringLiteral("openssl"),
+                      {"s_server", "-quiet", "-www", "-accept", address, "-cert", certificate, "-key", key});
+        url_ = QStringLiteral("https://") + address + QStringLiteral("/");
+        for (int attempt = 0; attempt < 100; ++attempt) { // until it listens
+            first_ = FetchOnce(url_);
+            if (first_.error != FetchError::Refused)
+                break;
+            QThread::msleep(50);
+        }
+    }
+    ~TlsServer()
+    {
+        server_.kill();
+        server_.waitForFinished();
+    }
+
+    const std::string &error() const { return error_; }
+    const QString &url() const { return url_; }
+    const FetchResult &firstFetch() const { return first_; } // a blocking one, once it listened
+
+private:
+    QProcess server_;
+    std::string error_;
+    QString url_;
+    FetchResult first_;
+};
+
+} // namespace
+
 TEST(FetchEngine, TellsAnUntrustedCertificateApart)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
         GTEST_SKIP() << "openssl(1) is not installed";
     const QTemporaryDir dir;
-    const QString key = dir.filePath(QStringLiteral("key.pem"));
-    const QString certificate = dir.filePath(QStringLiteral("cert.pem"));
-    QProcess make;
-    make.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                                           "-nodes", "-subj", "/CN=127.0.0.1", "-days", "1", "-keyout", key,
-                                           "-out", certificate});
-    ASSERT_TRUE(make.waitForFinished(30'000) && make.exitCode() == 0) << make.readAllStandardError().toStdString();
+    const TlsServer server(dir.path()); // a self-signed certificate that no authority vouches for
+    ASSERT_EQ(server.error(), "");
+    EXPECT_EQ(server.firstFetch().error, FetchError::Certificate) << server.firstFetch().errorText.toStdString();
+    EXPECT_EQ(FetchThroughEngine(server.url(), {}).error, FetchError::Certificate);
+}
 
-    const QString address = QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort());
-    QProcess server; // a self-signed certificate that no authority vouches for
-    server.start(QStringLiteral("openssl"),
-                 {"s_server", "-quiet", "-www", "-accept", address, "-cert", certificate, "-key", key});
-    const QString url = QStringLiteral("https://") + address + QStringLiteral("/");
-    FetchResult once;
-    for (int attempt = 0; attempt < 100; ++attempt) { // until it listens
-        once = FetchOnce(url);
-        if (once.error != FetchError::Refused)
-            break;
-        QThread::msleep(50);
+// The user's certificate file (CURL_CA_BUNDLE) is the one an engine trusts, and a second connection to a server
+// resumes the TLS session of the first.
+TEST(FetchEngine, TrustsTheUsersCertificateFileAndResumesSessions)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+        GTEST_SKIP() << "openssl(1) is not installed";
+    const QTemporaryDir dir;
+    const TlsServer server(dir.path());
+    ASSERT_EQ(server.error(), "");
+    const QByteArray before = qgetenv("CURL_CA_BUNDLE");
+    qputenv("CURL_CA_BUNDLE", QDir(dir.path()).filePath(QStringLiteral("cert.pem")).toLocal8Bit());
+    FetchEngine engine;
+    if (before.isEmpty())
+        qunsetenv("CURL_CA_BUNDLE");
+    else
+        qputenv("CURL_CA_BUNDLE", before);
+    std::vector<std::string> sessions;
+    for (int i = 0; i < 2; ++i) { // s_server closes each connection
+        const Ticket ticket = engine.Start(server.url());
+        ASSERT_TRUE(WaitDone(engine, {ticket}));
+        const FetchResult result = engine.Take(ticket).value();
+        ASSERT_EQ(result.httpStatus, 200) << result.errorText.toStdString();
+        sessions.push_back(result.body.contains("Reused,") ? "reused" : result.body.contains("New,") ? "new" : "?");
     }
-    EXPECT_EQ(once.error, FetchError::Certificate) << once.errorText.toStdString();
-    EXPECT_EQ(FetchThroughEngine(url, {}).error, FetchError::Certificate);
-    server.kill();
-    server.waitForFinished();
+    EXPECT_EQ(sessions, (std::vector<std::string>{"new", "reused"}));
 }
 
 // The status, address, Content-Type, X-Robots-Tag, Retry-After, Server and cf-mitigated of the last

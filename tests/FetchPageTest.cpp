@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -237,4 +238,36 @@ TEST(FetchPage, UrlForRequestEncodesOnlyWhatCannotStandInARequest)
     };
     for (const auto &c : cases)
         EXPECT_EQ(UrlForRequest(QString::fromUtf16(c.url)).toStdString(), c.expected);
+}
+
+// The user's file wins over the library's, and a directory, which costs a parse of the whole
+// store for every connection, is used only when asked for without a file of the user's, or when
+// the library has no file.
+TEST(FetchPage, ChoosesTheCertificateStore)
+{
+    const CaStore debian{"/etc/ssl/certs/ca-certificates.crt", "/etc/ssl/certs"};
+    const struct {
+        const char *what;
+        std::map<std::string, QByteArray> environment;
+        CaStore library;
+        CaStore expected;
+    } cases[] = {
+        {"nothing set", {}, debian, {debian.file, {}}},
+        {"CURL_CA_BUNDLE", {{"CURL_CA_BUNDLE", "/mine.pem"}, {"SSL_CERT_FILE", "/other.pem"}, {"SSL_CERT_DIR", "/my/certs"}},
+         debian, {"/mine.pem", {}}},
+        {"SSL_CERT_FILE", {{"SSL_CERT_FILE", "/other.pem"}, {"SSL_CERT_DIR", "/my/certs"}}, debian, {"/other.pem", {}}},
+        {"SSL_CERT_DIR", {{"SSL_CERT_DIR", "/my/certs"}}, debian, {debian.file, "/my/certs"}},
+        {"a library with a directory only", {}, {{}, "/etc/ssl/certs"}, {{}, "/etc/ssl/certs"}},
+        {"a file and a library with a directory only", {{"SSL_CERT_FILE", "/other.pem"}}, {{}, "/etc/ssl/certs"},
+         {"/other.pem", {}}},
+    };
+    for (const auto &c : cases) {
+        const auto environment = [&](const char *name) {
+            const auto found = c.environment.find(name);
+            return found == c.environment.end() ? QByteArray() : found->second;
+        };
+        const CaStore chosen = ChooseCaStore(c.library, environment);
+        EXPECT_EQ(chosen.file.toStdString(), c.expected.file.toStdString()) << c.what;
+        EXPECT_EQ(chosen.directory.toStdString(), c.expected.directory.toStdString()) << c.what;
+    }
 }

@@ -288,6 +288,11 @@ TEST(PageEvidence, BrokenHtmlStillGivesItsLinks)
         {"<a href=http://example.com/1><img alt=A><p><a href=http://example.com/2><img alt=B></a></p></a>", {"A", "B"}},
         {"<a href=\"http://example.com/\" href=\"http://evil.net/\">first wins</a>", {"first wins"}},
         {QString("<a href=http://example.com/>") + QChar(0xD800) + "lone", {"?lone"}},
+        // A "</a" that closes nothing: the page goes on to the real end of the link.
+        {"<a href=http://example.com/><!-- </a> -->text</a><p>tail</p>", {"text"}},
+        {"<a href=http://example.com/><script>'</a>'</script>text</a><p>tail</p>", {"text"}},
+        {"<a href=http://example.com/>x <span title=\"</a>\">more</span></a><p>tail</p>", {"x more"}},
+        {"<a href=http://example.com/>x</a>" + QStringLiteral("<p>tail</p>").repeated(1000), {"x"}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Links(c.html, &LinkEvidence::anchor), c.anchors) << c.html.toStdString();
@@ -340,10 +345,11 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
         result.*header = std::move(value);
         return result;
     };
-    const auto failed = [](FetchError error, long status = 0) {
+    const auto failed = [](FetchError error, long status = 0, bool hostDown = false) {
         FetchResult result;
         result.error = error;
         result.httpStatus = status;
+        result.hostDown = hostDown;
         return result;
     };
     const QByteArray link = "<a href=http://example.com/>a</a>";
@@ -378,6 +384,8 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
         {"request time-out", page(408, ""), Unreachable, u"未能检测：服务器等待请求超时（HTTP 408），不代表外链已失效"},
         {"server error", page(500, ""), Unreachable, u"未能检测：服务器错误（HTTP 500），不代表外链已失效"},
         {"no page", failed(FetchError::ConnectTimeout), Unreachable, u"未能检测：连接超时，不代表外链已失效"},
+        {"its host down", failed(FetchError::Refused, 0, true), Unreachable,
+         u"未能检测：连接被拒绝，同一网站的其他网页也无法连接，不代表外链已失效"},
         {"a body cut short", failed(FetchError::TooLarge, 200), Unreachable,
          u"未能检测：页面超过 16 MiB，不代表外链已失效 · HTTP 200"},
         {"headers past the limit", failed(FetchError::HeaderTooLarge, 200), Unreachable,
@@ -403,7 +411,7 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
         EXPECT_EQ(VerdictWord(judged.evidence), c.strength <= NoWeight ? "有效" : "无效") << c.what;
         judgedRows.push_back(judged.evidence);
     }
-    EXPECT_EQ(OutcomeCounts(judgedRows), QStringLiteral("有效 10 条，已失效 4 条，未能检测 12 条"));
+    EXPECT_EQ(OutcomeCounts(judgedRows), QStringLiteral("有效 10 条，已失效 4 条，未能检测 13 条"));
     EXPECT_EQ(AttemptCause(failed(FetchError::Reset, 200)), QStringLiteral("连接被重置"));
     EXPECT_EQ(AttemptCause(page(503, "")), QStringLiteral("HTTP 503"));
 

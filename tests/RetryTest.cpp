@@ -20,6 +20,13 @@ FetchResult Ended(FetchError error, long status = 0, QByteArray retryAfter = {})
     return result;
 }
 
+FetchResult Down(FetchError error)
+{
+    FetchResult result = Ended(error);
+    result.hostDown = true;
+    return result;
+}
+
 FetchResult Answered(long status, QByteArray retryAfter = {})
 {
     return Ended(FetchError::None, status, std::move(retryAfter));
@@ -44,6 +51,8 @@ TEST(RetryDelay, PassingFailuresWaitTwoThenSixSecondsOrAsLongAsTheServerAsks)
         std::optional<std::chrono::milliseconds> delay;
     } cases[] = {
         {"connect time-out", Ended(FetchError::ConnectTimeout), 1, steady, 2s},
+        {"a connect time-out once only", Ended(FetchError::ConnectTimeout), 2, five, std::nullopt},
+        {"a host down for another page", Down(FetchError::ConnectTimeout), 1, steady, std::nullopt},
         {"transfer time-out", Ended(FetchError::TransferTimeout, 200), 2, steady, 6s},
         {"reset", Ended(FetchError::Reset), 1, steady, 2s},
         {"no third retry", Ended(FetchError::Reset), 3, steady, std::nullopt},
