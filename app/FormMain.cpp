@@ -5,6 +5,7 @@
 #include "Layout.h"
 #include "ResultGrid.h"
 #include "ResultModel.h"
+#include "RunNotices.h"
 
 #include <HistoryReader.h>
 #include <HistoryWriter.h>
@@ -122,6 +123,7 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
     if (!historyPath_.isEmpty()) {
         historyWriter_ = std::make_unique<HistoryWriter>(historyPath_);
         runHistory_ = new RunHistory(analysis_, *historyWriter_, this);
+        runNotices_ = new RunNotices(*runHistory_, *historyWriter_, historyPath_, this);
     }
     BuildControls();
     model_ = new ResultModel(analysis_, grid_->palette().button(), this);
@@ -290,10 +292,12 @@ void FormMain::WatchRuns()
     connect(&analysis_, &BacklinkAnalysis::RowStarted, grid_, &ResultGrid::FollowRow);
     if (!runHistory_)
         return;
-    connect(runHistory_, &RunHistory::FailureToShow, this, [this](const QString &text) {
+    const auto showFailure = [this](const QString &text) {
         ShowPanel(true);
         ShowStatus(text);
-    });
+    };
+    connect(runHistory_, &RunHistory::FailureToShow, this, showFailure);
+    connect(runNotices_, &RunNotices::FailureToShow, this, showFailure);
     connect(&analysis_, &BacklinkAnalysis::RunStarted, this, [this](RunKind kind, const QString &domain) {
         runDomain_ = domain;
         runStartedAt_ = QDateTime::currentDateTime();
@@ -338,6 +342,7 @@ void FormMain::OpenHistory()
     if (!historyWindow_) {
         historyWindow_ = new HistoryWindow(historyPath_, *historyWriter_, this);
         connect(historyWindow_, &HistoryWindow::RecheckRequested, this, &FormMain::RecheckKnownLinks);
+        historyWindow_->SetRunNotices(runNotices_);
     }
     historyWindow_->Reload();
     historyWindow_->show();

@@ -3,12 +3,16 @@
 #include "ConsoleOutput.h"
 #include "ConsoleProgress.h"
 #include "HistoryCommand.h"
+#include "WatchCommand.h"
 
+#include <ChangeNotice.h>
+#include <DesktopNotifier.h>
 #include <Domain.h>
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
 #include <RunHistory.h>
 #include <Network.h>
+#include <Webhook.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -78,21 +82,31 @@ std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &
     return list.addresses;
 }
 
-// Whether the stored run lost links against the run before it; nothing when the store
-// cannot tell.
-std::optional<bool> LostLinks(const HistoryWriter &writer, qint64 runId, const QString &historyFile,
-                              ConsoleStreams &streams)
+// What the stored run changed against the run before it; nothing when the store cannot tell.
+std::optional<ChangeNotice> StoredNotice(const HistoryWriter &writer, qint64 runId, const QString &historyFile,
+                                         ConsoleStreams &streams)
 {
     if (runId == 0 || !writer.FirstFailure().isEmpty())
         return std::nullopt;
     HistoryReader reader(historyFile);
-    const std::optional<RunChanges> changes = reader.Changes(runId);
-    if (!changes) {
+    std::optional<ChangeNotice> notice = ReadNotice(reader, runId);
+    if (!notice)
         streams.Say(HistoryReadFailureText(reader.Error()));
-        return std::nullopt;
+    return notice;
+}
+
+// Tells the desktop and the webhooks what the run changed; a failure is a line on standard
+// error and changes nothing else.
+void Tell(const ChangeNotice &notice, const CommandLine &line, ConsoleStreams &streams)
+{
+    if (line.notify) {
+        DesktopNotifier notifier;
+        QObject::connect(&notifier, &DesktopNotifier::Failed, [&streams](const QString &reason) { streams.Say(reason); });
+        if (notifier.Notify(notice))
+            notifier.WaitForAnswers();
     }
-    return std::any_of(changes->changes.begin(), changes->changes.end(),
-                       [](const RowChange &change) { return change.kind == ChangeKind::Lost; });
+    for (const QString &failure : PostNotice(line.notifyUrls, notice))
+        streams.Say(failure);
 }
 
 } // namespace
@@ -103,6 +117,10 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     const QString historyFile = line.historyFile.value_or(DefaultHistoryPath());
     if (line.command == Command::History || line.command == Command::Changes)
         return ShowHistory(line, historyFile, streams);
+    if (line.command == Command::Watch || line.command == Command::Unwatch || line.command == Command::Watched)
+        return RunWatchCommand(line, historyFile, streams);
+    if (line.command == Command::RecheckDue)
+        return RecheckDue(line, historyFile, streams, settings);
 
     settings.pause = std::chrono::milliseconds(0);
     // Every check from the command line is a list check, however its rows were found.
@@ -188,7 +206,13 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     }
     if (analysis.Outcome() != RunOutcome::Completed)
         return kExitInterrupted;
-    if (line.failOnLost && LostLinks(*writer, history->CurrentRunId(), historyFile, streams).value_or(false))
+    const bool tells = line.notify || !line.notifyUrls.isEmpty();
+    const std::optional<ChangeNotice> notice =
+        writer && (tells || line.failOnLost) ? StoredNotice(*writer, history->CurrentRunId(), historyFile, streams)
+                                             : std::nullopt;
+    if (notice && tells)
+        Tell(*notice, line, streams);
+    if (line.failOnLost && notice && notice->Count(kLostKind) > 0)
         return kExitLinksLost;
     return kExitCompleted;
 }

@@ -29,12 +29,13 @@ printed="$("$stage/bin/vantorel" --version 2>/dev/null)"
 # standing in for the installed one.
 units="$(mktemp -d)"
 trap 'rm -rf "$units"' EXIT
-for unit in "$stage"/lib/systemd/user/vantorel-recheck@.{service,timer}; do
+for unit in "$stage"/lib/systemd/user/vantorel-recheck{@,-due}.{service,timer}; do
   sed "s|^ExecStart=$prefix/bin/vantorel |ExecStart=$PWD/$stage/bin/vantorel |" "$unit" >"$units/${unit##*/}"
 done
 mkdir "$units/runtime"
 verified="$(cd "$units" && XDG_RUNTIME_DIR="$units/runtime" systemd-analyze --user --man=no verify \
-  ./vantorel-recheck@example.com.service ./vantorel-recheck@example.com.timer 2>&1)" || true
+  ./vantorel-recheck@example.com.service ./vantorel-recheck@example.com.timer \
+  ./vantorel-recheck-due.service ./vantorel-recheck-due.timer 2>&1)" || true
 [ -z "$verified" ] || { echo "test: systemd-analyze verify on the re-check units: $verified" >&2; exit 1; }
 
 cmake --preset asan >/dev/null

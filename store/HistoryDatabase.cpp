@@ -1,5 +1,6 @@
 #include "HistoryDatabase.h"
 
+#include <QAtomicInteger>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -54,6 +55,17 @@ const std::vector<SchemaStep> kSchema = {
                        " anchor TEXT NOT NULL,"
                        " rel VARCHAR(64) NOT NULL,"
                        " PRIMARY KEY (row_id, link_number))"),
+    },
+    {
+        // The sites re-checked on a schedule. A claim names the worker re-checking the site
+        // and when its claim lapses, so that a killed worker holds nothing for long.
+        QStringLiteral("CREATE TABLE watch ("
+                       " domain_name VARCHAR(255) PRIMARY KEY,"
+                       " interval_hours INTEGER NOT NULL,"
+                       " added_at BIGINT NOT NULL,"
+                       " last_recheck_at BIGINT,"
+                       " claimed_by VARCHAR(255),"
+                       " claim_expires_at BIGINT)"),
     },
 };
 
@@ -167,6 +179,39 @@ QString OpenHistory(const QString &connection, const QString &path, const OpenOp
     if (!reason.isEmpty())
         db.close();
     return reason;
+}
+
+HistoryConnection::HistoryConnection(QString path, const QString &kind) : path_(std::move(path)), name_([&kind] {
+    static QAtomicInteger<quint64> connections;
+    return QStringLiteral("vantorel-%1-%2").arg(kind).arg(++connections);
+}())
+{
+}
+
+HistoryConnection::~HistoryConnection()
+{
+    if (open_) {
+        Database().close();
+        QSqlDatabase::removeDatabase(name_);
+    }
+}
+
+QString HistoryConnection::Open()
+{
+    if (open_)
+        return {};
+    QString reason = OpenHistory(name_, path_);
+    if (!reason.isEmpty()) {
+        QSqlDatabase::removeDatabase(name_);
+        return reason;
+    }
+    open_ = true;
+    return {};
+}
+
+QSqlDatabase HistoryConnection::Database() const
+{
+    return QSqlDatabase::database(name_, false);
 }
 
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error)

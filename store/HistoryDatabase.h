@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
@@ -28,6 +29,27 @@ struct OpenOptions {
 // why it could not, in Chinese, or an empty text. A file that is no database or that a newer
 // program wrote is left as it is. The caller removes the connection when done with it.
 QString OpenHistory(const QString &connection, const QString &path, const OpenOptions &options = {});
+
+// A connection of its own to the history file, opened at its first use on the thread that uses
+// it, and closed and removed with the object.
+class HistoryConnection {
+public:
+    // kind names the connections of one sort: "vantorel-<kind>-<n>".
+    HistoryConnection(QString path, const QString &kind);
+    ~HistoryConnection();
+    HistoryConnection(const HistoryConnection &) = delete;
+    HistoryConnection &operator=(const HistoryConnection &) = delete;
+
+    // Opens the file (OpenHistory) unless it is open; why it could not, or an empty text.
+    QString Open();
+    QSqlDatabase Database() const;
+    const QString &Path() const { return path_; }
+
+private:
+    const QString path_;
+    const QString name_;
+    bool open_ = false;
+};
 
 // Binds the values in order and runs the prepared query; false, with its error, when it fails.
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error);

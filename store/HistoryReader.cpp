@@ -2,7 +2,6 @@
 
 #include "HistoryDatabase.h"
 
-#include <QAtomicInteger>
 #include <QFileInfo>
 #include <QSqlDatabase>
 
@@ -49,18 +48,18 @@ bool HasToken(const QString &tokens, QStringView token)
     return tokens.split(QStringLiteral(", ")).contains(token);
 }
 
-void Count(RunSummary &summary, StoredOutcome outcome)
-{
-    ++summary.rows;
-    if (IsValid(outcome))
-        ++summary.valid;
-    else if (outcome == StoredOutcome::Removed)
-        ++summary.removed;
-    else
-        ++summary.unreachable;
-}
-
 } // namespace
+
+void RowCounts::Add(StoredOutcome outcome)
+{
+    ++rows;
+    if (IsValid(outcome))
+        ++valid;
+    else if (outcome == StoredOutcome::Removed)
+        ++removed;
+    else
+        ++unreachable;
+}
 
 // The statements of one read; the first failure is kept, and every statement after it answers
 // nothing.
@@ -138,43 +137,22 @@ private:
     QSqlError error_;
 };
 
-namespace {
+HistoryReader::HistoryReader(QString path) : connection_(std::move(path), QStringLiteral("history-reader")) {}
 
-QString NextConnectionName()
-{
-    static QAtomicInteger<quint64> readers;
-    return QStringLiteral("vantorel-history-reader-%1").arg(++readers);
-}
-
-} // namespace
-
-HistoryReader::HistoryReader(QString path) : path_(std::move(path)), connection_(NextConnectionName()) {}
-
-HistoryReader::~HistoryReader()
-{
-    if (open_) {
-        QSqlDatabase::database(connection_, false).close();
-        QSqlDatabase::removeDatabase(connection_);
-    }
-}
+HistoryReader::~HistoryReader() = default;
 
 template <typename Reading>
 bool HistoryReader::Read(Reading reading)
 {
     error_.clear();
-    if (!open_) {
-        if (!QFileInfo::exists(path_))
-            return false;
-        error_ = OpenHistory(connection_, path_);
-        if (!error_.isEmpty()) {
-            QSqlDatabase::removeDatabase(connection_);
-            return false;
-        }
-        open_ = true;
-    }
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    if (!QFileInfo::exists(connection_.Path()))
+        return false;
+    error_ = connection_.Open();
+    if (!error_.isEmpty())
+        return false;
+    QSqlDatabase db = connection_.Database();
     if (!db.transaction()) {
-        error_ = StoreFailureReason(db.lastError(), path_);
+        error_ = StoreFailureReason(db.lastError(), connection_.Path());
         return false;
     }
     QSqlError error;
@@ -186,7 +164,7 @@ bool HistoryReader::Read(Reading reading)
     db.rollback();
     if (!error.isValid())
         return true;
-    error_ = StoreFailureReason(error, path_);
+    error_ = StoreFailureReason(error, connection_.Path());
     return false;
 }
 
@@ -205,7 +183,7 @@ std::vector<DomainSummary> HistoryReader::Domains()
             RunSummary &last = domains[i].last;
             last.run = session.Run(latest[i]).value_or(StoredRun{});
             for (const AddressCheck &state : session.States(latest[i]))
-                Count(last, state.outcome);
+                last.Add(state.outcome);
         }
     });
     if (!read)
@@ -250,7 +228,7 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
         RunSummary &summary = summaries[i];
         summary.run = runs[i];
         for (AddressCheck &state : states[i]) {
-            Count(summary, state.outcome);
+            summary.Add(state.outcome);
             if (state.outcome == StoredOutcome::Unreachable)
                 if (const auto found = lastReachable.constFind(state.address); found != lastReachable.cend())
                     state.lastReachable = *found;

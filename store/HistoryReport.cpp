@@ -21,21 +21,6 @@ QJsonValue JsonOutcome(const std::optional<StoredOutcome> &outcome)
     return outcome ? QJsonValue(OutcomeName(*outcome)) : QJsonValue();
 }
 
-QString KindName(ChangeKind kind)
-{
-    switch (kind) {
-    case ChangeKind::Added: return QStringLiteral("added");
-    case ChangeKind::Lost: return QStringLiteral("lost");
-    case ChangeKind::Restored: return QStringLiteral("restored");
-    case ChangeKind::BecameNofollow: return QStringLiteral("became-nofollow");
-    case ChangeKind::BecameFollow: return QStringLiteral("became-follow");
-    case ChangeKind::StillUnreachable: return QStringLiteral("still-unreachable");
-    case ChangeKind::BecameUnreachable: return QStringLiteral("became-unreachable");
-    case ChangeKind::NoLongerListed: break;
-    }
-    return QStringLiteral("no-longer-listed");
-}
-
 QJsonObject RunObject(const StoredRun &run)
 {
     return {{QStringLiteral("id"), run.id},
@@ -98,7 +83,7 @@ QJsonObject ChangesJson(const RunChanges &changes)
 {
     QJsonArray array;
     for (const RowChange &change : changes.changes)
-        array.append(QJsonObject{{QStringLiteral("kind"), KindName(change.kind)},
+        array.append(QJsonObject{{QStringLiteral("kind"), ChangeKindName(change.kind)},
                                  {QStringLiteral("number"), change.number},
                                  {QStringLiteral("address"), change.address},
                                  {QStringLiteral("before"), JsonOutcome(change.before)},
@@ -106,6 +91,47 @@ QJsonObject ChangesJson(const RunChanges &changes)
     return {{QStringLiteral("run"), RunObject(changes.run)},
             {QStringLiteral("previous"), changes.previous ? QJsonValue(RunObject(*changes.previous)) : QJsonValue()},
             {QStringLiteral("changes"), array}};
+}
+
+CellTable WatchedTable(const std::vector<WatchedSite> &sites)
+{
+    CellTable table{{QStringLiteral("网站"), QStringLiteral("间隔（小时）"), QStringLiteral("上次复查"),
+                     QStringLiteral("下次复查"), QStringLiteral("最近检测"), QStringLiteral("有效"),
+                     QStringLiteral("已失效"), QStringLiteral("未能检测")},
+                    {}};
+    for (const WatchedSite &site : sites) {
+        const WatchedDomain &watch = site.watch;
+        const auto count = [&site](int RowCounts::*field) {
+            return site.last ? QString::number((*site.last).*field) : QString();
+        };
+        table.rows.push_back({watch.domain, QString::number(watch.intervalHours), ShownTime(watch.lastRecheck),
+                              watch.lastRecheck.isValid() ? ShownTime(watch.NextRecheck()) : QStringLiteral("立即"),
+                              site.last ? ShownTime(site.last->run.startedAt) : QString(), count(&RowCounts::valid),
+                              count(&RowCounts::removed), count(&RowCounts::unreachable)});
+    }
+    return table;
+}
+
+QJsonObject WatchedJson(const std::vector<WatchedSite> &sites)
+{
+    QJsonArray array;
+    for (const WatchedSite &site : sites) {
+        const WatchedDomain &watch = site.watch;
+        QJsonObject last;
+        if (site.last)
+            last = {{QStringLiteral("id"), site.last->run.id},
+                    {QStringLiteral("startedAt"), JsonTime(site.last->run.startedAt)},
+                    {QStringLiteral("rows"), site.last->rows},
+                    {QStringLiteral("valid"), site.last->valid},
+                    {QStringLiteral("removed"), site.last->removed},
+                    {QStringLiteral("unreachable"), site.last->unreachable}};
+        array.append(QJsonObject{{QStringLiteral("domain"), watch.domain},
+                                 {QStringLiteral("intervalHours"), watch.intervalHours},
+                                 {QStringLiteral("lastRecheck"), JsonTime(watch.lastRecheck)},
+                                 {QStringLiteral("nextRecheck"), JsonTime(watch.NextRecheck())},
+                                 {QStringLiteral("lastRun"), site.last ? QJsonValue(last) : QJsonValue()}});
+    }
+    return {{QStringLiteral("watched"), array}};
 }
 
 } // namespace vantorel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HistoryReader.h"
+#include "WatchList.h"
 
 #include <QJsonObject>
 #include <QStringList>
@@ -23,5 +24,15 @@ QJsonObject RunsJson(const QString &domain, const std::vector<RunSummary> &runs)
 // A run's changes against the run it is compared with.
 CellTable ChangesTable(const RunChanges &changes);
 QJsonObject ChangesJson(const RunChanges &changes);
+
+// A watched site with its latest run, when it has one.
+struct WatchedSite {
+    WatchedDomain watch;
+    std::optional<RunSummary> last;
+};
+
+// What --watched prints: each site's interval, last and next re-check, latest run's counts.
+CellTable WatchedTable(const std::vector<WatchedSite> &sites);
+QJsonObject WatchedJson(const std::vector<WatchedSite> &sites);
 
 } // namespace vantorel

@@ -22,6 +22,21 @@ QString ChangeWord(ChangeKind kind)
     return QStringLiteral("未再列出");
 }
 
+QString ChangeKindName(ChangeKind kind)
+{
+    switch (kind) {
+    case ChangeKind::Added: return QStringLiteral("added");
+    case ChangeKind::Lost: return QStringLiteral("lost");
+    case ChangeKind::Restored: return QStringLiteral("restored");
+    case ChangeKind::BecameNofollow: return QStringLiteral("became-nofollow");
+    case ChangeKind::BecameFollow: return QStringLiteral("became-follow");
+    case ChangeKind::StillUnreachable: return QStringLiteral("still-unreachable");
+    case ChangeKind::BecameUnreachable: return QStringLiteral("became-unreachable");
+    case ChangeKind::NoLongerListed: break;
+    }
+    return QStringLiteral("no-longer-listed");
+}
+
 std::optional<ChangeKind> ChangeOf(const AddressCheck &before, StoredOutcome now)
 {
     const bool wasUnreachable = before.outcome == StoredOutcome::Unreachable;

@@ -32,6 +32,7 @@ enum class ChangeKind {
     NoLongerListed,   // 未再列出: the engine no longer lists it; it is not lost
 };
 QString ChangeWord(ChangeKind kind);
+QString ChangeKindName(ChangeKind kind); // for programs: "lost", "became-unreachable", ...
 
 struct RowChange {
     ChangeKind kind = ChangeKind::Added;
