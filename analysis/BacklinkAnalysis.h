@@ -21,20 +21,6 @@
 
 namespace vantorel {
 
-// How the last run ended.
-enum class RunOutcome {
-    Running,
-    Completed,         // every row judged
-    NoDomain,          // nothing left of the typed domain
-    EngineUnreachable, // no result page was had
-    EngineRefused,     // the engine asked for a human check
-    PageUnrecognised,  // the engine's page had none of the result page's markers
-    Stopped,           // stopped, superseded or abandoned
-};
-
-// Where a run's rows come from.
-enum class RunKind { Search, AddressList, Recheck };
-
 struct AnalysisSettings {
     QString searchHost = QStringLiteral("www.baidu.com");
     std::chrono::milliseconds pause{1000};

@@ -176,11 +176,6 @@ QStringList ResultColumns(bool withEvidence)
     return columns;
 }
 
-QString ResultRow::Verdict() const
-{
-    return evidence ? VerdictWord(*evidence) : QStringLiteral("等待检测");
-}
-
 ResultRow ListedRow(int number, const QString &url)
 {
     const QString whole = RowUrl(url);

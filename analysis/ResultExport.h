@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Verdict.h"
+#include "ResultRow.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -12,21 +12,6 @@
 #include <vector>
 
 namespace vantorel {
-
-// Where a row stands in its run.
-enum class RowState { Waiting, Fetching, Judged };
-
-// One row of a run: what it checks, how the grid shows it, and its evidence once judged.
-struct ResultRow {
-    int number = 0;
-    QString url;     // the full address, with its scheme
-    QString address; // as the grid shows it
-    RowState state = RowState::Waiting;
-    std::optional<RowEvidence> evidence;
-
-    // "等待检测" until judged, then the verdict word.
-    QString Verdict() const;
-};
 
 // A row to check, numbered from 1, from a full address.
 ResultRow ListedRow(int number, const QString &url);

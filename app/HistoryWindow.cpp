@@ -49,16 +49,8 @@ QString ShownTime(const QDateTime &time)
 // The evidence a stored row keeps, in the words of the grid's verdict tool tip.
 QString EvidenceText(const StoredRow &row)
 {
-    RowEvidence evidence;
-    evidence.pageHad = row.outcome != StoredOutcome::Unreachable;
-    evidence.failureCause = row.failureCause;
-    evidence.httpStatus = row.httpStatus;
-    evidence.finalUrl = row.finalUrl;
-    evidence.charset = row.charset;
-    evidence.mentionsDomain = IsValid(row.outcome);
-    evidence.page = {row.links, row.robots};
     QString text = row.address + u'\n' + OutcomeWord(row.outcome) + QStringLiteral("（") + ShownTime(row.checkedAt) +
-                   QStringLiteral("）\n") + VerdictToolTip(evidence);
+                   QStringLiteral("）\n") + VerdictToolTip(*FromStoredRow(row).evidence);
     if (!row.finalUrl.isEmpty() && row.finalUrl != row.address)
         text += QStringLiteral("\n最终地址：") + row.finalUrl;
     return text;

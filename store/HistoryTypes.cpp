@@ -1,5 +1,7 @@
 #include "HistoryTypes.h"
 
+#include <ResultExport.h>
+
 #include <array>
 #include <utility>
 
@@ -93,10 +95,30 @@ StoredRow ToStoredRow(const ResultRow &judged)
     row.outcome = OutcomeOf(evidence);
     row.httpStatus = evidence.httpStatus;
     row.failureCause = evidence.failureCause;
+    row.attempts = evidence.attempts;
     row.charset = evidence.charset;
     row.links = evidence.page.links;
     row.robots = evidence.page.robots;
     row.checkedAt = evidence.checkedAt;
+    return row;
+}
+
+ResultRow FromStoredRow(const StoredRow &stored)
+{
+    RowEvidence evidence;
+    // Only a fetch that failed has a cause; a page answering 503 was had, and says nothing.
+    evidence.pageHad = stored.outcome != StoredOutcome::Unreachable || stored.failureCause.isEmpty();
+    evidence.failureCause = stored.failureCause;
+    evidence.httpStatus = stored.httpStatus;
+    evidence.finalUrl = stored.finalUrl;
+    evidence.charset = stored.charset;
+    evidence.mentionsDomain = IsValid(stored.outcome);
+    evidence.page = {stored.links, stored.robots};
+    evidence.checkedAt = stored.checkedAt;
+    evidence.attempts = stored.attempts;
+    ResultRow row = ListedRow(stored.number, stored.address);
+    row.state = RowState::Judged;
+    row.evidence = std::move(evidence);
     return row;
 }
 

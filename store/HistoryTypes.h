@@ -1,8 +1,7 @@
 #pragma once
 
-#include <BacklinkAnalysis.h>
 #include <PageEvidence.h>
-#include <ResultExport.h>
+#include <ResultRow.h>
 #include <Verdict.h>
 
 #include <QDateTime>
@@ -50,8 +49,10 @@ struct StoredRow {
 
 // The stored outcome of a judged row. The one place that reads RowEvidence for it.
 StoredOutcome OutcomeOf(const RowEvidence &evidence);
-// A judged row of a run as the history keeps it.
+// A judged row of a run as the history keeps it, and back: the row with the evidence it was
+// judged on, as far as the history keeps it (not the page's size, redirects or time taken).
 StoredRow ToStoredRow(const ResultRow &row);
+ResultRow FromStoredRow(const StoredRow &row);
 
 // The names the database holds ("search", "passes-weight", "completed", ...) and back; nothing
 // for a name this program does not know.

@@ -3,6 +3,7 @@
 
 #include "QtPrinters.h"
 
+#include <ResultExport.h>
 #include <RunChanges.h>
 
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ std::vector<AddressCheck> States(const std::vector<Checked> &rows)
     return states;
 }
 
-TEST(ToStoredRow, TheOutcomeOfAJudgedRow)
+TEST(ToStoredRow, TheOutcomeOfAJudgedRowAndTheRowReadBack)
 {
     const LinkEvidence follow{QStringLiteral("https://example.com/"), QStringLiteral("a")};
     LinkEvidence nofollow = follow;
@@ -48,13 +49,16 @@ TEST(ToStoredRow, TheOutcomeOfAJudgedRow)
         {"a mention without a link", true, true, {}, false, NoWeight},
         {"a page without the domain", true, false, {}, false, Removed},
         {"no page", false, false, {}, false, Unreachable},
+        {"a page that says nothing of itself", true, false, {}, false, Unreachable},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ResultRow row = ListedRow(7, QStringLiteral("a.example.org/x"));
         row.evidence.emplace();
         row.evidence->pageHad = c.pageHad;
-        row.evidence->httpStatus = c.pageHad ? 200 : 0; // weight passes on a 2xx page only
+        row.evidence->httpStatus = c.pageHad ? (c.outcome == Unreachable ? 503 : 200) : 0;
+        row.evidence->failureCause = c.pageHad ? QString() : QStringLiteral("连接超时");
+        row.evidence->attempts = 3;
         row.evidence->mentionsDomain = c.mentionsDomain;
         row.evidence->page.links = c.links;
         row.evidence->page.robots.nofollow = c.robotsNofollow;
@@ -63,6 +67,14 @@ TEST(ToStoredRow, TheOutcomeOfAJudgedRow)
         EXPECT_EQ(stored.number, 7);
         EXPECT_EQ(stored.address, QStringLiteral("http://a.example.org/x"));
         EXPECT_EQ(stored.verdict, row.Verdict());
+        EXPECT_EQ(stored.attempts, 3);
+
+        const ResultRow back = FromStoredRow(stored);
+        EXPECT_EQ(back.url, row.url);
+        EXPECT_EQ(back.address, row.address);
+        ASSERT_TRUE(back.evidence);
+        EXPECT_EQ(Strength(*back.evidence), Strength(*row.evidence));
+        EXPECT_EQ(VerdictToolTip(*back.evidence), VerdictToolTip(*row.evidence));
     }
 }
 

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Verdict.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace vantorel {
+
+// How a run ended.
+enum class RunOutcome {
+    Running,
+    Completed,         // every row judged
+    NoDomain,          // nothing left of the typed domain
+    EngineUnreachable, // no result page was had
+    EngineRefused,     // the engine asked for a human check
+    PageUnrecognised,  // the engine's page had none of the result page's markers
+    Stopped,           // stopped, superseded or abandoned
+};
+
+// Where a run's rows come from.
+enum class RunKind { Search, AddressList, Recheck };
+
+// Where a row stands in its run.
+enum class RowState { Waiting, Fetching, Judged };
+
+// One row of a run: what it checks, how the grid shows it, and its evidence once judged.
+struct ResultRow {
+    int number = 0;
+    QString url;     // the full address, with its scheme
+    QString address; // as the grid shows it
+    RowState state = RowState::Waiting;
+    std::optional<RowEvidence> evidence;
+
+    // "等待检测" until judged, then the verdict word.
+    QString Verdict() const;
+};
+
+} // namespace vantorel
