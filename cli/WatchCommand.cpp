@@ -10,6 +10,7 @@
 #include <WatchList.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 #include <QSysInfo>
@@ -41,7 +42,9 @@ std::chrono::seconds ClaimHold(const CommandLine &line, const AnalysisSettings &
 int ShowWatched(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)
 {
     WatchList list(historyFile);
-    const std::optional<std::vector<WatchedDomain>> watched = list.Watched();
+    // Listing makes no file.
+    const std::optional<std::vector<WatchedDomain>> watched =
+        QFileInfo::exists(historyFile) ? list.Watched() : std::vector<WatchedDomain>{};
     if (!watched) {
         streams.Say(HistoryReadFailureText(list.Error()));
         return kExitOutputFailed;
