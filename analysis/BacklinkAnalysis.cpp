@@ -82,6 +82,7 @@ void BacklinkAnalysis::DropWork()
     for (QTimer *retry : std::exchange(retryTimers_, {}))
         retry->deleteLater(); // waiting retries end with the run
     failedAttempts_.clear();
+    refreshedRows_.clear();
     searchTicket_.reset();
     rowOfTicket_.clear();
     sameAddressRows_.clear();
@@ -182,6 +183,19 @@ void BacklinkAnalysis::CheckAddresses(const QStringList &urls, const QString &ty
     CheckLinkValidity(domain_);
 }
 
+void BacklinkAnalysis::FetchRow(int row)
+{
+    const auto refreshed = refreshedRows_.find(row);
+    rowOfTicket_[engine_.Start(refreshed != refreshedRows_.end() ? refreshed->second.target
+                                                                 : rows_[static_cast<std::size_t>(row)].url)] = row;
+}
+
+void BacklinkAnalysis::FollowRefresh(int row, QString target, long redirects)
+{
+    refreshedRows_[row] = {std::move(target), redirects + 1};
+    FetchRow(row);
+}
+
 void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
 {
     if (searchTicket_ == ticket) {
@@ -211,11 +225,13 @@ void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
         connect(timer, &QTimer::timeout, this, [this, timer, index] {
             retryTimers_.erase(timer);
             timer->deleteLater();
-            rowOfTicket_[engine_.Start(rows_[static_cast<std::size_t>(index)].url)] = index;
+            FetchRow(index);
         });
         timer->start(*delay);
         return;
     }
+    if (const auto refreshed = refreshedRows_.find(index); refreshed != refreshedRows_.end())
+        result->redirects += refreshed->second.redirects;
     StartJudging(index, std::move(*result));
 }
 
@@ -310,7 +326,7 @@ void BacklinkAnalysis::CheckRows(const QString &domain, std::vector<int> rows)
             continue;
         }
         firstRowOf.insert(listed.url, row);
-        rowOfTicket_[engine_.Start(listed.url)] = row;
+        FetchRow(row);
         listed.state = RowState::Fetching;
     }
     if (!checkOrder_.empty())
@@ -326,7 +342,9 @@ struct JudgeJob {
     FetchResult result;
     QString domain;
     QStringList failedAttempts;
+    long maxRedirects;
     RowEvidence evidence;
+    QString refreshTo;
 
     void HandOver()
     {
@@ -350,7 +368,8 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
     QStringList failed;
     if (const auto earlier = failedAttempts_.find(row); earlier != failedAttempts_.end())
         failed = QStringList(earlier->second.begin(), earlier->second.end());
-    auto job = std::make_shared<JudgeJob>(JudgeJob{std::move(result), domain_, std::move(failed), {}});
+    auto job = std::make_shared<JudgeJob>(
+        JudgeJob{std::move(result), domain_, std::move(failed), settings_.fetchLimits.maxRedirects, {}, {}});
     job->HandOver();
     auto *watcher = new QFutureWatcher<void>(this);
     watchers_.insert(watcher);
@@ -360,12 +379,18 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
         // A dropped watcher may still have had its ending queued.
         if (watchers_.erase(watcher) == 1 && generation == generation_) {
             job->TakeOver();
-            Judged(row, std::move(job->evidence));
+            if (job->refreshTo.isEmpty())
+                Judged(row, std::move(job->evidence));
+            else
+                FollowRefresh(row, std::move(job->refreshTo), job->evidence.redirects);
         }
     });
     watcher->setFuture(QtConcurrent::task([job] {
                            job->TakeOver();
-                           job->evidence = JudgePage(job->result, job->domain, kPageCharset, job->failedAttempts).evidence;
+                           JudgedPage judged = JudgePage(job->result, job->domain, kPageCharset, job->failedAttempts,
+                                                         job->maxRedirects);
+                           job->evidence = std::move(judged.evidence);
+                           job->refreshTo = std::move(judged.refreshTo);
                            job->result = {}; // the page's bytes go as soon as they are judged
                            job->HandOver();
                        })

@@ -99,6 +99,11 @@ private:
     void DropWork();
     void After(std::chrono::milliseconds delay, std::function<void()> then);
 
+    // Asks the engine for the row's page: its address, or where its page last sent the visitor.
+    void FetchRow(int row);
+    // The row's page sent the visitor on within seconds: the target is fetched and judged instead,
+    // as a redirect's is. redirects: the row's redirects so far, without this one.
+    void FollowRefresh(int row, QString target, long redirects);
     void OnFetched(FetchEngine::Ticket ticket);
     void OnSearchAnswer(const FetchResult &answer);
     void StartJudging(int row, FetchResult result);
@@ -129,6 +134,11 @@ private:
     int nextToLand_ = 0;          // a place in checkOrder_
     std::unordered_map<int, std::vector<QString>> failedAttempts_; // why a row's earlier tries failed
     std::unordered_set<QTimer *> retryTimers_;                     // rows waiting to be tried again
+    struct Refreshed {
+        QString target;
+        long redirects = 0; // the refresh itself included
+    };
+    std::unordered_map<int, Refreshed> refreshedRows_; // rows whose page sent the visitor on
     QElapsedTimer sinceSearch_;                                    // since the engine was last asked
 };
 

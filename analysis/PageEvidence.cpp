@@ -131,6 +131,12 @@ struct Candidate {
 
 enum class Open : quint8 { Plain, Anchor, Hidden };
 
+// A refresh's content before its address is resolved.
+struct RawRefresh {
+    int seconds = 0;
+    QByteArray url;
+};
+
 // What the parser's callbacks gather, in page order.
 struct Reader {
     std::vector<Open> open;      // one entry per element the parser has open
@@ -141,6 +147,8 @@ struct Reader {
     bool textEndsInSpace = true;
     std::optional<QByteArray> baseHref;
     RobotsEvidence robots;
+    bool inHead = false; // libxml2 opens the head itself when a page leaves it out
+    std::optional<RawRefresh> refresh;
 };
 
 // libxml2 knows only script and style as raw text; browsers also read these elements' content
@@ -168,6 +176,56 @@ std::optional<QByteArrayView> Attribute(const xmlChar **attributes, const char *
 QString AltText(std::optional<QByteArrayView> value)
 {
     return value ? AnchorText(QString::fromUtf8(*value).simplified()) : QString();
+}
+
+// A refresh's content as browsers read it: whole seconds, then after ";", "," or a space the
+// address, with an optional "url=" before it and quotes around it dropped. Nothing when the
+// content is malformed or names no address (the page would reload itself).
+std::optional<RawRefresh> ParseRefresh(QByteArrayView content)
+{
+    const qsizetype size = content.size();
+    const auto skipSpace = [&](qsizetype at) {
+        while (at < size && IsHtmlSpace(content[at]))
+            ++at;
+        return at;
+    };
+    const auto lowerAt = [&](qsizetype at) { return at < size ? static_cast<char>(content[at] | 0x20) : '\0'; };
+    const auto isDigit = [&](qsizetype at) { return at < size && content[at] >= '0' && content[at] <= '9'; };
+
+    qsizetype at = skipSpace(0);
+    RawRefresh refresh;
+    if (!isDigit(at) && (at == size || content[at] != '.'))
+        return std::nullopt;
+    for (; isDigit(at); ++at)
+        refresh.seconds = std::min(refresh.seconds * 10 + (content[at] - '0'), 1'000'000);
+    while (isDigit(at) || (at < size && content[at] == '.'))
+        ++at;
+    if (at == size || (content[at] != ';' && content[at] != ',' && !IsHtmlSpace(content[at])))
+        return std::nullopt;
+    at = skipSpace(at);
+    if (at < size && (content[at] == ';' || content[at] == ','))
+        at = skipSpace(at + 1);
+    if (at == size)
+        return std::nullopt;
+
+    const QByteArrayView rest = content.sliced(at);
+    if (lowerAt(at) == 'u') {
+        qsizetype equals = skipSpace(at + 3);
+        if (lowerAt(at + 1) != 'r' || lowerAt(at + 2) != 'l' || equals >= size || content[equals] != '=') {
+            refresh.url = rest.toByteArray(); // "u" not starting "url =": the whole rest is the address
+            return refresh;
+        }
+        at = skipSpace(equals + 1);
+    }
+    QByteArrayView url = content.sliced(at);
+    if (!url.isEmpty() && (url.front() == '"' || url.front() == '\'')) {
+        const char quote = url.front();
+        url = url.sliced(1);
+        if (const qsizetype end = url.indexOf(quote); end >= 0)
+            url = url.first(end);
+    }
+    refresh.url = url.toByteArray();
+    return refresh;
 }
 
 void AddCandidate(Reader &reader, QByteArrayView href, const xmlChar **attributes, const char *name)
@@ -221,16 +279,24 @@ void StartElement(void *context, const xmlChar *tag, const xmlChar **attributes)
                     reader.baseHref = href->toByteArray();
         } else if (std::strcmp(name, "meta") == 0) {
             const QByteArrayView metaName = Attribute(attributes, "name").value_or(QByteArrayView()).trimmed();
+            const QByteArrayView content = Attribute(attributes, "content").value_or(QByteArrayView());
             if (IsWord(metaName, "robots") || IsWord(metaName, "baiduspider"))
-                ApplyRobotsContent(Attribute(attributes, "content").value_or(QByteArrayView()), reader.robots);
+                ApplyRobotsContent(content, reader.robots);
+            if (reader.inHead && !reader.refresh &&
+                IsWord(Attribute(attributes, "http-equiv").value_or(QByteArrayView()).trimmed(), "refresh"))
+                reader.refresh = ParseRefresh(content);
+        } else if (std::strcmp(name, "head") == 0 || std::strcmp(name, "body") == 0) {
+            reader.inHead = name[0] == 'h';
         }
     }
     reader.open.push_back(kind);
 }
 
-void EndElement(void *context, const xmlChar *)
+void EndElement(void *context, const xmlChar *tag)
 {
     Reader &reader = *static_cast<Reader *>(context);
+    if (std::strcmp(reinterpret_cast<const char *>(tag), "head") == 0)
+        reader.inHead = false;
     if (reader.open.empty())
         return;
     const Open kind = reader.open.back();
@@ -290,6 +356,9 @@ PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringV
         if (const QUrl resolved = pageUrl.resolved(*declared); resolved.isValid() && !resolved.isRelative())
             base = resolved;
     }
+    if (const std::optional<QUrl> to = reader.refresh ? ParseHref(reader.refresh->url) : std::nullopt)
+        if (const QUrl resolved = base.resolved(*to); resolved.isValid() && !resolved.isRelative())
+            evidence.refresh = RefreshEvidence{reader.refresh->seconds, resolved};
     const QString aceDomain = AceHost(SiteDomain(domain));
     for (const Candidate &candidate : reader.candidates) {
         const std::optional<QUrl> href = ParseHref(candidate.href);

@@ -5,6 +5,7 @@
 #include <QStringView>
 #include <QUrl>
 
+#include <optional>
 #include <vector>
 
 namespace vantorel {
@@ -24,9 +25,16 @@ struct RobotsEvidence {
     bool nofollow = false;
 };
 
+// A <meta http-equiv="refresh"> that sends the visitor to another address after some seconds.
+struct RefreshEvidence {
+    int seconds = 0; // whole seconds, as browsers count them; very large ones capped
+    QUrl url;        // resolved as a link is
+};
+
 struct PageEvidence {
     std::vector<LinkEvidence> links; // every <a href> and <area href> pointing to the domain, in page order
     RobotsEvidence robots;           // from <meta name="robots">, <meta name="baiduspider"> and the X-Robots-Tag header
+    std::optional<RefreshEvidence> refresh; // the first refresh in the head that names an address, wherever it goes
 };
 
 // html: the decoded page text; pageUrl: the final URL of the fetch (base for relative links,

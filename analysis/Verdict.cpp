@@ -1,5 +1,6 @@
 #include "Verdict.h"
 
+#include "BotChallenge.h"
 #include "Domain.h"
 
 #include <DecodeBody.h>
@@ -19,6 +20,10 @@ const QString kInvalid = QStringLiteral("无效");
 
 // A tool tip names this many anchors; a page may hold thousands of links.
 constexpr int kAnchorsNamed = 5;
+
+// A refresh within this many seconds sends the visitor on, as a redirect does; a later one
+// leaves the page time to be read.
+constexpr int kRefreshFollowedSeconds = 10;
 
 bool IsSuccess(long status)
 {
@@ -62,6 +67,19 @@ QString NamesOfSet(std::initializer_list<std::pair<bool, const char *>> flags)
     return names.join(QStringLiteral(", "));
 }
 
+// Where a 2xx page's refresh sends the visitor on, when it does so soon enough to an address
+// the engine would follow a redirect to.
+std::optional<QString> RefreshTarget(const RowEvidence &evidence)
+{
+    const std::optional<RefreshEvidence> &refresh = evidence.page.refresh;
+    if (!IsSuccess(evidence.httpStatus) || !refresh || refresh->seconds > kRefreshFollowedSeconds)
+        return std::nullopt;
+    const QString scheme = refresh->url.scheme();
+    if (scheme != u"http" && scheme != u"https")
+        return std::nullopt;
+    return refresh->url.toString(QUrl::FullyEncoded);
+}
+
 } // namespace
 
 QString FailureCause(FetchError error, const QString &clientMessage)
@@ -91,7 +109,7 @@ QString AttemptCause(const FetchResult &result)
 }
 
 JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView defaultCharset,
-                     const QStringList &failedAttempts)
+                     const QStringList &failedAttempts, long maxRedirects)
 {
     JudgedPage judged;
     RowEvidence &evidence = judged.evidence;
@@ -101,8 +119,9 @@ JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView 
     evidence.finalUrl = result.finalUrl;
     evidence.redirects = result.redirects;
     evidence.elapsed = result.elapsed;
-    if (!result.ok()) {
-        evidence.failureCause = FailureCause(result.error, result.errorText);
+    const FetchError error = result.ok() && result.redirects > maxRedirects ? FetchError::TooManyRedirects : result.error;
+    if (error != FetchError::None) {
+        evidence.failureCause = FailureCause(error, result.errorText);
         return judged;
     }
     evidence.pageHad = true;
@@ -110,6 +129,16 @@ JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView 
     judged.text = DecodePage(result.body, result.contentType, defaultCharset, &evidence.charset);
     evidence.mentionsDomain = PageMentionsDomain(judged.text, domain);
     evidence.page = ExtractPageEvidence(judged.text, QUrl(result.finalUrl), domain, result.robotsTag);
+    if (evidence.mentionsDomain)
+        return judged;
+    if (const std::optional<QString> challenge = BotChallenge(result, judged.text)) {
+        evidence.failureCause = QStringLiteral("被网站的访问防护拦截（%1）").arg(*challenge);
+    } else if (const std::optional<QString> next = RefreshTarget(evidence)) {
+        if (result.redirects < maxRedirects)
+            judged.refreshTo = *next;
+        else // one more hop would pass the limit: a refresh loop ends as a redirect loop does
+            evidence.failureCause = FailureCause(FetchError::TooManyRedirects, {});
+    }
     return judged;
 }
 
@@ -121,8 +150,9 @@ QString VerdictWord(const RowEvidence &evidence)
 VerdictStrength Strength(const RowEvidence &evidence)
 {
     if (!evidence.mentionsDomain) {
-        return !evidence.pageHad || SaysNothingOfThePage(evidence.httpStatus) ? VerdictStrength::Unreachable
-                                                                               : VerdictStrength::Removed;
+        return !evidence.pageHad || !evidence.failureCause.isEmpty() || SaysNothingOfThePage(evidence.httpStatus)
+                   ? VerdictStrength::Unreachable
+                   : VerdictStrength::Removed;
     }
     const RobotsEvidence &robots = evidence.page.robots;
     const bool anyPasses = std::any_of(evidence.page.links.begin(), evidence.page.links.end(),
@@ -173,9 +203,10 @@ QString VerdictToolTip(const RowEvidence &evidence)
     const QString status = QStringLiteral("HTTP %1").arg(evidence.httpStatus);
     const VerdictStrength strength = Strength(evidence);
     if (strength == VerdictStrength::Unreachable) {
-        const QString cause = evidence.pageHad ? StatusCause(evidence.httpStatus) : evidence.failureCause;
-        parts << QStringLiteral("未能检测：%1，不代表外链已失效").arg(cause);
-        if (!evidence.pageHad && evidence.httpStatus > 0) // a body cut short still had its status line
+        const bool statusSaysWhy = evidence.pageHad && evidence.failureCause.isEmpty();
+        parts << QStringLiteral("未能检测：%1，不代表外链已失效")
+                     .arg(statusSaysWhy ? StatusCause(evidence.httpStatus) : evidence.failureCause);
+        if (!statusSaysWhy && evidence.httpStatus > 0) // a body cut short still had its status line
             parts << status;
     } else if (strength == VerdictStrength::Removed) {
         if (IsGone(evidence.httpStatus))

@@ -18,7 +18,8 @@ namespace vantorel {
 // domain, and when. The grid, the CSV and the JSON output all read this one struct.
 struct RowEvidence {
     bool pageHad = false;        // a complete response arrived
-    QString failureCause;        // in Chinese, when no page was had
+    QString failureCause;        // in Chinese, why the row could not be judged: no page was had, the
+                                 // page was a bot challenge, or its refreshes passed the redirect limit
     long httpStatus = 0;
     QString finalUrl;
     long redirects = 0;
@@ -43,10 +44,15 @@ enum class VerdictStrength { PassesWeight, NoWeight, Removed, Unreachable };
 struct JudgedPage {
     RowEvidence evidence;
     QString text;
+    // Where the page sends the visitor within seconds, to be fetched and judged instead as a
+    // redirect's target is; empty when the page names the domain, is a bot challenge, or stays.
+    QString refreshTo;
 };
 // failedAttempts: the causes of the attempts before this one (AttemptCause), retried.
+// maxRedirects: the limit on a row's redirects, the refreshes followed counted among them; a
+// page reached through refreshes comes with their number added to its own redirects.
 JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView defaultCharset,
-                     const QStringList &failedAttempts = {});
+                     const QStringList &failedAttempts = {}, long maxRedirects = FetchLimits{}.maxRedirects);
 
 QString VerdictWord(const RowEvidence &evidence); // "有效" or "无效"
 VerdictStrength Strength(const RowEvidence &evidence);

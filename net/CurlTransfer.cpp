@@ -194,6 +194,8 @@ FetchResult CurlTransfer::Finish(CURLcode code)
         result.contentType = contentType;
     result.robotsTag = HeaderValues(h, "X-Robots-Tag");
     result.retryAfter = HeaderValues(h, "Retry-After");
+    result.server = HeaderValues(h, "Server");
+    result.cfMitigated = HeaderValues(h, "cf-mitigated");
 
     const bool httpUrl = result.finalUrl.startsWith(u"http://", Qt::CaseInsensitive) ||
                          result.finalUrl.startsWith(u"https://", Qt::CaseInsensitive);

@@ -43,6 +43,8 @@ struct FetchResult {
     QByteArray contentType;                 // Content-Type of the final response, raw
     QByteArray robotsTag;                   // every X-Robots-Tag value of the final response, one a line
     QByteArray retryAfter;                  // Retry-After of the final response, raw
+    QByteArray server;                      // Server of the final response, raw
+    QByteArray cfMitigated;                 // every cf-mitigated value of the final response, one a line
     std::chrono::milliseconds elapsed{0};   // from transfer start to its end
     bool ok() const { return error == FetchError::None; }
 };

@@ -113,7 +113,7 @@ ResultRow FromStoredRow(const StoredRow &stored)
     evidence.finalUrl = stored.finalUrl;
     evidence.charset = stored.charset;
     evidence.mentionsDomain = IsValid(stored.outcome);
-    evidence.page = {stored.links, stored.robots};
+    evidence.page = {stored.links, stored.robots, std::nullopt}; // a refresh was followed when the row was judged
     evidence.checkedAt = stored.checkedAt;
     evidence.attempts = stored.attempts;
     ResultRow row = ListedRow(stored.number, stored.address);

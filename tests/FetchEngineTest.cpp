@@ -717,16 +717,17 @@ TEST(FetchEngine, TellsAnUntrustedCertificateApart)
     server.waitForFinished();
 }
 
-// The status, address, Content-Type, X-Robots-Tag and Retry-After of the last response in a chain, not of
-// the redirects; a response without them is checked above.
+// The status, address, Content-Type, X-Robots-Tag, Retry-After, Server and cf-mitigated of the last
+// response in a chain, not of the redirects; a response without them is checked above.
 TEST(FetchEngine, DescribesTheFinalResponse)
 {
     LoopbackServer server(LoopbackServer::Pages({
-        {"/a", {301, "", "Location: /b\r\nX-Robots-Tag: none\r\nContent-Type: text/plain\r\nRetry-After: 5\r\n"}},
+        {"/a", {301, "", "Location: /b\r\nX-Robots-Tag: none\r\nContent-Type: text/plain\r\nRetry-After: 5\r\n"
+                         "Server: cloudflare\r\ncf-mitigated: challenge\r\n"}},
         {"/b", {302, "", "Location: /final?x=1\r\nX-Robots-Tag: noarchive\r\n"}},
         {"/final?x=1", {200, "<p>here</p>", "Content-Type: text/html; charset=GBK\r\nX-Robots-Tag: noindex\r\n"
                                             "x-robots-tag: googlebot: nofollow\r\n"
-                                            "Retry-After: Wed, 21 Oct 2026 07:28:00 GMT\r\n"}},
+                                            "Retry-After: Wed, 21 Oct 2026 07:28:00 GMT\r\nServer: nginx\r\n"}},
     }));
     FetchEngine engine;
     const Ticket ticket = engine.Start(server.url("/a"));
@@ -739,6 +740,8 @@ TEST(FetchEngine, DescribesTheFinalResponse)
     EXPECT_EQ(result.contentType, "text/html; charset=GBK");
     EXPECT_EQ(result.robotsTag, "noindex\ngooglebot: nofollow");
     EXPECT_EQ(result.retryAfter, "Wed, 21 Oct 2026 07:28:00 GMT");
+    EXPECT_EQ(result.server, "nginx");
+    EXPECT_TRUE(result.cfMitigated.isEmpty());
 }
 
 TEST(FetchEngine, SpendsNoTimeWaitingOnAStalledServer)

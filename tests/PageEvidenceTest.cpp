@@ -237,6 +237,36 @@ TEST(PageEvidence, RobotsFromMetaAndHeader)
     }
 }
 
+// A refresh counts in the head only, the first one that reads; its address is resolved as a link is.
+TEST(PageEvidence, RefreshInTheHeadAsBrowsersReadIt)
+{
+    const struct {
+        const char *html;
+        const char *url; // empty: no refresh
+        int seconds = 0;
+    } cases[] = {
+        {R"(<meta http-equiv="refresh" content="0; url=/new">)", "http://blog.other.org/new"},
+        {R"(<head><meta http-equiv=" Refresh " content="5;URL='http://example.com/x'"></head>)", "http://example.com/x", 5},
+        {R"(<meta http-equiv=refresh content=" 3 , url = &quot;b.html&quot; tail">)", "http://blog.other.org/posts/b.html", 3},
+        {R"(<meta http-equiv=refresh content="2; 'c.html'">)", "http://blog.other.org/posts/c.html", 2},
+        {R"(<meta http-equiv=refresh content="7 uri.html">)", "http://blog.other.org/posts/uri.html", 7},
+        {R"(<meta http-equiv=refresh content="1.9; url=/half">)", "http://blog.other.org/half", 1},
+        {R"(<meta http-equiv=refresh content="99999999999; url=/far">)", "http://blog.other.org/far", 1'000'000},
+        {R"(<base href="http://cdn.other.org/d/"><meta http-equiv=refresh content="0; url=n">)", "http://cdn.other.org/d/n"},
+        {R"(<meta http-equiv=refresh content="x; url=/bad"><meta http-equiv=refresh content="4;url=/good">)",
+         "http://blog.other.org/good", 4},
+        {R"(<meta http-equiv=refresh content="10">)", ""},
+        {R"(<meta http-equiv=refresh content="5x; url=/y">)", ""},
+        {R"(<p>text</p><meta http-equiv=refresh content="0; url=/in-body">)", ""},
+    };
+    for (const auto &c : cases) {
+        const std::optional<RefreshEvidence> refresh =
+            ExtractPageEvidence(QString::fromUtf8(c.html), kOtherPage, u"example.com").refresh;
+        EXPECT_EQ(refresh ? refresh->url.toString() : QString(), QString::fromUtf8(c.url)) << c.html;
+        EXPECT_EQ(refresh ? refresh->seconds : 0, c.seconds) << c.html;
+    }
+}
+
 TEST(PageEvidence, BrokenHtmlStillGivesItsLinks)
 {
     const struct {
@@ -306,6 +336,10 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
         result.robotsTag = std::move(robotsTag);
         return result;
     };
+    const auto with = [](FetchResult result, QByteArray FetchResult::*header, QByteArray value) {
+        result.*header = std::move(value);
+        return result;
+    };
     const auto failed = [](FetchError error, long status = 0) {
         FetchResult result;
         result.error = error;
@@ -349,6 +383,12 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
         {"headers past the limit", failed(FetchError::HeaderTooLarge, 200), Unreachable,
          u"未能检测：响应头过大，不代表外链已失效 · HTTP 200"},
         {"no HTTP", failed(FetchError::NotHttp), Unreachable, u"未能检测：服务器的回复不是 HTTP，不代表外链已失效"},
+        {"a challenge", with(page(403, "<title>Just a moment...</title>"), &FetchResult::server, "Cloudflare"), Unreachable,
+         u"未能检测：被网站的访问防护拦截（Cloudflare「Just a moment...」），不代表外链已失效 · HTTP 403"},
+        {"a challenge that links", with(page(403, link), &FetchResult::cfMitigated, "challenge"), NoWeight,
+         u"页面返回 HTTP 403，链接不传递权重 · 1 个链接：「a」"},
+        {"too many hops through refreshes", [&] { FetchResult r = page(200, link); r.redirects = 11; return r; }(),
+         Unreachable, u"未能检测：重定向过多，不代表外链已失效 · HTTP 200"},
         {"had on the third attempt", page(200, link), PassesWeight,
          u"HTTP 200 · 1 个链接：「a」 · 第 3 次尝试成功（此前：连接超时、HTTP 503）", {"连接超时", "HTTP 503"}},
         {"busy every time", page(429, ""), Unreachable,
@@ -363,7 +403,7 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
         EXPECT_EQ(VerdictWord(judged.evidence), c.strength <= NoWeight ? "有效" : "无效") << c.what;
         judgedRows.push_back(judged.evidence);
     }
-    EXPECT_EQ(OutcomeCounts(judgedRows), QStringLiteral("有效 9 条，已失效 4 条，未能检测 10 条"));
+    EXPECT_EQ(OutcomeCounts(judgedRows), QStringLiteral("有效 10 条，已失效 4 条，未能检测 12 条"));
     EXPECT_EQ(AttemptCause(failed(FetchError::Reset, 200)), QStringLiteral("连接被重置"));
     EXPECT_EQ(AttemptCause(page(503, "")), QStringLiteral("HTTP 503"));
 

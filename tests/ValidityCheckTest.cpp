@@ -199,6 +199,77 @@ TEST_F(Check, PassingFailuresAreTriedAgain)
     EXPECT_EQ(asked.size(), 1u) << "a retry was sent after Esc";
 }
 
+// A bot challenge stands between the check and the page: its row is unreachable, never removed.
+// A page that sends the visitor on within 10 s is followed as a redirect is, to any host, under
+// the same limit of 10, and its row shows where it ended; a retry asks for that address again.
+TEST_F(Check, ChallengePagesAreUnreachableAndRefreshesAreFollowed)
+{
+    const std::string link = "<a href=\"http://example.com/\">us</a>";
+    std::atomic<int> busyAnswers{0};
+    LoopbackServer elsewhere(
+        [&](LoopbackServer::Connection &connection) {
+            if (connection.path() == "/busy" && busyAnswers++ == 0)
+                connection.respond(503, "busy");
+            else
+                connection.respond(200, link);
+        },
+        "127.0.0.2");
+    const auto refresh = [](const std::string &content) {
+        return "<html><head><meta http-equiv=\"Refresh\" content=\"" + content + "\"></head><body>moved</body></html>";
+    };
+    const std::string utf8 = "Content-Type: text/html; charset=utf-8\r\n";
+    const std::string cloudflare = "Server: cloudflare\r\n";
+    using enum VerdictStrength;
+    const struct {
+        std::string path;
+        LoopbackServer::Page page;
+        VerdictStrength strength;
+        const char16_t *cause = u"";
+        QString finalUrl = {}; // when the row's own address is not where it ended
+        long redirects = 0;
+    } cases[] = {
+        {"/cf-header", {200, "<title>Welcome</title>", "cf-mitigated: challenge\r\n"}, Unreachable,
+         u"被网站的访问防护拦截（cf-mitigated: challenge）"},
+        {"/cf-503", {503, "<title>Just a moment...</title>", cloudflare}, Unreachable,
+         u"被网站的访问防护拦截（Cloudflare「Just a moment...」）"},
+        {"/cf-403", {403, "<title>Attention Required! | Cloudflare</title>", cloudflare}, Unreachable,
+         u"被网站的访问防护拦截（Cloudflare「Attention Required! | Cloudflare」）"},
+        {"/cf-200", {200, "<title>Just a moment...</title>", cloudflare}, Removed},
+        {"/verify", {200, "<title>百度安全验证</title><div id=captcha></div>", utf8}, Unreachable,
+         u"被网站的访问防护拦截（验证页「安全验证」）"},
+        {"/verify-long", {200, "<title>人机验证</title>" + std::string(40 * 1024, 'x'), utf8}, Removed},
+        {"/plain", {200, "<title>新闻</title><p>nothing</p>", utf8}, Removed},
+        {"/refresh", {200, refresh("3; url=" + elsewhere.url("/target").toStdString()), ""}, PassesWeight, u"",
+         elsewhere.url("/target"), 1},
+        {"/hop", {302, "", "Location: /refresh\r\n"}, PassesWeight, u"", elsewhere.url("/target"), 2},
+        {"/refresh-busy", {200, refresh("0;URL='" + elsewhere.url("/busy").toStdString() + "'"), ""}, PassesWeight, u"",
+         elsewhere.url("/busy"), 1},
+        {"/refresh-late", {200, refresh("11; url=" + elsewhere.url("/target").toStdString()), ""}, Removed},
+        {"/refresh-ftp", {200, refresh("0; url=ftp://127.0.0.2/target"), ""}, Removed},
+        {"/loop", {200, refresh("0; url=/loop"), ""}, Unreachable, u"重定向过多", web.server().url("/loop"), 10},
+    };
+    QStringList addresses;
+    for (const auto &c : cases) {
+        web.SetPage(c.path, c.page.body, c.page.status, c.page.extraHeaders);
+        addresses << web.Address(c.path);
+    }
+    analysis.Settings().retry = {1, {50ms}, 0};
+    CheckList(addresses);
+
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto &c = cases[i];
+        const RowEvidence &evidence = *analysis.Rows().at(i).evidence;
+        EXPECT_EQ(Strength(evidence), c.strength) << c.path;
+        EXPECT_EQ(evidence.failureCause, QString::fromUtf16(c.cause)) << c.path;
+        EXPECT_EQ(evidence.finalUrl, c.finalUrl.isEmpty() ? web.server().url(c.path) : c.finalUrl) << c.path;
+        EXPECT_EQ(evidence.redirects, c.redirects) << c.path;
+    }
+    EXPECT_EQ(web.RequestsFor("/loop "), 11) << "the first page and 10 refreshes";
+    EXPECT_EQ(web.RequestsFor("/refresh-busy "), 1) << "the retry asks for where the page sent the visitor";
+    EXPECT_EQ(analysis.Rows().at(9).evidence->attempts, 2);
+    EXPECT_EQ(busyAnswers, 2);
+}
+
 // Esc or a closed window between two rows: the rest of the rows keep waiting, and the run
 // says nothing more.
 TEST_F(Check, StopOrAbandonBetweenRowsLeavesTheRestWaiting)

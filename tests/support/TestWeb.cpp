@@ -12,10 +12,10 @@ void TestWeb::SetResultPage(const QString &page)
     resultPage_ = GbkBytes(page);
 }
 
-void TestWeb::SetPage(const std::string &path, std::string body, int status)
+void TestWeb::SetPage(const std::string &path, std::string body, int status, std::string extraHeaders)
 {
     std::lock_guard lock(mutex_);
-    pages_[path] = {status, std::move(body), {}};
+    pages_[path] = {status, std::move(body), std::move(extraHeaders)};
 }
 
 void TestWeb::OnRequest(std::function<void(const std::string &)> hook)

@@ -18,7 +18,8 @@ public:
     TestWeb();
 
     void SetResultPage(const QString &page); // served GBK-encoded
-    void SetPage(const std::string &path, std::string body, int status = 200);
+    // extraHeaders: header lines, each ending in "\r\n".
+    void SetPage(const std::string &path, std::string body, int status = 200, std::string extraHeaders = {});
     // Called on the server's thread before each answer.
     void OnRequest(std::function<void(const std::string &path)> hook);
 
