@@ -176,6 +176,20 @@ QStringView SiteDomain(QStringView domain)
     return domain;
 }
 
+QString SiteKey(QStringView typed)
+{
+    const QString host = ReduceToHost(typed);
+    // toAce lower-cases through IDNA; a host it refuses (an IPv6 address) is kept as it is.
+    const QString ace = QString::fromLatin1(QUrl::toAce(host));
+    return SiteDomain(ace.isEmpty() ? host.toLower() : ace.toLower()).toString();
+}
+
+QString SiteShown(const QString &key)
+{
+    const QString shown = QUrl::fromAce(key.toLatin1());
+    return shown.isEmpty() ? key : shown;
+}
+
 bool PageMentionsDomain(QStringView page, QStringView domain)
 {
     const QStringView site = SiteDomain(domain);

@@ -19,6 +19,14 @@ bool IsCheckableHost(QStringView host);
 // left ("www.com").
 QStringView SiteDomain(QStringView domain);
 
+// The key a site's history is kept under, from any form of its name: the host reduced, lower
+// case, without a trailing dot or a leading "www." (as SiteDomain), an internationalised name as
+// punycode. "http://WWW.Watch.CN./path" and "watch.cn" have one key, and so have "中文.com" and
+// "xn--fiq228c.com". Empty when no host is left.
+QString SiteKey(QStringView typed);
+// A key as people read it: an internationalised name in Unicode.
+QString SiteShown(const QString &key);
+
 // True when the page text names the site of domain as a host of its own: case ignored, and at
 // host boundaries, so "notexample.com", "my-example.com" and "example.com.cn" do not name
 // example.com while "blog.example.com" and "（example.com）" do. An internationalised domain

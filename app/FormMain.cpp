@@ -319,7 +319,7 @@ void FormMain::ReadPreviousChecks()
     if (addresses.isEmpty() || runDomain_.isEmpty())
         return;
     const int ticket = ++checksRead_;
-    auto *watcher = new QFutureWatcher<QHash<QString, AddressCheck>>(this);
+    auto *watcher = new QFutureWatcher<QHash<QString, AddressPast>>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
         watcher->deleteLater();
         if (ticket == checksRead_)
@@ -327,11 +327,8 @@ void FormMain::ReadPreviousChecks()
     });
     watcher->setFuture(QtConcurrent::run([path = historyPath_, domain = runDomain_, addresses,
                                           beforeRun = runHistory_->CurrentRunId(), since = runStartedAt_] {
-        HistoryReader reader(path);
-        QHash<QString, AddressCheck> checks = reader.LastChecks(domain, addresses, beforeRun);
         // Until the store names this run, its own rows may already be written: they are not "before".
-        checks.removeIf([since](QHash<QString, AddressCheck>::iterator check) { return check.value().checkedAt >= since; });
-        return checks;
+        return HistoryReader(path).LastChecks(domain, addresses, beforeRun, since);
     }));
 }
 

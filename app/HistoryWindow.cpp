@@ -8,6 +8,7 @@
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
 
+#include <Domain.h>
 #include <PlainText.h>
 #include <ResultExport.h>
 
@@ -36,11 +37,6 @@ namespace vantorel {
 namespace {
 
 const QString kReading = QStringLiteral("正在读取...");
-// The kinds the filter offers, in the order the changes are told.
-constexpr ChangeKind kKinds[] = {ChangeKind::Added, ChangeKind::Lost, ChangeKind::Restored, ChangeKind::BecameNofollow,
-                                 ChangeKind::BecameFollow, ChangeKind::StillUnreachable, ChangeKind::BecameUnreachable,
-                                 ChangeKind::NoLongerListed};
-
 QString ShownTime(const QDateTime &time)
 {
     return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QString();
@@ -180,8 +176,8 @@ void HistoryWindow::BuildControls()
     kindBox_ = new QComboBox(this);
     kindBox_->setObjectName(QStringLiteral("ComboKind"));
     kindBox_->addItem(QStringLiteral("全部变化"), -1);
-    for (const ChangeKind kind : kKinds)
-        kindBox_->addItem(ChangeWord(kind), static_cast<int>(kind));
+    for (const ChangeKindNames &kind : ChangeKinds())
+        kindBox_->addItem(QString::fromUtf16(kind.word), static_cast<int>(kind.kind));
     exportButton_ = MakeButton(this, "CommandExportChanges", QStringLiteral("导出 CSV..."));
     deleteRunButton_ = MakeButton(this, "CommandDeleteRun", QStringLiteral("删除此次记录"));
     deleteDomainButton_ = MakeButton(this, "CommandDeleteDomain", QStringLiteral("删除该网站的全部记录"));
@@ -273,7 +269,7 @@ void HistoryWindow::BuildControls()
     connect(exportButton_, &QPushButton::clicked, this, &HistoryWindow::ExportChanges);
     connect(deleteRunButton_, &QPushButton::clicked, this, &HistoryWindow::DeleteRun);
     connect(deleteDomainButton_, &QPushButton::clicked, this, &HistoryWindow::DeleteDomain);
-    connect(recheckButton_, &QPushButton::clicked, this, [this] { emit RecheckRequested(ChosenDomain()); });
+    connect(recheckButton_, &QPushButton::clicked, this, [this] { emit RecheckRequested(SiteShown(ChosenDomain())); });
     connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(webhooksButton_, &QPushButton::clicked, this, &HistoryWindow::EditWebhooks);
     connect(watchBox_, &QCheckBox::toggled, this, [this](bool on) { SetWatched(on, intervalBox_->value()); });
@@ -340,7 +336,7 @@ void HistoryWindow::ShowDomains(const Listing &listing)
         if (domain.domain == wantedDomain_)
             wanted = static_cast<int>(table.rows.size());
         const RunSummary &last = domain.last;
-        table.rows.push_back({domain.domain, ShownTime(last.run.startedAt), QString::number(domain.runs),
+        table.rows.push_back({SiteShown(domain.domain), ShownTime(last.run.startedAt), QString::number(domain.runs),
                               QString::number(last.rows), QString::number(last.valid), QString::number(last.removed),
                               QString::number(last.unreachable),
                               watched_.contains(domain.domain) ? IntervalText(watched_.value(domain.domain)) : QString()});
@@ -547,7 +543,7 @@ void HistoryWindow::DeleteRun()
 {
     const RunSummary *run = ChosenRun();
     if (!run || !dialogs_.confirm(QStringLiteral("删除 %1 在 %2 的这次检测记录？删除后无法恢复。")
-                                      .arg(run->run.domain, ShownTime(run->run.startedAt))))
+                                      .arg(SiteShown(run->run.domain), ShownTime(run->run.startedAt))))
         return;
     writer_.DeleteRun(run->run.id);
     Reload();
@@ -558,7 +554,7 @@ void HistoryWindow::DeleteDomain()
     const QString domain = ChosenDomain();
     if (domain.isEmpty() ||
         !dialogs_.confirm(QStringLiteral("删除 %1 的全部 %2 次检测记录？删除后无法恢复。")
-                              .arg(domain)
+                              .arg(SiteShown(domain))
                               .arg(domains_[static_cast<std::size_t>(domainsView_->currentIndex().row())].runs)))
         return;
     writer_.DeleteDomain(domain);

@@ -44,7 +44,7 @@ void ResultModel::SetHeaderFormat(const QString &format)
     emit headerDataChanged(Qt::Horizontal, 0, kColumns - 1);
 }
 
-void ResultModel::SetPreviousChecks(QHash<QString, AddressCheck> checks)
+void ResultModel::SetPreviousChecks(QHash<QString, AddressPast> checks)
 {
     previousChecks_ = std::move(checks);
     if (const int rows = rowCount(); rows > 0)
@@ -89,7 +89,7 @@ QVariant ResultModel::data(const QModelIndex &index, int role) const
         if (index.column() == kVerdictColumn) {
             QString tip = VerdictToolTip(*row->evidence);
             if (const auto last = previousChecks_.constFind(row->url); last != previousChecks_.cend())
-                tip += u'\n' + PreviousCheckLine(*last, OutcomeOf(*row->evidence));
+                tip += u'\n' + PreviousCheckLine(*last, CheckOf(ToStoredRow(*row)));
             return ToolTipMarkup(tip);
         }
         if (index.column() == kAddressColumn) {

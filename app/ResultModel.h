@@ -35,9 +35,9 @@ public:
 
     // The run's row behind a model row; null for an empty row.
     const ResultRow *Row(int row) const;
-    // The latest check of the run's addresses in earlier runs, by full address: the verdict's
-    // tool tip names it. Dropped when the next run lists its rows.
-    void SetPreviousChecks(QHash<QString, AddressCheck> checks);
+    // The pasts of the run's addresses in the site's history, by full address: the verdict's
+    // tool tip names the latest check. Dropped when the next run lists its rows.
+    void SetPreviousChecks(QHash<QString, AddressPast> checks);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -49,7 +49,7 @@ private:
     QBrush numberBackground_;
     bool listed_ = false; // a run has listed its rows
     QStringList captions_;
-    QHash<QString, AddressCheck> previousChecks_;
+    QHash<QString, AddressPast> previousChecks_;
     std::vector<Qt::Alignment> alignments_;
 };
 

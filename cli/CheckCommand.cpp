@@ -10,6 +10,7 @@
 #include <Domain.h>
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
+#include <HistoryReport.h>
 #include <RunHistory.h>
 #include <Network.h>
 #include <Webhook.h>
@@ -21,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
+#include <variant>
 
 namespace vantorel {
 
@@ -82,17 +84,88 @@ std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &
     return list.addresses;
 }
 
-// What the stored run changed against the run before it; nothing when the store cannot tell.
-std::optional<ChangeNotice> StoredNotice(const HistoryWriter &writer, qint64 runId, const QString &historyFile,
-                                         ConsoleStreams &streams)
+// The words that start each exit 6.
+QString CannotJudgeText(const QString &reason)
 {
-    if (runId == 0 || !writer.FirstFailure().isEmpty())
+    return QStringLiteral("无法判断是否丢失外链：") + reason;
+}
+
+// The settings of a check from the command line: every check from it is a list check, however
+// its rows were found, with as many pages at once as the system's descriptors allow.
+AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings settings, ConsoleStreams &streams)
+{
+    settings.pause = std::chrono::milliseconds(0);
+    settings.jobs = settings.listJobs = line.jobs.value_or(settings.listJobs);
+    if (line.retries)
+        settings.retry.retries = *line.retries;
+    if (line.timeoutSeconds) {
+        settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
+        settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
+    }
+    const DescriptorBudget budget = RaiseDescriptorLimit(settings.jobs);
+    if (!budget.warning.isEmpty())
+        streams.Say(budget.warning);
+    settings.jobs = settings.listJobs = budget.jobs;
+    return settings;
+}
+
+// The addresses of a run without the engine: --urls, or those the history knows for --recheck.
+// An exit status instead when there are none to check.
+std::variant<std::optional<QStringList>, int> AddressesToCheck(const CommandLine &line, const QString &historyFile,
+                                                               ConsoleStreams &streams)
+{
+    const QString domain = line.checkDomain.value_or(QString());
+    if (line.urlsFile) {
+        if (std::optional<QStringList> urls = ListedAddresses(*line.urlsFile, streams))
+            return urls;
+        return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
+    }
+    if (line.command != Command::Recheck)
         return std::nullopt;
     HistoryReader reader(historyFile);
-    std::optional<ChangeNotice> notice = ReadNotice(reader, runId);
-    if (!notice)
-        streams.Say(HistoryReadFailureText(reader.Error()));
-    return notice;
+    const QStringList known = reader.KnownValidAddresses(domain);
+    QString nothing;
+    if (!reader.Error().isEmpty()) {
+        if (!line.failOnLost) {
+            streams.Say(HistoryReadFailureText(reader.Error()));
+            return kExitOutputFailed;
+        }
+        nothing = QStringLiteral("无法读取历史记录（%1）").arg(reader.Error());
+    } else if (known.isEmpty()) {
+        // Not a run: a re-check of nothing would only make the history longer.
+        nothing = QStringLiteral("历史记录中没有 %1 曾经有效的外链").arg(SiteShown(SiteKey(domain)));
+        if (!line.failOnLost) {
+            streams.Say(nothing);
+            return streams.Out(FormatResults(line.format, ReduceToHost(domain), std::nullopt, {})) ? kExitCompleted
+                                                                                                     : kExitOutputFailed;
+        }
+    } else {
+        return known;
+    }
+    streams.Say(CannotJudgeText(nothing));
+    return kExitCannotJudge;
+}
+
+// The stored run's changes, or why they cannot be had.
+struct StoredChanges {
+    std::vector<RowChange> changes;
+    QString unknown;
+    QString readError; // the run was stored, and could not be read back
+    std::optional<ChangeNotice> notice; // when the run is to be told
+};
+
+StoredChanges ReadChanges(const HistoryWriter &writer, qint64 runId, const QString &historyFile, bool toTell)
+{
+    if (const QString failure = writer.FirstFailure(); !failure.isEmpty())
+        return {{}, QStringLiteral("历史记录无法保存（%1）").arg(failure), {}, {}};
+    if (runId == 0)
+        return {{}, QStringLiteral("这次检测没有保存到历史记录"), {}, {}};
+    HistoryReader reader(historyFile);
+    const std::optional<RunChanges> changes = reader.Changes(runId);
+    std::optional<ChangeNotice> notice = changes && toTell ? ReadNotice(reader, *changes) : std::nullopt;
+    if (!changes || (toTell && !notice))
+        return {{}, QStringLiteral("无法读取历史记录（%1）").arg(reader.Error()), reader.Error(), {}};
+    return {changes->changes, {}, {}, std::move(notice)};
 }
 
 // Tells the desktop and the webhooks what the run changed; a failure is a line on standard
@@ -109,6 +182,37 @@ void Tell(const ChangeNotice &notice, const CommandLine &line, ConsoleStreams &s
         streams.Say(failure);
 }
 
+bool NoPageHad(const std::vector<ResultRow> &rows)
+{
+    return !rows.empty() && std::all_of(rows.begin(), rows.end(), [](const ResultRow &row) {
+        return !row.evidence || Strength(*row.evidence) == VerdictStrength::Unreachable;
+    });
+}
+
+// After a run kept in the history: its changes, a line per kind, on standard error, and with
+// --fail-on-lost, whether a link was lost or why that cannot be told.
+int TellChanges(const CommandLine &line, const StoredChanges &stored, const std::vector<ResultRow> &rows,
+                ConsoleStreams &streams)
+{
+    for (const QString &summary : ChangeSummary(stored.changes))
+        streams.Say(summary);
+    if (!line.failOnLost) {
+        if (!stored.readError.isEmpty())
+            streams.Say(HistoryReadFailureText(stored.readError));
+        return kExitCompleted;
+    }
+    if (std::any_of(stored.changes.begin(), stored.changes.end(),
+                    [](const RowChange &change) { return change.kind == ChangeKind::Lost; }))
+        return kExitLinksLost;
+    QString unknown = stored.unknown;
+    if (unknown.isEmpty() && NoPageHad(rows))
+        unknown = QStringLiteral("没有一个网页能够访问（%1 条均未能检测）").arg(rows.size());
+    if (unknown.isEmpty())
+        return kExitCompleted;
+    streams.Say(CannotJudgeText(unknown));
+    return kExitCannotJudge;
+}
+
 } // namespace
 
 int RunCheck(const CommandLine &line, AnalysisSettings settings)
@@ -122,36 +226,12 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     if (line.command == Command::RecheckDue)
         return RecheckDue(line, historyFile, streams, settings);
 
-    settings.pause = std::chrono::milliseconds(0);
-    // Every check from the command line is a list check, however its rows were found.
-    settings.jobs = line.jobs.value_or(settings.listJobs);
-    settings.listJobs = settings.jobs;
-    if (line.retries)
-        settings.retry.retries = *line.retries;
-    if (line.timeoutSeconds) {
-        settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
-        settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
-    }
-    // Each page in flight takes descriptors: as many as the system allows, said when fewer.
-    const DescriptorBudget budget = RaiseDescriptorLimit(settings.jobs);
-    if (!budget.warning.isEmpty())
-        streams.Say(budget.warning);
-    settings.jobs = settings.listJobs = budget.jobs;
-    std::optional<QStringList> urls;
-    if (line.urlsFile && !(urls = ListedAddresses(*line.urlsFile, streams)))
-        return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
+    settings = CheckSettings(line, std::move(settings), streams);
+    const auto addresses = AddressesToCheck(line, historyFile, streams);
+    if (const int *status = std::get_if<int>(&addresses))
+        return *status;
+    const std::optional<QStringList> &urls = std::get<std::optional<QStringList>>(addresses);
     const QString domain = line.checkDomain.value_or(QString());
-    if (line.command == Command::Recheck) {
-        HistoryReader reader(historyFile);
-        urls = reader.KnownValidAddresses(ReduceToHost(domain));
-        if (!reader.Error().isEmpty()) {
-            streams.Say(HistoryReadFailureText(reader.Error()));
-            return kExitOutputFailed;
-        }
-        // Still a run: a schedule shows that it ran, and --history that it found nothing.
-        if (urls->isEmpty())
-            streams.Say(QStringLiteral("历史记录中没有 %1 曾经有效的外链").arg(ReduceToHost(domain)));
-    }
 
     BacklinkAnalysis analysis(settings);
     std::optional<HistoryWriter> writer;
@@ -206,15 +286,14 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     }
     if (analysis.Outcome() != RunOutcome::Completed)
         return kExitInterrupted;
-    const bool tells = line.notify || !line.notifyUrls.isEmpty();
-    const std::optional<ChangeNotice> notice =
-        writer && (tells || line.failOnLost) ? StoredNotice(*writer, history->CurrentRunId(), historyFile, streams)
-                                             : std::nullopt;
-    if (notice && tells)
-        Tell(*notice, line, streams);
-    if (line.failOnLost && notice && notice->Count(kLostKind) > 0)
-        return kExitLinksLost;
-    return kExitCompleted;
+    if (!writer)
+        return kExitCompleted;
+    const StoredChanges stored =
+        ReadChanges(*writer, history->CurrentRunId(), historyFile, line.notify || !line.notifyUrls.isEmpty());
+    const int status = TellChanges(line, stored, analysis.Rows(), streams);
+    if (stored.notice)
+        Tell(*stored.notice, line, streams);
+    return streams.ReportFailure() ? kExitOutputFailed : status;
 }
 
 } // namespace vantorel

@@ -13,7 +13,8 @@ enum ExitStatus : int {
     kExitUsage = 2,
     kExitEngineUnreachable = 3,
     kExitEngineRefused = 4,
-    kExitLinksLost = 5, // --fail-on-lost
+    kExitLinksLost = 5,    // --fail-on-lost
+    kExitCannotJudge = 6,  // --fail-on-lost, when the history or the pages cannot tell
     kExitInterrupted = 130,
 };
 

@@ -24,7 +24,8 @@ struct Parser {
     QCommandLineOption history{QStringLiteral("history"), QStringLiteral("列出历史记录中 DOMAIN 的各次检测，最新的在前。"),
                                QStringLiteral("DOMAIN")};
     QCommandLineOption changes{QStringLiteral("changes"),
-                               QStringLiteral("列出 DOMAIN 最近一次检测（或 --run 指定的检测）相对于前一次检测的变化。"),
+                               QStringLiteral("列出 DOMAIN 最近一次检测（或 --run 指定的检测）的变化：每个地址与它自己上一次的检测相比。"
+                                              "DOMAIN 可写成任一形式（带或不带 www.、大小写、中文或 punycode）。"),
                                QStringLiteral("DOMAIN")};
     QCommandLineOption run{QStringLiteral("run"), QStringLiteral("与 --changes 同用：编号为 ID 的检测（编号见 --history）。"),
                            QStringLiteral("ID")};
@@ -43,7 +44,7 @@ struct Parser {
                           QStringLiteral("FILE")};
     QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("与 --check 或 --recheck 同用：不把这次检测保存到历史记录。")};
     QCommandLineOption failOnLost{QStringLiteral("fail-on-lost"),
-                                  QStringLiteral("与 --check 或 --recheck 同用：这次检测与前一次相比丢失了外链时，以状态 5 退出。")};
+                                  QStringLiteral("与 --check 或 --recheck 同用：这次检测发现外链丢失（与该地址上一次能访问时的检测相比）时，以状态 5 退出。")};
     QCommandLineOption retries{QStringLiteral("retries"),
                                QStringLiteral("连接超时、传输超时、连接被重置或 HTTP 429、502、503、504 时，一个网页最多再试 N 次，"
                                               "0 到 5（默认 2）。"),
@@ -80,13 +81,22 @@ struct Parser {
             "发送失败只在标准错误上说明一行。\n\n"
             "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满）或历史记录无法读取；2 用法错误；3 无法访问搜索引擎；"
             "4 搜索引擎要求安全验证或返回的页面无法识别；5 使用 --fail-on-lost 时这次检测丢失了外链；"
+            "6 使用 --fail-on-lost 时无法判断是否丢失外链（历史记录无法读取或保存、没有一个网页能够访问，"
+            "或历史记录中没有可复查的外链），标准错误上说明原因；"
             "130 按下 Ctrl+C 后停止，已输出检测过的结果。--recheck-due 取各网站中最大的状态。\n\n"
+            "检测保存到历史记录后，标准错误的最后几行按变化类型各列一行，如“丢失 2 条：…”（最多列出 10 个地址）。"
+            "变化类型：新增、丢失、恢复、变为 nofollow、变为 follow、锚文本变化、变为无法访问、仍无法访问、未再列出。"
+            "同一网站的各种写法（大小写、末尾的点、www.、中文域名或 punycode）共用一份历史记录。\n\n"
             "自动复查：vantorel --watch example.com 把网站加入列表，安装包带有的 systemd 用户单元每小时运行一次 "
             "vantorel --recheck-due：\n"
             "  systemctl --user enable --now vantorel-recheck-due.timer\n"
             "无人登录的服务器还需 loginctl enable-linger。没有 systemd 的系统可用 cron（crontab -e）：\n"
             "  17 * * * * vantorel --recheck-due\n"
-            "中断的复查者留下的占用在网页超时加 %1 秒后失效（环境变量 VANTOREL_CLAIM_MARGIN 以秒为单位改变后者）。")
+            "中断的复查者留下的占用在网页超时加 %1 秒后失效（环境变量 VANTOREL_CLAIM_MARGIN 以秒为单位改变后者）。\n\n"
+            "也可每天复查一个网站（systemd 用户单元 vantorel-recheck@.service 和 vantorel-recheck@.timer）：\n"
+            "  systemctl --user enable --now vantorel-recheck@example.com.timer\n"
+            "域名含“-”或中文时，单元名用 systemd-escape 写出：\n"
+            "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"")
                                             .arg(kClaimMarginSeconds));
         parser.addOptions({check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, run, urls, format,
                            jobs, retries, timeout, db, noHistory, failOnLost, noNotify, notifyUrl});

@@ -18,7 +18,7 @@ QString HistoryReadFailureText(const QString &reason)
 
 int ShowHistory(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)
 {
-    const QString domain = ReduceToHost(line.checkDomain.value_or(QString()));
+    const QString domain = SiteKey(line.checkDomain.value_or(QString()));
     if (domain.isEmpty()) {
         streams.Say(QStringLiteral("vantorel: 缺少域名"));
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
@@ -39,7 +39,7 @@ int ShowHistory(const CommandLine &line, const QString &historyFile, ConsoleStre
         const std::optional<RunChanges> changes = runId ? reader.Changes(*runId) : std::nullopt;
         const bool found = changes && changes->run.domain == domain;
         if (line.runId && !found && reader.Error().isEmpty()) {
-            streams.Say(QStringLiteral("vantorel: %1 没有编号为 %2 的检测").arg(domain).arg(*line.runId));
+            streams.Say(QStringLiteral("vantorel: %1 没有编号为 %2 的检测").arg(SiteShown(domain)).arg(*line.runId));
             return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
         }
         output = found ? FormatCells(line.format, ChangesTable(*changes), ChangesJson(*changes))

@@ -75,9 +75,10 @@ int RunWatchCommand(const CommandLine &line, const QString &historyFile, Console
 {
     if (line.command == Command::Watched)
         return ShowWatched(line, historyFile, streams);
-    const QString domain = ReduceToHost(line.checkDomain.value_or(QString()));
-    if (!IsCheckableHost(domain)) {
-        streams.Say(QStringLiteral("vantorel: 请输入正确的网站地址：%1").arg(line.checkDomain.value_or(QString())));
+    const QString typed = line.checkDomain.value_or(QString());
+    const QString domain = SiteKey(typed); // one watch per site, whatever form of its name
+    if (!IsCheckableHost(ReduceToHost(typed))) {
+        streams.Say(QStringLiteral("vantorel: 请输入正确的网站地址：%1").arg(typed));
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
     }
     WatchList list(historyFile);
@@ -86,7 +87,7 @@ int RunWatchCommand(const CommandLine &line, const QString &historyFile, Console
             streams.Say(HistoryFailureText(list.Error()));
             return kExitOutputFailed;
         }
-        streams.Say(QStringLiteral("已加入自动复查：%1，每 %2 小时一次").arg(domain).arg(line.everyHours));
+        streams.Say(QStringLiteral("已加入自动复查：%1，每 %2 小时一次").arg(SiteShown(domain)).arg(line.everyHours));
         return streams.ReportFailure() ? kExitOutputFailed : kExitCompleted;
     }
     const std::optional<bool> removed = list.Unwatch(domain);
@@ -94,8 +95,7 @@ int RunWatchCommand(const CommandLine &line, const QString &historyFile, Console
         streams.Say(HistoryFailureText(list.Error()));
         return kExitOutputFailed;
     }
-    streams.Say(*removed ? QStringLiteral("已移出自动复查：%1").arg(domain)
-                         : QStringLiteral("%1 不在自动复查列表中").arg(domain));
+    streams.Say((*removed ? QStringLiteral("已移出自动复查：%1") : QStringLiteral("%1 不在自动复查列表中")).arg(SiteShown(domain)));
     return streams.ReportFailure() ? kExitOutputFailed : kExitCompleted;
 }
 
@@ -121,7 +121,7 @@ int RecheckDue(const CommandLine &line, const QString &historyFile, ConsoleStrea
             return worst;
         }
         done.insert(*domain);
-        streams.Say(QStringLiteral("到期复查：%1").arg(*domain));
+        streams.Say(QStringLiteral("到期复查：%1").arg(SiteShown(*domain)));
         QTimer renewal;
         renewal.setInterval(std::max<std::chrono::milliseconds>(hold / 3, std::chrono::seconds(1)));
         QObject::connect(&renewal, &QTimer::timeout, [&] {

@@ -41,11 +41,15 @@ QString EvidenceSummary(const StoredRow &row)
 std::optional<ChangeNotice> ReadNotice(HistoryReader &reader, qint64 runId)
 {
     const std::optional<RunChanges> changes = reader.Changes(runId);
-    if (!changes)
-        return std::nullopt;
+    return changes ? ReadNotice(reader, *changes) : std::nullopt;
+}
+
+std::optional<ChangeNotice> ReadNotice(HistoryReader &reader, const RunChanges &read)
+{
+    const RunChanges *changes = &read;
     const std::vector<StoredRow> earlier =
         changes->previous ? reader.Rows(changes->previous->id) : std::vector<StoredRow>{};
-    const std::vector<StoredRow> rows = reader.Rows(runId);
+    const std::vector<StoredRow> rows = reader.Rows(changes->run.id);
     if (!reader.Error().isEmpty())
         return std::nullopt;
 
@@ -66,7 +70,7 @@ std::optional<ChangeNotice> ReadNotice(HistoryReader &reader, qint64 runId)
         run.counts.Add(row.outcome);
     for (const RowChange &change : changes->changes) {
         const StoredRow *row = rowOf.value(change.address);
-        notice.changes.push_back({ChangeKindName(change.kind), ChangeWord(change.kind), change.address, NameOf(change.before),
+        notice.changes.push_back({ChangeId(change.kind), ChangeWord(change.kind), change.address, NameOf(change.before),
                                   NameOf(change.after), row ? EvidenceSummary(*row) : QString()});
     }
     return notice;

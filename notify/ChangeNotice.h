@@ -44,8 +44,10 @@ inline constexpr char16_t kLostKind[] = u"lost";
 inline constexpr char16_t kBecameUnreachableKind[] = u"became-unreachable";
 inline constexpr char16_t kStillUnreachableKind[] = u"still-unreachable";
 
-// The stored run's notice: its changes against the run it is compared with, each with the
-// evidence of the address's row. Nothing (and reader.Error() set) when the file cannot be read.
+// The notice of a stored run whose changes were read: each change with the evidence of the
+// address's row. Nothing (and reader.Error() set) when the rows cannot be read.
+std::optional<ChangeNotice> ReadNotice(HistoryReader &reader, const RunChanges &changes);
+// The same, reading the run's changes too.
 std::optional<ChangeNotice> ReadNotice(HistoryReader &reader, qint64 runId);
 
 // What the check found on a stored row, in one line: "HTTP 404", "连接超时", "HTTP 200，链接 … ".

@@ -1,5 +1,7 @@
 #include "HistoryDatabase.h"
 
+#include <Domain.h>
+
 #include <QAtomicInteger>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,8 +20,31 @@ constexpr int kBusyTimeoutMs = 10000;
 
 // Identifiers avoid the words standard SQL reserves (domain, position), so that the same
 // statements can serve a database server.
+// Runs kept under several forms of a site's name ("www.watch.cn", "watch.cn", "中文.com" and
+// its punycode) become one history.
+QSqlError KeepSitesUnderTheirKeys(QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    QStringList names;
+    if (!query.exec(QStringLiteral("SELECT DISTINCT domain_name FROM run")))
+        return query.lastError();
+    while (query.next())
+        names << query.value(0).toString();
+    QSqlQuery runs(db), rows(db); // a row repeats its run's domain
+    if (!runs.prepare(QStringLiteral("UPDATE run SET domain_name = ? WHERE domain_name = ?")))
+        return runs.lastError();
+    if (!rows.prepare(QStringLiteral("UPDATE run_row SET domain_name = ? WHERE domain_name = ?")))
+        return rows.lastError();
+    QSqlError error;
+    for (const QString &name : names)
+        if (const QString key = SiteKey(name); !key.isEmpty() && key != name)
+            if (!ExecBound(runs, {key, name}, error) || !ExecBound(rows, {key, name}, error))
+                return error;
+    return {};
+}
+
 const std::vector<SchemaStep> kSchema = {
-    {
+    {{
         QStringLiteral("CREATE TABLE run ("
                        " id INTEGER PRIMARY KEY,"
                        " domain_name VARCHAR(255) NOT NULL,"
@@ -55,10 +80,18 @@ const std::vector<SchemaStep> kSchema = {
                        " anchor TEXT NOT NULL,"
                        " rel VARCHAR(64) NOT NULL,"
                        " PRIMARY KEY (row_id, link_number))"),
-    },
-    {
-        // The sites re-checked on a schedule. A claim names the worker re-checking the site
-        // and when its claim lapses, so that a killed worker holds nothing for long.
+    }},
+    // What a row's fetch was: whether a page was had (a row that could not be checked may have
+    // had one, answering 503), and why the attempts before the last were tried again, one a line.
+    // A site's runs are kept under its key, whatever form of its name started them.
+    {{
+        QStringLiteral("ALTER TABLE run_row ADD COLUMN page_had SMALLINT DEFAULT 1 NOT NULL"),
+        QStringLiteral("UPDATE run_row SET page_had = 0 WHERE outcome = 'unreachable' AND failure_cause <> ''"),
+        QStringLiteral("ALTER TABLE run_row ADD COLUMN failed_attempts TEXT DEFAULT '' NOT NULL"),
+    }, KeepSitesUnderTheirKeys},
+    // The sites re-checked on a schedule. A claim names the worker re-checking the site and when
+    // its claim lapses, so that a killed worker holds nothing for long.
+    {{
         QStringLiteral("CREATE TABLE watch ("
                        " domain_name VARCHAR(255) PRIMARY KEY,"
                        " interval_hours INTEGER NOT NULL,"
@@ -66,7 +99,7 @@ const std::vector<SchemaStep> kSchema = {
                        " last_recheck_at BIGINT,"
                        " claimed_by VARCHAR(255),"
                        " claim_expires_at BIGINT)"),
-    },
+    }},
 };
 
 QString Native(const QString &path)
@@ -108,16 +141,27 @@ QString Migrate(QSqlDatabase &db, const QString &path, std::span<const SchemaSte
     const QDeadlineTimer deadline(kBusyTimeoutMs);
     while (version < static_cast<int>(schema.size())) {
         QSqlQuery query(db);
-        bool ok = db.transaction();
-        for (const QString &statement : schema[static_cast<std::size_t>(version)])
+        QSqlError transactionError;
+        bool ok = ExecTransaction(db, QStringLiteral("BEGIN"), transactionError);
+        const SchemaStep &step = schema[static_cast<std::size_t>(version)];
+        for (const QString &statement : step.statements)
             ok = ok && query.exec(statement);
+        QSqlError rewriteError;
+        if (ok && step.rewrite && (rewriteError = step.rewrite(db)).isValid()) {
+            ok = false;
+            query.finish();
+        }
         ok = ok && query.exec(QStringLiteral("PRAGMA user_version = %1").arg(version + 1));
-        ok = ok && db.commit();
+        query.finish();
+        ok = ok && ExecTransaction(db, QStringLiteral("COMMIT"), transactionError);
         if (ok) {
             ++version;
             continue;
         }
-        const QSqlError error = query.lastError().isValid() ? query.lastError() : db.lastError();
+        const QSqlError error = rewriteError.isValid()         ? rewriteError
+                                : transactionError.isValid()       ? transactionError
+                                : query.lastError().isValid() ? query.lastError()
+                                                              : db.lastError();
         db.rollback();
         // Another program opening the same new file may have taken the step meanwhile.
         QSqlError ignored;
@@ -226,20 +270,40 @@ bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlErr
 
 QString StoreFailureReason(const QSqlError &error, const QString &path)
 {
-    // SQLite's primary result code, under the extended code Qt passes on.
-    switch (error.nativeErrorCode().toInt() & 0xff) {
-    case 3: return QStringLiteral("没有访问文件 %1 的权限").arg(Native(path));
-    case 5:
-    case 6: return QStringLiteral("文件 %1 被其他程序锁定").arg(Native(path));
-    case 8: return QStringLiteral("文件 %1 只读").arg(Native(path));
-    case 10: return QStringLiteral("读写文件 %1 出错").arg(Native(path));
-    case 11:
-    case 26: return QStringLiteral("文件 %1 已损坏或不是历史记录").arg(Native(path));
-    case 13: return QStringLiteral("磁盘已满");
-    case 14: return QStringLiteral("无法打开或创建文件 %1").arg(Native(path));
-    default: break;
-    }
-    return error.text();
+    // SQLite's primary result codes, under the extended code Qt passes on; %1 is the file.
+    static constexpr std::pair<int, const char16_t *> kClasses[] = {
+        {3, u"没有访问文件 %1 的权限"},                  // SQLITE_PERM
+        {5, u"文件 %1 正被其他程序使用，等待超时"},      // SQLITE_BUSY
+        {6, u"文件 %1 被其他程序锁定"},                  // SQLITE_LOCKED
+        {7, u"内存不足，无法读写文件 %1"},               // SQLITE_NOMEM
+        {8, u"文件 %1 只读"},                            // SQLITE_READONLY
+        {10, u"读写文件 %1 出错"},                       // SQLITE_IOERR
+        {11, u"文件 %1 已损坏或不是历史记录"},           // SQLITE_CORRUPT
+        {13, u"磁盘已满"},                               // SQLITE_FULL
+        {14, u"无法打开或创建文件 %1"},                  // SQLITE_CANTOPEN
+        {19, u"文件 %1 中的记录互相矛盾，写入被拒绝"},   // SQLITE_CONSTRAINT
+        {23, u"没有访问文件 %1 的权限"},                 // SQLITE_AUTH
+        {26, u"文件 %1 已损坏或不是历史记录"},           // SQLITE_NOTADB
+    };
+    bool numeric = false;
+    const int code = error.nativeErrorCode().toInt(&numeric) & 0xff;
+    for (const auto &[known, text] : kClasses)
+        if (numeric && code == known) {
+            const QString reason = QString::fromUtf16(text);
+            return reason.contains(u"%1") ? reason.arg(Native(path)) : reason;
+        }
+    // The database's own words are English: the code is all that is passed on.
+    return numeric ? QStringLiteral("读写文件 %1 出错（SQLite 错误 %2）").arg(Native(path)).arg(code)
+                   : QStringLiteral("读写文件 %1 出错").arg(Native(path));
+}
+
+bool ExecTransaction(QSqlDatabase &db, const QString &statement, QSqlError &error)
+{
+    QSqlQuery query(db);
+    if (query.exec(statement))
+        return true;
+    error = query.lastError();
+    return false;
 }
 
 QString DefaultHistoryPath()

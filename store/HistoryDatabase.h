@@ -12,9 +12,13 @@
 
 namespace vantorel {
 
-// The history file's schema, one list of statements per version: the step at index i brings a
-// file of version i (PRAGMA user_version; 0 for a new file) to version i + 1.
-using SchemaStep = QStringList;
+// The history file's schema, one step per version: the step at index i brings a file of version
+// i (PRAGMA user_version; 0 for a new file) to version i + 1, in one transaction.
+struct SchemaStep {
+    QStringList statements;
+    // After the statements, what SQL alone cannot change in the data; the error when it fails.
+    QSqlError (*rewrite)(QSqlDatabase &db) = nullptr;
+};
 std::span<const SchemaStep> HistorySchema();
 
 struct OpenOptions {
@@ -54,8 +58,13 @@ private:
 // Binds the values in order and runs the prepared query; false, with its error, when it fails.
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error);
 
-// Why an operation on the history file failed, in Chinese.
+// Why an operation on the history file failed, in Chinese, by the class of SQLite's error; never
+// the database's own English text.
 QString StoreFailureReason(const QSqlError &error, const QString &path);
+
+// Runs "COMMIT" and the like as a statement: the driver's own transaction calls drop the
+// database's error code, which says why.
+bool ExecTransaction(QSqlDatabase &db, const QString &statement, QSqlError &error);
 
 // The file used without --db: history.sqlite3 in the program's data folder.
 QString DefaultHistoryPath();

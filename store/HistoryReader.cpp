@@ -2,6 +2,8 @@
 
 #include "HistoryDatabase.h"
 
+#include <Domain.h>
+
 #include <QFileInfo>
 #include <QSqlDatabase>
 
@@ -48,18 +50,8 @@ bool HasToken(const QString &tokens, QStringView token)
     return tokens.split(QStringLiteral(", ")).contains(token);
 }
 
-} // namespace
 
-void RowCounts::Add(StoredOutcome outcome)
-{
-    ++rows;
-    if (IsValid(outcome))
-        ++valid;
-    else if (outcome == StoredOutcome::Removed)
-        ++removed;
-    else
-        ++unreachable;
-}
+} // namespace
 
 // The statements of one read; the first failure is kept, and every statement after it answers
 // nothing.
@@ -104,30 +96,112 @@ public:
         return query.next() ? std::optional(RunOf(query)) : std::nullopt;
     }
 
-    std::vector<AddressCheck> States(qint64 runId)
+    std::vector<StoredRow> Rows(qint64 runId)
     {
-        std::vector<AddressCheck> states;
-        QSqlQuery query = Select(QStringLiteral("SELECT row_no, address, outcome, checked_at FROM run_row "
-                                                "WHERE run_id = ? ORDER BY row_no, id"),
-                                 {runId});
-        while (query.next())
-            states.push_back({query.value(0).toInt(), query.value(1).toString(), OutcomeOf(query.value(2)),
-                              std::nullopt, TimeOf(query.value(3))});
-        return states;
+        std::vector<StoredRow> rows;
+        std::unordered_map<qint64, std::size_t> indexOf;
+        QSqlQuery query = Select(
+            QStringLiteral("SELECT id, row_no, address, final_address, verdict, outcome, http_status, failure_cause, "
+                           "attempts, charset, robots, checked_at, page_had, failed_attempts FROM run_row "
+                           "WHERE run_id = ? ORDER BY row_no, id"),
+            {runId});
+        while (query.next()) {
+            StoredRow row;
+            row.number = query.value(1).toInt();
+            row.address = query.value(2).toString();
+            row.finalUrl = query.value(3).toString();
+            row.verdict = query.value(4).toString();
+            row.outcome = OutcomeOf(query.value(5));
+            row.httpStatus = static_cast<long>(query.value(6).toLongLong());
+            row.failureCause = query.value(7).toString();
+            row.attempts = query.value(8).toInt();
+            row.charset = query.value(9).toString();
+            const QString robots = query.value(10).toString();
+            row.robots.noindex = HasToken(robots, u"noindex");
+            row.robots.nofollow = HasToken(robots, u"nofollow");
+            row.checkedAt = TimeOf(query.value(11));
+            row.pageHad = query.value(12).toInt() != 0;
+            row.failedAttempts = query.value(13).toString().split(u'\n', Qt::SkipEmptyParts);
+            indexOf.emplace(query.value(0).toLongLong(), rows.size());
+            rows.push_back(std::move(row));
+        }
+        query = Select(QStringLiteral("SELECT l.row_id, l.url, l.anchor, l.rel FROM row_link l "
+                                      "JOIN run_row r ON r.id = l.row_id WHERE r.run_id = ? "
+                                      "ORDER BY l.row_id, l.link_number"),
+                       {runId});
+        while (query.next()) {
+            const QString rel = query.value(3).toString();
+            LinkEvidence link{query.value(1).toString(), query.value(2).toString(), HasToken(rel, u"nofollow"),
+                              HasToken(rel, u"ugc"), HasToken(rel, u"sponsored")};
+            if (const auto found = indexOf.find(query.value(0).toLongLong()); found != indexOf.end())
+                rows[found->second].links.push_back(std::move(link));
+        }
+        return rows;
     }
 
-    // Fills in the last reachable outcome of unreachable rows of the domain; runIds: the run of
-    // each row.
-    void AddLastReachable(const QString &domain, const std::vector<qint64> &runIds, std::vector<AddressCheck> &states)
+    std::vector<AddressCheck> Checks(qint64 runId)
     {
-        QSqlQuery query = Prepare(QStringLiteral("SELECT outcome FROM run_row WHERE domain_name = ? AND address = ? "
-                                                 "AND run_id < ? AND outcome <> ? ORDER BY run_id DESC"));
-        for (std::size_t i = 0; i < states.size(); ++i) {
-            AddressCheck &state = states[i];
-            if (state.outcome == StoredOutcome::Unreachable &&
-                Exec(query, {domain, state.address, runIds[i], kUnreachable}) && query.next())
-                state.lastReachable = OutcomeOf(query.value(0));
+        std::vector<AddressCheck> checks;
+        for (const StoredRow &row : Rows(runId))
+            checks.push_back(CheckOf(row));
+        return checks;
+    }
+
+    // The pasts of the addresses in the site's history: their checks in runs before beforeRun,
+    // made before checkedBefore.
+    QHash<QString, AddressPast> Pasts(const QString &domain, const QStringList &addresses, qint64 beforeRun,
+                                      const QDateTime &checkedBefore)
+    {
+        // An address listed twice in a run counts by its first row.
+        const QString latest = QStringLiteral("SELECT id, row_no, outcome, checked_at FROM run_row "
+                                              "WHERE domain_name = ? AND address = ? AND run_id < ? AND checked_at < ? "
+                                              "%1 ORDER BY run_id DESC, row_no, id");
+        QSqlQuery last = Prepare(latest.arg(QString()));
+        QSqlQuery reachable = Prepare(latest.arg(QStringLiteral("AND outcome <> ?")));
+        QSqlQuery anchors = Prepare(QStringLiteral("SELECT anchor FROM row_link WHERE row_id = ? ORDER BY link_number"));
+        const QVariant before = checkedBefore.isValid() ? checkedBefore.toMSecsSinceEpoch()
+                                                        : std::numeric_limits<qint64>::max();
+        const auto checkOf = [&](QSqlQuery &query, const QString &address) {
+            AddressCheck check{query.value(1).toInt(), address, OutcomeOf(query.value(2)), {}, TimeOf(query.value(3))};
+            const qint64 rowId = query.value(0).toLongLong();
+            query.finish();
+            if (Exec(anchors, {rowId}))
+                while (anchors.next())
+                    check.anchors << anchors.value(0).toString();
+            return check;
+        };
+        QHash<QString, AddressPast> pasts;
+        for (const QString &address : addresses) {
+            if (pasts.contains(address) || !Exec(last, {domain, address, beforeRun, before}) || !last.next())
+                continue;
+            AddressPast &past = pasts[address];
+            past.last = checkOf(last, address);
+            if (past.last->outcome != StoredOutcome::Unreachable)
+                past.lastReachable = past.last;
+            else if (Exec(reachable, {domain, address, beforeRun, before, kUnreachable}) && reachable.next())
+                past.lastReachable = checkOf(reachable, address);
         }
+        return pasts;
+    }
+
+    // The run's changes, each address against its own past.
+    RunChanges Changes(const StoredRun &run)
+    {
+        RunChanges changes{run, std::nullopt, {}};
+        const std::vector<StoredRun> runs = Runs(run.domain);
+        const auto at = std::lower_bound(runs.begin(), runs.end(), run.id,
+                                         [](const StoredRun &candidate, qint64 id) { return candidate.id < id; });
+        if (at != runs.begin())
+            changes.previous = *std::prev(at);
+        const std::vector<AddressCheck> rows = Checks(run.id);
+        QStringList addresses;
+        for (const AddressCheck &row : rows)
+            addresses << row.address;
+        const StoredRun *search = PreviousSearch(runs, run);
+        const std::optional<std::vector<AddressCheck>> listed =
+            search ? std::optional(Checks(search->id)) : std::nullopt;
+        changes.changes = ChangesOfRun(run, rows, Pasts(run.domain, addresses, run.id, {}), listed ? &*listed : nullptr);
+        return changes;
     }
 
     const QSqlError &Error() const { return error_; }
@@ -136,6 +210,17 @@ private:
     QSqlDatabase db_;
     QSqlError error_;
 };
+
+void RowCounts::Add(StoredOutcome outcome)
+{
+    ++rows;
+    if (IsValid(outcome))
+        ++valid;
+    else if (outcome == StoredOutcome::Removed)
+        ++removed;
+    else
+        ++unreachable;
+}
 
 HistoryReader::HistoryReader(QString path) : connection_(std::move(path), QStringLiteral("history-reader")) {}
 
@@ -151,11 +236,11 @@ bool HistoryReader::Read(Reading reading)
     if (!error_.isEmpty())
         return false;
     QSqlDatabase db = connection_.Database();
-    if (!db.transaction()) {
-        error_ = StoreFailureReason(db.lastError(), connection_.Path());
+    QSqlError error;
+    if (!ExecTransaction(db, QStringLiteral("BEGIN"), error)) {
+        error_ = StoreFailureReason(error, connection_.Path());
         return false;
     }
-    QSqlError error;
     {
         Session session(db);
         reading(session);
@@ -182,8 +267,9 @@ std::vector<DomainSummary> HistoryReader::Domains()
         for (std::size_t i = 0; i < domains.size(); ++i) {
             RunSummary &last = domains[i].last;
             last.run = session.Run(latest[i]).value_or(StoredRun{});
-            for (const AddressCheck &state : session.States(latest[i]))
-                last.Add(state.outcome);
+            QSqlQuery outcomes = session.Select(QStringLiteral("SELECT outcome FROM run_row WHERE run_id = ?"), {latest[i]});
+            while (outcomes.next())
+                last.Add(OutcomeOf(outcomes.value(0)));
         }
     });
     if (!read)
@@ -197,15 +283,15 @@ std::vector<DomainSummary> HistoryReader::Domains()
 std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
 {
     std::vector<StoredRun> runs;
-    std::vector<std::vector<AddressCheck>> states;
+    std::vector<std::vector<AddressCheck>> checks;
     const bool read = Read([&](Session &session) {
-        runs = session.Runs(domain);
-        states.resize(runs.size());
+        runs = session.Runs(SiteKey(domain));
+        checks.resize(runs.size());
         // Only what the counts and the losses need.
         QSqlQuery query = session.Select(QStringLiteral("SELECT r.run_id, r.address, r.outcome "
                                                         "FROM run u JOIN run_row r ON r.run_id = u.id "
                                                         "WHERE u.domain_name = ? ORDER BY u.id, r.row_no, r.id"),
-                                         {domain});
+                                         {SiteKey(domain)});
         std::size_t at = 0;
         while (query.next()) {
             const qint64 runId = query.value(0).toLongLong();
@@ -213,36 +299,23 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
                 ++at;
             if (at == runs.size())
                 break;
-            states[at].push_back({0, query.value(1).toString(), OutcomeOf(query.value(2)), std::nullopt, {}});
+            checks[at].push_back({0, query.value(1).toString(), OutcomeOf(query.value(2)), {}, {}});
         }
     });
     if (!read)
         return {};
 
-    // Each address's latest reachable outcome before the run at hand, as the runs go by.
-    QHash<QString, StoredOutcome> lastReachable;
-    std::unordered_map<qint64, std::size_t> indexOf;
+    SiteHistory history;
     std::vector<RunSummary> summaries(runs.size());
     for (std::size_t i = 0; i < runs.size(); ++i) {
-        indexOf.emplace(runs[i].id, i);
         RunSummary &summary = summaries[i];
         summary.run = runs[i];
-        for (AddressCheck &state : states[i]) {
-            summary.Add(state.outcome);
-            if (state.outcome == StoredOutcome::Unreachable)
-                if (const auto found = lastReachable.constFind(state.address); found != lastReachable.cend())
-                    state.lastReachable = *found;
-        }
-        for (const AddressCheck &state : states[i])
-            if (state.outcome != StoredOutcome::Unreachable)
-                lastReachable.insert(state.address, state.outcome);
-        if (const StoredRun *previous = PreviousRun(runs, runs[i])) {
-            const std::vector<RowChange> changes = CompareRuns(states[indexOf.at(previous->id)], states[i],
-                                                               runs[i].source, runs[i].outcome == RunOutcome::Completed);
-            summary.lost = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) {
-                return change.kind == ChangeKind::Lost;
-            }));
-        }
+        for (const AddressCheck &check : checks[i])
+            summary.Add(check.outcome);
+        const std::vector<RowChange> changes = history.Add(runs[i], checks[i]);
+        summary.lost = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) {
+            return change.kind == ChangeKind::Lost;
+        }));
     }
     std::reverse(summaries.begin(), summaries.end());
     return summaries;
@@ -258,42 +331,7 @@ std::optional<StoredRun> HistoryReader::Run(qint64 runId)
 std::vector<StoredRow> HistoryReader::Rows(qint64 runId)
 {
     std::vector<StoredRow> rows;
-    const bool read = Read([&](Session &session) {
-        std::unordered_map<qint64, std::size_t> indexOf;
-        QSqlQuery query = session.Select(
-            QStringLiteral("SELECT id, row_no, address, final_address, verdict, outcome, http_status, failure_cause, "
-                           "attempts, charset, robots, checked_at FROM run_row WHERE run_id = ? ORDER BY row_no, id"),
-            {runId});
-        while (query.next()) {
-            StoredRow row;
-            row.number = query.value(1).toInt();
-            row.address = query.value(2).toString();
-            row.finalUrl = query.value(3).toString();
-            row.verdict = query.value(4).toString();
-            row.outcome = OutcomeOf(query.value(5));
-            row.httpStatus = static_cast<long>(query.value(6).toLongLong());
-            row.failureCause = query.value(7).toString();
-            row.attempts = query.value(8).toInt();
-            row.charset = query.value(9).toString();
-            const QString robots = query.value(10).toString();
-            row.robots.noindex = HasToken(robots, u"noindex");
-            row.robots.nofollow = HasToken(robots, u"nofollow");
-            row.checkedAt = TimeOf(query.value(11));
-            indexOf.emplace(query.value(0).toLongLong(), rows.size());
-            rows.push_back(std::move(row));
-        }
-        query = session.Select(QStringLiteral("SELECT l.row_id, l.url, l.anchor, l.rel FROM row_link l "
-                                              "JOIN run_row r ON r.id = l.row_id WHERE r.run_id = ? "
-                                              "ORDER BY l.row_id, l.link_number"),
-                               {runId});
-        while (query.next()) {
-            const QString rel = query.value(3).toString();
-            LinkEvidence link{query.value(1).toString(), query.value(2).toString(), HasToken(rel, u"nofollow"),
-                              HasToken(rel, u"ugc"), HasToken(rel, u"sponsored")};
-            if (const auto found = indexOf.find(query.value(0).toLongLong()); found != indexOf.end())
-                rows[found->second].links.push_back(std::move(link));
-        }
-    });
+    const bool read = Read([&](Session &session) { rows = session.Rows(runId); });
     return read ? rows : std::vector<StoredRow>{};
 }
 
@@ -301,46 +339,21 @@ std::optional<RunChanges> HistoryReader::Changes(qint64 runId)
 {
     std::optional<RunChanges> result;
     const bool read = Read([&](Session &session) {
-        const std::optional<StoredRun> run = session.Run(runId);
-        if (!run)
-            return;
-        result.emplace().run = *run;
-        const std::vector<StoredRun> runs = session.Runs(run->domain);
-        const StoredRun *previous = PreviousRun(runs, *run);
-        if (!previous)
-            return;
-        result->previous = *previous;
-        std::vector<AddressCheck> before = session.States(previous->id);
-        session.AddLastReachable(run->domain, std::vector<qint64>(before.size(), previous->id), before);
-        result->changes =
-            CompareRuns(before, session.States(run->id), run->source, run->outcome == RunOutcome::Completed);
+        if (const std::optional<StoredRun> run = session.Run(runId))
+            result = session.Changes(*run);
     });
     return read ? result : std::nullopt;
 }
 
-QHash<QString, AddressCheck> HistoryReader::LastChecks(const QString &domain, const QStringList &addresses,
-                                                   qint64 beforeRun)
+QHash<QString, AddressPast> HistoryReader::LastChecks(const QString &domain, const QStringList &addresses,
+                                                      qint64 beforeRun, const QDateTime &checkedBefore)
 {
-    QHash<QString, AddressCheck> checks;
+    QHash<QString, AddressPast> pasts;
     const bool read = Read([&](Session &session) {
-        const qint64 before = beforeRun > 0 ? beforeRun : std::numeric_limits<qint64>::max();
-        std::vector<AddressCheck> found;
-        std::vector<qint64> runOf;
-        QSqlQuery query = session.Prepare(QStringLiteral("SELECT run_id, row_no, outcome, checked_at FROM run_row "
-                                                         "WHERE domain_name = ? AND address = ? AND run_id < ? "
-                                                         "ORDER BY run_id DESC"));
-        for (const QString &address : addresses)
-            if (session.Exec(query, {domain, address, before}) && query.next()) {
-                found.push_back({query.value(1).toInt(), address, OutcomeOf(query.value(2)), std::nullopt,
-                                 TimeOf(query.value(3))});
-                runOf.push_back(query.value(0).toLongLong());
-            }
-        query.finish();
-        session.AddLastReachable(domain, runOf, found);
-        for (AddressCheck &state : found)
-            checks.insert(state.address, std::move(state));
+        pasts = session.Pasts(SiteKey(domain), addresses,
+                              beforeRun > 0 ? beforeRun : std::numeric_limits<qint64>::max(), checkedBefore);
     });
-    return read ? checks : QHash<QString, AddressCheck>{};
+    return read ? pasts : QHash<QString, AddressPast>{};
 }
 
 QStringList HistoryReader::KnownValidAddresses(const QString &domain)
@@ -349,7 +362,7 @@ QStringList HistoryReader::KnownValidAddresses(const QString &domain)
     const bool read = Read([&](Session &session) {
         QSqlQuery query = session.Select(QStringLiteral("SELECT address FROM run_row WHERE domain_name = ? "
                                                         "AND outcome IN (?, ?) GROUP BY address ORDER BY MIN(id)"),
-                                         {domain, OutcomeName(StoredOutcome::PassesWeight),
+                                         {SiteKey(domain), OutcomeName(StoredOutcome::PassesWeight),
                                           OutcomeName(StoredOutcome::NoWeight)});
         while (query.next())
             addresses << query.value(0).toString();

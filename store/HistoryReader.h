@@ -22,7 +22,7 @@ struct RowCounts {
 // A run with the counts the history window lists.
 struct RunSummary : RowCounts {
     StoredRun run;
-    std::optional<int> lost; // 丢失 against the run it is compared with; none without one
+    int lost = 0; // 丢失 found by the run
 };
 
 struct DomainSummary {
@@ -33,7 +33,7 @@ struct DomainSummary {
 
 struct RunChanges {
     StoredRun run;
-    std::optional<StoredRun> previous; // none: nothing to compare with, and no changes
+    std::optional<StoredRun> previous; // the site's run before it; none: the site's first run
     std::vector<RowChange> changes;
 };
 
@@ -51,14 +51,17 @@ public:
     const QString &Error() const { return error_; }
 
     std::vector<DomainSummary> Domains();                // the latest checked first
+    // Any form of a site's name reads the site's history (SiteKey).
     std::vector<RunSummary> Runs(const QString &domain); // the newest first
     std::optional<StoredRun> Run(qint64 runId);
     std::vector<StoredRow> Rows(qint64 runId);
-    // The run's changes against the run it is compared with (PreviousRun).
+    // The run's changes: each address it checked against the address's own past (ChangesOfRun).
     std::optional<RunChanges> Changes(qint64 runId);
-    // The latest check of each address that a run of the domain judged before the run beforeRun
-    // (0: in any run); addresses never checked are left out.
-    QHash<QString, AddressCheck> LastChecks(const QString &domain, const QStringList &addresses, qint64 beforeRun = 0);
+    // The past of each address in the site's history: its checks in runs before the run
+    // beforeRun (0: in any run), made before checkedBefore (invalid: at any time); addresses
+    // never checked are left out.
+    QHash<QString, AddressPast> LastChecks(const QString &domain, const QStringList &addresses, qint64 beforeRun = 0,
+                                           const QDateTime &checkedBefore = {});
     // Every address that was ever 有效 for the domain, in the order they were first found.
     QStringList KnownValidAddresses(const QString &domain);
 

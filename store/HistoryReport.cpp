@@ -1,5 +1,7 @@
 #include "HistoryReport.h"
 
+#include <Domain.h>
+
 #include <QJsonArray>
 
 namespace vantorel {
@@ -24,7 +26,7 @@ QJsonValue JsonOutcome(const std::optional<StoredOutcome> &outcome)
 QJsonObject RunObject(const StoredRun &run)
 {
     return {{QStringLiteral("id"), run.id},
-            {QStringLiteral("domain"), run.domain},
+            {QStringLiteral("domain"), SiteShown(run.domain)},
             {QStringLiteral("source"), SourceName(run.source)},
             {QStringLiteral("startedAt"), JsonTime(run.startedAt)},
             {QStringLiteral("endedAt"), JsonTime(run.endedAt)},
@@ -45,7 +47,7 @@ CellTable RunsTable(const std::vector<RunSummary> &runs)
         table.rows.push_back({QString::number(run.id), ShownTime(run.startedAt), SourceWord(run.source),
                               RunOutcomeWord(run), QString::number(summary.rows), QString::number(summary.valid),
                               QString::number(summary.removed), QString::number(summary.unreachable),
-                              summary.lost ? QString::number(*summary.lost) : QString(), run.countText.value_or(QString())});
+                              QString::number(summary.lost), run.countText.value_or(QString())});
     }
     return table;
 }
@@ -59,10 +61,10 @@ QJsonObject RunsJson(const QString &domain, const std::vector<RunSummary> &runs)
         object.insert(QStringLiteral("valid"), summary.valid);
         object.insert(QStringLiteral("removed"), summary.removed);
         object.insert(QStringLiteral("unreachable"), summary.unreachable);
-        object.insert(QStringLiteral("lost"), summary.lost ? QJsonValue(*summary.lost) : QJsonValue());
+        object.insert(QStringLiteral("lost"), summary.lost);
         array.append(object);
     }
-    return {{QStringLiteral("domain"), domain}, {QStringLiteral("runs"), array}};
+    return {{QStringLiteral("domain"), SiteShown(SiteKey(domain))}, {QStringLiteral("runs"), array}};
 }
 
 CellTable ChangesTable(const RunChanges &changes)
@@ -79,15 +81,36 @@ CellTable ChangesTable(const RunChanges &changes)
     return table;
 }
 
+QStringList ChangeSummary(const std::vector<RowChange> &changes)
+{
+    constexpr qsizetype kAddressesNamed = 10;
+    QStringList lines;
+    for (const ChangeKindNames &kind : ChangeKinds()) {
+        QStringList addresses;
+        for (const RowChange &change : changes)
+            if (change.kind == kind.kind)
+                addresses << change.address;
+        if (addresses.isEmpty())
+            continue;
+        QString line = QStringLiteral("%1 %2 条：").arg(QString::fromUtf16(kind.word)).arg(addresses.size()) +
+                       addresses.first(std::min(addresses.size(), kAddressesNamed)).join(u'、');
+        if (addresses.size() > kAddressesNamed)
+            line += QStringLiteral(" 等 %1 条").arg(addresses.size());
+        lines << line;
+    }
+    return lines;
+}
+
 QJsonObject ChangesJson(const RunChanges &changes)
 {
     QJsonArray array;
     for (const RowChange &change : changes.changes)
-        array.append(QJsonObject{{QStringLiteral("kind"), ChangeKindName(change.kind)},
+        array.append(QJsonObject{{QStringLiteral("kind"), ChangeId(change.kind)},
                                  {QStringLiteral("number"), change.number},
                                  {QStringLiteral("address"), change.address},
                                  {QStringLiteral("before"), JsonOutcome(change.before)},
-                                 {QStringLiteral("after"), JsonOutcome(change.after)}});
+                                 {QStringLiteral("after"), JsonOutcome(change.after)},
+                                 {QStringLiteral("beforeCheckedAt"), JsonTime(change.beforeCheckedAt)}});
     return {{QStringLiteral("run"), RunObject(changes.run)},
             {QStringLiteral("previous"), changes.previous ? QJsonValue(RunObject(*changes.previous)) : QJsonValue()},
             {QStringLiteral("changes"), array}};

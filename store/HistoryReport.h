@@ -21,8 +21,11 @@ struct CellTable {
 CellTable RunsTable(const std::vector<RunSummary> &runs);
 QJsonObject RunsJson(const QString &domain, const std::vector<RunSummary> &runs);
 
-// A run's changes against the run it is compared with.
+// A run's changes, each address against its own past.
 CellTable ChangesTable(const RunChanges &changes);
+// One line for each kind of change that occurred, in the order of ChangeKinds(), naming at most
+// ten addresses: "丢失 2 条：http://a.example.org/、http://b.example.org/".
+QStringList ChangeSummary(const std::vector<RowChange> &changes);
 QJsonObject ChangesJson(const RunChanges &changes);
 
 // A watched site with its latest run, when it has one.

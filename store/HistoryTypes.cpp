@@ -93,9 +93,11 @@ StoredRow ToStoredRow(const ResultRow &judged)
     row.finalUrl = evidence.finalUrl;
     row.verdict = judged.Verdict();
     row.outcome = OutcomeOf(evidence);
+    row.pageHad = evidence.pageHad;
     row.httpStatus = evidence.httpStatus;
     row.failureCause = evidence.failureCause;
     row.attempts = evidence.attempts;
+    row.failedAttempts = evidence.failedAttempts;
     row.charset = evidence.charset;
     row.links = evidence.page.links;
     row.robots = evidence.page.robots;
@@ -106,8 +108,7 @@ StoredRow ToStoredRow(const ResultRow &judged)
 ResultRow FromStoredRow(const StoredRow &stored)
 {
     RowEvidence evidence;
-    // Only a fetch that failed has a cause; a page answering 503 was had, and says nothing.
-    evidence.pageHad = stored.outcome != StoredOutcome::Unreachable || stored.failureCause.isEmpty();
+    evidence.pageHad = stored.pageHad;
     evidence.failureCause = stored.failureCause;
     evidence.httpStatus = stored.httpStatus;
     evidence.finalUrl = stored.finalUrl;
@@ -116,6 +117,7 @@ ResultRow FromStoredRow(const StoredRow &stored)
     evidence.page = {stored.links, stored.robots, std::nullopt}; // a refresh was followed when the row was judged
     evidence.checkedAt = stored.checkedAt;
     evidence.attempts = stored.attempts;
+    evidence.failedAttempts = stored.failedAttempts;
     ResultRow row = ListedRow(stored.number, stored.address);
     row.state = RowState::Judged;
     row.evidence = std::move(evidence);

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -38,9 +39,11 @@ struct StoredRow {
     QString finalUrl;
     QString verdict; // as the grid showed it
     StoredOutcome outcome = StoredOutcome::Unreachable;
+    bool pageHad = false; // a response arrived, whatever its status
     long httpStatus = 0;
     QString failureCause;
     int attempts = 1;
+    QStringList failedAttempts; // why each attempt before the last was tried again
     QString charset;
     std::vector<LinkEvidence> links;
     RobotsEvidence robots;

@@ -1,5 +1,7 @@
 #include "HistoryWriter.h"
 
+#include <Domain.h>
+
 #include <QSqlDatabase>
 
 #include <algorithm>
@@ -53,17 +55,19 @@ public:
                 return reason;
             statements_.emplace(Database());
         }
-        return Database().transaction() ? QString() : Reason(Database().lastError());
+        QSqlDatabase db = Database();
+        QSqlError error;
+        return ExecTransaction(db, QStringLiteral("BEGIN"), error) ? QString() : Reason(error);
     }
 
     QString Commit()
     {
         QSqlDatabase db = Database();
-        if (db.commit())
+        QSqlError error;
+        if (ExecTransaction(db, QStringLiteral("COMMIT"), error))
             return {};
-        const QString reason = Reason(db.lastError());
         db.rollback();
-        return reason;
+        return Reason(error);
     }
 
     // Each fills in the error when it fails.
@@ -79,8 +83,9 @@ public:
     {
         if (!ExecBound(statements_->insertRow,
                        {runId, domain, row.number, Text(row.address), Text(row.finalUrl), Text(row.verdict),
-                        OutcomeName(row.outcome), static_cast<qint64>(row.httpStatus), Text(row.failureCause),
-                        row.attempts, Text(row.charset), Text(RobotsText(row.robots)), Millis(row.checkedAt)},
+                        OutcomeName(row.outcome), row.pageHad ? 1 : 0, static_cast<qint64>(row.httpStatus),
+                        Text(row.failureCause), row.attempts, Text(row.failedAttempts.join(u'\n')), Text(row.charset),
+                        Text(RobotsText(row.robots)), Millis(row.checkedAt)},
                        error))
             return false;
         const qint64 rowId = statements_->insertRow.lastInsertId().toLongLong();
@@ -121,9 +126,9 @@ private:
         explicit Statements(const QSqlDatabase &db)
             : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES (?, ?, ?)"))),
               insertRow(Prepared(db, QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, "
-                                                    "final_address, verdict, outcome, http_status, failure_cause, "
-                                                    "attempts, charset, robots, checked_at) "
-                                                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))),
+                                                    "final_address, verdict, outcome, page_had, http_status, "
+                                                    "failure_cause, attempts, failed_attempts, charset, robots, "
+                                                    "checked_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))),
               insertLink(Prepared(db, QStringLiteral("INSERT INTO row_link (row_id, link_number, url, anchor, rel) "
                                                      "VALUES (?, ?, ?, ?, ?)"))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
@@ -168,7 +173,7 @@ HistoryWriter::~HistoryWriter()
 HistoryWriter::Ticket HistoryWriter::BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt)
 {
     StoredRun run;
-    run.domain = domain;
+    run.domain = SiteKey(domain);
     run.source = source;
     run.startedAt = startedAt;
     const Ticket ticket = ++lastTicket_;
@@ -194,7 +199,7 @@ void HistoryWriter::DeleteRun(qint64 runId)
 
 void HistoryWriter::DeleteDomain(const QString &domain)
 {
-    Enqueue(RemoveDomain{domain});
+    Enqueue(RemoveDomain{SiteKey(domain)});
 }
 
 void HistoryWriter::WaitUntilWritten()

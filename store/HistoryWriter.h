@@ -34,6 +34,7 @@ public:
     // Writes what is queued, then ends the thread.
     ~HistoryWriter() override;
 
+    // A run is kept under its site's key, whatever form of the name it was given (SiteKey).
     Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt);
     void SaveRow(Ticket run, StoredRow row);
     void EndRun(Ticket run, RunOutcome outcome, const std::optional<QString> &countText,

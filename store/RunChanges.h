@@ -3,64 +3,93 @@
 #include "HistoryTypes.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace vantorel {
 
-// An address as one run found it: what comparing runs needs of a stored row.
+// An address as one check found it: what telling changes needs of a stored row.
 struct AddressCheck {
     int number = 0;
     QString address;
     StoredOutcome outcome = StoredOutcome::Unreachable;
-    // For an unreachable row: the outcome of the address's latest reachable check before this
-    // row's run, when there was one.
-    std::optional<StoredOutcome> lastReachable;
+    QStringList anchors; // of the page's links to the domain, in page order
     QDateTime checkedAt;
+};
+AddressCheck CheckOf(const StoredRow &row);
+
+// What the site's history held of an address before a check: its latest check, and its latest
+// check that could be had (the same one when the latest could).
+struct AddressPast {
+    std::optional<AddressCheck> last;
+    std::optional<AddressCheck> lastReachable;
+    // A later check becomes part of the past.
+    void Add(const AddressCheck &check);
 };
 
 enum class ChangeKind {
-    Added,            // 新增: not listed by the previous run
-    Lost,             // 丢失: 有效 when last reachable, removed now
-    Restored,         // 恢复: removed when last reachable, 有效 now
-    BecameNofollow,   // 变为 nofollow: passed weight, passes none now
-    BecameFollow,     // 变为 follow
-    StillUnreachable, // 仍无法访问
-    BecameUnreachable,// 变为无法访问: reachable before (有效 or removed); never 丢失
-    NoLongerListed,   // 未再列出: the engine no longer lists it; it is not lost
+    Added,             // 新增: a search lists an address the site never checked; not on its first search
+    Lost,              // 丢失: removed now, 有效 when last reachable; said once
+    Restored,          // 恢复: 有效 again after 已失效, or after a check that could not be had
+    BecameNofollow,    // 变为 nofollow: passed weight, passes none now
+    BecameFollow,      // 变为 follow
+    AnchorChanged,     // 锚文本变化: the links' anchors differ from the last reachable check
+    BecameUnreachable, // 变为无法访问: reachable before; never 丢失
+    StillUnreachable,  // 仍无法访问
+    NoLongerListed,    // 未再列出: the previous completed search listed it, this one does not
 };
-QString ChangeWord(ChangeKind kind);
-QString ChangeKindName(ChangeKind kind); // for programs: "lost", "became-unreachable", ...
+
+// Every kind in the order changes are told, with its word and its machine id.
+struct ChangeKindNames {
+    ChangeKind kind;
+    const char16_t *word;
+    const char16_t *id;
+};
+std::span<const ChangeKindNames> ChangeKinds();
+QString ChangeWord(ChangeKind kind); // 新增, 丢失, ...
+QString ChangeId(ChangeKind kind);   // added, lost, ...
 
 struct RowChange {
     ChangeKind kind = ChangeKind::Added;
     QString address;
-    int number = 0; // in the later run; in the earlier one for 未再列出
-    std::optional<StoredOutcome> before;
-    std::optional<StoredOutcome> after;
+    int number = 0;                      // in the run; in the earlier search for 未再列出
+    std::optional<StoredOutcome> before; // what the change is judged against; none for 新增
+    std::optional<StoredOutcome> after;  // none for 未再列出
+    QDateTime beforeCheckedAt;           // when before was found
 };
 
-// How an address changed from its previous check to now; nothing when it did not (still 有效
-// with the same weight, still removed) or when no reachable check came before an unreachable
-// one and the address is reachable now.
-std::optional<ChangeKind> ChangeOf(const AddressCheck &before, StoredOutcome now);
+// How an address changed since its past; nothing when it did not (still 有效 with the same
+// weight and anchors, still removed, a loss already told, first seen without a listing to
+// compare with). listsAnew: the check was made by a search that has an earlier completed search.
+std::optional<ChangeKind> ChangeOf(const AddressPast &past, const AddressCheck &now, bool listsAnew);
 
-// The changes of a run against an earlier run of the same domain, address by address: the later
-// run's rows in order, then the addresses it no longer lists. Only a search run lists addresses
-// anew, so only it has 新增, and only a completed one 未再列出 (a stopped run never judged the
-// rest). An address a run lists twice counts by its first row.
-std::vector<RowChange> CompareRuns(const std::vector<AddressCheck> &before, const std::vector<AddressCheck> &after,
-                                   RunSource afterSource, bool afterCompleted);
+// A run's changes: each address it checked (its first row counts) against the address's own
+// past in the site's history, in row order; then, for a completed search, what the previous
+// completed search listed and this one does not (previousSearch: its rows; null without one).
+std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<AddressCheck> &rows,
+                                    const QHash<QString, AddressPast> &pasts,
+                                    const std::vector<AddressCheck> *previousSearch);
 
-// The run a run is compared with: the latest completed run of the same domain that started
-// before it; for a search run, the latest completed search run, so that 新增 and 未再列出 speak of
-// the engine's listing. runs: one domain's runs, oldest first.
-const StoredRun *PreviousRun(const std::vector<StoredRun> &runs, const StoredRun &run);
+// One site's history, run after run, oldest first: each run's changes against what came before.
+class SiteHistory {
+public:
+    std::vector<RowChange> Add(const StoredRun &run, const std::vector<AddressCheck> &rows);
 
-// The line a row's tool tip gains when its address was checked before: when, what it was, and
-// how it changed since: "上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失".
-QString PreviousCheckLine(const AddressCheck &last, std::optional<StoredOutcome> now);
+private:
+    QHash<QString, AddressPast> pasts_;
+    std::optional<std::vector<AddressCheck>> lastSearch_; // the rows of the latest completed search
+};
+
+// The latest completed search of the site that started before run. runs: oldest first.
+const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run);
+
+// The line a row's tool tip gains when its address was checked before (past.last): when, what
+// it was, and how it changed since: "上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失".
+QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now);
 
 } // namespace vantorel

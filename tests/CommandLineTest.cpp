@@ -247,6 +247,36 @@ TEST(CommandLine, RunsAreKeptAndComparedWithTheRunBefore)
     EXPECT_EQ(check({"--changes", "example.org", "--run", firstRun}).exitCode, 2) << "a run of another domain";
 }
 
+TEST(CommandLine, AReCheckTellsALossAfterTheRowsWereCheckedApart)
+{
+    constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
+    TestWeb web;
+    web.SetPage("/x", std::string(kLinked));
+    web.SetPage("/y", std::string(kLinked), 503);
+    web.SetResultPage(SearchResultPage(QStringLiteral("约2"), {{web.Address("/x")}, {web.Address("/y")}}));
+    const QString proxy = "http://" + web.server().hostAndPort();
+    const QTemporaryDir folder;
+    const QStringList common{"--db", folder.filePath(QStringLiteral("history.sqlite3")), "--format", "tsv", "--retries", "0"};
+
+    EXPECT_EQ(Vantorel(QStringList{"--check", "example.com"} + common, proxy).exitCode, 0);
+    // Y alone, as a list of its own, under another form of the site's name.
+    web.SetPage("/y", std::string(kLinked));
+    EXPECT_EQ(Vantorel(QStringList{"--check", "www.example.com", "--urls", "-"} + common, proxy,
+                       ("http://" + web.Address("/y") + "\n").toUtf8())
+                  .exitCode,
+              0);
+    web.SetPage("/x", "nothing");
+    Outcome run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, proxy);
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("\n丢失 1 条：http://%1\n").arg(web.Address("/x")))) << run.err.toStdString();
+    const Outcome changes = Vantorel(QStringList{"--changes", "Example.COM"} + common.mid(0, 4));
+    EXPECT_EQ(changes.out.section(u'\n', 1), QStringLiteral("丢失\t1\t有效，传递权重\t已失效\thttp://%1\n").arg(web.Address("/x")))
+        << changes.out.toStdString();
+    // Told once: the next re-check finds it still removed and says nothing.
+    run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, proxy);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+}
+
 TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
 {
     TestWeb web;
@@ -258,6 +288,12 @@ TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
     junk.write(QByteArray(4096, 'x'));
     junk.close();
     const QByteArray list = (web.Address("/a") + "\n").toUtf8();
+    const QString unreachable = folder.filePath(QStringLiteral("unreachable.txt"));
+    QFile closed(unreachable);
+    ASSERT_TRUE(closed.open(QIODevice::WriteOnly));
+    closed.write(QStringLiteral("http://127.0.0.1:%1/x\n").arg(LoopbackServer::ClosedPort()).toUtf8());
+    closed.close();
+    const QString none = folder.filePath(QStringLiteral("none"));
     const struct {
         const char *what;
         QStringList arguments;
@@ -266,11 +302,20 @@ TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
         QString message;
     } cases[] = {
         {"unwritable", {"--check", "example.com", "--urls", "-", "--db", "/dev/null/history.sqlite3"}, 0, 2, "历史记录无法保存："},
-        {"not a database", {"--check", "example.com", "--urls", "-", "--db", notDatabase, "--fail-on-lost"}, 0, 2, "历史记录无法保存："},
+        {"not a database", {"--check", "example.com", "--urls", "-", "--db", notDatabase}, 0, 2, "历史记录无法保存："},
         {"unreadable history", {"--history", "example.com", "--db", notDatabase}, 1, 0, "无法读取历史记录："},
         {"unreadable re-check", {"--recheck", "example.com", "--db", notDatabase}, 1, 0, "无法读取历史记录："},
-        {"unknown domain", {"--changes", "example.com", "--db", folder.filePath("none")}, 0, 1, {}},
-        {"nothing to re-check", {"--recheck", "example.com", "--db", folder.filePath("none")}, 0, 1, "历史记录中没有 example.com 曾经有效的外链"},
+        {"unknown domain", {"--changes", "example.com", "--db", none}, 0, 1, {}},
+        {"nothing to re-check", {"--recheck", "www.Example.com", "--db", none}, 0, 1, "历史记录中没有 example.com 曾经有效的外链"},
+        // With --fail-on-lost, a loss that cannot be judged is no success.
+        {"unwritable history", {"--check", "example.com", "--urls", "-", "--db", notDatabase, "--fail-on-lost"}, 6, 2,
+         "无法判断是否丢失外链：历史记录无法保存（"},
+        {"unreadable history before a re-check", {"--recheck", "example.com", "--db", notDatabase, "--fail-on-lost"}, 6, 0,
+         "无法判断是否丢失外链：无法读取历史记录（"},
+        {"no page could be had", {"--check", "example.com", "--urls", unreachable, "--db", folder.filePath("h"), "--fail-on-lost"},
+         6, 2, "无法判断是否丢失外链：没有一个网页能够访问（1 条均未能检测）\n"},
+        {"nothing to re-check", {"--recheck", "example.com", "--db", none, "--fail-on-lost"}, 6, 0,
+         "无法判断是否丢失外链：历史记录中没有 example.com 曾经有效的外链\n"},
     };
     for (const auto &c : cases) {
         const Outcome run = Vantorel(c.arguments + QStringList{"--format", "tsv"}, {}, list);
@@ -280,6 +325,7 @@ TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
             EXPECT_EQ(run.err.count(c.message), 1) << c.what << ": " << run.err.toStdString();
         }
     }
+    EXPECT_FALSE(QFile::exists(none)) << "a re-check of nothing is no run";
 }
 
 TEST(CommandLine, CtrlCPrintsWhatWasJudgedAndEndsWith130)

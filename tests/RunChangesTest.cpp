@@ -3,6 +3,7 @@
 
 #include "QtPrinters.h"
 
+#include <HistoryReport.h>
 #include <ResultExport.h>
 #include <RunChanges.h>
 
@@ -18,16 +19,16 @@ using enum ChangeKind;
 struct Checked {
     const char *address;
     StoredOutcome outcome;
-    std::optional<StoredOutcome> lastReachable = std::nullopt;
+    const char *anchor = "友链";
 };
 
-std::vector<AddressCheck> States(const std::vector<Checked> &rows)
+std::vector<AddressCheck> Checks(const std::vector<Checked> &rows)
 {
-    std::vector<AddressCheck> states;
+    std::vector<AddressCheck> checks;
     for (const Checked &row : rows)
-        states.push_back({static_cast<int>(states.size() + 1), QString::fromLatin1(row.address), row.outcome,
-                          row.lastReachable, {}});
-    return states;
+        checks.push_back({static_cast<int>(checks.size() + 1), QString::fromLatin1(row.address), row.outcome,
+                          {QString::fromUtf8(row.anchor)}, {}});
+    return checks;
 }
 
 TEST(ToStoredRow, TheOutcomeOfAJudgedRowAndTheRowReadBack)
@@ -78,118 +79,115 @@ TEST(ToStoredRow, TheOutcomeOfAJudgedRowAndTheRowReadBack)
     }
 }
 
-TEST(CompareRuns, EveryKindOfChangeAndWhatIsNone)
+TEST(SiteHistory, EachAddressAgainstItsOwnPast)
 {
+    using enum RunSource;
+    struct Change {
+        ChangeKind kind;
+        QString address;
+        std::optional<StoredOutcome> before = std::nullopt;
+        bool operator==(const Change &) const = default;
+    };
+    struct Run {
+        RunSource source;
+        std::vector<Checked> rows;
+        std::vector<Change> changes;
+        bool completed = true;
+    };
     struct Case {
         const char *name;
-        std::vector<Checked> before, after;
-        RunSource source;
-        bool completed;
-        std::vector<std::pair<ChangeKind, const char *>> changes;
+        std::vector<Run> runs;
     };
     const std::vector<Case> cases = {
-        {"still 有效 with the same weight, still removed: no change",
-         {{"a", PassesWeight}, {"b", NoWeight}, {"c", Removed}},
-         {{"a", PassesWeight}, {"b", NoWeight}, {"c", Removed}},
-         RunSource::Search, true, {}},
-        {"weight changes",
-         {{"a", PassesWeight}, {"b", NoWeight}},
-         {{"a", NoWeight}, {"b", PassesWeight}},
-         RunSource::Search, true, {{BecameNofollow, "a"}, {BecameFollow, "b"}}},
-        {"lost, restored",
-         {{"a", PassesWeight}, {"b", NoWeight}, {"c", Removed}},
-         {{"a", Removed}, {"b", Removed}, {"c", NoWeight}},
-         RunSource::Search, true, {{Lost, "a"}, {Lost, "b"}, {Restored, "c"}}},
-        {"unreachable after 有效 or removed is no loss",
-         {{"a", PassesWeight}, {"b", Removed}, {"c", Unreachable, PassesWeight}},
-         {{"a", Unreachable}, {"b", Unreachable}, {"c", Unreachable}},
-         RunSource::Search, true, {{BecameUnreachable, "a"}, {BecameUnreachable, "b"}, {StillUnreachable, "c"}}},
-        {"after unreachable: compared with the last reachable check",
-         {{"a", Unreachable, PassesWeight}, {"b", Unreachable, Removed}, {"c", Unreachable},
-          {"d", Unreachable, Removed}, {"e", Unreachable, NoWeight}, {"f", Unreachable}, {"g", Unreachable, NoWeight}},
-         {{"a", Removed}, {"b", Removed}, {"c", Removed}, {"d", PassesWeight}, {"e", PassesWeight},
-          {"f", PassesWeight}, {"g", NoWeight}},
-         RunSource::Search, true, {{Lost, "a"}, {Restored, "d"}, {BecameFollow, "e"}}},
-        {"a search lists anew: new addresses after, dropped ones last",
-         {{"a", PassesWeight}, {"b", Removed}, {"c", Unreachable}},
-         {{"d", NoWeight}, {"b", Removed}},
-         RunSource::Search, true, {{Added, "d"}, {NoLongerListed, "a"}, {NoLongerListed, "c"}}},
-        {"a stopped search never judged the rest: nothing is dropped",
-         {{"a", PassesWeight}, {"b", Removed}},
-         {{"d", NoWeight}, {"b", PassesWeight}},
-         RunSource::Search, false, {{Added, "d"}, {Restored, "b"}}},
-        {"a re-check and a list name their own addresses: nothing new, nothing dropped",
-         {{"a", PassesWeight}, {"b", PassesWeight}},
-         {{"a", Removed}, {"d", PassesWeight}},
-         RunSource::Recheck, true, {{Lost, "a"}}},
+        {"a page checked alone in between: the loss is still told, once",
+         {{Search, {{"x", PassesWeight}, {"y", Unreachable}}, {}},
+          {AddressList, {{"y", PassesWeight}}, {}},
+          {Recheck, {{"x", Removed}, {"y", PassesWeight}}, {{Lost, "x", PassesWeight}}},
+          {Recheck, {{"x", Removed}, {"y", PassesWeight}}, {}}}},
+        {"unreachable in between: a loss against the last check that could be had, recoveries told",
+         {{Search, {{"a", PassesWeight}, {"b", PassesWeight}, {"c", Removed}}, {}},
+          {Recheck, {{"a", Unreachable}, {"b", Unreachable}, {"c", Unreachable}},
+           {{BecameUnreachable, "a", PassesWeight}, {BecameUnreachable, "b", PassesWeight}, {BecameUnreachable, "c", Removed}}},
+          {Recheck, {{"a", Unreachable}, {"b", Removed}, {"c", PassesWeight}},
+           {{StillUnreachable, "a", Unreachable}, {Lost, "b", PassesWeight}, {Restored, "c", Unreachable}}},
+          {Recheck, {{"a", NoWeight}, {"b", Removed}, {"c", PassesWeight}}, {{Restored, "a", Unreachable}}}}},
+        {"lost, then back",
+         {{AddressList, {{"a", NoWeight}}, {}},
+          {AddressList, {{"a", Removed}}, {{Lost, "a", NoWeight}}},
+          {AddressList, {{"a", PassesWeight}}, {{Restored, "a", Removed}}}}},
+        {"weight and anchors",
+         {{AddressList, {{"a", PassesWeight}, {"b", NoWeight}, {"c", PassesWeight}}, {}},
+          {Recheck, {{"a", NoWeight}, {"b", PassesWeight}, {"c", PassesWeight, "首页"}},
+           {{BecameNofollow, "a", PassesWeight}, {BecameFollow, "b", NoWeight}, {AnchorChanged, "c", PassesWeight}}},
+          {Recheck, {{"a", NoWeight}, {"b", PassesWeight}, {"c", PassesWeight, "首页"}}, {}}}},
+        {"never had before: nothing to compare with",
+         {{AddressList, {{"a", Unreachable}}, {}},
+          {AddressList, {{"a", PassesWeight}}, {}},
+          {AddressList, {{"a", Removed}}, {{Lost, "a", PassesWeight}}}}},
+        {"searches list anew, against the previous completed search only; the first has nothing to compare",
+         {{Search, {{"f", PassesWeight}}, {}, false},
+          {Search, {{"a", PassesWeight}, {"b", Removed}, {"c", Unreachable}}, {}},
+          {AddressList, {{"d", PassesWeight}}, {}},
+          {Search, {{"e", PassesWeight}}, {{Added, "e"}}, false},
+          {Search, {{"d", NoWeight}, {"b", Removed}},
+           {{BecameNofollow, "d", PassesWeight}, {NoLongerListed, "a", PassesWeight}, {NoLongerListed, "c", Unreachable}}}}},
         {"an address listed twice counts by its first row",
-         {{"a", PassesWeight}, {"a", Removed}},
-         {{"a", Removed}, {"a", PassesWeight}, {"b", PassesWeight}, {"b", Removed}},
-         RunSource::AddressList, true, {{Lost, "a"}}},
+         {{Search, {{"a", PassesWeight}, {"a", Removed}}, {}},
+          {AddressList, {{"a", Removed}, {"a", PassesWeight}}, {{Lost, "a", PassesWeight}}}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::pair<ChangeKind, const char *>> found;
-        const std::vector<AddressCheck> before = States(c.before);
-        const std::vector<RowChange> changes = CompareRuns(before, States(c.after), c.source, c.completed);
-        std::vector<std::pair<ChangeKind, QString>> got, expected;
-        for (const RowChange &change : changes)
-            got.emplace_back(change.kind, change.address);
-        for (const auto &[kind, address] : c.changes)
-            expected.emplace_back(kind, QString::fromLatin1(address));
-        EXPECT_EQ(got, expected);
+        SiteHistory history;
+        qint64 id = 0;
+        for (const Run &run : c.runs) {
+            StoredRun stored;
+            stored.id = ++id;
+            stored.source = run.source;
+            if (run.completed)
+                stored.outcome = RunOutcome::Completed;
+            std::vector<Change> got;
+            for (const RowChange &change : history.Add(stored, Checks(run.rows)))
+                got.push_back({change.kind, change.address, change.before});
+            EXPECT_EQ(got, run.changes) << "run " << id;
+        }
     }
 }
 
-TEST(CompareRuns, AChangeNamesTheRowsAndOutcomesOnBothSides)
+TEST(ChangeSummary, ALinePerKindInTheTablesOrderNamingTenAddresses)
 {
-    const std::vector<RowChange> changes = CompareRuns(States({{"a", NoWeight}, {"b", PassesWeight}}),
-                                                       States({{"c", PassesWeight}, {"a", Removed}}),
-                                                       RunSource::Search, true);
-    ASSERT_EQ(changes.size(), 3u);
-    EXPECT_EQ(changes[0].number, 1);
-    EXPECT_EQ(changes[0].before, std::nullopt);
-    EXPECT_EQ(changes[0].after, PassesWeight);
-    EXPECT_EQ(changes[1].number, 2);
-    EXPECT_EQ(changes[1].before, NoWeight);
-    EXPECT_EQ(changes[1].after, Removed);
-    EXPECT_EQ(changes[2].kind, NoLongerListed);
-    EXPECT_EQ(changes[2].number, 2); // its number in the earlier run
-    EXPECT_EQ(changes[2].after, std::nullopt);
-}
-
-TEST(PreviousRun, TheLatestCompletedRunBeforeItOfASearchForASearch)
-{
-    const auto run = [](qint64 id, RunSource source, std::optional<RunOutcome> outcome) {
-        StoredRun stored;
-        stored.id = id;
-        stored.source = source;
-        stored.outcome = outcome;
-        return stored;
+    const auto change = [](ChangeKind kind, const QString &address) {
+        RowChange made;
+        made.kind = kind;
+        made.address = address;
+        return made;
     };
-    const std::vector<StoredRun> runs = {
-        run(1, RunSource::Search, RunOutcome::Completed), run(2, RunSource::Search, RunOutcome::Stopped),
-        run(3, RunSource::AddressList, RunOutcome::Completed), run(4, RunSource::Search, std::nullopt),
-        run(5, RunSource::Search, RunOutcome::Completed), run(6, RunSource::Recheck, RunOutcome::Completed),
-        run(7, RunSource::Search, RunOutcome::EngineUnreachable)};
-    const std::vector<std::pair<qint64, qint64>> expected = {{1, 0}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 5}, {7, 5}};
-    for (const auto &[id, previous] : expected) {
-        const StoredRun *found = PreviousRun(runs, runs[static_cast<std::size_t>(id - 1)]);
-        EXPECT_EQ(found ? found->id : 0, previous) << "run " << id;
-    }
+    std::vector<RowChange> changes{change(Restored, QStringLiteral("http://r/"))};
+    for (int i = 1; i <= 12; ++i)
+        changes.push_back(change(Lost, QStringLiteral("http://%1/").arg(i)));
+    const QStringList lines = ChangeSummary(changes);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QStringLiteral("丢失 12 条：http://1/、http://2/、http://3/、http://4/、http://5/、http://6/、"
+                                       "http://7/、http://8/、http://9/、http://10/ 等 12 条"));
+    EXPECT_EQ(lines[1], QStringLiteral("恢复 1 条：http://r/"));
+    EXPECT_TRUE(ChangeSummary({}).isEmpty());
 }
 
 TEST(PreviousCheckLine, WhenWhatAndTheChange)
 {
-    AddressCheck last;
-    last.outcome = PassesWeight;
-    last.checkedAt = QDateTime(QDate(2026, 12, 1), QTime(9, 30, 59));
-    EXPECT_EQ(PreviousCheckLine(last, std::nullopt), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
-    EXPECT_EQ(PreviousCheckLine(last, PassesWeight), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
-    EXPECT_EQ(PreviousCheckLine(last, NoWeight),
+    const auto check = [](StoredOutcome outcome, int day) {
+        return AddressCheck{1, QStringLiteral("a"), outcome, {QStringLiteral("友链")},
+                            QDateTime(QDate(2026, 12, day), QTime(9, 30, 59))};
+    };
+    AddressPast past;
+    past.Add(check(PassesWeight, 1));
+    EXPECT_EQ(PreviousCheckLine(past, std::nullopt), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
+    EXPECT_EQ(PreviousCheckLine(past, check(PassesWeight, 3)), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
+    EXPECT_EQ(PreviousCheckLine(past, check(NoWeight, 3)),
               QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 变为 nofollow"));
-    last.outcome = Unreachable;
-    EXPECT_EQ(PreviousCheckLine(last, Unreachable), QStringLiteral("上次检测（2026-12-01 09:30）：未能检测 · 仍无法访问"));
+    past.Add(check(Unreachable, 2));
+    EXPECT_EQ(PreviousCheckLine(past, check(Unreachable, 3)), QStringLiteral("上次检测（2026-12-02 09:30）：未能检测 · 仍无法访问"));
+    // A loss names the check that found the link, not the one that could not be had.
+    EXPECT_EQ(PreviousCheckLine(past, check(Removed, 3)), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失"));
 }
 
 } // namespace

@@ -245,6 +245,29 @@ TEST(ReduceToHost, KeepsOnlyTheLowerCasedHostWhichMustBeANameOrAnAddress)
     }
 }
 
+TEST(SiteKey, EveryFormOfANameHasOneKeyShownInUnicode)
+{
+    const struct {
+        const char16_t *typed;
+        const char16_t *key;
+        const char16_t *shown;
+    } cases[] = {
+        {u"http://WWW.Watch.CN./path", u"watch.cn", u"watch.cn"},
+        {u"watch.cn", u"watch.cn", u"watch.cn"},
+        {u"中文.com", u"xn--fiq228c.com", u"中文.com"},
+        {u"WWW.XN--FIQ228C.COM", u"xn--fiq228c.com", u"中文.com"},
+        {u"Bücher.DE", u"xn--bcher-kva.de", u"bücher.de"},
+        {u"www.com", u"www.com", u"www.com"},
+        {u"127.0.0.1:8080", u"127.0.0.1", u"127.0.0.1"},
+        {u" http:// ", u"", u""},
+    };
+    for (const auto &c : cases) {
+        const QString typed = QString::fromUtf16(c.typed);
+        EXPECT_EQ(SiteKey(typed), QString::fromUtf16(c.key)) << typed.toStdString();
+        EXPECT_EQ(SiteShown(SiteKey(typed)), QString::fromUtf16(c.shown)) << typed.toStdString();
+    }
+}
+
 TEST(PageMentionsDomain, CaseIgnoredAndEitherSpellingOfAnInternationalName)
 {
     const struct {

@@ -74,7 +74,8 @@ FileState StateOf(const QString &path)
 QString Dump(const StoredRow &row)
 {
     QStringList fields{QString::number(row.number), row.address, row.finalUrl, row.verdict, OutcomeName(row.outcome),
-                       QString::number(row.httpStatus), row.failureCause, QString::number(row.attempts), row.charset,
+                       QString::number(row.pageHad), QString::number(row.httpStatus), row.failureCause,
+                       QString::number(row.attempts), row.failedAttempts.join(u'|'), row.charset,
                        RobotsText(row.robots), row.checkedAt.toString(Qt::ISODateWithMs)};
     for (const LinkEvidence &link : row.links)
         fields << link.url + u'|' + link.anchor + u'|' + RelText(link);
@@ -123,8 +124,13 @@ TEST_F(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
     rows.back().finalUrl.clear();
     rows.back().charset.clear();
     rows.back().attempts = 3;
+    rows.back().failedAttempts = {QStringLiteral("HTTP 503"), QStringLiteral("连接超时")};
     rows.push_back(SampleRow(4, QStringLiteral("http://d.example.org/"), StoredOutcome::NoWeight));
     rows.back().links[0].sponsored = true;
+    rows.push_back(SampleRow(5, QStringLiteral("http://e.example.org/"), StoredOutcome::Unreachable));
+    rows.back().pageHad = true; // it answered 503
+    rows.back().httpStatus = 503;
+    rows.back().failureCause.clear();
 
     const QDateTime started(QDate(2026, 12, 1), QTime(9, 30, 0, 5));
     const QDateTime ended(QDate(2026, 12, 1), QTime(9, 31, 2, 999));
@@ -174,12 +180,12 @@ TEST_F(StoreTest, SchemaStepsRunFromTheFilesVersionOnAndANewerFileIsLeftAlone)
     // The current schema, then two steps of a later program.
     std::vector<SchemaStep> steps(HistorySchema().begin(), HistorySchema().end());
     const int current = static_cast<int>(steps.size());
-    steps.push_back({QStringLiteral("ALTER TABLE run ADD COLUMN note VARCHAR(40)")});
-    steps.push_back({QStringLiteral("CREATE TABLE later (x INTEGER)")});
+    steps.push_back({{QStringLiteral("ALTER TABLE run ADD COLUMN note VARCHAR(40)")}});
+    steps.push_back({{QStringLiteral("CREATE TABLE later (x INTEGER)")}});
     const auto versionFile = [&](int version) {
         QStringList statements;
         for (int i = 0; i < version; ++i)
-            statements << steps[static_cast<std::size_t>(i)];
+            statements << steps[static_cast<std::size_t>(i)].statements;
         return statements << QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES ('kept.com', 'search', 1)")
                           << QStringLiteral("PRAGMA user_version = %1").arg(version);
     };
@@ -191,7 +197,7 @@ TEST_F(StoreTest, SchemaStepsRunFromTheFilesVersionOnAndANewerFileIsLeftAlone)
         int version;           // of the file afterwards
     };
     std::vector<SchemaStep> broken = steps;
-    broken.back() = {QStringLiteral("CREATE TABLE later (x INTEGER)"), QStringLiteral("CREATE TABLE run (x INTEGER)")};
+    broken.back() = {{QStringLiteral("CREATE TABLE later (x INTEGER)"), QStringLiteral("CREATE TABLE run (x INTEGER)")}};
     const std::vector<Case> cases = {
         {"a new file takes every step", {}, current + 2, {}, current + 2},
         {"the current version takes the later steps", versionFile(current), current + 2, {}, current + 2},
@@ -234,6 +240,55 @@ TEST_F(StoreTest, SchemaStepsRunFromTheFilesVersionOnAndANewerFileIsLeftAlone)
     QSqlDatabase::removeDatabase(QStringLiteral("store-test-broken"));
     EXPECT_EQ(Sql(path, {QStringLiteral("PRAGMA user_version")}), current + 1);
     EXPECT_EQ(Sql(path, {QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'later'")}), 0);
+}
+
+TEST_F(StoreTest, AFileOfTheFirstVersionKeepsEachSiteUnderOneKey)
+{
+    QStringList made = HistorySchema()[0].statements;
+    made << QStringLiteral("PRAGMA user_version = 1");
+    const struct {
+        const char *domain;
+        const char *address;
+        const char *outcome;
+        int status;
+        const char *cause;
+    } runs[] = {
+        {"www.watch.cn", "http://a.example.org/", "passes-weight", 200, ""},
+        {"watch.cn", "http://a.example.org/", "removed", 200, ""},
+        {"中文.com", "http://b.example.org/", "unreachable", 0, "连接超时"},
+        {"xn--fiq228c.com", "http://b.example.org/", "unreachable", 503, ""},
+        {"other.org", "http://a.example.org/", "no-weight", 200, ""},
+    };
+    for (const auto &run : runs) {
+        made << QStringLiteral("INSERT INTO run (domain_name, source, started_at, ended_at, outcome) "
+                               "VALUES ('%1', 'recheck', 1, 2, 'completed')").arg(QString::fromUtf8(run.domain))
+             << QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, final_address, verdict, outcome, "
+                               "http_status, failure_cause, attempts, charset, robots, checked_at) "
+                               "SELECT MAX(id), '%1', 1, '%2', '', '', '%3', %4, '%5', 1, '', '', 1 FROM run")
+                    .arg(QString::fromUtf8(run.domain), QString::fromLatin1(run.address), QString::fromLatin1(run.outcome))
+                    .arg(run.status)
+                    .arg(QString::fromUtf8(run.cause));
+    }
+    Sql(Path(), made);
+    ASSERT_EQ(OpenHistory(QStringLiteral("store-test-merge"), Path()), QString());
+    QSqlDatabase::removeDatabase(QStringLiteral("store-test-merge"));
+
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT GROUP_CONCAT(domain_name, ' ') FROM "
+                                          "(SELECT DISTINCT domain_name FROM run ORDER BY domain_name)")}),
+              QStringLiteral("other.org watch.cn xn--fiq228c.com"));
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN run u ON u.id = r.run_id "
+                                          "WHERE r.domain_name <> u.domain_name")}),
+              0);
+    HistoryReader reader(Path());
+    const std::vector<RunSummary> watch = reader.Runs(QStringLiteral("WWW.Watch.CN."));
+    ASSERT_EQ(watch.size(), 2u);
+    EXPECT_EQ(watch[0].lost, 1) << "one address, one history: 有效 under www., removed under the bare name";
+    const std::vector<RunSummary> chinese = reader.Runs(QStringLiteral("中文.com"));
+    ASSERT_EQ(chinese.size(), 2u);
+    // A row of the first version had a page when it had no failure cause: a 503 did.
+    EXPECT_TRUE(reader.Rows(chinese[0].run.id).at(0).pageHad);
+    EXPECT_FALSE(reader.Rows(chinese[1].run.id).at(0).pageHad);
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row WHERE page_had = 1")}), 4);
 }
 
 TEST_F(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
@@ -289,6 +344,35 @@ TEST_F(StoreTest, AWriterKilledInTheMiddleOfARunLeavesItInterruptedAndTheRestWho
             EXPECT_EQ(rows[n].number, static_cast<int>(n + 1));
             EXPECT_EQ(rows[n].links.size(), 3u);
         }
+    }
+}
+
+TEST(StoreFailureReason, EveryClassOfSQLiteFailureInChinese)
+{
+    const QString path = QStringLiteral("/data/history.sqlite3");
+    const struct {
+        const char *code; // as Qt passes it on: SQLite's extended code
+        QString reason;
+    } cases[] = {
+        {"5", QStringLiteral("文件 /data/history.sqlite3 正被其他程序使用，等待超时")},
+        {"517", QStringLiteral("文件 /data/history.sqlite3 正被其他程序使用，等待超时")}, // BUSY_SNAPSHOT
+        {"6", QStringLiteral("文件 /data/history.sqlite3 被其他程序锁定")},
+        {"1032", QStringLiteral("文件 /data/history.sqlite3 只读")}, // READONLY_DBMOVED
+        {"13", QStringLiteral("磁盘已满")},
+        {"11", QStringLiteral("文件 /data/history.sqlite3 已损坏或不是历史记录")},
+        {"26", QStringLiteral("文件 /data/history.sqlite3 已损坏或不是历史记录")},
+        {"1555", QStringLiteral("文件 /data/history.sqlite3 中的记录互相矛盾，写入被拒绝")}, // CONSTRAINT_PRIMARYKEY
+        {"266", QStringLiteral("读写文件 /data/history.sqlite3 出错")}, // IOERR_READ
+        {"14", QStringLiteral("无法打开或创建文件 /data/history.sqlite3")},
+        {"3", QStringLiteral("没有访问文件 /data/history.sqlite3 的权限")},
+        {"7", QStringLiteral("内存不足，无法读写文件 /data/history.sqlite3")},
+        {"1", QStringLiteral("读写文件 /data/history.sqlite3 出错（SQLite 错误 1）")},
+        {"", QStringLiteral("读写文件 /data/history.sqlite3 出错")}, // a failure of the driver's own
+    };
+    for (const auto &c : cases) {
+        const QSqlError error(QStringLiteral("Unable to commit transaction"), QStringLiteral("database or disk is full"),
+                              QSqlError::TransactionError, QString::fromLatin1(c.code));
+        EXPECT_EQ(StoreFailureReason(error, path), c.reason) << c.code;
     }
 }
 
@@ -387,8 +471,7 @@ TEST_F(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     HistoryReader reader(Path());
     const std::vector<RunSummary> runs = reader.Runs(kDomain);
     ASSERT_EQ(runs.size(), 4u);
-    const std::vector<std::pair<qint64, std::optional<int>>> expectedLost = {
-        {unended, 0}, {recheck, 1}, {second, 1}, {first, std::nullopt}};
+    const std::vector<std::pair<qint64, int>> expectedLost = {{unended, 0}, {recheck, 1}, {second, 1}, {first, 0}};
     for (std::size_t i = 0; i < runs.size(); ++i) {
         EXPECT_EQ(runs[i].run.id, expectedLost[i].first);
         EXPECT_EQ(runs[i].lost, expectedLost[i].second) << i;
@@ -407,24 +490,26 @@ TEST_F(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     EXPECT_EQ(kinds(second), (std::vector<std::pair<ChangeKind, QString>>{
                                  {Lost, a}, {BecameUnreachable, b}, {Restored, c}, {Added, e}, {NoLongerListed, d}}));
     EXPECT_EQ(kinds(recheck), (std::vector<std::pair<ChangeKind, QString>>{{Restored, a}, {Lost, b}}));
-    // As --history and --changes print them: an unended run, a run with nothing before it.
+    EXPECT_EQ(kinds(unended), (std::vector<std::pair<ChangeKind, QString>>{{BecameNofollow, a}}));
+    // As --history and --changes print them: an unended run, a loss after a check that could not be had.
     EXPECT_EQ(RunsTable(runs).rows[0][3], QStringLiteral("中断"));
-    EXPECT_EQ(RunsTable(runs).rows[3][8], QString());
     const QJsonArray listed = RunsJson(kDomain, runs)[QStringLiteral("runs")].toArray();
     EXPECT_EQ(listed[0][QStringLiteral("outcome")], QStringLiteral("interrupted"));
-    EXPECT_TRUE(listed[3][QStringLiteral("lost")].isNull());
-    EXPECT_EQ(ChangesTable(*reader.Changes(second)).rows[0],
-              (QStringList{QStringLiteral("丢失"), QStringLiteral("1"), QStringLiteral("有效，传递权重"), QStringLiteral("已失效"), a}));
+    EXPECT_EQ(ChangesTable(*reader.Changes(recheck)).rows[1],
+              (QStringList{QStringLiteral("丢失"), QStringLiteral("2"), QStringLiteral("有效，不传递权重"), QStringLiteral("已失效"), b}));
     EXPECT_EQ(reader.Changes(recheck)->previous->id, second);
-    EXPECT_EQ(reader.Changes(unended)->previous->id, second); // a search run is compared with a search run
+    EXPECT_EQ(reader.Changes(unended)->previous->id, recheck);
     EXPECT_FALSE(reader.Changes(first)->previous);
 
-    const QHash<QString, AddressCheck> last = reader.LastChecks(kDomain, {a, b, QStringLiteral("http://never.example.org/")}, recheck);
+    const QHash<QString, AddressPast> last = reader.LastChecks(kDomain, {a, b, QStringLiteral("http://never.example.org/")}, recheck);
     ASSERT_EQ(last.size(), 2);
-    EXPECT_EQ(last[a].outcome, Removed);
-    EXPECT_EQ(last[b].outcome, Unreachable);
-    EXPECT_EQ(last[b].lastReachable, NoWeight);
-    EXPECT_EQ(reader.LastChecks(kDomain, {a})[a].outcome, NoWeight); // the unended run's check counts too
+    EXPECT_EQ(last[a].last->outcome, Removed);
+    EXPECT_EQ(last[b].last->outcome, Unreachable);
+    EXPECT_EQ(last[b].lastReachable->outcome, NoWeight);
+    EXPECT_EQ(last[b].lastReachable->anchors, (QStringList{QStringLiteral("首页 2"), QStringLiteral("商店"), QStringLiteral("a page of the shop")}));
+    EXPECT_EQ(reader.LastChecks(kDomain, {a})[a].last->outcome, NoWeight); // the unended run's check counts too
+    // Any form of the site's name reads its history.
+    EXPECT_EQ(reader.LastChecks(QStringLiteral("http://WWW.Example.COM./x"), {a})[a].last->outcome, NoWeight);
     EXPECT_EQ(reader.KnownValidAddresses(kDomain), (QStringList{a, b, c, e}));
 
     std::vector<DomainSummary> domains = reader.Domains();

@@ -17,6 +17,7 @@ inline StoredRow SampleRow(int number, const QString &address, StoredOutcome out
     row.finalUrl = address + QStringLiteral("?final");
     row.verdict = IsValid(outcome) ? QStringLiteral("有效") : QStringLiteral("无效");
     row.outcome = outcome;
+    row.pageHad = outcome != StoredOutcome::Unreachable;
     row.httpStatus = outcome == StoredOutcome::Unreachable ? 0 : 200;
     row.failureCause = outcome == StoredOutcome::Unreachable ? QStringLiteral("连接超时") : QString();
     row.charset = QStringLiteral("UTF-8");
