@@ -290,9 +290,10 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         return kExitCompleted;
     const StoredChanges stored =
         ReadChanges(*writer, history->CurrentRunId(), historyFile, line.notify || !line.notifyUrls.isEmpty());
-    const int status = TellChanges(line, stored, analysis.Rows(), streams);
+    // Standard error ends with the changes, each kind a line.
     if (stored.notice)
         Tell(*stored.notice, line, streams);
+    const int status = TellChanges(line, stored, analysis.Rows(), streams);
     return streams.ReportFailure() ? kExitOutputFailed : status;
 }
 

@@ -114,9 +114,9 @@ int RecheckDue(const CommandLine &line, const QString &historyFile, ConsoleStrea
         const QDateTime started = QDateTime::currentDateTime();
         const std::optional<QString> domain = list.ClaimDue(worker, started, hold);
         if (!domain || done.contains(*domain)) {
-            if (!list.Error().isEmpty()) {
+            if (!list.Error().isEmpty()) { // the sites due cannot be known, nor their losses
                 streams.Say(HistoryReadFailureText(list.Error()));
-                worst = std::max<int>(worst, kExitOutputFailed);
+                worst = std::max<int>(worst, kExitCannotJudge);
             }
             return worst;
         }

@@ -127,7 +127,7 @@ CellTable WatchedTable(const std::vector<WatchedSite> &sites)
         const auto count = [&site](int RowCounts::*field) {
             return site.last ? QString::number((*site.last).*field) : QString();
         };
-        table.rows.push_back({watch.domain, QString::number(watch.intervalHours), ShownTime(watch.lastRecheck),
+        table.rows.push_back({SiteShown(watch.domain), QString::number(watch.intervalHours), ShownTime(watch.lastRecheck),
                               watch.lastRecheck.isValid() ? ShownTime(watch.NextRecheck()) : QStringLiteral("立即"),
                               site.last ? ShownTime(site.last->run.startedAt) : QString(), count(&RowCounts::valid),
                               count(&RowCounts::removed), count(&RowCounts::unreachable)});
