@@ -5,6 +5,7 @@
 #include "HistoryCommand.h"
 #include "WatchCommand.h"
 
+#include <AddressList.h>
 #include <ChangeNotice.h>
 #include <DesktopNotifier.h>
 #include <Domain.h>
@@ -77,6 +78,8 @@ std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &
         return std::nullopt;
     }
     const AddressList list = ReadAddressList(file.readAll());
+    if (const QString summary = AddressListSummary(list); !summary.isEmpty())
+        Say(summary);
     for (const QString &note : AddressListNotes(list))
         Say(note);
     if (list.addresses.isEmpty())
