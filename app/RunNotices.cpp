@@ -30,7 +30,7 @@ struct Told {
 } // namespace
 
 RunNotices::RunNotices(RunHistory &history, HistoryWriter &writer, QString historyPath, QObject *parent)
-    : QObject(parent), historyPath_(std::move(historyPath)), writer_(writer)
+    : QObject(parent), historyPath_(std::move(historyPath)), writer_(&writer)
 {
     pool_.setMaxThreadCount(1); // in order: a webhook set is kept before it is read again
     connect(&history, &RunHistory::RunEnded, this, [this](qint64 runId, RunOutcome outcome) {
@@ -50,6 +50,12 @@ RunNotices::RunNotices(RunHistory &history, HistoryWriter &writer, QString histo
 RunNotices::~RunNotices()
 {
     pool_.waitForDone();
+}
+
+void RunNotices::UseHistory(HistoryWriter &writer, const QString &historyPath)
+{
+    writer_ = &writer;
+    historyPath_ = historyPath;
 }
 
 void RunNotices::UseBus(const QDBusConnection &bus)
@@ -95,7 +101,7 @@ void RunNotices::Tell(qint64 runId)
             return PostNotice(urls, notice);
         }));
     });
-    reading->setFuture(QtConcurrent::run(&pool_, [path = historyPath_, writer = &writer_, runId] {
+    reading->setFuture(QtConcurrent::run(&pool_, [path = historyPath_, writer = writer_, runId] {
         writer->WaitUntilWritten(); // the run's end is in the file before it is read
         HistoryReader reader(path);
         Told told;

@@ -30,6 +30,8 @@ public:
     const QStringList &Webhooks() const { return webhooks_; }
     // Keeps the webhooks in the settings, written on the pool.
     void SetWebhooks(const QStringList &urls);
+    // The runs from now on are kept there.
+    void UseHistory(HistoryWriter &writer, const QString &historyPath);
     // Notifies through this bus instead of the session bus, which is reached at the first
     // notification.
     void UseBus(const QDBusConnection &bus);
@@ -42,8 +44,8 @@ signals:
 private:
     void Tell(qint64 runId);
 
-    const QString historyPath_;
-    HistoryWriter &writer_;
+    QString historyPath_;
+    HistoryWriter *writer_;
     QThreadPool pool_;
     std::unique_ptr<DesktopNotifier> desktop_;
     QStringList webhooks_;

@@ -1,4 +1,5 @@
 #include "FormMain.h"
+#include "HistoryLocation.h"
 #include "SkinH.h"
 
 #include <CheckCommand.h>
@@ -85,7 +86,8 @@ int main(int argc, char *argv[])
         Write(stderr, budget.warning + u'\n');
     settings.jobs = std::min(settings.jobs, budget.jobs);
     settings.listJobs = std::min(settings.listJobs, budget.jobs);
-    vantorel::FormMain window(std::move(settings), line.historyFile.value_or(vantorel::DefaultHistoryPath()));
+    // --db for this window only; otherwise the location the window was told to keep.
+    vantorel::FormMain window(std::move(settings), line.historyFile.value_or(vantorel::LoadHistoryLocation().Location()));
     window.show();
     return app.exec();
 }

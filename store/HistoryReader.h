@@ -72,7 +72,9 @@ private:
     template <typename Reading>
     bool Read(Reading reading);
 
-    HistoryConnection connection_;
+    const QString path_;
+    const QString connection_;
+    bool open_ = false;
     QString error_;
 };
 
