@@ -7,6 +7,7 @@
 
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
+#include <ServerAddress.h>
 
 #include <Domain.h>
 #include <PlainText.h>
@@ -312,7 +313,7 @@ void HistoryWindow::Reload()
         Listing listing;
         listing.domains = reader.Domains();
         listing.error = reader.Error();
-        if (listing.error.isEmpty() && QFileInfo::exists(path)) { // reading makes no file
+        if (listing.error.isEmpty() && (IsServerLocation(path) || QFileInfo::exists(path))) { // reading makes no file
             WatchList list(path);
             listing.watched = list.Watched().value_or(std::vector<WatchedDomain>{});
             listing.error = list.Error();

@@ -7,6 +7,7 @@
 #include <Domain.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
+#include <ServerAddress.h>
 #include <WatchList.h>
 
 #include <QCoreApplication>
@@ -44,7 +45,7 @@ int ShowWatched(const CommandLine &line, const QString &historyFile, ConsoleStre
     WatchList list(historyFile);
     // Listing makes no file.
     const std::optional<std::vector<WatchedDomain>> watched =
-        QFileInfo::exists(historyFile) ? list.Watched() : std::vector<WatchedDomain>{};
+        IsServerLocation(historyFile) || QFileInfo::exists(historyFile) ? list.Watched() : std::vector<WatchedDomain>{};
     if (!watched) {
         streams.Say(HistoryReadFailureText(list.Error()));
         return kExitOutputFailed;

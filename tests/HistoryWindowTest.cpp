@@ -382,6 +382,9 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
                          }});
     Child<QPushButton>(*history, "CommandWebhooks")->click();
     EXPECT_EQ(window.Notices()->Webhooks(), QStringList{QStringLiteral("http://127.0.0.1:9/hook")});
+    ASSERT_TRUE(WaitFor([] {
+        return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("notify/webhooks")).toStringList().size() == 1;
+    }));
     FormMain next({}, path);
     EXPECT_TRUE(WaitFor([&] { return next.Notices()->Webhooks() == window.Notices()->Webhooks(); }));
 }

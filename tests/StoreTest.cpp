@@ -764,10 +764,11 @@ namespace {
 
 // Claims by workers at given times: the earliest due site first, never one a live claim holds,
 // a renewed claim held on, a released site due again an interval after its re-check began.
-TEST_F(StoreTest, TheWatchListHandsEachDueSiteToOneWorkerAtATime)
+TEST(WatchListTest, HandsEachDueSiteToOneWorkerAtATime)
 {
     using namespace std::chrono_literals;
-    WatchList list(Path());
+    const QTemporaryDir dir;
+    WatchList list(dir.filePath(QStringLiteral("history.sqlite3")));
     const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'800'000'000);
     const auto at = [&t0](qint64 seconds) { return t0.addSecs(seconds); };
     ASSERT_TRUE(list.Watch(QStringLiteral("b.cn"), 2, at(1)));
