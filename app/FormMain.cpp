@@ -6,6 +6,7 @@
 #include "Layout.h"
 #include "ResultGrid.h"
 #include "ResultModel.h"
+#include "RunNotices.h"
 
 #include <HistoryReader.h>
 #include <HistoryWriter.h>
@@ -123,6 +124,7 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
     if (!historyPath_.isEmpty()) {
         historyWriter_ = std::make_unique<HistoryWriter>(historyPath_);
         runHistory_ = new RunHistory(analysis_, *historyWriter_, this);
+        runNotices_ = new RunNotices(*runHistory_, *historyWriter_, historyPath_, this);
     }
     BuildControls();
     model_ = new ResultModel(analysis_, grid_->palette().button(), this);
@@ -173,6 +175,7 @@ void FormMain::UseHistoryLocation(const QString &location)
     historyPath_ = location;
     historyWriter_ = std::make_unique<HistoryWriter>(historyPath_);
     runHistory_->UseWriter(*historyWriter_);
+    runNotices_->UseHistory(*historyWriter_, historyPath_);
 }
 
 FormMain::~FormMain()
@@ -183,6 +186,8 @@ FormMain::~FormMain()
     historyWindow_ = nullptr;
     delete runHistory_;
     runHistory_ = nullptr;
+    delete runNotices_; // its reads use the writer
+    runNotices_ = nullptr;
     // The grid and its model read the run's rows: they go before the run does.
     delete workFrame_;
     delete model_;
@@ -324,10 +329,12 @@ void FormMain::WatchRuns()
     connect(&analysis_, &BacklinkAnalysis::RowStarted, grid_, &ResultGrid::FollowRow);
     if (!runHistory_)
         return;
-    connect(runHistory_, &RunHistory::FailureToShow, this, [this](const QString &text) {
+    const auto showFailure = [this](const QString &text) {
         ShowPanel(true);
         ShowStatus(text);
-    });
+    };
+    connect(runHistory_, &RunHistory::FailureToShow, this, showFailure);
+    connect(runNotices_, &RunNotices::FailureToShow, this, showFailure);
     connect(&analysis_, &BacklinkAnalysis::RunStarted, this, [this](RunKind kind, const QString &domain) {
         runDomain_ = domain;
         runStartedAt_ = QDateTime::currentDateTime();
@@ -369,6 +376,7 @@ void FormMain::OpenHistory()
     if (!historyWindow_) {
         historyWindow_ = new HistoryWindow(historyPath_, *historyWriter_, this);
         connect(historyWindow_, &HistoryWindow::RecheckRequested, this, &FormMain::RecheckKnownLinks);
+        historyWindow_->SetRunNotices(runNotices_);
     }
     historyWindow_->Reload();
     historyWindow_->show();

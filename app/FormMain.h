@@ -21,6 +21,7 @@ class GridActions;
 class HistoryWindow;
 class HistoryWriter;
 class RunHistory;
+class RunNotices;
 class ResultGrid;
 class ResultModel;
 
@@ -47,6 +48,8 @@ public:
     const QString &HistoryPath() const { return historyPath_; }
     // Keeps runs in the history: the writer is made here, on the window's thread.
     RunHistory *History() const { return runHistory_; }
+    // Tells the desktop and the webhooks what a kept run changed; none without a history.
+    RunNotices *Notices() const { return runNotices_; }
     // "历史记录" (Ctrl+H): made on first use, then shown again and read afresh.
     void OpenHistory();
     // "复查已知外链": checks every address that was ever 有效 for the domain, without the engine.
@@ -105,6 +108,7 @@ private:
     // server, which the window's thread never does.
     std::vector<std::unique_ptr<HistoryWriter>> retiredWriters_;
     RunHistory *runHistory_ = nullptr;
+    RunNotices *runNotices_ = nullptr;
     GridActions *gridActions_ = nullptr;
     HistoryWindow *historyWindow_ = nullptr;
     QString runDomain_;

@@ -2,23 +2,30 @@
 
 #include "GridActions.h"
 #include "Layout.h"
+#include "RunChart.h"
+#include "RunNotices.h"
 
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
+#include <ServerAddress.h>
 
 #include <Domain.h>
 #include <PlainText.h>
 #include <ResultExport.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -99,13 +106,36 @@ HistoryDialogs StandardDialogs(QWidget *parent)
             return box.exec() == QMessageBox::Yes;
         },
         [parent](const QString &message) { TellUser(parent, message); },
+        [parent](const QStringList &current, std::function<void(const QStringList &)> done) {
+            auto *dialog = new QInputDialog(parent);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->setWindowTitle(QStringLiteral("通知网址"));
+            dialog->setLabelText(QStringLiteral("检测有变化（仍无法访问除外）时，把变化 POST 到这些网址，每行一个。\n"
+                                                "企业微信、钉钉、飞书/Lark 和 Slack 的机器人网址收到文本消息。"));
+            dialog->setOption(QInputDialog::UsePlainTextEditForTextInput);
+            dialog->setTextValue(current.join(u'\n'));
+            QObject::connect(dialog, &QInputDialog::textValueSelected, parent, [done](const QString &text) {
+                QStringList urls;
+                for (const QString &line : text.split(u'\n'))
+                    if (!line.trimmed().isEmpty())
+                        urls << line.trimmed();
+                done(urls);
+            });
+            dialog->open();
+        },
     };
+}
+
+QString IntervalText(const WatchedDomain &watch)
+{
+    return QStringLiteral("每 %1 小时").arg(watch.intervalHours);
 }
 
 } // namespace
 
 struct HistoryWindow::Listing {
     std::vector<DomainSummary> domains;
+    std::vector<WatchedDomain> watched;
     std::vector<RunSummary> runs;
     QString error;
 };
@@ -153,9 +183,21 @@ void HistoryWindow::BuildControls()
     deleteRunButton_ = MakeButton(this, "CommandDeleteRun", QStringLiteral("删除此次记录"));
     deleteDomainButton_ = MakeButton(this, "CommandDeleteDomain", QStringLiteral("删除该网站的全部记录"));
     recheckButton_ = MakeButton(this, "CommandRecheck", QStringLiteral("复查已知外链"));
+    webhooksButton_ = MakeButton(this, "CommandWebhooks", QStringLiteral("通知网址..."));
+    watchBox_ = new QCheckBox(QStringLiteral("每天自动复查(&A)"), this);
+    watchBox_->setObjectName(QStringLiteral("CheckWatch"));
+    intervalBox_ = new QSpinBox(this);
+    intervalBox_->setObjectName(QStringLiteral("SpinInterval"));
+    intervalBox_->setRange(1, 24 * 366);
+    intervalBox_->setValue(24);
+    intervalBox_->setPrefix(QStringLiteral("每 "));
+    intervalBox_->setSuffix(QStringLiteral(" 小时"));
+    chart_ = new RunChart(this);
+    chart_->setMinimumHeight(160);
     closeButton_ = MakeButton(this, "CommandCloseHistory", QStringLiteral("关闭"));
 
-    const auto captioned = [this](QWidget *view, const QString &caption, QWidget *beside = nullptr) {
+    const auto captioned = [this](QWidget *view, const QString &caption, QWidget *beside = nullptr,
+                                  QWidget *alsoBeside = nullptr) {
         auto *box = new QWidget(this);
         auto *layout = new QVBoxLayout(box);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -163,8 +205,9 @@ void HistoryWindow::BuildControls()
         label->setBuddy(view);
         auto *line = new QHBoxLayout;
         line->addWidget(label);
-        if (beside)
-            line->addWidget(beside);
+        for (QWidget *widget : {beside, alsoBeside})
+            if (widget)
+                line->addWidget(widget);
         line->addStretch();
         layout->addLayout(line);
         layout->addWidget(view);
@@ -172,15 +215,16 @@ void HistoryWindow::BuildControls()
     };
     auto *top = new QSplitter(Qt::Horizontal);
     top->addWidget(captioned(domainsView_, QStringLiteral("网站(&W)：")));
-    top->addWidget(captioned(runsView_, QStringLiteral("检测记录(&R)：")));
+    top->addWidget(captioned(runsView_, QStringLiteral("检测记录(&R)："), watchBox_, intervalBox_));
     top->setStretchFactor(1, 2);
     auto *split = new QSplitter(Qt::Vertical);
     split->addWidget(top);
+    split->addWidget(chart_);
     split->addWidget(captioned(changesView_, QStringLiteral("与上一次相比的变化(&C)："), kindBox_));
     split->setChildrenCollapsible(false);
 
     auto *buttons = new QHBoxLayout;
-    for (QPushButton *button : {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_})
+    for (QPushButton *button : {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_, webhooksButton_})
         buttons->addWidget(button);
     buttons->addStretch();
     buttons->addWidget(closeButton_);
@@ -198,10 +242,16 @@ void HistoryWindow::BuildControls()
         {deleteRunButton_, u"删除此次记录", u"从历史记录中删除所选的这次检测"},
         {deleteDomainButton_, u"删除该网站的全部记录", u"从历史记录中删除所选网站的全部检测"},
         {recheckButton_, u"复查已知外链", u"重新检测该网站曾经有效的全部外链地址"},
+        {webhooksButton_, u"通知网址", u"检测有变化时把变化发送到的网址"},
+        {watchBox_, u"每天自动复查", u"由 vantorel --recheck-due 按间隔自动复查所选网站"},
+        {intervalBox_, u"复查间隔", u"自动复查的间隔小时数"},
+        {chart_, u"结果走势", u"所选网站每次检测中有效、已失效和未能检测的行数，悬停查看是哪次检测，点击选中它"},
         {closeButton_, u"关闭", u"关闭历史记录窗口"},
         {statusLine_, u"状态", u"读取历史记录的状态"},
     });
-    setTabOrder(domainsView_, runsView_);
+    setTabOrder(domainsView_, watchBox_);
+    setTabOrder(watchBox_, intervalBox_);
+    setTabOrder(intervalBox_, runsView_);
     setTabOrder(runsView_, kindBox_);
     setTabOrder(kindBox_, changesView_);
     setTabOrder(changesView_, exportButton_);
@@ -222,6 +272,17 @@ void HistoryWindow::BuildControls()
     connect(deleteDomainButton_, &QPushButton::clicked, this, &HistoryWindow::DeleteDomain);
     connect(recheckButton_, &QPushButton::clicked, this, [this] { emit RecheckRequested(SiteShown(ChosenDomain())); });
     connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
+    connect(webhooksButton_, &QPushButton::clicked, this, &HistoryWindow::EditWebhooks);
+    connect(watchBox_, &QCheckBox::toggled, this, [this](bool on) { SetWatched(on, intervalBox_->value()); });
+    connect(intervalBox_, &QSpinBox::editingFinished, this, [this] {
+        if (watchBox_->isChecked())
+            SetWatched(true, intervalBox_->value());
+    });
+    connect(chart_, &RunChart::RunClicked, this, [this](qint64 runId) {
+        const auto found = std::find_if(runs_.begin(), runs_.end(), [runId](const RunSummary &run) { return run.run.id == runId; });
+        if (found != runs_.end())
+            runsView_->setCurrentIndex(runsModel_->index(static_cast<int>(found - runs_.begin()), 0));
+    });
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
     EnableButtons();
 }
@@ -252,6 +313,11 @@ void HistoryWindow::Reload()
         Listing listing;
         listing.domains = reader.Domains();
         listing.error = reader.Error();
+        if (listing.error.isEmpty() && (IsServerLocation(path) || QFileInfo::exists(path))) { // reading makes no file
+            WatchList list(path);
+            listing.watched = list.Watched().value_or(std::vector<WatchedDomain>{});
+            listing.error = list.Error();
+        }
         return listing;
     }, [this](const Listing &listing) { ShowDomains(listing); });
 }
@@ -260,8 +326,11 @@ void HistoryWindow::ShowDomains(const Listing &listing)
 {
     statusLine_->setText(listing.error);
     domains_ = listing.domains;
+    watched_.clear();
+    for (const WatchedDomain &watch : listing.watched)
+        watched_.insert(watch.domain, watch);
     CellTable table{{QStringLiteral("网站"), QStringLiteral("最近检测"), QStringLiteral("次数"), QStringLiteral("行数"),
-                     QStringLiteral("有效"), QStringLiteral("已失效"), QStringLiteral("未能检测")},
+                     QStringLiteral("有效"), QStringLiteral("已失效"), QStringLiteral("未能检测"), QStringLiteral("自动复查")},
                     {}};
     int wanted = 0;
     for (const DomainSummary &domain : domains_) {
@@ -270,7 +339,8 @@ void HistoryWindow::ShowDomains(const Listing &listing)
         const RunSummary &last = domain.last;
         table.rows.push_back({SiteShown(domain.domain), ShownTime(last.run.startedAt), QString::number(domain.runs),
                               QString::number(last.rows), QString::number(last.valid), QString::number(last.removed),
-                              QString::number(last.unreachable)});
+                              QString::number(last.unreachable),
+                              watched_.contains(domain.domain) ? IntervalText(watched_.value(domain.domain)) : QString()});
     }
     Fill(*domainsModel_, table);
     if (domains_.empty()) {
@@ -286,6 +356,8 @@ void HistoryWindow::LoadRuns()
     runs_.clear();
     changes_.reset();
     ShowChanges();
+    ShowWatch();
+    chart_->ShowRuns(runs_);
     const QString domain = ChosenDomain();
     if (domain.isEmpty()) {
         runsModel_->clear();
@@ -307,6 +379,7 @@ void HistoryWindow::ShowRuns(const Listing &listing)
     statusLine_->setText(listing.error);
     runs_ = listing.runs;
     Fill(*runsModel_, RunsTable(runs_));
+    chart_->ShowRuns(runs_);
     const auto wanted = std::find_if(runs_.begin(), runs_.end(), [this](const RunSummary &run) {
         return run.run.id == wantedRun_;
     });
@@ -377,6 +450,56 @@ void HistoryWindow::EnableButtons()
     deleteRunButton_->setEnabled(ChosenRun() != nullptr);
     deleteDomainButton_->setEnabled(hasDomain);
     recheckButton_->setEnabled(hasDomain);
+    watchBox_->setEnabled(hasDomain);
+    intervalBox_->setEnabled(hasDomain);
+    webhooksButton_->setEnabled(notices_ != nullptr);
+}
+
+void HistoryWindow::SetRunNotices(RunNotices *notices)
+{
+    notices_ = notices;
+    EnableButtons();
+}
+
+// The chosen domain's place on the watch list, without writing it back.
+void HistoryWindow::ShowWatch()
+{
+    const auto found = watched_.constFind(ChosenDomain());
+    const QSignalBlocker blockCheck(watchBox_), blockInterval(intervalBox_);
+    watchBox_->setChecked(found != watched_.cend());
+    intervalBox_->setValue(found != watched_.cend() ? found->intervalHours : 24);
+}
+
+void HistoryWindow::SetWatched(bool watched, int intervalHours)
+{
+    const QString domain = ChosenDomain();
+    if (domain.isEmpty())
+        return;
+    WatchedDomain watch{domain, intervalHours, QDateTime::currentDateTime(), {}, {}, {}};
+    if (watched)
+        watched_.insert(domain, watch);
+    else
+        watched_.remove(domain);
+    const int row = domainsView_->currentIndex().row();
+    if (QStandardItem *cell = domainsModel_->item(row, domainsModel_->columnCount() - 1))
+        cell->setText(watched ? IntervalText(watch) : QString());
+    ReadThen(watchWritten_, [path = path_, watch, watched] {
+        WatchList list(path);
+        if (watched)
+            list.Watch(watch.domain, watch.intervalHours, watch.addedAt);
+        else
+            list.Unwatch(watch.domain);
+        return list.Error();
+    }, [this](const QString &error) {
+        if (!error.isEmpty())
+            statusLine_->setText(HistoryFailureText(error));
+    });
+}
+
+void HistoryWindow::EditWebhooks()
+{
+    if (notices_)
+        dialogs_.editWebhooks(notices_->Webhooks(), [this](const QStringList &urls) { notices_->SetWebhooks(urls); });
 }
 
 QString HistoryWindow::ChosenDomain() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <HistoryReader.h>
+#include <WatchList.h>
 
 #include <QHash>
 #include <QThreadPool>
@@ -9,7 +10,9 @@
 #include <functional>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
+class QSpinBox;
 class QLabel;
 class QPushButton;
 class QStandardItemModel;
@@ -18,12 +21,16 @@ class QTableView;
 namespace vantorel {
 
 class HistoryWriter;
+class RunChart;
+class RunNotices;
 
 // The questions the history window asks the user; tests answer them instead.
 struct HistoryDialogs {
     std::function<QString(const QString &suggestedPath)> askSavePath; // empty: cancelled
     std::function<bool(const QString &question)> confirm;
     std::function<void(const QString &message)> tell;
+    // The webhooks, one a line; answers through done, or never when cancelled.
+    std::function<void(const QStringList &current, std::function<void(const QStringList &)> done)> editWebhooks;
 };
 
 // "历史记录": the domains the history holds, a domain's runs, and a run's changes against the run
@@ -39,6 +46,8 @@ public:
     ~HistoryWindow() override;
 
     void SetDialogs(HistoryDialogs dialogs) { dialogs_ = std::move(dialogs); }
+    // Where "通知网址..." keeps the webhooks; the button is off without it.
+    void SetRunNotices(RunNotices *notices);
 
     // Reads the domains again once what the writer has queued is written, keeping the chosen
     // domain and run where they still are.
@@ -46,6 +55,9 @@ public:
     void ExportChanges();
     void DeleteRun();
     void DeleteDomain();
+    // "每天自动复查" for the chosen domain, on or off, with its interval; written on the pool.
+    void SetWatched(bool watched, int intervalHours);
+    void EditWebhooks();
 
 signals:
     // "复查已知外链" for the chosen domain.
@@ -62,6 +74,7 @@ private:
     void ShowRuns(const Listing &listing);
     void ShowChanges();
     void EnableButtons();
+    void ShowWatch();
     QString ChosenDomain() const;
     const RunSummary *ChosenRun() const;
     // Runs reading on the pool; use gets its result on this thread unless generation moved on.
@@ -72,7 +85,7 @@ private:
     HistoryWriter &writer_;
     HistoryDialogs dialogs_;
     QThreadPool pool_;
-    int domainsRead_ = 0, runsRead_ = 0, changesRead_ = 0;
+    int domainsRead_ = 0, runsRead_ = 0, changesRead_ = 0, watchWritten_ = 0;
 
     QLabel *statusLine_ = nullptr;
     QTableView *domainsView_ = nullptr;
@@ -84,11 +97,17 @@ private:
     QPushButton *deleteDomainButton_ = nullptr;
     QPushButton *recheckButton_ = nullptr;
     QPushButton *closeButton_ = nullptr;
+    QPushButton *webhooksButton_ = nullptr;
+    QCheckBox *watchBox_ = nullptr;
+    QSpinBox *intervalBox_ = nullptr;
+    RunChart *chart_ = nullptr;
+    RunNotices *notices_ = nullptr;
     QStandardItemModel *domainsModel_ = nullptr;
     QStandardItemModel *runsModel_ = nullptr;
     QStandardItemModel *changesModel_ = nullptr;
 
     std::vector<DomainSummary> domains_;
+    QHash<QString, WatchedDomain> watched_;
     QString wantedDomain_;
     std::vector<RunSummary> runs_;
     qint64 wantedRun_ = 0;

@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     const bool outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
     vantorel::CommandLine line = vantorel::ParseCommandLine(arguments, outputIsTerminal);
-    const bool needsWindow = line.error.isEmpty() && !line.help && !line.version && !line.checkDomain;
+    const bool needsWindow = line.error.isEmpty() && !line.help && !line.version && !line.Headless();
     if (!needsWindow) {
         vantorel::IgnoreClosedPipes();
         QCoreApplication app(argc, argv);

@@ -2,7 +2,8 @@
 // against pages on 127.0.0.1 that answer at once (pauses set to zero); importing a 100,000-row
 // export. The history window opened
 // on 1,000 runs of 50 rows: until its first paint (target under 200 ms), and until it shows the
-// latest run's changes.
+// latest run's changes. The chart of a site's runs drawn from a year of daily runs (target
+// under 100 ms).
 
 #include "AhrefsExport.h"
 #include "BigHistory.h"
@@ -14,6 +15,7 @@
 #include <Network.h>
 #include <FormMain.h>
 #include <GridActions.h>
+#include <RunChart.h>
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -21,6 +23,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -280,6 +283,39 @@ void BM_HistoryWindowFirstPaint(benchmark::State &state)
     state.counters["until_changes_ms"] = contentMs / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_HistoryWindowFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// A year of daily runs put on the chart and drawn whole, as the history window shows it.
+void BM_RunChartOfAYear(benchmark::State &state)
+{
+    std::vector<RunSummary> runs(365);
+    const QDateTime first = QDateTime::currentDateTime().addDays(-365);
+    for (int day = 0; day < 365; ++day) {
+        RunSummary &run = runs[static_cast<std::size_t>(day)];
+        run.run.id = day + 1;
+        run.run.startedAt = first.addDays(day);
+        run.valid = 40 - day % 7;
+        run.removed = day % 7;
+        run.unreachable = day % 3;
+        run.rows = run.valid + run.removed + run.unreachable;
+    }
+    RunChart chart;
+    chart.resize(880, 220);
+    std::vector<double> times;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        chart.ShowRuns(runs);
+        const QPixmap drawn = chart.grab();
+        benchmark::DoNotOptimize(drawn.cacheKey());
+        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    std::nth_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(times.size() / 2), times.end());
+    const double medianMs = times[times.size() / 2];
+    state.counters["median_ms"] = medianMs;
+    if (medianMs >= 100)
+        state.SkipWithError("drawing the chart of 365 runs took 100 ms or more");
+}
+BENCHMARK(BM_RunChartOfAYear)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 } // namespace
 

@@ -3,14 +3,18 @@
 #include "ConsoleOutput.h"
 #include "ConsoleProgress.h"
 #include "HistoryCommand.h"
+#include "WatchCommand.h"
 
 #include <AddressList.h>
+#include <ChangeNotice.h>
+#include <DesktopNotifier.h>
 #include <Domain.h>
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
 #include <RunHistory.h>
 #include <Network.h>
+#include <Webhook.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -154,19 +158,35 @@ struct StoredChanges {
     std::vector<RowChange> changes;
     QString unknown;
     QString readError; // the run was stored, and could not be read back
+    std::optional<ChangeNotice> notice; // when the run is to be told
 };
 
-StoredChanges ReadChanges(const HistoryWriter &writer, qint64 runId, const QString &historyFile)
+StoredChanges ReadChanges(const HistoryWriter &writer, qint64 runId, const QString &historyFile, bool toTell)
 {
     if (const QString failure = writer.FirstFailure(); !failure.isEmpty())
-        return {{}, QStringLiteral("历史记录无法保存（%1）").arg(failure), {}};
+        return {{}, QStringLiteral("历史记录无法保存（%1）").arg(failure), {}, {}};
     if (runId == 0)
-        return {{}, QStringLiteral("这次检测没有保存到历史记录"), {}};
+        return {{}, QStringLiteral("这次检测没有保存到历史记录"), {}, {}};
     HistoryReader reader(historyFile);
     const std::optional<RunChanges> changes = reader.Changes(runId);
-    if (!changes)
-        return {{}, QStringLiteral("无法读取历史记录（%1）").arg(reader.Error()), reader.Error()};
-    return {changes->changes, {}, {}};
+    std::optional<ChangeNotice> notice = changes && toTell ? ReadNotice(reader, *changes) : std::nullopt;
+    if (!changes || (toTell && !notice))
+        return {{}, QStringLiteral("无法读取历史记录（%1）").arg(reader.Error()), reader.Error(), {}};
+    return {changes->changes, {}, {}, std::move(notice)};
+}
+
+// Tells the desktop and the webhooks what the run changed; a failure is a line on standard
+// error and changes nothing else.
+void Tell(const ChangeNotice &notice, const CommandLine &line, ConsoleStreams &streams)
+{
+    if (line.notify) {
+        DesktopNotifier notifier;
+        QObject::connect(&notifier, &DesktopNotifier::Failed, [&streams](const QString &reason) { streams.Say(reason); });
+        if (notifier.Notify(notice))
+            notifier.WaitForAnswers();
+    }
+    for (const QString &failure : PostNotice(line.notifyUrls, notice))
+        streams.Say(failure);
 }
 
 bool NoPageHad(const std::vector<ResultRow> &rows)
@@ -208,6 +228,10 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     const QString historyFile = line.historyFile.value_or(DefaultHistoryPath());
     if (line.command == Command::History || line.command == Command::Changes)
         return ShowHistory(line, historyFile, streams);
+    if (line.command == Command::Watch || line.command == Command::Unwatch || line.command == Command::Watched)
+        return RunWatchCommand(line, historyFile, streams);
+    if (line.command == Command::RecheckDue)
+        return RecheckDue(line, historyFile, streams, settings);
 
     settings = CheckSettings(line, std::move(settings), streams);
     const auto addresses = AddressesToCheck(line, historyFile, streams);
@@ -280,7 +304,12 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     }
     if (!writer)
         return kExitCompleted;
-    const int status = TellChanges(line, ReadChanges(*writer, history->CurrentRunId(), historyFile), analysis.Rows(), streams);
+    const StoredChanges stored =
+        ReadChanges(*writer, history->CurrentRunId(), historyFile, line.notify || !line.notifyUrls.isEmpty());
+    // Standard error ends with the changes, each kind a line.
+    if (stored.notice)
+        Tell(*stored.notice, line, streams);
+    const int status = TellChanges(line, stored, analysis.Rows(), streams);
     return streams.ReportFailure() ? kExitOutputFailed : status;
 }
 

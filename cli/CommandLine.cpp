@@ -56,6 +56,23 @@ struct Parser {
                                QStringLiteral("连接超时、传输超时、连接被重置或 HTTP 429、502、503、504 时，一个网页最多再试 N 次，"
                                               "0 到 5（默认 2）。"),
                                QStringLiteral("N")};
+    QCommandLineOption noNotify{QStringLiteral("no-notify"),
+                                QStringLiteral("与 --check、--recheck 或 --recheck-due 同用：丢失外链或网页变为无法访问时不发桌面通知。")};
+    QCommandLineOption notifyUrl{QStringLiteral("notify-url"),
+                                 QStringLiteral("与 --check、--recheck 或 --recheck-due 同用：检测有变化（仍无法访问除外）时，把变化以 JSON "
+                                                "POST 到 URL；企业微信、钉钉、飞书/Lark 和 Slack 的机器人地址收到各自的文本消息。可多次使用。"),
+                                 QStringLiteral("URL")};
+    QCommandLineOption watch{QStringLiteral("watch"),
+                             QStringLiteral("把 DOMAIN 加入自动复查列表（已在列表中则改变间隔），由 --recheck-due 按时复查。"),
+                             QStringLiteral("DOMAIN")};
+    QCommandLineOption every{QStringLiteral("every"), QStringLiteral("与 --watch 同用：每 HOURS 小时复查一次（默认 24）。"),
+                             QStringLiteral("HOURS")};
+    QCommandLineOption unwatch{QStringLiteral("unwatch"), QStringLiteral("把 DOMAIN 移出自动复查列表。"), QStringLiteral("DOMAIN")};
+    QCommandLineOption watched{QStringLiteral("watched"),
+                               QStringLiteral("列出自动复查列表：网站、间隔、上次和下次复查时间、最近一次检测的结果。")};
+    QCommandLineOption recheckDue{QStringLiteral("recheck-due"),
+                                  QStringLiteral("逐个复查自动复查列表中到期的网站（新加入的立即到期），各保存为一次复查；"
+                                                 "多个同时运行时每个网站只复查一次。退出状态取各网站中最差的。")};
     QCommandLineOption timeout{QStringLiteral("timeout"),
                                QStringLiteral("与 --check 或 --recheck 同用：一个网页最多等待 SECONDS 秒（默认 30）。"),
                                QStringLiteral("SECONDS")};
@@ -64,25 +81,33 @@ struct Parser {
     {
         parser.setApplicationDescription(QStringLiteral(
             "网站外链检测：查找搜索引擎收录的、链接到某个域名的网页，并逐一检测它们是否仍然提到该域名，"
-            "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history 或 --changes "
-            "时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中（--no-history 除外）；"
-            "无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。\n\n"
-            "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满或输出管道已关闭）或历史记录无法读取；"
-            "2 用法错误或地址列表中没有可检测的网址；3 无法访问搜索引擎；"
+            "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history、--changes、"
+            "--watch、--unwatch、--watched 或 --recheck-due 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
+            "（--no-history 除外）；无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。"
+            "保存的检测丢失外链或网页变为无法访问时发桌面通知（--no-notify 关闭），有变化时发给 --notify-url；"
+            "发送失败只在标准错误上说明一行。\n\n"
+            "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满或输出管道已关闭）或历史记录无法读取；2 用法错误或地址列表中没有可检测的网址；"
+            "3 无法访问搜索引擎；"
             "4 搜索引擎要求安全验证或返回的页面无法识别；5 使用 --fail-on-lost 时这次检测丢失了外链；"
             "6 使用 --fail-on-lost 时无法判断是否丢失外链（历史记录无法读取或保存、没有一个网页能够访问，"
             "或历史记录中没有可复查的外链），标准错误上说明原因；"
-            "130 按下 Ctrl+C 后停止，只输出已检测的行。详见 man vantorel。\n\n"
+            "130 按下 Ctrl+C 后停止，只输出已检测的行。--recheck-due 取各网站中最大的状态。详见 man vantorel。\n\n"
             "检测保存到历史记录后，标准错误的最后几行按变化类型各列一行，如“丢失 2 条：…”（最多列出 10 个地址）。"
             "变化类型：新增、丢失、恢复、变为 nofollow、变为 follow、锚文本变化、变为无法访问、仍无法访问、未再列出。"
             "同一网站的各种写法（大小写、末尾的点、www.、中文域名或 punycode）共用一份历史记录。\n\n"
-            "每天自动复查（安装包带有 systemd 用户单元 vantorel-recheck@.service 和 vantorel-recheck@.timer）：\n"
+            "自动复查：vantorel --watch example.com 把网站加入列表，安装包带有的 systemd 用户单元每小时运行一次 "
+            "vantorel --recheck-due：\n"
+            "  systemctl --user enable --now vantorel-recheck-due.timer\n"
+            "无人登录的服务器还需 loginctl enable-linger。没有 systemd 的系统可用 cron（crontab -e）：\n"
+            "  17 * * * * vantorel --recheck-due\n"
+            "中断的复查者留下的占用在网页超时加 %1 秒后失效（环境变量 VANTOREL_CLAIM_MARGIN 以秒为单位改变后者）。\n\n"
+            "也可每天复查一个网站（systemd 用户单元 vantorel-recheck@.service 和 vantorel-recheck@.timer）：\n"
             "  systemctl --user enable --now vantorel-recheck@example.com.timer\n"
             "域名含“-”或中文时，单元名用 systemd-escape 写出：\n"
-            "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"\n"
-            "没有 systemd 的系统可用 cron（crontab -e）：\n"
-            "  30 6 * * * vantorel --recheck example.com --fail-on-lost"));
-        parser.addOptions({check, recheck, history, changes, run, urls, format, jobs, retries, timeout, db, noHistory, failOnLost});
+            "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"")
+                                            .arg(kClaimMarginSeconds));
+        parser.addOptions({check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, run, urls, format,
+                           jobs, retries, timeout, db, noHistory, failOnLost, noNotify, notifyUrl});
     }
 };
 
@@ -156,17 +181,28 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     const struct {
         const QCommandLineOption &option;
         Command command;
-    } commands[] = {{p.check, Command::Check}, {p.recheck, Command::Recheck}, {p.history, Command::History},
-                    {p.changes, Command::Changes}};
+    } commands[] = {{p.check, Command::Check},     {p.recheck, Command::Recheck}, {p.history, Command::History},
+                    {p.changes, Command::Changes}, {p.watch, Command::Watch},     {p.unwatch, Command::Unwatch},
+                    {p.watched, Command::Watched}, {p.recheckDue, Command::RecheckDue}};
+    bool commandSet = false;
     for (const auto &entry : commands) {
         if (!p.parser.isSet(entry.option))
             continue;
-        if (line.checkDomain) {
-            line.error = QStringLiteral("--check、--recheck、--history 和 --changes 只能用其一");
+        if (commandSet) {
+            line.error = QStringLiteral("--check、--recheck、--history、--changes、--watch、--unwatch、--watched 和 --recheck-due 只能用其一");
             return line;
         }
+        commandSet = true;
         line.command = entry.command;
-        line.checkDomain = p.parser.value(entry.option);
+        if (!entry.option.valueName().isEmpty())
+            line.checkDomain = p.parser.value(entry.option);
+    }
+    if (p.parser.isSet(p.every)) {
+        line.everyHours = p.parser.value(p.every).toInt(&isNumber);
+        if (!isNumber || line.everyHours < 1 || line.everyHours > kMostWatchHours) {
+            line.error = QStringLiteral("--every 的值应为 1 到 %1 的整数小时数").arg(kMostWatchHours);
+            return line;
+        }
     }
     if (p.parser.isSet(p.run)) {
         line.runId = p.parser.value(p.run).toLongLong(&isNumber);
@@ -177,6 +213,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     }
     line.storeRun = !p.parser.isSet(p.noHistory);
     line.failOnLost = p.parser.isSet(p.failOnLost);
+    line.notify = !p.parser.isSet(p.noNotify);
+    line.notifyUrls = p.parser.values(p.notifyUrl);
     if (p.parser.isSet(p.urls))
         line.urlsFile = p.parser.value(p.urls);
     if (p.parser.isSet(p.db)) {
@@ -211,13 +249,22 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         }
         line.timeoutSeconds = seconds;
     }
-    const bool checks = line.checkDomain && (line.command == Command::Check || line.command == Command::Recheck);
-    if (p.parser.isSet(p.format) && !line.checkDomain)
-        line.error = QStringLiteral("--format 需与 --check、--recheck、--history 或 --changes 同用");
+    const bool checks = line.command == Command::RecheckDue ||
+                        (line.checkDomain && (line.command == Command::Check || line.command == Command::Recheck));
+    const bool lists = checks || line.command == Command::Watched ||
+                       (line.checkDomain && (line.command == Command::History || line.command == Command::Changes));
+    if (p.parser.isSet(p.format) && !lists)
+        line.error = QStringLiteral("--format 需与 --check、--recheck、--recheck-due、--history、--changes 或 --watched 同用");
+    else if ((!line.notify || !line.notifyUrls.isEmpty()) && !checks)
+        line.error = QStringLiteral("--no-notify 和 --notify-url 需与 --check、--recheck 或 --recheck-due 同用");
+    else if (p.parser.isSet(p.every) && line.command != Command::Watch)
+        line.error = QStringLiteral("--every 需与 --watch DOMAIN 同用");
+    else if (line.command == Command::RecheckDue && !line.storeRun)
+        line.error = QStringLiteral("--recheck-due 的复查要保存到历史记录，不能与 --no-history 同用");
     else if (line.urlsFile && !(line.checkDomain && line.command == Command::Check))
         line.error = QStringLiteral("--urls 需与 --check DOMAIN 同用");
     else if ((line.timeoutSeconds || !line.storeRun || line.failOnLost) && !checks)
-        line.error = QStringLiteral("--timeout、--no-history 和 --fail-on-lost 需与 --check 或 --recheck 同用");
+        line.error = QStringLiteral("--timeout、--no-history 和 --fail-on-lost 需与 --check、--recheck 或 --recheck-due 同用");
     else if (line.failOnLost && !line.storeRun)
         line.error = QStringLiteral("--fail-on-lost 要与历史记录比较，不能与 --no-history 同用");
     else if (line.runId && !(line.checkDomain && line.command == Command::Changes))

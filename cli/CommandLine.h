@@ -15,6 +15,10 @@ enum class Command {
     Recheck, // --recheck: the addresses the history knows as once 有效
     History, // --history: lists the domain's runs
     Changes, // --changes: a run's changes against its predecessor
+    Watch,   // --watch: re-check the domain on a schedule
+    Unwatch, // --unwatch
+    Watched, // --watched: lists the watch list; no domain
+    RecheckDue, // --recheck-due: re-checks every watched domain whose time has come; no domain
 };
 
 // What the command line asks for. Without a domain, the window opens.
@@ -33,7 +37,19 @@ struct CommandLine {
     std::optional<int> jobs;              // --jobs; else each kind of run has its default
     std::optional<int> timeoutSeconds;
     std::optional<int> retries;           // --retries
+    bool notify = true;                   // not with --no-notify
+    QStringList notifyUrls;               // --notify-url, any number
+    int everyHours = 24;                  // --every, for --watch
+
+    // A command that runs without the window.
+    bool Headless() const { return checkDomain || command == Command::Watched || command == Command::RecheckDue; }
 };
+
+// The longest interval --every takes: a year.
+inline constexpr int kMostWatchHours = 24 * 366;
+// How long a due re-check's claim lasts past the page time-out, unless VANTOREL_CLAIM_MARGIN
+// gives seconds; the worker renews it while it works.
+inline constexpr int kClaimMarginSeconds = 600;
 
 // Reads the arguments (program name first). The format defaults to a table when standard
 // output is a terminal, to tab-separated values otherwise.

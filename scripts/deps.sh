@@ -17,6 +17,8 @@ packages=(
   man-db # renders the manual page in its test (man -l)
   desktop-file-utils appstream # validators of the installed desktop entry and metainfo
   systemd # systemd-analyze verifies the installed re-check units
+  qt6-charts-dev libqt6opengl6-dev # the history window's chart (its CMake files need Qt6OpenGL)
+  dbus-daemon # the notification tests start a private session bus
 )
 packages+=("$@")
 

@@ -1,21 +1,35 @@
 #!/usr/bin/env bash
 # Builds the program, starts it on a virtual display and saves a PNG of its window.
-# Usage: scripts/screenshot.sh [out.png]   (default: build/screenshot.png)
+# Usage: scripts/screenshot.sh [--history] [out.png]   (default: build/screenshot.png)
+# With --history the picture is of the history window (Ctrl+H) over a file of three months of
+# sample runs (scripts/sample-history.py).
 # Xvfb runs no window manager, so the picture is the window's client area without a caption bar.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+history=""
+if [ "${1:-}" = "--history" ]; then
+  history=1
+  shift
+fi
 out="$(realpath -m "${1:-$root/build/screenshot.png}")"
 cd "$root"
 
-scripts/deps.sh xvfb xauth x11-utils imagemagick
+scripts/deps.sh xvfb xauth x11-utils imagemagick xdotool
 cmake --preset default >/dev/null
 cmake --build --preset default --target vantorel
 mkdir -p "$(dirname "$out")"
+samples="$(mktemp -d)"
+trap 'rm -rf "$samples"' EXIT
+db="$samples/history.sqlite3"
+if [ -n "$history" ]; then
+  build/app/vantorel --watch example.com --db "$db" 2>/dev/null
+  scripts/sample-history.py "$db"
+fi
 
 # The window is found by its caption; a short pause after it appears lets it paint.
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
   set -euo pipefail
-  build/app/vantorel &
+  build/app/vantorel --db "$2" &
   app=$!
   trap "kill $app 2>/dev/null || true; wait $app 2>/dev/null || true" EXIT
   window=""
@@ -27,6 +41,16 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   done
   [ -n "$window" ] || { echo "screenshot: no window after 10 s" >&2; exit 1; }
   sleep 1
+  if [ -n "$3" ]; then
+    xdotool windowfocus --sync "$window" key ctrl+h
+    for _ in $(seq 100); do
+      window=$(xdotool search --name "^历史记录$" | head -1)
+      [ -n "$window" ] && break
+      sleep 0.1
+    done
+    [ -n "$window" ] || { echo "screenshot: no history window after 10 s" >&2; exit 1; }
+    sleep 2
+  fi
   import -window "$window" "$1"
-' screenshot "$out"
+' screenshot "$out" "$db" "$history"
 echo "screenshot: $out"

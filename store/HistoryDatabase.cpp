@@ -4,6 +4,7 @@
 
 #include <Domain.h>
 
+#include <QAtomicInteger>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -90,6 +91,17 @@ const std::vector<SchemaStep> kSchema = {
         QStringLiteral("UPDATE run_row SET page_had = 0 WHERE outcome = 'unreachable' AND failure_cause <> ''"),
         QStringLiteral("ALTER TABLE run_row ADD COLUMN failed_attempts TEXT DEFAULT '' NOT NULL"),
     }, KeepSitesUnderTheirKeys},
+    // The sites re-checked on a schedule. A claim names the worker re-checking the site and when
+    // its claim lapses, so that a killed worker holds nothing for long.
+    {{
+        QStringLiteral("CREATE TABLE watch ("
+                       " domain_name VARCHAR(255) PRIMARY KEY,"
+                       " interval_hours INTEGER NOT NULL,"
+                       " added_at BIGINT NOT NULL,"
+                       " last_recheck_at BIGINT,"
+                       " claimed_by VARCHAR(255),"
+                       " claim_expires_at BIGINT)"),
+    }},
 };
 
 // Where the two engines differ. Statements are written as SQLite spells them; a server's
@@ -358,6 +370,39 @@ QString ConnectHistory(const QString &connection, const QString &location)
     if (!reason.isEmpty())
         db.close();
     return reason;
+}
+
+HistoryConnection::HistoryConnection(QString path, const QString &kind) : path_(std::move(path)), name_([&kind] {
+    static QAtomicInteger<quint64> connections;
+    return QStringLiteral("vantorel-%1-%2").arg(kind).arg(++connections);
+}())
+{
+}
+
+HistoryConnection::~HistoryConnection()
+{
+    if (open_) {
+        Database().close();
+        QSqlDatabase::removeDatabase(name_);
+    }
+}
+
+QString HistoryConnection::Open()
+{
+    if (open_)
+        return {};
+    QString reason = OpenHistory(name_, path_);
+    if (!reason.isEmpty()) {
+        QSqlDatabase::removeDatabase(name_);
+        return reason;
+    }
+    open_ = true;
+    return {};
+}
+
+QSqlDatabase HistoryConnection::Database() const
+{
+    return QSqlDatabase::database(name_, false);
 }
 
 QString OpenHistory(const QString &connection, const QString &location, const OpenOptions &options)

@@ -47,6 +47,27 @@ std::optional<int> SchemaVersion(const QSqlDatabase &db, QSqlError &error);
 // Starts a transaction that reads one state of the store, whatever is written meanwhile.
 bool BeginReading(QSqlDatabase &db, QSqlError &error);
 
+// A connection of its own to the history file, opened at its first use on the thread that uses
+// it, and closed and removed with the object.
+class HistoryConnection {
+public:
+    // kind names the connections of one sort: "vantorel-<kind>-<n>".
+    HistoryConnection(QString path, const QString &kind);
+    ~HistoryConnection();
+    HistoryConnection(const HistoryConnection &) = delete;
+    HistoryConnection &operator=(const HistoryConnection &) = delete;
+
+    // Opens the file (OpenHistory) unless it is open; why it could not, or an empty text.
+    QString Open();
+    QSqlDatabase Database() const;
+    const QString &Path() const { return path_; }
+
+private:
+    const QString path_;
+    const QString name_;
+    bool open_ = false;
+};
+
 // Binds the values in order and runs the prepared query; false, with its error, when it fails.
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error);
 

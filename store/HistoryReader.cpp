@@ -52,16 +52,6 @@ bool HasToken(const QString &tokens, QStringView token)
     return tokens.split(QStringLiteral(", ")).contains(token);
 }
 
-void Count(RunSummary &summary, StoredOutcome outcome)
-{
-    ++summary.rows;
-    if (IsValid(outcome))
-        ++summary.valid;
-    else if (outcome == StoredOutcome::Removed)
-        ++summary.removed;
-    else
-        ++summary.unreachable;
-}
 
 } // namespace
 
@@ -235,6 +225,17 @@ QString NextConnectionName()
 
 } // namespace
 
+void RowCounts::Add(StoredOutcome outcome)
+{
+    ++rows;
+    if (IsValid(outcome))
+        ++valid;
+    else if (outcome == StoredOutcome::Removed)
+        ++removed;
+    else
+        ++unreachable;
+}
+
 HistoryReader::HistoryReader(QString path) : path_(std::move(path)), connection_(NextConnectionName()) {}
 
 HistoryReader::~HistoryReader()
@@ -295,7 +296,7 @@ std::vector<DomainSummary> HistoryReader::Domains()
             last.run = session.Run(latest[i]).value_or(StoredRun{});
             QSqlQuery outcomes = session.Select(QStringLiteral("SELECT outcome FROM run_row WHERE run_id = ?"), {latest[i]});
             while (outcomes.next())
-                Count(last, OutcomeOf(outcomes.value(0)));
+                last.Add(OutcomeOf(outcomes.value(0)));
         }
     });
     if (!read)
@@ -337,7 +338,7 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
         RunSummary &summary = summaries[i];
         summary.run = runs[i];
         for (const AddressCheck &check : checks[i])
-            Count(summary, check.outcome);
+            summary.Add(check.outcome);
         const std::vector<RowChange> changes = history.Add(runs[i], checks[i]);
         summary.lost = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) {
             return change.kind == ChangeKind::Lost;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HistoryDatabase.h"
 #include "HistoryTypes.h"
 #include "RunChanges.h"
 
@@ -12,10 +13,15 @@
 
 namespace vantorel {
 
-// A run with the counts the history window lists.
-struct RunSummary {
-    StoredRun run;
+// How many rows of a run had each outcome.
+struct RowCounts {
     int rows = 0, valid = 0, removed = 0, unreachable = 0;
+    void Add(StoredOutcome outcome);
+};
+
+// A run with the counts the history window lists.
+struct RunSummary : RowCounts {
+    StoredRun run;
     int lost = 0; // 丢失 found by the run
 };
 

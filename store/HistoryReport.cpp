@@ -116,4 +116,45 @@ QJsonObject ChangesJson(const RunChanges &changes)
             {QStringLiteral("changes"), array}};
 }
 
+CellTable WatchedTable(const std::vector<WatchedSite> &sites)
+{
+    CellTable table{{QStringLiteral("网站"), QStringLiteral("间隔（小时）"), QStringLiteral("上次复查"),
+                     QStringLiteral("下次复查"), QStringLiteral("最近检测"), QStringLiteral("有效"),
+                     QStringLiteral("已失效"), QStringLiteral("未能检测")},
+                    {}};
+    for (const WatchedSite &site : sites) {
+        const WatchedDomain &watch = site.watch;
+        const auto count = [&site](int RowCounts::*field) {
+            return site.last ? QString::number((*site.last).*field) : QString();
+        };
+        table.rows.push_back({SiteShown(watch.domain), QString::number(watch.intervalHours), ShownTime(watch.lastRecheck),
+                              watch.lastRecheck.isValid() ? ShownTime(watch.NextRecheck()) : QStringLiteral("立即"),
+                              site.last ? ShownTime(site.last->run.startedAt) : QString(), count(&RowCounts::valid),
+                              count(&RowCounts::removed), count(&RowCounts::unreachable)});
+    }
+    return table;
+}
+
+QJsonObject WatchedJson(const std::vector<WatchedSite> &sites)
+{
+    QJsonArray array;
+    for (const WatchedSite &site : sites) {
+        const WatchedDomain &watch = site.watch;
+        QJsonObject last;
+        if (site.last)
+            last = {{QStringLiteral("id"), site.last->run.id},
+                    {QStringLiteral("startedAt"), JsonTime(site.last->run.startedAt)},
+                    {QStringLiteral("rows"), site.last->rows},
+                    {QStringLiteral("valid"), site.last->valid},
+                    {QStringLiteral("removed"), site.last->removed},
+                    {QStringLiteral("unreachable"), site.last->unreachable}};
+        array.append(QJsonObject{{QStringLiteral("domain"), watch.domain},
+                                 {QStringLiteral("intervalHours"), watch.intervalHours},
+                                 {QStringLiteral("lastRecheck"), JsonTime(watch.lastRecheck)},
+                                 {QStringLiteral("nextRecheck"), JsonTime(watch.NextRecheck())},
+                                 {QStringLiteral("lastRun"), site.last ? QJsonValue(last) : QJsonValue()}});
+    }
+    return {{QStringLiteral("watched"), array}};
+}
+
 } // namespace vantorel

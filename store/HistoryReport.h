@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HistoryReader.h"
+#include "WatchList.h"
 
 #include <QJsonObject>
 #include <QStringList>
@@ -26,5 +27,15 @@ CellTable ChangesTable(const RunChanges &changes);
 // ten addresses: "丢失 2 条：http://a.example.org/、http://b.example.org/".
 QStringList ChangeSummary(const std::vector<RowChange> &changes);
 QJsonObject ChangesJson(const RunChanges &changes);
+
+// A watched site with its latest run, when it has one.
+struct WatchedSite {
+    WatchedDomain watch;
+    std::optional<RunSummary> last;
+};
+
+// What --watched prints: each site's interval, last and next re-check, latest run's counts.
+CellTable WatchedTable(const std::vector<WatchedSite> &sites);
+QJsonObject WatchedJson(const std::vector<WatchedSite> &sites);
 
 } // namespace vantorel

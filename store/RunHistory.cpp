@@ -23,6 +23,7 @@ RunHistory::RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObjec
     UseWriter(writer);
     connect(&analysis, &BacklinkAnalysis::RunStarted, this, [this](RunKind kind, const QString &domain) {
         runId_ = 0;
+        endedUnnamed_.reset();
         ticket_ = writer_->BeginRun(domain, kind, QDateTime::currentDateTime());
     });
     connect(&analysis, &BacklinkAnalysis::RowJudged, this, [this](int row) {
@@ -30,8 +31,13 @@ RunHistory::RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObjec
             writer_->SaveRow(*ticket_, ToStoredRow(analysis_.Rows()[static_cast<std::size_t>(row)]));
     });
     connect(&analysis, &BacklinkAnalysis::Finished, this, [this](RunOutcome outcome) {
-        if (ticket_)
+        if (ticket_) {
             writer_->EndRun(*std::exchange(ticket_, std::nullopt), outcome, analysis_.CountText());
+            if (runId_ != 0)
+                emit RunEnded(runId_, outcome);
+            else
+                endedUnnamed_ = outcome;
+        }
         if (!unsaidFailure_.isEmpty())
             emit FailureToShow(HistoryFailureText(std::exchange(unsaidFailure_, {})));
     });
@@ -46,6 +52,8 @@ void RunHistory::UseWriter(HistoryWriter &writer)
     connect(&writer, &HistoryWriter::RunStored, this, [this](quint64 ticket, qint64 runId) {
         if (ticket_ == ticket || !ticket_)
             runId_ = runId;
+        if (!ticket_ && endedUnnamed_)
+            emit RunEnded(runId, *std::exchange(endedUnnamed_, std::nullopt));
     });
     connect(&writer, &HistoryWriter::Failed, this, [this](const QString &reason) {
         if (analysis_.Running())

@@ -32,12 +32,16 @@ public:
 signals:
     // "历史记录无法保存：<reason>", for the status line.
     void FailureToShow(const QString &text);
+    // A run has ended and its end is queued for the store under this id: once per run, as
+    // soon as both are known.
+    void RunEnded(qint64 runId, RunOutcome outcome);
 
 private:
     BacklinkAnalysis &analysis_;
     HistoryWriter *writer_ = nullptr;
     std::optional<HistoryWriter::Ticket> ticket_;
     qint64 runId_ = 0;
+    std::optional<RunOutcome> endedUnnamed_; // the run ended before the store named it
     QString unsaidFailure_;
 };
 

@@ -2,6 +2,7 @@
 // pages on 127.0.0.1 and an engine reached through a proxy on 127.0.0.1.
 
 #include "LoopbackServer.h"
+#include "NotificationBus.h"
 #include "PostgresServer.h"
 #include "ResultPages.h"
 #include "TestWeb.h"
@@ -15,10 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
+
 #include <atomic>
 #include <csignal>
 #include <unistd.h>
 #include <map>
+#include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -30,8 +35,19 @@ struct Outcome {
     QString err;
 };
 
+// Variables the programs started get besides the usual ones, while a test sets them.
+QHash<QString, QString> extraEnvironment;
+
+struct ScopedEnvironment {
+    ScopedEnvironment(const QString &name, const QString &value) : name(name) { extraEnvironment.insert(name, value); }
+    ~ScopedEnvironment() { extraEnvironment.remove(name); }
+    QString name;
+};
+
 // The program with no display and no platform plugin to fall back on, so that any attempt to
 // open a window would fail; the engine, asked over plain http, goes through the given proxy.
+// No session bus unless a test gives its own: no notification reaches the desktop running the
+// tests.
 QProcessEnvironment Environment(const QString &proxy)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -42,6 +58,9 @@ QProcessEnvironment Environment(const QString &proxy)
     // Runs without --db keep their history here, never in the user's own.
     static const QTemporaryDir dataHome;
     environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome.path());
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+    for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
+        environment.insert(it.key(), it.value());
     return environment;
 }
 
@@ -439,6 +458,170 @@ TEST(ManualPage, ReadsCleanlyAndDescribesEveryOption)
         EXPECT_TRUE(page.contains(entry)) << match.captured(1).toStdString();
     }
     EXPECT_GE(options, 10);
+}
+
+} // namespace
+
+namespace {
+
+// A webhook receiver: keeps each POST's body and answers with the status set.
+struct HookServer {
+    std::mutex mutex;
+    std::vector<QJsonObject> posts;
+    std::atomic<int> status = 200;
+    LoopbackServer server{[this](LoopbackServer::Connection &connection) {
+        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(connection.readBody())).object();
+        {
+            const std::lock_guard lock(mutex);
+            posts.push_back(body);
+        }
+        connection.respond(status, "{}");
+    }};
+    std::size_t Count()
+    {
+        const std::lock_guard lock(mutex);
+        return posts.size();
+    }
+};
+
+TEST(CommandLine, ALossIsToldOnTheDesktopAndToTheWebhooksOnce)
+{
+    constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
+    TestWeb web;
+    web.SetPage("/a", std::string(kLinked));
+    web.SetPage("/b", std::string(kLinked));
+    HookServer hook;
+    NotificationBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    std::optional<ScopedEnvironment> busAddress(std::in_place, QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    const QTemporaryDir folder;
+    const QByteArray list = (web.Address("/a") + "\n" + web.Address("/b") + "\n").toUtf8();
+    const auto check = [&] {
+        return Vantorel({"--check", "example.com", "--urls", "-", "--db", folder.filePath("history.sqlite3"), "--format",
+                         "tsv", "--fail-on-lost", "--notify-url", hook.server.url("/hook?key=secret")},
+                        {}, list);
+    };
+
+    Outcome run = check();
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(hook.Count(), 0u) << "nothing to compare the first run with";
+    web.SetPage("/a", "nothing");
+    run = check();
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    ASSERT_EQ(bus.calls().size(), 1u);
+    EXPECT_EQ(bus.calls()[0].summary, QStringLiteral("example.com：丢失 1 条外链"));
+    EXPECT_TRUE(bus.calls()[0].body.startsWith(u"丢失 ") && bus.calls()[0].body.endsWith(web.Address("/a")));
+    ASSERT_EQ(hook.Count(), 1u);
+    const QJsonObject posted = hook.posts[0];
+    EXPECT_EQ(posted[u"domain"].toString(), QStringLiteral("example.com"));
+    EXPECT_EQ(posted[u"run"].toObject()[u"source"].toString(), QStringLiteral("list"));
+    EXPECT_EQ(posted[u"run"].toObject()[u"counts"].toObject()[u"removed"].toInt(), 1);
+    const QJsonArray changes = posted[u"changes"].toArray();
+    ASSERT_EQ(changes.size(), 1);
+    EXPECT_EQ(changes[0].toObject()[u"kind"].toString(), QStringLiteral("lost"));
+    EXPECT_EQ(changes[0].toObject()[u"evidence"].toString(), QStringLiteral("HTTP 200，未提到域名"));
+
+    run = check();
+    EXPECT_EQ(run.exitCode, 0) << "the loss was told once";
+    EXPECT_EQ(bus.calls().size(), 1u);
+    EXPECT_EQ(hook.Count(), 1u);
+
+    // A failed POST is said and changes nothing else.
+    hook.status = 500;
+    web.SetPage("/a", std::string(kLinked));
+    run = check();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out.count(u'\n'), 3);
+    EXPECT_EQ(hook.Count(), 3u) << "tried once more";
+    EXPECT_EQ(run.err.count(QStringLiteral("通知发送失败：%1（HTTP 500）").arg(hook.server.hostAndPort())), 1) << run.err.toStdString();
+    EXPECT_EQ(bus.calls().size(), 1u) << "a link restored is no alarm";
+
+    // Without a session bus the run ends as it would have.
+    busAddress.reset();
+    hook.status = 200;
+    web.SetPage("/b", "nothing");
+    run = check();
+    EXPECT_EQ(run.exitCode, 5);
+    EXPECT_EQ(run.out.count(u'\n'), 3);
+    EXPECT_EQ(run.err.count(QStringLiteral("桌面通知未发送：")), 1) << run.err.toStdString();
+    EXPECT_EQ(hook.Count(), 4u);
+}
+
+// The times of --watched --format json, by domain.
+std::map<QString, QJsonObject> Watched(const QString &db)
+{
+    const Outcome listed = Vantorel({"--watched", "--db", db, "--format", "json"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err.toStdString();
+    std::map<QString, QJsonObject> watched;
+    for (const QJsonValue &site : QJsonDocument::fromJson(listed.out.toUtf8()).object()[u"watched"].toArray())
+        watched[site.toObject()[u"domain"].toString()] = site.toObject();
+    return watched;
+}
+
+TEST(CommandLine, DueRechecksAreSharedByWorkersAndAKilledWorkersClaimLapses)
+{
+    TestWeb web;
+    const QTemporaryDir folder;
+    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    const QStringList sites{"one.example", "two.example", "three.example", "four.example"};
+    for (const QString &site : sites) {
+        const std::string path = "/" + site.toStdString();
+        web.SetPage(path, "<a href=\"http://" + site.toStdString() + "/\">友链</a>");
+        EXPECT_EQ(Vantorel({"--check", site, "--urls", "-", "--db", db}, {}, (web.Address(path) + "\n").toUtf8()).exitCode, 0);
+        EXPECT_EQ(Vantorel({"--watch", site.toUpper(), "--db", db}).exitCode, 0);
+    }
+
+    QProcess first, second;
+    Start(first, {"--recheck-due", "--db", db, "--format", "tsv"}, {});
+    Start(second, {"--recheck-due", "--db", db, "--format", "tsv"}, {});
+    const Outcome one = Finish(first), two = Finish(second);
+    EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
+    EXPECT_EQ(two.exitCode, 0) << two.err.toStdString();
+    EXPECT_EQ(one.err.count(u"到期复查：") + two.err.count(u"到期复查："), 4) << one.err.toStdString() << two.err.toStdString();
+    for (const QString &site : sites)
+        EXPECT_EQ(web.RequestsFor("/" + site.toStdString()), 2) << site.toStdString() << ": checked, then re-checked once";
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::map<QString, QJsonObject> watched = Watched(db);
+    ASSERT_EQ(watched.size(), 4u);
+    for (const auto &[site, entry] : watched) {
+        EXPECT_GT(QDateTime::fromString(entry[u"nextRecheck"].toString(), Qt::ISODate), now.addSecs(23 * 3600)) << site.toStdString();
+        EXPECT_EQ(entry[u"lastRun"].toObject()[u"valid"].toInt(), 1) << site.toStdString();
+    }
+    const Outcome idle = Vantorel({"--recheck-due", "--db", db});
+    EXPECT_EQ(idle.exitCode, 0);
+    EXPECT_EQ(idle.err.count(u"到期复查："), 0) << "nothing is due right after";
+
+    // A worker killed in the middle of a re-check holds its site until its claim lapses: the
+    // page time-out plus the margin.
+    const ScopedEnvironment margin(QStringLiteral("VANTOREL_CLAIM_MARGIN"), QStringLiteral("1"));
+    std::atomic<bool> stall = false;
+    std::atomic<int> asked = 0;
+    LoopbackServer slow([&](LoopbackServer::Connection &connection) {
+        ++asked;
+        if (stall)
+            connection.sleepFor(30s);
+        connection.respond(200, "<a href=\"http://five.example/\">友链</a>");
+    });
+    EXPECT_EQ(Vantorel({"--check", "five.example", "--urls", "-", "--db", db}, {}, (slow.url("/") + "\n").toUtf8()).exitCode, 0);
+    EXPECT_EQ(Vantorel({"--watch", "five.example", "--db", db}).exitCode, 0);
+    stall = true;
+    QProcess killed;
+    Start(killed, {"--recheck-due", "--db", db, "--timeout", "8", "--retries", "0"}, {});
+    for (int waited = 0; asked < 2 && waited < 200; ++waited)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(asked, 2);
+    ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
+    killed.waitForFinished();
+    stall = false;
+    EXPECT_EQ(Vantorel({"--recheck-due", "--db", db, "--timeout", "8"}).exitCode, 0);
+    EXPECT_EQ(asked, 2) << "still claimed";
+    const QDeadlineTimer deadline(30'000);
+    while (asked < 3 && !deadline.hasExpired()) {
+        std::this_thread::sleep_for(1s);
+        EXPECT_EQ(Vantorel({"--recheck-due", "--db", db, "--timeout", "8"}).exitCode, 0);
+    }
+    EXPECT_EQ(asked, 3) << "the claim lapsed and the site was re-checked once";
+    EXPECT_TRUE(Watched(db)[QStringLiteral("five.example")][u"lastRecheck"].isString());
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The history window over a real history file, the verdicts' previous checks and 复查已知外链.
 
 #include "HistorySamples.h"
+#include "LoopbackServer.h"
+#include "NotificationBus.h"
 #include "PostgresServer.h"
 #include "TestWeb.h"
 #include "WidgetLookup.h"
@@ -12,8 +14,15 @@
 #include <HistoryWindow.h>
 #include <HistoryWriter.h>
 #include <ResultModel.h>
+#include <RunChart.h>
+#include <RunNotices.h>
+#include <WatchList.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QLineSeries>
+#include <QSettings>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -300,6 +309,126 @@ TEST(HistoryFailure, ARunCompletesAndTheStatusLineSaysWhyTheHistoryWasNotSaved)
     EXPECT_TRUE(status->text().startsWith(u"历史记录无法保存：")) << "said once, and not taken back";
     ASSERT_TRUE(junk.open(QIODevice::ReadOnly));
     EXPECT_EQ(junk.readAll(), bytes);
+}
+
+} // namespace
+
+namespace {
+
+// The settings of these tests in a folder of their own, never the user's.
+void UseTestSettings()
+{
+    static const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+}
+
+TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
+{
+    UseTestSettings();
+    {
+        HistoryWriter writer(path);
+        const HistoryWriter::Ticket run = writer.BeginRun(kDomain, RunSource::Recheck, QDateTime::currentDateTime());
+        writer.SaveRow(run, SampleRow(1, kA, StoredOutcome::Removed));
+        writer.EndRun(run, RunOutcome::Completed, std::nullopt);
+    }
+    FormMain window({}, path);
+    window.OpenHistory();
+    auto *history = Child<HistoryWindow>(window, "FormHistory");
+    auto *runs = Child<QTableView>(*history, "GridRuns");
+    ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 3; }));
+
+    // One point per run and outcome, oldest first; a point names its run and a click picks it.
+    auto *chart = Child<RunChart>(*history, "ChartRuns");
+    QLineSeries *valid = chart->Series(0);
+    ASSERT_EQ(valid->count(), 3);
+    EXPECT_EQ(valid->at(2).y(), 0);
+    EXPECT_EQ(chart->Series(1)->at(2).y(), 1);
+    EXPECT_LE(valid->at(0).x(), valid->at(1).x());
+    EXPECT_LT(valid->at(1).x(), valid->at(2).x());
+    emit valid->hovered(valid->at(2), true);
+    EXPECT_TRUE(chart->toolTip().startsWith(QStringLiteral("检测 %1（").arg(runs->model()->index(0, 0).data().toString())))
+        << chart->toolTip().toStdString();
+    EXPECT_TRUE(chart->toolTip().endsWith(QStringLiteral("复查）：有效 0，已失效 1，未能检测 0")));
+    runs->setCurrentIndex(runs->model()->index(0, 0));
+    emit chart->Series(2)->clicked(chart->Series(2)->at(0));
+    EXPECT_EQ(runs->currentIndex().row(), 2);
+
+    // "每天自动复查" writes the watch list, and the window reads it back.
+    auto *watch = Child<QCheckBox>(*history, "CheckWatch");
+    auto *interval = Child<QSpinBox>(*history, "SpinInterval");
+    const auto watched = [this] {
+        WatchList list(path);
+        return list.Watched().value_or(std::vector<WatchedDomain>{});
+    };
+    EXPECT_FALSE(watch->isChecked());
+    watch->click();
+    ASSERT_TRUE(WaitFor([&] { return watched().size() == 1 && watched()[0].domain == kDomain; }));
+    EXPECT_EQ(watched()[0].intervalHours, 24);
+    interval->setValue(6);
+    emit interval->editingFinished();
+    ASSERT_TRUE(WaitFor([&] { return watched().size() == 1 && watched()[0].intervalHours == 6; }));
+    history->Reload();
+    const auto *domains = Child<QTableView>(*history, "GridDomains");
+    ASSERT_TRUE(WaitFor([&] { return domains->model()->index(0, 7).data().toString() == QStringLiteral("每 6 小时"); }));
+    EXPECT_TRUE(watch->isChecked());
+    EXPECT_EQ(interval->value(), 6);
+    watch->click();
+    ASSERT_TRUE(WaitFor([&] { return watched().empty(); }));
+
+    // The webhooks are kept in the settings, for the next start too.
+    ASSERT_TRUE(WaitFor([&] { return window.Notices()->Webhooks().isEmpty(); }));
+    history->SetDialogs({{}, {}, {}, [](const QStringList &, std::function<void(const QStringList &)> done) {
+                             done({QStringLiteral("http://127.0.0.1:9/hook")});
+                         }});
+    Child<QPushButton>(*history, "CommandWebhooks")->click();
+    EXPECT_EQ(window.Notices()->Webhooks(), QStringList{QStringLiteral("http://127.0.0.1:9/hook")});
+    ASSERT_TRUE(WaitFor([] {
+        return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("notify/webhooks")).toStringList().size() == 1;
+    }));
+    FormMain next({}, path);
+    EXPECT_TRUE(WaitFor([&] { return next.Notices()->Webhooks() == window.Notices()->Webhooks(); }));
+}
+
+// A run that loses a link notifies the desktop while none of the program's windows is active,
+// and posts to the webhooks whether or not one is.
+TEST(WindowNotices, ALossIsToldWhenTheWindowIsInTheBackground)
+{
+    UseTestSettings();
+    QTemporaryDir dir;
+    TestWeb web;
+    const std::string linked = "<a href=\"http://example.com/\">友链</a>";
+    web.SetPage("/a", linked);
+    web.SetPage("/b", linked);
+    std::atomic<int> posts = 0;
+    LoopbackServer hook([&posts](LoopbackServer::Connection &connection) {
+        connection.readBody();
+        ++posts;
+        connection.respond(200, "{}");
+    });
+    NotificationBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    FormMain window(QuickSettings(web.server().hostAndPort()), dir.filePath(QStringLiteral("history.sqlite3")));
+    window.Notices()->UseBus(bus.Client());
+    window.Notices()->SetWebhooks({hook.url("/hook")});
+    const QStringList pages{QStringLiteral("http://") + web.Address("/a"), QStringLiteral("http://") + web.Address("/b")};
+    const auto check = [&] {
+        window.Analysis().CheckAddresses(pages, kDomain);
+        return WaitFor([&] { return !window.Analysis().Running(); });
+    };
+
+    ASSERT_TRUE(check());
+    web.SetPage("/a", "nothing");
+    ASSERT_TRUE(check());
+    ASSERT_TRUE(WaitFor([&] { return bus.calls().size() == 1 && posts == 1; }));
+    EXPECT_EQ(bus.calls()[0].summary, QStringLiteral("example.com：丢失 1 条外链"));
+
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    web.SetPage("/b", "nothing");
+    ASSERT_TRUE(check());
+    ASSERT_TRUE(WaitFor([&] { return posts == 2; }));
+    QTest::qWait(200);
+    EXPECT_EQ(bus.calls().size(), 1u) << "the window was in front";
 }
 
 } // namespace

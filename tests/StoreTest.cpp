@@ -13,6 +13,7 @@
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
 #include <ServerAddress.h>
+#include <WatchList.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -755,6 +756,49 @@ TEST_F(ServerStoreTest, AConnectionThatGoesAwayIsMadeAgainAndARunThatCannotBeWri
     EXPECT_EQ((std::vector<int>{runs[0].rows, runs[1].rows, runs[2].rows, runs[3].rows}), (std::vector<int>{10, 10, 5, 10}));
     EXPECT_TRUE(runs[2].run.Interrupted());
     EXPECT_FALSE(runs[3].run.Interrupted());
+}
+
+} // namespace
+
+namespace {
+
+// Claims by workers at given times: the earliest due site first, never one a live claim holds,
+// a renewed claim held on, a released site due again an interval after its re-check began.
+TEST(WatchListTest, HandsEachDueSiteToOneWorkerAtATime)
+{
+    using namespace std::chrono_literals;
+    const QTemporaryDir dir;
+    WatchList list(dir.filePath(QStringLiteral("history.sqlite3")));
+    const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+    const auto at = [&t0](qint64 seconds) { return t0.addSecs(seconds); };
+    ASSERT_TRUE(list.Watch(QStringLiteral("b.cn"), 2, at(1)));
+    ASSERT_TRUE(list.Watch(QStringLiteral("a.cn"), 24, at(0)));
+    const struct {
+        const char *worker;
+        qint64 second;
+        std::optional<QString> claimed;
+    } claims[] = {{"w1", 5, "a.cn"}, {"w2", 5, "b.cn"}, {"w3", 5, std::nullopt}};
+    for (const auto &c : claims)
+        EXPECT_EQ(list.ClaimDue(QString::fromLatin1(c.worker), at(c.second), 60s), c.claimed) << c.worker;
+    EXPECT_FALSE(list.Renew(QStringLiteral("a.cn"), QStringLiteral("w2"), at(200))) << "w2 does not hold a.cn";
+    EXPECT_TRUE(list.Renew(QStringLiteral("a.cn"), QStringLiteral("w1"), at(200)));
+    EXPECT_EQ(list.ClaimDue(QStringLiteral("w3"), at(100), 60s), QStringLiteral("b.cn")) << "w2's claim lapsed";
+    EXPECT_TRUE(list.Release(QStringLiteral("b.cn"), QStringLiteral("w3"), at(100)));
+    EXPECT_TRUE(list.Release(QStringLiteral("a.cn"), QStringLiteral("w1"), at(5)));
+    EXPECT_EQ(list.ClaimDue(QStringLiteral("w4"), at(100 + 7199), 60s), std::nullopt);
+    EXPECT_EQ(list.ClaimDue(QStringLiteral("w4"), at(100 + 7200), 60s), QStringLiteral("b.cn"));
+
+    // Watching again sets the interval; the last re-check stays.
+    ASSERT_TRUE(list.Watch(QStringLiteral("a.cn"), 1, at(300)));
+    EXPECT_EQ(list.ClaimDue(QStringLiteral("w5"), at(5 + 3600), 60s), QStringLiteral("a.cn"));
+    const std::optional<std::vector<WatchedDomain>> watched = list.Watched();
+    ASSERT_TRUE(watched && watched->size() == 2);
+    EXPECT_EQ((*watched)[0].intervalHours, 1);
+    EXPECT_EQ((*watched)[0].claimedBy, QStringLiteral("w5"));
+    EXPECT_EQ((*watched)[1].NextRecheck(), at(100 + 7200)) << "claimed, not yet re-checked";
+    EXPECT_EQ(list.Unwatch(QStringLiteral("a.cn")), true);
+    EXPECT_EQ(list.Unwatch(QStringLiteral("a.cn")), false);
+    EXPECT_TRUE(list.Error().isEmpty());
 }
 
 } // namespace

@@ -89,6 +89,27 @@ std::string LoopbackServer::Connection::path() const
     return request_.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
 }
 
+std::string LoopbackServer::Connection::readBody()
+{
+    const size_t end = request_.find("\r\n\r\n");
+    const std::vector<std::string> lengths = HeaderValues(request_, "Content-Length");
+    if (end == std::string::npos || lengths.empty())
+        return {};
+    std::string body = request_.substr(end + 4); // what arrived with the head
+    const size_t wanted = std::stoul(lengths.front());
+    char buffer[4096];
+    while (body.size() < wanted && !stopping_) {
+        pollfd waiting{fd_, POLLIN, 0};
+        if (::poll(&waiting, 1, 100) <= 0)
+            continue;
+        const ssize_t got = ::recv(fd_, buffer, std::min(sizeof buffer, wanted - body.size()), 0);
+        if (got <= 0)
+            break;
+        body.append(buffer, static_cast<size_t>(got));
+    }
+    return body;
+}
+
 bool LoopbackServer::Connection::readRequest()
 {
     request_ = ReadRequestHead(fd_, stopping_);

@@ -26,6 +26,8 @@ public:
         // Waits for the next request on this connection (keep-alive); false when none came.
         bool readRequest();
 
+        // The request's body as its Content-Length announces it; read once, after the head.
+        std::string readBody();
         bool send(std::string_view bytes);
         // Sends status line, Content-Length and the given extra header lines, then the body.
         bool respond(int status, std::string_view body, std::string_view extraHeaders = {});

@@ -1,0 +1,115 @@
+#include "RunNotices.h"
+
+#include <HistoryWriter.h>
+#include <RunHistory.h>
+#include <Webhook.h>
+
+#include <QApplication>
+#include <QFutureWatcher>
+#include <QSettings>
+#include <QtConcurrent>
+
+#include <cstdio>
+
+namespace vantorel {
+
+namespace {
+
+const QString kWebhooksKey = QStringLiteral("notify/webhooks");
+
+QSettings Settings()
+{
+    return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel"));
+}
+
+struct Told {
+    std::optional<ChangeNotice> notice;
+    QString failure;
+};
+
+} // namespace
+
+RunNotices::RunNotices(RunHistory &history, HistoryWriter &writer, QString historyPath, QObject *parent)
+    : QObject(parent), historyPath_(std::move(historyPath)), writer_(&writer)
+{
+    pool_.setMaxThreadCount(1); // in order: a webhook set is kept before it is read again
+    connect(&history, &RunHistory::RunEnded, this, [this](qint64 runId, RunOutcome outcome) {
+        if (outcome == RunOutcome::Completed)
+            Tell(runId);
+    });
+    auto *watcher = new QFutureWatcher<QStringList>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        if (!webhooksSet_) // a list set meanwhile is newer than the one read
+            webhooks_ = watcher->result();
+        emit WebhooksRead();
+    });
+    watcher->setFuture(QtConcurrent::run(&pool_, [] { return Settings().value(kWebhooksKey).toStringList(); }));
+}
+
+RunNotices::~RunNotices()
+{
+    pool_.waitForDone();
+}
+
+void RunNotices::UseHistory(HistoryWriter &writer, const QString &historyPath)
+{
+    writer_ = &writer;
+    historyPath_ = historyPath;
+}
+
+void RunNotices::UseBus(const QDBusConnection &bus)
+{
+    desktop_ = std::make_unique<DesktopNotifier>(bus);
+    connect(desktop_.get(), &DesktopNotifier::Failed, this, [](const QString &reason) {
+        std::fputs(qUtf8Printable(reason + u'\n'), stderr);
+    });
+}
+
+void RunNotices::SetWebhooks(const QStringList &urls)
+{
+    webhooks_ = urls;
+    webhooksSet_ = true;
+    QtConcurrent::run(&pool_, [urls] { Settings().setValue(kWebhooksKey, urls); });
+}
+
+void RunNotices::Tell(qint64 runId)
+{
+    const bool desktop = !QApplication::activeWindow(); // as the run ends
+    auto *reading = new QFutureWatcher<Told>(this);
+    connect(reading, &QFutureWatcherBase::finished, this, [this, reading, desktop] {
+        reading->deleteLater();
+        const Told told = reading->result();
+        if (!told.notice) {
+            emit FailureToShow(told.failure);
+            return;
+        }
+        if (desktop && DesktopMessageOf(*told.notice)) {
+            if (!desktop_)
+                UseBus(QDBusConnection::sessionBus());
+            desktop_->Notify(*told.notice);
+        }
+        if (webhooks_.isEmpty() || !WorthPosting(*told.notice))
+            return;
+        auto *posting = new QFutureWatcher<QStringList>(this);
+        connect(posting, &QFutureWatcherBase::finished, this, [this, posting] {
+            posting->deleteLater();
+            if (const QStringList failures = posting->result(); !failures.isEmpty())
+                emit FailureToShow(failures.join(u'\n'));
+        });
+        posting->setFuture(QtConcurrent::run(&pool_, [urls = webhooks_, notice = *told.notice] {
+            return PostNotice(urls, notice);
+        }));
+    });
+    reading->setFuture(QtConcurrent::run(&pool_, [path = historyPath_, writer = writer_, runId] {
+        writer->WaitUntilWritten(); // the run's end is in the file before it is read
+        HistoryReader reader(path);
+        Told told;
+        told.notice = ReadNotice(reader, runId);
+        if (!told.notice)
+            told.failure = QStringLiteral("无法读取历史记录：") + reader.Error();
+        return told;
+    }));
+}
+
+} // namespace vantorel

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <DesktopNotifier.h>
+
+#include <QObject>
+#include <QStringList>
+#include <QThreadPool>
+
+#include <memory>
+
+namespace vantorel {
+
+class HistoryWriter;
+class RunHistory;
+
+// Tells what a run of the window changed once the store holds it: a desktop notification when
+// none of the program's windows is active as the run ends (its failure is one line on standard
+// error, as from the command line), and a POST to each webhook of the settings (its failure on
+// the status line). The notice is read and posted on a pool of its own; the window's thread only
+// hands it over.
+class RunNotices final : public QObject {
+    Q_OBJECT
+
+public:
+    RunNotices(RunHistory &history, HistoryWriter &writer, QString historyPath, QObject *parent = nullptr);
+    // Waits for the reads and posts in flight.
+    ~RunNotices() override;
+
+    // The webhooks, as the settings keep them (loaded on the pool; empty until WebhooksRead).
+    const QStringList &Webhooks() const { return webhooks_; }
+    // Keeps the webhooks in the settings, written on the pool.
+    void SetWebhooks(const QStringList &urls);
+    // The runs from now on are kept there.
+    void UseHistory(HistoryWriter &writer, const QString &historyPath);
+    // Notifies through this bus instead of the session bus, which is reached at the first
+    // notification.
+    void UseBus(const QDBusConnection &bus);
+
+signals:
+    void WebhooksRead();
+    // "通知发送失败：…", or why the history could not be read.
+    void FailureToShow(const QString &text);
+
+private:
+    void Tell(qint64 runId);
+
+    QString historyPath_;
+    HistoryWriter *writer_;
+    QThreadPool pool_;
+    std::unique_ptr<DesktopNotifier> desktop_;
+    QStringList webhooks_;
+    bool webhooksSet_ = false;
+};
+
+} // namespace vantorel

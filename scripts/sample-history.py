@@ -1,0 +1,41 @@
+#!/usr/bin/env python3
+"""Adds three months of daily runs of one site to a history file the program has made, for
+pictures of the history window: most links stay, some are lost, some pages cannot be had.
+Usage: scripts/sample-history.py FILE [DOMAIN]"""
+import random
+import sqlite3
+import sys
+import time
+
+path = sys.argv[1]
+domain = sys.argv[2] if len(sys.argv) > 2 else "example.com"
+random.seed(7)
+db = sqlite3.connect(path)
+addresses = [f"https://blog{n}.example.org/post/{n * 7}" for n in range(60)]
+lost = set()
+day = 24 * 3600 * 1000
+start = int(time.time() * 1000) - 90 * day
+for number in range(90):
+    started = start + number * day + random.randint(0, 3600_000)
+    source = "search" if number % 7 == 0 else "recheck"
+    cursor = db.execute(
+        "INSERT INTO run (domain_name, source, started_at, ended_at, outcome) VALUES (?, ?, ?, ?, 'completed')",
+        (domain, source, started, started + 40_000))
+    run = cursor.lastrowid
+    listed = addresses[: 40 + number // 6]
+    if random.random() < 0.08 and len(lost) < 15:
+        lost.add(random.choice(listed))
+    for row, address in enumerate(listed, 1):
+        if address in lost:
+            outcome, status = "removed", 404
+        elif random.random() < 0.05:
+            outcome, status = "unreachable", 503
+        else:
+            outcome, status = ("passes-weight" if row % 4 else "no-weight"), 200
+        verdict = "有效" if outcome in ("passes-weight", "no-weight") else "无效"
+        db.execute(
+            "INSERT INTO run_row (run_id, domain_name, row_no, address, final_address, verdict, outcome, "
+            "http_status, failure_cause, attempts, charset, robots, checked_at) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, '', 1, 'utf-8', '', ?)",
+            (run, domain, row, address, address, verdict, outcome, status, started + row * 500))
+db.commit()

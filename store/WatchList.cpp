@@ -1,0 +1,167 @@
+#include "WatchList.h"
+
+#include "HistoryDatabase.h"
+
+#include <QSqlDatabase>
+
+namespace vantorel {
+
+namespace {
+
+// A write transaction takes the file's write lock at once, so two workers claiming together
+// wait for each other instead of both reading the same site as free.
+const QString kBeginWrite = QStringLiteral("BEGIN IMMEDIATE");
+const QString kBeginRead = QStringLiteral("BEGIN");
+const QString kColumns = QStringLiteral(
+    "SELECT domain_name, interval_hours, added_at, last_recheck_at, claimed_by, claim_expires_at FROM watch");
+
+QVariant Millis(const QDateTime &time)
+{
+    return time.toMSecsSinceEpoch();
+}
+
+QDateTime TimeOf(const QVariant &millis)
+{
+    return millis.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(millis.toLongLong());
+}
+
+QSqlQuery Prepared(const QSqlDatabase &db, const QString &sql, QSqlError &error)
+{
+    QSqlQuery query(db);
+    if (!query.prepare(sql))
+        error = query.lastError();
+    return query;
+}
+
+} // namespace
+
+WatchList::WatchList(QString path) : connection_(std::move(path), QStringLiteral("watch-list")) {}
+
+WatchList::~WatchList() = default;
+
+// work(db, error) runs inside one transaction; false from it, or a failure to begin or commit,
+// rolls everything back and sets Error().
+template <typename Work>
+bool WatchList::Transaction(const QString &begin, Work work)
+{
+    error_ = connection_.Open();
+    if (!error_.isEmpty())
+        return false;
+    QSqlDatabase db = connection_.Database();
+    QSqlQuery control(db);
+    QSqlError error;
+    if (!control.exec(begin)) {
+        error_ = StoreFailureReason(control.lastError(), connection_.Path());
+        return false;
+    }
+    bool done = work(db, error);
+    done = done && control.exec(QStringLiteral("COMMIT"));
+    if (done)
+        return true;
+    if (!error.isValid())
+        error = control.lastError();
+    control.exec(QStringLiteral("ROLLBACK"));
+    error_ = StoreFailureReason(error, connection_.Path());
+    return false;
+}
+
+bool WatchList::Watch(const QString &domain, int intervalHours, const QDateTime &now)
+{
+    return Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+        QSqlQuery update = Prepared(db, QStringLiteral("UPDATE watch SET interval_hours = ? WHERE domain_name = ?"), error);
+        if (!ExecBound(update, {intervalHours, domain}, error))
+            return false;
+        if (update.numRowsAffected() > 0)
+            return true;
+        QSqlQuery insert = Prepared(
+            db, QStringLiteral("INSERT INTO watch (domain_name, interval_hours, added_at) VALUES (?, ?, ?)"), error);
+        return ExecBound(insert, {domain, intervalHours, Millis(now)}, error);
+    });
+}
+
+std::optional<bool> WatchList::Unwatch(const QString &domain)
+{
+    bool removed = false;
+    const bool done = Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+        QSqlQuery remove = Prepared(db, QStringLiteral("DELETE FROM watch WHERE domain_name = ?"), error);
+        if (!ExecBound(remove, {domain}, error))
+            return false;
+        removed = remove.numRowsAffected() > 0;
+        return true;
+    });
+    return done ? std::optional(removed) : std::nullopt;
+}
+
+std::optional<std::vector<WatchedDomain>> WatchList::Watched()
+{
+    std::vector<WatchedDomain> watched;
+    const bool done = Transaction(kBeginRead, [&](const QSqlDatabase &db, QSqlError &error) {
+        QSqlQuery query = Prepared(db, kColumns + QStringLiteral(" ORDER BY domain_name"), error);
+        if (!ExecBound(query, {}, error))
+            return false;
+        while (query.next())
+            watched.push_back({query.value(0).toString(), query.value(1).toInt(), TimeOf(query.value(2)),
+                               TimeOf(query.value(3)), query.value(4).toString(), TimeOf(query.value(5))});
+        return true;
+    });
+    return done ? std::optional(std::move(watched)) : std::nullopt;
+}
+
+// The one operation that must hold across workers. The write lock is taken before the due site
+// is chosen, and the update takes the site only while no live claim holds it. (A server
+// database does the same with SELECT ... FOR UPDATE SKIP LOCKED in place of the write lock.)
+std::optional<QString> WatchList::ClaimDue(const QString &worker, const QDateTime &now, std::chrono::seconds hold)
+{
+    std::optional<QString> claimed;
+    const qint64 at = now.toMSecsSinceEpoch();
+    Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+        QSqlQuery due = Prepared(
+            db, QStringLiteral("SELECT domain_name FROM watch "
+                               "WHERE (last_recheck_at IS NULL OR last_recheck_at + interval_hours * 3600000 <= ?) "
+                               "AND (claim_expires_at IS NULL OR claim_expires_at <= ?) "
+                               "ORDER BY COALESCE(last_recheck_at + interval_hours * 3600000, added_at), domain_name"),
+            error);
+        if (!ExecBound(due, {at, at}, error))
+            return false;
+        if (!due.next())
+            return true;
+        const QString domain = due.value(0).toString();
+        due.finish();
+        QSqlQuery claim = Prepared(db, QStringLiteral("UPDATE watch SET claimed_by = ?, claim_expires_at = ? "
+                                                      "WHERE domain_name = ? "
+                                                      "AND (claim_expires_at IS NULL OR claim_expires_at <= ?)"),
+                                   error);
+        if (!ExecBound(claim, {worker, at + std::chrono::milliseconds(hold).count(), domain, at}, error))
+            return false;
+        if (claim.numRowsAffected() == 1)
+            claimed = domain;
+        return true;
+    });
+    return claimed;
+}
+
+bool WatchList::Renew(const QString &domain, const QString &worker, const QDateTime &until)
+{
+    bool held = false;
+    const bool done = Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+        QSqlQuery renew = Prepared(
+            db, QStringLiteral("UPDATE watch SET claim_expires_at = ? WHERE domain_name = ? AND claimed_by = ?"), error);
+        if (!ExecBound(renew, {Millis(until), domain, worker}, error))
+            return false;
+        held = renew.numRowsAffected() == 1;
+        return true;
+    });
+    return done && held;
+}
+
+bool WatchList::Release(const QString &domain, const QString &worker, const QDateTime &recheckedAt)
+{
+    return Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+        QSqlQuery release = Prepared(db, QStringLiteral("UPDATE watch SET last_recheck_at = ?, claimed_by = NULL, "
+                                                        "claim_expires_at = NULL WHERE domain_name = ? AND claimed_by = ?"),
+                                     error);
+        return ExecBound(release, {Millis(recheckedAt), domain, worker}, error);
+    });
+}
+
+} // namespace vantorel

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "HistoryDatabase.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+namespace vantorel {
+
+// A site re-checked on a schedule.
+struct WatchedDomain {
+    QString domain;
+    int intervalHours = 24;
+    QDateTime addedAt;
+    QDateTime lastRecheck; // invalid until its first due re-check
+    QString claimedBy;     // the worker re-checking it now; empty when none
+    QDateTime claimExpires;
+
+    // Due at once when newly watched; then its interval after its last re-check.
+    QDateTime NextRecheck() const
+    {
+        return lastRecheck.isValid() ? lastRecheck.addSecs(qint64(intervalHours) * 3600) : addedAt;
+    }
+};
+
+// The watch list in the history file, through a connection of its own made on the thread that
+// makes it and used only there; each call is one short transaction. The calls block on the
+// file: never on the window's thread.
+class WatchList {
+public:
+    explicit WatchList(QString path);
+    ~WatchList();
+    WatchList(const WatchList &) = delete;
+    WatchList &operator=(const WatchList &) = delete;
+
+    // Why the last call failed, in Chinese; empty when it did not.
+    const QString &Error() const { return error_; }
+
+    // Adds the site, or sets the interval of a site already watched.
+    bool Watch(const QString &domain, int intervalHours, const QDateTime &now);
+    // Whether the site was watched; nothing when the file failed.
+    std::optional<bool> Unwatch(const QString &domain);
+    // Every watched site, by name; nothing when the file failed.
+    std::optional<std::vector<WatchedDomain>> Watched();
+
+    // Claims one site that is due at now and that no live claim holds, the longest due first,
+    // for worker until now + hold: two workers never hold the same site. Nothing when none is
+    // due (Error() empty) or the file failed.
+    std::optional<QString> ClaimDue(const QString &worker, const QDateTime &now, std::chrono::seconds hold);
+    // Moves the worker's claim on, while its re-check goes on; false when it no longer holds it.
+    bool Renew(const QString &domain, const QString &worker, const QDateTime &until);
+    // Ends the worker's claim and keeps when the re-check started, which makes the site due
+    // again one interval later.
+    bool Release(const QString &domain, const QString &worker, const QDateTime &recheckedAt);
+
+private:
+    template <typename Work>
+    bool Transaction(const QString &begin, Work work);
+
+    HistoryConnection connection_;
+    QString error_;
+};
+
+} // namespace vantorel

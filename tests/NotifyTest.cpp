@@ -1,0 +1,219 @@
+// What a stored run's changes tell: the desktop notification on a session bus of the test's
+// own, the chat services' text messages and the JSON of a webhook, and the POST itself.
+
+#include "LoopbackServer.h"
+#include "NotificationBus.h"
+#include "QtPrinters.h"
+
+#include <DesktopNotifier.h>
+#include <Webhook.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+using namespace vantorel;
+
+namespace {
+
+NoticeChange Change(const char16_t *kind, const QString &word, const QString &address)
+{
+    return {QString::fromUtf16(kind), word, address, QStringLiteral("passes-weight"), QStringLiteral("removed"),
+            QStringLiteral("HTTP 404")};
+}
+
+NoticeChange Lost(const QString &address) { return Change(kLostKind, QStringLiteral("丢失"), address); }
+NoticeChange Unreachable(const QString &address)
+{
+    return Change(kBecameUnreachableKind, QStringLiteral("变为无法访问"), address);
+}
+NoticeChange Still(const QString &address) { return Change(kStillUnreachableKind, QStringLiteral("仍无法访问"), address); }
+NoticeChange Restored(const QString &address) { return Change(u"restored", QStringLiteral("恢复"), address); }
+
+ChangeNotice Notice(std::vector<NoticeChange> changes, const QString &domain = QStringLiteral("example.com"))
+{
+    ChangeNotice notice;
+    notice.domain = domain;
+    notice.run = {7, QStringLiteral("recheck"), QStringLiteral("复查"),
+                  QDateTime(QDate(2026, 12, 1), QTime(9, 30), Qt::UTC),
+                  QDateTime(QDate(2026, 12, 1), QTime(9, 31), Qt::UTC), {3, 1, 1, 1}};
+    notice.changes = std::move(changes);
+    return notice;
+}
+
+TEST(DesktopNotification, SaysWhatWasLostAndWhatCouldNotBeHad)
+{
+    std::vector<NoticeChange> many;
+    for (int i = 1; i <= 7; ++i)
+        many.push_back(Lost(QStringLiteral("http://a.cn/%1").arg(i)));
+    const struct {
+        const char *what;
+        ChangeNotice notice;
+        QString summary; // empty: nothing to tell
+        QString body;
+    } cases[] = {
+        {"losses first, then pages gone unreachable",
+         Notice({Unreachable("http://b.cn/"), Lost("http://a.cn/?x=1&y=<2>"), Still("http://d.cn/"), Lost("http://c.cn/")}),
+         QStringLiteral("example.com：丢失 2 条外链"),
+         QStringLiteral("丢失 http://a.cn/?x=1&amp;y=&lt;2&gt;\n丢失 http://c.cn/\n变为无法访问 http://b.cn/")},
+        {"only unreachable", Notice({Unreachable("http://b.cn/")}), QStringLiteral("example.com：1 条外链变为无法访问"),
+         QStringLiteral("变为无法访问 http://b.cn/")},
+        {"at most five addresses", Notice(many), QStringLiteral("example.com：丢失 7 条外链"),
+         QStringLiteral("丢失 http://a.cn/1\n丢失 http://a.cn/2\n丢失 http://a.cn/3\n丢失 http://a.cn/4\n丢失 http://a.cn/5\n等 2 条")},
+        {"nothing lost", Notice({Still("http://d.cn/"), Restored("http://e.cn/")}), {}, {}},
+    };
+    for (const auto &c : cases) {
+        const std::optional<DesktopMessage> message = DesktopMessageOf(c.notice);
+        ASSERT_EQ(message.has_value(), !c.summary.isEmpty()) << c.what;
+        if (message) {
+            EXPECT_EQ(message->summary, c.summary) << c.what;
+            EXPECT_EQ(message->body, c.body) << c.what;
+        }
+    }
+}
+
+TEST(DesktopNotification, GoesOverTheSessionBusAndReplacesTheSitesPreviousOne)
+{
+    NotificationBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    DesktopNotifier notifier(bus.Client());
+    QStringList failures;
+    QObject::connect(&notifier, &DesktopNotifier::Failed, [&failures](const QString &reason) { failures << reason; });
+
+    EXPECT_FALSE(notifier.Notify(Notice({Restored("http://e.cn/")})));
+    ASSERT_TRUE(notifier.Notify(Notice({Lost("http://a.cn/")})));
+    notifier.WaitForAnswers();
+    ASSERT_EQ(bus.calls().size(), 1u);
+    const NotificationBus::Call first = bus.calls()[0];
+    EXPECT_EQ(first.appName, QStringLiteral("Vantorel"));
+    EXPECT_EQ(first.replacesId, 0u);
+    EXPECT_EQ(first.summary, QStringLiteral("example.com：丢失 1 条外链"));
+    EXPECT_EQ(first.body, QStringLiteral("丢失 http://a.cn/"));
+    EXPECT_EQ(first.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("com.quillmere.Vantorel"));
+
+    // The answer's id is what the site's next notification replaces; another site has its own.
+    ASSERT_TRUE(notifier.Notify(Notice({Lost("http://b.cn/")})));
+    ASSERT_TRUE(notifier.Notify(Notice({Lost("http://c.cn/")}, QStringLiteral("other.org"))));
+    notifier.WaitForAnswers();
+    ASSERT_EQ(bus.calls().size(), 3u);
+    EXPECT_EQ(bus.calls()[1].replacesId, 1u);
+    EXPECT_EQ(bus.calls()[2].replacesId, 0u);
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
+}
+
+TEST(DesktopNotification, WithoutABusOrAServiceItSaysWhyAndGoesOn)
+{
+    NotificationBus bus(false);
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    const struct {
+        const char *what;
+        QDBusConnection connection;
+        QString reason;
+    } cases[] = {
+        {"no notification service", bus.Client(), QStringLiteral("桌面通知未发送：没有桌面通知服务")},
+        {"no bus", QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("no-bus")),
+         QStringLiteral("桌面通知未发送：没有会话总线")},
+    };
+    for (const auto &c : cases) {
+        DesktopNotifier notifier(c.connection);
+        QStringList failures;
+        QObject::connect(&notifier, &DesktopNotifier::Failed, [&failures](const QString &reason) { failures << reason; });
+        EXPECT_TRUE(notifier.Notify(Notice({Lost("http://a.cn/")}))) << c.what;
+        notifier.WaitForAnswers();
+        ASSERT_EQ(failures.size(), 1) << c.what;
+        EXPECT_TRUE(failures[0].startsWith(c.reason)) << c.what << ": " << failures[0].toStdString();
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("no-bus"));
+}
+
+TEST(Webhook, ChatServicesGetTheirTextMessageAndOthersTheJson)
+{
+    std::vector<NoticeChange> changes{Still("http://d.cn/")};
+    for (int i = 1; i <= 22; ++i)
+        changes.push_back(i % 2 ? Lost(QStringLiteral("http://a.cn/%1").arg(i)) : Restored(QStringLiteral("http://a.cn/%1").arg(i)));
+    const ChangeNotice notice = Notice(changes);
+    QStringList lines{QStringLiteral("example.com 外链变化（复查，%1）")
+                          .arg(notice.run.startedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")))};
+    for (int i = 1; i <= 20; ++i)
+        lines << (i % 2 ? QStringLiteral("丢失 http://a.cn/%1") : QStringLiteral("恢复 http://a.cn/%1")).arg(i);
+    lines << QStringLiteral("等 2 条");
+    const QString text = lines.join(u'\n');
+    const QJsonObject wecom{{"msgtype", "text"}, {"text", QJsonObject{{"content", text}}}};
+    const struct {
+        const char *url;
+        ChatService service;
+        QJsonObject body;
+    } cases[] = {
+        {"https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=k", ChatService::WeCom, wecom},
+        {"https://oapi.dingtalk.com/robot/send?access_token=t", ChatService::DingTalk, wecom},
+        {"https://open.feishu.cn/open-apis/bot/v2/hook/h", ChatService::Feishu,
+         {{"msg_type", "text"}, {"content", QJsonObject{{"text", text}}}}},
+        {"https://OPEN.larksuite.com/open-apis/bot/v2/hook/h", ChatService::Feishu,
+         {{"msg_type", "text"}, {"content", QJsonObject{{"text", text}}}}},
+        {"https://hooks.slack.com/services/T/B/x", ChatService::Slack, {{"text", text}}},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(ChatServiceOf(QString::fromLatin1(c.url)), c.service) << c.url;
+        EXPECT_EQ(QJsonDocument::fromJson(WebhookBody(QString::fromLatin1(c.url), notice)).object(), c.body) << c.url;
+    }
+
+    // Anywhere else: the whole notice, without 仍无法访问.
+    const QJsonObject json =
+        QJsonDocument::fromJson(WebhookBody(QStringLiteral("https://hooks.example.org/x"), notice)).object();
+    EXPECT_EQ(json[u"domain"].toString(), QStringLiteral("example.com"));
+    const QJsonObject run = json[u"run"].toObject();
+    EXPECT_EQ(run[u"id"].toInt(), 7);
+    EXPECT_EQ(run[u"source"].toString(), QStringLiteral("recheck"));
+    EXPECT_EQ(QDateTime::fromString(run[u"started"].toString(), Qt::ISODate), notice.run.startedAt);
+    EXPECT_EQ(run[u"counts"].toObject(), (QJsonObject{{"rows", 3}, {"valid", 1}, {"removed", 1}, {"unreachable", 1}}));
+    const QJsonArray told = json[u"changes"].toArray();
+    ASSERT_EQ(told.size(), 22);
+    EXPECT_EQ(told[0].toObject(), (QJsonObject{{"kind", "lost"}, {"word", "丢失"}, {"address", "http://a.cn/1"},
+                                               {"before", "passes-weight"}, {"after", "removed"}, {"evidence", "HTTP 404"}}));
+}
+
+TEST(Webhook, PostsOnceWhenSomethingChangedAndSaysWhyItFailed)
+{
+    std::mutex mutex;
+    std::vector<std::string> bodies;
+    std::atomic<int> status = 200;
+    LoopbackServer hook([&](LoopbackServer::Connection &connection) {
+        const std::string body = connection.readBody();
+        {
+            const std::lock_guard lock(mutex);
+            bodies.push_back(body);
+        }
+        connection.respond(status, "{}");
+    });
+    const QStringList urls{hook.url("/hook?key=secret")};
+    const WebhookPolicy quick{{std::chrono::seconds(10), std::chrono::seconds(10), 1024 * 1024, 3}, std::chrono::milliseconds(0)};
+
+    EXPECT_TRUE(PostNotice(urls, Notice({Still("http://d.cn/")}), quick).isEmpty());
+    EXPECT_EQ(hook.requestCount(), 0) << "nothing changed but a page still unreachable";
+
+    EXPECT_TRUE(PostNotice(urls, Notice({Lost("http://a.cn/"), Still("http://d.cn/")}), quick).isEmpty());
+    ASSERT_EQ(hook.requestCount(), 1);
+    const std::string head = hook.requests()[0];
+    EXPECT_EQ(head.rfind("POST /hook?key=secret ", 0), 0u) << head;
+    EXPECT_EQ(LoopbackServer::HeaderValues(head, "Content-Type"), std::vector<std::string>{"application/json; charset=utf-8"});
+    const QJsonObject posted = QJsonDocument::fromJson(QByteArray::fromStdString(bodies[0])).object();
+    EXPECT_EQ(posted[u"changes"].toArray().size(), 1);
+
+    // A server error is tried once more, then said, naming the host and never the secret.
+    status = 500;
+    const QStringList failures = PostNotice(urls, Notice({Lost("http://a.cn/")}), quick);
+    EXPECT_EQ(hook.requestCount(), 3);
+    EXPECT_EQ(failures, QStringList{QStringLiteral("通知发送失败：%1（HTTP 500）").arg(hook.hostAndPort())});
+    status = 404; // the address is wrong: trying again changes nothing
+    EXPECT_EQ(PostNotice(urls, Notice({Lost("http://a.cn/")}), quick).size(), 1);
+    EXPECT_EQ(hook.requestCount(), 4);
+    const int closed = LoopbackServer::ClosedPort();
+    EXPECT_EQ(PostNotice({QStringLiteral("http://127.0.0.1:%1/").arg(closed)}, Notice({Lost("http://a.cn/")}), quick),
+              QStringList{QStringLiteral("通知发送失败：127.0.0.1:%1（连接被拒绝）").arg(closed)});
+}
+
+} // namespace
