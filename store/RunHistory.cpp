@@ -31,4 +31,10 @@ RunHistory::RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObjec
     });
 }
 
+void RunHistory::RunAbandoned()
+{
+    if (ticket_)
+        writer_.EndRun(*std::exchange(ticket_, std::nullopt), RunOutcome::Stopped, analysis_.CountText());
+}
+
 } // namespace vantorel

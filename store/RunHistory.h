@@ -19,6 +19,10 @@ class RunHistory final : public QObject {
 public:
     RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObject *parent = nullptr);
 
+    // The analysis was abandoned (its window closed): the run it was writing ends as stopped,
+    // since no Finished will come.
+    void RunAbandoned();
+
     // The store's id of the run going, or of the last one; 0 until the store has said it.
     qint64 CurrentRunId() const { return runId_; }
 
