@@ -42,28 +42,6 @@ QByteArray CellsAsCsv(const std::vector<QStringList> &lines, bool byteOrderMark)
 // A table the same way: a header row of captions, then the rows.
 QByteArray CellsAsCsv(const QStringList &captions, const std::vector<QStringList> &rows, bool byteOrderMark);
 
-// A list of addresses to check, one a line. Blank lines and lines starting with # are skipped;
-// http:// and https:// addresses whose host IsCheckableHost are kept, and so is such a host
-// without a scheme (a port and a path may follow), with http:// put in front; other lines are
-// skipped and their (1-based) numbers reported; at most kMaxListedAddresses are taken.
-struct AddressList {
-    QStringList addresses;
-    std::vector<int> rejectedLines;
-    bool truncated = false;
-};
-constexpr int kMaxListedAddresses = 1000;
-AddressList ReadAddressList(QStringView text);
-// The lines of a list, one entry a line; where the list is the program's own output (its CSV
-// export, rows copied from the grid, the command line's TSV) a line holds just its address
-// cell, and header lines are empty.
-QStringList AddressCells(QStringView text);
-// The same from a file's bytes: a list saved in a Chinese locale may be GBK; a byte order mark
-// or UTF-8 bytes say otherwise.
-AddressList ReadAddressList(QByteArrayView bytes);
-// What the user is told about a list: skipped lines (the first ten named, then "等 N 行"), a
-// list cut short, a list with nothing to check. Empty when all went well.
-QStringList AddressListNotes(const AddressList &list);
-
 // How an address is shown in the grid: without "http://", with "https://".
 QString GridAddress(QStringView url);
 

@@ -132,6 +132,12 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
         ShowPanel(true);
         ShowStatus(note);
     });
+    // What a list gave stays on the tip line while its run goes on, as a search's count does.
+    connect(gridActions_, &GridActions::ListRead, this, [this](const QString &summary) {
+        ShowPanel(true);
+        ShowStatus(summary);
+        SetLabelText(tipLine_, summary);
+    });
     if (runHistory_)
         gridActions_->SetHistoryActions([this] { OpenHistory(); },
                                         [this] { RecheckKnownLinks(domainEdit_->text()); });

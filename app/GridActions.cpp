@@ -13,20 +13,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFutureWatcher>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QMimeData>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QtConcurrent>
 
 #include <algorithm>
 
 namespace vantorel {
-
-namespace {
-
-} // namespace
 
 void TellUser(QWidget *parent, const QString &message)
 {
@@ -142,18 +140,36 @@ void GridActions::ImportList()
     const QString path = dialogs_.askOpenPath();
     if (path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        dialogs_.tell(QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
-        return;
-    }
-    CheckList(ReadAddressList(file.readAll()));
+    ReadThenCheck([path]() -> ReadOutcome {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {{}, QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString())};
+        return {ReadAddressList(file.readAll()), {}};
+    });
 }
 
 void GridActions::PasteAndCheck()
 {
     if (!RefusedDuringRun())
-        CheckList(ReadAddressList(QApplication::clipboard()->text()));
+        ReadThenCheck([text = QApplication::clipboard()->text()]() -> ReadOutcome { return {ReadAddressList(text), {}}; });
+}
+
+void GridActions::ReadThenCheck(std::function<ReadOutcome()> read)
+{
+    emit StatusNote(QStringLiteral("正在读取地址列表..."));
+    const int ticket = ++listsRead_;
+    auto *watcher = new QFutureWatcher<ReadOutcome>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
+        watcher->deleteLater();
+        if (ticket != listsRead_ || RefusedDuringRun())
+            return;
+        const ReadOutcome outcome = watcher->result();
+        if (outcome.failure.isEmpty())
+            CheckList(outcome.list);
+        else
+            dialogs_.tell(outcome.failure);
+    });
+    watcher->setFuture(QtConcurrent::run(std::move(read)));
 }
 
 bool GridActions::RefusedDuringRun()
@@ -166,6 +182,8 @@ bool GridActions::RefusedDuringRun()
 
 void GridActions::CheckList(const AddressList &list)
 {
+    if (const QString summary = AddressListSummary(list); !summary.isEmpty())
+        emit ListRead(summary);
     if (const QStringList notes = AddressListNotes(list); !notes.isEmpty())
         dialogs_.tell(notes.join(u'\n'));
     if (!list.addresses.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <AddressList.h>
 #include <ResultExport.h>
 
 #include <QObject>
@@ -61,9 +62,17 @@ public:
 signals:
     // Why an action cannot run now, for the status line.
     void StatusNote(const QString &note);
+    // What a list to check gave: which column of which export, how many addresses.
+    void ListRead(const QString &summary);
 
 private:
     std::vector<ResultRow> Rows(bool selectedOnly) const;
+    struct ReadOutcome {
+        AddressList list;
+        QString failure; // why the file could not be read
+    };
+    // Reads on a pool thread, then checks what was read unless a newer list or a run came first.
+    void ReadThenCheck(std::function<ReadOutcome()> read);
     void CheckList(const AddressList &list);
     void ShowMenu(const QPoint &at);
 
@@ -73,6 +82,7 @@ private:
     std::function<void(int)> openRow_;
     GridDialogs dialogs_;
     std::function<void()> openHistory_, recheck_;
+    int listsRead_ = 0; // only the latest list read is checked
 };
 
 } // namespace vantorel

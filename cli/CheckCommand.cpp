@@ -4,6 +4,7 @@
 #include "ConsoleProgress.h"
 #include "HistoryCommand.h"
 
+#include <AddressList.h>
 #include <Domain.h>
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
@@ -72,6 +73,8 @@ std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &
         return std::nullopt;
     }
     const AddressList list = ReadAddressList(file.readAll());
+    if (const QString summary = AddressListSummary(list); !summary.isEmpty())
+        Say(summary);
     for (const QString &note : AddressListNotes(list))
         Say(note);
     if (list.addresses.isEmpty())

@@ -30,7 +30,9 @@ struct Parser {
     QCommandLineOption run{QStringLiteral("run"), QStringLiteral("与 --changes 同用：编号为 ID 的检测（编号见 --history）。"),
                            QStringLiteral("ID")};
     QCommandLineOption urls{QStringLiteral("urls"),
-                            QStringLiteral("与 --check 同用：不查询搜索引擎，检测 FILE 中列出的网址（每行一个；- 表示标准输入）。"),
+                            QStringLiteral("与 --check 同用：不查询搜索引擎，检测 FILE 中列出的网址（- 表示标准输入）：每行一个，"
+                                           "或搜索控制台、SEO 工具导出的外链表格（按表头取来源网页一列）；"
+                                           "没有可检测的网址时以状态 2 退出。"),
                             QStringLiteral("FILE")};
     QCommandLineOption format{QStringLiteral("format"),
                               QStringLiteral("输出格式 table、tsv、csv 或 json（默认：终端上为 table，否则为 tsv）。"),
@@ -60,7 +62,8 @@ struct Parser {
             "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history 或 --changes "
             "时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中（--no-history 除外）；"
             "无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。\n\n"
-            "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满）或历史记录无法读取；2 用法错误；3 无法访问搜索引擎；"
+            "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满）或历史记录无法读取；2 用法错误或地址列表中没有可检测的网址；"
+            "3 无法访问搜索引擎；"
             "4 搜索引擎要求安全验证或返回的页面无法识别；5 使用 --fail-on-lost 时这次检测丢失了外链；"
             "6 使用 --fail-on-lost 时无法判断是否丢失外链（历史记录无法读取或保存、没有一个网页能够访问，"
             "或历史记录中没有可复查的外链），标准错误上说明原因；"

@@ -86,6 +86,7 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         int exitCode;
         QString outputFile = {};
         QString message = {};
+        QByteArray input = {};
     } cases[] = {
         {"results lost on a full device", {"--check", "example.com", "--format", "json"}, "http://" + engine.server().hostAndPort(), 1,
          "/dev/full", QStringLiteral("无法写出结果：磁盘空间不足\n")},
@@ -103,9 +104,13 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         {"fail-on-lost without a check", {"--changes", "example.com", "--fail-on-lost"}, closed, 2},
         {"unknown option", {"--chekc", "example.com"}, closed, 2, {}, QStringLiteral("vantorel: 未知选项“chekc”。\n用法见 vantorel --help\n")},
         {"a window without a display", {}, closed, 1, {}, QStringLiteral("xvfb-run -a vantorel；或用 vantorel --check 域名 在命令行中检测。\n")},
+        {"a list of sites, no pages", {"--check", "example.com", "--urls", "-"}, closed, 2, {},
+         QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」\n"), "Site,Linking pages,Target pages\na1.test,3,1\n"},
+        {"a list without an address", {"--check", "example.com", "--urls", "-"}, closed, 2, {},
+         QStringLiteral("读取 0 个地址（跳过 1 行）\n以下行不是网址，已跳过：第 1 行。\n没有可以检测的网址。\n"), "abc\n"},
     };
     for (const auto &c : cases) {
-        const Outcome run = Vantorel(c.arguments, c.proxy, {}, c.outputFile);
+        const Outcome run = Vantorel(c.arguments, c.proxy, c.input, c.outputFile);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err.toStdString();
         if (!c.message.isEmpty()) {
             EXPECT_TRUE(run.err.endsWith(c.message)) << c.what << ": " << run.err.toStdString();
@@ -131,7 +136,8 @@ TEST(CommandLine, FormatsCarryTheSameRows)
     EXPECT_TRUE(lines[0].startsWith(u"序号\t外链地址\t有效性\t结果\tHTTP状态"));
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t") + web.Address("/a") + QStringLiteral("\t有效\t不传递权重\t200\t")));
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t") + web.Address("/b") + QStringLiteral("\t无效\t已失效\t200\t")));
-    EXPECT_EQ(tsv.err.count(u'\n'), 3) << "one progress line per judged row, then the counts";
+    EXPECT_TRUE(tsv.err.startsWith(QStringLiteral("读取 2 个地址\n"))) << tsv.err.toStdString();
+    EXPECT_EQ(tsv.err.count(u'\n'), 4) << "what the list gave, one progress line per judged row, then the counts";
     EXPECT_TRUE(tsv.err.endsWith(QStringLiteral("有效 1 条，已失效 1 条，未能检测 0 条\n"))) << tsv.err.toStdString();
 
     const Outcome csv = Vantorel({"--check", "example.com", "--urls", "-", "--format", "csv"}, {}, list);
@@ -321,7 +327,7 @@ TEST(CommandLine, CtrlCPrintsWhatWasJudgedAndEndsWith130)
     // The first row is judged (its progress line is out) while the second one waits.
     QByteArray progress;
     process.setReadChannel(QProcess::StandardError);
-    while (!progress.contains('\n') && process.waitForReadyRead(5'000))
+    while (!progress.contains("1/2") && process.waitForReadyRead(5'000))
         progress += process.readAllStandardError();
     ASSERT_TRUE(progress.contains("1/2"));
     ::kill(static_cast<pid_t>(process.processId()), SIGINT);

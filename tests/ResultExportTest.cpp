@@ -2,7 +2,10 @@
 
 #include "QtPrinters.h"
 
+#include <AddressList.h>
 #include <ResultExport.h>
+
+#include <QStringEncoder>
 
 #include <gtest/gtest.h>
 
@@ -111,6 +114,84 @@ TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
     EXPECT_EQ(capped.addresses.size(), kMaxListedAddresses);
     EXPECT_EQ(capped.addresses.back(), QStringLiteral("http://h999.cn"));
     EXPECT_TRUE(capped.truncated);
+    EXPECT_EQ(AddressListSummary(capped), QStringLiteral("读取 1,005 个地址"));
+}
+
+QByteArray Utf16(QStringView text, QStringConverter::Encoding encoding)
+{
+    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+    return encoder.encode(text);
+}
+
+// Exports as the tools describe their columns, each written here by hand: the addresses taken
+// from each, and what the user is told of it.
+TEST(ReadAddressList, TakesTheSourcePageColumnOfKnownExports)
+{
+    const struct {
+        const char *what;
+        QByteArray bytes;
+        QStringList addresses;
+        QString summary;
+        std::vector<int> skipped = {};
+    } exports[] = {
+        {"search console latest links: byte order mark, quoted address holding a comma, quoted dates",
+         "\xEF\xBB\xBFLinking page,Last crawled\r\n"
+         "https://a1.test/p,\"May 1, 2024\"\r\n"
+         "\"https://a2.test/list?ids=1,2\",\"Apr 30, 2024\"\r\n"
+         "https://a3.test/,\"Apr 29, 2024\"\r\n",
+         {"https://a1.test/p", "https://a2.test/list?ids=1,2", "https://a3.test/"},
+         "Search Console 导出：按表头「Linking page」读取 3 个地址"},
+        {"search console latest links in Chinese",
+         QStringLiteral("链接页面,上次抓取时间\nhttps://a4.test/,2024-05-01\n").toUtf8(), {"https://a4.test/"},
+         "Search Console 导出：按表头「链接页面」读取 1 个地址"},
+        {"Ahrefs: UTF-16 LE, tabs, a title over two lines, a row without a page",
+         Utf16(u"Referring page title\tReferring page URL\tDomain rating\tTarget URL\tAnchor\tNofollow\n"
+               u"\"Best\ttools,\nreviewed\"\thttps://blog.b1.test/tools\t45\thttps://example.com/\texample\tfalse\n"
+               u"Post\thttps://b2.test/post?id=7\t12\thttps://example.com/a\tsee here\ttrue\n"
+               u"No page\t\t3\thttps://example.com/\t\tfalse\n",
+               QStringConverter::Utf16LE),
+         {"https://blog.b1.test/tools", "https://b2.test/post?id=7"},
+         "Ahrefs 导出：按表头「Referring page URL」读取 2 个地址（跳过 1 行）", {5}},
+        {"Semrush",
+         "Page ascore,Source title,Source url,Target url,Anchor,External links,Nofollow,First seen,Last seen\n"
+         "34,A title,https://c1.test/a,https://example.com/,anchor,5,false,2024-01-01,2024-05-01\n"
+         "7,\"Title, \"\"quoted\"\"\",http://c2.test/,https://example.com/b,,1,true,2024-02-01,2024-05-02\n",
+         {"https://c1.test/a", "http://c2.test/"}, "Semrush 导出：按表头「Source url」读取 2 个地址"},
+        {"Majestic, the target first",
+         "Target URL,Source URL,Anchor Text,Source Crawl Date,Flag No Follow\n"
+         "https://example.com/,https://d1.test/links,Example,2024-04-01,-\n"
+         "https://example.com/,d2.test/blog,,2024-04-02,+\n",
+         {"https://d1.test/links", "http://d2.test/blog"}, "Majestic 导出：按表头「Source URL」读取 2 个地址"},
+        {"Moz",
+         "URL,Title,Anchor Text,Spam Score,Domain Authority,Page Authority,Target URL\n"
+         "https://e1.test/,Home,example,1,30,25,https://example.com/\n",
+         {"https://e1.test/"}, "Moz 导出：按表头「URL」读取 1 个地址"},
+        {"Bing, in capitals the tools share",
+         "SOURCE URL,TARGET URL,ANCHOR TEXT\nhttps://g1.test/,https://example.com/,x\n",
+         {"https://g1.test/"}, "按表头「SOURCE URL」读取 1 个地址"},
+        {"a spreadsheet saved as UTF-16 with semicolons, no header",
+         Utf16(u"友情链接;https://f1.test/x;2024-05-01\r\n合作;f2.test:8080/y;\r\n\r\n备注;;\r\n", QStringConverter::Utf16LE),
+         {"https://f1.test/x", "http://f2.test:8080/y"}, "按第 2 列读取 2 个地址（跳过 1 行）", {4}},
+        {"a spreadsheet in UTF-16 BE under a name of its own",
+         Utf16(u"名称;网址\n甲;https://h1.test/\n", QStringConverter::Utf16BE), {"https://h1.test/"},
+         "按表头「网址」读取 1 个地址"},
+        {"a GBK list, one address a line",
+         "# \xD3\xD1\xC1\xB4\r\nhttp://\xC0\xFD\xD7\xD3.com/\xD2\xB3\xC3\xE6\r\nk1.test/a,b\r\n\xC0\xFD\r\n",
+         {QStringLiteral("http://例子.com/页面"), "http://k1.test/a,b"}, "读取 2 个地址（跳过 1 行）", {4}},
+        {"a target column and nothing else", "Target URL,Clicks\nhttps://example.com/,3\n", {}, "读取 0 个地址（跳过 1 行）", {2}},
+        {"a search console's top linking sites",
+         "Site,Linking pages,Target pages\r\na1.test,12,3\r\nb1.test,4,1\r\n", {}, {}},
+        {"binary junk", QByteArrayLiteral("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\x01\xFF\xFE,;\t\x80\n"), {},
+         "读取 0 个地址（跳过 4 行）", {1, 2, 3, 4}},
+    };
+    for (const auto &file : exports) {
+        const AddressList list = ReadAddressList(file.bytes);
+        EXPECT_EQ(list.addresses, file.addresses) << file.what;
+        EXPECT_EQ(AddressListSummary(list), file.summary) << file.what;
+        EXPECT_EQ(list.rejectedLines, file.skipped) << file.what;
+    }
+    const AddressList sites = ReadAddressList(exports[11].bytes);
+    EXPECT_EQ(AddressListNotes(sites), QStringList{QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」")});
 }
 
 // The program's own output read back as a list: the CSV export (records over several lines
@@ -127,14 +208,17 @@ TEST(ReadAddressList, TakesTheAddressColumnOfTheProgramsOwnOutput)
     const struct {
         const char *what;
         QString text;
+        QString summary;
     } outputs[] = {
-        {"csv export", QString::fromUtf8(RowsAsCsv(rows, true))},
-        {"copied rows", RowsAsText(rows, false, FormulaGuard::Guarded)},
-        {"copied rows with evidence", RowsAsText(rows, true, FormulaGuard::Guarded)},
-        {"tsv", ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true, FormulaGuard::Raw)},
+        {"csv export", QString::fromUtf8(RowsAsCsv(rows, true)), "Vantorel 导出：按表头「外链地址」读取 3 个地址"},
+        {"copied rows", RowsAsText(rows, false, FormulaGuard::Guarded), "按第 2 列读取 3 个地址"},
+        {"copied rows with evidence", RowsAsText(rows, true, FormulaGuard::Guarded), "按第 2 列读取 3 个地址"},
+        {"tsv", ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true, FormulaGuard::Raw),
+         "Vantorel 导出：按表头「外链地址」读取 3 个地址"},
     };
     for (const auto &output : outputs) {
         const AddressList list = ReadAddressList(output.text);
+        EXPECT_EQ(AddressListSummary(list), output.summary) << output.what;
         EXPECT_EQ(list.addresses, expected) << output.what;
         EXPECT_TRUE(list.rejectedLines.empty()) << output.what << ": " << list.rejectedLines.front();
     }
@@ -155,8 +239,18 @@ TEST(AddressListNotes, NamesTenSkippedLinesAtMost)
          {"以下行不是网址，已跳过：第 1、2、3、4、5、6、7、8、9、10 等 12 行。", "地址超过 1000 个，只检测前 1000 个。",
           "没有可以检测的网址。"}},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(AddressListNotes({c.addresses, c.rejected, c.truncated}), c.notes) << c.rejected.size();
+    for (const auto &c : cases) {
+        AddressList list;
+        list.addresses = c.addresses;
+        list.rejectedLines = c.rejected;
+        list.truncated = c.truncated;
+        EXPECT_EQ(AddressListNotes(list), c.notes) << c.rejected.size();
+    }
+    AddressList read;
+    read.header = QStringLiteral("Referring page URL");
+    read.read = 1234;
+    read.rejectedLines = {2, 5, 9};
+    EXPECT_EQ(AddressListSummary(read), QStringLiteral("按表头「Referring page URL」读取 1,234 个地址（跳过 3 行）"));
 }
 
 } // namespace

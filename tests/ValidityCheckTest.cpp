@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTimer>
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 
@@ -442,24 +444,69 @@ TEST(CheckInWindow, PastedAddressesAreCheckedWithoutASearch)
                                        web.Address("/b") + QStringLiteral("\n"));
     domain->setText(QStringLiteral(" "));
     QTest::keyClick(table, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(status->text(), QStringLiteral("请输入要分析的网站地址..."));
+    EXPECT_EQ(status->text(), QStringLiteral("正在读取地址列表...")) << "read on another thread";
+    ASSERT_TRUE(WaitFor([&] { return status->text() == QStringLiteral("请输入要分析的网站地址..."); }));
     EXPECT_EQ(web.server().requestCount(), 0);
 
     domain->setText(QStringLiteral("Example.com"));
     told.clear();
     QTest::keyClick(table, Qt::Key_V, Qt::ControlModifier);
-    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return status->text() == kChecked; }));
     EXPECT_EQ(told, QStringList{QStringLiteral("以下行不是网址，已跳过：第 3 行。")});
+    EXPECT_EQ(Child<QLabel>(window, "Label4")->text(), QStringLiteral("读取 2 个地址（跳过 1 行）"));
     ASSERT_EQ(GridRows(window), 2);
     EXPECT_EQ(GridText(window, 0, 1), web.Address("/a"));
     EXPECT_EQ(GridText(window, 1, 0), QStringLiteral("2"));
     EXPECT_EQ(GridText(window, 0, 2), QStringLiteral("有效"));
     EXPECT_EQ(GridText(window, 1, 2), QStringLiteral("无效"));
-    EXPECT_EQ(status->text(), kChecked);
     EXPECT_EQ(web.RequestsFor("/s?"), 0);
     EXPECT_FALSE(enabledDuringRun.contains(QStringLiteral("粘贴地址并检测")));
     EXPECT_FALSE(enabledDuringRun.contains(QStringLiteral("导入地址列表...")));
     EXPECT_TRUE(statusAfterPasteDuringRun.startsWith(QStringLiteral("正在检测，请先按 Esc"))) << statusAfterPasteDuringRun.toStdString();
+}
+
+// "导入地址列表..." reads the file on another thread: a search console export is checked by its
+// page column, which the tip line names; a table of sites and a file that cannot be read are
+// told, and nothing is fetched.
+TEST(CheckInWindow, ImportedExportsAreReadByTheirHeaders)
+{
+    TestWeb web;
+    web.SetPage("/a", "<a href=\"https://example.com/\">友链</a>");
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    Child<QLineEdit>(window, "Text1")->setText(QStringLiteral("example.com"));
+    QTemporaryDir dir;
+    const auto write = [&dir](const char *name, const QByteArray &bytes) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return file.fileName();
+    };
+    const struct {
+        QString path;
+        QString tipLine;
+        QStringList told;
+        int rows;
+    } imports[] = {
+        {write("latest.csv", "Linking page,Last crawled\r\nhttp://" + web.Address("/a").toUtf8() + ",\"May 1, 2024\"\r\n"),
+         QStringLiteral("Search Console 导出：按表头「Linking page」读取 1 个地址"), {}, 1},
+        {write("sites.csv", "Site,Linking pages,Target pages\r\n127.0.0.1,3,1\r\n"), {},
+         {QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」")}, 0},
+        {dir.filePath(QStringLiteral("missing.csv")), {},
+         {QStringLiteral("无法读取 %1：No such file or directory").arg(dir.filePath(QStringLiteral("missing.csv")))}, 0},
+    };
+    for (const auto &import : imports) {
+        QStringList told;
+        window.ResultActions().SetDialogs({nullptr, [&] { return import.path; }, [&](const QString &message) { told << message; }});
+        auto *tipLine = Child<QLabel>(window, "Label4");
+        tipLine->clear();
+        const int requests = web.server().requestCount();
+        window.ResultActions().ImportList();
+        ASSERT_TRUE(WaitFor([&] { return !told.isEmpty() || (!tipLine->text().isEmpty() && !window.Analysis().Running()); }))
+            << import.path.toStdString();
+        EXPECT_EQ(told, import.told);
+        EXPECT_EQ(tipLine->text(), import.tipLine);
+        EXPECT_EQ(web.server().requestCount() - requests, import.rows);
+    }
+    EXPECT_EQ(GridText(window, 0, 2), QStringLiteral("有效"));
 }
 
 // The grid follows the check down while the user leaves it alone, and stays where the user

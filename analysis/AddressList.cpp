@@ -1,0 +1,478 @@
+#include "AddressList.h"
+
+#include "Domain.h"
+#include "TextOps.h"
+
+#include <DecodeBody.h>
+
+#include <QLocale>
+#include <QUrl>
+#include <QtConcurrent/qtconcurrentmap.h>
+
+#include <algorithm>
+#include <optional>
+
+namespace vantorel {
+
+namespace {
+
+// What a column of a known export holds.
+enum class Role { Page, Target, Site };
+
+// The headers of the exports people keep their backlinks in, as each tool writes them. A name is
+// matched with case and spacing ignored; the tool is named when the header is written exactly
+// so, or when no other tool has a header of that name.
+struct KnownHeader {
+    QStringView name;
+    Role role;
+    QStringView tool; // empty: a name any sheet may use
+};
+constexpr KnownHeader kKnownHeaders[] = {
+    // A search console's "latest links", in English and Chinese, and its "top linking sites",
+    // which lists sites only.
+    {u"Linking page", Role::Page, u"Search Console"},
+    {u"链接页面", Role::Page, u"Search Console"},
+    {u"链接网页", Role::Page, u"Search Console"},
+    {u"Site", Role::Site, u"Search Console"},
+    {u"网站", Role::Site, u"Search Console"},
+    {u"Referring page URL", Role::Page, u"Ahrefs"},
+    {u"Target URL", Role::Target, u"Ahrefs"},
+    {u"Source url", Role::Page, u"Semrush"},
+    {u"Target url", Role::Target, u"Semrush"},
+    // Majestic puts the target first.
+    {u"Source URL", Role::Page, u"Majestic"},
+    {u"Target URL", Role::Target, u"Majestic"},
+    {u"URL", Role::Page, u"Moz"},
+    {u"Target URL", Role::Target, u"Moz"},
+    {u"Source Url", Role::Page, u"Bing 网站管理员工具"},
+    {u"Target Url", Role::Target, u"Bing 网站管理员工具"},
+    // This program's CSV export, copied rows and command-line output.
+    {u"外链地址", Role::Page, u"Vantorel"},
+    {u"url", Role::Page, {}},
+    {u"address", Role::Page, {}},
+    {u"链接", Role::Page, {}},
+    {u"网址", Role::Page, {}},
+};
+
+QString Normalized(QStringView name)
+{
+    QString folded;
+    for (const QChar c : name)
+        if (!c.isSpace())
+            folded += c;
+    return folded.toCaseFolded();
+}
+
+struct HeaderMatch {
+    Role role;
+    QString tool;
+};
+
+// How a header cell is known, if it is.
+std::optional<HeaderMatch> MatchHeader(QStringView cell)
+{
+    const QString name = Normalized(cell);
+    std::optional<HeaderMatch> match;
+    bool toolsDiffer = false;
+    for (const KnownHeader &known : kKnownHeaders) {
+        if (Normalized(known.name) != name)
+            continue;
+        if (known.name == cell)
+            return HeaderMatch{known.role, known.tool.toString()};
+        if (match && match->tool != known.tool)
+            toolsDiffer = true;
+        else if (!match)
+            match = HeaderMatch{known.role, known.tool.toString()};
+    }
+    if (match && toolsDiffer)
+        match->tool.clear();
+    return match;
+}
+
+// The records of delimited text with RFC 4180 quoting: a quoted cell may hold the delimiter,
+// quotes (doubled) and line breaks. Without a delimiter each line is one cell, quotes and all.
+// Lines end in LF, CRLF or a lone CR. Cells are given as written; CellText unquotes them.
+class RecordReader {
+public:
+    explicit RecordReader(QStringView text, char16_t delimiter = 0, qsizetype from = 0, int line = 1)
+        : text_(text), delimiter_(delimiter), at_(from), nextLine_(line)
+    {
+    }
+
+    bool Next()
+    {
+        if (at_ >= text_.size())
+            return false;
+        cells_.clear();
+        line_ = nextLine_;
+        const char16_t *const begin = text_.utf16();
+        const char16_t *const end = begin + text_.size();
+        const char16_t *p = begin + at_;
+        const char16_t *cell = p;
+        bool quoted = false;
+        const auto lineBreakAt = [end](const char16_t *c) { return *c == u'\n' || (*c == u'\r' && (c + 1 == end || c[1] != u'\n')); };
+        for (; p < end; ++p) {
+            const char16_t c = *p;
+            if (quoted) {
+                if (c == u'"' && p + 1 < end && p[1] == u'"')
+                    ++p;
+                else if (c == u'"')
+                    quoted = false;
+                else if (lineBreakAt(p))
+                    ++nextLine_;
+            } else if (c == u'"' && p == cell && delimiter_) {
+                quoted = true;
+            } else if (c == delimiter_ && delimiter_) {
+                cells_.emplace_back(cell, p);
+                cell = p + 1;
+            } else if (c == u'\n' || c == u'\r') {
+                cells_.emplace_back(cell, p);
+                p += c == u'\r' && p + 1 < end && p[1] == u'\n' ? 2 : 1;
+                ++nextLine_;
+                at_ = p - begin;
+                return true;
+            }
+        }
+        cells_.emplace_back(cell, p);
+        at_ = text_.size();
+        return true;
+    }
+
+    const std::vector<QStringView> &Cells() const { return cells_; }
+    bool Blank() const { return cells_.size() == 1 && cells_.front().trimmed().isEmpty(); }
+    // The line the record starts on, from 1.
+    int Line() const { return line_; }
+    // Where the next record starts.
+    qsizetype Offset() const { return at_; }
+    int NextLine() const { return nextLine_; }
+
+private:
+    QStringView text_;
+    char16_t delimiter_;
+    qsizetype at_;
+    int nextLine_;
+    int line_ = 0;
+    std::vector<QStringView> cells_;
+};
+
+QString CellText(QStringView raw)
+{
+    raw = raw.trimmed();
+    if (raw.size() < 2 || raw.front() != u'"' || raw.back() != u'"')
+        return raw.toString();
+    return raw.sliced(1, raw.size() - 2).toString().replace(QStringLiteral("\"\""), QStringLiteral("\"")).trimmed();
+}
+
+// A line without a scheme: a checkable host, a port perhaps, and whatever path, query or
+// fragment follows. "mailto:a@b.c" is none: what stands before its path is no host and port.
+bool IsBareHostAndPath(QStringView line)
+{
+    const auto hostEnd = std::find_if(line.begin(), line.end(),
+                                      [](QChar c) { return c == u'/' || c == u'?' || c == u'#'; });
+    QStringView host = line.first(hostEnd - line.begin());
+    // The colons of a bracketed IPv6 address are no port's.
+    if (const qsizetype colon = host.lastIndexOf(u':'); colon >= 0 && colon > host.lastIndexOf(u']')) {
+        const QStringView port = host.sliced(colon + 1);
+        if (port.isEmpty() || !std::all_of(port.begin(), port.end(), [](QChar c) { return IsAsciiDigit(c.unicode()); }))
+            return false;
+        host = host.first(colon);
+    }
+    return IsCheckableHost(host);
+}
+
+// An http or https address with a checkable host, or a bare one (IsBareHostAndPath).
+bool IsListedAddress(QStringView line)
+{
+    if (line.isEmpty() || line.contains(u' ') || line.contains(u'\t'))
+        return false;
+    if (HttpScheme(line).isEmpty() ? !IsBareHostAndPath(line) : !IsCheckableHost(ReduceToHost(line)))
+        return false;
+    const QUrl parsed(RowUrl(line), QUrl::StrictMode);
+    return parsed.isValid() && !parsed.host().isEmpty();
+}
+
+constexpr char16_t kDelimiters[] = {u'\t', u';', u','};
+constexpr int kHeaderSearched = 10; // records a header may stand below (a title, notes)
+constexpr int kSampled = 50;        // records that show a table's shape and its address column
+
+// How the list is laid out.
+struct Shape {
+    char16_t delimiter = 0; // 0: one address a line
+    qsizetype dataFrom = 0; // where the rows start
+    int dataLine = 1;
+    int column = 0; // -1: a table without a column to take
+    QString header, tool;
+    bool sitesOnly = false;
+};
+
+struct HeaderRow {
+    char16_t delimiter;
+    qsizetype dataFrom;
+    int dataLine;
+    std::vector<std::optional<HeaderMatch>> cells;
+    QStringList names;
+};
+
+// The first record among the first few whose cells include a known header, read with the
+// delimiter that splits it into the most cells.
+std::optional<HeaderRow> FindHeader(QStringView text)
+{
+    std::optional<HeaderRow> best;
+    for (const char16_t delimiter : kDelimiters) {
+        RecordReader reader(text, delimiter);
+        for (int records = 0; records < kHeaderSearched && reader.Next();) {
+            if (reader.Blank())
+                continue;
+            ++records;
+            HeaderRow row{delimiter, reader.Offset(), reader.NextLine(), {}, {}};
+            for (const QStringView cell : reader.Cells()) {
+                row.names << CellText(cell);
+                row.cells.push_back(MatchHeader(row.names.back()));
+            }
+            if (std::none_of(row.cells.begin(), row.cells.end(), [](const auto &match) { return match.has_value(); }))
+                continue;
+            if (!best || row.cells.size() > best->cells.size())
+                best = std::move(row);
+            break;
+        }
+    }
+    return best;
+}
+
+// How many of the sampled records hold an address in each column, and how many hold anything.
+struct ColumnCounts {
+    std::vector<int> addresses, filled;
+};
+
+ColumnCounts CountColumns(QStringView text, char16_t delimiter, qsizetype from)
+{
+    ColumnCounts counts;
+    RecordReader reader(text, delimiter, from);
+    for (int records = 0; records < kSampled && reader.Next();) {
+        if (reader.Blank())
+            continue;
+        ++records;
+        const std::vector<QStringView> &cells = reader.Cells();
+        if (counts.addresses.size() < cells.size()) {
+            counts.addresses.resize(cells.size());
+            counts.filled.resize(cells.size());
+        }
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            const QString cell = CellText(cells[i]);
+            counts.filled[i] += !cell.isEmpty();
+            counts.addresses[i] += IsListedAddress(cell);
+        }
+    }
+    return counts;
+}
+
+// The first column, of those allowed, whose filled cells are mostly addresses.
+template <typename Allowed>
+std::optional<int> AddressColumn(const ColumnCounts &counts, Allowed allowed)
+{
+    for (std::size_t i = 0; i < counts.addresses.size(); ++i)
+        if (allowed(static_cast<int>(i)) && counts.addresses[i] > 0 && counts.addresses[i] * 2 >= counts.filled[i])
+            return static_cast<int>(i);
+    return std::nullopt;
+}
+
+Shape ShapeWithHeader(QStringView text, const HeaderRow &header)
+{
+    Shape shape{header.delimiter, header.dataFrom, header.dataLine, 0, {}, {}};
+    const ColumnCounts counts = CountColumns(text, header.delimiter, header.dataFrom);
+    const int columns = static_cast<int>(header.cells.size());
+    const auto roleOf = [&header](int column) { return header.cells[static_cast<std::size_t>(column)]; };
+    const auto take = [&](int column) {
+        shape.column = column;
+        if (column < columns) {
+            shape.header = header.names[column];
+            if (const auto match = roleOf(column))
+                shape.tool = match->tool;
+        }
+        return shape;
+    };
+    std::optional<int> firstPage;
+    for (int column = 0; column < columns; ++column) {
+        if (roleOf(column) && roleOf(column)->role == Role::Page) {
+            if (column < static_cast<int>(counts.addresses.size()) && counts.addresses[column] > 0)
+                return take(column);
+            firstPage = firstPage.value_or(column);
+        }
+    }
+    // A column of another name that holds addresses, so long as it is no target's or site's.
+    if (const std::optional<int> column =
+            AddressColumn(counts, [&](int column) { return column >= columns || !roleOf(column); }))
+        return take(*column);
+    if (std::any_of(header.cells.begin(), header.cells.end(), [](const auto &match) { return match && match->role == Role::Site; })) {
+        shape.sitesOnly = true;
+        return shape;
+    }
+    // A page column without addresses, or none: every row is skipped, and said so.
+    if (firstPage)
+        return take(*firstPage);
+    shape.column = -1;
+    return shape;
+}
+
+// Without a header: lines that are each an address are a plain list; else a table whose
+// delimiter gives every sampled record the same number of cells, two at least.
+Shape ShapeWithoutHeader(QStringView text)
+{
+    bool allAddresses = true;
+    RecordReader lines(text);
+    for (int records = 0; allAddresses && records < kSampled && lines.Next();) {
+        const QStringView line = lines.Cells().front().trimmed();
+        if (line.isEmpty() || line.startsWith(u'#'))
+            continue;
+        ++records;
+        allAddresses = IsListedAddress(line);
+    }
+    if (allAddresses)
+        return {};
+    for (const char16_t delimiter : kDelimiters) {
+        RecordReader reader(text, delimiter);
+        std::size_t cells = 0;
+        bool even = true;
+        for (int records = 0; even && records < kSampled && reader.Next();) {
+            if (reader.Blank())
+                continue;
+            ++records;
+            even = cells == 0 || reader.Cells().size() == cells;
+            cells = reader.Cells().size();
+        }
+        if (!even || cells < 2)
+            continue;
+        if (const std::optional<int> column = AddressColumn(CountColumns(text, delimiter, 0), [](int) { return true; }))
+            return {delimiter, 0, 1, *column, {}, {}};
+    }
+    return {};
+}
+
+// A line or cell that may be an address, and the line it stands on.
+struct Candidate {
+    QString text;
+    int line;
+    bool listed = false;
+};
+
+// Whether each is an address, on the pool's threads: a file of a hundred thousand rows takes a
+// while to check one by one.
+void CheckCandidates(std::vector<Candidate> &candidates)
+{
+    constexpr std::size_t kChunk = 4096;
+    std::vector<std::pair<std::size_t, std::size_t>> chunks;
+    for (std::size_t from = 0; from < candidates.size(); from += kChunk)
+        chunks.emplace_back(from, std::min(candidates.size(), from + kChunk));
+    QtConcurrent::blockingMap(chunks, [&candidates](const std::pair<std::size_t, std::size_t> &chunk) {
+        for (std::size_t i = chunk.first; i < chunk.second; ++i)
+            candidates[i].listed = IsListedAddress(candidates[i].text);
+    });
+}
+
+void TakeAddresses(AddressList &list, std::vector<Candidate> candidates)
+{
+    CheckCandidates(candidates);
+    for (const Candidate &candidate : candidates) {
+        if (!candidate.listed)
+            list.rejectedLines.push_back(candidate.line);
+        else if (++list.read > kMaxListedAddresses)
+            list.truncated = true;
+        else
+            list.addresses << RowUrl(candidate.text);
+    }
+}
+
+// The list's text: its byte order mark decides, else valid UTF-8, else GB18030.
+QString ListText(QByteArrayView bytes)
+{
+    const struct {
+        QByteArrayView mark;
+        QStringView encoding;
+    } marks[] = {{"\xEF\xBB\xBF", u"UTF-8"}, {"\xFF\xFE", u"UTF-16LE"}, {"\xFE\xFF", u"UTF-16BE"}};
+    for (const auto &mark : marks)
+        if (bytes.startsWith(mark.mark))
+            return DecodeBody(bytes.sliced(mark.mark.size()), mark.encoding);
+    return DecodeBody(bytes, bytes.isValidUtf8() ? u"UTF-8" : u"gb18030");
+}
+
+} // namespace
+
+AddressList ReadAddressList(QStringView text)
+{
+    if (text.startsWith(u'\xFEFF'))
+        text = text.sliced(1);
+    const std::optional<HeaderRow> header = FindHeader(text);
+    const Shape shape = header ? ShapeWithHeader(text, *header) : ShapeWithoutHeader(text);
+    AddressList list;
+    list.header = shape.header;
+    list.tool = shape.tool;
+    list.sitesOnly = shape.sitesOnly;
+    if (shape.sitesOnly)
+        return list;
+    RecordReader reader(text, shape.delimiter, shape.dataFrom, shape.dataLine);
+    std::vector<Candidate> candidates;
+    if (!shape.delimiter) {
+        while (reader.Next()) {
+            const QStringView line = reader.Cells().front().trimmed();
+            if (!line.isEmpty() && !line.startsWith(u'#'))
+                candidates.push_back({line.toString(), reader.Line()});
+        }
+    } else {
+        list.column = shape.column;
+        const qsizetype column = shape.column;
+        while (reader.Next()) {
+            const std::vector<QStringView> &cells = reader.Cells();
+            if (!reader.Blank())
+                candidates.push_back({column >= 0 && column < std::ssize(cells) ? CellText(cells[column]) : QString(), reader.Line()});
+        }
+    }
+    TakeAddresses(list, std::move(candidates));
+    return list;
+}
+
+AddressList ReadAddressList(QByteArrayView bytes)
+{
+    return ReadAddressList(ListText(bytes));
+}
+
+QString AddressListSummary(const AddressList &list)
+{
+    if (list.sitesOnly)
+        return {};
+    const QLocale numbers(QLocale::English);
+    QString text;
+    if (!list.tool.isEmpty())
+        text += list.tool + QStringLiteral(" 导出：");
+    if (!list.header.isEmpty())
+        text += QStringLiteral("按表头「%1」").arg(list.header);
+    else if (list.column >= 0)
+        text += QStringLiteral("按第 %1 列").arg(list.column + 1);
+    text += QStringLiteral("读取 %1 个地址").arg(numbers.toString(list.read));
+    if (!list.rejectedLines.empty())
+        text += QStringLiteral("（跳过 %1 行）").arg(numbers.toString(static_cast<qlonglong>(list.rejectedLines.size())));
+    return text;
+}
+
+QStringList AddressListNotes(const AddressList &list)
+{
+    if (list.sitesOnly)
+        return {QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」")};
+    constexpr std::size_t kLinesNamed = 10;
+    QStringList notes;
+    if (!list.rejectedLines.empty()) {
+        QStringList numbers;
+        for (std::size_t i = 0; i < list.rejectedLines.size() && i < kLinesNamed; ++i)
+            numbers << QString::number(list.rejectedLines[i]);
+        QString named = numbers.join(u'、');
+        if (list.rejectedLines.size() > kLinesNamed)
+            named += QStringLiteral(" 等 %1").arg(list.rejectedLines.size());
+        notes << QStringLiteral("以下行不是网址，已跳过：第 %1 行。").arg(named);
+    }
+    if (list.truncated)
+        notes << QStringLiteral("地址超过 %1 个，只检测前 %1 个。").arg(kMaxListedAddresses);
+    if (list.addresses.isEmpty())
+        notes << QStringLiteral("没有可以检测的网址。");
+    return notes;
+}
+
+} // namespace vantorel

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <vector>
+
+namespace vantorel {
+
+// A list of addresses to check, as the user keeps one: one address a line, or a table — the
+// exports of search consoles and SEO tools, or this program's own output.
+//
+// The text: a byte order mark decides (UTF-8, UTF-16 LE or BE); else UTF-8 when the bytes are
+// valid UTF-8; else GB18030, which lists saved in a Chinese locale are.
+// The shape: a table's delimiter (tab, semicolon or comma) is chosen from its first records,
+// read with RFC 4180 quoting; lines that are each a whole address stay a plain list.
+// The column: a header row names it (a known export's name for its source-page column, case and
+// spacing ignored); a target column is never taken; without a header, the first column whose
+// cells are addresses.
+//
+// A line or cell is taken when it is an http:// or https:// address whose host IsCheckableHost,
+// or such a host without a scheme (a port and a path may follow), which gets http:// in front.
+// In a plain list, blank lines and lines starting with # are passed over; other lines are
+// skipped and their (1-based) numbers kept, as are those of table rows without an address.
+struct AddressList {
+    QStringList addresses; // at most kMaxListedAddresses
+    int read = 0;          // addresses in the whole list
+    std::vector<int> rejectedLines;
+    bool truncated = false;
+    QString header; // the taken column's header as written; empty without one
+    QString tool;   // whose export has that header; empty when unknown
+    int column = -1; // the taken column of a table, from 0; -1 for a plain list
+    bool sitesOnly = false; // a table of linking sites, which names no page
+};
+constexpr int kMaxListedAddresses = 1000;
+
+AddressList ReadAddressList(QByteArrayView bytes);
+// Text already decoded, such as the clipboard's.
+AddressList ReadAddressList(QStringView text);
+
+// What was read, for the status line and standard error:
+// "Ahrefs 导出：按表头「Referring page URL」读取 1,234 个地址（跳过 3 行）". Empty for a refused list.
+QString AddressListSummary(const AddressList &list);
+// What the user is told about a list: skipped lines (the first ten named, then "等 N 行"), a
+// list cut short, a list with nothing to check, a table of sites refused. Empty when all went well.
+QStringList AddressListNotes(const AddressList &list);
+
+} // namespace vantorel
