@@ -1,6 +1,7 @@
 #include "FormMain.h"
 
 #include "GridActions.h"
+#include "HistoryLocation.h"
 #include "HistoryWindow.h"
 #include "Layout.h"
 #include "ResultGrid.h"
@@ -139,12 +140,35 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
         SetLabelText(tipLine_, summary);
     });
     if (runHistory_)
-        gridActions_->SetHistoryActions([this] { OpenHistory(); },
-                                        [this] { RecheckKnownLinks(domainEdit_->text()); });
+        gridActions_->SetHistoryActions([this] { OpenHistory(); }, [this] { RecheckKnownLinks(domainEdit_->text()); },
+                                        [this] { ChooseHistoryLocation(); });
     DescribeForScreenReaders();
     WireEvents();
     WatchRuns();
     Load();
+}
+
+void FormMain::ChooseHistoryLocation()
+{
+    auto *dialog = new HistoryLocationDialog(LoadHistoryLocation(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        SaveHistoryLocation(dialog->Chosen());
+        UseHistoryLocation(dialog->Chosen().Location());
+    });
+    dialog->open();
+}
+
+void FormMain::UseHistoryLocation(const QString &location)
+{
+    if (location == historyPath_ || gridActions_->RefusedDuringRun())
+        return;
+    delete historyWindow_;
+    historyWindow_ = nullptr;
+    retiredWriters_.push_back(std::move(historyWriter_));
+    historyPath_ = location;
+    historyWriter_ = std::make_unique<HistoryWriter>(historyPath_);
+    runHistory_->UseWriter(*historyWriter_);
 }
 
 FormMain::~FormMain()

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QFrame;
 class QLabel;
@@ -50,6 +51,11 @@ public:
     void OpenHistory();
     // "复查已知外链": checks every address that was ever 有效 for the domain, without the engine.
     void RecheckKnownLinks(const QString &typedDomain);
+    // "历史记录位置...": the dialog, opened; once accepted, the setting is kept and used.
+    void ChooseHistoryLocation();
+    // Keeps the next runs at location (refused, and said, during a run); the history window
+    // shows it from then on.
+    void UseHistoryLocation(const QString &location);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -97,6 +103,9 @@ private:
     BacklinkAnalysis analysis_;
     QString historyPath_;
     std::unique_ptr<HistoryWriter> historyWriter_;
+    // Writers of locations left behind, ended with the window: their last writes may wait on a
+    // server, which the window's thread never does.
+    std::vector<std::unique_ptr<HistoryWriter>> retiredWriters_;
     RunHistory *runHistory_ = nullptr;
     GridActions *gridActions_ = nullptr;
     HistoryWindow *historyWindow_ = nullptr;

@@ -47,11 +47,13 @@ public:
     void ExportCsv();
     void ImportList();
     void PasteAndCheck();
-    // Adds "历史记录..." and "复查已知外链" to the menu.
-    void SetHistoryActions(std::function<void()> openHistory, std::function<void()> recheck)
+    // Adds "历史记录...", "复查已知外链" and "历史记录位置..." to the menu.
+    void SetHistoryActions(std::function<void()> openHistory, std::function<void()> recheck,
+                           std::function<void()> chooseLocation)
     {
         openHistory_ = std::move(openHistory);
         recheck_ = std::move(recheck);
+        chooseLocation_ = std::move(chooseLocation);
     }
     // True, and the status line says why, while a run goes on.
     bool RefusedDuringRun();
@@ -81,7 +83,7 @@ private:
     std::function<QString()> domain_;
     std::function<void(int)> openRow_;
     GridDialogs dialogs_;
-    std::function<void()> openHistory_, recheck_;
+    std::function<void()> openHistory_, recheck_, chooseLocation_;
     int listsRead_ = 0; // only the latest list read is checked
 };
 

@@ -1,4 +1,5 @@
 #include "FormMain.h"
+#include "HistoryLocation.h"
 #include "SkinH.h"
 
 #include <CheckCommand.h>
@@ -82,7 +83,8 @@ int main(int argc, char *argv[])
         settings.jobs = settings.listJobs = *line.jobs;
     if (const QString warning = vantorel::FitDescriptorBudget(settings); !warning.isEmpty())
         Write(stderr, warning + u'\n');
-    vantorel::FormMain window(std::move(settings), line.historyFile.value_or(vantorel::DefaultHistoryPath()));
+    // --db for this window only; otherwise the location the window was told to keep.
+    vantorel::FormMain window(std::move(settings), line.historyFile.value_or(vantorel::LoadHistoryLocation().Location()));
     window.show();
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include <HistoryDatabase.h>
 #include <Retry.h>
 
 #include <QCommandLineParser>
@@ -42,8 +43,12 @@ struct Parser {
                                            "检测地址列表和所有命令行检测为 64）。"),
                             QStringLiteral("N")};
     QCommandLineOption db{QStringLiteral("db"),
-                          QStringLiteral("历史记录保存在 FILE 中（默认：%1）。").arg(QStringLiteral("~/.local/share/vantorel/history.sqlite3")),
-                          QStringLiteral("FILE")};
+                          QStringLiteral("历史记录保存在文件 DB 中（默认：%1），或 PostgreSQL 数据库中："
+                                         "postgresql://[用户[:密码]@][主机][:端口][/数据库][?sslmode=…]"
+                                         "（主机也可以是服务器套接字所在的文件夹，如 postgresql:///vantorel?host=/var/run/postgresql；"
+                                         "未给出的密码从 PGPASSWORD 或 ~/.pgpass 读取）。")
+                              .arg(QStringLiteral("~/.local/share/vantorel/history.sqlite3")),
+                          QStringLiteral("DB")};
     QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("与 --check 或 --recheck 同用：不把这次检测保存到历史记录。")};
     QCommandLineOption failOnLost{QStringLiteral("fail-on-lost"),
                                   QStringLiteral("与 --check 或 --recheck 同用：这次检测发现外链丢失（与该地址上一次能访问时的检测相比）时，以状态 5 退出。")};
@@ -163,8 +168,13 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     line.failOnLost = p.parser.isSet(p.failOnLost);
     if (p.parser.isSet(p.urls))
         line.urlsFile = p.parser.value(p.urls);
-    if (p.parser.isSet(p.db))
+    if (p.parser.isSet(p.db)) {
         line.historyFile = p.parser.value(p.db);
+        if (const QString error = LocationError(*line.historyFile); !error.isEmpty()) {
+            line.error = QStringLiteral("--db 的值无效：") + error;
+            return line;
+        }
+    }
     line.format = outputIsTerminal ? OutputFormat::Table : OutputFormat::Tsv;
     if (p.parser.isSet(p.format)) {
         const std::optional<OutputFormat> format = FormatNamed(p.parser.value(p.format));

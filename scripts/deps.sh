@@ -6,6 +6,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libqt6sql6-sqlite # the history file's driver
+  libqt6sql6-psql # the shared history's driver (QPSQL)
+  postgresql-15 # a throwaway server for the tests and benchmarks of the shared history
   libcurl4-openssl-dev ca-certificates libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libxml2-dev

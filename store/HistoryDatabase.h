@@ -12,8 +12,9 @@
 
 namespace vantorel {
 
-// The history file's schema, one step per version: the step at index i brings a file of version
-// i (PRAGMA user_version; 0 for a new file) to version i + 1, in one transaction.
+// The history's schema, one step per version: the step at index i brings a store of version i
+// (0 for a new one) to version i + 1, in one transaction. Written as SQLite spells it; a server
+// reads INTEGER PRIMARY KEY as an identity column and INTEGER as BIGINT.
 struct SchemaStep {
     QStringList statements;
     // After the statements, what SQL alone cannot change in the data; the error when it fails.
@@ -23,23 +24,36 @@ std::span<const SchemaStep> HistorySchema();
 
 struct OpenOptions {
     std::span<const SchemaStep> schema = HistorySchema();
-    // Caps the file at this many pages, as a full disk would.
+    // Caps an SQLite file at this many pages, as a full disk would.
     std::optional<qint64> maxPageCount;
 };
 
-// Opens the history file at path as the Qt SQL connection of that name on the calling thread
-// (creating the file and its folder when missing), sets the connection up (WAL journal, busy
-// time-out, foreign keys) and brings the schema up to date, one transaction per step. Returns
-// why it could not, in Chinese, or an empty text. A file that is no database or that a newer
-// program wrote is left as it is. The caller removes the connection when done with it.
-QString OpenHistory(const QString &connection, const QString &path, const OpenOptions &options = {});
+// A history's location is the path of an SQLite file or a PostgreSQL database as
+// postgresql://… (ServerAddress.h). Why it cannot be one, in Chinese; empty when it can.
+QString LocationError(const QString &location);
+
+// Opens the history at location as the Qt SQL connection of that name on the calling thread
+// (creating a file and its folder when missing), sets the connection up (SQLite: WAL journal,
+// busy time-out, foreign keys; a server: its lock time-out) and brings the schema up to date,
+// one transaction per step. Returns why it could not, in Chinese, or an empty text. A file that
+// is no database, or a store that a newer program wrote, is left as it is. The caller removes
+// the connection when done with it.
+QString OpenHistory(const QString &connection, const QString &location, const OpenOptions &options = {});
+// The same without reading or changing the schema.
+QString ConnectHistory(const QString &connection, const QString &location);
+
+// The schema version the store holds: 0 for a new one.
+std::optional<int> SchemaVersion(const QSqlDatabase &db, QSqlError &error);
+// Starts a transaction that reads one state of the store, whatever is written meanwhile.
+bool BeginReading(QSqlDatabase &db, QSqlError &error);
 
 // Binds the values in order and runs the prepared query; false, with its error, when it fails.
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error);
 
-// Why an operation on the history file failed, in Chinese, by the class of SQLite's error; never
-// the database's own English text.
-QString StoreFailureReason(const QSqlError &error, const QString &path);
+// Why an operation on the history failed, in Chinese: for a file by the class of SQLite's
+// error, never the database's own English text; for a server by its SQLSTATE's class, with the
+// server's own words.
+QString StoreFailureReason(const QSqlError &error, const QString &location);
 
 // Runs "COMMIT" and the like as a statement: the driver's own transaction calls drop the
 // database's error code, which says why.

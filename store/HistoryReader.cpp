@@ -1,6 +1,7 @@
 #include "HistoryReader.h"
 
 #include "HistoryDatabase.h"
+#include "ServerAddress.h"
 
 #include <Domain.h>
 
@@ -136,15 +137,17 @@ public:
             indexOf.emplace(query.value(0).toLongLong(), rows.size());
             rows.push_back(std::move(row));
         }
-        query = Select(QStringLiteral("SELECT l.row_id, l.url, l.anchor, l.rel FROM row_link l "
-                                      "JOIN run_row r ON r.id = l.row_id WHERE r.run_id = ? "
-                                      "ORDER BY l.row_id, l.link_number"),
-                       {runId});
-        while (query.next()) {
-            const QString rel = query.value(3).toString();
-            LinkEvidence link{query.value(1).toString(), query.value(2).toString(), HasToken(rel, u"nofollow"),
+        // Not the same query object: a server's driver frees the statement it replaces with a
+        // statement of its own, which would cut short the rows of the query being read.
+        QSqlQuery links = Select(QStringLiteral("SELECT l.row_id, l.url, l.anchor, l.rel FROM row_link l "
+                                                "JOIN run_row r ON r.id = l.row_id WHERE r.run_id = ? "
+                                                "ORDER BY l.row_id, l.link_number"),
+                                 {runId});
+        while (links.next()) {
+            const QString rel = links.value(3).toString();
+            LinkEvidence link{links.value(1).toString(), links.value(2).toString(), HasToken(rel, u"nofollow"),
                               HasToken(rel, u"ugc"), HasToken(rel, u"sponsored")};
-            if (const auto found = indexOf.find(query.value(0).toLongLong()); found != indexOf.end())
+            if (const auto found = indexOf.find(links.value(0).toLongLong()); found != indexOf.end())
                 rows[found->second].links.push_back(std::move(link));
         }
         return rows;
@@ -247,7 +250,7 @@ bool HistoryReader::Read(Reading reading)
 {
     error_.clear();
     if (!open_) {
-        if (!QFileInfo::exists(path_))
+        if (!IsServerLocation(path_) && !QFileInfo::exists(path_))
             return false;
         error_ = OpenHistory(connection_, path_);
         if (!error_.isEmpty()) {
@@ -256,21 +259,23 @@ bool HistoryReader::Read(Reading reading)
         }
         open_ = true;
     }
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlError error;
-    if (!ExecTransaction(db, QStringLiteral("BEGIN"), error)) {
-        error_ = StoreFailureReason(error, path_);
-        return false;
-    }
     {
-        Session session(db);
-        reading(session);
-        error = session.Error();
+        QSqlDatabase db = QSqlDatabase::database(connection_, false);
+        if (BeginReading(db, error)) {
+            Session session(db);
+            reading(session);
+            error = session.Error();
+        }
+        db.rollback();
     }
-    db.rollback();
     if (!error.isValid())
         return true;
     error_ = StoreFailureReason(error, path_);
+    // The next read connects afresh: a server's connection may be gone.
+    QSqlDatabase::database(connection_, false).close();
+    QSqlDatabase::removeDatabase(connection_);
+    open_ = false;
     return false;
 }
 

@@ -37,8 +37,8 @@ QSqlQuery Prepared(const QSqlDatabase &db, const QString &sql)
 
 } // namespace
 
-// The writer thread's own connection to the file, opened for its first transaction and again
-// after a failed open; a SQL connection belongs to the thread that made it.
+// The writer thread's own connection to the store, opened for its first transaction and again
+// after a failure; a SQL connection belongs to the thread that made it.
 class HistoryWriter::Connection {
 public:
     Connection(QString name, QString path, OpenOptions options)
@@ -47,28 +47,37 @@ public:
     }
     ~Connection() { Close(); }
 
-    // Opens the file when needed and starts a transaction; why not, or an empty text.
+    // Opens the store when needed and starts a transaction; why not, or an empty text. A
+    // connection kept from before that has gone away meanwhile (a server restarted) is made again.
     QString Begin()
     {
-        if (!statements_) {
-            Close();
-            if (QString reason = OpenHistory(name_, path_, options_); !reason.isEmpty())
-                return reason;
-            statements_.emplace(Database());
-        }
-        QSqlDatabase db = Database();
         QSqlError error;
-        return ExecTransaction(db, QStringLiteral("BEGIN"), error) ? QString() : Reason(error);
+        if (statements_) {
+            QSqlDatabase db = Database();
+            if (ExecTransaction(db, QStringLiteral("BEGIN"), error))
+                return {};
+        }
+        Close();
+        if (QString reason = OpenHistory(name_, path_, options_); !reason.isEmpty())
+            return reason;
+        statements_.emplace(Database());
+        QSqlDatabase db = Database();
+        if (ExecTransaction(db, QStringLiteral("BEGIN"), error))
+            return {};
+        db = QSqlDatabase();
+        return Forget(error);
     }
 
     QString Commit()
     {
-        QSqlDatabase db = Database();
         QSqlError error;
-        if (ExecTransaction(db, QStringLiteral("COMMIT"), error))
-            return {};
-        db.rollback();
-        return Reason(error);
+        {
+            QSqlDatabase db = Database();
+            if (ExecTransaction(db, QStringLiteral("COMMIT"), error))
+                return {};
+            db.rollback();
+        }
+        return Forget(error);
     }
 
     // Each fills in the error when it fails.
@@ -76,8 +85,7 @@ public:
     {
         if (!ExecBound(statements_->insertRun, {run.domain, SourceName(run.source), Millis(run.startedAt)}, error))
             return false;
-        id = statements_->insertRun.lastInsertId().toLongLong();
-        return true;
+        return TakeId(statements_->insertRun, id, error);
     }
 
     bool InsertRow(qint64 runId, const QString &domain, const StoredRow &row, QSqlError &error)
@@ -89,7 +97,9 @@ public:
                         Text(RobotsText(row.robots)), Millis(row.checkedAt)},
                        error))
             return false;
-        const qint64 rowId = statements_->insertRow.lastInsertId().toLongLong();
+        qint64 rowId = 0;
+        if (!TakeId(statements_->insertRow, rowId, error))
+            return false;
         for (std::size_t i = 0; i < row.links.size(); ++i) {
             const LinkEvidence &link = row.links[i];
             if (!ExecBound(statements_->insertLink,
@@ -127,17 +137,17 @@ public:
     QString Abandon(const QSqlError &error)
     {
         Database().rollback();
-        return Reason(error);
+        return Forget(error);
     }
 
 private:
     struct Statements {
         explicit Statements(const QSqlDatabase &db)
-            : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES (?, ?, ?)"))),
+            : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES (?, ?, ?) RETURNING id"))),
               insertRow(Prepared(db, QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, "
                                                     "final_address, verdict, outcome, page_had, http_status, "
                                                     "failure_cause, attempts, failed_attempts, charset, robots, "
-                                                    "checked_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))),
+                                                    "checked_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"))),
               insertLink(Prepared(db, QStringLiteral("INSERT INTO row_link (row_id, link_number, url, anchor, rel) "
                                                      "VALUES (?, ?, ?, ?, ?)"))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
@@ -149,7 +159,27 @@ private:
     };
 
     QSqlDatabase Database() const { return QSqlDatabase::database(name_, false); }
-    QString Reason(const QSqlError &error) const { return StoreFailureReason(error, path_); }
+
+    // After a failure the connection is made afresh for the next transaction: a server's may
+    // be gone.
+    QString Forget(const QSqlError &error)
+    {
+        const QString reason = StoreFailureReason(error, path_);
+        Close();
+        return reason;
+    }
+
+    // The id an INSERT … RETURNING id answered.
+    static bool TakeId(QSqlQuery &query, qint64 &id, QSqlError &error)
+    {
+        if (!query.next()) {
+            error = query.lastError();
+            return false;
+        }
+        id = query.value(0).toLongLong();
+        query.finish();
+        return true;
+    }
 
     void Close()
     {

@@ -3,22 +3,31 @@
 namespace vantorel {
 
 RunHistory::RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObject *parent)
-    : QObject(parent), analysis_(analysis), writer_(writer)
+    : QObject(parent), analysis_(analysis)
 {
+    UseWriter(writer);
     connect(&analysis, &BacklinkAnalysis::RunStarted, this, [this](RunKind kind, const QString &domain) {
         runId_ = 0;
-        ticket_ = writer_.BeginRun(domain, kind, QDateTime::currentDateTime());
+        ticket_ = writer_->BeginRun(domain, kind, QDateTime::currentDateTime());
     });
     connect(&analysis, &BacklinkAnalysis::RowJudged, this, [this](int row) {
         if (ticket_)
-            writer_.SaveRow(*ticket_, ToStoredRow(analysis_.Rows()[static_cast<std::size_t>(row)]));
+            writer_->SaveRow(*ticket_, ToStoredRow(analysis_.Rows()[static_cast<std::size_t>(row)]));
     });
     connect(&analysis, &BacklinkAnalysis::Finished, this, [this](RunOutcome outcome) {
         if (ticket_)
-            writer_.EndRun(*std::exchange(ticket_, std::nullopt), outcome, analysis_.CountText());
+            writer_->EndRun(*std::exchange(ticket_, std::nullopt), outcome, analysis_.CountText());
         if (!unsaidFailure_.isEmpty())
             emit FailureToShow(HistoryFailureText(std::exchange(unsaidFailure_, {})));
     });
+}
+
+void RunHistory::UseWriter(HistoryWriter &writer)
+{
+    if (writer_)
+        disconnect(writer_, nullptr, this, nullptr);
+    writer_ = &writer;
+    runId_ = 0;
     connect(&writer, &HistoryWriter::RunStored, this, [this](quint64 ticket, qint64 runId) {
         if (ticket_ == ticket || !ticket_)
             runId_ = runId;
@@ -34,7 +43,7 @@ RunHistory::RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObjec
 void RunHistory::RunAbandoned()
 {
     if (ticket_)
-        writer_.EndRun(*std::exchange(ticket_, std::nullopt), RunOutcome::Stopped, analysis_.CountText());
+        writer_->EndRun(*std::exchange(ticket_, std::nullopt), RunOutcome::Stopped, analysis_.CountText());
 }
 
 } // namespace vantorel

@@ -25,6 +25,8 @@ public:
 
     // The store's id of the run going, or of the last one; 0 until the store has said it.
     qint64 CurrentRunId() const { return runId_; }
+    // Keeps the next runs through another writer; never while a run goes on.
+    void UseWriter(HistoryWriter &writer);
 
 signals:
     // "历史记录无法保存：<reason>", for the status line.
@@ -32,7 +34,7 @@ signals:
 
 private:
     BacklinkAnalysis &analysis_;
-    HistoryWriter &writer_;
+    HistoryWriter *writer_ = nullptr;
     std::optional<HistoryWriter::Ticket> ticket_;
     qint64 runId_ = 0;
     QString unsaidFailure_;

@@ -2,6 +2,7 @@
 // pages on 127.0.0.1 and an engine reached through a proxy on 127.0.0.1.
 
 #include "LoopbackServer.h"
+#include "PostgresServer.h"
 #include "ResultPages.h"
 #include "TestWeb.h"
 
@@ -181,8 +182,24 @@ std::map<QString, int> ChangeCounts(const QString &tsv)
     return counts;
 }
 
-TEST(CommandLine, RunsAreKeptAndComparedWithTheRunBefore)
+// Runs kept in a file, and in a database on a PostgreSQL server of the test's own.
+class KeptRuns : public ::testing::TestWithParam<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(Stores, KeptRuns, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "PostgreSQL" : "SQLite"; });
+
+TEST_P(KeptRuns, RunsAreKeptAndComparedWithTheRunBefore)
 {
+    const QTemporaryDir folder;
+    QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    if (GetParam()) {
+        QString skipReason;
+        vantorel::PostgresServer *server = vantorel::PostgresServer::Shared(skipReason);
+        if (!server)
+            GTEST_SKIP() << skipReason.toStdString();
+        ASSERT_EQ(server->Error(), QString());
+        db = server->NewDatabase();
+    }
     constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
     TestWeb engine;
     for (const char *path : {"/a", "/c"})
@@ -195,10 +212,9 @@ TEST(CommandLine, RunsAreKeptAndComparedWithTheRunBefore)
     const QString b = flaky.hostAndPort() + "/b";
     engine.SetResultPage(SearchResultPage(QStringLiteral("约3"), {{engine.Address("/a")}, {b}, {engine.Address("/c")}}));
     const QString proxy = "http://" + engine.server().hostAndPort();
-    const QTemporaryDir folder;
-    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
     const auto check = [&](const QStringList &command, const char *format = "tsv") {
-        return Vantorel(command + QStringList{"--db", db, "--format", format}, proxy);
+        // No retries: the history is what is tested, not the waits before a page is tried again.
+        return Vantorel(command + QStringList{"--db", db, "--format", format, "--retries", "0"}, proxy);
     };
 
     Outcome run = check({"--check", "example.com", "--fail-on-lost"});
@@ -303,6 +319,12 @@ TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
          6, 2, "无法判断是否丢失外链：没有一个网页能够访问（1 条均未能检测）\n"},
         {"nothing to re-check", {"--recheck", "example.com", "--db", none, "--fail-on-lost"}, 6, 0,
          "无法判断是否丢失外链：历史记录中没有 example.com 曾经有效的外链\n"},
+        {"no server", {"--check", "example.com", "--urls", "-", "--db", "postgresql://u@/h?host=" + folder.path()}, 0, 2,
+         "历史记录无法保存：无法连接 PostgreSQL 服务器 " + folder.path() + ":5432（"},
+        {"no server to read", {"--history", "example.com", "--db", "postgresql://u@/h?host=" + folder.path()}, 1, 0,
+         "无法读取历史记录：无法连接 PostgreSQL 服务器"},
+        {"no such address", {"--history", "example.com", "--db", "postgresql://h:0/d"}, 2, 0,
+         "--db 的值无效：数据库地址中的端口应为 1 到 65535 的整数"},
     };
     for (const auto &c : cases) {
         const Outcome run = Vantorel(c.arguments + QStringList{"--format", "tsv"}, {}, list);

@@ -1,11 +1,13 @@
 // The history window over a real history file, the verdicts' previous checks and 复查已知外链.
 
 #include "HistorySamples.h"
+#include "PostgresServer.h"
 #include "TestWeb.h"
 #include "WidgetLookup.h"
 
 #include <FormMain.h>
 #include <GridActions.h>
+#include <HistoryLocation.h>
 #include <HistoryReader.h>
 #include <HistoryWindow.h>
 #include <HistoryWriter.h>
@@ -16,7 +18,11 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -251,6 +257,50 @@ TEST_F(HistoryFile, ARunBeingWrittenIsKeptAndClosingTheWindowStopsIt)
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(runs[0].run.outcome, RunOutcome::Stopped);
     EXPECT_EQ(RunOutcomeWord(runs[0].run), QStringLiteral("已停止"));
+}
+
+// 历史记录位置 refuses an address the store cannot take, and once a server's is accepted, keeps it
+// and keeps the next runs there.
+TEST_F(HistoryFile, TheHistoryLocationIsKeptAndTheNextRunsGoToTheServerChosen)
+{
+    QString skipReason;
+    PostgresServer *server = PostgresServer::Shared(skipReason);
+    if (!server)
+        GTEST_SKIP() << skipReason.toStdString();
+    ASSERT_EQ(server->Error(), QString());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(QStringLiteral("config")));
+    const QString database = server->NewDatabase();
+    TestWeb web;
+    web.SetPage("/a", "<a href=\"http://example.com/\">我的站</a>");
+    FormMain window(QuickSettings(web.server().hostAndPort()), path);
+    window.show();
+
+    std::unique_ptr<QMenu> menu = window.ResultActions().Menu({});
+    for (QAction *action : menu->actions())
+        if (action->text() == QStringLiteral("历史记录位置..."))
+            action->trigger();
+    auto *dialog = Child<HistoryLocationDialog>(window, "HistoryLocationDialog");
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(dialog->isVisible());
+    dialog->findChildren<QRadioButton *>().at(1)->click();
+    auto *address = dialog->findChildren<QLineEdit *>().at(1);
+    QPushButton *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+    address->setText(QStringLiteral("http://db.example/history"));
+    ok->click();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(Child<QLabel>(*dialog, "problem")->text(), QStringLiteral("PostgreSQL 服务器的地址应以 postgresql:// 开头"));
+    address->setText(database);
+    ok->click();
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(window.HistoryPath(), database);
+    const HistoryLocationSetting kept = LoadHistoryLocation();
+    EXPECT_TRUE(kept.onServer);
+    EXPECT_EQ(kept.Location(), database);
+
+    window.Analysis().CheckAddresses({QStringLiteral("http://") + web.Address("/a")}, kDomain);
+    ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return HistoryReader(database).Runs(kDomain).size() == 1; }));
+    EXPECT_EQ(HistoryReader(path).Runs(kDomain).size(), 2u);
 }
 
 } // namespace

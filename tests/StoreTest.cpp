@@ -1,14 +1,18 @@
-// The history store on real SQLite files: a run read back as written, the schema steps, two
-// programs writing at once, a writer killed in the middle of a run, failures that must leave the
-// file as it was, and what the history window and the command line read.
+// The history store on real SQLite files and on a PostgreSQL server of the test's own, the same
+// cases on each: a run read back as written, the schema steps, two programs writing at once, a
+// writer killed in the middle of a run, failures that must leave the store as it was, and what
+// the history window and the command line read. Then what only a server does: its address, and
+// a connection that goes away.
 
 #include "HistorySamples.h"
+#include "PostgresServer.h"
 #include "QtPrinters.h"
 
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
+#include <ServerAddress.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,6 +31,7 @@
 
 #include <csignal>
 #include <functional>
+#include <map>
 
 using namespace vantorel;
 
@@ -34,16 +39,15 @@ namespace {
 
 const QString kDomain = QStringLiteral("example.com");
 
-// Runs statements on the file through a connection of its own: the first column of the last
+// Runs statements on the store through a connection of its own: the first column of the last
 // statement's first row.
-QVariant Sql(const QString &path, const QStringList &statements)
+QVariant Sql(const QString &location, const QStringList &statements)
 {
     const QString name = QStringLiteral("store-test-raw");
     QVariant result;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+        EXPECT_EQ(ConnectHistory(name, location), QString());
+        QSqlDatabase db = QSqlDatabase::database(name, false);
         QSqlQuery query(db);
         for (const QString &statement : statements)
             EXPECT_TRUE(query.exec(statement)) << statement.toStdString() << ": " << query.lastError().text().toStdString();
@@ -52,6 +56,21 @@ QVariant Sql(const QString &path, const QStringList &statements)
     }
     QSqlDatabase::removeDatabase(name);
     return result;
+}
+
+// The store's schema version, and whether it holds the table.
+std::pair<int, bool> VersionAndTable(const QString &location, const QString &table)
+{
+    const QString name = QStringLiteral("store-test-version");
+    std::pair<int, bool> found;
+    {
+        EXPECT_EQ(ConnectHistory(name, location), QString());
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        QSqlError error;
+        found = {SchemaVersion(db, error).value_or(-1), db.tables().contains(table)};
+    }
+    QSqlDatabase::removeDatabase(name);
+    return found;
 }
 
 struct FileState {
@@ -81,17 +100,50 @@ QString Dump(const StoredRow &row)
     return fields.join(u'\n');
 }
 
-// Each test has a folder of its own for its files.
-class StoreTest : public ::testing::Test {
-protected:
-    QString Path(const QString &name = QStringLiteral("history.sqlite3")) const { return dir_.filePath(name); }
+enum class Engine { Sqlite, Postgres };
 
-    // Writes a run of rows (address, outcome) to the file and waits until it is written; without
+// Each test has a folder of its own for its files, or databases of its own on the server.
+class StoreFixture : public ::testing::Test {
+protected:
+    explicit StoreFixture(Engine engine) : engine_(engine) {}
+
+    void SetUp() override
+    {
+        if (engine_ != Engine::Postgres)
+            return;
+        QString skipReason;
+        server_ = PostgresServer::Shared(skipReason);
+        if (!server_)
+            GTEST_SKIP() << skipReason.toStdString();
+        ASSERT_EQ(server_->Error(), QString());
+    }
+
+    bool OnServer() const { return engine_ == Engine::Postgres; }
+
+    // The test's store, or another one by name: a file in the test's folder or a database.
+    QString Path(const QString &name = QStringLiteral("history.sqlite3"))
+    {
+        if (!OnServer())
+            return dir_.filePath(name);
+        QString &location = databases_[name];
+        if (location.isEmpty())
+            location = server_->NewDatabase();
+        return location;
+    }
+
+    // Writes a run of rows (address, outcome) to the store and waits until it is written; without
     // an outcome the run never ends. The store's id of the run.
     qint64 WriteRun(RunSource source, const std::vector<std::pair<QString, StoredOutcome>> &rows,
                     std::optional<RunOutcome> outcome = RunOutcome::Completed, const QString &domain = kDomain)
     {
-        HistoryWriter writer(Path());
+        return WriteRunTo(Path(), source, rows, outcome, domain);
+    }
+
+    qint64 WriteRunTo(const QString &location, RunSource source,
+                      const std::vector<std::pair<QString, StoredOutcome>> &rows,
+                      std::optional<RunOutcome> outcome = RunOutcome::Completed, const QString &domain = kDomain)
+    {
+        HistoryWriter writer(location);
         qint64 id = 0;
         QObject::connect(&writer, &HistoryWriter::RunStored, [&id](HistoryWriter::Ticket, qint64 runId) { id = runId; });
         const HistoryWriter::Ticket run = writer.BeginRun(domain, source, QDateTime::currentDateTime());
@@ -105,10 +157,23 @@ protected:
         return id;
     }
 
+    const Engine engine_;
+    PostgresServer *server_ = nullptr;
     QTemporaryDir dir_;
+    std::map<QString, QString> databases_;
 };
 
-TEST_F(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
+class StoreTest : public StoreFixture, public ::testing::WithParamInterface<Engine> {
+protected:
+    StoreTest() : StoreFixture(GetParam()) {}
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, StoreTest, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const ::testing::TestParamInfo<Engine> &info) {
+                             return info.param == Engine::Sqlite ? "SQLite" : "PostgreSQL";
+                         });
+
+TEST_P(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
 {
     std::vector<StoredRow> rows;
     rows.push_back(SampleRow(1, QStringLiteral("https://a.example.org/页面?q=1&r=\"2\"")));
@@ -174,77 +239,76 @@ TEST_F(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
     EXPECT_EQ(reader.Error(), QString());
 }
 
-TEST_F(StoreTest, SchemaStepsRunFromTheFilesVersionOnAndANewerFileIsLeftAlone)
+TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
 {
     // The current schema, then two steps of a later program.
     std::vector<SchemaStep> steps(HistorySchema().begin(), HistorySchema().end());
     const int current = static_cast<int>(steps.size());
     steps.push_back({{QStringLiteral("ALTER TABLE run ADD COLUMN note VARCHAR(40)")}});
     steps.push_back({{QStringLiteral("CREATE TABLE later (x INTEGER)")}});
-    const auto versionFile = [&](int version) {
-        QStringList statements;
-        for (int i = 0; i < version; ++i)
-            statements << steps[static_cast<std::size_t>(i)].statements;
-        return statements << QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES ('kept.com', 'search', 1)")
-                          << QStringLiteral("PRAGMA user_version = %1").arg(version);
+    const auto open = [&](const QString &location, std::span<const SchemaStep> known) {
+        OpenOptions options;
+        options.schema = known;
+        const QString reason = OpenHistory(QStringLiteral("store-test-open"), location, options);
+        QSqlDatabase::removeDatabase(QStringLiteral("store-test-open"));
+        return reason;
+    };
+    // As a program that knows that many steps leaves it, with a run in it.
+    const auto makeStore = [&](const QString &location, int version) {
+        EXPECT_EQ(open(location, std::span(steps).first(static_cast<std::size_t>(version))), QString());
+        Sql(location, {QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES ('kept.com', 'search', 1)")});
     };
     struct Case {
         const char *name;
-        QStringList made;      // statements that make the file; none: no file
+        int made;              // the version of the store beforehand; -1: none
         int known;             // steps the opening program knows
         QString reason;        // why it is refused; empty: it opens
-        int version;           // of the file afterwards
+        int version;           // of the store afterwards
     };
     std::vector<SchemaStep> broken = steps;
     broken.back() = {{QStringLiteral("CREATE TABLE later (x INTEGER)"), QStringLiteral("CREATE TABLE run (x INTEGER)")}};
     const std::vector<Case> cases = {
-        {"a new file takes every step", {}, current + 2, {}, current + 2},
-        {"the current version takes the later steps", versionFile(current), current + 2, {}, current + 2},
-        {"one step behind takes only the last", versionFile(current + 1), current + 2, {}, current + 2},
-        {"a newer file is refused", versionFile(current + 2), current + 1,
-         QStringLiteral("由较新版本的程序写入"), current + 2},
+        {"a new store takes every step", -1, current + 2, {}, current + 2},
+        {"the current version takes the later steps", current, current + 2, {}, current + 2},
+        {"one step behind takes only the last", current + 1, current + 2, {}, current + 2},
+        {"a newer store is refused", current + 2, current + 1, QStringLiteral("由较新版本的程序写入"), current + 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = Path(QString::fromLatin1(c.name).replace(u' ', u'-'));
-        if (!c.made.isEmpty())
-            Sql(path, c.made);
+        if (c.made >= 0)
+            makeStore(path, c.made);
         const FileState before = StateOf(path);
-        const QString connection = QStringLiteral("store-test-open");
-        OpenOptions options;
-        options.schema = std::span(steps).first(static_cast<std::size_t>(c.known));
-        const QString reason = OpenHistory(connection, path, options);
-        QSqlDatabase::removeDatabase(connection);
+        const QString reason = open(path, std::span(steps).first(static_cast<std::size_t>(c.known)));
         if (c.reason.isEmpty()) {
             EXPECT_EQ(reason, QString());
             // A step already taken would fail if it ran again, so each ran exactly once.
             EXPECT_EQ(Sql(path, {QStringLiteral("SELECT COUNT(*) FROM later")}), 0);
             EXPECT_EQ(Sql(path, {QStringLiteral("SELECT COUNT(note) FROM run")}), 0);
-            if (!c.made.isEmpty()) {
-                EXPECT_EQ(Sql(path, {QStringLiteral("SELECT domain_name FROM run")}), QStringLiteral("kept.com"));
-            }
         } else {
             EXPECT_TRUE(reason.contains(c.reason)) << reason.toStdString();
             EXPECT_EQ(StateOf(path), before);
         }
-        EXPECT_EQ(Sql(path, {QStringLiteral("PRAGMA user_version")}), c.version);
+        if (c.made >= 0) {
+            EXPECT_EQ(Sql(path, {QStringLiteral("SELECT domain_name FROM run")}), QStringLiteral("kept.com"));
+        }
+        EXPECT_EQ(VersionAndTable(path, QStringLiteral("later")), std::pair(c.version, true));
     }
 
-    // A step that fails leaves the file at the version before it, with nothing of the step.
+    // A step that fails leaves the store at the version before it, with nothing of the step.
     const QString path = Path(QStringLiteral("broken"));
-    Sql(path, versionFile(current));
-    OpenOptions options;
-    options.schema = broken;
-    EXPECT_NE(OpenHistory(QStringLiteral("store-test-broken"), path, options), QString());
-    QSqlDatabase::removeDatabase(QStringLiteral("store-test-broken"));
-    EXPECT_EQ(Sql(path, {QStringLiteral("PRAGMA user_version")}), current + 1);
-    EXPECT_EQ(Sql(path, {QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'later'")}), 0);
+    makeStore(path, current + 1);
+    EXPECT_NE(open(path, broken), QString());
+    EXPECT_EQ(VersionAndTable(path, QStringLiteral("later")), std::pair(current + 1, false));
 }
 
-TEST_F(StoreTest, AFileOfTheFirstVersionKeepsEachSiteUnderOneKey)
+TEST_P(StoreTest, AStoreOfTheFirstVersionKeepsEachSiteUnderOneKey)
 {
-    QStringList made = HistorySchema()[0].statements;
-    made << QStringLiteral("PRAGMA user_version = 1");
+    OpenOptions first;
+    first.schema = HistorySchema().first(1);
+    ASSERT_EQ(OpenHistory(QStringLiteral("store-test-first"), Path(), first), QString());
+    QSqlDatabase::removeDatabase(QStringLiteral("store-test-first"));
+    QStringList made;
     const struct {
         const char *domain;
         const char *address;
@@ -272,9 +336,11 @@ TEST_F(StoreTest, AFileOfTheFirstVersionKeepsEachSiteUnderOneKey)
     ASSERT_EQ(OpenHistory(QStringLiteral("store-test-merge"), Path()), QString());
     QSqlDatabase::removeDatabase(QStringLiteral("store-test-merge"));
 
-    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT GROUP_CONCAT(domain_name, ' ') FROM "
-                                          "(SELECT DISTINCT domain_name FROM run ORDER BY domain_name)")}),
-              QStringLiteral("other.org watch.cn xn--fiq228c.com"));
+    QStringList sites;
+    for (const DomainSummary &site : HistoryReader(Path()).Domains())
+        sites << site.domain;
+    sites.sort();
+    EXPECT_EQ(sites, QStringList({QStringLiteral("other.org"), QStringLiteral("watch.cn"), QStringLiteral("xn--fiq228c.com")}));
     EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN run u ON u.id = r.run_id "
                                           "WHERE r.domain_name <> u.domain_name")}),
               0);
@@ -290,7 +356,7 @@ TEST_F(StoreTest, AFileOfTheFirstVersionKeepsEachSiteUnderOneKey)
     EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row WHERE page_had = 1")}), 4);
 }
 
-TEST_F(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
+TEST_P(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
 {
     constexpr int kRuns = 100, kRows = 20;
     std::vector<std::unique_ptr<QProcess>> writers;
@@ -315,7 +381,7 @@ TEST_F(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
     EXPECT_EQ(reader.KnownValidAddresses(kDomain).size(), 2 * kRuns * kRows);
 }
 
-TEST_F(StoreTest, AWriterKilledInTheMiddleOfARunLeavesItInterruptedAndTheRestWhole)
+TEST_P(StoreTest, AWriterKilledInTheMiddleOfARunLeavesItInterruptedAndTheRestWhole)
 {
     constexpr int kDone = 3, kRows = 20;
     QProcess writer;
@@ -326,7 +392,9 @@ TEST_F(StoreTest, AWriterKilledInTheMiddleOfARunLeavesItInterruptedAndTheRestWho
     ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
     ASSERT_TRUE(writer.waitForFinished(10000));
 
-    EXPECT_EQ(Sql(Path(), {QStringLiteral("PRAGMA integrity_check")}), QStringLiteral("ok"));
+    if (!OnServer()) {
+        EXPECT_EQ(Sql(Path(), {QStringLiteral("PRAGMA integrity_check")}), QStringLiteral("ok"));
+    }
     HistoryReader reader(Path());
     std::vector<RunSummary> runs = reader.Runs(kDomain);
     ASSERT_EQ(runs.size(), kDone + 1u);
@@ -346,12 +414,15 @@ TEST_F(StoreTest, AWriterKilledInTheMiddleOfARunLeavesItInterruptedAndTheRestWho
     }
 }
 
-TEST(StoreFailureReason, EveryClassOfSQLiteFailureInChinese)
+TEST(StoreFailureReason, EveryClassOfSQLiteAndServerFailureInChinese)
 {
     const QString path = QStringLiteral("/data/history.sqlite3");
+    const QString server = QStringLiteral("postgresql://ann@db.example/team");
     const struct {
-        const char *code; // as Qt passes it on: SQLite's extended code
+        const char *code; // as Qt passes it on: SQLite's extended code, or a server's SQLSTATE
         QString reason;
+        bool onServer = false;
+        QSqlError::ErrorType type = QSqlError::TransactionError;
     } cases[] = {
         {"5", QStringLiteral("文件 /data/history.sqlite3 正被其他程序使用，等待超时")},
         {"517", QStringLiteral("文件 /data/history.sqlite3 正被其他程序使用，等待超时")}, // BUSY_SNAPSHOT
@@ -367,29 +438,63 @@ TEST(StoreFailureReason, EveryClassOfSQLiteFailureInChinese)
         {"7", QStringLiteral("内存不足，无法读写文件 /data/history.sqlite3")},
         {"1", QStringLiteral("读写文件 /data/history.sqlite3 出错（SQLite 错误 1）")},
         {"", QStringLiteral("读写文件 /data/history.sqlite3 出错")}, // a failure of the driver's own
+        {"", QStringLiteral("无法连接 PostgreSQL 服务器 db.example:5432（the server's words）"), true, QSqlError::ConnectionError},
+        {"", QStringLiteral("与 PostgreSQL 服务器 db.example:5432 的连接中断（the server's words）"), true},
+        {"57P01", QStringLiteral("与 PostgreSQL 服务器 db.example:5432 的连接中断（the server's words）"), true},
+        {"08006", QStringLiteral("与 PostgreSQL 服务器 db.example:5432 的连接中断（the server's words）"), true},
+        {"53100", QStringLiteral("PostgreSQL 服务器 db.example:5432 的磁盘已满"), true},
+        {"42501", QStringLiteral("没有访问 PostgreSQL 服务器 db.example:5432 上的数据库 team 的权限（the server's words）"), true},
+        {"55P03", QStringLiteral("PostgreSQL 服务器 db.example:5432 上的数据库 team 被其他程序锁定"), true},
+        {"25006", QStringLiteral("PostgreSQL 服务器 db.example:5432 上的数据库 team 只读"), true},
+        {"23505", QStringLiteral("PostgreSQL 服务器 db.example:5432 报错（the server's words）"), true},
     };
     for (const auto &c : cases) {
-        const QSqlError error(QStringLiteral("Unable to commit transaction"), QStringLiteral("database or disk is full"),
-                              QSqlError::TransactionError, QString::fromLatin1(c.code));
-        EXPECT_EQ(StoreFailureReason(error, path), c.reason) << c.code;
+        const QSqlError error(QStringLiteral("Unable to commit transaction"),
+                              c.onServer ? QStringLiteral("the server's  words\n") : QStringLiteral("database or disk is full"),
+                              c.type, QString::fromLatin1(c.code));
+        EXPECT_EQ(StoreFailureReason(error, c.onServer ? server : path), c.reason) << c.code;
     }
 }
 
-TEST_F(StoreTest, AFailingFileIsSaidOncePerRunAndLeftAsItWas)
+TEST_P(StoreTest, AFailingStoreIsSaidOncePerRunAndLeftAsItWas)
 {
-    // The file has a completed run before each case writes two runs of its own.
+    // The store has a completed run before each case writes two runs of its own.
     const auto earlierRun = [this](const QString &path) {
-        WriteRun(RunSource::Search, {{QStringLiteral("https://kept.example.org/"), StoredOutcome::PassesWeight}});
-        QFile::rename(Path(), path);
+        WriteRunTo(path, RunSource::Search, {{QStringLiteral("https://kept.example.org/"), StoredOutcome::PassesWeight}});
     };
     struct Case {
         const char *name;
-        std::function<QString()> make; // the file's path
+        std::function<QString()> make; // the store's location
         QStringList options;
-        QString reason;
-        bool untouched; // byte for byte, and its time
+        QString reason; // what each line said starts with
+        bool untouched; // a file byte for byte, and its time; a database keeps its one run
     };
-    const std::vector<Case> cases = {
+    // A database as its owner sees it, and the same database as a writer that fails sees it.
+    QString owned;
+    const auto withEarlierRun = [&](const QString &user, const QString &password) {
+        owned = Path(QString::fromLatin1(user.toLatin1() + password.toLatin1()));
+        earlierRun(owned);
+        QString invalid;
+        return server_->Address(ParseServerAddress(owned, invalid)->database, user, password);
+    };
+    const QString shownServer = OnServer() ? server_->SocketFolder() + QStringLiteral(":5432") : QString();
+    const std::vector<Case> serverCases = {
+        {"a server that cannot be reached",
+         [&] {
+             QDir(dir_.path()).mkdir(QStringLiteral("nowhere"));
+             return QStringLiteral("postgresql://vantorel@/history?host=") + dir_.filePath(QStringLiteral("nowhere"));
+         },
+         {}, QStringLiteral("无法连接 PostgreSQL 服务器 %1:5432（").arg(dir_.filePath(QStringLiteral("nowhere"))), true},
+        {"a login refused",
+         [&] { return withEarlierRun(QLatin1String(PostgresServer::kGuest), QStringLiteral("wrong")); },
+         {}, QStringLiteral("无法连接 PostgreSQL 服务器 %1（").arg(shownServer), true},
+        {"a login without the right to the tables",
+         [&] {
+             return withEarlierRun(QLatin1String(PostgresServer::kGuest), QLatin1String(PostgresServer::kGuestPassword));
+         },
+         {}, QStringLiteral("没有访问 PostgreSQL 服务器 %1 上的数据库 ").arg(shownServer), true},
+    };
+    const std::vector<Case> fileCases = {
         {"unwritable folder",
          [&] {
              QDir(dir_.path()).mkdir(QStringLiteral("locked"));
@@ -426,17 +531,25 @@ TEST_F(StoreTest, AFailingFileIsSaidOncePerRunAndLeftAsItWas)
     };
     QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
                                            QFile::WriteOther | QFile::ExeOther);
-    for (const Case &c : cases) {
+    for (const Case &c : OnServer() ? serverCases : fileCases) {
         SCOPED_TRACE(c.name);
+        owned.clear();
         const QString path = c.make();
         const FileState before = StateOf(path);
         QProcess writer;
         writer.start(QStringLiteral(STORE_HELPER), QStringList{QStringLiteral("save"), path} + c.options);
         ASSERT_TRUE(writer.waitForFinished(30000));
         EXPECT_EQ(writer.exitCode(), 0);
-        const QString said = QString::fromUtf8(writer.readAllStandardOutput());
+        const QStringList said = QString::fromUtf8(writer.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         const QString reason = c.reason.contains(u'%') ? c.reason.arg(path) : c.reason;
-        EXPECT_EQ(said, reason + u'\n' + reason + u'\n');
+        ASSERT_EQ(said.size(), 2) << said.join(u'\n').toStdString();
+        for (const QString &line : said)
+            EXPECT_TRUE(OnServer() ? line.startsWith(reason) : line == reason) << line.toStdString();
+        if (!owned.isEmpty()) {
+            HistoryReader reader(owned);
+            EXPECT_EQ(reader.Runs(kDomain).size(), 1u);
+            continue;
+        }
         if (c.untouched) {
             EXPECT_EQ(StateOf(path), before);
             continue;
@@ -451,10 +564,10 @@ TEST_F(StoreTest, AFailingFileIsSaidOncePerRunAndLeftAsItWas)
         for (std::size_t i = 0; i + 1 < runs.size(); ++i)
             EXPECT_TRUE(runs[i].run.Interrupted());
     }
-    QFile::setPermissions(Path(QStringLiteral("locked")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(dir_.filePath(QStringLiteral("locked")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-TEST_F(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistoryWindowNeedsThem)
+TEST_P(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistoryWindowNeedsThem)
 {
     using enum StoredOutcome;
     const QString a = QStringLiteral("http://a.example.org/"), b = QStringLiteral("http://b.example.org/"),
@@ -532,6 +645,116 @@ TEST_F(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     EXPECT_EQ(domains[0].domain, QStringLiteral("other.com"));
     EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN row_link l ON l.row_id = r.id")}), 3);
     EXPECT_EQ(reader.Error(), QString());
+}
+
+
+TEST(ServerAddressTest, AddressesReadAsLibpqReadsThem)
+{
+    struct Case {
+        const char *address;
+        QString host;
+        int port;
+        QString user, password, database;
+        QStringList options; // besides the time-out and the name, unless given
+        QString error;       // what the refusal starts with; empty: read
+    };
+    const QStringList usual{QStringLiteral("connect_timeout=10"), QStringLiteral("application_name=vantorel")};
+    const std::vector<Case> cases = {
+        {"postgresql://", {}, -1, {}, {}, {}, {}, {}},
+        {"postgresql://db.example:6543/team", QStringLiteral("db.example"), 6543, {}, {}, QStringLiteral("team"), {}, {}},
+        {"postgres://ann:p%40ss%3Aw@[::1]/团队", QStringLiteral("::1"), -1, QStringLiteral("ann"), QStringLiteral("p@ss:w"),
+         QStringLiteral("团队"), {}, {}},
+        {"postgresql://%2Fvar%2Frun%2Fpg:5433/h", QStringLiteral("/var/run/pg"), 5433, {}, {}, QStringLiteral("h"), {}, {}},
+        {"postgresql:///h?host=/tmp/x&user=bob&sslmode=require&application_name=me", QStringLiteral("/tmp/x"), -1,
+         QStringLiteral("bob"), {}, QStringLiteral("h"),
+         {QStringLiteral("sslmode='require'"), QStringLiteral("application_name='me'"), QStringLiteral("connect_timeout=10")},
+         {}},
+        {"postgresql://h/d?options=-c%20x%3D'1'", QStringLiteral("h"), -1, {}, {}, QStringLiteral("d"),
+         QStringList{QStringLiteral("options='-c x=\\'1\\''")} + usual, {}},
+        {"postgresql://h:99999/d", {}, -1, {}, {}, {}, {}, QStringLiteral("数据库地址中的端口应为 1 到 65535 的整数")},
+        {"postgresql://h/d?sslmode=require;x=1", {}, -1, {}, {}, {}, {}, QStringLiteral("数据库地址中的参数应为")},
+        {"postgresql://h/d?sslmode", {}, -1, {}, {}, {}, {}, QStringLiteral("数据库地址中的参数应为")},
+        {"postgresql://[::1/d", {}, -1, {}, {}, {}, {}, QStringLiteral("数据库地址中的 IPv6 地址缺少 ]")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.address);
+        const QString location = QString::fromUtf8(c.address);
+        EXPECT_TRUE(IsServerLocation(location));
+        QString error;
+        const std::optional<ServerAddress> address = ParseServerAddress(location, error);
+        if (!c.error.isEmpty()) {
+            EXPECT_FALSE(address);
+            EXPECT_TRUE(error.startsWith(c.error)) << error.toStdString();
+            EXPECT_EQ(LocationError(location), error);
+            continue;
+        }
+        ASSERT_TRUE(address) << error.toStdString();
+        EXPECT_EQ(address->host, c.host);
+        EXPECT_EQ(address->port, c.port);
+        EXPECT_EQ(address->user, c.user);
+        EXPECT_EQ(address->password, c.password);
+        EXPECT_EQ(address->database, c.database);
+        EXPECT_EQ(address->options, c.options.isEmpty() ? usual : c.options);
+    }
+    EXPECT_FALSE(IsServerLocation(QStringLiteral("/home/ann/postgresql://history.sqlite3")));
+    EXPECT_EQ(LocationError(QStringLiteral("history.sqlite3")), QString());
+}
+
+class ServerStoreTest : public StoreFixture {
+protected:
+    ServerStoreTest() : StoreFixture(Engine::Postgres) {}
+};
+
+// A server whose connection goes away (a restart, a network cut) between runs costs nothing;
+// during a run that cannot connect again, the rest of the run is dropped and said once, and the
+// writer connects again for the next run.
+TEST_F(ServerStoreTest, AConnectionThatGoesAwayIsMadeAgainAndARunThatCannotBeWrittenIsSaidOnce)
+{
+    const QString location = Path();
+    QString invalid;
+    const QString database = ParseServerAddress(location, invalid)->database;
+    const auto cut = [&](bool reconnect) {
+        ASSERT_EQ(server_->Exec(QStringLiteral("postgres"),
+                                {QStringLiteral("ALTER DATABASE %1 ALLOW_CONNECTIONS %2").arg(database, reconnect ? "true" : "false"),
+                                 QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                                "WHERE datname = '%1'").arg(database)}),
+                  QString());
+    };
+    HistoryWriter writer(location);
+    QStringList failures;
+    QObject::connect(&writer, &HistoryWriter::Failed, [&failures](const QString &reason) { failures << reason; });
+    const auto run = [&](int rows, bool cutMidway) {
+        const HistoryWriter::Ticket ticket = writer.BeginRun(kDomain, RunSource::Search, QDateTime::currentDateTime());
+        for (int i = 1; i <= rows; ++i) {
+            writer.SaveRow(ticket, SampleRow(i, QStringLiteral("https://a.example.org/%1").arg(i)));
+            if (i == rows / 2 && cutMidway) {
+                writer.WaitUntilWritten();
+                cut(false);
+            }
+        }
+        writer.EndRun(ticket, RunOutcome::Completed, std::nullopt);
+        writer.WaitUntilWritten();
+        QCoreApplication::processEvents();
+    };
+    run(10, false);
+    cut(true);
+    run(10, false);
+    EXPECT_EQ(failures, QStringList());
+    run(10, true);
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_TRUE(failures[0].startsWith(QStringLiteral("无法连接 PostgreSQL 服务器 %1:5432（").arg(server_->SocketFolder())))
+        << failures[0].toStdString();
+    cut(true);
+    run(10, false);
+    EXPECT_EQ(failures.size(), 1);
+
+    HistoryReader reader(location);
+    std::vector<RunSummary> runs = reader.Runs(kDomain);
+    ASSERT_EQ(runs.size(), 4u);
+    std::reverse(runs.begin(), runs.end());
+    EXPECT_EQ((std::vector<int>{runs[0].rows, runs[1].rows, runs[2].rows, runs[3].rows}), (std::vector<int>{10, 10, 5, 10}));
+    EXPECT_TRUE(runs[2].run.Interrupted());
+    EXPECT_FALSE(runs[3].run.Interrupted());
 }
 
 } // namespace

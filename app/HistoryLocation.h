@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+
+namespace vantorel {
+
+// 历史记录位置: the file on this machine or a PostgreSQL server, kept with QSettings.
+struct HistoryLocationSetting {
+    bool onServer = false;
+    QString file;    // empty: the default file
+    QString address; // postgresql://…
+
+    // The location the store takes.
+    QString Location() const;
+};
+
+HistoryLocationSetting LoadHistoryLocation();
+void SaveHistoryLocation(const HistoryLocationSetting &setting);
+
+// The dialog that changes the setting. Opened with open(); Chosen() once it is accepted, which it
+// is only with a location the store can take.
+class HistoryLocationDialog final : public QDialog {
+    Q_OBJECT
+
+public:
+    HistoryLocationDialog(const HistoryLocationSetting &setting, QWidget *parent = nullptr);
+
+    HistoryLocationSetting Chosen() const;
+    void accept() override;
+
+private:
+    QRadioButton *fileButton_ = nullptr;
+    QRadioButton *serverButton_ = nullptr;
+    QLineEdit *fileEdit_ = nullptr;
+    QLineEdit *addressEdit_ = nullptr;
+    QLabel *problem_ = nullptr;
+};
+
+} // namespace vantorel
