@@ -24,6 +24,10 @@ public:
     // no host.
     void KeepExported(const QString &typedDomain, const std::vector<ExportedPage> &pages);
 
+    // The analysis was abandoned (its window closed): the run it was writing ends as stopped,
+    // since no Finished will come.
+    void RunAbandoned();
+
     // The store's id of the run going, or of the last one; 0 until the store has said it.
     qint64 CurrentRunId() const { return runId_; }
     // Keeps the next runs through another writer; never while a run goes on.
