@@ -5,6 +5,7 @@
 
 #include <DecodeBody.h>
 
+#include <QHash>
 #include <QLocale>
 #include <QUrl>
 #include <QtConcurrent/qtconcurrentmap.h>
@@ -17,7 +18,7 @@ namespace vantorel {
 namespace {
 
 // What a column of a known export holds.
-enum class Role { Page, Target, Site };
+enum class Role { Page, Target, Site, Anchor, Nofollow };
 
 // The headers of the exports people keep their backlinks in, as each tool writes them. A name is
 // matched with case and spacing ignored; the tool is named when the header is written exactly
@@ -37,8 +38,12 @@ constexpr KnownHeader kKnownHeaders[] = {
     {u"网站", Role::Site, u"Search Console"},
     {u"Referring page URL", Role::Page, u"Ahrefs"},
     {u"Target URL", Role::Target, u"Ahrefs"},
+    {u"Anchor", Role::Anchor, u"Ahrefs"},
+    {u"Nofollow", Role::Nofollow, u"Ahrefs"},
     {u"Source url", Role::Page, u"Semrush"},
     {u"Target url", Role::Target, u"Semrush"},
+    {u"Anchor", Role::Anchor, u"Semrush"},
+    {u"Nofollow", Role::Nofollow, u"Semrush"},
     // Majestic puts the target first.
     {u"Source URL", Role::Page, u"Majestic"},
     {u"Target URL", Role::Target, u"Majestic"},
@@ -203,6 +208,7 @@ struct Shape {
     int column = 0; // -1: a table without a column to take
     QString header, tool;
     bool sitesOnly = false;
+    int anchorColumn = -1, nofollowColumn = -1; // what the export says of each link, if it does
 };
 
 struct HeaderRow {
@@ -279,6 +285,15 @@ std::optional<int> AddressColumn(const ColumnCounts &counts, Allowed allowed)
 Shape ShapeWithHeader(QStringView text, const HeaderRow &header)
 {
     Shape shape{header.delimiter, header.dataFrom, header.dataLine, 0, {}, {}};
+    const auto firstOf = [&header](Role role) {
+        const auto found = std::find_if(header.cells.begin(), header.cells.end(),
+                                        [role](const auto &match) { return match && match->role == role; });
+        return found == header.cells.end() ? -1 : static_cast<int>(found - header.cells.begin());
+    };
+    if (firstOf(Role::Anchor) >= 0 && firstOf(Role::Nofollow) >= 0) {
+        shape.anchorColumn = firstOf(Role::Anchor);
+        shape.nofollowColumn = firstOf(Role::Nofollow);
+    }
     const ColumnCounts counts = CountColumns(text, header.delimiter, header.dataFrom);
     const int columns = static_cast<int>(header.cells.size());
     const auto roleOf = [&header](int column) { return header.cells[static_cast<std::size_t>(column)]; };
@@ -303,7 +318,7 @@ Shape ShapeWithHeader(QStringView text, const HeaderRow &header)
     if (const std::optional<int> column =
             AddressColumn(counts, [&](int column) { return column >= columns || !roleOf(column); }))
         return take(*column);
-    if (std::any_of(header.cells.begin(), header.cells.end(), [](const auto &match) { return match && match->role == Role::Site; })) {
+    if (firstOf(Role::Site) >= 0) {
         shape.sitesOnly = true;
         return shape;
     }
@@ -343,7 +358,7 @@ Shape ShapeWithoutHeader(QStringView text)
         if (!even || cells < 2)
             continue;
         if (const std::optional<int> column = AddressColumn(CountColumns(text, delimiter, 0), [](int) { return true; }))
-            return {delimiter, 0, 1, *column, {}, {}};
+            return {delimiter, 0, 1, *column, {}, {}, false, -1, -1};
     }
     return {};
 }
@@ -352,8 +367,38 @@ Shape ShapeWithoutHeader(QStringView text)
 struct Candidate {
     QString text;
     int line;
+    std::optional<LinkEvidence> link; // what the export says of the link on it
     bool listed = false;
 };
+
+// A nofollow cell as exports write it; nothing when it says neither.
+std::optional<bool> NofollowCell(const QString &cell)
+{
+    for (const QStringView yes : {u"true", u"yes", u"1"})
+        if (cell.compare(yes, Qt::CaseInsensitive) == 0)
+            return true;
+    for (const QStringView no : {u"false", u"no", u"0"})
+        if (cell.compare(no, Qt::CaseInsensitive) == 0)
+            return false;
+    return std::nullopt;
+}
+
+// The link a row of the export describes, when it has an anchor and a nofollow cell.
+std::optional<LinkEvidence> ExportedLink(const std::vector<QStringView> &cells, const Shape &shape)
+{
+    const auto cell = [&cells](int column) {
+        return column >= 0 && column < std::ssize(cells) ? CellText(cells[static_cast<std::size_t>(column)]) : QString();
+    };
+    if (shape.nofollowColumn < 0)
+        return std::nullopt;
+    const std::optional<bool> nofollow = NofollowCell(cell(shape.nofollowColumn));
+    if (!nofollow)
+        return std::nullopt;
+    LinkEvidence link;
+    link.anchor = AnchorText(cell(shape.anchorColumn).simplified());
+    link.nofollow = *nofollow;
+    return link;
+}
 
 // Whether each is an address, on the pool's threads: a file of a hundred thousand rows takes a
 // while to check one by one.
@@ -372,13 +417,25 @@ void CheckCandidates(std::vector<Candidate> &candidates)
 void TakeAddresses(AddressList &list, std::vector<Candidate> candidates)
 {
     CheckCandidates(candidates);
+    QHash<QString, std::size_t> exportedAt;
     for (const Candidate &candidate : candidates) {
-        if (!candidate.listed)
+        if (!candidate.listed) {
             list.rejectedLines.push_back(candidate.line);
-        else if (++list.read > kMaxListedAddresses)
+            continue;
+        }
+        if (++list.read > kMaxListedAddresses) {
             list.truncated = true;
-        else
-            list.addresses << RowUrl(candidate.text);
+            continue;
+        }
+        list.addresses << RowUrl(candidate.text);
+        if (!candidate.link)
+            continue;
+        auto at = exportedAt.constFind(list.addresses.back());
+        if (at == exportedAt.cend()) {
+            at = exportedAt.insert(list.addresses.back(), list.exported.size());
+            list.exported.push_back({list.addresses.back(), {}});
+        }
+        list.exported[*at].links.push_back(*candidate.link);
     }
 }
 
@@ -423,7 +480,8 @@ AddressList ReadAddressList(QStringView text)
         while (reader.Next()) {
             const std::vector<QStringView> &cells = reader.Cells();
             if (!reader.Blank())
-                candidates.push_back({column >= 0 && column < std::ssize(cells) ? CellText(cells[column]) : QString(), reader.Line()});
+                candidates.push_back({column >= 0 && column < std::ssize(cells) ? CellText(cells[column]) : QString(),
+                                      reader.Line(), ExportedLink(cells, shape)});
         }
     }
     TakeAddresses(list, std::move(candidates));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <PageEvidence.h>
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
@@ -24,6 +26,13 @@ namespace vantorel {
 // or such a host without a scheme (a port and a path may follow), which gets http:// in front.
 // In a plain list, blank lines and lines starting with # are passed over; other lines are
 // skipped and their (1-based) numbers kept, as are those of table rows without an address.
+// What an export said of the links on one of its pages to the user's site, one a row: their
+// anchors and whether each is nofollow.
+struct ExportedPage {
+    QString address; // as taken
+    std::vector<LinkEvidence> links;
+};
+
 struct AddressList {
     QStringList addresses; // at most kMaxListedAddresses
     int read = 0;          // addresses in the whole list
@@ -33,6 +42,9 @@ struct AddressList {
     QString tool;   // whose export has that header; empty when unknown
     int column = -1; // the taken column of a table, from 0; -1 for a plain list
     bool sitesOnly = false; // a table of linking sites, which names no page
+    // The taken pages' links, in the order first listed, when the export has both an anchor and
+    // a nofollow column (Ahrefs, Semrush); rows whose nofollow cell says neither are left out.
+    std::vector<ExportedPage> exported;
 };
 constexpr int kMaxListedAddresses = 1000;
 

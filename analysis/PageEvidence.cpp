@@ -80,14 +80,6 @@ void ApplyRobotsHeader(QByteArrayView header, RobotsEvidence &robots)
     });
 }
 
-// Trimmed, then cut to the limit without leaving half of a surrogate pair at the end.
-QString AnchorText(QStringView text)
-{
-    text = text.trimmed();
-    if (text.size() > kAnchorLimit)
-        text = text.first(text[kAnchorLimit - 1].isHighSurrogate() ? kAnchorLimit - 1 : kAnchorLimit).trimmed();
-    return text.toString();
-}
 
 // An href as browsers read it before parsing: no surrounding controls or spaces, no tabs or
 // line breaks, and "\" before any query or fragment is a "/". Nothing for a reference to the
@@ -342,6 +334,14 @@ Reader ReadPage(QStringView html)
 }
 
 } // namespace
+
+QString AnchorText(QStringView text)
+{
+    text = text.trimmed();
+    if (text.size() > kAnchorLimit)
+        text = text.first(text[kAnchorLimit - 1].isHighSurrogate() ? kAnchorLimit - 1 : kAnchorLimit).trimmed();
+    return text.toString();
+}
 
 PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringView domain,
                                  QByteArrayView robotsHeader)

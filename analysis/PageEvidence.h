@@ -37,6 +37,10 @@ struct PageEvidence {
     std::optional<RefreshEvidence> refresh; // the first refresh in the head that names an address, wherever it goes
 };
 
+// A link's text as the evidence keeps it: trimmed, then cut to its 100 characters without
+// leaving half of a surrogate pair at the end.
+QString AnchorText(QStringView text);
+
 // html: the decoded page text; pageUrl: the final URL of the fetch (base for relative links,
 // overridden by the first <base href>, itself resolved against pageUrl); domain: the host the
 // user checks (lower case, no scheme, Unicode or punycode); robotsHeader: the raw X-Robots-Tag

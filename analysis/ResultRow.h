@@ -20,7 +20,9 @@ enum class RunOutcome {
 };
 
 // Where a run's rows come from.
-enum class RunKind { Search, AddressList, Recheck };
+// Import: what an export said of its pages' links, kept without fetching, so that the first
+// check of each page is compared with it.
+enum class RunKind { Search, AddressList, Recheck, Import };
 
 // Where a row stands in its run.
 enum class RowState { Waiting, Fetching, Judged };

@@ -139,9 +139,13 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
         ShowStatus(summary);
         SetLabelText(tipLine_, summary);
     });
-    if (runHistory_)
+    if (runHistory_) {
         gridActions_->SetHistoryActions([this] { OpenHistory(); }, [this] { RecheckKnownLinks(domainEdit_->text()); },
                                         [this] { ChooseHistoryLocation(); });
+        gridActions_->SetExportKeeper([this](const QString &domain, const std::vector<ExportedPage> &pages) {
+            runHistory_->KeepExported(domain, pages);
+        });
+    }
     DescribeForScreenReaders();
     WireEvents();
     WatchRuns();

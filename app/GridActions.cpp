@@ -186,8 +186,11 @@ void GridActions::CheckList(const AddressList &list)
         emit ListRead(summary);
     if (const QStringList notes = AddressListNotes(list); !notes.isEmpty())
         dialogs_.tell(notes.join(u'\n'));
-    if (!list.addresses.isEmpty())
-        analysis_.CheckAddresses(list.addresses, domain_());
+    if (list.addresses.isEmpty())
+        return;
+    if (keepExported_)
+        keepExported_(domain_(), list.exported);
+    analysis_.CheckAddresses(list.addresses, domain_());
 }
 
 void GridActions::ShowMenu(const QPoint &at)

@@ -55,6 +55,11 @@ public:
         recheck_ = std::move(recheck);
         chooseLocation_ = std::move(chooseLocation);
     }
+    // Called with what an export said of its pages before they are checked.
+    void SetExportKeeper(std::function<void(const QString &domain, const std::vector<ExportedPage> &pages)> keep)
+    {
+        keepExported_ = std::move(keep);
+    }
     // True, and the status line says why, while a run goes on.
     bool RefusedDuringRun();
 
@@ -84,6 +89,7 @@ private:
     std::function<void(int)> openRow_;
     GridDialogs dialogs_;
     std::function<void()> openHistory_, recheck_, chooseLocation_;
+    std::function<void(const QString &, const std::vector<ExportedPage> &)> keepExported_;
     int listsRead_ = 0; // only the latest list read is checked
 };
 

@@ -62,8 +62,8 @@ private:
     void (*previous_)(int) = SIG_DFL;
 };
 
-// The addresses of --urls, or nothing after saying why there are none.
-std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &streams)
+// The list of --urls, or nothing after saying why it has no address.
+std::optional<AddressList> ListedAddresses(const QString &path, ConsoleStreams &streams)
 {
     const auto Say = [&streams](const QString &text) { streams.Say(text); };
     QFile file;
@@ -79,7 +79,7 @@ std::optional<QStringList> ListedAddresses(const QString &path, ConsoleStreams &
         Say(note);
     if (list.addresses.isEmpty())
         return std::nullopt;
-    return list.addresses;
+    return list;
 }
 
 // The words that start each exit 6.
@@ -107,13 +107,13 @@ AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings setting
 
 // The addresses of a run without the engine: --urls, or those the history knows for --recheck.
 // An exit status instead when there are none to check.
-std::variant<std::optional<QStringList>, int> AddressesToCheck(const CommandLine &line, const QString &historyFile,
+std::variant<std::optional<AddressList>, int> AddressesToCheck(const CommandLine &line, const QString &historyFile,
                                                                ConsoleStreams &streams)
 {
     const QString domain = line.checkDomain.value_or(QString());
     if (line.urlsFile) {
-        if (std::optional<QStringList> urls = ListedAddresses(*line.urlsFile, streams))
-            return urls;
+        if (std::optional<AddressList> list = ListedAddresses(*line.urlsFile, streams))
+            return list;
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
     }
     if (line.command != Command::Recheck)
@@ -136,7 +136,9 @@ std::variant<std::optional<QStringList>, int> AddressesToCheck(const CommandLine
                                                                                                      : kExitOutputFailed;
         }
     } else {
-        return known;
+        AddressList list;
+        list.addresses = known;
+        return list;
     }
     streams.Say(CannotJudgeText(nothing));
     return kExitCannotJudge;
@@ -206,7 +208,7 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     const auto addresses = AddressesToCheck(line, historyFile, streams);
     if (const int *status = std::get_if<int>(&addresses))
         return *status;
-    const std::optional<QStringList> &urls = std::get<std::optional<QStringList>>(addresses);
+    const std::optional<AddressList> &urls = std::get<std::optional<AddressList>>(addresses);
     const QString domain = line.checkDomain.value_or(QString());
 
     BacklinkAnalysis analysis(settings);
@@ -224,8 +226,10 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
                      [] { QCoreApplication::exit(); });
     {
         InterruptWatch interrupts(analysis);
+        if (urls && history)
+            history->KeepExported(domain, urls->exported);
         if (urls)
-            analysis.CheckAddresses(*urls, domain, line.command == Command::Recheck ? RunKind::Recheck : RunKind::AddressList);
+            analysis.CheckAddresses(urls->addresses, domain, line.command == Command::Recheck ? RunKind::Recheck : RunKind::AddressList);
         else
             analysis.RunAnalysis(domain);
         if (analysis.Running())

@@ -2,6 +2,7 @@
 
 #include <ResultExport.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -12,15 +13,17 @@ namespace {
 template <typename Enum, std::size_t N>
 using Names = std::array<std::pair<Enum, const char16_t *>, N>;
 
-constexpr Names<RunSource, 3> kSourceNames{{
+constexpr Names<RunSource, 4> kSourceNames{{
     {RunSource::Search, u"search"},
     {RunSource::AddressList, u"list"},
     {RunSource::Recheck, u"recheck"},
+    {RunSource::Import, u"import"},
 }};
-constexpr Names<RunSource, 3> kSourceWords{{
+constexpr Names<RunSource, 4> kSourceWords{{
     {RunSource::Search, u"搜索"},
     {RunSource::AddressList, u"地址列表"},
     {RunSource::Recheck, u"复查"},
+    {RunSource::Import, u"导入"},
 }};
 constexpr Names<StoredOutcome, 4> kOutcomeNames{{
     {StoredOutcome::PassesWeight, u"passes-weight"},
@@ -121,6 +124,21 @@ ResultRow FromStoredRow(const StoredRow &stored)
     ResultRow row = ListedRow(stored.number, stored.address);
     row.state = RowState::Judged;
     row.evidence = std::move(evidence);
+    return row;
+}
+
+StoredRow ExportedRow(int number, const ExportedPage &page, const QDateTime &listedAt)
+{
+    StoredRow row;
+    row.number = number;
+    row.address = page.address;
+    row.verdict = QStringLiteral("有效");
+    row.outcome = std::any_of(page.links.begin(), page.links.end(), [](const LinkEvidence &link) { return link.PassesWeight(); })
+                      ? StoredOutcome::PassesWeight
+                      : StoredOutcome::NoWeight;
+    row.pageHad = true; // the export's crawler had it
+    row.links = page.links;
+    row.checkedAt = listedAt;
     return row;
 }
 

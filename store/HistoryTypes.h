@@ -1,5 +1,6 @@
 #pragma once
 
+#include <AddressList.h>
 #include <PageEvidence.h>
 #include <ResultRow.h>
 #include <Verdict.h>
@@ -56,6 +57,9 @@ StoredOutcome OutcomeOf(const RowEvidence &evidence);
 // judged on, as far as the history keeps it (not the page's size, redirects or time taken).
 StoredRow ToStoredRow(const ResultRow &row);
 ResultRow FromStoredRow(const StoredRow &row);
+// A page an export listed, as a run of source 导入 keeps it, unfetched: 有效 with the export's
+// links, passing weight when one of them is not nofollow.
+StoredRow ExportedRow(int number, const ExportedPage &page, const QDateTime &listedAt);
 
 // The names the database holds ("search", "passes-weight", "completed", ...) and back; nothing
 // for a name this program does not know.

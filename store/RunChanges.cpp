@@ -111,6 +111,8 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
 {
     const bool search = run.source == RunSource::Search;
     std::vector<RowChange> changes;
+    if (run.source == RunSource::Import)
+        return changes; // what an export said is the past of the checks that follow, no change of its own
     QSet<QString> listed;
     const AddressPast none;
     for (const AddressCheck *row : FirstRows(rows)) {

@@ -69,7 +69,7 @@ struct RowChange {
 std::optional<ChangeKind> ChangeOf(const AddressPast &past, const AddressCheck &now, bool listsAnew);
 
 // A run's changes: each address it checked (its first row counts) against the address's own
-// past in the site's history, in row order; then, for a completed search, what the previous
+// past in the site's history, in row order (none for an import, which checked nothing); then, for a completed search, what the previous
 // completed search listed and this one does not (previousSearch: its rows; null without one).
 std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<AddressCheck> &rows,
                                     const QHash<QString, AddressPast> &pasts,

@@ -1,6 +1,21 @@
 #include "RunHistory.h"
 
+#include <Domain.h>
+
 namespace vantorel {
+
+void RunHistory::KeepExported(const QString &typedDomain, const std::vector<ExportedPage> &pages)
+{
+    const QString domain = ReduceToHost(typedDomain);
+    if (pages.empty() || !IsCheckableHost(domain))
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    const HistoryWriter::Ticket run = writer_->BeginRun(domain, RunSource::Import, now);
+    int number = 0;
+    for (const ExportedPage &page : pages)
+        writer_->SaveRow(run, ExportedRow(++number, page, now));
+    writer_->EndRun(run, RunOutcome::Completed, std::nullopt, now);
+}
 
 RunHistory::RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObject *parent)
     : QObject(parent), analysis_(analysis)

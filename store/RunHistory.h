@@ -23,6 +23,11 @@ public:
     // since no Finished will come.
     void RunAbandoned();
 
+    // Keeps what an export said of its pages as a completed run of source 导入, before the list
+    // is checked, so that each page's check is compared with it. Nothing for a domain that is
+    // no host.
+    void KeepExported(const QString &typedDomain, const std::vector<ExportedPage> &pages);
+
     // The store's id of the run going, or of the last one; 0 until the store has said it.
     qint64 CurrentRunId() const { return runId_; }
     // Keeps the next runs through another writer; never while a run goes on.

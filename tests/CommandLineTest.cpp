@@ -173,6 +173,29 @@ TEST(CommandLine, FormatsCarryTheSameRows)
     EXPECT_EQ(screenColumn(tableLines[2], web.Address("/b")), screenColumn(tableLines[1], web.Address("/a")));
 }
 
+// An export's anchors and nofollow flags are kept as a run of source 导入 before its pages are
+// checked: a link that changed since the export is told by the first check.
+TEST(CommandLine, AnExportsLinksAreComparedWithTheFirstCheck)
+{
+    TestWeb web;
+    web.SetPage("/a", "<a href=\"http://example.com/\">新锚文本</a>");
+    web.SetPage("/b", "<a href=\"http://example.com/\" rel=\"nofollow\">友链</a>");
+    web.SetPage("/c", "<a href=\"http://example.com/\">友链</a>");
+    const QByteArray ahrefs = "Referring page URL\tTarget URL\tAnchor\tNofollow\n"
+                              "http://" + web.Address("/a").toUtf8() + "\thttp://example.com/\t旧锚文本\tfalse\n"
+                              "http://" + web.Address("/b").toUtf8() + "\thttp://example.com/\t友链\tfalse\n"
+                              "http://" + web.Address("/c").toUtf8() + "\thttp://example.com/\t友链\tfalse\n";
+    const QTemporaryDir folder;
+    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    const Outcome run = Vantorel({"--check", "example.com", "--urls", "-", "--db", db, "--format", "tsv"}, {}, ahrefs);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("锚文本变化 1 条：http://") + web.Address("/a") + u'\n')) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("变为 nofollow 1 条：http://") + web.Address("/b") + u'\n')) << run.err.toStdString();
+    const Outcome history = Vantorel({"--history", "example.com", "--db", db, "--format", "tsv"});
+    EXPECT_EQ(history.out.count(u'\n'), 3) << history.out.toStdString();
+    EXPECT_TRUE(history.out.contains(QStringLiteral("\t导入\t"))) << history.out.toStdString();
+}
+
 // The kinds of change in --changes output (TSV), one count per kind.
 std::map<QString, int> ChangeCounts(const QString &tsv)
 {

@@ -190,6 +190,18 @@ TEST(ReadAddressList, TakesTheSourcePageColumnOfKnownExports)
         EXPECT_EQ(AddressListSummary(list), file.summary) << file.what;
         EXPECT_EQ(list.rejectedLines, file.skipped) << file.what;
     }
+    // What the exports with an anchor and a nofollow column said of each page's links.
+    const auto exported = [](const QByteArray &bytes) {
+        QStringList links;
+        for (const ExportedPage &page : ReadAddressList(bytes).exported)
+            for (const LinkEvidence &link : page.links)
+                links << page.address + u' ' + link.anchor + (link.nofollow ? QStringLiteral(" nofollow") : QStringLiteral(" follow"));
+        return links;
+    };
+    EXPECT_EQ(exported(exports[2].bytes), (QStringList{"https://blog.b1.test/tools example follow",
+                                                       "https://b2.test/post?id=7 see here nofollow"}));
+    EXPECT_EQ(exported(exports[3].bytes), (QStringList{"https://c1.test/a anchor follow", "http://c2.test/  nofollow"}));
+    EXPECT_TRUE(exported(exports[0].bytes).isEmpty()) << "no anchor, no nofollow";
     const AddressList sites = ReadAddressList(exports[11].bytes);
     EXPECT_EQ(AddressListNotes(sites), QStringList{QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」")});
 }

@@ -77,6 +77,9 @@ TEST(ToStoredRow, TheOutcomeOfAJudgedRowAndTheRowReadBack)
         EXPECT_EQ(Strength(*back.evidence), Strength(*row.evidence));
         EXPECT_EQ(VerdictToolTip(*back.evidence), VerdictToolTip(*row.evidence));
     }
+    // A page an export listed passes weight when one of its links is not nofollow.
+    EXPECT_EQ(ExportedRow(1, {QStringLiteral("http://a.org/"), {nofollow, follow}}, {}).outcome, PassesWeight);
+    EXPECT_EQ(ExportedRow(1, {QStringLiteral("http://a.org/"), {nofollow}}, {}).outcome, NoWeight);
 }
 
 TEST(SiteHistory, EachAddressAgainstItsOwnPast)
@@ -131,6 +134,12 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
           {Search, {{"e", PassesWeight}}, {{Added, "e"}}, false},
           {Search, {{"d", NoWeight}, {"b", Removed}},
            {{BecameNofollow, "d", PassesWeight}, {NoLongerListed, "a", PassesWeight}, {NoLongerListed, "c", Unreachable}}}}},
+        {"what an export said: no change of its own, the first check compared with it",
+         {{AddressList, {{"e", Removed}}, {}},
+          {Import, {{"a", PassesWeight, "旧"}, {"b", PassesWeight}, {"c", NoWeight}, {"d", PassesWeight}, {"e", PassesWeight}}, {}},
+          {AddressList, {{"a", PassesWeight}, {"b", NoWeight}, {"c", PassesWeight}, {"d", Removed}, {"e", PassesWeight}},
+           {{AnchorChanged, "a", PassesWeight}, {BecameNofollow, "b", PassesWeight}, {BecameFollow, "c", NoWeight},
+            {Lost, "d", PassesWeight}}}}},
         {"an address listed twice counts by its first row",
          {{Search, {{"a", PassesWeight}, {"a", Removed}}, {}},
           {AddressList, {{"a", Removed}, {"a", PassesWeight}}, {{Lost, "a", PassesWeight}}}}},
