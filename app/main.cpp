@@ -53,7 +53,8 @@ int main(int argc, char *argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     const bool outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
     vantorel::CommandLine line = vantorel::ParseCommandLine(arguments, outputIsTerminal);
-    const bool needsWindow = line.error.isEmpty() && !line.help && !line.version && !line.checkDomain;
+    const bool needsWindow =
+        line.error.isEmpty() && !line.help && !line.version && !line.checkDomain && line.copyFrom.isEmpty();
     if (!needsWindow) {
         QCoreApplication app(argc, argv);
         InstallQtTranslations(app);

@@ -203,6 +203,8 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     const QString historyFile = line.historyFile.value_or(DefaultHistoryPath());
     if (line.command == Command::History || line.command == Command::Changes)
         return ShowHistory(line, historyFile, streams);
+    if (line.command == Command::CopyHistory)
+        return CopyHistoryCommand(line, streams);
 
     settings = CheckSettings(line, std::move(settings), streams);
     const auto addresses = AddressesToCheck(line, historyFile, streams);

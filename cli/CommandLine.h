@@ -15,9 +15,10 @@ enum class Command {
     Recheck, // --recheck: the addresses the history knows as once 有效
     History, // --history: lists the domain's runs
     Changes, // --changes: a run's changes against its predecessor
+    CopyHistory, // --copy-history FROM TO: one history into another
 };
 
-// What the command line asks for. Without a domain, the window opens.
+// What the command line asks for. Without a domain or a copy, the window opens.
 struct CommandLine {
     bool help = false;
     bool version = false;
@@ -33,6 +34,8 @@ struct CommandLine {
     std::optional<int> jobs;              // --jobs; else each kind of run has its default
     std::optional<int> timeoutSeconds;
     std::optional<int> retries;           // --retries
+    QString copyFrom, copyTo;             // --copy-history FROM TO
+    bool merge = false;                   // --merge: into a history that holds runs
 };
 
 // Reads the arguments (program name first). The format defaults to a table when standard
