@@ -1,5 +1,7 @@
 #include "BacklinkAnalysis.h"
 
+#include <Network.h>
+
 #include "Domain.h"
 #include "SearchPage.h"
 
@@ -53,6 +55,14 @@ std::optional<QString> PageText(const FetchResult &result)
 
 } // namespace
 
+QString FitDescriptorBudget(AnalysisSettings &settings)
+{
+    const DescriptorBudget budget = RaiseDescriptorLimit(std::max(settings.jobs, settings.listJobs));
+    settings.jobs = std::min(settings.jobs, budget.jobs);
+    settings.listJobs = std::min(settings.listJobs, budget.jobs);
+    return budget.warning;
+}
+
 BacklinkAnalysis::BacklinkAnalysis(AnalysisSettings settings, QObject *parent)
     : QObject(parent), settings_(std::move(settings)), engine_(settings_.fetchLimits, settings_.jobs)
 {
@@ -81,8 +91,10 @@ void BacklinkAnalysis::DropWork()
     engine_.HoldBodies(false);
     pause_.stop();
     afterPause_ = {};
-    for (QTimer *retry : std::exchange(retryTimers_, {}))
-        retry->deleteLater(); // waiting retries end with the run
+    for (QTimer *retry : std::exchange(retryTimers_, {})) {
+        retry->stop(); // waiting retries end with the run, before their timer could fire for the next one
+        retry->deleteLater();
+    }
     failedAttempts_.clear();
     refreshedRows_.clear();
     searchTicket_.reset();
@@ -224,9 +236,11 @@ void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer); // never sooner than the server asked
         retryTimers_.insert(timer);
-        connect(timer, &QTimer::timeout, this, [this, timer, index] {
-            retryTimers_.erase(timer);
+        connect(timer, &QTimer::timeout, this, [this, timer, index, generation = generation_] {
             timer->deleteLater();
+            if (generation != generation_)
+                return;
+            retryTimers_.erase(timer);
             FetchRow(index);
         });
         timer->start(*delay);

@@ -32,6 +32,10 @@ struct AnalysisSettings {
     std::chrono::milliseconds searchGap{3000};
 };
 
+// Raises the descriptor limit for the pages the settings fetch at once (Network.h), and lowers
+// them when it cannot go high enough; the warning to show, or empty. Once, at start.
+QString FitDescriptorBudget(AnalysisSettings &settings);
+
 // One analysis run at a time, driven by events only: the engine's answers, a continuation for
 // each judged page, a single-shot timer for each pause. Nothing here waits: every call returns
 // at once, and the run says what happens through its signals, which the window and the console

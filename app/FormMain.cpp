@@ -178,7 +178,7 @@ void FormMain::UseHistoryLocation(const QString &location)
 FormMain::~FormMain()
 {
     // The run goes first: its last signals still reach the history, which then writes what is queued.
-    analysis_.Abandon();
+    Abandon();
     delete historyWindow_; // its reads use the writer
     historyWindow_ = nullptr;
     delete runHistory_;
@@ -513,8 +513,15 @@ void FormMain::resizeEvent(QResizeEvent *event)
 
 void FormMain::closeEvent(QCloseEvent *event)
 {
-    analysis_.Abandon();
+    Abandon();
     event->accept();
+}
+
+void FormMain::Abandon()
+{
+    analysis_.Abandon();
+    if (runHistory_)
+        runHistory_->RunAbandoned();
 }
 
 } // namespace vantorel

@@ -77,6 +77,8 @@ private:
     int Pixels(int twips) const;
     // Reads the last checks of the run's addresses before this run, for the verdicts' tool tips.
     void ReadPreviousChecks();
+    // The window is going away: the run is dropped, and kept in the history as stopped.
+    void Abandon();
 
     QFrame *noteFrame_ = nullptr;
     QLabel *noteLabel_ = nullptr;

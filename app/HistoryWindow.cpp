@@ -31,6 +31,7 @@ namespace vantorel {
 namespace {
 
 const QString kReading = QStringLiteral("正在读取...");
+const QString kStillWriting = QStringLiteral("检测进行中，结束后才能删除");
 QString ShownTime(const QDateTime &time)
 {
     return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QString();
@@ -419,23 +420,37 @@ void HistoryWindow::ExportChanges()
 
 void HistoryWindow::DeleteRun()
 {
-    const RunSummary *run = ChosenRun();
-    if (!run || !dialogs_.confirm(QStringLiteral("删除 %1 在 %2 的这次检测记录？删除后无法恢复。")
-                                      .arg(SiteShown(run->run.domain), ShownTime(run->run.startedAt))))
+    const RunSummary *chosen = ChosenRun();
+    if (!chosen)
         return;
-    writer_.DeleteRun(run->run.id);
+    // What is chosen now: a run ending meanwhile replaces the list.
+    const StoredRun run = chosen->run;
+    if (writer_.Writing(run.id)) {
+        dialogs_.tell(kStillWriting);
+        return;
+    }
+    if (!dialogs_.confirm(QStringLiteral("删除 %1 在 %2 的这次检测记录？删除后无法恢复。")
+                              .arg(SiteShown(run.domain), ShownTime(run.startedAt))))
+        return;
+    writer_.DeleteRun(run.id);
     Reload();
 }
 
 void HistoryWindow::DeleteDomain()
 {
-    const QString domain = ChosenDomain();
-    if (domain.isEmpty() ||
-        !dialogs_.confirm(QStringLiteral("删除 %1 的全部 %2 次检测记录？删除后无法恢复。")
-                              .arg(SiteShown(domain))
-                              .arg(domains_[static_cast<std::size_t>(domainsView_->currentIndex().row())].runs)))
+    const int row = domainsView_->currentIndex().row();
+    if (row < 0 || row >= static_cast<int>(domains_.size()))
         return;
-    writer_.DeleteDomain(domain);
+    const DomainSummary domain = domains_[static_cast<std::size_t>(row)];
+    if (writer_.WritingSite(domain.domain)) {
+        dialogs_.tell(kStillWriting);
+        return;
+    }
+    if (!dialogs_.confirm(QStringLiteral("删除 %1 的全部 %2 次检测记录？删除后无法恢复。")
+                              .arg(SiteShown(domain.domain))
+                              .arg(domain.runs)))
+        return;
+    writer_.DeleteDomain(domain.domain);
     Reload();
 }
 

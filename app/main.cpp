@@ -82,11 +82,8 @@ int main(int argc, char *argv[])
     vantorel::AnalysisSettings settings;
     if (line.jobs)
         settings.jobs = settings.listJobs = *line.jobs;
-    const vantorel::DescriptorBudget budget = vantorel::RaiseDescriptorLimit(std::max(settings.jobs, settings.listJobs));
-    if (!budget.warning.isEmpty())
-        Write(stderr, budget.warning + u'\n');
-    settings.jobs = std::min(settings.jobs, budget.jobs);
-    settings.listJobs = std::min(settings.listJobs, budget.jobs);
+    if (const QString warning = vantorel::FitDescriptorBudget(settings); !warning.isEmpty())
+        Write(stderr, warning + u'\n');
     // --db for this window only; otherwise the location the window was told to keep.
     vantorel::FormMain window(std::move(settings), line.historyFile.value_or(vantorel::LoadHistoryLocation().Location()));
     window.show();

@@ -10,7 +10,6 @@
 #include <HistoryReader.h>
 #include <HistoryReport.h>
 #include <RunHistory.h>
-#include <Network.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -101,10 +100,8 @@ AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings setting
         settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
         settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
     }
-    const DescriptorBudget budget = RaiseDescriptorLimit(settings.jobs);
-    if (!budget.warning.isEmpty())
-        streams.Say(budget.warning);
-    settings.jobs = settings.listJobs = budget.jobs;
+    if (const QString warning = FitDescriptorBudget(settings); !warning.isEmpty())
+        streams.Say(warning);
     return settings;
 }
 

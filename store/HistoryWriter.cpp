@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 
 namespace vantorel {
@@ -119,9 +120,17 @@ public:
 
     bool DeleteRun(qint64 runId, QSqlError &error) { return ExecBound(statements_->deleteRun, {runId}, error); }
 
-    bool DeleteDomain(const QString &domain, QSqlError &error)
+    // The site's runs, one by one, but those in writing.
+    bool DeleteDomain(const QString &domain, const std::function<bool(qint64)> &writing, QSqlError &error)
     {
-        return ExecBound(statements_->deleteDomain, {domain}, error);
+        QSqlQuery &runs = statements_->domainRuns;
+        if (!ExecBound(runs, {domain}, error))
+            return false;
+        std::vector<qint64> ids;
+        while (runs.next())
+            ids.push_back(runs.value(0).toLongLong());
+        runs.finish();
+        return std::all_of(ids.begin(), ids.end(), [&](qint64 id) { return writing(id) || DeleteRun(id, error); });
     }
 
     // Undoes the transaction after a failed statement; why it failed.
@@ -143,10 +152,10 @@ private:
                                                      "VALUES (?, ?, ?, ?, ?)"))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
               deleteRun(Prepared(db, QStringLiteral("DELETE FROM run WHERE id = ?"))),
-              deleteDomain(Prepared(db, QStringLiteral("DELETE FROM run WHERE domain_name = ?")))
+              domainRuns(Prepared(db, QStringLiteral("SELECT id FROM run WHERE domain_name = ?")))
         {
         }
-        QSqlQuery insertRun, insertRow, insertLink, endRun, deleteRun, deleteDomain;
+        QSqlQuery insertRun, insertRow, insertLink, endRun, deleteRun, domainRuns;
     };
 
     QSqlDatabase Database() const { return QSqlDatabase::database(name_, false); }
@@ -237,6 +246,19 @@ void HistoryWriter::WaitUntilWritten()
     const quint64 target = enqueued_;
     for (quint64 finished = finished_; finished < target; finished = finished_)
         finished_.wait(finished);
+}
+
+bool HistoryWriter::Writing(qint64 runId) const
+{
+    const std::lock_guard lock(writingMutex_);
+    return writing_.contains(runId);
+}
+
+bool HistoryWriter::WritingSite(const QString &domain) const
+{
+    const QString key = SiteKey(domain);
+    const std::lock_guard lock(writingMutex_);
+    return std::any_of(writing_.begin(), writing_.end(), [&key](const auto &run) { return run.second == key; });
 }
 
 QString HistoryWriter::FirstFailure() const
@@ -341,8 +363,10 @@ void HistoryWriter::WriteBatch(Connection &connection, std::unordered_map<Ticket
                         RunState *state = writable(end.ticket);
                         return !state || connection.EndRun(state->id, end, error);
                     },
-                    [&](RemoveRun &remove) { return connection.DeleteRun(remove.runId, error); },
-                    [&](RemoveDomain &remove) { return connection.DeleteDomain(remove.domain, error); },
+                    [&](RemoveRun &remove) { return Writing(remove.runId) || connection.DeleteRun(remove.runId, error); },
+                    [&](RemoveDomain &remove) {
+                        return connection.DeleteDomain(remove.domain, [this](qint64 id) { return Writing(id); }, error);
+                    },
                 },
                 job);
             if (!written) {
@@ -358,8 +382,11 @@ void HistoryWriter::WriteBatch(Connection &connection, std::unordered_map<Ticket
     }
 
     if (reason.isEmpty()) {
-        for (const auto &[ticket, id] : stored)
+        const std::lock_guard lock(writingMutex_);
+        for (const auto &[ticket, id] : stored) {
+            writing_.emplace(id, runs[ticket].domain);
             QMetaObject::invokeMethod(this, [this, ticket, id] { emit RunStored(ticket, id); }, Qt::QueuedConnection);
+        }
     } else if (writes) {
         // Nothing of the transaction was kept: every run with a job in it keeps no more, and
         // each says so once; removals say so once.
@@ -375,9 +402,16 @@ void HistoryWriter::WriteBatch(Connection &connection, std::unordered_map<Ticket
         if (removals)
             Report(reason);
     }
-    for (const Job &job : batch)
+    // A run is written no more once its end is written, or it failed.
+    const std::lock_guard lock(writingMutex_);
+    for (const Job &job : batch) {
+        const auto run = runs.find(ticketOf(job));
+        if (run == runs.end() || !(std::holds_alternative<End>(job) || run->second.failed))
+            continue;
+        writing_.erase(run->second.id);
         if (std::holds_alternative<End>(job))
-            runs.erase(ticketOf(job));
+            runs.erase(run);
+    }
 }
 
 } // namespace vantorel

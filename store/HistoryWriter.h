@@ -39,8 +39,13 @@ public:
     void SaveRow(Ticket run, StoredRow row);
     void EndRun(Ticket run, RunOutcome outcome, const std::optional<QString> &countText,
                 const QDateTime &endedAt = QDateTime::currentDateTime());
+    // A run still being written is never deleted, alone or with its site: the rest of it would
+    // have nowhere to go.
     void DeleteRun(qint64 runId);
     void DeleteDomain(const QString &domain);
+    // Whether the run, or a run of the site, is begun and not yet ended in the file. Any thread.
+    bool Writing(qint64 runId) const;
+    bool WritingSite(const QString &domain) const;
 
     // Blocks until every job queued so far is written or dropped: for tests and for the command
     // line before it exits, never for the window's thread.
@@ -108,6 +113,8 @@ private:
     std::atomic<Ticket> lastTicket_{0};
     mutable std::mutex failureMutex_;
     QString firstFailure_;
+    mutable std::mutex writingMutex_;
+    std::unordered_map<qint64, QString> writing_; // runs begun and not ended in the file: their sites
     std::thread thread_;
 };
 

@@ -55,4 +55,10 @@ void RunHistory::UseWriter(HistoryWriter &writer)
     });
 }
 
+void RunHistory::RunAbandoned()
+{
+    if (ticket_)
+        writer_->EndRun(*std::exchange(ticket_, std::nullopt), RunOutcome::Stopped, analysis_.CountText());
+}
+
 } // namespace vantorel

@@ -19,6 +19,10 @@ class RunHistory final : public QObject {
 public:
     RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObject *parent = nullptr);
 
+    // The analysis was abandoned (its window closed): the run it was writing ends as stopped,
+    // since no Finished will come.
+    void RunAbandoned();
+
     // Keeps what an export said of its pages as a completed run of source 导入, before the list
     // is checked, so that each page's check is compared with it. Nothing for a domain that is
     // no host.

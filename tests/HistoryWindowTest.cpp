@@ -226,6 +226,39 @@ TEST_F(HistoryFile, VerdictToolTipsNameThePreviousCheckAndRecheckTakesTheKnownVa
     window.Analysis().Stop();
 }
 
+// A run still being written cannot be deleted, alone or with its site, and closing the window
+// keeps it as stopped.
+TEST_F(HistoryFile, ARunBeingWrittenIsKeptAndClosingTheWindowStopsIt)
+{
+    LoopbackServer stall([](LoopbackServer::Connection &connection) { connection.sleepFor(std::chrono::seconds(60)); });
+    {
+        FormMain window(QuickSettings(stall.hostAndPort()), path);
+        window.show();
+        window.Analysis().CheckAddresses({QStringLiteral("http://%1/x").arg(stall.hostAndPort())}, QStringLiteral("www.example.com"));
+        window.OpenHistory();
+        auto *history = Child<HistoryWindow>(window, "FormHistory");
+        auto *runs = Child<QTableView>(*history, "GridRuns");
+        ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 3; })) << "one site, whatever its form";
+        QStringList told;
+        history->SetDialogs({[](const QString &) { return QString(); },
+                             [](const QString &question) {
+                                 ADD_FAILURE() << "asked " << question.toStdString();
+                                 return true;
+                             },
+                             [&](const QString &message) { told << message; }});
+        Child<QPushButton>(*history, "CommandDeleteRun")->click();
+        Child<QPushButton>(*history, "CommandDeleteDomain")->click();
+        EXPECT_EQ(told, QStringList(2, QStringLiteral("检测进行中，结束后才能删除")));
+        EXPECT_TRUE(window.Analysis().Running());
+        window.close();
+    }
+    HistoryReader reader(path);
+    const std::vector<RunSummary> runs = reader.Runs(kDomain);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].run.outcome, RunOutcome::Stopped);
+    EXPECT_EQ(RunOutcomeWord(runs[0].run), QStringLiteral("已停止"));
+}
+
 // 历史记录位置 refuses an address the store cannot take, and once a server's is accepted, keeps it
 // and keeps the next runs there.
 TEST_F(HistoryFile, TheHistoryLocationIsKeptAndTheNextRunsGoToTheServerChosen)
