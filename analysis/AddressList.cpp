@@ -405,6 +405,12 @@ std::optional<LinkEvidence> ExportedLink(const std::vector<QStringView> &cells, 
 void CheckCandidates(std::vector<Candidate> &candidates)
 {
     constexpr std::size_t kChunk = 4096;
+    // A short list is checked here: handing one chunk to the pool gains nothing.
+    if (candidates.size() <= kChunk) {
+        for (Candidate &candidate : candidates)
+            candidate.listed = IsListedAddress(candidate.text);
+        return;
+    }
     std::vector<std::pair<std::size_t, std::size_t>> chunks;
     for (std::size_t from = 0; from < candidates.size(); from += kChunk)
         chunks.emplace_back(from, std::min(candidates.size(), from + kChunk));
@@ -472,7 +478,7 @@ AddressList ReadAddressList(QStringView text)
         while (reader.Next()) {
             const QStringView line = reader.Cells().front().trimmed();
             if (!line.isEmpty() && !line.startsWith(u'#'))
-                candidates.push_back({line.toString(), reader.Line()});
+                candidates.push_back({line.toString(), reader.Line(), std::nullopt});
         }
     } else {
         list.column = shape.column;

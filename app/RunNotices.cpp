@@ -70,7 +70,7 @@ void RunNotices::SetWebhooks(const QStringList &urls)
 {
     webhooks_ = urls;
     webhooksSet_ = true;
-    QtConcurrent::run(&pool_, [urls] { Settings().setValue(kWebhooksKey, urls); });
+    (void)QtConcurrent::run(&pool_, [urls] { Settings().setValue(kWebhooksKey, urls); });
 }
 
 void RunNotices::Tell(qint64 runId)

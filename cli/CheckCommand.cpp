@@ -230,6 +230,8 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         return RunWatchCommand(line, historyFile, streams);
     if (line.command == Command::RecheckDue)
         return RecheckDue(line, historyFile, streams, settings);
+    if (line.command == Command::CopyHistory)
+        return CopyHistoryCommand(line, streams);
 
     settings = CheckSettings(line, std::move(settings), streams);
     const auto addresses = AddressesToCheck(line, historyFile, streams);

@@ -49,6 +49,13 @@ struct Parser {
                                          "未给出的密码从 PGPASSWORD 或 ~/.pgpass 读取）。")
                               .arg(QStringLiteral("~/.local/share/vantorel/history.sqlite3")),
                           QStringLiteral("DB")};
+    QCommandLineOption copyHistory{
+        QStringLiteral("copy-history"),
+        QStringLiteral("把历史记录 FROM 中的每次检测、每一行和每个链接复制到历史记录 TO 中（两者都可以是文件或 postgresql:// 地址），"
+                       "并输出和核对复制的数量：vantorel --copy-history FROM TO。TO 中已有检测时拒绝复制，除非加 --merge。"),
+        QStringLiteral("FROM")};
+    QCommandLineOption merge{QStringLiteral("merge"),
+                             QStringLiteral("与 --copy-history 同用：TO 中已有检测时也复制，复制的检测排在 TO 原有的检测之后。")};
     QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("与 --check 或 --recheck 同用：不把这次检测保存到历史记录。")};
     QCommandLineOption failOnLost{QStringLiteral("fail-on-lost"),
                                   QStringLiteral("与 --check 或 --recheck 同用：这次检测发现外链丢失（与该地址上一次能访问时的检测相比）时，以状态 5 退出。")};
@@ -82,11 +89,11 @@ struct Parser {
         parser.setApplicationDescription(QStringLiteral(
             "网站外链检测：查找搜索引擎收录的、链接到某个域名的网页，并逐一检测它们是否仍然提到该域名，"
             "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history、--changes、"
-            "--watch、--unwatch、--watched 或 --recheck-due 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
+            "--watch、--unwatch、--watched、--recheck-due 或 --copy-history 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
             "（--no-history 除外）；无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。"
             "保存的检测丢失外链或网页变为无法访问时发桌面通知（--no-notify 关闭），有变化时发给 --notify-url；"
             "发送失败只在标准错误上说明一行。\n\n"
-            "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满或输出管道已关闭）或历史记录无法读取；2 用法错误或地址列表中没有可检测的网址；"
+            "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满或输出管道已关闭）、历史记录无法读取或无法复制；2 用法错误或地址列表中没有可检测的网址；"
             "3 无法访问搜索引擎；"
             "4 搜索引擎要求安全验证或返回的页面无法识别；5 使用 --fail-on-lost 时这次检测丢失了外链；"
             "6 使用 --fail-on-lost 时无法判断是否丢失外链（历史记录无法读取或保存、没有一个网页能够访问，"
@@ -107,7 +114,7 @@ struct Parser {
             "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"")
                                             .arg(kClaimMarginSeconds));
         parser.addOptions({check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, run, urls, format,
-                           jobs, retries, timeout, db, noHistory, failOnLost, noNotify, notifyUrl});
+                           jobs, retries, timeout, db, noHistory, failOnLost, noNotify, notifyUrl, copyHistory, merge});
     }
 };
 
@@ -165,8 +172,24 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     }
     line.help = p.parser.isSet(p.help) || p.parser.isSet(QStringLiteral("help-all"));
     line.version = p.parser.isSet(p.version);
-    if (!p.parser.positionalArguments().isEmpty()) {
-        line.error = QStringLiteral("多余的参数：") + p.parser.positionalArguments().first();
+    QStringList positional = p.parser.positionalArguments();
+    if (p.parser.isSet(p.copyHistory)) {
+        if (positional.isEmpty()) {
+            line.error = QStringLiteral("--copy-history 需要两个历史记录：--copy-history FROM TO");
+            return line;
+        }
+        line.command = Command::CopyHistory;
+        line.copyFrom = p.parser.value(p.copyHistory);
+        line.copyTo = positional.takeFirst();
+        line.merge = p.parser.isSet(p.merge);
+        for (const QString &location : {line.copyFrom, line.copyTo})
+            if (const QString error = LocationError(location); !error.isEmpty()) {
+                line.error = QStringLiteral("--copy-history 的值无效：") + error;
+                return line;
+            }
+    }
+    if (!positional.isEmpty()) {
+        line.error = QStringLiteral("多余的参数：") + positional.first();
         return line;
     }
 
@@ -269,6 +292,11 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.error = QStringLiteral("--fail-on-lost 要与历史记录比较，不能与 --no-history 同用");
     else if (line.runId && !(line.checkDomain && line.command == Command::Changes))
         line.error = QStringLiteral("--run 需与 --changes DOMAIN 同用");
+    else if (!line.copyFrom.isEmpty() && commandSet)
+        line.error = QStringLiteral(
+            "--copy-history 不能与 --check、--recheck、--history、--changes、--watch、--unwatch、--watched 或 --recheck-due 同用");
+    else if (p.parser.isSet(p.merge) && line.copyFrom.isEmpty())
+        line.error = QStringLiteral("--merge 需与 --copy-history 同用");
     return line;
 }
 

@@ -19,9 +19,10 @@ enum class Command {
     Unwatch, // --unwatch
     Watched, // --watched: lists the watch list; no domain
     RecheckDue, // --recheck-due: re-checks every watched domain whose time has come; no domain
+    CopyHistory, // --copy-history FROM TO: one history into another
 };
 
-// What the command line asks for. Without a domain, the window opens.
+// What the command line asks for. Without a domain or a copy, the window opens.
 struct CommandLine {
     bool help = false;
     bool version = false;
@@ -42,7 +43,13 @@ struct CommandLine {
     int everyHours = 24;                  // --every, for --watch
 
     // A command that runs without the window.
-    bool Headless() const { return checkDomain || command == Command::Watched || command == Command::RecheckDue; }
+    bool Headless() const
+    {
+        return checkDomain || command == Command::Watched || command == Command::RecheckDue
+               || command == Command::CopyHistory;
+    }
+    QString copyFrom, copyTo;             // --copy-history FROM TO
+    bool merge = false;                   // --merge: into a history that holds runs
 };
 
 // The longest interval --every takes: a year.

@@ -4,6 +4,7 @@
 #include "ConsoleOutput.h"
 
 #include <Domain.h>
+#include <HistoryCopy.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
 
@@ -53,6 +54,24 @@ int ShowHistory(const CommandLine &line, const QString &historyFile, ConsoleStre
         return kExitOutputFailed;
     }
     if (!streams.Out(output)) {
+        streams.ReportFailure();
+        return kExitOutputFailed;
+    }
+    return kExitCompleted;
+}
+
+int CopyHistoryCommand(const CommandLine &line, ConsoleStreams &streams)
+{
+    QString error;
+    const std::optional<std::vector<CopiedCount>> copied = CopyHistory(line.copyFrom, line.copyTo, line.merge, error);
+    if (!copied) {
+        streams.Say(QStringLiteral("无法复制历史记录：") + error);
+        return kExitOutputFailed;
+    }
+    QStringList counts;
+    for (const CopiedCount &count : *copied)
+        counts << count.words.arg(count.count);
+    if (!streams.Out((QStringLiteral("已复制：") + counts.join(QStringLiteral("，")) + u'\n').toUtf8())) {
         streams.ReportFailure();
         return kExitOutputFailed;
     }

@@ -9,6 +9,11 @@ namespace vantorel {
 // changes against its predecessor. Returns the exit status.
 int ShowHistory(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams);
 
+// --copy-history FROM TO: copies one history into another and says how much on standard output,
+// "已复制：检测 N 次，网页 N 行，链接 N 条"; a copy that fails or is refused says why on standard error
+// and exits with 1. Returns the exit status.
+int CopyHistoryCommand(const CommandLine &line, ConsoleStreams &streams);
+
 // "无法读取历史记录：<reason>"
 QString HistoryReadFailureText(const QString &reason);
 

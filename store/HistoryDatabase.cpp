@@ -118,6 +118,9 @@ struct Dialect {
     QStringList writeVersion;  // %1: the new version
     QStringList lockSchema;    // first in each migration step's transaction
     QStringList readSnapshot;  // after a reader's BEGIN: one state of the store, read only
+    QString beginWriting;      // a transaction that will write: SQLite takes the file's lock at once
+    QString lockTables;        // %1: tables no one else may write until the transaction ends
+    QString catchUpIds;        // %1: a table whose ids were written as they are; empty: nothing to do
 };
 
 const Dialect kSqlite{
@@ -135,6 +138,9 @@ const Dialect kSqlite{
     {},
     // A deferred transaction's first read fixes what the whole transaction sees.
     {},
+    QStringLiteral("BEGIN IMMEDIATE"),
+    {},
+    {},
 };
 
 const Dialect kPostgres{
@@ -151,6 +157,11 @@ const Dialect kPostgres{
     // Programs opening a new database at once take its steps one after the other.
     {QStringLiteral("SELECT pg_advisory_xact_lock(7306256)")},
     {QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY")},
+    QStringLiteral("BEGIN"),
+    QStringLiteral("LOCK TABLE %1 IN EXCLUSIVE MODE"),
+    // An identity column's next value comes from its sequence, which ids written as they are
+    // leave behind.
+    QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), MAX(id)) FROM %1"),
 };
 
 const Dialect &DialectOf(const QString &location)
@@ -340,6 +351,8 @@ QString ServerFailureReason(const QSqlError &error, const QString &location)
         return QStringLiteral("%1 被其他程序锁定").arg(StoreName(location));
     if (state == u"25006")
         return QStringLiteral("%1 只读").arg(StoreName(location));
+    if (state.startsWith(QLatin1String("23")))
+        return QStringLiteral("%1 中的记录互相矛盾，写入被拒绝（%2）").arg(StoreName(location), detail);
     return QStringLiteral("PostgreSQL 服务器 %1 报错（%2）").arg(server, detail);
 }
 
@@ -444,6 +457,23 @@ bool BeginReading(QSqlDatabase &db, QSqlError &error)
         if (!ExecTransaction(db, statement, error))
             return false;
     return true;
+}
+
+bool BeginWriting(QSqlDatabase &db, const QStringList &tables, QSqlError &error)
+{
+    const Dialect &dialect = DialectOf(db);
+    if (!ExecTransaction(db, dialect.beginWriting, error))
+        return false;
+    if (tables.isEmpty() || dialect.lockTables.isEmpty() || ExecTransaction(db, dialect.lockTables.arg(tables.join(u", ")), error))
+        return true;
+    db.rollback();
+    return false;
+}
+
+bool CatchUpIds(QSqlDatabase &db, const QString &table, QSqlError &error)
+{
+    const Dialect &dialect = DialectOf(db);
+    return dialect.catchUpIds.isEmpty() || ExecTransaction(db, dialect.catchUpIds.arg(table), error);
 }
 
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error)

@@ -47,6 +47,13 @@ std::optional<int> SchemaVersion(const QSqlDatabase &db, QSqlError &error);
 // Starts a transaction that reads one state of the store, whatever is written meanwhile.
 bool BeginReading(QSqlDatabase &db, QSqlError &error);
 
+// Starts a transaction that will write, holding the store for it at once (SQLite's file lock),
+// or on a server the named tables, which no one else writes until it ends.
+bool BeginWriting(QSqlDatabase &db, const QStringList &tables, QSqlError &error);
+// After ids were written as they were given, rather than assigned: the table's next assigned id
+// comes after them.
+bool CatchUpIds(QSqlDatabase &db, const QString &table, QSqlError &error);
+
 // A connection of its own to the history file, opened at its first use on the thread that uses
 // it, and closed and removed with the object.
 class HistoryConnection {

@@ -1,12 +1,16 @@
 // The real program run as a script would run it: vantorel --check, without any display, against
 // pages on 127.0.0.1 and an engine reached through a proxy on 127.0.0.1.
 
+#include "HistorySamples.h"
 #include "LoopbackServer.h"
 #include "NotificationBus.h"
 #include "PostgresServer.h"
 #include "ResultPages.h"
 #include "TestWeb.h"
 
+#include <HistoryWriter.h>
+
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -398,6 +402,78 @@ TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
         }
     }
     EXPECT_FALSE(QFile::exists(none)) << "a re-check of nothing is no run";
+}
+
+// A history of 1,000 runs copied from a file into a server and back reads the same in all three;
+// a copy into a history that holds runs is refused unless merged.
+TEST(CommandLine, AHistoryCopiedToAServerAndBackReadsTheSame)
+{
+    QString skipReason;
+    vantorel::PostgresServer *server = vantorel::PostgresServer::Shared(skipReason);
+    if (!server)
+        GTEST_SKIP() << skipReason.toStdString();
+    ASSERT_EQ(server->Error(), QString());
+    const QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("history.sqlite3")),
+                  back = folder.filePath(QStringLiteral("back.sqlite3")), database = server->NewDatabase();
+    constexpr int kRuns = 1000, kRows = 5;
+    {
+        using namespace vantorel;
+        HistoryWriter writer(file);
+        for (int run = 0; run < kRuns; ++run) {
+            const QString domain = run % 4 == 3 ? QStringLiteral("other.org") : QStringLiteral("example.com");
+            const HistoryWriter::Ticket ticket = writer.BeginRun(domain, run % 10 == 9 ? RunSource::Recheck : RunSource::Search,
+                                                                 QDateTime::fromSecsSinceEpoch(1'800'000'000 + run * 3600));
+            for (int i = 0; i < kRows; ++i) {
+                const StoredOutcome outcome = (run + i) % 7 == 0 ? StoredOutcome::Removed
+                                              : (run + i) % 11 == 0 ? StoredOutcome::Unreachable
+                                                                    : StoredOutcome::PassesWeight;
+                writer.SaveRow(ticket, SampleRow(i + 1, QStringLiteral("http://p%1.example.org/").arg((run + i) % 9), outcome));
+            }
+            if (run % 13 != 12) // now and then a run that never ended
+                writer.EndRun(ticket, RunOutcome::Completed, QStringLiteral("约%1个").arg(run));
+        }
+        writer.WaitUntilWritten();
+        ASSERT_EQ(writer.FirstFailure(), QString());
+    }
+    ASSERT_EQ(Vantorel({"--watch", "example.com", "--db", file}).exitCode, 0);
+    ASSERT_EQ(Vantorel({"--watch", "other.org", "--every", "12", "--db", file}).exitCode, 0);
+    const QString copied = QStringLiteral("已复制：检测 %1 次，网页 %2 行，链接 %3 条，关注 %4 个网站\n");
+    for (const auto &[from, to] : {std::pair(file, database), std::pair(database, back)}) {
+        const Outcome copy = Vantorel({"--copy-history", from, to});
+        EXPECT_EQ(copy.exitCode, 0) << copy.err.toStdString();
+        EXPECT_EQ(copy.out, copied.arg(kRuns).arg(kRuns * kRows).arg(kRuns * kRows * 3).arg(2));
+    }
+    const QStringList readings[] = {{"--watched"}, {"--history", "example.com"}, {"--history", "other.org", "--format", "json"},
+                                    {"--changes", "example.com"}, {"--changes", "example.com", "--run", "501"},
+                                    {"--changes", "other.org", "--run", "12", "--format", "json"}};
+    for (const QStringList &reading : readings) {
+        SCOPED_TRACE(reading.join(u' ').toStdString());
+        const Outcome original = Vantorel(reading + QStringList{"--db", file});
+        ASSERT_EQ(original.exitCode, 0) << original.err.toStdString();
+        EXPECT_GT(original.out.count(u'\n'), 1);
+        EXPECT_EQ(Vantorel(reading + QStringList{"--db", database}).out, original.out);
+        EXPECT_EQ(Vantorel(reading + QStringList{"--db", back}).out, original.out);
+    }
+
+    const Outcome refused = Vantorel({"--copy-history", file, database});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("中已有 1000 次检测；要把两份历史记录合在一起，请加 --merge"))) << refused.err.toStdString();
+    const Outcome merged = Vantorel({"--copy-history", file, database, "--merge"});
+    EXPECT_EQ(merged.exitCode, 0) << merged.err.toStdString();
+    EXPECT_EQ(merged.out, copied.arg(kRuns).arg(kRuns * kRows).arg(kRuns * kRows * 3).arg(0)) << "the target keeps its own watches";
+    const QStringList runs = Vantorel({"--history", "other.org", "--db", database}).out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(runs.size(), 1 + kRuns / 2);
+    EXPECT_EQ(runs[1].section(u'\t', 0, 0), QString::number(2 * kRuns)) << "merged runs come after the target's own";
+    // The server goes on numbering after the ids the copies wrote.
+    vantorel::HistoryWriter writer(database);
+    qint64 next = 0;
+    QObject::connect(&writer, &vantorel::HistoryWriter::RunStored, [&next](quint64, qint64 id) { next = id; });
+    writer.BeginRun(QStringLiteral("example.com"), vantorel::RunSource::Search, QDateTime::currentDateTime());
+    writer.WaitUntilWritten();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(writer.FirstFailure(), QString());
+    EXPECT_EQ(next, 2 * kRuns + 1);
 }
 
 TEST(CommandLine, CtrlCPrintsWhatWasJudgedAndEndsWith130)

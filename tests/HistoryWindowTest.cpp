@@ -140,7 +140,8 @@ TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeleting
                              asked << question;
                              return answer;
                          },
-                         [&](const QString &message) { ADD_FAILURE() << message.toStdString(); }});
+                         [&](const QString &message) { ADD_FAILURE() << message.toStdString(); },
+                         {}});
     Child<QPushButton>(*history, "CommandExportChanges")->click();
     QFile csv(csvPath);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
@@ -254,7 +255,8 @@ TEST_F(HistoryFile, ARunBeingWrittenIsKeptAndClosingTheWindowStopsIt)
                                  ADD_FAILURE() << "asked " << question.toStdString();
                                  return true;
                              },
-                             [&](const QString &message) { told << message; }});
+                             [&](const QString &message) { told << message; },
+                             {}});
         Child<QPushButton>(*history, "CommandDeleteRun")->click();
         Child<QPushButton>(*history, "CommandDeleteDomain")->click();
         EXPECT_EQ(told, QStringList(2, QStringLiteral("检测进行中，结束后才能删除")));

@@ -447,7 +447,8 @@ TEST(StoreFailureReason, EveryClassOfSQLiteAndServerFailureInChinese)
         {"42501", QStringLiteral("没有访问 PostgreSQL 服务器 db.example:5432 上的数据库 team 的权限（the server's words）"), true},
         {"55P03", QStringLiteral("PostgreSQL 服务器 db.example:5432 上的数据库 team 被其他程序锁定"), true},
         {"25006", QStringLiteral("PostgreSQL 服务器 db.example:5432 上的数据库 team 只读"), true},
-        {"23505", QStringLiteral("PostgreSQL 服务器 db.example:5432 报错（the server's words）"), true},
+        {"23505", QStringLiteral("PostgreSQL 服务器 db.example:5432 上的数据库 team 中的记录互相矛盾，写入被拒绝（the server's words）"), true},
+        {"22P02", QStringLiteral("PostgreSQL 服务器 db.example:5432 报错（the server's words）"), true},
     };
     for (const auto &c : cases) {
         const QSqlError error(QStringLiteral("Unable to commit transaction"),
