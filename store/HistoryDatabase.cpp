@@ -124,6 +124,7 @@ struct Dialect {
     QString beginWriting;      // a transaction that will write: SQLite takes the file's lock at once
     QString lockTables;        // %1: tables no one else may write until the transaction ends
     QString catchUpIds;        // %1: a table whose ids were written as they are; empty: nothing to do
+    QString claimRow;          // ends a SELECT of one row to claim: it locks that row alone
 };
 
 const Dialect kSqlite{
@@ -144,6 +145,8 @@ const Dialect kSqlite{
     {},
     QStringLiteral("BEGIN IMMEDIATE"),
     {},
+    {},
+    // The file's write lock, taken at BEGIN IMMEDIATE, already keeps every other claim out.
     {},
 };
 
@@ -167,6 +170,9 @@ const Dialect kPostgres{
     // An identity column's next value comes from its sequence, which ids written as they are
     // leave behind.
     QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), MAX(id)) FROM %1"),
+    // Workers claiming at once each lock a different row, passing over those locked by others
+    // instead of waiting for them; LIMIT keeps the lock to the one row taken.
+    QStringLiteral(" FOR UPDATE SKIP LOCKED"),
 };
 
 const Dialect &DialectOf(const QString &location)
@@ -506,6 +512,11 @@ bool CatchUpIds(QSqlDatabase &db, const QString &table, QSqlError &error)
 {
     const Dialect &dialect = DialectOf(db);
     return dialect.catchUpIds.isEmpty() || ExecTransaction(db, dialect.catchUpIds.arg(table), error);
+}
+
+QString ClaimingRow(const QSqlDatabase &db)
+{
+    return DialectOf(db).claimRow;
 }
 
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error)

@@ -33,6 +33,7 @@
 #include <csignal>
 #include <functional>
 #include <map>
+#include <thread>
 
 using namespace vantorel;
 
@@ -772,17 +773,12 @@ TEST_F(ServerStoreTest, AConnectionThatGoesAwayIsMadeAgainAndARunThatCannotBeWri
     EXPECT_FALSE(runs[3].run.Interrupted());
 }
 
-} // namespace
-
-namespace {
-
 // Claims by workers at given times: the earliest due site first, never one a live claim holds,
 // a renewed claim held on, a released site due again an interval after its re-check began.
-TEST(WatchListTest, HandsEachDueSiteToOneWorkerAtATime)
+TEST_P(StoreTest, WatchListHandsEachDueSiteToOneWorkerAtATime)
 {
     using namespace std::chrono_literals;
-    const QTemporaryDir dir;
-    WatchList list(dir.filePath(QStringLiteral("history.sqlite3")));
+    WatchList list(Path());
     const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'800'000'000);
     const auto at = [&t0](qint64 seconds) { return t0.addSecs(seconds); };
     ASSERT_TRUE(list.Watch(QStringLiteral("b.cn"), 2, at(1)));
@@ -813,6 +809,46 @@ TEST(WatchListTest, HandsEachDueSiteToOneWorkerAtATime)
     EXPECT_EQ(list.Unwatch(QStringLiteral("a.cn")), true);
     EXPECT_EQ(list.Unwatch(QStringLiteral("a.cn")), false);
     EXPECT_TRUE(list.Error().isEmpty());
+}
+
+// Workers claiming at the same moment, each through a connection of its own: every site goes
+// to one worker, and a worker told that nothing is due finds nothing due when it asks again
+// (on a server, workers that locked the same row would be told so wrongly).
+TEST_P(StoreTest, WatchListWorkersClaimingAtOnceTakeEachSiteOnce)
+{
+    using namespace std::chrono_literals;
+    constexpr int kSites = 40;
+    const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+    {
+        WatchList list(Path());
+        for (int i = 0; i < kSites; ++i)
+            ASSERT_TRUE(list.Watch(QStringLiteral("site%1.cn").arg(i), 24, t0.addSecs(i)));
+    }
+    const QString location = Path();
+    std::vector<QStringList> claimed(4);
+    std::vector<QString> errors(claimed.size());
+    std::vector<bool> dueAfterNone(claimed.size());
+    std::vector<std::thread> workers;
+    for (std::size_t w = 0; w < claimed.size(); ++w)
+        workers.emplace_back([&, w] {
+            WatchList list(location);
+            const QString worker = QStringLiteral("w%1").arg(w);
+            while (const std::optional<QString> site = list.ClaimDue(worker, t0.addSecs(kSites), 600s))
+                claimed[w] << *site;
+            errors[w] = list.Error();
+            dueAfterNone[w] = list.ClaimDue(worker, t0.addSecs(kSites), 600s).has_value();
+        });
+    for (std::thread &worker : workers)
+        worker.join();
+    QStringList all;
+    for (std::size_t w = 0; w < claimed.size(); ++w) {
+        EXPECT_EQ(errors[w], QString()) << w;
+        EXPECT_FALSE(dueAfterNone[w]) << "worker " << w << " was told nothing was due too early";
+        all << claimed[w];
+    }
+    EXPECT_EQ(all.size(), kSites);
+    all.removeDuplicates();
+    EXPECT_EQ(all.size(), kSites);
 }
 
 } // namespace
