@@ -248,10 +248,16 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
     const int current = static_cast<int>(steps.size());
     steps.push_back({{QStringLiteral("ALTER TABLE run ADD COLUMN note VARCHAR(40)")}});
     steps.push_back({{QStringLiteral("CREATE TABLE later (x INTEGER)")}});
-    const auto open = [&](const QString &location, std::span<const SchemaStep> known) {
+    const auto open = [&](const QString &location, std::span<const SchemaStep> known, bool reader = false) {
         OpenOptions options;
         options.schema = known;
+        options.readOnly = reader;
         const QString reason = OpenHistory(QStringLiteral("store-test-open"), location, options);
+        if (reason.isEmpty() && reader) {
+            QSqlQuery write(QSqlDatabase::database(QStringLiteral("store-test-open"), false));
+            EXPECT_FALSE(write.exec(QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES ('x', 'search', 1)")))
+                << "a reader's connection never writes";
+        }
         QSqlDatabase::removeDatabase(QStringLiteral("store-test-open"));
         return reason;
     };
@@ -266,6 +272,7 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
         int known;             // steps the opening program knows
         QString reason;        // why it is refused; empty: it opens
         int version;           // of the store afterwards
+        bool reader = false;   // opened to read
     };
     std::vector<SchemaStep> broken = steps;
     broken.back() = {{QStringLiteral("CREATE TABLE later (x INTEGER)"), QStringLiteral("CREATE TABLE run (x INTEGER)")}};
@@ -274,6 +281,9 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
         {"the current version takes the later steps", current, current + 2, {}, current + 2},
         {"one step behind takes only the last", current + 1, current + 2, {}, current + 2},
         {"a newer store is refused", current + 2, current + 1, QStringLiteral("由较新版本的程序写入"), current + 2},
+        {"a reader refuses a newer store", current + 2, current + 1, QStringLiteral("由较新版本的程序写入"), current + 2, true},
+        {"a reader has an older store brought up to date", current, current + 2, {}, current + 2, true},
+        {"a reader of the current version changes nothing", current + 2, current + 2, {}, current + 2, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -281,7 +291,10 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
         if (c.made >= 0)
             makeStore(path, c.made);
         const FileState before = StateOf(path);
-        const QString reason = open(path, std::span(steps).first(static_cast<std::size_t>(c.known)));
+        const QString reason = open(path, std::span(steps).first(static_cast<std::size_t>(c.known)), c.reader);
+        if (c.reader && c.made == c.known) {
+            EXPECT_EQ(StateOf(path), before);
+        }
         if (c.reason.isEmpty()) {
             EXPECT_EQ(reason, QString());
             // A step already taken would fail if it ran again, so each ran exactly once.
