@@ -12,6 +12,8 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vantorel {
@@ -143,12 +145,15 @@ struct Reader {
     RobotsEvidence robots;
     bool inHead = false; // libxml2 opens the head itself when a page leaves it out
     std::optional<RawRefresh> refresh;
+    bool stretchInLink = false; // a left-out stretch began inside a link
 };
 
 // libxml2 knows only script and style as raw text; browsers also read these elements' content
 // as text or never show it, so links inside them are none.
 bool IsHidden(const char *name)
 {
+    if (std::strchr("stixnp", name[0]) == nullptr) // most elements are none of them, seen at once
+        return false;
     for (const char *hidden : {"script", "style", "template", "title", "textarea", "iframe", "xmp",
                                "noembed", "noframes", "plaintext"}) {
         if (std::strcmp(name, hidden) == 0)
@@ -323,97 +328,359 @@ void Characters(void *context, const xmlChar *characters, int length)
     }
 }
 
-// Whether a tag of the given name opens at html[at] ("<name" or, after a "/", "</name"), as
-// the parser reads names: in any case, and not the start of a longer name ("<abbr" is no "<a").
-bool TagAt(QStringView html, qsizetype at, QStringView name)
+// The page as the parser needs to see it. Stretches with no link, image, base or meta in them
+// are handed over as their bare skeleton: each tag without its attributes, each run of text as
+// one character (blank or not), comments and script or style contents left out. The parser
+// opens and closes the same elements (its rules look at nothing else), so links, hidden content
+// and the head come out as on the whole page, while most of a large page's bytes are never
+// parsed. A processing instruction marks where such a stretch begins: an <a> the parser still
+// holds open there would lose its text, and the whole page is parsed instead. The lexer follows
+// libxml2's reading of tags, comments and raw text; whatever it does not know is handed over
+// as it is, with the rest of the page. A stretch that ends the page is left out whole.
+
+constexpr char16_t kStretchMark[] = u"<?v>";
+constexpr qsizetype kShortestStretch = 256; // shorter ones are handed over as they are
+constexpr qsizetype kLongestName = 100;     // the parser cuts longer names
+
+bool IsAsciiLetter(QChar c)
 {
-    const qsizetype end = at + name.size();
-    if (end > html.size() || html.sliced(at, name.size()).compare(name, Qt::CaseInsensitive) != 0)
-        return false;
-    if (end == html.size())
-        return true;
-    const QChar next = html[end];
-    return !next.isLetterOrNumber() && next != u'_' && next != u':' && next != u'.' && next != u'-';
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
-// Where the tags that decide how much of a page the parser must see open and close.
-constexpr QStringView kRaw[] = {u"script", u"style"}; // the parser reads their content as text
+bool IsNameChar(QChar c)
+{
+    return IsAsciiLetter(c) || (c >= u'0' && c <= u'9') || c == u':' || c == u'-' || c == u'_' || c == u'.';
+}
 
-struct TagPlaces {
-    qsizetype lastLooked = -1; // the last <a>, <area>, <img>, <base> or <meta>
-    std::vector<qsizetype> anchorOpen, anchorClose;
-    std::vector<qsizetype> rawOpen[std::size(kRaw)], rawClose[std::size(kRaw)];
+bool IsBlank(QChar c) // libxml2's blanks, without the form feed
+{
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+bool IsOneOf(std::string_view name, std::initializer_list<std::string_view> names)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+enum class TagRole : quint8 {
+    Skeleton, // only its name counts
+    Looked,   // read by the evidence, or opens the head or body: handed over as it is
+    Raw,      // script and style: their content is text up to their end tag
 };
 
-TagPlaces FindTags(QStringView html)
+TagRole RoleOf(std::string_view name)
 {
-    static constexpr QStringView kLooked[] = {u"a", u"area", u"img", u"base", u"meta"};
-    TagPlaces places;
-    for (qsizetype at = html.indexOf(u'<'); at >= 0; at = html.indexOf(u'<', at + 1)) {
-        const bool closing = at + 1 < html.size() && html[at + 1] == u'/';
-        const qsizetype name = at + (closing ? 2 : 1);
-        if (TagAt(html, name, u"a"))
-            (closing ? places.anchorClose : places.anchorOpen).push_back(at);
-        if (!closing && std::any_of(std::begin(kLooked), std::end(kLooked),
-                                    [&](QStringView looked) { return TagAt(html, name, looked); }))
-            places.lastLooked = at;
-        for (std::size_t raw = 0; raw < std::size(kRaw); ++raw) {
-            if (TagAt(html, name, kRaw[raw]))
-                (closing ? places.rawClose : places.rawOpen)[raw].push_back(at);
+    if (IsOneOf(name, {"a", "area", "img", "base", "meta", "html", "head", "body", "frameset"}))
+        return TagRole::Looked;
+    return IsOneOf(name, {"script", "style"}) ? TagRole::Raw : TagRole::Skeleton;
+}
+
+// Elements without content or end tag.
+bool IsVoid(std::string_view name)
+{
+    return IsOneOf(name, {"br", "hr", "img", "input", "link", "meta", "area", "base", "col", "param", "embed",
+                          "source", "track", "wbr", "basefont", "frame", "isindex", "keygen"});
+}
+
+class PageReducer {
+public:
+    PageReducer(QStringView html, qsizetype shortestStretch) : html_(html), shortestStretch_(shortestStretch) {}
+
+    QString Reduce()
+    {
+        qsizetype at = 0;
+        while (at < html_.size()) {
+            const qsizetype next = Token(at);
+            if (next < 0) { // not known: the rest as it is
+                KeepFrom(at);
+                break;
+            }
+            at = next;
         }
+        if (stretchBegin_ >= 0) // nothing after the last stretch counts
+            out_ += kStretchMark;
+        return out_;
     }
-    return places;
-}
 
-qsizetype CountBefore(const std::vector<qsizetype> &places, qsizetype end)
-{
-    return std::lower_bound(places.begin(), places.end(), end) - places.begin();
-}
+private:
+    using Parts = std::initializer_list<std::string_view>;
 
-// The parser reads a page as a stream: past the last element the evidence looks at, once no
-// link, comment, script or style is open, the rest of the page changes nothing. Only the page
-// up to there is parsed: on a large page whose links come early, most of it is skipped. When
-// any of that is in doubt, the whole page.
-QStringView PartToParse(QStringView html)
-{
-    const TagPlaces places = FindTags(html);
-    if (places.lastLooked < 0)
-        return {};
-    qsizetype closer = places.lastLooked; // a link open there ends at the next </a>
-    if (!places.anchorOpen.empty()) {
-        const auto next = std::upper_bound(places.anchorClose.begin(), places.anchorClose.end(), places.lastLooked);
-        if (next == places.anchorClose.end())
-            return html;
-        closer = *next;
-        // A "</a" inside the tag before it, in an attribute's value, closes nothing.
-        if (const qsizetype tag = html.lastIndexOf(u'<', closer - 1); tag >= 0 && html.indexOf(u'>', tag) > closer)
-            return html;
+    // Reads the token at html_[at], hands it over, and answers where the next begins; -1 when
+    // it cannot tell.
+    qsizetype Token(qsizetype at)
+    {
+        if (html_[at] != u'<')
+            return Text(at);
+        if (at + 1 >= html_.size())
+            return -1;
+        const QChar second = html_[at + 1];
+        if (IsAsciiLetter(second))
+            return StartTag(at);
+        if (second == u'/')
+            return EndTag(at);
+        if (html_.sliced(at).startsWith(u"<!--")) {
+            const qsizetype close = html_.indexOf(u"-->", at + 4);
+            if (close < 0)
+                return -1;
+            Skeleton(at, close + 3, {});
+            return close + 3;
+        }
+        if (html_.sliced(at).startsWith(u"<!doctype", Qt::CaseInsensitive) ||
+            (second == u'?' && at + 2 < html_.size() && IsAsciiLetter(html_[at + 2]))) {
+            const qsizetype end = DeclarationEnd(at);
+            if (end > 0)
+                Keep(at, end);
+            return end;
+        }
+        return -1;
     }
-    const qsizetype end = html.indexOf(u'>', closer) + 1;
-    if (end == 0)
-        return html;
-    const QStringView part = html.first(end);
-    const qsizetype comment = part.lastIndexOf(u"<!--");
-    const bool commentOpen = comment >= 0 && part.indexOf(u"-->", comment + 4) < 0;
-    bool rawOpen = false; // its last opening before the end has no closing after it
-    for (std::size_t raw = 0; raw < std::size(kRaw); ++raw) {
-        const qsizetype opened = CountBefore(places.rawOpen[raw], end);
-        const qsizetype closed = CountBefore(places.rawClose[raw], end);
-        rawOpen = rawOpen || (opened > 0 && (closed == 0 || places.rawClose[raw][closed - 1] < places.rawOpen[raw][opened - 1]));
-    }
-    const bool anchorOpen = CountBefore(places.anchorOpen, end) > CountBefore(places.anchorClose, end);
-    return commentOpen || rawOpen || anchorOpen ? html : part;
-}
 
-Reader ReadPage(QStringView html)
+    // A run of text up to the next markup, as one character: blank or not.
+    qsizetype Text(qsizetype at)
+    {
+        qsizetype end = html_.indexOf(u'<', at + 1);
+        while (end >= 0 && end + 1 < html_.size() && !StartsMarkup(end))
+            end = html_.indexOf(u'<', end + 1);
+        end = end < 0 ? html_.size() : end;
+        const std::string_view mark = std::all_of(html_.begin() + at, html_.begin() + end, IsBlank) ? " " : "x";
+        Skeleton(at, end, {SkeletonEndsWith({mark}) ? std::string_view() : mark}); // runs side by side are one
+        return end;
+    }
+
+    // Where the parser takes a '<' for the start of markup rather than text.
+    bool StartsMarkup(qsizetype at) const
+    {
+        const QChar second = html_[at + 1];
+        return IsAsciiLetter(second) || second == u'/' || second == u'!' || second == u'?';
+    }
+
+    // The end of a doctype or processing instruction: its first '>', unless a quote could hide it.
+    qsizetype DeclarationEnd(qsizetype at) const
+    {
+        const qsizetype close = html_.indexOf(u'>', at);
+        QChar quote;
+        for (qsizetype i = at; i < close; ++i) {
+            if (quote.isNull() && (html_[i] == u'"' || html_[i] == u'\''))
+                quote = html_[i];
+            else if (html_[i] == quote)
+                quote = QChar();
+        }
+        return close < 0 || !quote.isNull() ? -1 : close + 1;
+    }
+
+    qsizetype SkipBlanks(qsizetype at) const
+    {
+        while (at < html_.size() && IsBlank(html_[at]))
+            ++at;
+        return at;
+    }
+
+    bool EndsTag(qsizetype at) const
+    {
+        return html_[at] == u'>' || (html_[at] == u'/' && at + 1 < html_.size() && html_[at + 1] == u'>');
+    }
+
+    // The tag name at html_[at] in lower case, as the parser reads it; nothing when too long.
+    std::optional<std::string_view> Name(qsizetype at)
+    {
+        qsizetype size = 0;
+        for (; at + size < html_.size() && IsNameChar(html_[at + size]); ++size) {
+            if (size == kLongestName)
+                return std::nullopt;
+            name_[size] = static_cast<char>(html_[at + size].unicode() | (IsAsciiLetter(html_[at + size]) ? 0x20 : 0));
+        }
+        return std::string_view(name_, size);
+    }
+
+    qsizetype StartTag(qsizetype at)
+    {
+        const std::optional<std::string_view> name = Name(at + 1);
+        if (!name)
+            return -1;
+        qsizetype i = at + 1 + name->size();
+        for (i = SkipBlanks(i); i < html_.size() && !EndsTag(i); i = SkipBlanks(i)) {
+            const bool named = IsAsciiLetter(html_[i]) || html_[i] == u'_' || html_[i] == u':' || html_[i] == u'.';
+            if (!named) { // a bogus attribute, dropped up to a blank or the end of the tag
+                while (i < html_.size() && !IsBlank(html_[i]) && !EndsTag(i))
+                    ++i;
+                continue;
+            }
+            while (i < html_.size() && IsNameChar(html_[i]))
+                ++i;
+            i = SkipBlanks(i);
+            if (i >= html_.size() || html_[i] != u'=')
+                continue;
+            i = SkipBlanks(i + 1);
+            if (i < html_.size() && (html_[i] == u'"' || html_[i] == u'\'')) {
+                const qsizetype close = html_.indexOf(html_[i], i + 1);
+                if (close < 0)
+                    return -1;
+                i = close + 1;
+            } else {
+                while (i < html_.size() && !IsBlank(html_[i]) && html_[i] != u'>')
+                    ++i;
+            }
+        }
+        if (i >= html_.size())
+            return -1;
+        const bool closed = html_[i] == u'/'; // "<p/>" ends the element at once
+        const qsizetype end = i + (closed ? 2 : 1);
+        switch (RoleOf(*name)) {
+        case TagRole::Looked:
+            Keep(at, end);
+            if (!closed && *name == "a")
+                ++openLinks_;
+            return end;
+        case TagRole::Raw:
+            if (!closed)
+                return RawElement(at, end, *name);
+            break;
+        case TagRole::Skeleton: break;
+        }
+        Skeleton(at, end, {"<", *name, closed ? "/>" : ">"});
+        return end;
+    }
+
+    // A script or style up to its end tag, which the parser finds by its name alone.
+    qsizetype RawElement(qsizetype at, qsizetype contentBegin, std::string_view name)
+    {
+        const QLatin1StringView latin(name.data(), static_cast<qsizetype>(name.size()));
+        for (qsizetype close = html_.indexOf(u"</", contentBegin); close >= 0; close = html_.indexOf(u"</", close + 2)) {
+            const qsizetype after = close + 2 + latin.size();
+            if (after > html_.size() || html_.sliced(close + 2, latin.size()).compare(latin, Qt::CaseInsensitive) != 0)
+                continue;
+            const qsizetype end = html_.indexOf(u'>', after) + 1;
+            if (after == html_.size() || IsNameChar(html_[after]) || end == 0)
+                return -1;
+            Skeleton(at, end, {"<", name, "></", name, ">"});
+            return end;
+        }
+        return -1;
+    }
+
+    qsizetype EndTag(qsizetype at)
+    {
+        if (at + 2 >= html_.size() || !IsAsciiLetter(html_[at + 2]))
+            return -1;
+        const std::optional<std::string_view> name = Name(at + 2);
+        const qsizetype end = html_.indexOf(u'>', at + 2) + 1;
+        if (!name || end == 0)
+            return -1;
+        if (RoleOf(*name) == TagRole::Looked) {
+            Keep(at, end);
+            if (*name == "a" && openLinks_ > 0)
+                --openLinks_;
+        } else if (openLinks_ > 0 || IsVoid(*name)) {
+            Skeleton(at, end, {"</", *name, ">"});
+        } else {
+            EndOfElement(at, end, *name);
+        }
+        return end;
+    }
+
+    // An element whose content is text alone changes nothing but by its start tag, and again
+    // after itself changes nothing at all: "<p>x</p> <p>x</p> " is handed over as "<p></p> ".
+    void EndOfElement(qsizetype at, qsizetype end, std::string_view name)
+    {
+        const Parts bare = {"<", name, "></", name, ">"};
+        if (!DropEnding({"<", name, ">x"}) && !DropEnding({"<", name, "> "}) && !DropEnding({"<", name, ">"}))
+            Skeleton(at, end, {"</", name, ">"});
+        else if (SkeletonEndsWith(bare) || SkeletonEndsWith({"<", name, "></", name, "> "}))
+            Skeleton(at, end, {});
+        else
+            Skeleton(at, end, bare);
+    }
+
+    bool SkeletonEndsWith(Parts parts) const
+    {
+        qsizetype from = skeleton_.size();
+        for (const std::string_view part : parts)
+            from -= static_cast<qsizetype>(part.size());
+        if (from < 0)
+            return false;
+        for (const std::string_view part : parts) {
+            if (std::string_view(skeleton_.data() + from, part.size()) != part)
+                return false;
+            from += static_cast<qsizetype>(part.size());
+        }
+        return true;
+    }
+
+    bool DropEnding(Parts parts)
+    {
+        if (!SkeletonEndsWith(parts))
+            return false;
+        for (const std::string_view part : parts)
+            skeleton_.chop(static_cast<qsizetype>(part.size()));
+        return true;
+    }
+
+    // html_[at, end) as the bare form given, unless it is inside a link.
+    void Skeleton(qsizetype at, qsizetype end, Parts bare)
+    {
+        if (openLinks_ > 0)
+            return Keep(at, end);
+        if (stretchBegin_ < 0)
+            stretchBegin_ = at;
+        for (const std::string_view part : bare)
+            skeleton_.append(part.data(), static_cast<qsizetype>(part.size()));
+    }
+
+    void Keep(qsizetype at, qsizetype end)
+    {
+        if (stretchBegin_ >= 0) {
+            if (at - stretchBegin_ < shortestStretch_) {
+                out_ += html_.sliced(stretchBegin_, at - stretchBegin_);
+            } else {
+                out_ += kStretchMark;
+                out_ += QLatin1StringView(skeleton_);
+            }
+            stretchBegin_ = -1;
+            skeleton_.clear(); // the next stretch reads nothing of this one
+        }
+        out_ += html_.sliced(at, end - at);
+    }
+
+    void KeepFrom(qsizetype at)
+    {
+        if (stretchBegin_ >= 0) // a stretch cut short is handed over as it is
+            at = std::exchange(stretchBegin_, -1);
+        out_ += html_.sliced(at);
+    }
+
+    QStringView html_;
+    qsizetype shortestStretch_;
+    QString out_;
+    QByteArray skeleton_;           // of the stretch being read: ASCII names and marks
+    qsizetype stretchBegin_ = -1;   // where the stretch being read began, if one is
+    int openLinks_ = 0;             // <a> start tags not yet ended by an </a>
+    char name_[kLongestName] = {};
+};
+
+void Parse(QStringView html, Reader &reader)
 {
-    Reader reader;
     htmlSAXHandler handler{};
     handler.startElement = StartElement;
     handler.endElement = EndElement;
     handler.characters = Characters;
     handler.ignorableWhitespace = Characters;
-    ParseHtml(PartToParse(html).toUtf8(), "UTF-8", handler, &reader);
+    handler.processingInstruction = [](void *context, const xmlChar *, const xmlChar *) {
+        Reader &reader = *static_cast<Reader *>(context);
+        reader.stretchInLink = reader.stretchInLink || !reader.anchors.empty();
+    };
+    ParseHtml(html.toUtf8(), "UTF-8", handler, &reader);
+}
+
+Reader ReadPage(QStringView html, PageReading reading)
+{
+    if (reading != PageReading::Whole && !html.contains(QChar(0))) { // which the parser takes for the end
+        Reader reader;
+        Parse(PageReducer(html, reading == PageReading::Reduced ? kShortestStretch : 0).Reduce(), reader);
+        if (!reader.stretchInLink)
+            return reader;
+    }
+    Reader reader;
+    Parse(html, reader);
     return reader;
 }
 
@@ -428,9 +695,9 @@ QString AnchorText(QStringView text)
 }
 
 PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringView domain,
-                                 QByteArrayView robotsHeader)
+                                 QByteArrayView robotsHeader, PageReading reading)
 {
-    const Reader reader = ReadPage(html);
+    const Reader reader = ReadPage(html, reading);
     PageEvidence evidence;
     evidence.robots = reader.robots;
     ApplyRobotsHeader(robotsHeader, evidence.robots);

@@ -41,13 +41,18 @@ struct PageEvidence {
 // leaving half of a surrogate pair at the end.
 QString AnchorText(QStringView text);
 
+// How the parser is given the page: reduced (stretches of 256 characters or more with nothing the
+// evidence reads in them left out), reduced by every such stretch however short, or whole. All
+// three give the same evidence; the last two are there to prove it.
+enum class PageReading { Reduced, EveryStretchLeftOut, Whole };
+
 // html: the decoded page text; pageUrl: the final URL of the fetch (base for relative links,
 // overridden by the first <base href>, itself resolved against pageUrl); domain: the host the
 // user checks (lower case, no scheme, Unicode or punycode); robotsHeader: the raw X-Robots-Tag
 // values, one per line: directives without a crawler name and those for "baiduspider:" count.
 // Only http and https links can point to the domain, as HostMatchesDomain tells.
 PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringView domain,
-                                 QByteArrayView robotsHeader = {});
+                                 QByteArrayView robotsHeader = {}, PageReading reading = PageReading::Reduced);
 
 // True when host is domain or one of its subdomains; ASCII case ignored, an internationalised
 // name equals its punycode, a final root dot does not count, and neither does a leading "www."

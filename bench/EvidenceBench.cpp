@@ -86,6 +86,25 @@ std::string HundredThousandLinksPage()
     return page;
 }
 
+// The large page of scripts/bench-net.sh: a link to the domain at the top, then 2 MB of
+// paragraphs; and the same with a footer of links at the end, as most sites have.
+std::string TwoMegabytePage(const std::string &footer)
+{
+    std::string filler;
+    while (filler.size() < 2'000'000)
+        filler += "<p>Loopback page text, line after line, to give the page its weight.</p>\n";
+    return "<!DOCTYPE html><html><head><title>page</title></head><body>\n<p>Links to <a href=\"http://example.com/\">"
+           "example.com</a>.</p>\n" + filler + footer + "</body></html>\n";
+}
+
+std::string BenchNetPage() { return TwoMegabytePage({}); }
+
+std::string FooterPage()
+{
+    return TwoMegabytePage("<footer><a href=\"/about\">About</a> | <a href=\"http://www.example.com/\" "
+                           "rel=\"nofollow\">Example</a></footer>\n");
+}
+
 // Lookalikes of mysite.com all the way, and the real name only at the end.
 std::string LookalikesPage()
 {
@@ -198,6 +217,10 @@ BENCHMARK_CAPTURE(BM_Evidence, chinese_1MiB, ChinesePage, 0.0)->Unit(benchmark::
 BENCHMARK_CAPTURE(BM_Libxml2Callbacks, chinese_1MiB, ChinesePage, 0.0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Libxml2Tree, chinese_1MiB, ChinesePage, 0.0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Gumbo, chinese_1MiB, ChinesePage)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_CAPTURE(BM_Evidence, bench_net_2MB, BenchNetPage, 0.0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Evidence, footer_2MB, FooterPage, 0.0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Libxml2Callbacks, footer_2MB, FooterPage, 0.0)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_CAPTURE(BM_Evidence, nested_1M, MillionNestedPage, kHostileTargetSeconds)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Libxml2Callbacks, nested_1M, MillionNestedPage, kHostileTargetSeconds)

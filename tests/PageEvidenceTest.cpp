@@ -425,3 +425,54 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
     EXPECT_EQ(judged.evidence.bodyBytes, utf8.body.size());
     EXPECT_EQ(judged.evidence.redirects, 2);
 }
+
+// The parser is given the page with long stretches that hold nothing the evidence reads reduced
+// to their bare tags: every reading must find what the whole page shows.
+TEST(PageEvidence, StretchesLeftOutChangeNothing)
+{
+    const QString filler = QStringLiteral("<p class=\"x\">Filler text, line after line.</p>\n").repeated(8);
+    const struct {
+        QString html;
+        std::vector<QString> anchors; // of the links to example.com, in page order
+        const char *refresh = "";
+    } cases[] = {
+        {filler + "<A HREF=HTTP://EXAMPLE.COM/1 REL=NOFOLLOW>Upper</A>" + filler + "<a href=//example.com/2>two</a>",
+         {"Upper", "two"}},
+        {filler + "<!-- <a href=\"http://example.com/c\">c</a> -->" + filler + "<a href=http://example.com/>real</a>",
+         {"real"}},
+        {filler + "<script>var s = \"<a href='http://example.com/s'>\"; if (a </b) {}</script>" + filler +
+             "<style>a:after { content: '</a>' }</style><a href=http://example.com/>styled</a>",
+         {"styled"}},
+        {filler + "<p title=\"a > <a href=http://example.com/q>\" data-x='<img alt=no>'>text</p>" + filler +
+             "<a href=http://example.com/>after</a>",
+         {"after"}},
+        {filler + "<![CDATA[ <a href=\"http://example.com/cdata\">cdata</a> ]]>" + filler, {"cdata"}},
+        // An </a> that an open <div> keeps from closing its link: the text after it is the link's.
+        {"<a href=http://example.com/o>open<div>in</a>" + filler, {"openin" + QStringLiteral("Filler text, line after line. ").repeated(3) + "Fill"}},
+        {"<p><a href=http://example.com/p>para</p>" + filler + "</a>", {"para"}},
+        {"<textarea>" + filler + "<a href=http://example.com/t>t</a></textarea>" + filler +
+             "<template>" + filler + "<a href=http://example.com/u>u</a></template><a href=http://example.com/>v</a>",
+         {"v"}},
+        {"<head><title>" + QString(300, u't') + "</title><style>" + QString(300, u's') +
+             "</style><meta http-equiv=refresh content=\"0; url=/r\"></head><body>" + filler + "</body>",
+         {}, "http://blog.other.org/r"},
+        {"<head>" + filler + "<meta http-equiv=refresh content=\"0; url=/r\"></head>", {}},
+        {filler + "<div/><custom-el><x-y>" + filler + "</x-y></custom-el><a href=http://example.com/>custom</a>",
+         {"custom"}},
+        // A quote left open takes the rest of the page into the tag.
+        {filler + "<a href=\"http://example.com/unterminated>cut" + filler, {QStringLiteral("Filler text, line after line. ").repeated(3) + "Filler tex"}},
+        {filler + "<a href=http://example.com/>x</a>" + filler + "<img src=a.png alt=\"<a href=http://example.com/i>\">",
+         {"x"}},
+    };
+    for (const auto &c : cases) {
+        for (const PageReading reading : {PageReading::Reduced, PageReading::EveryStretchLeftOut, PageReading::Whole}) {
+            const PageEvidence evidence = ExtractPageEvidence(c.html, kOtherPage, u"example.com", {}, reading);
+            std::vector<QString> anchors;
+            for (const LinkEvidence &link : evidence.links)
+                anchors.push_back(link.anchor);
+            EXPECT_EQ(anchors, c.anchors) << int(reading) << " " << c.html.toStdString();
+            EXPECT_EQ(evidence.refresh ? evidence.refresh->url.toString() : QString(), QString::fromUtf8(c.refresh))
+                << int(reading) << " " << c.html.toStdString();
+        }
+    }
+}
