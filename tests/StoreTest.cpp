@@ -241,6 +241,45 @@ TEST_P(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
     EXPECT_EQ(reader.Error(), QString());
 }
 
+// Rows written many to a statement: two runs' rows queued in turn, more of them than one
+// statement takes, from none to five links each, and one row number twice (a statement returns
+// the rows' ids by their numbers), each read back whole under its own run.
+TEST_P(StoreTest, ManyRowsOfTwoRunsQueuedTogetherReadBackEachWithItsLinks)
+{
+    std::map<HistoryWriter::Ticket, QStringList> written;
+    std::map<HistoryWriter::Ticket, qint64> ids;
+    {
+        HistoryWriter writer(Path());
+        QObject::connect(&writer, &HistoryWriter::RunStored,
+                         [&ids](HistoryWriter::Ticket ticket, qint64 runId) { ids[ticket] = runId; });
+        const HistoryWriter::Ticket runs[] = {writer.BeginRun(kDomain, RunSource::Search, QDateTime::currentDateTime()),
+                                              writer.BeginRun(kDomain, RunSource::Recheck, QDateTime::currentDateTime())};
+        for (int i = 0; i < 300; ++i) {
+            const HistoryWriter::Ticket run = runs[(i / 7) % 2];
+            StoredRow row = SampleRow(i == 155 ? 154 : i, QStringLiteral("http://r%1.example.org/").arg(i));
+            row.links.resize(static_cast<std::size_t>(i % 6), {QStringLiteral("https://example.com/%1").arg(i), QStringLiteral("锚 %1").arg(i)});
+            written[run] << Dump(row);
+            writer.SaveRow(run, std::move(row));
+        }
+        for (const HistoryWriter::Ticket run : runs)
+            writer.EndRun(run, RunOutcome::Completed, std::nullopt);
+        writer.WaitUntilWritten();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(writer.FirstFailure(), QString());
+    }
+    ASSERT_EQ(ids.size(), 2u);
+    HistoryReader reader(Path());
+    for (auto &[ticket, rows] : written) {
+        QStringList read;
+        for (const StoredRow &row : reader.Rows(ids[ticket]))
+            read << Dump(row);
+        rows.sort();
+        read.sort();
+        EXPECT_EQ(read, rows);
+    }
+    EXPECT_EQ(reader.Error(), QString());
+}
+
 TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
 {
     // The current schema, then two steps of a later program.
