@@ -97,11 +97,16 @@ void StoreRun(benchmark::State &state, const std::function<QString()> &newStore)
     state.counters["writer_cpu_ms"] = writerCpuMs / static_cast<double>(state.iterations());
 }
 
+// A new file in the folder at each call.
+std::function<QString()> NewFile(const QTemporaryDir &dir)
+{
+    return [&dir, files = 0]() mutable { return dir.filePath(QStringLiteral("history%1.sqlite3").arg(++files)); };
+}
+
 void BM_StoreRun(benchmark::State &state)
 {
-    QTemporaryDir dir;
-    int files = 0;
-    StoreRun(state, [&] { return dir.filePath(QStringLiteral("history%1.sqlite3").arg(++files)); });
+    const QTemporaryDir dir;
+    StoreRun(state, NewFile(dir));
 }
 BENCHMARK(BM_StoreRun)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -185,9 +190,8 @@ void ClaimAll(benchmark::State &state, const std::function<QString()> &newStore)
 
 void BM_ClaimDueSites(benchmark::State &state)
 {
-    QTemporaryDir dir;
-    int files = 0;
-    ClaimAll(state, [&] { return dir.filePath(QStringLiteral("watch%1.sqlite3").arg(++files)); });
+    const QTemporaryDir dir;
+    ClaimAll(state, NewFile(dir));
 }
 BENCHMARK(BM_ClaimDueSites)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
 
