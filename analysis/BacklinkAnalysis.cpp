@@ -210,10 +210,10 @@ void BacklinkAnalysis::CheckAddresses(const QStringList &urls, const QString &ty
     BeginRun(settings_.listJobs);
     if (!StartRun(kind, kStatusChecking, typedDomain))
         return;
-    rows_.clear();
+    std::vector<ResultRow> rows;
     for (const QString &url : urls)
-        rows_.push_back(ListedRow(static_cast<int>(rows_.size()) + 1, url));
-    emit RowsListed();
+        rows.push_back(ListedRow(static_cast<int>(rows.size()) + 1, url));
+    ReplaceRows(std::move(rows));
     CheckLinkValidity(domain_);
 }
 
@@ -308,15 +308,22 @@ void BacklinkAnalysis::ParseSearchResults(const QString &page, const QString &do
     if (std::optional<QString> line = LinkCountLine(page, domain))
         emit TipLineChanged(*line);
 
-    rows_.clear();
+    std::vector<ResultRow> rows;
     for (const qint32 position : ResultLinkPositions(page)) {
-        if (rows_.size() == kMaxResultRows)
+        if (rows.size() == kMaxResultRows)
             break;
         if (std::optional<QString> address = ResultAddress(page, position)) {
-            const int number = static_cast<int>(rows_.size()) + 1;
-            rows_.push_back({number, RowUrl(*address), *address, RowState::Waiting, std::nullopt});
+            const int number = static_cast<int>(rows.size()) + 1;
+            rows.push_back({number, RowUrl(*address), *address, RowState::Waiting, std::nullopt});
         }
     }
+    ReplaceRows(std::move(rows));
+}
+
+void BacklinkAnalysis::ReplaceRows(std::vector<ResultRow> rows)
+{
+    emit RowsAboutToBeListed();
+    rows_ = std::move(rows);
     emit RowsListed();
 }
 

@@ -88,6 +88,7 @@ signals:
     void DomainChanged(const QString &domain); // the typed domain, reduced
     // A run with a domain has begun (a run without one ends at once, saying so).
     void RunStarted(vantorel::RunKind kind, const QString &domain);
+    void RowsAboutToBeListed();                // Rows() is about to be replaced
     void RowsListed();                         // the rows were replaced
     void RowStarted(int index);                // the lowest row still being checked
     void RowStateChanged(int index);           // fetched, waiting to be tried again, or waiting
@@ -95,6 +96,8 @@ signals:
     void Finished(vantorel::RunOutcome outcome);
 
 private:
+    // Replaces the run's rows, saying so before and after.
+    void ReplaceRows(std::vector<ResultRow> rows);
     // Ends whatever ran before and starts a new generation; the engine gets the settings, with
     // as many transfers at once as the kind of run allows.
     void BeginRun(int jobs);

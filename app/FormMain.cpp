@@ -1,5 +1,6 @@
 #include "FormMain.h"
 
+#include "Background.h"
 #include "GridActions.h"
 #include "HistoryLocation.h"
 #include "HistoryWindow.h"
@@ -18,7 +19,6 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFrame>
-#include <QFutureWatcher>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -28,7 +28,6 @@
 #include <QShortcut>
 #include <QShowEvent>
 #include <QUrl>
-#include <QtConcurrent>
 
 #include <limits>
 
@@ -389,18 +388,13 @@ void FormMain::ReadPreviousChecks()
         addresses << row.url;
     if (addresses.isEmpty() || runDomain_.isEmpty())
         return;
-    const int ticket = ++checksRead_;
-    auto *watcher = new QFutureWatcher<QHash<QString, AddressPast>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
-        watcher->deleteLater();
-        if (ticket == checksRead_)
-            model_->SetPreviousChecks(watcher->result());
-    });
-    watcher->setFuture(QtConcurrent::run([path = historyPath_, domain = runDomain_, addresses,
-                                          beforeRun = runHistory_->CurrentRunId(), since = runStartedAt_] {
-        // Until the store names this run, its own rows may already be written: they are not "before".
-        return HistoryReader(path).LastChecks(domain, addresses, beforeRun, since);
-    }));
+    ReadIfCurrent(
+        this, nullptr, checksRead_,
+        [path = historyPath_, domain = runDomain_, addresses, beforeRun = runHistory_->CurrentRunId(), since = runStartedAt_] {
+            // Until the store names this run, its own rows may already be written: they are not "before".
+            return HistoryReader(path).LastChecks(domain, addresses, beforeRun, since);
+        },
+        [this](QHash<QString, AddressPast> checks) { model_->SetPreviousChecks(std::move(checks)); });
 }
 
 void FormMain::OpenHistory()
@@ -427,10 +421,15 @@ void FormMain::RecheckKnownLinks(const QString &typedDomain)
         QStringList urls;
         QString error;
     };
-    auto *watcher = new QFutureWatcher<Known>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, typedDomain] {
-        watcher->deleteLater();
-        const Known known = watcher->result();
+    const auto readKnown = [path = historyPath_, domain] {
+        if (domain.isEmpty())
+            return Known{};
+        HistoryReader reader(path);
+        Known known{reader.KnownValidAddresses(domain), {}};
+        known.error = reader.Error();
+        return known;
+    };
+    RunThen(this, nullptr, readKnown, [this, typedDomain](const Known &known) {
         if (known.urls.isEmpty()) {
             ShowPanel(true);
             ShowStatus(known.error.isEmpty() ? QStringLiteral("该网站还没有有效的外链记录，无法复查...") : known.error);
@@ -438,14 +437,6 @@ void FormMain::RecheckKnownLinks(const QString &typedDomain)
             analysis_.CheckAddresses(known.urls, typedDomain, RunKind::Recheck);
         }
     });
-    watcher->setFuture(QtConcurrent::run([path = historyPath_, domain] {
-        if (domain.isEmpty())
-            return Known{};
-        HistoryReader reader(path);
-        Known known{reader.KnownValidAddresses(domain), {}};
-        known.error = reader.Error();
-        return known;
-    }));
 }
 
 void FormMain::Analyze()

@@ -1,5 +1,6 @@
 #include "GridActions.h"
 
+#include "Background.h"
 #include "EvidenceDialog.h"
 #include "ResultGrid.h"
 #include "ResultModel.h"
@@ -14,14 +15,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QFutureWatcher>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QMimeData>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -177,19 +176,14 @@ void GridActions::PasteAndCheck()
 void GridActions::ReadThenCheck(std::function<ReadOutcome()> read)
 {
     emit StatusNote(QStringLiteral("正在读取地址列表..."));
-    const int ticket = ++listsRead_;
-    auto *watcher = new QFutureWatcher<ReadOutcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
-        watcher->deleteLater();
-        if (ticket != listsRead_ || RefusedDuringRun())
+    ReadIfCurrent(this, nullptr, listsRead_, std::move(read), [this](const ReadOutcome &outcome) {
+        if (RefusedDuringRun())
             return;
-        const ReadOutcome outcome = watcher->result();
         if (outcome.failure.isEmpty())
             CheckList(outcome.list);
         else
             dialogs_.tell(outcome.failure);
     });
-    watcher->setFuture(QtConcurrent::run(std::move(read)));
 }
 
 bool GridActions::RefusedDuringRun()

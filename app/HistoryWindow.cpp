@@ -1,5 +1,6 @@
 #include "HistoryWindow.h"
 
+#include "Background.h"
 #include "GridActions.h"
 #include "Layout.h"
 #include "RunChart.h"
@@ -17,7 +18,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -33,7 +33,6 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace vantorel {
 
@@ -290,26 +289,12 @@ void HistoryWindow::BuildControls()
     EnableButtons();
 }
 
-template <typename Reading, typename Use>
-void HistoryWindow::ReadThen(int &generation, Reading reading, Use use)
-{
-    using Result = decltype(reading());
-    const int ticket = ++generation;
-    auto *watcher = new QFutureWatcher<Result>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, ticket, &generation, use] {
-        watcher->deleteLater();
-        if (ticket == generation)
-            use(watcher->result());
-    });
-    watcher->setFuture(QtConcurrent::run(&pool_, std::move(reading)));
-}
-
 void HistoryWindow::Reload()
 {
     domains_.clear(); // the rows that go now choose no domain
     ShowReading(*domainsModel_);
     statusLine_->setText(kReading);
-    ReadThen(domainsRead_, [path = path_, writer = &writer_] {
+    ReadIfCurrent(this, &pool_, domainsRead_, [path = path_, writer = &writer_] {
         // What was queued before, a delete or a run's end, is in the file before it is read.
         writer->WaitUntilWritten();
         HistoryReader reader(path);
@@ -383,7 +368,7 @@ void HistoryWindow::LoadRuns()
         return;
     }
     ShowReading(*runsModel_);
-    ReadThen(runsRead_, [path = path_, domain] {
+    ReadIfCurrent(this, &pool_, runsRead_, [path = path_, domain] {
         HistoryReader reader(path);
         Listing listing;
         listing.runs = reader.Runs(domain);
@@ -416,7 +401,7 @@ void HistoryWindow::LoadChanges()
     }
     ShowReading(*changesModel_);
     EnableButtons();
-    ReadThen(changesRead_, [path = path_, runId = run->run.id] {
+    ReadIfCurrent(this, &pool_, changesRead_, [path = path_, runId = run->run.id] {
         HistoryReader reader(path);
         Changes read;
         read.changes = reader.Changes(runId);
@@ -509,7 +494,7 @@ void HistoryWindow::SetWatched(bool watched, int intervalHours)
     const int row = domainsView_->currentIndex().row();
     if (QStandardItem *cell = domainsModel_->item(row, domainsModel_->columnCount() - 1))
         cell->setText(watched ? IntervalText(watch) : QString());
-    ReadThen(watchWritten_, [path = path_, watch, watched] {
+    ReadIfCurrent(this, &pool_, watchWritten_, [path = path_, watch, watched] {
         WatchList list(path);
         if (watched)
             list.Watch(watch.domain, watch.intervalHours, watch.addedAt);

@@ -81,9 +81,6 @@ private:
     void ShowWatch();
     QString ChosenDomain() const;
     const RunSummary *ChosenRun() const;
-    // Runs reading on the pool; use gets its result on this thread unless generation moved on.
-    template <typename Reading, typename Use>
-    void ReadThen(int &generation, Reading reading, Use use);
 
     const QString path_;
     HistoryWriter &writer_;

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <tuple>
 
 namespace vantorel {
 
@@ -22,27 +21,6 @@ namespace {
 
 constexpr int kMinRowHeightTwips = 250;
 constexpr int kCellPaddingPx = 4;
-
-// Cells that hold a whole number sort as numbers, before every other text; the rest sort as
-// text. One key per cell keeps every comparison a strict weak ordering.
-class ResultSortProxy final : public QSortFilterProxyModel {
-public:
-    using QSortFilterProxyModel::QSortFilterProxyModel;
-
-protected:
-    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override
-    {
-        return SortKey(left.data().toString()) < SortKey(right.data().toString());
-    }
-
-private:
-    static std::tuple<bool, qlonglong, QString> SortKey(const QString &text)
-    {
-        bool isNumber = false;
-        const qlonglong number = text.toLongLong(&isNumber);
-        return {!isNumber, isNumber ? number : 0, text};
-    }
-};
 
 // Row header without labels: a thin handle for dragging row heights.
 class RowHandleHeader final : public QHeaderView {
@@ -95,7 +73,8 @@ ResultGrid::ResultGrid(QWidget *parent) : QTableView(parent)
 void ResultGrid::SetResultModel(ResultModel *model)
 {
     model_ = model;
-    proxy_ = new ResultSortProxy(this);
+    proxy_ = new QSortFilterProxyModel(this);
+    proxy_->setSortRole(ResultModel::kSortRole);
     proxy_->setSourceModel(model);
     setModel(proxy_);
     // New rows come in their own order: an old sort, and the place followed, would misdescribe them.

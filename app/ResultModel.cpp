@@ -19,8 +19,9 @@ ResultModel::ResultModel(const BacklinkAnalysis &analysis, QBrush numberBackgrou
     : QAbstractTableModel(parent), analysis_(analysis), numberBackground_(std::move(numberBackground)),
       captions_(kColumns), alignments_(kColumns, Qt::AlignLeft | Qt::AlignVCenter)
 {
+    // Views read the rows until the reset begins: it begins before the rows change.
+    connect(&analysis, &BacklinkAnalysis::RowsAboutToBeListed, this, &ResultModel::beginResetModel);
     connect(&analysis, &BacklinkAnalysis::RowsListed, this, [this] {
-        beginResetModel();
         listed_ = true;
         previousChecks_.clear();
         endResetModel();
@@ -98,8 +99,9 @@ QVariant ResultModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
+    case kSortRole:
         switch (index.column()) {
-        case 0: return QString::number(row->number);
+        case 0: return role == kSortRole ? QVariant(row->number) : QVariant(QString::number(row->number));
         case kAddressColumn: return row->address;
         default: return row->Verdict();
         }

@@ -26,6 +26,8 @@ public:
     static constexpr int kAddressColumn = 1;
     static constexpr int kVerdictColumn = 2;
     static constexpr int kEmptyRows = 16;
+    // What a column sorts by: the number as a number, the texts as they read.
+    static constexpr int kSortRole = Qt::UserRole;
 
     ResultModel(const BacklinkAnalysis &analysis, QBrush numberBackground, QObject *parent = nullptr);
 

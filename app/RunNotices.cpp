@@ -1,11 +1,12 @@
 #include "RunNotices.h"
 
+#include "Background.h"
+
 #include <HistoryWriter.h>
 #include <RunHistory.h>
 #include <Webhook.h>
 
 #include <QApplication>
-#include <QFutureWatcher>
 #include <QSettings>
 #include <QtConcurrent>
 
@@ -37,14 +38,13 @@ RunNotices::RunNotices(RunHistory &history, HistoryWriter &writer, QString histo
         if (outcome == RunOutcome::Completed)
             Tell(runId);
     });
-    auto *watcher = new QFutureWatcher<QStringList>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        if (!webhooksSet_) // a list set meanwhile is newer than the one read
-            webhooks_ = watcher->result();
-        emit WebhooksRead();
-    });
-    watcher->setFuture(QtConcurrent::run(&pool_, [] { return Settings().value(kWebhooksKey).toStringList(); }));
+    RunThen(
+        this, &pool_, [] { return Settings().value(kWebhooksKey).toStringList(); },
+        [this](const QStringList &kept) {
+            if (!webhooksSet_) // a list set meanwhile is newer than the one read
+                webhooks_ = kept;
+            emit WebhooksRead();
+        });
 }
 
 RunNotices::~RunNotices()
@@ -76,10 +76,16 @@ void RunNotices::SetWebhooks(const QStringList &urls)
 void RunNotices::Tell(qint64 runId)
 {
     const bool desktop = !QApplication::activeWindow(); // as the run ends
-    auto *reading = new QFutureWatcher<Told>(this);
-    connect(reading, &QFutureWatcherBase::finished, this, [this, reading, desktop] {
-        reading->deleteLater();
-        const Told told = reading->result();
+    const auto read = [path = historyPath_, writer = writer_, runId] {
+        writer->WaitUntilWritten(); // the run's end is in the file before it is read
+        HistoryReader reader(path);
+        Told told;
+        told.notice = ReadNotice(reader, runId);
+        if (!told.notice)
+            told.failure = QStringLiteral("无法读取历史记录：") + reader.Error();
+        return told;
+    };
+    RunThen(this, &pool_, read, [this, desktop](const Told &told) {
         if (!told.notice) {
             emit FailureToShow(told.failure);
             return;
@@ -91,25 +97,13 @@ void RunNotices::Tell(qint64 runId)
         }
         if (webhooks_.isEmpty() || !WorthPosting(*told.notice))
             return;
-        auto *posting = new QFutureWatcher<QStringList>(this);
-        connect(posting, &QFutureWatcherBase::finished, this, [this, posting] {
-            posting->deleteLater();
-            if (const QStringList failures = posting->result(); !failures.isEmpty())
-                emit FailureToShow(failures.join(u'\n'));
-        });
-        posting->setFuture(QtConcurrent::run(&pool_, [urls = webhooks_, notice = *told.notice] {
-            return PostNotice(urls, notice);
-        }));
+        RunThen(
+            this, &pool_, [urls = webhooks_, notice = *told.notice] { return PostNotice(urls, notice); },
+            [this](const QStringList &failures) {
+                if (!failures.isEmpty())
+                    emit FailureToShow(failures.join(u'\n'));
+            });
     });
-    reading->setFuture(QtConcurrent::run(&pool_, [path = historyPath_, writer = writer_, runId] {
-        writer->WaitUntilWritten(); // the run's end is in the file before it is read
-        HistoryReader reader(path);
-        Told told;
-        told.notice = ReadNotice(reader, runId);
-        if (!told.notice)
-            told.failure = QStringLiteral("无法读取历史记录：") + reader.Error();
-        return told;
-    }));
 }
 
 } // namespace vantorel

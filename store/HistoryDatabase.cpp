@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <utility>
+
 namespace vantorel {
 
 namespace {
@@ -113,6 +115,7 @@ struct Dialect {
     QString wideInteger;  // stands for any other INTEGER
     QStringList setUp;    // at each open, before the version is read
     QStringList writable; // after the version is read and found not newer: may write
+    QStringList readOnly; // instead, on a reader's connection (SQLite's is opened read only)
     QString versionKept;  // answers whether the version is kept yet; empty: always
     QString readVersion;
     QStringList writeVersion;  // %1: the new version
@@ -121,6 +124,7 @@ struct Dialect {
     QString beginWriting;      // a transaction that will write: SQLite takes the file's lock at once
     QString lockTables;        // %1: tables no one else may write until the transaction ends
     QString catchUpIds;        // %1: a table whose ids were written as they are; empty: nothing to do
+    QString claimRow;          // ends a SELECT of one row to claim: it locks that row alone
 };
 
 const Dialect kSqlite{
@@ -133,6 +137,7 @@ const Dialect kSqlite{
      // In WAL mode, a commit survives a killed process without waiting for the disk.
      QStringLiteral("PRAGMA synchronous = NORMAL"), QStringLiteral("PRAGMA foreign_keys = ON")},
     {},
+    {},
     QStringLiteral("PRAGMA user_version"),
     {QStringLiteral("PRAGMA user_version = %1")},
     {},
@@ -140,6 +145,8 @@ const Dialect kSqlite{
     {},
     QStringLiteral("BEGIN IMMEDIATE"),
     {},
+    {},
+    // The file's write lock, taken at BEGIN IMMEDIATE, already keeps every other claim out.
     {},
 };
 
@@ -150,6 +157,7 @@ const Dialect kPostgres{
     QStringLiteral("BIGINT"),
     {QStringLiteral("SET lock_timeout = '%1ms'").arg(kBusyTimeoutMs), QStringLiteral("SET client_min_messages = warning")},
     {},
+    {QStringLiteral("SET default_transaction_read_only = on")},
     QStringLiteral("SELECT to_regclass('schema_version') IS NOT NULL"),
     QStringLiteral("SELECT version FROM schema_version"),
     {QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"),
@@ -162,6 +170,9 @@ const Dialect kPostgres{
     // An identity column's next value comes from its sequence, which ids written as they are
     // leave behind.
     QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'id'), MAX(id)) FROM %1"),
+    // Workers claiming at once each lock a different row, passing over those locked by others
+    // instead of waiting for them; LIMIT keeps the lock to the one row taken.
+    QStringLiteral(" FOR UPDATE SKIP LOCKED"),
 };
 
 const Dialect &DialectOf(const QString &location)
@@ -278,7 +289,7 @@ QString Migrate(QSqlDatabase &db, const QString &location, std::span<const Schem
     return {};
 }
 
-QString Connect(QSqlDatabase &db, const QString &location)
+QString Connect(QSqlDatabase &db, const QString &location, bool readOnly = false)
 {
     const Dialect &dialect = DialectOf(db);
     if (&dialect == &kPostgres) {
@@ -292,6 +303,9 @@ QString Connect(QSqlDatabase &db, const QString &location)
         db.setPassword(address->password);
         db.setDatabaseName(address->database);
         db.setConnectOptions(address->options.join(u';'));
+    } else if (readOnly) {
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        db.setDatabaseName(location);
     } else {
         if (!QDir().mkpath(QFileInfo(location).absolutePath()))
             return QStringLiteral("无法创建文件夹 %1").arg(Native(QFileInfo(location).absolutePath()));
@@ -308,7 +322,7 @@ QString Connect(QSqlDatabase &db, const QString &location)
 
 QString Open(QSqlDatabase &db, const QString &location, const OpenOptions &options)
 {
-    if (QString reason = Connect(db, location); !reason.isEmpty())
+    if (QString reason = Connect(db, location, options.readOnly); !reason.isEmpty())
         return reason;
     // Read before anything is written: a file that is no database, or whose schema is newer than
     // this program's, must stay exactly as it is.
@@ -319,6 +333,21 @@ QString Open(QSqlDatabase &db, const QString &location, const OpenOptions &optio
     if (*version > static_cast<int>(options.schema.size()))
         return QStringLiteral("%1 由较新版本的程序写入").arg(StoreName(location));
     const Dialect &dialect = DialectOf(db);
+    if (options.readOnly) {
+        QSqlQuery query(db);
+        for (const QString &statement : dialect.readOnly)
+            if (!query.exec(statement))
+                return StoreFailureReason(query.lastError(), location);
+        if (*version == static_cast<int>(options.schema.size()))
+            return {};
+        // A store an older program wrote is brought up to date once, as a writer opens it, on a
+        // connection of its own; this one goes on reading.
+        const QString upgrade = db.connectionName() + QStringLiteral("-upgrade");
+        QString reason = OpenHistory(upgrade, location, {options.schema, options.maxPageCount});
+        QSqlDatabase::database(upgrade, false).close();
+        QSqlDatabase::removeDatabase(upgrade);
+        return reason;
+    }
     QStringList setup = dialect.writable;
     if (options.maxPageCount)
         setup << QStringLiteral("PRAGMA max_page_count = %1").arg(*options.maxPageCount);
@@ -385,26 +414,35 @@ QString ConnectHistory(const QString &connection, const QString &location)
     return reason;
 }
 
-HistoryConnection::HistoryConnection(QString path, const QString &kind) : path_(std::move(path)), name_([&kind] {
-    static QAtomicInteger<quint64> connections;
-    return QStringLiteral("vantorel-%1-%2").arg(kind).arg(++connections);
-}())
+HistoryConnection::HistoryConnection(QString path, const QString &kind, bool readOnly)
+    : path_(std::move(path)), name_([&kind] {
+          static QAtomicInteger<quint64> connections;
+          return QStringLiteral("vantorel-%1-%2").arg(kind).arg(++connections);
+      }()),
+      readOnly_(readOnly)
 {
 }
 
 HistoryConnection::~HistoryConnection()
 {
-    if (open_) {
-        Database().close();
-        QSqlDatabase::removeDatabase(name_);
-    }
+    Close();
+}
+
+void HistoryConnection::Close()
+{
+    if (!std::exchange(open_, false))
+        return;
+    Database().close();
+    QSqlDatabase::removeDatabase(name_);
 }
 
 QString HistoryConnection::Open()
 {
     if (open_)
         return {};
-    QString reason = OpenHistory(name_, path_);
+    OpenOptions options;
+    options.readOnly = readOnly_;
+    QString reason = OpenHistory(name_, path_, options);
     if (!reason.isEmpty()) {
         QSqlDatabase::removeDatabase(name_);
         return reason;
@@ -474,6 +512,11 @@ bool CatchUpIds(QSqlDatabase &db, const QString &table, QSqlError &error)
 {
     const Dialect &dialect = DialectOf(db);
     return dialect.catchUpIds.isEmpty() || ExecTransaction(db, dialect.catchUpIds.arg(table), error);
+}
+
+QString ClaimingRow(const QSqlDatabase &db)
+{
+    return DialectOf(db).claimRow;
 }
 
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error)

@@ -26,6 +26,9 @@ struct OpenOptions {
     std::span<const SchemaStep> schema = HistorySchema();
     // Caps an SQLite file at this many pages, as a full disk would.
     std::optional<qint64> maxPageCount;
+    // A reader's connection: it never writes. A missing file is not made, and a store of an
+    // older schema is brought up to date first by a writer's open of its own.
+    bool readOnly = false;
 };
 
 // A history's location is the path of an SQLite file or a PostgreSQL database as
@@ -58,22 +61,30 @@ bool CatchUpIds(QSqlDatabase &db, const QString &table, QSqlError &error);
 // it, and closed and removed with the object.
 class HistoryConnection {
 public:
-    // kind names the connections of one sort: "vantorel-<kind>-<n>".
-    HistoryConnection(QString path, const QString &kind);
+    // kind names the connections of one sort: "vantorel-<kind>-<n>"; a reader's connection is
+    // read only (OpenOptions::readOnly).
+    HistoryConnection(QString path, const QString &kind, bool readOnly = false);
     ~HistoryConnection();
     HistoryConnection(const HistoryConnection &) = delete;
     HistoryConnection &operator=(const HistoryConnection &) = delete;
 
     // Opens the file (OpenHistory) unless it is open; why it could not, or an empty text.
     QString Open();
+    // Closes the connection, so that the next Open connects afresh.
+    void Close();
     QSqlDatabase Database() const;
     const QString &Path() const { return path_; }
 
 private:
     const QString path_;
     const QString name_;
+    const bool readOnly_;
     bool open_ = false;
 };
+
+// Ends a "SELECT … LIMIT 1" inside a transaction begun by BeginWriting, so that the row it
+// reads stays the caller's alone until the transaction ends and other callers read past it.
+QString ClaimingRow(const QSqlDatabase &db);
 
 // Binds the values in order and runs the prepared query; false, with its error, when it fails.
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error);

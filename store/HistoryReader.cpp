@@ -215,16 +215,6 @@ private:
     QSqlError error_;
 };
 
-namespace {
-
-QString NextConnectionName()
-{
-    static QAtomicInteger<quint64> readers;
-    return QStringLiteral("vantorel-history-reader-%1").arg(++readers);
-}
-
-} // namespace
-
 void RowCounts::Add(StoredOutcome outcome)
 {
     ++rows;
@@ -236,33 +226,24 @@ void RowCounts::Add(StoredOutcome outcome)
         ++unreachable;
 }
 
-HistoryReader::HistoryReader(QString path) : path_(std::move(path)), connection_(NextConnectionName()) {}
+HistoryReader::HistoryReader(QString path) : connection_(std::move(path), QStringLiteral("history-reader"), true) {}
 
-HistoryReader::~HistoryReader()
-{
-    if (open_) {
-        QSqlDatabase::database(connection_, false).close();
-        QSqlDatabase::removeDatabase(connection_);
-    }
-}
+HistoryReader::~HistoryReader() = default;
 
 template <typename Reading>
 bool HistoryReader::Read(Reading reading)
 {
-    error_.clear();
-    if (!open_) {
-        if (!IsServerLocation(path_) && !QFileInfo::exists(path_))
-            return false;
-        error_ = OpenHistory(connection_, path_);
-        if (!error_.isEmpty()) {
-            QSqlDatabase::removeDatabase(connection_);
-            return false;
-        }
-        open_ = true;
+    const QString &path = connection_.Path();
+    if (!IsServerLocation(path) && !QFileInfo::exists(path)) {
+        error_.clear();
+        return false;
     }
+    error_ = connection_.Open();
+    if (!error_.isEmpty())
+        return false;
     QSqlError error;
     {
-        QSqlDatabase db = QSqlDatabase::database(connection_, false);
+        QSqlDatabase db = connection_.Database();
         if (BeginReading(db, error)) {
             Session session(db);
             reading(session);
@@ -272,11 +253,8 @@ bool HistoryReader::Read(Reading reading)
     }
     if (!error.isValid())
         return true;
-    error_ = StoreFailureReason(error, path_);
-    // The next read connects afresh: a server's connection may be gone.
-    QSqlDatabase::database(connection_, false).close();
-    QSqlDatabase::removeDatabase(connection_);
-    open_ = false;
+    error_ = StoreFailureReason(error, path);
+    connection_.Close(); // the next read connects afresh: a server's connection may be gone
     return false;
 }
 

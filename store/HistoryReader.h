@@ -72,9 +72,7 @@ private:
     template <typename Reading>
     bool Read(Reading reading);
 
-    const QString path_;
-    const QString connection_;
-    bool open_ = false;
+    HistoryConnection connection_;
     QString error_;
 };
 

@@ -152,6 +152,10 @@ QJsonObject WatchedJson(const std::vector<WatchedSite> &sites)
                                  {QStringLiteral("intervalHours"), watch.intervalHours},
                                  {QStringLiteral("lastRecheck"), JsonTime(watch.lastRecheck)},
                                  {QStringLiteral("nextRecheck"), JsonTime(watch.NextRecheck())},
+                                 // host:pid of the worker re-checking it, or of one that died
+                                 // holding it, until the claim expires
+                                 {QStringLiteral("claimedBy"), watch.claimedBy.isEmpty() ? QJsonValue() : QJsonValue(watch.claimedBy)},
+                                 {QStringLiteral("claimExpires"), JsonTime(watch.claimExpires)},
                                  {QStringLiteral("lastRun"), site.last ? QJsonValue(last) : QJsonValue()}});
     }
     return {{QStringLiteral("watched"), array}};

@@ -8,10 +8,6 @@ namespace vantorel {
 
 namespace {
 
-// A write transaction takes the file's write lock at once, so two workers claiming together
-// wait for each other instead of both reading the same site as free.
-const QString kBeginWrite = QStringLiteral("BEGIN IMMEDIATE");
-const QString kBeginRead = QStringLiteral("BEGIN");
 const QString kColumns = QStringLiteral(
     "SELECT domain_name, interval_hours, added_at, last_recheck_at, claimed_by, claim_expires_at FROM watch");
 
@@ -42,7 +38,7 @@ WatchList::~WatchList() = default;
 // work(db, error) runs inside one transaction; false from it, or a failure to begin or commit,
 // rolls everything back and sets Error().
 template <typename Work>
-bool WatchList::Transaction(const QString &begin, Work work)
+bool WatchList::Transaction(Access access, Work work)
 {
     error_ = connection_.Open();
     if (!error_.isEmpty())
@@ -50,8 +46,8 @@ bool WatchList::Transaction(const QString &begin, Work work)
     QSqlDatabase db = connection_.Database();
     QSqlQuery control(db);
     QSqlError error;
-    if (!control.exec(begin)) {
-        error_ = StoreFailureReason(control.lastError(), connection_.Path());
+    if (!(access == Access::Write ? BeginWriting(db, {}, error) : BeginReading(db, error))) {
+        error_ = StoreFailureReason(error, connection_.Path());
         return false;
     }
     bool done = work(db, error);
@@ -67,7 +63,7 @@ bool WatchList::Transaction(const QString &begin, Work work)
 
 bool WatchList::Watch(const QString &domain, int intervalHours, const QDateTime &now)
 {
-    return Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+    return Transaction(Access::Write, [&](const QSqlDatabase &db, QSqlError &error) {
         QSqlQuery update = Prepared(db, QStringLiteral("UPDATE watch SET interval_hours = ? WHERE domain_name = ?"), error);
         if (!ExecBound(update, {intervalHours, domain}, error))
             return false;
@@ -82,7 +78,7 @@ bool WatchList::Watch(const QString &domain, int intervalHours, const QDateTime 
 std::optional<bool> WatchList::Unwatch(const QString &domain)
 {
     bool removed = false;
-    const bool done = Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+    const bool done = Transaction(Access::Write, [&](const QSqlDatabase &db, QSqlError &error) {
         QSqlQuery remove = Prepared(db, QStringLiteral("DELETE FROM watch WHERE domain_name = ?"), error);
         if (!ExecBound(remove, {domain}, error))
             return false;
@@ -95,7 +91,7 @@ std::optional<bool> WatchList::Unwatch(const QString &domain)
 std::optional<std::vector<WatchedDomain>> WatchList::Watched()
 {
     std::vector<WatchedDomain> watched;
-    const bool done = Transaction(kBeginRead, [&](const QSqlDatabase &db, QSqlError &error) {
+    const bool done = Transaction(Access::Read, [&](const QSqlDatabase &db, QSqlError &error) {
         QSqlQuery query = Prepared(db, kColumns + QStringLiteral(" ORDER BY domain_name"), error);
         if (!ExecBound(query, {}, error))
             return false;
@@ -107,19 +103,21 @@ std::optional<std::vector<WatchedDomain>> WatchList::Watched()
     return done ? std::optional(std::move(watched)) : std::nullopt;
 }
 
-// The one operation that must hold across workers. The write lock is taken before the due site
-// is chosen, and the update takes the site only while no live claim holds it. (A server
-// database does the same with SELECT ... FOR UPDATE SKIP LOCKED in place of the write lock.)
+// The one operation that must hold across workers. On a file the write lock is taken before the
+// due site is chosen; on a server the chosen row is locked and other workers pass over it. The
+// update takes the site only while no live claim holds it.
 std::optional<QString> WatchList::ClaimDue(const QString &worker, const QDateTime &now, std::chrono::seconds hold)
 {
     std::optional<QString> claimed;
     const qint64 at = now.toMSecsSinceEpoch();
-    Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+    Transaction(Access::Write, [&](const QSqlDatabase &db, QSqlError &error) {
         QSqlQuery due = Prepared(
             db, QStringLiteral("SELECT domain_name FROM watch "
                                "WHERE (last_recheck_at IS NULL OR last_recheck_at + interval_hours * 3600000 <= ?) "
                                "AND (claim_expires_at IS NULL OR claim_expires_at <= ?) "
-                               "ORDER BY COALESCE(last_recheck_at + interval_hours * 3600000, added_at), domain_name"),
+                               "ORDER BY COALESCE(last_recheck_at + interval_hours * 3600000, added_at), domain_name "
+                               "LIMIT 1")
+                + ClaimingRow(db),
             error);
         if (!ExecBound(due, {at, at}, error))
             return false;
@@ -143,7 +141,7 @@ std::optional<QString> WatchList::ClaimDue(const QString &worker, const QDateTim
 bool WatchList::Renew(const QString &domain, const QString &worker, const QDateTime &until)
 {
     bool held = false;
-    const bool done = Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+    const bool done = Transaction(Access::Write, [&](const QSqlDatabase &db, QSqlError &error) {
         QSqlQuery renew = Prepared(
             db, QStringLiteral("UPDATE watch SET claim_expires_at = ? WHERE domain_name = ? AND claimed_by = ?"), error);
         if (!ExecBound(renew, {Millis(until), domain, worker}, error))
@@ -156,7 +154,7 @@ bool WatchList::Renew(const QString &domain, const QString &worker, const QDateT
 
 bool WatchList::Release(const QString &domain, const QString &worker, const QDateTime &recheckedAt)
 {
-    return Transaction(kBeginWrite, [&](const QSqlDatabase &db, QSqlError &error) {
+    return Transaction(Access::Write, [&](const QSqlDatabase &db, QSqlError &error) {
         QSqlQuery release = Prepared(db, QStringLiteral("UPDATE watch SET last_recheck_at = ?, claimed_by = NULL, "
                                                         "claim_expires_at = NULL WHERE domain_name = ? AND claimed_by = ?"),
                                      error);

@@ -27,7 +27,7 @@ struct WatchedDomain {
     }
 };
 
-// The watch list in the history file, through a connection of its own made on the thread that
+// The watch list in the history (a file or a server), through a connection of its own made on the thread that
 // makes it and used only there; each call is one short transaction. The calls block on the
 // file: never on the window's thread.
 class WatchList {
@@ -58,8 +58,11 @@ public:
     bool Release(const QString &domain, const QString &worker, const QDateTime &recheckedAt);
 
 private:
+    // A write transaction holds the store for writing at once (BeginWriting): on a file two
+    // workers claiming together wait for each other instead of both reading the same site as free.
+    enum class Access { Read, Write };
     template <typename Work>
-    bool Transaction(const QString &begin, Work work);
+    bool Transaction(Access access, Work work);
 
     HistoryConnection connection_;
     QString error_;

@@ -8,6 +8,7 @@
 
 #include <BacklinkAnalysis.h>
 #include <FormMain.h>
+#include <ResultModel.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -164,6 +165,37 @@ TEST(AnalysisRun, ANewRunSupersedesTheOneGoing)
     EXPECT_EQ(window.status, kChecked);
     EXPECT_EQ(window.Verdicts(), (QStringList{"有效", "有效", "有效"}));
     EXPECT_EQ(web.RequestsFor("/s?"), 2);
+}
+
+// A new list replaces the rows only once the grid's model has begun its reset, and a row that
+// was waiting to be tried again goes with its run: its timer never fetches for the next one.
+TEST(AnalysisRun, ANewListReplacesTheRowsAndTheRetriesOfTheRunBefore)
+{
+    TestWeb web;
+    web.SetPage("/busy", "busy", 503);
+    for (const char *path : {"/a", "/c"})
+        web.SetPage(path, "example.com");
+    AnalysisSettings settings = QuickSettings(web.server().hostAndPort());
+    settings.retry.retries = 2;
+    settings.retry.delays = {500ms};
+    BacklinkAnalysis analysis(settings);
+    RunRecorder window(analysis);
+    ResultModel model(analysis, QBrush());
+    std::vector<std::size_t> rowsWhenResetBegan;
+    QObject::connect(&model, &QAbstractItemModel::modelAboutToBeReset,
+                     [&] { rowsWhenResetBegan.push_back(analysis.Rows().size()); });
+    const auto url = [&web](const char *path) { return QStringLiteral("http://") + web.Address(path); };
+
+    analysis.CheckAddresses({url("/busy"), url("/a")}, QStringLiteral("example.com"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analysis.Rows().at(0).state == RowState::WaitingToRetry; }, 5000));
+    analysis.CheckAddresses({url("/c")}, QStringLiteral("example.com"));
+    ASSERT_TRUE(window.WaitForEnd());
+    QTest::qWait(1000); // past the busy page's wait
+
+    EXPECT_EQ(rowsWhenResetBegan, (std::vector<std::size_t>{0, 2}));
+    EXPECT_EQ(window.Verdicts(), QStringList{"有效"});
+    EXPECT_EQ(web.RequestsFor("/busy"), 1);
+    EXPECT_EQ(web.RequestsFor("/c"), 1);
 }
 
 // The real window, offscreen.

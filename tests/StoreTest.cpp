@@ -33,6 +33,7 @@
 #include <csignal>
 #include <functional>
 #include <map>
+#include <thread>
 
 using namespace vantorel;
 
@@ -247,10 +248,16 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
     const int current = static_cast<int>(steps.size());
     steps.push_back({{QStringLiteral("ALTER TABLE run ADD COLUMN note VARCHAR(40)")}});
     steps.push_back({{QStringLiteral("CREATE TABLE later (x INTEGER)")}});
-    const auto open = [&](const QString &location, std::span<const SchemaStep> known) {
+    const auto open = [&](const QString &location, std::span<const SchemaStep> known, bool reader = false) {
         OpenOptions options;
         options.schema = known;
+        options.readOnly = reader;
         const QString reason = OpenHistory(QStringLiteral("store-test-open"), location, options);
+        if (reason.isEmpty() && reader) {
+            QSqlQuery write(QSqlDatabase::database(QStringLiteral("store-test-open"), false));
+            EXPECT_FALSE(write.exec(QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES ('x', 'search', 1)")))
+                << "a reader's connection never writes";
+        }
         QSqlDatabase::removeDatabase(QStringLiteral("store-test-open"));
         return reason;
     };
@@ -265,6 +272,7 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
         int known;             // steps the opening program knows
         QString reason;        // why it is refused; empty: it opens
         int version;           // of the store afterwards
+        bool reader = false;   // opened to read
     };
     std::vector<SchemaStep> broken = steps;
     broken.back() = {{QStringLiteral("CREATE TABLE later (x INTEGER)"), QStringLiteral("CREATE TABLE run (x INTEGER)")}};
@@ -273,6 +281,9 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
         {"the current version takes the later steps", current, current + 2, {}, current + 2},
         {"one step behind takes only the last", current + 1, current + 2, {}, current + 2},
         {"a newer store is refused", current + 2, current + 1, QStringLiteral("由较新版本的程序写入"), current + 2},
+        {"a reader refuses a newer store", current + 2, current + 1, QStringLiteral("由较新版本的程序写入"), current + 2, true},
+        {"a reader has an older store brought up to date", current, current + 2, {}, current + 2, true},
+        {"a reader of the current version changes nothing", current + 2, current + 2, {}, current + 2, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -280,7 +291,10 @@ TEST_P(StoreTest, SchemaStepsRunFromTheStoresVersionOnAndANewerStoreIsLeftAlone)
         if (c.made >= 0)
             makeStore(path, c.made);
         const FileState before = StateOf(path);
-        const QString reason = open(path, std::span(steps).first(static_cast<std::size_t>(c.known)));
+        const QString reason = open(path, std::span(steps).first(static_cast<std::size_t>(c.known)), c.reader);
+        if (c.reader && c.made == c.known) {
+            EXPECT_EQ(StateOf(path), before);
+        }
         if (c.reason.isEmpty()) {
             EXPECT_EQ(reason, QString());
             // A step already taken would fail if it ran again, so each ran exactly once.
@@ -759,17 +773,12 @@ TEST_F(ServerStoreTest, AConnectionThatGoesAwayIsMadeAgainAndARunThatCannotBeWri
     EXPECT_FALSE(runs[3].run.Interrupted());
 }
 
-} // namespace
-
-namespace {
-
 // Claims by workers at given times: the earliest due site first, never one a live claim holds,
 // a renewed claim held on, a released site due again an interval after its re-check began.
-TEST(WatchListTest, HandsEachDueSiteToOneWorkerAtATime)
+TEST_P(StoreTest, WatchListHandsEachDueSiteToOneWorkerAtATime)
 {
     using namespace std::chrono_literals;
-    const QTemporaryDir dir;
-    WatchList list(dir.filePath(QStringLiteral("history.sqlite3")));
+    WatchList list(Path());
     const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'800'000'000);
     const auto at = [&t0](qint64 seconds) { return t0.addSecs(seconds); };
     ASSERT_TRUE(list.Watch(QStringLiteral("b.cn"), 2, at(1)));
@@ -800,6 +809,46 @@ TEST(WatchListTest, HandsEachDueSiteToOneWorkerAtATime)
     EXPECT_EQ(list.Unwatch(QStringLiteral("a.cn")), true);
     EXPECT_EQ(list.Unwatch(QStringLiteral("a.cn")), false);
     EXPECT_TRUE(list.Error().isEmpty());
+}
+
+// Workers claiming at the same moment, each through a connection of its own: every site goes
+// to one worker, and a worker told that nothing is due finds nothing due when it asks again
+// (on a server, workers that locked the same row would be told so wrongly).
+TEST_P(StoreTest, WatchListWorkersClaimingAtOnceTakeEachSiteOnce)
+{
+    using namespace std::chrono_literals;
+    constexpr int kSites = 40;
+    const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+    {
+        WatchList list(Path());
+        for (int i = 0; i < kSites; ++i)
+            ASSERT_TRUE(list.Watch(QStringLiteral("site%1.cn").arg(i), 24, t0.addSecs(i)));
+    }
+    const QString location = Path();
+    std::vector<QStringList> claimed(4);
+    std::vector<QString> errors(claimed.size());
+    std::vector<bool> dueAfterNone(claimed.size());
+    std::vector<std::thread> workers;
+    for (std::size_t w = 0; w < claimed.size(); ++w)
+        workers.emplace_back([&, w] {
+            WatchList list(location);
+            const QString worker = QStringLiteral("w%1").arg(w);
+            while (const std::optional<QString> site = list.ClaimDue(worker, t0.addSecs(kSites), 600s))
+                claimed[w] << *site;
+            errors[w] = list.Error();
+            dueAfterNone[w] = list.ClaimDue(worker, t0.addSecs(kSites), 600s).has_value();
+        });
+    for (std::thread &worker : workers)
+        worker.join();
+    QStringList all;
+    for (std::size_t w = 0; w < claimed.size(); ++w) {
+        EXPECT_EQ(errors[w], QString()) << w;
+        EXPECT_FALSE(dueAfterNone[w]) << "worker " << w << " was told nothing was due too early";
+        all << claimed[w];
+    }
+    EXPECT_EQ(all.size(), kSites);
+    all.removeDuplicates();
+    EXPECT_EQ(all.size(), kSites);
 }
 
 } // namespace
