@@ -29,45 +29,35 @@
 
 namespace vantorel {
 
+// Ctrl+C stops the runs from inside the event loop: the signal handler only writes to a pipe.
+InterruptWatch::InterruptWatch(std::function<void()> stop)
+{
+    if (::pipe(pipe_) != 0)
+        return;
+    writeEnd_ = pipe_[1];
+    notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, stop = std::move(stop)] {
+        char byte;
+        [[maybe_unused]] const ssize_t got = ::read(pipe_[0], &byte, 1);
+        stop();
+    });
+    previous_ = std::signal(SIGINT, [](int) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(writeEnd_, &byte, 1);
+    });
+}
+
+InterruptWatch::~InterruptWatch()
+{
+    if (notifier_) {
+        std::signal(SIGINT, previous_);
+        notifier_.reset();
+        ::close(pipe_[0]);
+        ::close(pipe_[1]);
+    }
+}
+
 namespace {
-
-// Ctrl+C stops the run from inside the event loop: the signal handler only writes to a pipe.
-class InterruptWatch {
-public:
-    explicit InterruptWatch(BacklinkAnalysis &analysis)
-    {
-        if (::pipe(pipe_) != 0)
-            return;
-        writeEnd_ = pipe_[1];
-        notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, &analysis] {
-            char byte;
-            [[maybe_unused]] const ssize_t got = ::read(pipe_[0], &byte, 1);
-            analysis.Stop();
-        });
-        previous_ = std::signal(SIGINT, [](int) {
-            const char byte = 1;
-            [[maybe_unused]] const ssize_t written = ::write(writeEnd_, &byte, 1);
-        });
-    }
-    ~InterruptWatch()
-    {
-        if (notifier_) {
-            std::signal(SIGINT, previous_);
-            notifier_.reset();
-            ::close(pipe_[0]);
-            ::close(pipe_[1]);
-        }
-    }
-    InterruptWatch(const InterruptWatch &) = delete;
-    InterruptWatch &operator=(const InterruptWatch &) = delete;
-
-private:
-    static inline volatile std::sig_atomic_t writeEnd_ = -1;
-    int pipe_[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> notifier_;
-    void (*previous_)(int) = SIG_DFL;
-};
 
 // The list of --urls, or nothing after saying why it has no address.
 std::optional<AddressList> ListedAddresses(const QString &path, ConsoleStreams &streams)
@@ -93,23 +83,6 @@ std::optional<AddressList> ListedAddresses(const QString &path, ConsoleStreams &
 QString CannotJudgeText(const QString &reason)
 {
     return QStringLiteral("无法判断是否丢失外链：") + reason;
-}
-
-// The settings of a check from the command line: every check from it is a list check, however
-// its rows were found, with as many pages at once as the system's descriptors allow.
-AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings settings, ConsoleStreams &streams)
-{
-    settings.pause = std::chrono::milliseconds(0);
-    settings.jobs = settings.listJobs = line.jobs.value_or(settings.listJobs);
-    if (line.retries)
-        settings.retry.retries = *line.retries;
-    if (line.timeoutSeconds) {
-        settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
-        settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
-    }
-    if (const QString warning = FitDescriptorBudget(settings); !warning.isEmpty())
-        streams.Say(warning);
-    return settings;
 }
 
 // The addresses of a run without the engine: --urls, or those the history knows for --recheck.
@@ -220,6 +193,24 @@ int TellChanges(const CommandLine &line, const StoredChanges &stored, const std:
 
 } // namespace
 
+// Every check from the command line is a list check, however its rows were found, with as many
+// pages at once as the system's descriptors allow, shared evenly by the runs at once.
+AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings settings, ConsoleStreams &streams, int runsAtOnce)
+{
+    settings.pause = std::chrono::milliseconds(0);
+    settings.jobs = settings.listJobs = line.jobs.value_or(settings.listJobs) * runsAtOnce;
+    if (line.retries)
+        settings.retry.retries = *line.retries;
+    if (line.timeoutSeconds) {
+        settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
+        settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
+    }
+    if (const QString warning = FitDescriptorBudget(settings); !warning.isEmpty())
+        streams.Say(warning);
+    settings.jobs = settings.listJobs = std::max(1, settings.listJobs / runsAtOnce);
+    return settings;
+}
+
 int RunCheck(const CommandLine &line, AnalysisSettings settings)
 {
     ConsoleStreams streams;
@@ -233,56 +224,96 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     if (line.command == Command::CopyHistory)
         return CopyHistoryCommand(line, streams);
 
-    settings = CheckSettings(line, std::move(settings), streams);
-    const auto addresses = AddressesToCheck(line, historyFile, streams);
+    CheckRun run(line, CheckSettings(line, std::move(settings), streams), streams, ::isatty(STDERR_FILENO) == 1);
+    // Results nobody can read are not worth waiting for.
+    streams.onFailure = [&run] { run.Stop(); };
+    const InterruptWatch interrupts([&run] { run.Stop(); });
+    if (const std::optional<int> status = run.Start())
+        return *status;
+    int status = kExitCompleted;
+    QObject::connect(&run, &CheckRun::Done, [&status](int done) {
+        status = done;
+        QCoreApplication::exit();
+    });
+    QCoreApplication::exec();
+    return status;
+}
+
+CheckRun::CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar)
+    : line_(std::move(line)), historyFile_(line_.historyFile.value_or(DefaultHistoryPath())),
+      settings_(std::move(settings)), streams_(streams), progressBar_(progressBar)
+{
+}
+
+CheckRun::~CheckRun() = default;
+
+std::optional<int> CheckRun::Start()
+{
+    const auto addresses = AddressesToCheck(line_, historyFile_, streams_);
     if (const int *status = std::get_if<int>(&addresses))
         return *status;
     const std::optional<AddressList> &urls = std::get<std::optional<AddressList>>(addresses);
-    const QString domain = line.checkDomain.value_or(QString());
+    const QString domain = line_.checkDomain.value_or(QString());
 
-    BacklinkAnalysis analysis(settings);
-    std::optional<HistoryWriter> writer;
-    std::optional<RunHistory> history;
-    if (line.storeRun) {
-        writer.emplace(historyFile);
-        history.emplace(analysis, *writer);
-        QObject::connect(&*history, &RunHistory::FailureToShow, [&streams](const QString &text) { streams.Say(text); });
+    analysis_ = std::make_unique<BacklinkAnalysis>(settings_);
+    if (line_.storeRun) {
+        writer_ = std::make_unique<HistoryWriter>(historyFile_);
+        history_ = std::make_unique<RunHistory>(*analysis_, *writer_);
+        connect(history_.get(), &RunHistory::FailureToShow, this, [this](const QString &text) { streams_.Say(text); });
     }
-    ConsoleProgress progress(analysis, streams, ::isatty(STDERR_FILENO) == 1);
-    // Results nobody can read are not worth waiting for.
-    streams.onFailure = [&analysis] { analysis.Stop(); };
-    QObject::connect(&analysis, &BacklinkAnalysis::Finished, QCoreApplication::instance(),
-                     [] { QCoreApplication::exit(); });
-    {
-        InterruptWatch interrupts(analysis);
-        if (urls && history)
-            history->KeepExported(domain, urls->exported);
-        if (urls)
-            analysis.CheckAddresses(urls->addresses, domain, line.command == Command::Recheck ? RunKind::Recheck : RunKind::AddressList);
-        else
-            analysis.RunAnalysis(domain);
-        if (analysis.Running())
-            QCoreApplication::exec();
+    progress_ = std::make_unique<ConsoleProgress>(*analysis_, streams_, progressBar_);
+    // A run that ends while it is being started ends when Start returns.
+    connect(analysis_.get(), &BacklinkAnalysis::Finished, this, [this] {
+        if (!starting_ && !finished_)
+            emit Done(Finish());
+    });
+    starting_ = true;
+    if (urls && history_)
+        history_->KeepExported(domain, urls->exported);
+    if (urls)
+        analysis_->CheckAddresses(urls->addresses, domain,
+                                  line_.command == Command::Recheck ? RunKind::Recheck : RunKind::AddressList);
+    else
+        analysis_->RunAnalysis(domain);
+    starting_ = false;
+    if (analysis_->Running())
+        return std::nullopt;
+    return Finish();
+}
+
+void CheckRun::Stop()
+{
+    if (analysis_)
+        analysis_->Stop();
+}
+
+int CheckRun::Finish()
+{
+    finished_ = true;
+    progress_->Finish();
+    if (writer_) {
+        // The run's id and any failure of the store arrive as events posted to the writer.
+        writer_->WaitUntilWritten();
+        QCoreApplication::sendPostedEvents(writer_.get(), QEvent::MetaCall);
     }
-    progress.Finish();
-    if (writer) {
-        // The run's id and any failure of the store arrive as queued signals.
-        writer->WaitUntilWritten();
-        QCoreApplication::sendPostedEvents();
-    }
-    if (streams.ReportFailure())
+    return Conclude();
+}
+
+int CheckRun::Conclude()
+{
+    if (streams_.ReportFailure())
         return kExitOutputFailed;
-
+    const BacklinkAnalysis &analysis = *analysis_;
     switch (analysis.Outcome()) {
     case RunOutcome::NoDomain:
-        streams.Say(progress.Status());
+        streams_.Say(progress_->Status());
         return kExitUsage;
     case RunOutcome::EngineUnreachable:
-        streams.Say(progress.Status());
+        streams_.Say(progress_->Status());
         return kExitEngineUnreachable;
     case RunOutcome::EngineRefused:
     case RunOutcome::PageUnrecognised:
-        streams.Say(progress.Status());
+        streams_.Say(progress_->Status());
         return kExitEngineRefused;
     case RunOutcome::Running:
     case RunOutcome::Completed:
@@ -294,23 +325,23 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     std::vector<ResultRow> rows;
     std::copy_if(analysis.Rows().begin(), analysis.Rows().end(), std::back_inserter(rows),
                  [stopped](const ResultRow &row) { return !stopped || row.evidence; });
-    if (!streams.Out(FormatResults(line.format, analysis.Domain(), analysis.CountText(), rows))) {
-        streams.ReportFailure();
+    if (!streams_.Out(FormatResults(line_.format, analysis.Domain(), analysis.CountText(), rows))) {
+        streams_.ReportFailure();
         return kExitOutputFailed;
     }
     if (stopped) {
-        streams.Say(QStringLiteral("已停止：检测了 %1/%2 条").arg(rows.size()).arg(analysis.Rows().size()));
-        return streams.ReportFailure() ? kExitOutputFailed : kExitInterrupted;
+        streams_.Say(QStringLiteral("已停止：检测了 %1/%2 条").arg(rows.size()).arg(analysis.Rows().size()));
+        return streams_.ReportFailure() ? kExitOutputFailed : kExitInterrupted;
     }
-    if (!writer)
+    if (!writer_)
         return kExitCompleted;
     const StoredChanges stored =
-        ReadChanges(*writer, history->CurrentRunId(), historyFile, line.notify || !line.notifyUrls.isEmpty());
+        ReadChanges(*writer_, history_->CurrentRunId(), historyFile_, line_.notify || !line_.notifyUrls.isEmpty());
     // Standard error ends with the changes, each kind a line.
     if (stored.notice)
-        Tell(*stored.notice, line, streams);
-    const int status = TellChanges(line, stored, analysis.Rows(), streams);
-    return streams.ReportFailure() ? kExitOutputFailed : status;
+        Tell(*stored.notice, line_, streams_);
+    const int status = TellChanges(line_, stored, analysis.Rows(), streams_);
+    return streams_.ReportFailure() ? kExitOutputFailed : status;
 }
 
 } // namespace vantorel

@@ -1,10 +1,23 @@
 #pragma once
 
 #include "CommandLine.h"
+#include "ConsoleStreams.h"
 
 #include <BacklinkAnalysis.h>
 
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <optional>
+
 namespace vantorel {
+
+class ConsoleProgress;
+class HistoryWriter;
+class RunHistory;
 
 // Exit statuses of a check from the command line.
 enum ExitStatus : int {
@@ -23,5 +36,61 @@ enum ExitStatus : int {
 // error. --history and --changes read the history instead. Needs a QCoreApplication; settings
 // carries what the command line does not set (the engine's host).
 int RunCheck(const CommandLine &line, AnalysisSettings settings = {});
+
+// The settings of checks from the command line, runsAtOnce of them sharing the process's file
+// descriptors; a warning on streams when there are too few for the pages asked for.
+AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings settings, ConsoleStreams &streams,
+                               int runsAtOnce = 1);
+
+// One --check or --recheck in the event loop, so that several can run at once in one process.
+// Each of its writes to standard output and error is whole lines in one write.
+class CheckRun final : public QObject {
+    Q_OBJECT
+
+public:
+    // settings as CheckSettings made them; progressBar: a bar on standard error rather than a
+    // line per judged row. The owner of streams decides what a failed write stops.
+    CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar);
+    ~CheckRun() override;
+
+    // Begins the run: the exit status when it ended at once (nothing to check), else Done
+    // brings it once the results are written and the changes told.
+    std::optional<int> Start();
+    void Stop();
+
+signals:
+    void Done(int status);
+
+private:
+    int Finish();
+    int Conclude();
+
+    const CommandLine line_;
+    const QString historyFile_;
+    const AnalysisSettings settings_;
+    ConsoleStreams &streams_;
+    const bool progressBar_;
+    bool starting_ = false;
+    bool finished_ = false;
+    std::unique_ptr<BacklinkAnalysis> analysis_;
+    std::unique_ptr<HistoryWriter> writer_;
+    std::unique_ptr<RunHistory> history_;
+    std::unique_ptr<ConsoleProgress> progress_;
+};
+
+// While it lives, Ctrl+C calls stop from the event loop instead of ending the process.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(std::function<void()> stop);
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
+
+private:
+    static inline volatile std::sig_atomic_t writeEnd_ = -1;
+    int pipe_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+    void (*previous_)(int) = SIG_DFL;
+};
 
 } // namespace vantorel

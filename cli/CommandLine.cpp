@@ -78,8 +78,12 @@ struct Parser {
     QCommandLineOption watched{QStringLiteral("watched"),
                                QStringLiteral("列出自动复查列表：网站、间隔、上次和下次复查时间、最近一次检测的结果。")};
     QCommandLineOption recheckDue{QStringLiteral("recheck-due"),
-                                  QStringLiteral("逐个复查自动复查列表中到期的网站（新加入的立即到期），各保存为一次复查；"
-                                                 "多个同时运行时每个网站只复查一次。退出状态取各网站中最差的。")};
+                                  QStringLiteral("复查自动复查列表中到期的网站（新加入的立即到期），逐个或 --workers 个同时进行，各保存为一次复查；"
+                                                 "多个同时运行时（也可在多台电脑上共用一个 PostgreSQL 数据库）每个网站只复查一次。"
+                                                 "退出状态取各网站中最差的。")};
+    QCommandLineOption workers{QStringLiteral("workers"),
+                               QStringLiteral("与 --recheck-due 同用：同时复查 N 个到期的网站，1 到 %1（默认 1）。").arg(kMostWorkers),
+                               QStringLiteral("N")};
     QCommandLineOption timeout{QStringLiteral("timeout"),
                                QStringLiteral("与 --check 或 --recheck 同用：一个网页最多等待 SECONDS 秒（默认 30）。"),
                                QStringLiteral("SECONDS")};
@@ -113,8 +117,8 @@ struct Parser {
             "域名含“-”或中文时，单元名用 systemd-escape 写出：\n"
             "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"")
                                             .arg(kClaimMarginSeconds));
-        parser.addOptions({check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, run, urls, format,
-                           jobs, retries, timeout, db, noHistory, failOnLost, noNotify, notifyUrl, copyHistory, merge});
+        parser.addOptions({check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, workers, run, urls,
+                           format, jobs, retries, timeout, db, noHistory, failOnLost, noNotify, notifyUrl, copyHistory, merge});
     }
 };
 
@@ -227,6 +231,13 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
             return line;
         }
     }
+    if (p.parser.isSet(p.workers)) {
+        line.workers = p.parser.value(p.workers).toInt(&isNumber);
+        if (!isNumber || line.workers < 1 || line.workers > kMostWorkers) {
+            line.error = QStringLiteral("--workers 的值应为 1 到 %1 的整数").arg(kMostWorkers);
+            return line;
+        }
+    }
     if (p.parser.isSet(p.run)) {
         line.runId = p.parser.value(p.run).toLongLong(&isNumber);
         if (!isNumber || *line.runId < 1) {
@@ -282,6 +293,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.error = QStringLiteral("--no-notify 和 --notify-url 需与 --check、--recheck 或 --recheck-due 同用");
     else if (p.parser.isSet(p.every) && line.command != Command::Watch)
         line.error = QStringLiteral("--every 需与 --watch DOMAIN 同用");
+    else if (p.parser.isSet(p.workers) && line.command != Command::RecheckDue)
+        line.error = QStringLiteral("--workers 需与 --recheck-due 同用");
     else if (line.command == Command::RecheckDue && !line.storeRun)
         line.error = QStringLiteral("--recheck-due 的复查要保存到历史记录，不能与 --no-history 同用");
     else if (line.urlsFile && !(line.checkDomain && line.command == Command::Check))

@@ -41,6 +41,7 @@ struct CommandLine {
     bool notify = true;                   // not with --no-notify
     QStringList notifyUrls;               // --notify-url, any number
     int everyHours = 24;                  // --every, for --watch
+    int workers = 1;                      // --workers: due sites re-checked at once
 
     // A command that runs without the window.
     bool Headless() const
@@ -54,6 +55,8 @@ struct CommandLine {
 
 // The longest interval --every takes: a year.
 inline constexpr int kMostWatchHours = 24 * 366;
+// The most due sites one process re-checks at once.
+inline constexpr int kMostWorkers = 16;
 // How long a due re-check's claim lasts past the page time-out, unless VANTOREL_CLAIM_MARGIN
 // gives seconds; the worker renews it while it works.
 inline constexpr int kClaimMarginSeconds = 600;

@@ -18,6 +18,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <map>
+#include <memory>
+
+#include <unistd.h>
 
 namespace vantorel {
 
@@ -100,44 +104,128 @@ int RunWatchCommand(const CommandLine &line, const QString &historyFile, Console
     return streams.ReportFailure() ? kExitOutputFailed : kExitCompleted;
 }
 
+namespace {
+
+// The due re-checks of one process: up to --workers sites at once, each claimed, renewed while
+// its check goes on and released when it ends; more are claimed as checks end, until none is
+// due. All in the event loop of the calling thread.
+class DueRechecks final : public QObject {
+public:
+    DueRechecks(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams, AnalysisSettings settings)
+        : list_(historyFile), hold_(ClaimHold(line, settings)), line_(line), streams_(streams),
+          // A bar per site would overwrite the others'.
+          progressBar_(line.workers == 1 && ::isatty(STDERR_FILENO) == 1),
+          settings_(CheckSettings(line, std::move(settings), streams, line.workers))
+    {
+        line_.command = Command::Recheck;
+        line_.failOnLost = true;
+    }
+
+    // The worst status of the re-checks, once none is running and none is due.
+    int Run()
+    {
+        streams_.onFailure = [this] { Stop(); };
+        const InterruptWatch interrupts([this] { Stop(); });
+        Fill();
+        if (!rechecks_.empty())
+            QCoreApplication::exec();
+        return worst_;
+    }
+
+private:
+    struct Recheck {
+        QString domain;
+        QDateTime started;
+        std::unique_ptr<CheckRun> run;
+        std::unique_ptr<QTimer> renewal;
+    };
+
+    void Stop()
+    {
+        stopping_ = true;
+        for (const auto &[id, recheck] : rechecks_)
+            recheck.run->Stop();
+    }
+
+    // Claims and starts due sites while there are free places; ends the loop when nothing runs.
+    void Fill()
+    {
+        while (!stopping_ && !exhausted_ && static_cast<int>(rechecks_.size()) < line_.workers) {
+            const QDateTime started = QDateTime::currentDateTime();
+            const std::optional<QString> domain = list_.ClaimDue(worker_, started, hold_);
+            if (!domain || done_.contains(*domain)) {
+                exhausted_ = true;
+                if (!list_.Error().isEmpty()) { // the sites due cannot be known, nor their losses
+                    streams_.Say(HistoryReadFailureText(list_.Error()));
+                    worst_ = std::max<int>(worst_, kExitCannotJudge);
+                }
+                break;
+            }
+            done_.insert(*domain);
+            Begin(*domain, started);
+        }
+        if (rechecks_.empty())
+            QCoreApplication::exit();
+    }
+
+    void Begin(const QString &domain, const QDateTime &started)
+    {
+        streams_.Say(QStringLiteral("到期复查：%1").arg(SiteShown(domain)));
+        const quint64 id = ++lastId_;
+        Recheck &recheck = rechecks_[id];
+        recheck.domain = domain;
+        recheck.started = started;
+        recheck.renewal = std::make_unique<QTimer>();
+        recheck.renewal->setInterval(std::max<std::chrono::milliseconds>(hold_ / 3, std::chrono::seconds(1)));
+        QObject::connect(recheck.renewal.get(), &QTimer::timeout, this, [this, domain] {
+            list_.Renew(domain, worker_, QDateTime::currentDateTime().addSecs(hold_.count()));
+        });
+        recheck.renewal->start();
+        CommandLine one = line_;
+        one.checkDomain = domain;
+        recheck.run = std::make_unique<CheckRun>(one, settings_, streams_, progressBar_);
+        QObject::connect(recheck.run.get(), &CheckRun::Done, this, [this, id](int status) { End(id, status); });
+        if (const std::optional<int> status = recheck.run->Start())
+            End(id, *status);
+    }
+
+    void End(quint64 id, int status)
+    {
+        const auto found = rechecks_.find(id);
+        Recheck &recheck = found->second;
+        recheck.renewal->stop();
+        if (!list_.Release(recheck.domain, worker_, recheck.started))
+            streams_.Say(HistoryFailureText(list_.Error()));
+        if (status == kExitInterrupted)
+            Stop();
+        worst_ = std::max(worst_, status);
+        // The run that said Done is still in its signal.
+        recheck.run.release()->deleteLater();
+        rechecks_.erase(found);
+        QMetaObject::invokeMethod(this, &DueRechecks::Fill, Qt::QueuedConnection);
+    }
+
+    WatchList list_;
+    const QString worker_ = WorkerName();
+    const std::chrono::seconds hold_;
+    CommandLine line_;
+    ConsoleStreams &streams_;
+    const bool progressBar_;
+    const AnalysisSettings settings_;
+    std::map<quint64, Recheck> rechecks_;
+    quint64 lastId_ = 0;
+    QSet<QString> done_; // a site whose release failed stays due: once is enough
+    bool exhausted_ = false;
+    bool stopping_ = false;
+    int worst_ = kExitCompleted;
+};
+
+} // namespace
+
 int RecheckDue(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams,
                const AnalysisSettings &settings)
 {
-    WatchList list(historyFile);
-    const QString worker = WorkerName();
-    const std::chrono::seconds hold = ClaimHold(line, settings);
-    CommandLine recheck = line;
-    recheck.command = Command::Recheck;
-    recheck.failOnLost = true;
-    int worst = kExitCompleted;
-    QSet<QString> done; // a site whose release failed stays due: once is enough
-    for (;;) {
-        const QDateTime started = QDateTime::currentDateTime();
-        const std::optional<QString> domain = list.ClaimDue(worker, started, hold);
-        if (!domain || done.contains(*domain)) {
-            if (!list.Error().isEmpty()) { // the sites due cannot be known, nor their losses
-                streams.Say(HistoryReadFailureText(list.Error()));
-                worst = std::max<int>(worst, kExitCannotJudge);
-            }
-            return worst;
-        }
-        done.insert(*domain);
-        streams.Say(QStringLiteral("到期复查：%1").arg(SiteShown(*domain)));
-        QTimer renewal;
-        renewal.setInterval(std::max<std::chrono::milliseconds>(hold / 3, std::chrono::seconds(1)));
-        QObject::connect(&renewal, &QTimer::timeout, [&] {
-            list.Renew(*domain, worker, QDateTime::currentDateTime().addSecs(hold.count()));
-        });
-        renewal.start();
-        recheck.checkDomain = *domain;
-        const int status = RunCheck(recheck, settings);
-        renewal.stop();
-        if (!list.Release(*domain, worker, started))
-            streams.Say(HistoryFailureText(list.Error()));
-        if (status == kExitInterrupted)
-            return status;
-        worst = std::max(worst, status);
-    }
+    return DueRechecks(line, historyFile, streams, settings).Run();
 }
 
 } // namespace vantorel

@@ -9,6 +9,7 @@
 #include "TestWeb.h"
 
 #include <HistoryWriter.h>
+#include <WatchList.h>
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -16,13 +17,17 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSysInfo>
+#include <QUrl>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
 
+#include <array>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <unistd.h>
 #include <map>
@@ -140,6 +145,8 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         {"unknown format", {"--check", "example.com", "--format", "xml"}, closed, 2},
         {"jobs out of range", {"--check", "example.com", "--jobs", "257"}, closed, 2},
         {"jobs not a number", {"--check", "example.com", "--jobs", "8x"}, closed, 2},
+        {"workers out of range", {"--recheck-due", "--workers", "17"}, closed, 2},
+        {"workers without due re-checks", {"--watched", "--workers", "2"}, closed, 2},
         {"format without check", {"--format", "csv"}, closed, 2},
         {"two commands", {"--check", "example.com", "--history", "example.com"}, closed, 2},
         {"lost links without a history", {"--recheck", "example.com", "--fail-on-lost", "--no-history"}, closed, 2},
@@ -250,23 +257,32 @@ std::map<QString, int> ChangeCounts(const QString &tsv)
 }
 
 // Runs kept in a file, and in a database on a PostgreSQL server of the test's own.
-class KeptRuns : public ::testing::TestWithParam<bool> {};
+class KeptRuns : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        if (!GetParam()) {
+            db_ = folder_.filePath(QStringLiteral("history.sqlite3"));
+            return;
+        }
+        QString skipReason;
+        vantorel::PostgresServer *server = vantorel::PostgresServer::Shared(skipReason);
+        if (!server)
+            GTEST_SKIP() << skipReason.toStdString();
+        ASSERT_EQ(server->Error(), QString());
+        db_ = server->NewDatabase();
+    }
+
+    const QTemporaryDir folder_;
+    QString db_; // the test's store
+};
 
 INSTANTIATE_TEST_SUITE_P(Stores, KeptRuns, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "PostgreSQL" : "SQLite"; });
 
 TEST_P(KeptRuns, RunsAreKeptAndComparedWithTheRunBefore)
 {
-    const QTemporaryDir folder;
-    QString db = folder.filePath(QStringLiteral("history.sqlite3"));
-    if (GetParam()) {
-        QString skipReason;
-        vantorel::PostgresServer *server = vantorel::PostgresServer::Shared(skipReason);
-        if (!server)
-            GTEST_SKIP() << skipReason.toStdString();
-        ASSERT_EQ(server->Error(), QString());
-        db = server->NewDatabase();
-    }
+    const QString &db = db_;
     constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
     TestWeb engine;
     for (const char *path : {"/a", "/c"})
@@ -623,81 +639,137 @@ TEST(CommandLine, ALossIsToldOnTheDesktopAndToTheWebhooksOnce)
     EXPECT_EQ(hook.Count(), 4u);
 }
 
-// The times of --watched --format json, by domain.
-std::map<QString, QJsonObject> Watched(const QString &db)
+// Sites (name, page) each once checked with its page 有效, then watched in that order: all due,
+// the first the longest.
+void WatchCheckedSites(const QString &db, const std::vector<std::pair<QString, QString>> &sites)
 {
-    const Outcome listed = Vantorel({"--watched", "--db", db, "--format", "json"});
-    EXPECT_EQ(listed.exitCode, 0) << listed.err.toStdString();
-    std::map<QString, QJsonObject> watched;
-    for (const QJsonValue &site : QJsonDocument::fromJson(listed.out.toUtf8()).object()[u"watched"].toArray())
-        watched[site.toObject()[u"domain"].toString()] = site.toObject();
-    return watched;
+    using namespace vantorel;
+    HistoryWriter writer(db);
+    WatchList list(db);
+    const QDateTime added = QDateTime::currentDateTime().addSecs(-3600);
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+        const HistoryWriter::Ticket run = writer.BeginRun(sites[i].first, RunSource::AddressList, added);
+        writer.SaveRow(run, SampleRow(1, sites[i].second));
+        writer.EndRun(run, RunOutcome::Completed, std::nullopt);
+        ASSERT_TRUE(list.Watch(sites[i].first, 24, added.addSecs(static_cast<qint64>(i)))) << list.Error().toStdString();
+    }
+    writer.WaitUntilWritten();
+    ASSERT_EQ(writer.FirstFailure(), QString());
 }
 
-TEST(CommandLine, DueRechecksAreSharedByWorkersAndAKilledWorkersClaimLapses)
+// One worker re-checking three due sites at once: their pages are asked for together, and its
+// status is the worst of theirs (a site whose link is gone: 5).
+TEST(CommandLine, AWorkerReChecksAsManyDueSitesAtOnceAsAsked)
 {
-    TestWeb web;
     const QTemporaryDir folder;
     const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
-    const QStringList sites{"one.example", "two.example", "three.example", "four.example"};
-    for (const QString &site : sites) {
-        const std::string path = "/" + site.toStdString();
-        web.SetPage(path, "<a href=\"http://" + site.toStdString() + "/\">友链</a>");
-        EXPECT_EQ(Vantorel({"--check", site, "--urls", "-", "--db", db}, {}, (web.Address(path) + "\n").toUtf8()).exitCode, 0);
-        EXPECT_EQ(Vantorel({"--watch", site.toUpper(), "--db", db}).exitCode, 0);
-    }
+    std::mutex mutex;
+    std::condition_variable together;
+    int inFlight = 0, most = 0;
+    LoopbackServer pages([&](LoopbackServer::Connection &connection) {
+        std::unique_lock lock(mutex);
+        most = std::max(most, ++inFlight);
+        together.notify_all();
+        // Each answer waits, a while at most, for the three pages to be asked for together.
+        together.wait_for(lock, 5s, [&most] { return most == 3; });
+        --inFlight;
+        lock.unlock();
+        const std::string site = connection.path().substr(1);
+        connection.respond(200, site == "c.example" ? "moved" : "<a href=\"http://" + site + "/\">友链</a>");
+    });
+    std::vector<std::pair<QString, QString>> sites;
+    for (const char *site : {"a.example", "b.example", "c.example"})
+        sites.emplace_back(QString::fromLatin1(site), pages.url("/" + std::string(site)));
+    WatchCheckedSites(db, sites);
+    const Outcome outcome = Vantorel({"--recheck-due", "--workers", "3", "--db", db, "--retries", "0"});
+    EXPECT_EQ(outcome.exitCode, 5) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.err.count(u"到期复查："), 3) << outcome.err.toStdString();
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(most, 3);
+}
 
-    QProcess first, second;
-    Start(first, {"--recheck-due", "--db", db, "--format", "tsv"}, {});
-    Start(second, {"--recheck-due", "--db", db, "--format", "tsv"}, {});
-    const Outcome one = Finish(first), two = Finish(second);
-    EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
-    EXPECT_EQ(two.exitCode, 0) << two.err.toStdString();
-    EXPECT_EQ(one.err.count(u"到期复查：") + two.err.count(u"到期复查："), 4) << one.err.toStdString() << two.err.toStdString();
-    for (const QString &site : sites)
-        EXPECT_EQ(web.RequestsFor("/" + site.toStdString()), 2) << site.toStdString() << ": checked, then re-checked once";
-    const QDateTime now = QDateTime::currentDateTime();
-    const std::map<QString, QJsonObject> watched = Watched(db);
-    ASSERT_EQ(watched.size(), 4u);
-    for (const auto &[site, entry] : watched) {
-        EXPECT_GT(QDateTime::fromString(entry[u"nextRecheck"].toString(), Qt::ISODate), now.addSecs(23 * 3600)) << site.toStdString();
-        EXPECT_EQ(entry[u"lastRun"].toObject()[u"valid"].toInt(), 1) << site.toStdString();
-    }
-    const Outcome idle = Vantorel({"--recheck-due", "--db", db});
-    EXPECT_EQ(idle.exitCode, 0);
-    EXPECT_EQ(idle.err.count(u"到期复查："), 0) << "nothing is due right after";
-
-    // A worker killed in the middle of a re-check holds its site until its claim lapses: the
-    // page time-out plus the margin.
-    const ScopedEnvironment margin(QStringLiteral("VANTOREL_CLAIM_MARGIN"), QStringLiteral("1"));
-    std::atomic<bool> stall = false;
-    std::atomic<int> asked = 0;
+// Three workers, one of them re-checking three sites at once, share 31 due sites: each site's page
+// is fetched once. The worker holding the last site is killed in the middle of its re-check: the
+// site stays claimed until the claim lapses (page time-out plus VANTOREL_CLAIM_MARGIN), and the
+// next run re-checks it.
+TEST_P(KeptRuns, DueRechecksAreSharedByWorkersAndAKilledWorkersClaimLapses)
+{
+    using namespace vantorel;
+    const QString &db = db_;
+    TestWeb web;
+    std::atomic<bool> stall = true;
+    std::atomic<int> stalledAsked = 0;
     LoopbackServer slow([&](LoopbackServer::Connection &connection) {
-        ++asked;
+        ++stalledAsked;
         if (stall)
             connection.sleepFor(30s);
-        connection.respond(200, "<a href=\"http://five.example/\">友链</a>");
+        connection.respond(200, "<a href=\"http://stalled.example/\">友链</a>");
     });
-    EXPECT_EQ(Vantorel({"--check", "five.example", "--urls", "-", "--db", db}, {}, (slow.url("/") + "\n").toUtf8()).exitCode, 0);
-    EXPECT_EQ(Vantorel({"--watch", "five.example", "--db", db}).exitCode, 0);
-    stall = true;
-    QProcess killed;
-    Start(killed, {"--recheck-due", "--db", db, "--timeout", "8", "--retries", "0"}, {});
-    for (int waited = 0; asked < 2 && waited < 200; ++waited)
-        std::this_thread::sleep_for(50ms);
-    ASSERT_EQ(asked, 2);
-    ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
-    killed.waitForFinished();
-    stall = false;
-    EXPECT_EQ(Vantorel({"--recheck-due", "--db", db, "--timeout", "8"}).exitCode, 0);
-    EXPECT_EQ(asked, 2) << "still claimed";
-    const QDeadlineTimer deadline(30'000);
-    while (asked < 3 && !deadline.hasExpired()) {
-        std::this_thread::sleep_for(1s);
-        EXPECT_EQ(Vantorel({"--recheck-due", "--db", db, "--timeout", "8"}).exitCode, 0);
+    // Each site once checked, with its page 有效; the stalled site watched last, so claimed last.
+    std::vector<std::pair<QString, QString>> sites; // site, its page
+    for (int i = 1; i <= 30; ++i) {
+        const std::string site = "site" + std::to_string(i) + ".example";
+        web.SetPage("/" + site, "<a href=\"http://" + site + "/\">友链</a>");
+        sites.emplace_back(QString::fromStdString(site), "http://" + web.Address("/" + site));
     }
-    EXPECT_EQ(asked, 3) << "the claim lapsed and the site was re-checked once";
-    EXPECT_TRUE(Watched(db)[QStringLiteral("five.example")][u"lastRecheck"].isString());
+    sites.emplace_back(QStringLiteral("stalled.example"), slow.url("/"));
+    WatchCheckedSites(db, sites);
+    const auto rechecked = [&db] {
+        std::map<QString, WatchedDomain> bySite;
+        for (const WatchedDomain &watch : WatchList(db).Watched().value_or(std::vector<WatchedDomain>{}))
+            if (watch.lastRecheck.isValid())
+                bySite.emplace(watch.domain, watch);
+        return bySite;
+    };
+
+    const ScopedEnvironment margin(QStringLiteral("VANTOREL_CLAIM_MARGIN"), QStringLiteral("1"));
+    const QStringList due{"--recheck-due", "--db", db, "--format", "tsv", "--timeout", "5", "--retries", "0"};
+    std::array<QProcess, 3> workers;
+    for (std::size_t w = 0; w < workers.size(); ++w)
+        Start(workers[w], due + (w == 0 ? QStringList{"--workers", "3"} : QStringList{}), {});
+    const QDeadlineTimer allButStalled(20'000);
+    while ((stalledAsked == 0 || rechecked().size() < 30) && !allButStalled.hasExpired())
+        std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(stalledAsked, 1);
+    ASSERT_EQ(rechecked().size(), 30u);
+    const std::optional<std::vector<WatchedDomain>> watched = WatchList(db).Watched();
+    ASSERT_TRUE(watched && watched->back().domain == u"stalled.example");
+    const QString holder = watched->back().claimedBy;
+    QProcess *killed = nullptr;
+    for (QProcess &worker : workers)
+        if (holder == QSysInfo::machineHostName() + u':' + QString::number(worker.processId()))
+            killed = &worker;
+    ASSERT_TRUE(killed) << "the claim names the worker's machine and process: " << holder.toStdString();
+    ::kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+    int announced = 0;
+    for (QProcess &worker : workers) {
+        const Outcome outcome = Finish(worker);
+        announced += outcome.err.count(u"到期复查：");
+        if (&worker == killed)
+            continue;
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+        // Runs at once write whole lines: every result line has the header's columns.
+        const QStringList lines = outcome.out.split(u'\n', Qt::SkipEmptyParts);
+        for (const QString &line : lines)
+            EXPECT_EQ(line.count(u'\t'), lines.value(0).count(u'\t')) << line.toStdString();
+    }
+    EXPECT_EQ(announced, 31);
+    for (const auto &[site, page] : sites)
+        if (site != u"stalled.example") {
+            EXPECT_EQ(web.RequestsFor(QUrl(page).path().toStdString()), 1) << site.toStdString();
+        }
+
+    stall = false;
+    const Outcome early = Vantorel(due);
+    EXPECT_EQ(early.exitCode, 0) << early.err.toStdString();
+    EXPECT_EQ(stalledAsked, 1) << "still claimed by the killed worker";
+    const QDeadlineTimer lapse(20'000);
+    while (stalledAsked < 2 && !lapse.hasExpired()) {
+        std::this_thread::sleep_for(500ms);
+        EXPECT_EQ(Vantorel(due).exitCode, 0);
+    }
+    EXPECT_EQ(stalledAsked, 2) << "the claim lapsed and the site was re-checked once";
+    EXPECT_EQ(rechecked().size(), 31u);
 }
 
 } // namespace
