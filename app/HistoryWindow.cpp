@@ -342,13 +342,16 @@ void HistoryWindow::ShowDomains(const Listing &listing)
 
 void HistoryWindow::FitDomainList()
 {
-    // The domains' columns all in view; the runs take the rest, but never less than a third.
+    // The domains' columns all in view, the runs taking the rest but never less than a third;
+    // a list the user made wider stays so.
     const QAbstractItemView &cells = *domainsView_; // where the cells' widths are public
     int columns = 0;
     for (int column = 0; column < domainsModel_->columnCount(); ++column)
         columns += std::max(domainsView_->horizontalHeader()->sectionSizeHint(column), cells.sizeHintForColumn(column));
     const int needed = columns + 2 * domainsView_->frameWidth() + domainsView_->verticalScrollBar()->sizeHint().width();
     const QList<int> sizes = topSplit_->sizes();
+    if (sizes.value(0) >= needed)
+        return;
     const int total = std::max(sizes.value(0) + sizes.value(1), topSplit_->width() - topSplit_->handleWidth());
     const int domains = std::min(needed, total * 2 / 3);
     topSplit_->setSizes({domains, total - domains});

@@ -273,6 +273,24 @@ TEST_F(HistoryFile, VerdictToolTipsNameThePreviousCheckAndRecheckTakesTheKnownVa
         checked << row.url;
     EXPECT_EQ(checked, QStringList({kA, kB, kD, page})); // in the order they were first found
     window.Analysis().Stop();
+    EXPECT_EQ(Child<QLabel>(window, "Label4")->text(), QStringLiteral("地址列表：4 个网址"));
+}
+
+// A long site name widens the domains' list so that every column shows without a scroll bar.
+TEST(HistoryDomains, EveryColumnShowsBesideALongName)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    const QString site = QStringLiteral("backlinks-of-a-long-site.example.com");
+    HistoryWriter writer(path);
+    WriteRun(writer, site, RunSource::Search, {{kA, StoredOutcome::PassesWeight}});
+    HistoryWindow history(path, writer);
+    history.show();
+    history.Reload();
+    const auto *domains = Child<QTableView>(history, "GridDomains");
+    ASSERT_TRUE(WaitFor([&] { return Column(*domains, 0) == QStringList{site}; }));
+    QTest::qWait(50); // laid out
+    EXPECT_FALSE(domains->horizontalScrollBar()->isVisible());
 }
 
 // A run still being written cannot be deleted, alone or with its site, and closing the window
