@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -343,6 +344,12 @@ TEST(HostileInWindow, PageTextReachesToolTipsAndMessagesAsText)
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_TRUE(boxText.startsWith(QString::fromStdString(img).left(40)));
     EXPECT_TRUE(window.screen()->availableGeometry().contains(boxFrame)) << boxFrame.width() << "x" << boxFrame.height();
+    EXPECT_FALSE(watch.Opened());
+
+    // The evidence dialog shows the anchors as the plain text they are.
+    window.ResultActions().ShowEvidence(0);
+    EXPECT_TRUE(Child<QPlainTextEdit>(window, "TextEvidence")->toPlainText().contains(QStringLiteral("「") + shownAnchors[0] + QStringLiteral("」")));
+    QTest::qWait(20);
     EXPECT_FALSE(watch.Opened());
 }
 
