@@ -29,17 +29,18 @@ namespace vantorel {
 void TellUser(QWidget *parent, const QString &message)
 {
     // Names of files and lines of lists are outside text: never markup, never taller than the screen.
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vantorel"), QString(), QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vantorel"), QString(), QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
     const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     // Room for the title bar and the frame, which the box's own size hint leaves out.
     const QSize room = screen->availableGeometry().size() - QSize(40, 80);
     for (int lines = 20; lines > 0; lines /= 2) {
-        box.setText(FittedMessage(message, lines));
-        if (box.sizeHint().height() <= room.height() && box.sizeHint().width() <= room.width())
+        box->setText(FittedMessage(message, lines));
+        if (box->sizeHint().height() <= room.height() && box->sizeHint().width() <= room.width())
             break;
     }
-    box.exec();
+    box->open(); // window-modal, without an event loop of its own
 }
 
 QString AskCsvSavePath(QWidget *parent, const QString &suggestedPath)
