@@ -4,6 +4,7 @@
 #include <ResultExport.h>
 
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@ class QWidget;
 namespace vantorel {
 
 class BacklinkAnalysis;
+class EvidenceDialog;
 class ResultGrid;
 
 // A warning box whose text is shown as plain text and cut to fit any screen.
@@ -31,19 +33,21 @@ struct GridDialogs {
     std::function<void(const QString &message)> tell;
 };
 
-// What the results grid offers besides showing them: copy, CSV export, and checking a list of
-// addresses from a file or the clipboard, through its context menu and keys.
+// What the results grid offers besides showing them: copy, CSV export, a row's evidence, and
+// checking a list of addresses from a file or the clipboard, through its context menu and keys.
 class GridActions final : public QObject {
     Q_OBJECT
 
 public:
     GridActions(ResultGrid &grid, BacklinkAnalysis &analysis, std::function<QString()> domain,
-                std::function<void(int row)> openRow, QWidget *dialogParent);
+                std::function<void(const QString &address)> openUrl, QWidget *dialogParent);
 
     void SetDialogs(GridDialogs dialogs) { dialogs_ = std::move(dialogs); }
 
     void Copy(bool withEvidence);
     void CopyAll();
+    // "查看依据...": the row's evidence in a dialog of its own, which shows the next row asked for.
+    void ShowEvidence(int row);
     void ExportCsv();
     void ImportList();
     void PasteAndCheck();
@@ -81,16 +85,18 @@ private:
     // Reads on a pool thread, then checks what was read unless a newer list or a run came first.
     void ReadThenCheck(std::function<ReadOutcome()> read);
     void CheckList(const AddressList &list);
+    void ShowEvidence(const QString &text, const QString &url);
     void ShowMenu(const QPoint &at);
 
     ResultGrid &grid_;
     BacklinkAnalysis &analysis_;
     std::function<QString()> domain_;
-    std::function<void(int)> openRow_;
+    std::function<void(const QString &)> openUrl_;
     GridDialogs dialogs_;
     std::function<void()> openHistory_, recheck_, chooseLocation_;
     std::function<void(const QString &, const std::vector<ExportedPage> &)> keepExported_;
     int listsRead_ = 0; // only the latest list read is checked
+    QPointer<EvidenceDialog> evidenceDialog_;
 };
 
 } // namespace vantorel

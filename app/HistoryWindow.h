@@ -13,6 +13,7 @@
 class QCheckBox;
 class QComboBox;
 class QSpinBox;
+class QSplitter;
 class QLabel;
 class QPushButton;
 class QStandardItemModel;
@@ -71,8 +72,11 @@ private:
     void LoadRuns();
     void LoadChanges();
     void ShowDomains(const Listing &listing);
+    void FitDomainList();
     void ShowRuns(const Listing &listing);
     void ShowChanges();
+    // The chosen run's changes of the chosen kind.
+    RunChanges ShownChanges() const;
     void EnableButtons();
     void ShowWatch();
     QString ChosenDomain() const;
@@ -85,6 +89,7 @@ private:
     int domainsRead_ = 0, runsRead_ = 0, changesRead_ = 0, watchWritten_ = 0;
 
     QLabel *statusLine_ = nullptr;
+    QSplitter *topSplit_ = nullptr; // the domains beside their runs
     QTableView *domainsView_ = nullptr;
     QTableView *runsView_ = nullptr;
     QTableView *changesView_ = nullptr;
@@ -110,6 +115,7 @@ private:
     qint64 wantedRun_ = 0;
     std::optional<RunChanges> changes_;
     QHash<QString, QString> evidence_; // address: its evidence, as the tool tip says it
+    QHash<QString, QString> evidenceLines_; // address: its evidence in one line, for the CSV
 };
 
 } // namespace vantorel
