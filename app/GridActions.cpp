@@ -43,10 +43,28 @@ void TellUser(QWidget *parent, const QString &message)
     box->open(); // window-modal, without an event loop of its own
 }
 
-QString AskCsvSavePath(QWidget *parent, const QString &suggestedPath)
+namespace {
+
+void AskPath(QWidget *parent, const QString &caption, const QString &start, const QString &filter,
+             QFileDialog::AcceptMode mode, PathChosen chosen)
 {
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("导出为 CSV"), suggestedPath,
-                                        QStringLiteral("CSV 文件 (*.csv)"));
+    auto *dialog = new QFileDialog(parent, caption, start, filter);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(mode);
+    if (mode == QFileDialog::AcceptSave)
+        dialog->setDefaultSuffix(QStringLiteral("csv"));
+    else
+        dialog->setFileMode(QFileDialog::ExistingFile);
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, std::move(chosen));
+    dialog->open();
+}
+
+} // namespace
+
+void AskCsvSavePath(QWidget *parent, const QString &suggestedPath, PathChosen chosen)
+{
+    AskPath(parent, QStringLiteral("导出为 CSV"), suggestedPath, QStringLiteral("CSV 文件 (*.csv)"),
+            QFileDialog::AcceptSave, std::move(chosen));
 }
 
 QString SaveWhole(const QString &path, const QByteArray &bytes)
@@ -63,10 +81,10 @@ namespace {
 GridDialogs StandardDialogs(QWidget *parent)
 {
     return {
-        [parent](const QString &suggested) { return AskCsvSavePath(parent, suggested); },
-        [parent] {
-            return QFileDialog::getOpenFileName(parent, QStringLiteral("导入地址列表"), QString(),
-                                                QStringLiteral("文本文件 (*.txt *.csv);;所有文件 (*)"));
+        [parent](const QString &suggested, PathChosen chosen) { AskCsvSavePath(parent, suggested, std::move(chosen)); },
+        [parent](PathChosen chosen) {
+            AskPath(parent, QStringLiteral("导入地址列表"), QString(), QStringLiteral("文本文件 (*.txt *.csv);;所有文件 (*)"),
+                    QFileDialog::AcceptOpen, std::move(chosen));
         },
         [parent](const QString &message) { TellUser(parent, message); },
     };
@@ -145,26 +163,27 @@ void GridActions::ExportCsv()
     const QString name = QStringLiteral("vantorel-%1%2.csv")
                              .arg(domain.isEmpty() ? QString() : domain + u'-')
                              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
-    const QString path = dialogs_.askSavePath(
-        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name));
-    if (path.isEmpty())
-        return;
-    if (const QString failure = SaveWhole(path, RowsAsCsv(Rows(false), true)); !failure.isEmpty())
-        dialogs_.tell(failure);
+    // The rows as they are when asked: a run may go on while the dialog is open.
+    dialogs_.askSavePath(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),
+                         [this, csv = RowsAsCsv(Rows(false), true)](const QString &path) {
+                             if (const QString failure = SaveWhole(path, csv); !failure.isEmpty())
+                                 dialogs_.tell(failure);
+                         });
 }
 
 void GridActions::ImportList()
 {
     if (RefusedDuringRun())
         return;
-    const QString path = dialogs_.askOpenPath();
-    if (path.isEmpty())
-        return;
-    ReadThenCheck([path]() -> ReadOutcome {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {{}, QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString())};
-        return {ReadAddressList(file.readAll()), {}};
+    dialogs_.askOpenPath([this](const QString &path) {
+        if (RefusedDuringRun()) // a run started while the dialog was open
+            return;
+        ReadThenCheck([path]() -> ReadOutcome {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return {{}, QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString())};
+            return {ReadAddressList(file.readAll()), {}};
+        });
     });
 }
 

@@ -21,15 +21,17 @@ class ResultGrid;
 // A warning box whose text is shown as plain text and cut to fit any screen.
 void TellUser(QWidget *parent, const QString &message);
 
-// Where to save a CSV file, asked with a file dialog; empty: cancelled.
-QString AskCsvSavePath(QWidget *parent, const QString &suggestedPath);
+// A path the user chooses in a window-modal file dialog, handed to chosen; nothing when cancelled.
+using PathChosen = std::function<void(const QString &path)>;
+// Where to save a CSV file.
+void AskCsvSavePath(QWidget *parent, const QString &suggestedPath, PathChosen chosen);
 // Writes the file whole, or leaves what was there; why it could not, in Chinese, or empty.
 QString SaveWhole(const QString &path, const QByteArray &bytes);
 
 // The questions the grid's actions ask the user; tests answer them instead.
 struct GridDialogs {
-    std::function<QString(const QString &suggestedPath)> askSavePath; // empty: cancelled
-    std::function<QString()> askOpenPath;                            // empty: cancelled
+    std::function<void(const QString &suggestedPath, PathChosen chosen)> askSavePath;
+    std::function<void(PathChosen chosen)> askOpenPath;
     std::function<void(const QString &message)> tell;
 };
 

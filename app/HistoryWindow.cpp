@@ -99,13 +99,18 @@ QTableView *MakeTable(QWidget *parent, const char *name, QStandardItemModel *mod
 HistoryDialogs StandardDialogs(QWidget *parent)
 {
     return {
-        [parent](const QString &suggested) { return AskCsvSavePath(parent, suggested); },
-        [parent](const QString &question) {
-            QMessageBox box(QMessageBox::Question, QStringLiteral("历史记录"), question,
-                            QMessageBox::Yes | QMessageBox::No, parent);
-            box.setTextFormat(Qt::PlainText);
-            box.setDefaultButton(QMessageBox::No);
-            return box.exec() == QMessageBox::Yes;
+        [parent](const QString &suggested, PathChosen chosen) { AskCsvSavePath(parent, suggested, std::move(chosen)); },
+        [parent](const QString &question, std::function<void()> yes) {
+            auto *box = new QMessageBox(QMessageBox::Question, QStringLiteral("历史记录"), question,
+                                        QMessageBox::Yes | QMessageBox::No, parent);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setTextFormat(Qt::PlainText);
+            box->setDefaultButton(QMessageBox::No);
+            QObject::connect(box, &QMessageBox::finished, box, [box, yes = std::move(yes)] {
+                if (box->clickedButton() == box->button(QMessageBox::Yes))
+                    yes();
+            });
+            box->open();
         },
         [parent](const QString &message) { TellUser(parent, message); },
         [parent](const QStringList &current, std::function<void(const QStringList &)> done) {
@@ -536,10 +541,6 @@ void HistoryWindow::ExportChanges()
     const StoredRun &run = changes_->run;
     // Named apart from the grid's export, which starts "vantorel-<domain>-<date>".
     const QString name = QStringLiteral("vantorel-changes-%1-%2.csv").arg(run.domain).arg(run.id);
-    const QString path = dialogs_.askSavePath(
-        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name));
-    if (path.isEmpty())
-        return;
     // Each line stands on its own: a sheet of several runs' changes still says whose they are.
     const QStringList captions{QStringLiteral("网站"), QStringLiteral("检测编号"), QStringLiteral("时间"),
                                QStringLiteral("变化"), QStringLiteral("外链地址"), QStringLiteral("上次"),
@@ -551,8 +552,11 @@ void HistoryWindow::ExportChanges()
     for (const RowChange &change : ShownChanges().changes)
         rows.push_back({SiteShown(run.domain), QString::number(run.id), ShownTime(run.startedAt), ChangeWord(change.kind),
                         change.address, word(change.before), word(change.after), evidenceLines_.value(change.address)});
-    if (const QString failure = SaveWhole(path, CellsAsCsv(captions, rows, true)); !failure.isEmpty())
-        dialogs_.tell(failure);
+    dialogs_.askSavePath(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),
+                         [this, csv = CellsAsCsv(captions, rows, true)](const QString &path) {
+                             if (const QString failure = SaveWhole(path, csv); !failure.isEmpty())
+                                 dialogs_.tell(failure);
+                         });
 }
 
 void HistoryWindow::DeleteRun()
@@ -566,11 +570,11 @@ void HistoryWindow::DeleteRun()
         dialogs_.tell(kStillWriting);
         return;
     }
-    if (!dialogs_.confirm(QStringLiteral("删除 %1 在 %2 的这次检测记录？删除后无法恢复。")
-                              .arg(SiteShown(run.domain), ShownTime(run.startedAt))))
-        return;
-    writer_.DeleteRun(run.id);
-    Reload();
+    dialogs_.confirm(QStringLiteral("删除 %1 在 %2 的这次检测记录？删除后无法恢复。").arg(SiteShown(run.domain), ShownTime(run.startedAt)),
+                     [this, id = run.id] {
+                         writer_.DeleteRun(id);
+                         Reload();
+                     });
 }
 
 void HistoryWindow::DeleteDomain()
@@ -583,12 +587,16 @@ void HistoryWindow::DeleteDomain()
         dialogs_.tell(kStillWriting);
         return;
     }
-    if (!dialogs_.confirm(QStringLiteral("删除 %1 的全部 %2 次检测记录？删除后无法恢复。")
-                              .arg(SiteShown(domain.domain))
-                              .arg(domain.runs)))
-        return;
-    writer_.DeleteDomain(domain.domain);
-    Reload();
+    dialogs_.confirm(QStringLiteral("删除 %1 的全部 %2 次检测记录？删除后无法恢复。").arg(SiteShown(domain.domain)).arg(domain.runs),
+                     [this, site = domain.domain] {
+                         // A run of the site may have begun while the question was open.
+                         if (writer_.WritingSite(site)) {
+                             dialogs_.tell(kStillWriting);
+                             return;
+                         }
+                         writer_.DeleteDomain(site);
+                         Reload();
+                     });
 }
 
 } // namespace vantorel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GridActions.h"
+
 #include <HistoryReader.h>
 #include <WatchList.h>
 
@@ -27,8 +29,9 @@ class RunNotices;
 
 // The questions the history window asks the user; tests answer them instead.
 struct HistoryDialogs {
-    std::function<QString(const QString &suggestedPath)> askSavePath; // empty: cancelled
-    std::function<bool(const QString &question)> confirm;
+    std::function<void(const QString &suggestedPath, PathChosen chosen)> askSavePath;
+    // yes runs only when the user agrees.
+    std::function<void(const QString &question, std::function<void()> yes)> confirm;
     std::function<void(const QString &message)> tell;
     // The webhooks, one a line; answers through done, or never when cancelled.
     std::function<void(const QStringList &current, std::function<void(const QStringList &)> done)> editWebhooks;

@@ -148,13 +148,14 @@ TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeleting
     bool answer = false;
     const QString csvPath = dir.filePath(QStringLiteral("changes.csv"));
     QString suggested;
-    history->SetDialogs({[&](const QString &path) {
+    history->SetDialogs({[&](const QString &path, PathChosen chosen) {
                              suggested = path;
-                             return csvPath;
+                             chosen(csvPath);
                          },
-                         [&](const QString &question) {
+                         [&](const QString &question, std::function<void()> yes) {
                              asked << question;
-                             return answer;
+                             if (answer)
+                                 yes();
                          },
                          [&](const QString &message) { ADD_FAILURE() << message.toStdString(); },
                          {}});
@@ -307,10 +308,10 @@ TEST_F(HistoryFile, ARunBeingWrittenIsKeptAndClosingTheWindowStopsIt)
         auto *runs = Child<QTableView>(*history, "GridRuns");
         ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 3; })) << "one site, whatever its form";
         QStringList told;
-        history->SetDialogs({[](const QString &) { return QString(); },
-                             [](const QString &question) {
+        history->SetDialogs({[](const QString &, PathChosen) {},
+                             [](const QString &question, std::function<void()> yes) {
                                  ADD_FAILURE() << "asked " << question.toStdString();
-                                 return true;
+                                 yes();
                              },
                              [&](const QString &message) { told << message; },
                              {}});

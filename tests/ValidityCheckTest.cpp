@@ -512,7 +512,8 @@ TEST(CheckInWindow, ImportedExportsAreReadByTheirHeaders)
     for (const auto &import : imports) {
         tipLineWhileChecked.clear();
         QStringList told;
-        window.ResultActions().SetDialogs({nullptr, [&] { return import.path; }, [&](const QString &message) { told << message; }});
+        window.ResultActions().SetDialogs(
+            {nullptr, [&](PathChosen chosen) { chosen(import.path); }, [&](const QString &message) { told << message; }});
         auto *tipLine = Child<QLabel>(window, "Label4");
         tipLine->clear();
         const int requests = web.server().requestCount();
@@ -595,22 +596,27 @@ TEST(CheckInWindow, VerdictsLandWhileAMenuOrADialogIsOpen)
     QApplication::activePopupWidget()->close();
     ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
 
-    // A modal dialog the user opened, with its own loop, during the export.
+    // The export's own file dialog, window-modal, during the run; cancelled, it writes nothing.
     judged = 0;
-    int judgedInDialog = -1;
-    window.ResultActions().SetDialogs({[&](const QString &) {
-                                           QFileDialog dialog(&window);
-                                           const int before = judged;
-                                           QTimer::singleShot(1500, &dialog, &QDialog::reject);
-                                           dialog.exec();
-                                           judgedInDialog = judged - before;
-                                           return QString();
-                                       },
-                                       nullptr, nullptr});
+    bool written = false;
+    window.ResultActions().SetDialogs(
+        {[&](const QString &suggested, PathChosen chosen) {
+             AskCsvSavePath(&window, suggested, [&written, chosen](const QString &path) {
+                 written = true;
+                 chosen(path);
+             });
+         },
+         nullptr, nullptr});
     window.Analysis().CheckAddresses(urls, QStringLiteral("example.com"));
     ASSERT_TRUE(WaitFor([&] { return judged >= 2; }));
     window.ResultActions().ExportCsv();
-    EXPECT_GE(judgedInDialog, 6) << "verdicts stalled under the open dialog";
+    auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr) << "the dialog is open when ExportCsv returns";
+    const int judgedWhenAsked = judged;
+    QTest::qWait(1500);
+    EXPECT_GE(judged - judgedWhenAsked, 6) << "verdicts stalled under the open dialog";
+    dialog->reject();
+    EXPECT_FALSE(written);
     ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
 }
 

@@ -284,11 +284,11 @@ TEST_F(FilledGrid, ExportWritesTheCsvWhereTheUserSaysAndReportsWhatFails)
     QString suggested;
     QStringList told;
     QString answer = dir.filePath(QStringLiteral("out.csv"));
-    window.ResultActions().SetDialogs({[&](const QString &path) {
+    window.ResultActions().SetDialogs({[&](const QString &path, PathChosen chosen) {
                                            suggested = path;
-                                           return answer;
+                                           chosen(answer);
                                        },
-                                       [] { return QString(); }, [&](const QString &message) { told << message; }});
+                                       [](PathChosen) {}, [&](const QString &message) { told << message; }});
     window.ResultActions().ExportCsv();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("/vantorel-example\\.com-\\d{8}-\\d{4}\\.csv$")).match(suggested).hasMatch())
         << suggested.toStdString();
