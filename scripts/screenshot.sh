@@ -34,12 +34,13 @@ xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
   trap "kill $app 2>/dev/null || true; wait $app 2>/dev/null || true" EXIT
   window=""
   for _ in $(seq 300); do
-    window=$(xwininfo -root -tree | awk "/\"Vantorel /{ print \$1; exit }")
+    # awk reads to the end: leaving early could end xwininfo by SIGPIPE and fail the pipeline.
+    window=$(xwininfo -root -tree | awk "/\"Vantorel / && !found { print \$1; found = 1 }")
     [ -n "$window" ] && break
     kill -0 "$app" 2>/dev/null || { echo "screenshot: the program ended before its window appeared" >&2; exit 1; }
     sleep 0.1
   done
-  [ -n "$window" ] || { echo "screenshot: no window after 30 s" >&2; exit 1; }
+  [ -n "$window" ] || { xwininfo -root -tree >&2; echo "screenshot: no window after 30 s" >&2; exit 1; }
   sleep 1
   if [ -n "$3" ]; then
     xdotool windowfocus --sync "$window" key ctrl+h
