@@ -1,5 +1,6 @@
 #include "PlainText.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace vantorel {
@@ -30,6 +31,9 @@ QString ToolTipMarkup(QStringView plain)
 {
     QString escaped = WithVisibleBidiControls(plain).toHtmlEscaped();
     escaped.replace(u'\n', QStringLiteral("<br>"));
+    // A tip wraps its long lines, but never between a date and its time.
+    static const QRegularExpression dateThenTime(QStringLiteral("(\\d{4}-\\d{2}-\\d{2}) (\\d{2}:\\d{2})"));
+    escaped.replace(dateThenTime, QStringLiteral("\\1&nbsp;\\2"));
     return QStringLiteral("<p style=\"white-space:pre-wrap\">") + escaped + QStringLiteral("</p>");
 }
 

@@ -10,8 +10,9 @@ namespace vantorel {
 // is built here, and nowhere else, from plain text.
 
 // Plain text as a fixed piece of markup whose only tags are the program's own: the text is
-// escaped, line breaks become <br>, and bidirectional controls are shown as their code points
-// so that a page cannot reorder what the user reads.
+// escaped, line breaks become <br>, a date and its time are joined by a no-break space, and
+// bidirectional controls are shown as their code points so that a page cannot reorder what the
+// user reads.
 QString ToolTipMarkup(QStringView plain);
 
 // Bidirectional override and isolate controls replaced by "[U+202E]" and the like.

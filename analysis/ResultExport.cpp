@@ -56,9 +56,9 @@ QByteArray CsvField(QString cell)
 
 QStringList ResultColumns(bool withEvidence)
 {
-    QStringList columns{QStringLiteral("序号"), QStringLiteral("外链地址"), QStringLiteral("有效性")};
+    QStringList columns{QStringLiteral("序号"), QStringLiteral("外链地址"), QStringLiteral("有效性"), QStringLiteral("结果")};
     if (withEvidence)
-        columns << QStringLiteral("结果") << QStringLiteral("HTTP状态") << QStringLiteral("最终地址")
+        columns << QStringLiteral("HTTP状态") << QStringLiteral("最终地址")
                 << QStringLiteral("链接数") << QStringLiteral("锚文本") << QStringLiteral("rel")
                 << QStringLiteral("页面robots") << QStringLiteral("原因") << QStringLiteral("检测时间");
     return columns;
@@ -72,14 +72,16 @@ ResultRow ListedRow(int number, const QString &url)
 
 QStringList RowCells(const ResultRow &row, bool withEvidence)
 {
-    QStringList cells{QString::number(row.number), row.address.trimmed(), row.Verdict()};
+    QStringList cells{QString::number(row.number), row.address.trimmed(), row.Verdict(),
+                      row.evidence ? StrengthWord(Strength(*row.evidence)) : QString()};
     if (!withEvidence)
         return cells;
-    if (!row.evidence)
-        return cells << QString() << QString() << QString() << QString() << QString() << QString() << QString()
-                     << QString() << QString();
+    if (!row.evidence) {
+        cells.resize(ResultColumns(true).size());
+        return cells;
+    }
     const RowEvidence &e = *row.evidence;
-    return cells << StrengthWord(Strength(e)) << (e.httpStatus > 0 ? QString::number(e.httpStatus) : QString())
+    return cells << (e.httpStatus > 0 ? QString::number(e.httpStatus) : QString())
                  << e.finalUrl << (e.pageHad ? QString::number(e.page.links.size()) : QString()) << Anchors(e.page)
                  << Rels(e.page) << RobotsText(e.page.robots) << e.failureCause
                  << e.checkedAt.toString(Qt::ISODate);

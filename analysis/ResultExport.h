@@ -16,7 +16,7 @@ namespace vantorel {
 // A row to check, numbered from 1, from a full address.
 ResultRow ListedRow(int number, const QString &url);
 
-// Captions of the three visible columns, then of the evidence columns.
+// Captions of the three visible columns and the outcome (结果), then of the evidence columns.
 QStringList ResultColumns(bool withEvidence);
 // The cells of a row under those captions, padding trimmed.
 QStringList RowCells(const ResultRow &row, bool withEvidence);

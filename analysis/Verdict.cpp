@@ -251,4 +251,27 @@ QString VerdictToolTip(const RowEvidence &evidence)
     return parts.join(QStringLiteral(" · "));
 }
 
+QString EvidenceDetails(const RowEvidence &evidence)
+{
+    QStringList lines;
+    if (!evidence.finalUrl.isEmpty())
+        lines << QStringLiteral("最终地址：%1（重定向 %2 次）").arg(evidence.finalUrl).arg(evidence.redirects);
+    const std::vector<LinkEvidence> &links = evidence.page.links;
+    if (!links.empty())
+        lines << QStringLiteral("指向该网站的链接（%1 个）：").arg(links.size());
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        QString line = QStringLiteral("%1. %2「%3」").arg(i + 1).arg(links[i].url, links[i].anchor);
+        if (const QString rel = RelText(links[i]); !rel.isEmpty())
+            line += u' ' + rel;
+        lines << line;
+    }
+    for (qsizetype i = 0; i < evidence.failedAttempts.size(); ++i)
+        lines << QStringLiteral("第 %1 次尝试失败：%2").arg(i + 1).arg(evidence.failedAttempts[i]);
+    if (!evidence.charset.isEmpty())
+        lines << QStringLiteral("网页编码：") + evidence.charset;
+    if (evidence.checkedAt.isValid())
+        lines << QStringLiteral("检测时间：") + evidence.checkedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return lines.join(u'\n');
+}
+
 } // namespace vantorel

@@ -60,6 +60,9 @@ VerdictStrength Strength(const RowEvidence &evidence);
 QString StrengthWord(VerdictStrength strength);
 // The verdict in a sentence, naming the HTTP status whenever there was one, then the attempts.
 QString VerdictToolTip(const RowEvidence &evidence);
+// What the tool tip leaves out, one item a line: where the redirects ended, every link with its
+// anchor and rel, why each earlier attempt failed, the encoding and when the page was checked.
+QString EvidenceDetails(const RowEvidence &evidence);
 // "有效 N 条，已失效 M 条，未能检测 K 条" over the rows judged.
 QString OutcomeCounts(const std::vector<RowEvidence> &evidences);
 // Why a fetch that is to be tried again failed: the failure's cause, or its HTTP status.

@@ -129,7 +129,7 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
     model_ = new ResultModel(analysis_, grid_->palette().button(), this);
     grid_->SetResultModel(model_);
     gridActions_ = new GridActions(*grid_, analysis_, [this] { return domainEdit_->text(); },
-                                   [this](int row) { OpenRow(row); }, this);
+                                   [this](const QString &address) { openUrl_(address); }, this);
     connect(gridActions_, &GridActions::StatusNote, this, [this](const QString &note) {
         ShowPanel(true);
         ShowStatus(note);
@@ -139,6 +139,7 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
         ShowPanel(true);
         ShowStatus(summary);
         SetLabelText(tipLine_, summary);
+        listSummaryShown_ = true;
     });
     if (runHistory_) {
         gridActions_->SetHistoryActions([this] { OpenHistory(); }, [this] { RecheckKnownLinks(domainEdit_->text()); },
@@ -326,6 +327,7 @@ void FormMain::WatchRuns()
     connect(&analysis_, &BacklinkAnalysis::DomainChanged, domainEdit_, &QLineEdit::setText);
     connect(&analysis_, &BacklinkAnalysis::RowsListed, grid_, qOverload<>(&QWidget::repaint));
     connect(&analysis_, &BacklinkAnalysis::RowStarted, grid_, &ResultGrid::FollowRow);
+    WatchPanelAndTipLine();
     if (!runHistory_)
         return;
     const auto showFailure = [this](const QString &text) {
@@ -345,6 +347,38 @@ void FormMain::WatchRuns()
         if (historyWindow_ && historyWindow_->isVisible())
             historyWindow_->Reload();
     });
+}
+
+void FormMain::WatchPanelAndTipLine()
+{
+    // "停  止" is there for a run going on only.
+    stopButton_->setEnabled(false);
+    connect(&analysis_, &BacklinkAnalysis::RunStarted, this, [this](RunKind kind) {
+        stopButton_->setEnabled(true);
+        runKind_ = kind;
+        engineCountShown_ = false;
+    });
+    connect(&analysis_, &BacklinkAnalysis::TipLineChanged, this, [this] { engineCountShown_ = true; });
+    // The tip line says what the grid holds: the engine's count for a search; for a list, what
+    // was read while it is checked, then how many addresses it holds.
+    connect(&analysis_, &BacklinkAnalysis::RowsListed, this, [this] {
+        if (runKind_ == RunKind::Search && !engineCountShown_)
+            SetLabelText(tipLine_, kTipText);
+        else if (runKind_ != RunKind::Search && !listSummaryShown_)
+            ShowListSize();
+        listSummaryShown_ = false;
+    });
+    connect(&analysis_, &BacklinkAnalysis::Finished, this, [this] {
+        stopButton_->setEnabled(false);
+        listSummaryShown_ = false;
+        if (runKind_ != RunKind::Search)
+            ShowListSize();
+    });
+}
+
+void FormMain::ShowListSize()
+{
+    SetLabelText(tipLine_, QStringLiteral("地址列表：%1 个网址").arg(analysis_.Rows().size()));
 }
 
 void FormMain::ReadPreviousChecks()

@@ -71,6 +71,8 @@ private:
     void DescribeForScreenReaders();
     void WireEvents();
     void WatchRuns();
+    void WatchPanelAndTipLine();
+    void ShowListSize();
     void Load();
     void OpenRow(int row);
     void ShowPanel(bool shown);
@@ -116,6 +118,9 @@ private:
     QString runDomain_;
     QDateTime runStartedAt_;
     int checksRead_ = 0; // only the latest run's checks are shown
+    RunKind runKind_ = RunKind::Search;
+    bool engineCountShown_ = false; // the search's count is on the tip line
+    bool listSummaryShown_ = false; // what the list gave is on the tip line until it is listed
 };
 
 } // namespace vantorel

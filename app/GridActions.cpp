@@ -1,6 +1,7 @@
 #include "GridActions.h"
 
 #include "Background.h"
+#include "EvidenceDialog.h"
 #include "ResultGrid.h"
 #include "ResultModel.h"
 
@@ -28,23 +29,42 @@ namespace vantorel {
 void TellUser(QWidget *parent, const QString &message)
 {
     // Names of files and lines of lists are outside text: never markup, never taller than the screen.
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vantorel"), QString(), QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vantorel"), QString(), QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
     const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     // Room for the title bar and the frame, which the box's own size hint leaves out.
     const QSize room = screen->availableGeometry().size() - QSize(40, 80);
     for (int lines = 20; lines > 0; lines /= 2) {
-        box.setText(FittedMessage(message, lines));
-        if (box.sizeHint().height() <= room.height() && box.sizeHint().width() <= room.width())
+        box->setText(FittedMessage(message, lines));
+        if (box->sizeHint().height() <= room.height() && box->sizeHint().width() <= room.width())
             break;
     }
-    box.exec();
+    box->open(); // window-modal, without an event loop of its own
 }
 
-QString AskCsvSavePath(QWidget *parent, const QString &suggestedPath)
+namespace {
+
+void AskPath(QWidget *parent, const QString &caption, const QString &start, const QString &filter,
+             QFileDialog::AcceptMode mode, PathChosen chosen)
 {
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("导出为 CSV"), suggestedPath,
-                                        QStringLiteral("CSV 文件 (*.csv)"));
+    auto *dialog = new QFileDialog(parent, caption, start, filter);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(mode);
+    if (mode == QFileDialog::AcceptSave)
+        dialog->setDefaultSuffix(QStringLiteral("csv"));
+    else
+        dialog->setFileMode(QFileDialog::ExistingFile);
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, std::move(chosen));
+    dialog->open();
+}
+
+} // namespace
+
+void AskCsvSavePath(QWidget *parent, const QString &suggestedPath, PathChosen chosen)
+{
+    AskPath(parent, QStringLiteral("导出为 CSV"), suggestedPath, QStringLiteral("CSV 文件 (*.csv)"),
+            QFileDialog::AcceptSave, std::move(chosen));
 }
 
 QString SaveWhole(const QString &path, const QByteArray &bytes)
@@ -61,10 +81,10 @@ namespace {
 GridDialogs StandardDialogs(QWidget *parent)
 {
     return {
-        [parent](const QString &suggested) { return AskCsvSavePath(parent, suggested); },
-        [parent] {
-            return QFileDialog::getOpenFileName(parent, QStringLiteral("导入地址列表"), QString(),
-                                                QStringLiteral("文本文件 (*.txt *.csv);;所有文件 (*)"));
+        [parent](const QString &suggested, PathChosen chosen) { AskCsvSavePath(parent, suggested, std::move(chosen)); },
+        [parent](PathChosen chosen) {
+            AskPath(parent, QStringLiteral("导入地址列表"), QString(), QStringLiteral("文本文件 (*.txt *.csv);;所有文件 (*)"),
+                    QFileDialog::AcceptOpen, std::move(chosen));
         },
         [parent](const QString &message) { TellUser(parent, message); },
     };
@@ -73,14 +93,15 @@ GridDialogs StandardDialogs(QWidget *parent)
 } // namespace
 
 GridActions::GridActions(ResultGrid &grid, BacklinkAnalysis &analysis, std::function<QString()> domain,
-                         std::function<void(int)> openRow, QWidget *dialogParent)
-    : QObject(&grid), grid_(grid), analysis_(analysis), domain_(std::move(domain)), openRow_(std::move(openRow)),
+                         std::function<void(const QString &)> openUrl, QWidget *dialogParent)
+    : QObject(&grid), grid_(grid), analysis_(analysis), domain_(std::move(domain)), openUrl_(std::move(openUrl)),
       dialogs_(StandardDialogs(dialogParent))
 {
     grid_.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&grid_, &QWidget::customContextMenuRequested, this, &GridActions::ShowMenu);
     connect(&grid_, &ResultGrid::CopyRequested, this, &GridActions::Copy);
     connect(&grid_, &ResultGrid::PasteRequested, this, &GridActions::PasteAndCheck);
+    connect(&grid_, &ResultGrid::EvidenceRequested, this, qOverload<int>(&GridActions::ShowEvidence));
 }
 
 std::vector<ResultRow> GridActions::Rows(bool selectedOnly) const
@@ -118,32 +139,51 @@ void GridActions::CopyAll()
     PutOnClipboard(Rows(false), false);
 }
 
+void GridActions::ShowEvidence(int row)
+{
+    if (const QString text = grid_.Model().EvidenceText(row); !text.isEmpty())
+        ShowEvidence(text, grid_.Model().Row(row)->url);
+}
+
+void GridActions::ShowEvidence(const QString &text, const QString &url)
+{
+    if (!evidenceDialog_) {
+        evidenceDialog_ = new EvidenceDialog(openUrl_, grid_.window());
+        evidenceDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    evidenceDialog_->ShowEvidence(text, url);
+    evidenceDialog_->show();
+    evidenceDialog_->raise();
+    evidenceDialog_->activateWindow();
+}
+
 void GridActions::ExportCsv()
 {
     const QString domain = ReduceToHost(domain_());
     const QString name = QStringLiteral("vantorel-%1%2.csv")
                              .arg(domain.isEmpty() ? QString() : domain + u'-')
                              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
-    const QString path = dialogs_.askSavePath(
-        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name));
-    if (path.isEmpty())
-        return;
-    if (const QString failure = SaveWhole(path, RowsAsCsv(Rows(false), true)); !failure.isEmpty())
-        dialogs_.tell(failure);
+    // The rows as they are when asked: a run may go on while the dialog is open.
+    dialogs_.askSavePath(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),
+                         [this, csv = RowsAsCsv(Rows(false), true)](const QString &path) {
+                             if (const QString failure = SaveWhole(path, csv); !failure.isEmpty())
+                                 dialogs_.tell(failure);
+                         });
 }
 
 void GridActions::ImportList()
 {
     if (RefusedDuringRun())
         return;
-    const QString path = dialogs_.askOpenPath();
-    if (path.isEmpty())
-        return;
-    ReadThenCheck([path]() -> ReadOutcome {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {{}, QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString())};
-        return {ReadAddressList(file.readAll()), {}};
+    dialogs_.askOpenPath([this](const QString &path) {
+        if (RefusedDuringRun()) // a run started while the dialog was open
+            return;
+        ReadThenCheck([path]() -> ReadOutcome {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return {{}, QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString())};
+            return {ReadAddressList(file.readAll()), {}};
+        });
     });
 }
 
@@ -203,8 +243,13 @@ std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
     const ResultRow *listed = grid_.Model().Row(row);
 
     auto menu = std::make_unique<QMenu>(&grid_);
-    QAction *open = menu->addAction(QStringLiteral("打开链接"), this, [this, row] { openRow_(row); });
+    const QString url = listed ? listed->url : QString();
+    QAction *open = menu->addAction(QStringLiteral("打开链接"), this, [this, url] { openUrl_(url); });
     open->setEnabled(listed && !listed->address.trimmed().isEmpty());
+    // What the row holds now: a run may replace the rows while the menu is open.
+    const QString evidence = grid_.Model().EvidenceText(row);
+    menu->addAction(QStringLiteral("查看依据..."), this, [this, evidence, url] { ShowEvidence(evidence, url); })
+        ->setEnabled(!evidence.isEmpty());
     QAction *copy = menu->addAction(QStringLiteral("复制"), this, [this] { Copy(false); });
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(!Rows(true).empty());

@@ -4,6 +4,7 @@
 #include <ResultExport.h>
 
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -14,36 +15,41 @@ class QWidget;
 namespace vantorel {
 
 class BacklinkAnalysis;
+class EvidenceDialog;
 class ResultGrid;
 
 // A warning box whose text is shown as plain text and cut to fit any screen.
 void TellUser(QWidget *parent, const QString &message);
 
-// Where to save a CSV file, asked with a file dialog; empty: cancelled.
-QString AskCsvSavePath(QWidget *parent, const QString &suggestedPath);
+// A path the user chooses in a window-modal file dialog, handed to chosen; nothing when cancelled.
+using PathChosen = std::function<void(const QString &path)>;
+// Where to save a CSV file.
+void AskCsvSavePath(QWidget *parent, const QString &suggestedPath, PathChosen chosen);
 // Writes the file whole, or leaves what was there; why it could not, in Chinese, or empty.
 QString SaveWhole(const QString &path, const QByteArray &bytes);
 
 // The questions the grid's actions ask the user; tests answer them instead.
 struct GridDialogs {
-    std::function<QString(const QString &suggestedPath)> askSavePath; // empty: cancelled
-    std::function<QString()> askOpenPath;                            // empty: cancelled
+    std::function<void(const QString &suggestedPath, PathChosen chosen)> askSavePath;
+    std::function<void(PathChosen chosen)> askOpenPath;
     std::function<void(const QString &message)> tell;
 };
 
-// What the results grid offers besides showing them: copy, CSV export, and checking a list of
-// addresses from a file or the clipboard, through its context menu and keys.
+// What the results grid offers besides showing them: copy, CSV export, a row's evidence, and
+// checking a list of addresses from a file or the clipboard, through its context menu and keys.
 class GridActions final : public QObject {
     Q_OBJECT
 
 public:
     GridActions(ResultGrid &grid, BacklinkAnalysis &analysis, std::function<QString()> domain,
-                std::function<void(int row)> openRow, QWidget *dialogParent);
+                std::function<void(const QString &address)> openUrl, QWidget *dialogParent);
 
     void SetDialogs(GridDialogs dialogs) { dialogs_ = std::move(dialogs); }
 
     void Copy(bool withEvidence);
     void CopyAll();
+    // "查看依据...": the row's evidence in a dialog of its own, which shows the next row asked for.
+    void ShowEvidence(int row);
     void ExportCsv();
     void ImportList();
     void PasteAndCheck();
@@ -81,16 +87,18 @@ private:
     // Reads on a pool thread, then checks what was read unless a newer list or a run came first.
     void ReadThenCheck(std::function<ReadOutcome()> read);
     void CheckList(const AddressList &list);
+    void ShowEvidence(const QString &text, const QString &url);
     void ShowMenu(const QPoint &at);
 
     ResultGrid &grid_;
     BacklinkAnalysis &analysis_;
     std::function<QString()> domain_;
-    std::function<void(int)> openRow_;
+    std::function<void(const QString &)> openUrl_;
     GridDialogs dialogs_;
     std::function<void()> openHistory_, recheck_, chooseLocation_;
     std::function<void(const QString &, const std::vector<ExportedPage> &)> keepExported_;
     int listsRead_ = 0; // only the latest list read is checked
+    QPointer<EvidenceDialog> evidenceDialog_;
 };
 
 } // namespace vantorel

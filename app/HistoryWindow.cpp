@@ -6,6 +6,7 @@
 #include "RunChart.h"
 #include "RunNotices.h"
 
+#include <ChangeNotice.h>
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
 #include <ServerAddress.h>
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
@@ -97,13 +99,18 @@ QTableView *MakeTable(QWidget *parent, const char *name, QStandardItemModel *mod
 HistoryDialogs StandardDialogs(QWidget *parent)
 {
     return {
-        [parent](const QString &suggested) { return AskCsvSavePath(parent, suggested); },
-        [parent](const QString &question) {
-            QMessageBox box(QMessageBox::Question, QStringLiteral("历史记录"), question,
-                            QMessageBox::Yes | QMessageBox::No, parent);
-            box.setTextFormat(Qt::PlainText);
-            box.setDefaultButton(QMessageBox::No);
-            return box.exec() == QMessageBox::Yes;
+        [parent](const QString &suggested, PathChosen chosen) { AskCsvSavePath(parent, suggested, std::move(chosen)); },
+        [parent](const QString &question, std::function<void()> yes) {
+            auto *box = new QMessageBox(QMessageBox::Question, QStringLiteral("历史记录"), question,
+                                        QMessageBox::Yes | QMessageBox::No, parent);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setTextFormat(Qt::PlainText);
+            box->setDefaultButton(QMessageBox::No);
+            QObject::connect(box, &QMessageBox::finished, box, [box, yes = std::move(yes)] {
+                if (box->clickedButton() == box->button(QMessageBox::Yes))
+                    yes();
+            });
+            box->open();
         },
         [parent](const QString &message) { TellUser(parent, message); },
         [parent](const QStringList &current, std::function<void(const QStringList &)> done) {
@@ -142,7 +149,7 @@ struct HistoryWindow::Listing {
 
 struct HistoryWindow::Changes {
     std::optional<RunChanges> changes;
-    QHash<QString, QString> evidence;
+    QHash<QString, QString> evidence, evidenceLines;
     QString error;
 };
 
@@ -213,12 +220,12 @@ void HistoryWindow::BuildControls()
         layout->addWidget(view);
         return box;
     };
-    auto *top = new QSplitter(Qt::Horizontal);
-    top->addWidget(captioned(domainsView_, QStringLiteral("网站(&W)：")));
-    top->addWidget(captioned(runsView_, QStringLiteral("检测记录(&R)："), watchBox_, intervalBox_));
-    top->setStretchFactor(1, 2);
+    topSplit_ = new QSplitter(Qt::Horizontal);
+    topSplit_->addWidget(captioned(domainsView_, QStringLiteral("网站(&W)：")));
+    topSplit_->addWidget(captioned(runsView_, QStringLiteral("检测记录(&R)："), watchBox_, intervalBox_));
+    topSplit_->setStretchFactor(1, 1);
     auto *split = new QSplitter(Qt::Vertical);
-    split->addWidget(top);
+    split->addWidget(topSplit_);
     split->addWidget(chart_);
     split->addWidget(captioned(changesView_, QStringLiteral("与上一次相比的变化(&C)："), kindBox_));
     split->setChildrenCollapsible(false);
@@ -329,12 +336,30 @@ void HistoryWindow::ShowDomains(const Listing &listing)
                               watched_.contains(domain.domain) ? IntervalText(watched_.value(domain.domain)) : QString()});
     }
     Fill(*domainsModel_, table);
+    FitDomainList();
     if (domains_.empty()) {
         wantedDomain_.clear();
         LoadRuns();
     } else {
         domainsView_->setCurrentIndex(domainsModel_->index(wanted, 0));
     }
+}
+
+void HistoryWindow::FitDomainList()
+{
+    // The domains' columns all in view, the runs taking the rest but never less than a third;
+    // a list the user made wider stays so.
+    const QAbstractItemView &cells = *domainsView_; // where the cells' widths are public
+    int columns = 0;
+    for (int column = 0; column < domainsModel_->columnCount(); ++column)
+        columns += std::max(domainsView_->horizontalHeader()->sectionSizeHint(column), cells.sizeHintForColumn(column));
+    const int needed = columns + 2 * domainsView_->frameWidth() + domainsView_->verticalScrollBar()->sizeHint().width();
+    const QList<int> sizes = topSplit_->sizes();
+    if (sizes.value(0) >= needed)
+        return;
+    const int total = std::max(sizes.value(0) + sizes.value(1), topSplit_->width() - topSplit_->handleWidth());
+    const int domains = std::min(needed, total * 2 / 3);
+    topSplit_->setSizes({domains, total - domains});
 }
 
 void HistoryWindow::LoadRuns()
@@ -394,8 +419,10 @@ void HistoryWindow::LoadChanges()
                                                                  : std::vector<StoredRow>{};
             for (StoredRow &row : reader.Rows(runId))
                 rows.push_back(std::move(row));
-            for (const StoredRow &row : rows)
+            for (const StoredRow &row : rows) {
                 read.evidence.insert(row.address, EvidenceText(row));
+                read.evidenceLines.insert(row.address, EvidenceSummary(row));
+            }
         }
         read.error = reader.Error();
         return read;
@@ -403,12 +430,12 @@ void HistoryWindow::LoadChanges()
         statusLine_->setText(read.error);
         changes_ = read.changes;
         evidence_ = read.evidence;
+        evidenceLines_ = read.evidenceLines;
         ShowChanges();
     });
 }
 
-// The chosen run's changes of the chosen kind.
-void HistoryWindow::ShowChanges()
+RunChanges HistoryWindow::ShownChanges() const
 {
     const int kind = kindBox_->currentData().toInt();
     RunChanges shown;
@@ -418,6 +445,12 @@ void HistoryWindow::ShowChanges()
             if (kind < 0 || static_cast<int>(change.kind) == kind)
                 shown.changes.push_back(change);
     }
+    return shown;
+}
+
+void HistoryWindow::ShowChanges()
+{
+    const RunChanges shown = ShownChanges();
     Fill(*changesModel_, ChangesTable(shown));
     for (int row = 0; row < changesModel_->rowCount(); ++row) {
         const QString tip = ToolTipMarkup(evidence_.value(shown.changes[static_cast<std::size_t>(row)].address));
@@ -505,25 +538,25 @@ void HistoryWindow::ExportChanges()
 {
     if (!changes_)
         return;
-    const QString name = QStringLiteral("vantorel-%1-%2.csv")
-                             .arg(changes_->run.domain, changes_->run.startedAt.toLocalTime().toString(
-                                                            QStringLiteral("yyyyMMdd-HHmm")));
-    const QString path = dialogs_.askSavePath(
-        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name));
-    if (path.isEmpty())
-        return;
-    QStringList captions;
+    const StoredRun &run = changes_->run;
+    // Named apart from the grid's export, which starts "vantorel-<domain>-<date>".
+    const QString name = QStringLiteral("vantorel-changes-%1-%2.csv").arg(run.domain).arg(run.id);
+    // Each line stands on its own: a sheet of several runs' changes still says whose they are.
+    const QStringList captions{QStringLiteral("网站"), QStringLiteral("检测编号"), QStringLiteral("时间"),
+                               QStringLiteral("变化"), QStringLiteral("外链地址"), QStringLiteral("上次"),
+                               QStringLiteral("本次"), QStringLiteral("依据")};
+    const auto word = [](const std::optional<StoredOutcome> &outcome) {
+        return outcome ? OutcomeWord(*outcome) : QString();
+    };
     std::vector<QStringList> rows;
-    for (int column = 0; column < changesModel_->columnCount(); ++column)
-        captions << changesModel_->horizontalHeaderItem(column)->text();
-    for (int row = 0; row < changesModel_->rowCount(); ++row) {
-        QStringList cells;
-        for (int column = 0; column < changesModel_->columnCount(); ++column)
-            cells << changesModel_->item(row, column)->text();
-        rows.push_back(cells);
-    }
-    if (const QString failure = SaveWhole(path, CellsAsCsv(captions, rows, true)); !failure.isEmpty())
-        dialogs_.tell(failure);
+    for (const RowChange &change : ShownChanges().changes)
+        rows.push_back({SiteShown(run.domain), QString::number(run.id), ShownTime(run.startedAt), ChangeWord(change.kind),
+                        change.address, word(change.before), word(change.after), evidenceLines_.value(change.address)});
+    dialogs_.askSavePath(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),
+                         [this, csv = CellsAsCsv(captions, rows, true)](const QString &path) {
+                             if (const QString failure = SaveWhole(path, csv); !failure.isEmpty())
+                                 dialogs_.tell(failure);
+                         });
 }
 
 void HistoryWindow::DeleteRun()
@@ -537,11 +570,11 @@ void HistoryWindow::DeleteRun()
         dialogs_.tell(kStillWriting);
         return;
     }
-    if (!dialogs_.confirm(QStringLiteral("删除 %1 在 %2 的这次检测记录？删除后无法恢复。")
-                              .arg(SiteShown(run.domain), ShownTime(run.startedAt))))
-        return;
-    writer_.DeleteRun(run.id);
-    Reload();
+    dialogs_.confirm(QStringLiteral("删除 %1 在 %2 的这次检测记录？删除后无法恢复。").arg(SiteShown(run.domain), ShownTime(run.startedAt)),
+                     [this, id = run.id] {
+                         writer_.DeleteRun(id);
+                         Reload();
+                     });
 }
 
 void HistoryWindow::DeleteDomain()
@@ -554,12 +587,16 @@ void HistoryWindow::DeleteDomain()
         dialogs_.tell(kStillWriting);
         return;
     }
-    if (!dialogs_.confirm(QStringLiteral("删除 %1 的全部 %2 次检测记录？删除后无法恢复。")
-                              .arg(SiteShown(domain.domain))
-                              .arg(domain.runs)))
-        return;
-    writer_.DeleteDomain(domain.domain);
-    Reload();
+    dialogs_.confirm(QStringLiteral("删除 %1 的全部 %2 次检测记录？删除后无法恢复。").arg(SiteShown(domain.domain)).arg(domain.runs),
+                     [this, site = domain.domain] {
+                         // A run of the site may have begun while the question was open.
+                         if (writer_.WritingSite(site)) {
+                             dialogs_.tell(kStillWriting);
+                             return;
+                         }
+                         writer_.DeleteDomain(site);
+                         Reload();
+                     });
 }
 
 } // namespace vantorel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GridActions.h"
+
 #include <HistoryReader.h>
 #include <WatchList.h>
 
@@ -13,6 +15,7 @@
 class QCheckBox;
 class QComboBox;
 class QSpinBox;
+class QSplitter;
 class QLabel;
 class QPushButton;
 class QStandardItemModel;
@@ -26,8 +29,9 @@ class RunNotices;
 
 // The questions the history window asks the user; tests answer them instead.
 struct HistoryDialogs {
-    std::function<QString(const QString &suggestedPath)> askSavePath; // empty: cancelled
-    std::function<bool(const QString &question)> confirm;
+    std::function<void(const QString &suggestedPath, PathChosen chosen)> askSavePath;
+    // yes runs only when the user agrees.
+    std::function<void(const QString &question, std::function<void()> yes)> confirm;
     std::function<void(const QString &message)> tell;
     // The webhooks, one a line; answers through done, or never when cancelled.
     std::function<void(const QStringList &current, std::function<void(const QStringList &)> done)> editWebhooks;
@@ -71,8 +75,11 @@ private:
     void LoadRuns();
     void LoadChanges();
     void ShowDomains(const Listing &listing);
+    void FitDomainList();
     void ShowRuns(const Listing &listing);
     void ShowChanges();
+    // The chosen run's changes of the chosen kind.
+    RunChanges ShownChanges() const;
     void EnableButtons();
     void ShowWatch();
     QString ChosenDomain() const;
@@ -85,6 +92,7 @@ private:
     int domainsRead_ = 0, runsRead_ = 0, changesRead_ = 0, watchWritten_ = 0;
 
     QLabel *statusLine_ = nullptr;
+    QSplitter *topSplit_ = nullptr; // the domains beside their runs
     QTableView *domainsView_ = nullptr;
     QTableView *runsView_ = nullptr;
     QTableView *changesView_ = nullptr;
@@ -110,6 +118,7 @@ private:
     qint64 wantedRun_ = 0;
     std::optional<RunChanges> changes_;
     QHash<QString, QString> evidence_; // address: its evidence, as the tool tip says it
+    QHash<QString, QString> evidenceLines_; // address: its evidence in one line, for the CSV
 };
 
 } // namespace vantorel

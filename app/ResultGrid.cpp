@@ -3,6 +3,7 @@
 #include "Layout.h"
 #include "ResultModel.h"
 
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -177,8 +178,41 @@ void ResultGrid::SortByHeaderClick(int column)
         setColumnWidth(column, std::max(columnWidth(column), captionWidths_[static_cast<std::size_t>(column)] + arrow));
 }
 
+bool ResultGrid::event(QEvent *event)
+{
+    // The Menu key reaches the focused grid as a context menu event placed at the mouse.
+    if (event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard) {
+        RequestMenuAtCurrentRow();
+        event->accept();
+        return true;
+    }
+    return QTableView::event(event);
+}
+
+void ResultGrid::RequestMenuAtCurrentRow()
+{
+    QPoint at; // the top left corner without a current row
+    if (const QModelIndex current = currentIndex(); current.isValid()) {
+        scrollTo(current);
+        const QRect cell = visualRect(current);
+        at = QPoint(cell.left(), cell.bottom());
+    }
+    emit customContextMenuRequested(at);
+}
+
 void ResultGrid::keyPressEvent(QKeyEvent *event)
 {
+    if (event->keyCombination() == QKeyCombination(Qt::ShiftModifier, Qt::Key_F10)) {
+        RequestMenuAtCurrentRow();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && CurrentRow() >= 0) {
+        emit EvidenceRequested(CurrentRow());
+        event->accept();
+        return;
+    }
     // Rows, not the current cell, go to the clipboard.
     if (event->matches(QKeySequence::Copy) ||
         event->keyCombination() == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_C)) {

@@ -40,8 +40,11 @@ signals:
     void CopyRequested(bool withEvidence);
     // Ctrl+V.
     void PasteRequested();
+    // Space on the current row: its evidence.
+    void EvidenceRequested(int row);
 
 protected:
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -51,6 +54,8 @@ private:
     void FitColumns();
     int ModelRow(const QModelIndex &viewIndex) const;
     void ScrollToFollowedRow();
+    // The context menu from the keyboard opens under the current row, wherever the mouse is.
+    void RequestMenuAtCurrentRow();
 
     ResultModel *model_ = nullptr;
     QSortFilterProxyModel *proxy_ = nullptr;

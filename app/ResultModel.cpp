@@ -64,6 +64,22 @@ const ResultRow *ResultModel::Row(int row) const
     return &rows[static_cast<std::size_t>(row)];
 }
 
+QString ResultModel::VerdictTip(const ResultRow &row) const
+{
+    QString tip = VerdictToolTip(*row.evidence);
+    if (const auto last = previousChecks_.constFind(row.url); last != previousChecks_.cend())
+        tip += u'\n' + PreviousCheckLine(*last, CheckOf(ToStoredRow(row)));
+    return tip;
+}
+
+QString ResultModel::EvidenceText(int row) const
+{
+    const ResultRow *listed = Row(row);
+    if (!listed || !listed->evidence)
+        return {};
+    return listed->url + u'\n' + VerdictTip(*listed) + u'\n' + EvidenceDetails(*listed->evidence);
+}
+
 int ResultModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())
@@ -92,12 +108,8 @@ QVariant ResultModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         if (!row->evidence)
             return {};
-        if (index.column() == kVerdictColumn) {
-            QString tip = VerdictToolTip(*row->evidence);
-            if (const auto last = previousChecks_.constFind(row->url); last != previousChecks_.cend())
-                tip += u'\n' + PreviousCheckLine(*last, CheckOf(ToStoredRow(*row)));
-            return ToolTipMarkup(tip);
-        }
+        if (index.column() == kVerdictColumn)
+            return ToolTipMarkup(VerdictTip(*row));
         if (index.column() == kAddressColumn) {
             QString whole = row->url;
             if (!row->evidence->finalUrl.isEmpty() && row->evidence->finalUrl != whole)

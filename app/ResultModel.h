@@ -37,6 +37,9 @@ public:
 
     // The run's row behind a model row; null for an empty row.
     const ResultRow *Row(int row) const;
+    // What is known of a judged row, as plain text: its address, its verdict's tool tip, then
+    // every link, redirect and failed attempt; empty for a row not judged.
+    QString EvidenceText(int row) const;
     // The pasts of the run's addresses in the site's history, by full address: the verdict's
     // tool tip names the latest check. Dropped when the next run lists its rows.
     void SetPreviousChecks(QHash<QString, AddressPast> checks);
@@ -47,6 +50,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
+    // The verdict's tool tip as plain text: the evidence, then the address's previous check.
+    QString VerdictTip(const ResultRow &row) const;
+
     const BacklinkAnalysis &analysis_;
     QBrush numberBackground_;
     bool listed_ = false; // a run has listed its rows

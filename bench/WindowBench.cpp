@@ -236,7 +236,7 @@ void BM_ImportLargeExport(benchmark::State &state)
     if (!QTest::qWaitForWindowExposed(&window))
         state.SkipWithError("window not exposed");
     window.findChild<QLineEdit *>(QStringLiteral("Text1"))->clear();
-    window.ResultActions().SetDialogs({nullptr, [&path] { return path; }, [](const QString &) {}});
+    window.ResultActions().SetDialogs({nullptr, [&path](PathChosen chosen) { chosen(path); }, [](const QString &) {}});
     auto *tipLine = window.findChild<QLabel *>(QStringLiteral("Label4"));
     qint64 longestGapMs = 0;
     for (auto _ : state) {

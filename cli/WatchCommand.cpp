@@ -129,6 +129,8 @@ public:
         Fill();
         if (!rechecks_.empty())
             QCoreApplication::exec();
+        // The ended checks, their writers' threads with them, whether or not the loop ran.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return worst_;
     }
 

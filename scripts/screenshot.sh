@@ -26,20 +26,21 @@ if [ -n "$history" ]; then
   scripts/sample-history.py "$db"
 fi
 
-# The window is found by its caption; a short pause after it appears lets it paint.
+# The window is found by its caption (a loaded machine may take many seconds to show it); a short pause after it appears lets it paint.
 xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
   set -euo pipefail
   build/app/vantorel --db "$2" &
   app=$!
   trap "kill $app 2>/dev/null || true; wait $app 2>/dev/null || true" EXIT
   window=""
-  for _ in $(seq 100); do
-    window=$(xwininfo -root -tree | awk "/\"Vantorel /{ print \$1; exit }")
+  for _ in $(seq 300); do
+    # awk reads to the end: leaving early could end xwininfo by SIGPIPE and fail the pipeline.
+    window=$(xwininfo -root -tree | awk "/\"Vantorel / && !found { print \$1; found = 1 }")
     [ -n "$window" ] && break
     kill -0 "$app" 2>/dev/null || { echo "screenshot: the program ended before its window appeared" >&2; exit 1; }
     sleep 0.1
   done
-  [ -n "$window" ] || { echo "screenshot: no window after 10 s" >&2; exit 1; }
+  [ -n "$window" ] || { xwininfo -root -tree >&2; echo "screenshot: no window after 30 s" >&2; exit 1; }
   sleep 1
   if [ -n "$3" ]; then
     xdotool windowfocus --sync "$window" key ctrl+h

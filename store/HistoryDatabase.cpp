@@ -104,6 +104,12 @@ const std::vector<SchemaStep> kSchema = {
                        " claimed_by VARCHAR(255),"
                        " claim_expires_at BIGINT)"),
     }},
+    // A claim reads the watch list in order of when each site falls due and stops at the first
+    // one free: through this index it reads only the sites claimed now before it, not the list.
+    {{
+        QStringLiteral("CREATE INDEX watch_by_due ON watch "
+                       "((COALESCE(last_recheck_at + interval_hours * 3600000, added_at)), domain_name)"),
+    }},
 };
 
 // Where the two engines differ. Statements are written as SQLite spells them; a server's

@@ -5,8 +5,12 @@
 #include <QSqlDatabase>
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <span>
+#include <unordered_set>
 
 namespace vantorel {
 
@@ -26,6 +30,22 @@ QVariant Millis(const QDateTime &time)
 QString Text(const QString &text)
 {
     return text.isNull() ? QStringLiteral("") : text;
+}
+
+// The most rows, or links, one INSERT carries: 64 rows of 15 values stay far below either
+// engine's limit of bound values.
+constexpr std::size_t kMostRowsPerStatement = 64;
+
+// How many of the rows, from the first, go into one statement: a power of two, and each row
+// number once, since the numbers tell the returned ids apart.
+std::size_t RowPieceSize(std::span<const StoredRow *const> rows)
+{
+    std::size_t count = std::min(rows.size(), kMostRowsPerStatement);
+    std::unordered_set<int> numbers;
+    for (std::size_t i = 0; i < count; ++i)
+        if (!numbers.insert(rows[i]->number).second)
+            count = i;
+    return std::bit_floor(count);
 }
 
 QSqlQuery Prepared(const QSqlDatabase &db, const QString &sql)
@@ -88,24 +108,57 @@ public:
         return TakeId(statements_->insertRun, id, error);
     }
 
-    bool InsertRow(qint64 runId, const QString &domain, const StoredRow &row, QSqlError &error)
+    // Rows of one run with their links, many to a statement: two round trips for up to
+    // kMostRowsPerStatement rows, where a row and a statement per link took four a row.
+    bool InsertRows(qint64 runId, const QString &domain, std::span<const StoredRow *const> rows, QSqlError &error)
     {
-        if (!ExecBound(statements_->insertRow,
-                       {runId, domain, row.number, Text(row.address), Text(row.finalUrl), Text(row.verdict),
-                        OutcomeName(row.outcome), row.pageHad ? 1 : 0, static_cast<qint64>(row.httpStatus),
-                        Text(row.failureCause), row.attempts, Text(row.failedAttempts.join(u'\n')), Text(row.charset),
-                        Text(RobotsText(row.robots)), Millis(row.checkedAt)},
-                       error))
-            return false;
-        qint64 rowId = 0;
-        if (!TakeId(statements_->insertRow, rowId, error))
-            return false;
-        for (std::size_t i = 0; i < row.links.size(); ++i) {
-            const LinkEvidence &link = row.links[i];
-            if (!ExecBound(statements_->insertLink,
-                           {rowId, static_cast<qint64>(i + 1), Text(link.url), Text(link.anchor), Text(RelText(link))},
-                           error))
+        std::vector<std::pair<qint64, const StoredRow *>> written; // the rows' ids
+        for (std::size_t first = 0; first < rows.size();) {
+            const std::span<const StoredRow *const> piece = rows.subspan(first, RowPieceSize(rows.subspan(first)));
+            QSqlQuery &insert = statements_->Multi(Statements::kRows, piece.size());
+            for (const StoredRow *row : piece)
+                for (const QVariant &value :
+                     {QVariant(runId), QVariant(domain), QVariant(row->number), QVariant(Text(row->address)),
+                      QVariant(Text(row->finalUrl)), QVariant(Text(row->verdict)), QVariant(OutcomeName(row->outcome)),
+                      QVariant(row->pageHad ? 1 : 0), QVariant(static_cast<qint64>(row->httpStatus)),
+                      QVariant(Text(row->failureCause)), QVariant(row->attempts),
+                      QVariant(Text(row->failedAttempts.join(u'\n'))), QVariant(Text(row->charset)),
+                      QVariant(Text(RobotsText(row->robots))), Millis(row->checkedAt)})
+                    insert.addBindValue(value);
+            if (!insert.exec()) {
+                error = insert.lastError();
                 return false;
+            }
+            // RETURNING gives the rows back in no promised order: their numbers say which is which.
+            std::unordered_map<int, qint64> ids;
+            while (insert.next())
+                ids.emplace(insert.value(1).toInt(), insert.value(0).toLongLong());
+            insert.finish();
+            for (const StoredRow *row : piece)
+                written.emplace_back(ids[row->number], row);
+            first += piece.size();
+        }
+        std::vector<std::pair<qint64, const LinkEvidence *>> links; // row id, link, numbered within the row
+        std::vector<qint64> numbers;
+        for (const auto &[rowId, row] : written)
+            for (std::size_t i = 0; i < row->links.size(); ++i) {
+                links.emplace_back(rowId, &row->links[i]);
+                numbers.push_back(static_cast<qint64>(i + 1));
+            }
+        for (std::size_t first = 0; first < links.size();) {
+            const std::size_t count = std::bit_floor(std::min(links.size() - first, kMostRowsPerStatement));
+            QSqlQuery &insert = statements_->Multi(Statements::kLinks, count);
+            for (std::size_t i = first; i < first + count; ++i) {
+                const LinkEvidence &link = *links[i].second;
+                for (const QVariant &value : {QVariant(links[i].first), QVariant(numbers[i]), QVariant(Text(link.url)),
+                                              QVariant(Text(link.anchor)), QVariant(Text(RelText(link)))})
+                    insert.addBindValue(value);
+            }
+            if (!insert.exec()) {
+                error = insert.lastError();
+                return false;
+            }
+            first += count;
         }
         return true;
     }
@@ -144,18 +197,40 @@ private:
     struct Statements {
         explicit Statements(const QSqlDatabase &db)
             : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES (?, ?, ?) RETURNING id"))),
-              insertRow(Prepared(db, QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, "
-                                                    "final_address, verdict, outcome, page_had, http_status, "
-                                                    "failure_cause, attempts, failed_attempts, charset, robots, "
-                                                    "checked_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"))),
-              insertLink(Prepared(db, QStringLiteral("INSERT INTO row_link (row_id, link_number, url, anchor, rel) "
-                                                     "VALUES (?, ?, ?, ?, ?)"))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
               deleteRun(Prepared(db, QStringLiteral("DELETE FROM run WHERE id = ?"))),
-              domainRuns(Prepared(db, QStringLiteral("SELECT id FROM run WHERE domain_name = ?")))
+              domainRuns(Prepared(db, QStringLiteral("SELECT id FROM run WHERE domain_name = ?"))), db_(db)
         {
         }
-        QSqlQuery insertRun, insertRow, insertLink, endRun, deleteRun, domainRuns;
+
+        // The tables written many rows to a statement: the statement's start, one row's values.
+        enum Table { kRows, kLinks };
+        // The INSERT of count rows into the table, prepared at its first use. Counts are powers
+        // of two, so that few statements are ever prepared.
+        QSqlQuery &Multi(Table table, std::size_t count)
+        {
+            static const std::pair<QString, QString> kStatements[] = {
+                {QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, final_address, verdict, "
+                                "outcome, page_had, http_status, failure_cause, attempts, failed_attempts, charset, "
+                                "robots, checked_at) VALUES "),
+                 QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")},
+                {QStringLiteral("INSERT INTO row_link (row_id, link_number, url, anchor, rel) VALUES "),
+                 QStringLiteral("(?, ?, ?, ?, ?)")},
+            };
+            auto [found, made] = multi.try_emplace({table, count}, db_);
+            if (made) {
+                const auto &[start, values] = kStatements[table];
+                QStringList rows(static_cast<qsizetype>(count), values);
+                found->second.prepare(start + rows.join(u", ") + (table == kRows ? QStringLiteral(" RETURNING id, row_no") : QString()));
+            }
+            return found->second;
+        }
+
+        QSqlQuery insertRun, endRun, deleteRun, domainRuns;
+        std::map<std::pair<Table, std::size_t>, QSqlQuery> multi;
+
+    private:
+        QSqlDatabase db_;
     };
 
     QSqlDatabase Database() const { return QSqlDatabase::database(name_, false); }
@@ -302,7 +377,7 @@ void HistoryWriter::Work()
 {
     Connection connection(QStringLiteral("vantorel-history-writer-%1").arg(reinterpret_cast<quintptr>(this)), path_,
                           options_);
-    std::unordered_map<Ticket, RunState> runs;
+    Runs runs;
     for (;;) {
         // Read before looking at the queue, so that a job queued meanwhile wakes the wait.
         const quint32 wakes = wakes_;
@@ -324,88 +399,119 @@ void HistoryWriter::Work()
     }
 }
 
-void HistoryWriter::WriteBatch(Connection &connection, std::unordered_map<Ticket, RunState> &runs,
-                               std::vector<Job> &batch)
+HistoryWriter::Ticket HistoryWriter::TicketOf(const Job &job)
 {
-    const auto ticketOf = [](const Job &job) {
-        return std::visit(Overloaded{[](const Begin &begin) { return begin.ticket; },
-                                     [](const Row &row) { return row.ticket; }, [](const End &end) { return end.ticket; },
-                                     [](const auto &) { return Ticket{0}; }},
-                          job);
-    };
-    // The run a job belongs to while it can still be written; the rest of a failed run is dropped.
-    const auto writable = [&runs](Ticket ticket) -> RunState * {
-        const auto found = runs.find(ticket);
-        return found != runs.end() && !found->second.failed ? &found->second : nullptr;
-    };
-    const bool writes = std::any_of(batch.begin(), batch.end(), [&](const Job &job) {
-        return std::holds_alternative<Begin>(job) || !ticketOf(job) || writable(ticketOf(job));
-    });
+    return std::visit(Overloaded{[](const Begin &begin) { return begin.ticket; }, [](const Row &row) { return row.ticket; },
+                                 [](const End &end) { return end.ticket; }, [](const auto &) { return Ticket{0}; }},
+                      job);
+}
 
+// The run a job belongs to while it can still be written; the rest of a failed run is dropped.
+HistoryWriter::RunState *HistoryWriter::Writable(Runs &runs, Ticket ticket)
+{
+    const auto found = runs.find(ticket);
+    return found != runs.end() && !found->second.failed ? &found->second : nullptr;
+}
+
+void HistoryWriter::WriteBatch(Connection &connection, Runs &runs, std::vector<Job> &batch)
+{
+    const bool writes = std::any_of(batch.begin(), batch.end(), [&](const Job &job) {
+        return std::holds_alternative<Begin>(job) || !TicketOf(job) || Writable(runs, TicketOf(job));
+    });
     QString reason;
     std::vector<std::pair<Ticket, qint64>> stored;
     if (writes && (reason = connection.Begin()).isEmpty()) {
         QSqlError error;
-        for (Job &job : batch) {
-            const bool written = std::visit(
+        bool written = true;
+        for (auto job = batch.begin(); written && job != batch.end();) {
+            auto next = std::next(job);
+            written = std::visit(
                 Overloaded{
-                    [&](Begin &begin) {
-                        RunState &state = runs[begin.ticket];
-                        state.domain = begin.run.domain;
-                        stored.emplace_back(begin.ticket, 0);
-                        return connection.InsertRun(begin.run, stored.back().second, error);
+                    [&](Begin &begin) { return WriteBegin(connection, runs, begin, stored, error); },
+                    [&](Row &) {
+                        next = std::find_if(job, batch.end(), [ticket = TicketOf(*job)](const Job &other) {
+                            return !std::holds_alternative<Row>(other) || TicketOf(other) != ticket;
+                        });
+                        return WriteRows(connection, runs, std::span(job, next), error);
                     },
-                    [&](Row &row) {
-                        RunState *state = writable(row.ticket);
-                        return !state || connection.InsertRow(state->id, state->domain, row.row, error);
-                    },
-                    [&](End &end) {
-                        RunState *state = writable(end.ticket);
-                        return !state || connection.EndRun(state->id, end, error);
-                    },
+                    [&](End &end) { return WriteEnd(connection, runs, end, error); },
                     [&](RemoveRun &remove) { return Writing(remove.runId) || connection.DeleteRun(remove.runId, error); },
                     [&](RemoveDomain &remove) {
                         return connection.DeleteDomain(remove.domain, [this](qint64 id) { return Writing(id); }, error);
                     },
                 },
-                job);
-            if (!written) {
-                reason = connection.Abandon(error);
-                break;
-            }
-            // Later rows of a run begun in this transaction need its id.
-            if (const Begin *begin = std::get_if<Begin>(&job))
-                runs[begin->ticket].id = stored.back().second;
+                *job);
+            job = next;
         }
-        if (reason.isEmpty())
-            reason = connection.Commit();
+        reason = written ? connection.Commit() : connection.Abandon(error);
     }
+    if (reason.isEmpty())
+        KeepStored(runs, stored);
+    else if (writes)
+        DropFailed(runs, batch, reason);
+    EndWriting(runs, batch);
+}
 
-    if (reason.isEmpty()) {
-        const std::lock_guard lock(writingMutex_);
-        for (const auto &[ticket, id] : stored) {
-            writing_.emplace(id, runs[ticket].domain);
-            QMetaObject::invokeMethod(this, [this, ticket, id] { emit RunStored(ticket, id); }, Qt::QueuedConnection);
-        }
-    } else if (writes) {
-        // Nothing of the transaction was kept: every run with a job in it keeps no more, and
-        // each says so once; removals say so once.
-        bool removals = false;
-        for (const Job &job : batch) {
-            const Ticket ticket = ticketOf(job);
-            removals = removals || !ticket;
-            if (RunState *state = ticket ? writable(ticket) : nullptr; state || std::holds_alternative<Begin>(job)) {
-                runs[ticket].failed = true;
-                Report(reason);
-            }
-        }
-        if (removals)
-            Report(reason);
+bool HistoryWriter::WriteBegin(Connection &connection, Runs &runs, const Begin &begin,
+                               std::vector<std::pair<Ticket, qint64>> &stored, QSqlError &error)
+{
+    RunState &state = runs[begin.ticket];
+    state.domain = begin.run.domain;
+    if (!connection.InsertRun(begin.run, state.id, error))
+        return false;
+    stored.emplace_back(begin.ticket, state.id);
+    return true;
+}
+
+bool HistoryWriter::WriteRows(Connection &connection, Runs &runs, std::span<Job> rows, QSqlError &error)
+{
+    const RunState *state = Writable(runs, TicketOf(rows.front()));
+    if (!state)
+        return true;
+    std::vector<const StoredRow *> stored;
+    for (const Job &job : rows)
+        stored.push_back(&std::get<Row>(job).row);
+    return connection.InsertRows(state->id, state->domain, stored, error);
+}
+
+bool HistoryWriter::WriteEnd(Connection &connection, Runs &runs, const End &end, QSqlError &error)
+{
+    const RunState *state = Writable(runs, end.ticket);
+    return !state || connection.EndRun(state->id, end, error);
+}
+
+void HistoryWriter::KeepStored(Runs &runs, const std::vector<std::pair<Ticket, qint64>> &stored)
+{
+    const std::lock_guard lock(writingMutex_);
+    for (const auto &[ticket, id] : stored) {
+        writing_.emplace(id, runs[ticket].domain);
+        QMetaObject::invokeMethod(this, [this, ticket, id] { emit RunStored(ticket, id); }, Qt::QueuedConnection);
     }
-    // A run is written no more once its end is written, or it failed.
+}
+
+// Nothing of the transaction was kept: every run with a job in it keeps no more, and each says
+// so once; removals say so once.
+void HistoryWriter::DropFailed(Runs &runs, const std::vector<Job> &batch, const QString &reason)
+{
+    bool removals = false;
+    for (const Job &job : batch) {
+        const Ticket ticket = TicketOf(job);
+        removals = removals || !ticket;
+        if (RunState *state = ticket ? Writable(runs, ticket) : nullptr; state || std::holds_alternative<Begin>(job)) {
+            runs[ticket].failed = true;
+            Report(reason);
+        }
+    }
+    if (removals)
+        Report(reason);
+}
+
+// A run is written no more once its end is written, or it failed.
+void HistoryWriter::EndWriting(Runs &runs, const std::vector<Job> &batch)
+{
     const std::lock_guard lock(writingMutex_);
     for (const Job &job : batch) {
-        const auto run = runs.find(ticketOf(job));
+        const auto run = runs.find(TicketOf(job));
         if (run == runs.end() || !(std::holds_alternative<End>(job) || run->second.failed))
             continue;
         writing_.erase(run->second.id);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <unordered_map>
 #include <variant>
@@ -100,7 +101,20 @@ private:
     // Takes every queued job, oldest first.
     std::vector<Job> TakeJobs();
     void Work();
-    void WriteBatch(Connection &connection, std::unordered_map<Ticket, RunState> &runs, std::vector<Job> &batch);
+    using Runs = std::unordered_map<Ticket, RunState>;
+    static Ticket TicketOf(const Job &job); // 0 for a removal
+    static RunState *Writable(Runs &runs, Ticket ticket);
+    // One transaction of jobs; a run's rows in a row are written together.
+    void WriteBatch(Connection &connection, Runs &runs, std::vector<Job> &batch);
+    // Each kind of write, inside the transaction; false, with the error, when it failed.
+    bool WriteBegin(Connection &connection, Runs &runs, const Begin &begin,
+                    std::vector<std::pair<Ticket, qint64>> &stored, QSqlError &error);
+    bool WriteRows(Connection &connection, Runs &runs, std::span<Job> rows, QSqlError &error);
+    bool WriteEnd(Connection &connection, Runs &runs, const End &end, QSqlError &error);
+    // After the transaction: the runs it began, or its failure told; then the runs it ended.
+    void KeepStored(Runs &runs, const std::vector<std::pair<Ticket, qint64>> &stored);
+    void DropFailed(Runs &runs, const std::vector<Job> &batch, const QString &reason);
+    void EndWriting(Runs &runs, const std::vector<Job> &batch);
     void Report(const QString &reason);
 
     const QString path_;

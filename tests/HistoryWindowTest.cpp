@@ -30,7 +30,12 @@
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -132,22 +137,40 @@ TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeleting
     kinds->setCurrentText(QStringLiteral("丢失"));
     EXPECT_EQ(Column(*changes, 4), QStringList({kB}));
 
+    // Every column of the domains in view at the window's first size.
+    EXPECT_FALSE(domains->horizontalScrollBar()->isVisible());
+    int columns = 0;
+    for (int column = 0; column < domains->model()->columnCount(); ++column)
+        columns += domains->columnWidth(column);
+    EXPECT_LE(columns, domains->viewport()->width());
+
     QStringList asked;
     bool answer = false;
     const QString csvPath = dir.filePath(QStringLiteral("changes.csv"));
-    history->SetDialogs({[&](const QString &) { return csvPath; },
-                         [&](const QString &question) {
+    QString suggested;
+    history->SetDialogs({[&](const QString &path, PathChosen chosen) {
+                             suggested = path;
+                             chosen(csvPath);
+                         },
+                         [&](const QString &question, std::function<void()> yes) {
                              asked << question;
-                             return answer;
+                             if (answer)
+                                 yes();
                          },
                          [&](const QString &message) { ADD_FAILURE() << message.toStdString(); },
                          {}});
     Child<QPushButton>(*history, "CommandExportChanges")->click();
     QFile csv(csvPath);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const StoredRun latest = HistoryReader(path).Runs(kDomain).front().run;
+    EXPECT_TRUE(suggested.endsWith(QStringLiteral("/vantorel-changes-example.com-%1.csv").arg(latest.id)))
+        << suggested.toStdString();
     EXPECT_EQ(csv.readAll(), QByteArray("\xEF\xBB\xBF") +
-                                 QStringLiteral("变化,序号,上次,本次,外链地址\r\n丢失,2,%1,%2,%3\r\n")
-                                     .arg(OutcomeWord(StoredOutcome::PassesWeight), OutcomeWord(StoredOutcome::Removed), kB)
+                                 QStringLiteral("网站,检测编号,时间,变化,外链地址,上次,本次,依据\r\n"
+                                                "example.com,%1,%2,丢失,%3,%4,%5,HTTP 200，链接 https://example.com/（锚文本“首页 2”）\r\n")
+                                     .arg(latest.id)
+                                     .arg(latest.startedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), kB,
+                                          OutcomeWord(StoredOutcome::PassesWeight), OutcomeWord(StoredOutcome::Removed))
                                      .toUtf8());
 
     // Deleting asks first; a no keeps the run.
@@ -199,6 +222,23 @@ TEST_F(HistoryFile, VerdictToolTipsNameThePreviousCheckAndRecheckTakesTheKnownVa
     ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
     ASSERT_TRUE(WaitFor([&] { return model.index(0, ResultModel::kVerdictColumn).data(Qt::ToolTipRole).toString().contains(u"上次检测"); }));
     EXPECT_TRUE(model.index(0, ResultModel::kVerdictColumn).data(Qt::ToolTipRole).toString().contains(QStringLiteral("有效，传递权重 · 丢失")));
+    // However narrow the tip, the previous check's date and time stay on one line.
+    QTextDocument tip;
+    tip.setHtml(model.index(0, ResultModel::kVerdictColumn).data(Qt::ToolTipRole).toString());
+    const QTextBlock block = tip.findBlock(0);
+    const qsizetype date = block.text().indexOf(QStringLiteral("上次检测（")) + 5;
+    for (int width = 150; width <= 800; width += 3) {
+        tip.setTextWidth(width);
+        tip.size(); // laid out now
+        const QTextLayout &lines = *block.layout();
+        ASSERT_GT(lines.lineCount(), 1) << width;
+        EXPECT_EQ(lines.lineForTextPosition(static_cast<int>(date)).lineNumber(),
+                  lines.lineForTextPosition(static_cast<int>(date + 15)).lineNumber())
+            << width << " px: " << block.text().mid(date, 16).toStdString();
+    }
+    // The evidence dialog shows the tip's text with the previous check.
+    window.ResultActions().ShowEvidence(0);
+    EXPECT_TRUE(Child<QPlainTextEdit>(window, "TextEvidence")->toPlainText().contains(QStringLiteral("上次检测（")));
     // The next run names the check just made, and no longer the one before it; the history
     // window, open meanwhile, lists the run once it has ended.
     window.OpenHistory();
@@ -234,6 +274,24 @@ TEST_F(HistoryFile, VerdictToolTipsNameThePreviousCheckAndRecheckTakesTheKnownVa
         checked << row.url;
     EXPECT_EQ(checked, QStringList({kA, kB, kD, page})); // in the order they were first found
     window.Analysis().Stop();
+    EXPECT_EQ(Child<QLabel>(window, "Label4")->text(), QStringLiteral("地址列表：4 个网址"));
+}
+
+// A long site name widens the domains' list so that every column shows without a scroll bar.
+TEST(HistoryDomains, EveryColumnShowsBesideALongName)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    const QString site = QStringLiteral("backlinks-of-a-long-site.example.com");
+    HistoryWriter writer(path);
+    WriteRun(writer, site, RunSource::Search, {{kA, StoredOutcome::PassesWeight}});
+    HistoryWindow history(path, writer);
+    history.show();
+    history.Reload();
+    const auto *domains = Child<QTableView>(history, "GridDomains");
+    ASSERT_TRUE(WaitFor([&] { return Column(*domains, 0) == QStringList{site}; }));
+    QTest::qWait(50); // laid out
+    EXPECT_FALSE(domains->horizontalScrollBar()->isVisible());
 }
 
 // A run still being written cannot be deleted, alone or with its site, and closing the window
@@ -250,10 +308,10 @@ TEST_F(HistoryFile, ARunBeingWrittenIsKeptAndClosingTheWindowStopsIt)
         auto *runs = Child<QTableView>(*history, "GridRuns");
         ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 3; })) << "one site, whatever its form";
         QStringList told;
-        history->SetDialogs({[](const QString &) { return QString(); },
-                             [](const QString &question) {
+        history->SetDialogs({[](const QString &, PathChosen) {},
+                             [](const QString &question, std::function<void()> yes) {
                                  ADD_FAILURE() << "asked " << question.toStdString();
-                                 return true;
+                                 yes();
                              },
                              [&](const QString &message) { told << message; },
                              {}});

@@ -21,6 +21,8 @@
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -327,22 +329,22 @@ TEST(HostileInWindow, PageTextReachesToolTipsAndMessagesAsText)
     QString message = QString::fromStdString(img) + QStringLiteral("\n");
     for (int line = 0; line < 3000; ++line)
         message += QStringLiteral("第 %1 行：%2\n").arg(line).arg(QString(300, u'垃'));
-    QRect boxFrame;
-    Qt::TextFormat format = Qt::AutoText;
-    QString boxText;
-    QTimer::singleShot(0, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
-        boxFrame = box->frameGeometry();
-        format = box->textFormat();
-        boxText = box->text();
-        box->accept();
-    });
-    TellUser(&window, message);
-    EXPECT_EQ(format, Qt::PlainText);
-    EXPECT_TRUE(boxText.startsWith(QString::fromStdString(img).left(40)));
+    TellUser(&window, message); // returns at once: the box is window-modal, with no loop of its own
+    QPointer box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(box->text().startsWith(QString::fromStdString(img).left(40)));
+    const QRect boxFrame = box->frameGeometry();
     EXPECT_TRUE(window.screen()->availableGeometry().contains(boxFrame)) << boxFrame.width() << "x" << boxFrame.height();
+    box->accept();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box.isNull(); })) << "a closed box is deleted";
+    EXPECT_FALSE(watch.Opened());
+
+    // The evidence dialog shows the anchors as the plain text they are.
+    window.ResultActions().ShowEvidence(0);
+    EXPECT_TRUE(Child<QPlainTextEdit>(window, "TextEvidence")->toPlainText().contains(QStringLiteral("「") + shownAnchors[0] + QStringLiteral("」")));
+    QTest::qWait(20);
     EXPECT_FALSE(watch.Opened());
 }
 

@@ -426,6 +426,41 @@ TEST(JudgePage, StrengthToolTipAndFactsOfEveryKindOfRow)
     EXPECT_EQ(judged.evidence.redirects, 2);
 }
 
+// What the evidence dialog adds to the tool tip: every link, not only the first five, where the
+// redirects ended, and why each earlier attempt failed.
+TEST(EvidenceDetails, EveryLinkTheRedirectsAndEachFailedAttempt)
+{
+    FetchResult result;
+    result.error = FetchError::None;
+    result.httpStatus = 200;
+    result.finalUrl = QStringLiteral("https://blog.other.org/final");
+    result.redirects = 2;
+    result.contentType = "text/html; charset=utf-8";
+    QByteArray body;
+    for (int i = 1; i <= 7; ++i)
+        body += QStringLiteral("<a href=\"http://example.com/%1\"%2>链接%1</a>")
+                    .arg(i)
+                    .arg(i == 7 ? QStringLiteral(" rel=\"nofollow ugc\"") : QString())
+                    .toUtf8();
+    result.body = body;
+    JudgedPage judged = JudgePage(result, u"example.com", u"gb2312", {QStringLiteral("连接超时"), QStringLiteral("HTTP 503")});
+    judged.evidence.checkedAt = QDateTime(QDate(2026, 12, 8), QTime(6, 23, 5));
+    EXPECT_TRUE(VerdictToolTip(judged.evidence).contains(u"7 个链接：「链接1」、「链接2」、「链接3」、「链接4」、「链接5」等"));
+    QStringList expected{QStringLiteral("最终地址：https://blog.other.org/final（重定向 2 次）"),
+                         QStringLiteral("指向该网站的链接（7 个）：")};
+    for (int i = 1; i <= 6; ++i)
+        expected << QStringLiteral("%1. http://example.com/%1「链接%1」").arg(i);
+    expected << QStringLiteral("7. http://example.com/7「链接7」 nofollow, ugc") << QStringLiteral("第 1 次尝试失败：连接超时")
+             << QStringLiteral("第 2 次尝试失败：HTTP 503") << QStringLiteral("网页编码：UTF-8")
+             << QStringLiteral("检测时间：2026-12-08 06:23:05");
+    EXPECT_EQ(EvidenceDetails(judged.evidence), expected.join(u'\n'));
+
+    // A row with no page has only its attempts and time to add.
+    RowEvidence failed;
+    failed.failureCause = QStringLiteral("无法解析域名");
+    EXPECT_EQ(EvidenceDetails(failed), QString());
+}
+
 // The parser is given the page with long stretches that hold nothing the evidence reads reduced
 // to their bare tags: every reading must find what the whole page shows.
 TEST(PageEvidence, StretchesLeftOutChangeNothing)

@@ -61,17 +61,17 @@ TEST(RowsAsText, TabsBetweenTrimmedCellsRawForProgramsGuardedAndEscapedForTheCli
         {3, QString(), QStringLiteral("@d.com"), RowState::Waiting, std::nullopt},
     };
     EXPECT_EQ(RowsAsText(rows, false, FormulaGuard::Raw),
-              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t@d.com\t等待检测\n"));
+              QStringLiteral("1\ta.com/<b>\t有效\t传递权重\n2\tb c.com\t等待检测\t\n3\t@d.com\t等待检测\t\n"));
     EXPECT_EQ(RowsAsText(rows, false, FormulaGuard::Guarded),
-              QStringLiteral("1\ta.com/<b>\t有效\n2\tb c.com\t等待检测\n3\t'@d.com\t等待检测\n"));
+              QStringLiteral("1\ta.com/<b>\t有效\t传递权重\n2\tb c.com\t等待检测\t\n3\t'@d.com\t等待检测\t\n"));
     EXPECT_EQ(RowsAsText(rows, true, FormulaGuard::Raw).section(u'\n', 0, 0),
               QStringLiteral("1\ta.com/<b>\t有效\t传递权重\t200\thttps://a.com/final\t1\t=HYPERLINK(\"http://evil.test/\",\"点我领奖\")"
                              "\t\t\t\t2026-12-07T21:05:00"));
     EXPECT_TRUE(RowsAsText(rows, true, FormulaGuard::Guarded).section(u'\n', 0, 0).contains(u"\t'=HYPERLINK("));
     EXPECT_EQ(RowsAsHtml(rows, false),
-              QStringLiteral("<table><tr><td>1</td><td>a.com/&lt;b&gt;</td><td>有效</td></tr>"
-                             "<tr><td>2</td><td>b\tc.com</td><td>等待检测</td></tr>"
-                             "<tr><td>3</td><td>'@d.com</td><td>等待检测</td></tr></table>"));
+              QStringLiteral("<table><tr><td>1</td><td>a.com/&lt;b&gt;</td><td>有效</td><td>传递权重</td></tr>"
+                             "<tr><td>2</td><td>b\tc.com</td><td>等待检测</td><td></td></tr>"
+                             "<tr><td>3</td><td>'@d.com</td><td>等待检测</td><td></td></tr></table>"));
     EXPECT_TRUE(RowsAsHtml(rows, true).contains(u"<td>'=HYPERLINK(&quot;http://evil.test/&quot;,&quot;点我领奖&quot;)</td>"));
 }
 

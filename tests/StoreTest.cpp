@@ -32,6 +32,7 @@
 
 #include <csignal>
 #include <functional>
+#include <latch>
 #include <map>
 #include <thread>
 
@@ -238,6 +239,45 @@ TEST_P(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
     EXPECT_EQ(interrupted->source, RunSource::Recheck);
     EXPECT_FALSE(interrupted->endedAt.isValid());
     EXPECT_EQ(reader.Rows(ids[1]).size(), 1u);
+    EXPECT_EQ(reader.Error(), QString());
+}
+
+// Rows written many to a statement: two runs' rows queued in turn, more of them than one
+// statement takes, from none to five links each, and one row number twice (a statement returns
+// the rows' ids by their numbers), each read back whole under its own run.
+TEST_P(StoreTest, ManyRowsOfTwoRunsQueuedTogetherReadBackEachWithItsLinks)
+{
+    std::map<HistoryWriter::Ticket, QStringList> written;
+    std::map<HistoryWriter::Ticket, qint64> ids;
+    {
+        HistoryWriter writer(Path());
+        QObject::connect(&writer, &HistoryWriter::RunStored,
+                         [&ids](HistoryWriter::Ticket ticket, qint64 runId) { ids[ticket] = runId; });
+        const HistoryWriter::Ticket runs[] = {writer.BeginRun(kDomain, RunSource::Search, QDateTime::currentDateTime()),
+                                              writer.BeginRun(kDomain, RunSource::Recheck, QDateTime::currentDateTime())};
+        for (int i = 0; i < 300; ++i) {
+            const HistoryWriter::Ticket run = runs[(i / 7) % 2];
+            StoredRow row = SampleRow(i == 155 ? 154 : i, QStringLiteral("http://r%1.example.org/").arg(i));
+            row.links.resize(static_cast<std::size_t>(i % 6), {QStringLiteral("https://example.com/%1").arg(i), QStringLiteral("锚 %1").arg(i)});
+            written[run] << Dump(row);
+            writer.SaveRow(run, std::move(row));
+        }
+        for (const HistoryWriter::Ticket run : runs)
+            writer.EndRun(run, RunOutcome::Completed, std::nullopt);
+        writer.WaitUntilWritten();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(writer.FirstFailure(), QString());
+    }
+    ASSERT_EQ(ids.size(), 2u);
+    HistoryReader reader(Path());
+    for (auto &[ticket, rows] : written) {
+        QStringList read;
+        for (const StoredRow &row : reader.Rows(ids[ticket]))
+            read << Dump(row);
+        rows.sort();
+        read.sort();
+        EXPECT_EQ(read, rows);
+    }
     EXPECT_EQ(reader.Error(), QString());
 }
 
@@ -811,31 +851,32 @@ TEST_P(StoreTest, WatchListHandsEachDueSiteToOneWorkerAtATime)
     EXPECT_TRUE(list.Error().isEmpty());
 }
 
-// Workers claiming at the same moment, each through a connection of its own: every site goes
-// to one worker, and a worker told that nothing is due finds nothing due when it asks again
-// (on a server, workers that locked the same row would be told so wrongly).
-TEST_P(StoreTest, WatchListWorkersClaimingAtOnceTakeEachSiteOnce)
+// Workers watching the same sites and then claiming at the same moment, each through a
+// connection of its own: every watch holds, every site goes to one worker, and a worker told
+// that nothing is due finds nothing due when it asks again (on a server, workers that locked
+// the same row would be told so wrongly).
+TEST_P(StoreTest, WatchListWorkersWatchingAndClaimingAtOnceTakeEachSiteOnce)
 {
     using namespace std::chrono_literals;
     constexpr int kSites = 40;
     const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'800'000'000);
-    {
-        WatchList list(Path());
-        for (int i = 0; i < kSites; ++i)
-            ASSERT_TRUE(list.Watch(QStringLiteral("site%1.cn").arg(i), 24, t0.addSecs(i)));
-    }
     const QString location = Path();
     std::vector<QStringList> claimed(4);
     std::vector<QString> errors(claimed.size());
     std::vector<bool> dueAfterNone(claimed.size());
     std::vector<std::thread> workers;
+    std::latch watched(static_cast<std::ptrdiff_t>(claimed.size()));
     for (std::size_t w = 0; w < claimed.size(); ++w)
         workers.emplace_back([&, w] {
             WatchList list(location);
             const QString worker = QStringLiteral("w%1").arg(w);
+            for (int i = 0; i < kSites; ++i)
+                if (!list.Watch(QStringLiteral("site%1.cn").arg(i), 24, t0.addSecs(i)))
+                    errors[w] = list.Error();
+            watched.arrive_and_wait();
             while (const std::optional<QString> site = list.ClaimDue(worker, t0.addSecs(kSites), 600s))
                 claimed[w] << *site;
-            errors[w] = list.Error();
+            errors[w] += list.Error();
             dueAfterNone[w] = list.ClaimDue(worker, t0.addSecs(kSites), 600s).has_value();
         });
     for (std::thread &worker : workers)

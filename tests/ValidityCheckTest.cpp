@@ -478,8 +478,8 @@ TEST(CheckInWindow, PastedAddressesAreCheckedWithoutASearch)
 }
 
 // "导入地址列表..." reads the file on another thread: a search console export is checked by its
-// page column, which the tip line names; a table of sites and a file that cannot be read are
-// told, and nothing is fetched.
+// page column, which the tip line names while it is checked, then how many addresses the grid
+// holds; a table of sites and a file that cannot be read are told, and nothing is fetched.
 TEST(CheckInWindow, ImportedExportsAreReadByTheirHeaders)
 {
     TestWeb web;
@@ -494,20 +494,26 @@ TEST(CheckInWindow, ImportedExportsAreReadByTheirHeaders)
     };
     const struct {
         QString path;
+        QString tipLineWhileChecked;
         QString tipLine;
         QStringList told;
         int rows;
     } imports[] = {
         {write("latest.csv", "Linking page,Last crawled\r\nhttp://" + web.Address("/a").toUtf8() + ",\"May 1, 2024\"\r\n"),
-         QStringLiteral("Search Console 导出：按表头「Linking page」读取 1 个地址"), {}, 1},
-        {write("sites.csv", "Site,Linking pages,Target pages\r\n127.0.0.1,3,1\r\n"), {},
+         QStringLiteral("Search Console 导出：按表头「Linking page」读取 1 个地址"), QStringLiteral("地址列表：1 个网址"), {}, 1},
+        {write("sites.csv", "Site,Linking pages,Target pages\r\n127.0.0.1,3,1\r\n"), {}, {},
          {QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」")}, 0},
-        {dir.filePath(QStringLiteral("missing.csv")), {},
+        {dir.filePath(QStringLiteral("missing.csv")), {}, {},
          {QStringLiteral("无法读取 %1：No such file or directory").arg(dir.filePath(QStringLiteral("missing.csv")))}, 0},
     };
+    QString tipLineWhileChecked;
+    QObject::connect(&window.Analysis(), &BacklinkAnalysis::RowsListed, &window,
+                     [&] { tipLineWhileChecked = Child<QLabel>(window, "Label4")->text(); });
     for (const auto &import : imports) {
+        tipLineWhileChecked.clear();
         QStringList told;
-        window.ResultActions().SetDialogs({nullptr, [&] { return import.path; }, [&](const QString &message) { told << message; }});
+        window.ResultActions().SetDialogs(
+            {nullptr, [&](PathChosen chosen) { chosen(import.path); }, [&](const QString &message) { told << message; }});
         auto *tipLine = Child<QLabel>(window, "Label4");
         tipLine->clear();
         const int requests = web.server().requestCount();
@@ -515,6 +521,7 @@ TEST(CheckInWindow, ImportedExportsAreReadByTheirHeaders)
         ASSERT_TRUE(WaitFor([&] { return !told.isEmpty() || (!tipLine->text().isEmpty() && !window.Analysis().Running()); }))
             << import.path.toStdString();
         EXPECT_EQ(told, import.told);
+        EXPECT_EQ(tipLineWhileChecked, import.tipLineWhileChecked);
         EXPECT_EQ(tipLine->text(), import.tipLine);
         EXPECT_EQ(web.server().requestCount() - requests, import.rows);
     }
@@ -589,22 +596,27 @@ TEST(CheckInWindow, VerdictsLandWhileAMenuOrADialogIsOpen)
     QApplication::activePopupWidget()->close();
     ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
 
-    // A modal dialog the user opened, with its own loop, during the export.
+    // The export's own file dialog, window-modal, during the run; cancelled, it writes nothing.
     judged = 0;
-    int judgedInDialog = -1;
-    window.ResultActions().SetDialogs({[&](const QString &) {
-                                           QFileDialog dialog(&window);
-                                           const int before = judged;
-                                           QTimer::singleShot(1500, &dialog, &QDialog::reject);
-                                           dialog.exec();
-                                           judgedInDialog = judged - before;
-                                           return QString();
-                                       },
-                                       nullptr, nullptr});
+    bool written = false;
+    window.ResultActions().SetDialogs(
+        {[&](const QString &suggested, PathChosen chosen) {
+             AskCsvSavePath(&window, suggested, [&written, chosen](const QString &path) {
+                 written = true;
+                 chosen(path);
+             });
+         },
+         nullptr, nullptr});
     window.Analysis().CheckAddresses(urls, QStringLiteral("example.com"));
     ASSERT_TRUE(WaitFor([&] { return judged >= 2; }));
     window.ResultActions().ExportCsv();
-    EXPECT_GE(judgedInDialog, 6) << "verdicts stalled under the open dialog";
+    auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr) << "the dialog is open when ExportCsv returns";
+    const int judgedWhenAsked = judged;
+    QTest::qWait(1500);
+    EXPECT_GE(judged - judgedWhenAsked, 6) << "verdicts stalled under the open dialog";
+    dialog->reject();
+    EXPECT_FALSE(written);
     ASSERT_TRUE(WaitFor([&] { return !window.Analysis().Running(); }));
 }
 

@@ -14,12 +14,15 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDialog>
 #include <QFile>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -183,17 +186,96 @@ TEST_F(FilledGrid, SelectedRowsGoToTheClipboardAsTextAndAsATable)
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, CellCentre(1, 1));
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ShiftModifier, CellCentre(0, 1));
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    // The outcome tells a removed row from one that could not be checked.
     EXPECT_EQ(QApplication::clipboard()->text(),
-              QStringLiteral("1\t%1\t有效\n2\t%2\t无效\n").arg(web.Address("/a"), web.Address("/b")));
-    EXPECT_TRUE(QApplication::clipboard()->mimeData()->html().startsWith(u"<table><tr><td>1</td>"));
+              QStringLiteral("1\t%1\t有效\t不传递权重\n2\t%2\t无效\t已失效\n").arg(web.Address("/a"), web.Address("/b")));
+    EXPECT_EQ(QApplication::clipboard()->mimeData()->html(),
+              QStringLiteral("<table><tr><td>1</td><td>%1</td><td>有效</td><td>不传递权重</td></tr>"
+                             "<tr><td>2</td><td>%2</td><td>无效</td><td>已失效</td></tr></table>")
+                  .arg(web.Address("/a"), web.Address("/b")));
 
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, CellCentre(0, 1));
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().section(u'\t', 0, 4),
+              QStringLiteral("1\t%1\t有效\t不传递权重\t200").arg(web.Address("/a")));
     EXPECT_EQ(QApplication::clipboard()->text().count(u'\t'), 11) << "one row, twelve columns";
 
     QTest::keyClick(table, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text().count(u'\n'), 3);
+    EXPECT_TRUE(QApplication::clipboard()->text().endsWith(QStringLiteral("\t无效\t未能检测\n")));
+}
+
+// The evidence by keyboard: Space on the current row, or "查看依据..." for the row under the
+// mouse, shows it as plain text in one dialog that keeps its text when a run replaces the rows.
+TEST_F(FilledGrid, SpaceOrTheMenuShowsTheRowsEvidenceInADialogThatOutlivesTheRun)
+{
+    SetCurrentRow(0);
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Space);
+    auto *dialog = window.findChild<QDialog *>(QStringLiteral("FormEvidence"));
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal());
+    auto *text = Child<QPlainTextEdit>(*dialog, "TextEvidence");
+    EXPECT_TRUE(text->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
+    const QString shown = text->toPlainText();
+    const RowEvidence &evidence = *window.Analysis().Rows().front().evidence;
+    EXPECT_TRUE(shown.startsWith(first + u'\n' + VerdictToolTip(evidence) + u'\n' + QStringLiteral("最终地址：") + first))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("检测时间："))) << shown.toStdString();
+
+    Child<QPushButton>(*dialog, "CommandCopyEvidence")->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), shown);
+    Child<QPushButton>(*dialog, "CommandOpenPage")->click();
+    EXPECT_EQ(opened, QStringList{first});
+
+    window.Analysis().CheckAddresses({second}, QStringLiteral("example.com"));
+    ASSERT_TRUE(WaitFor([this] { return !window.Analysis().Running(); }));
+    EXPECT_EQ(text->toPlainText(), shown);
+    Child<QPushButton>(*dialog, "CommandOpenPage")->click();
+    EXPECT_EQ(opened, (QStringList{first, first}));
+
+    const std::unique_ptr<QMenu> menu = window.ResultActions().Menu(CellCentre(0, 1));
+    for (QAction *action : menu->actions())
+        if (action->text() == QStringLiteral("查看依据..."))
+            action->trigger();
+    EXPECT_TRUE(text->toPlainText().startsWith(second + u'\n')) << text->toPlainText().toStdString();
+    EXPECT_EQ(window.findChildren<QDialog *>(QStringLiteral("FormEvidence")).size(), 1);
+}
+
+// Shift+F10, and the Menu key (which the platform turns into a context menu event at the
+// mouse), open the grid's menu under the current row.
+TEST_F(FilledGrid, ShiftF10AndTheMenuKeyOpenTheMenuAtTheCurrentRow)
+{
+    SetCurrentRow(1);
+    table->setFocus();
+    const QRect cell = table->visualRect(table->currentIndex());
+    const QPoint underTheRow = table->viewport()->mapToGlobal(QPoint(cell.left(), cell.bottom()));
+    const auto openedMenu = [] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        EXPECT_TRUE(menu);
+        return menu;
+    };
+
+    QKeyEvent shiftF10(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+    QApplication::sendEvent(table, &shiftF10);
+    QMenu *menu = openedMenu();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu->pos(), underTheRow);
+    EXPECT_TRUE(menu->actions().front()->isEnabled()) << "打开链接, for the current row";
+    // Esc without Shift closes it, so that Shift is not held for the tests after this one.
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(menu, &escape);
+    EXPECT_FALSE(menu->isVisible());
+
+    const QPoint mouse(2, 2); // over the number column's header, no row
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, mouse, table->mapToGlobal(mouse));
+    QApplication::sendEvent(table, &menuKey);
+    menu = openedMenu();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu->pos(), underTheRow);
+    menu->close();
 }
 
 TEST_F(FilledGrid, ExportWritesTheCsvWhereTheUserSaysAndReportsWhatFails)
@@ -202,11 +284,11 @@ TEST_F(FilledGrid, ExportWritesTheCsvWhereTheUserSaysAndReportsWhatFails)
     QString suggested;
     QStringList told;
     QString answer = dir.filePath(QStringLiteral("out.csv"));
-    window.ResultActions().SetDialogs({[&](const QString &path) {
+    window.ResultActions().SetDialogs({[&](const QString &path, PathChosen chosen) {
                                            suggested = path;
-                                           return answer;
+                                           chosen(answer);
                                        },
-                                       [] { return QString(); }, [&](const QString &message) { told << message; }});
+                                       [](PathChosen) {}, [&](const QString &message) { told << message; }});
     window.ResultActions().ExportCsv();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("/vantorel-example\\.com-\\d{8}-\\d{4}\\.csv$")).match(suggested).hasMatch())
         << suggested.toStdString();
@@ -235,7 +317,7 @@ TEST_F(FilledGrid, TheMenuOffersOnlyWhatApplies)
     };
     table->selectRow(0);
     EXPECT_EQ(enabled(CellCentre(0, 1)),
-              (QStringList{"打开链接", "复制", "复制全部", "导出为 CSV...", "重新检测未能检测的行", "导入地址列表...",
+              (QStringList{"打开链接", "查看依据...", "复制", "复制全部", "导出为 CSV...", "重新检测未能检测的行", "导入地址列表...",
                            "粘贴地址并检测"}))
         << "the failed https row could not be checked";
     table->clearSelection();
@@ -329,6 +411,51 @@ TEST_F(ShownWindow, TheStopButtonStopsARunLikeEsc)
     EXPECT_FALSE(window.Analysis().Running());
     EXPECT_EQ(Child<QLabel>(window, "Label2")->text(), QStringLiteral("检测已停止..."));
     EXPECT_EQ(GridText(window, 0, 2), QStringLiteral("等待检测"));
+    EXPECT_FALSE(stop->isEnabled()) << "nothing left to stop";
+    EXPECT_EQ(Child<QLabel>(window, "Label4")->text(), QStringLiteral("地址列表：1 个网址"));
+
+    window.Analysis().CheckAddresses({stall.url("/never"), stall.url("/again")}, QStringLiteral("example.com"));
+    EXPECT_TRUE(stop->isEnabled());
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_EQ(Child<QLabel>(window, "Label4")->text(), QStringLiteral("地址列表：2 个网址"));
+}
+
+// The tip line says what the grid holds, whatever ran before: the engine's count after a
+// search, the number of addresses after a list or a re-check of rows.
+TEST(TipLine, SaysWhatTheGridHolds)
+{
+    TestWeb web;
+    web.SetPage("/a", "example.com");
+    web.SetResultPage(SearchResultPage(QStringLiteral("约2"), {{web.Address("/a")}, {web.Address("/a")}}));
+    FormMain window(QuickSettings(web.server().hostAndPort()));
+    BacklinkAnalysis &analysis = window.Analysis();
+    const auto *tip = Child<QLabel>(window, "Label4");
+    const auto ended = [&] { return WaitFor([&] { return !analysis.Running(); }); };
+    const QString count = QStringLiteral("提示：当前站点 example.com 的外链数为：  约2 条");
+
+    analysis.RunAnalysis(QStringLiteral("example.com"));
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(tip->text(), count);
+    analysis.CheckAddresses({web.Address("/a"), web.Address("/b"), web.Address("/c")}, QStringLiteral("example.com"));
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(tip->text(), QStringLiteral("地址列表：3 个网址"));
+    analysis.RunAnalysis(QStringLiteral("example.com"));
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(tip->text(), count);
+    ASSERT_TRUE(analysis.RecheckRows({1}));
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(tip->text(), QStringLiteral("地址列表：2 个网址"));
+
+    // A list read from the clipboard says what was read while it is checked.
+    QStringList tips;
+    QObject::connect(&analysis, &BacklinkAnalysis::RowsListed, &window, [&] { tips << tip->text(); });
+    QApplication::clipboard()->setText(QStringLiteral("http://") + web.Address("/a"));
+    window.ResultActions().PasteAndCheck();
+    ASSERT_TRUE(WaitFor([&] { return !tips.isEmpty(); }));
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(tips, QStringList{QStringLiteral("读取 1 个地址")});
+    EXPECT_EQ(tip->text(), QStringLiteral("地址列表：1 个网址"));
 }
 
 TEST_F(ShownWindow, TooWideTextsStayOnOneLineAndAreCutAtTheirContainer)
