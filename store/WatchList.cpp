@@ -64,13 +64,11 @@ bool WatchList::Transaction(Access access, Work work)
 bool WatchList::Watch(const QString &domain, int intervalHours, const QDateTime &now)
 {
     return Transaction(Access::Write, [&](const QSqlDatabase &db, QSqlError &error) {
-        QSqlQuery update = Prepared(db, QStringLiteral("UPDATE watch SET interval_hours = ? WHERE domain_name = ?"), error);
-        if (!ExecBound(update, {intervalHours, domain}, error))
-            return false;
-        if (update.numRowsAffected() > 0)
-            return true;
-        QSqlQuery insert = Prepared(
-            db, QStringLiteral("INSERT INTO watch (domain_name, interval_hours, added_at) VALUES (?, ?, ?)"), error);
+        // One statement, which both engines spell alike: on a server two programs watching the
+        // same new site at once would otherwise both insert it, and one would fail.
+        QSqlQuery insert = Prepared(db, QStringLiteral("INSERT INTO watch (domain_name, interval_hours, added_at) VALUES (?, ?, ?) "
+                                                       "ON CONFLICT (domain_name) DO UPDATE SET interval_hours = excluded.interval_hours"),
+                                    error);
         return ExecBound(insert, {domain, intervalHours, Millis(now)}, error);
     });
 }

@@ -32,6 +32,7 @@
 
 #include <csignal>
 #include <functional>
+#include <latch>
 #include <map>
 #include <thread>
 
@@ -850,31 +851,32 @@ TEST_P(StoreTest, WatchListHandsEachDueSiteToOneWorkerAtATime)
     EXPECT_TRUE(list.Error().isEmpty());
 }
 
-// Workers claiming at the same moment, each through a connection of its own: every site goes
-// to one worker, and a worker told that nothing is due finds nothing due when it asks again
-// (on a server, workers that locked the same row would be told so wrongly).
-TEST_P(StoreTest, WatchListWorkersClaimingAtOnceTakeEachSiteOnce)
+// Workers watching the same sites and then claiming at the same moment, each through a
+// connection of its own: every watch holds, every site goes to one worker, and a worker told
+// that nothing is due finds nothing due when it asks again (on a server, workers that locked
+// the same row would be told so wrongly).
+TEST_P(StoreTest, WatchListWorkersWatchingAndClaimingAtOnceTakeEachSiteOnce)
 {
     using namespace std::chrono_literals;
     constexpr int kSites = 40;
     const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'800'000'000);
-    {
-        WatchList list(Path());
-        for (int i = 0; i < kSites; ++i)
-            ASSERT_TRUE(list.Watch(QStringLiteral("site%1.cn").arg(i), 24, t0.addSecs(i)));
-    }
     const QString location = Path();
     std::vector<QStringList> claimed(4);
     std::vector<QString> errors(claimed.size());
     std::vector<bool> dueAfterNone(claimed.size());
     std::vector<std::thread> workers;
+    std::latch watched(static_cast<std::ptrdiff_t>(claimed.size()));
     for (std::size_t w = 0; w < claimed.size(); ++w)
         workers.emplace_back([&, w] {
             WatchList list(location);
             const QString worker = QStringLiteral("w%1").arg(w);
+            for (int i = 0; i < kSites; ++i)
+                if (!list.Watch(QStringLiteral("site%1.cn").arg(i), 24, t0.addSecs(i)))
+                    errors[w] = list.Error();
+            watched.arrive_and_wait();
             while (const std::optional<QString> site = list.ClaimDue(worker, t0.addSecs(kSites), 600s))
                 claimed[w] << *site;
-            errors[w] = list.Error();
+            errors[w] += list.Error();
             dueAfterNone[w] = list.ClaimDue(worker, t0.addSecs(kSites), 600s).has_value();
         });
     for (std::thread &worker : workers)
