@@ -44,7 +44,8 @@ RunChart::RunChart(QWidget *parent) : QChartView(parent)
 {
     setObjectName(QStringLiteral("ChartRuns"));
     setRenderHint(QPainter::Antialiasing);
-    auto *chart = new QChart;
+    // The view's own chart: one set in its place would leave this one to leak.
+    QChart *chart = this->chart();
     chart->setMargins(QMargins(4, 4, 4, 4));
     chart->legend()->setAlignment(Qt::AlignRight);
     timeAxis_ = new QDateTimeAxis(chart);
@@ -73,7 +74,6 @@ RunChart::RunChart(QWidget *parent) : QChartView(parent)
         });
         series_[static_cast<std::size_t>(i)] = series;
     }
-    setChart(chart);
 }
 
 void RunChart::ShowRuns(const std::vector<RunSummary> &runs)
