@@ -229,6 +229,7 @@ BENCHMARK(BM_EngineAtDescriptorLimit)->ArgName("raise")->Arg(0)->Arg(1)->Iterati
 struct ChildRun {
     double wallMs = 0;
     double cpuMs = 0; // the child's and its waited-for children's, user and system
+    long peakResidentKb = 0; // at least this process's own when it was spawned
     int exitCode = -1;
 };
 
@@ -258,6 +259,7 @@ ChildRun RunChild(const std::vector<std::string> &argv, const std::string &in = 
     run.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     run.cpuMs = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    run.peakResidentKb = usage.ru_maxrss;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return run;
 }
@@ -385,6 +387,41 @@ BENCHMARK(BM_Program)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// 200 pages of 2 MB, each on a host of its own, judged by the program at --jobs 200: its peak
+// resident set (what bodies waiting to be read or judged take) beside its wall and CPU time.
+void BM_ProgramLargePages(benchmark::State &state)
+{
+    constexpr int kLargePages = 200;
+    const PageServer server({kLargePages, kLargePages, 2'000'000, QStringLiteral("example.com")});
+    if (server.port() == 0) {
+        state.SkipWithError("the page server did not start");
+        return;
+    }
+    const std::string list =
+        ListFile(PageServer::Urls(server.port(), kLargePages, kLargePages, 0, false), "large-pages.txt");
+    const std::string output = gDir->filePath(QStringLiteral("large.tsv")).toStdString();
+    for (auto _ : state) {
+        const ChildRun run = RunChild({VANTOREL_BINARY, "--check", "example.com", "--urls", list, "--jobs",
+                                       std::to_string(kLargePages), "--format", "tsv"},
+                                      "/dev/null", output);
+        int valid = 0;
+        std::ifstream rows(output);
+        for (std::string row; std::getline(rows, row);)
+            valid += row.find("\t有效\t") != std::string::npos;
+        if (run.exitCode != 0 || valid != kLargePages) {
+            state.SkipWithError(("vantorel exited with " + std::to_string(run.exitCode) + " after " +
+                                 std::to_string(valid) + " valid rows")
+                                    .c_str());
+            return;
+        }
+        state.SetIterationTime(run.wallMs / 1e3);
+        state.counters["cpu_ms_per_page"] = benchmark::Counter(run.cpuMs / kLargePages, benchmark::Counter::kAvgIterations);
+        state.counters["peak_rss_MiB"] = benchmark::Counter(static_cast<double>(run.peakResidentKb) / 1024,
+                                                            benchmark::Counter::kAvgIterations);
+    }
+}
+BENCHMARK(BM_ProgramLargePages)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
