@@ -259,21 +259,25 @@ bool FetchEngine::Private::AllowBody(void *data, qsizetype kept, qsizetype offer
 }
 
 // Outside curl's callbacks only: curl hands a resumed transfer its waiting bytes at once, and
-// it may pause again.
+// it may pause again. A body already among the large ones goes on whenever bodies are not held:
+// it counts among them while paused, and waiting for a place would wait for itself.
 void FetchEngine::Private::ResumeBodies()
 {
-    std::vector<Ticket> waiting = std::exchange(pausedBodies, {});
-    for (auto ticket = waiting.begin(); ticket != waiting.end(); ++ticket) {
-        const auto found = jobs.find(*ticket);
+    std::vector<Ticket> stillWaiting;
+    for (const Ticket ticket : std::exchange(pausedBodies, {})) {
+        const auto found = jobs.find(ticket);
         if (found == jobs.end() || !found->second.paused || !found->second.transfer)
             continue;
-        if (bodiesHeld || largeBodies >= kLargeBodies) { // keep the rest waiting, in order
-            pausedBodies.insert(pausedBodies.begin(), ticket, waiting.end());
-            return;
+        Job &job = found->second;
+        if (bodiesHeld || (!job.largeBody && largeBodies >= kLargeBodies)) {
+            stillWaiting.push_back(ticket);
+            continue;
         }
-        found->second.paused = false;
-        curl_easy_pause(found->second.transfer->Handle(), CURLPAUSE_CONT);
+        job.paused = false;
+        curl_easy_pause(job.transfer->Handle(), CURLPAUSE_CONT);
     }
+    // Before those paused again just now: the oldest first.
+    pausedBodies.insert(pausedBodies.begin(), stillWaiting.begin(), stillWaiting.end());
 }
 
 // The host's address is in curl's cache: the host's next transfers need no lookup of their own.

@@ -377,6 +377,32 @@ TEST(FetchEngine, HeldBodiesWaitAndComeBackWhole)
     }
 }
 
+// Bodies held while the large ones are half read, then let go: every large body goes on at
+// once (it waits for no place among the large ones, it holds one), none waits for a time-out.
+TEST(FetchEngine, BodiesHeldHalfReadGoOnWhenLetGo)
+{
+    const std::string half(512 * 1024, 'h');
+    const auto handler = [&](Connection &connection) {
+        connection.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(2 * half.size()) + "\r\n\r\n" + half);
+        connection.sleepFor(300ms);
+        connection.send(half);
+    };
+    std::vector<std::unique_ptr<LoopbackServer>> servers;
+    for (int host = 1; host <= 10; ++host)
+        servers.push_back(std::make_unique<LoopbackServer>(handler, "127.0.0." + std::to_string(host)));
+    FetchEngine engine({}, 64);
+    std::vector<Ticket> tickets;
+    for (int i = 0; i < 20; ++i)
+        tickets.push_back(engine.Start(servers[static_cast<size_t>(i / 2)]->url("/p" + std::to_string(i))));
+    RunEventsFor(150ms); // the first halves in: past 128 KiB, some read on and the others wait
+    engine.HoldBodies(true);
+    RunEventsFor(400ms); // the second halves sent
+    engine.HoldBodies(false);
+    ASSERT_TRUE(WaitDone(engine, tickets, 5s)) << "a body waited for its time-out";
+    for (const Ticket ticket : tickets)
+        EXPECT_EQ(engine.Take(ticket)->body.size(), 2 * static_cast<qsizetype>(half.size()));
+}
+
 // Host names that look up in 20 ms and never answer a connection: each lookup's slot is free
 // once it ended, so every host waits out its connect time-out at the same time, not a few
 // dozen at a time.
