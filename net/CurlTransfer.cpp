@@ -113,10 +113,13 @@ size_t CurlTransfer::AppendToBody(char *data, size_t size, size_t count, void *u
     if (transfer->bodyGate_ &&
         !transfer->bodyGate_(transfer->gateData_, transfer->body_.size(), static_cast<qsizetype>(offered)))
         return CURL_WRITEFUNC_PAUSE;
-    // Room for the announced length at once, when there is one: the body need not be copied as
-    // it grows. Without one (chunked, or a compressed body that inflates) it grows as it comes,
-    // never reserved at the cap: 16 MiB for each page in flight.
-    if (transfer->body_.capacity() == 0) {
+    // Room for the announced length at once, when there is one, or once the body passes what it
+    // may keep before the gate pauses it: the body need not be copied as it grows. Without one
+    // (chunked, or a compressed body that inflates) it grows as it comes, never reserved at the
+    // cap: 16 MiB for each page in flight.
+    const qsizetype grown = transfer->body_.size() + static_cast<qsizetype>(offered);
+    if (!transfer->reserved_ && grown > transfer->growsUpTo_) {
+        transfer->reserved_ = true;
         curl_off_t length = -1;
         if (curl_easy_getinfo(transfer->easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0)
             transfer->body_.reserve(static_cast<qsizetype>(std::min<curl_off_t>(length, transfer->bodyCap_)));

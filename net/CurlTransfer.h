@@ -39,11 +39,14 @@ public:
 
     // Asked before each piece of the body is kept, with the bytes kept so far and those
     // offered; false pauses the transfer (curl_easy_pause resumes it, offering them again).
+    // The room for the announced length is taken only once the body passes growsUpTo: a body
+    // the gate may pause before then holds no more memory than it has kept.
     using BodyGate = bool (*)(void *data, qsizetype kept, qsizetype offered);
-    void GateBody(BodyGate gate, void *data)
+    void GateBody(BodyGate gate, void *data, qsizetype growsUpTo)
     {
         bodyGate_ = gate;
         gateData_ = data;
+        growsUpTo_ = growsUpTo;
     }
 
 private:
@@ -70,6 +73,8 @@ private:
     void *alsoData_ = nullptr;
     BodyGate bodyGate_ = nullptr;
     void *gateData_ = nullptr;
+    qsizetype growsUpTo_ = 0;
+    bool reserved_ = false; // the room for the announced length, once
     std::unique_ptr<CURL, EasyDeleter> easy_; // last: it is cleaned up before what it points to
 };
 

@@ -413,7 +413,7 @@ void FetchEngine::Private::Launch(Job &job)
         return;
     }
     job.transfer->AlsoOnRequestReady(&Private::OnConnected, &job);
-    job.transfer->GateBody(&Private::AllowBody, &job);
+    job.transfer->GateBody(&Private::AllowBody, &job, kFreeBodyBytes);
     if (curl_easy_setopt(handle, CURLOPT_PRIVATE, &job) != CURLE_OK ||
         curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &Private::OnOpenSocket) != CURLE_OK ||
         curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, &job) != CURLE_OK ||
