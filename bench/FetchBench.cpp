@@ -40,6 +40,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -349,6 +350,26 @@ void BM_Linkinator(benchmark::State &state)
 }
 BENCHMARK(BM_Linkinator)->ArgName("delay_ms")->Arg(200)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The program checks the list with jobs in flight; its run, or nothing (the benchmark skipped)
+// when it failed or fewer than expected pages were 有效.
+std::optional<ChildRun> CheckList(benchmark::State &state, const std::string &list, int jobs, int expected)
+{
+    const std::string output = gDir->filePath(QStringLiteral("rows.tsv")).toStdString();
+    const ChildRun run = RunChild({VANTOREL_BINARY, "--check", "example.com", "--urls", list, "--jobs",
+                                   std::to_string(jobs), "--format", "tsv"},
+                                  "/dev/null", output);
+    int valid = 0;
+    std::ifstream rows(output);
+    for (std::string row; std::getline(rows, row);)
+        valid += row.find("\t有效\t") != std::string::npos;
+    if (run.exitCode != 0 || valid != expected) {
+        state.SkipWithError(
+            ("vantorel exited with " + std::to_string(run.exitCode) + " after " + std::to_string(valid) + " valid rows").c_str());
+        return std::nullopt;
+    }
+    return run;
+}
+
 // The program end to end, every page judged. Arguments: in flight, page delay in ms, sorted.
 void BM_Program(benchmark::State &state)
 {
@@ -357,22 +378,11 @@ void BM_Program(benchmark::State &state)
     const bool sorted = state.range(2) != 0;
     const std::string list = ListFile(Urls(delayMs, sorted), "rows-" + std::to_string(delayMs) + "-" +
                                                                   std::to_string(sorted) + ".txt");
-    const std::string output = gDir->filePath(QStringLiteral("rows.tsv")).toStdString();
     for (auto _ : state) {
-        const ChildRun run = RunChild({VANTOREL_BINARY, "--check", "example.com", "--urls", list, "--jobs",
-                                       std::to_string(jobs), "--format", "tsv"},
-                                      "/dev/null", output);
-        int valid = 0;
-        std::ifstream rows(output);
-        for (std::string row; std::getline(rows, row);)
-            valid += row.find("\t有效\t") != std::string::npos;
-        if (run.exitCode != 0 || valid != kPages) {
-            state.SkipWithError(("vantorel exited with " + std::to_string(run.exitCode) + " after " +
-                                 std::to_string(valid) + " valid rows")
-                                    .c_str());
+        const std::optional<ChildRun> run = CheckList(state, list, jobs, kPages);
+        if (!run)
             return;
-        }
-        ReportChild(state, run, jobs, delayMs);
+        ReportChild(state, *run, jobs, delayMs);
     }
 }
 BENCHMARK(BM_Program)
@@ -400,24 +410,13 @@ void BM_ProgramLargePages(benchmark::State &state)
     }
     const std::string list =
         ListFile(PageServer::Urls(server.port(), kLargePages, kLargePages, 0, false), "large-pages.txt");
-    const std::string output = gDir->filePath(QStringLiteral("large.tsv")).toStdString();
     for (auto _ : state) {
-        const ChildRun run = RunChild({VANTOREL_BINARY, "--check", "example.com", "--urls", list, "--jobs",
-                                       std::to_string(kLargePages), "--format", "tsv"},
-                                      "/dev/null", output);
-        int valid = 0;
-        std::ifstream rows(output);
-        for (std::string row; std::getline(rows, row);)
-            valid += row.find("\t有效\t") != std::string::npos;
-        if (run.exitCode != 0 || valid != kLargePages) {
-            state.SkipWithError(("vantorel exited with " + std::to_string(run.exitCode) + " after " +
-                                 std::to_string(valid) + " valid rows")
-                                    .c_str());
+        const std::optional<ChildRun> run = CheckList(state, list, kLargePages, kLargePages);
+        if (!run)
             return;
-        }
-        state.SetIterationTime(run.wallMs / 1e3);
-        state.counters["cpu_ms_per_page"] = benchmark::Counter(run.cpuMs / kLargePages, benchmark::Counter::kAvgIterations);
-        state.counters["peak_rss_MiB"] = benchmark::Counter(static_cast<double>(run.peakResidentKb) / 1024,
+        state.SetIterationTime(run->wallMs / 1e3);
+        state.counters["cpu_ms_per_page"] = benchmark::Counter(run->cpuMs / kLargePages, benchmark::Counter::kAvgIterations);
+        state.counters["peak_rss_MiB"] = benchmark::Counter(static_cast<double>(run->peakResidentKb) / 1024,
                                                             benchmark::Counter::kAvgIterations);
     }
 }

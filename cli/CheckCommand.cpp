@@ -59,6 +59,12 @@ InterruptWatch::~InterruptWatch()
 
 namespace {
 
+// Why the loss cannot be judged when the history could not be read.
+QString UnreadableHistory(const QString &reason)
+{
+    return QStringLiteral("无法读取历史记录（%1）").arg(reason);
+}
+
 // The list of --urls, or nothing after saying why it has no address.
 std::optional<AddressList> ListedAddresses(const QString &path, ConsoleStreams &streams)
 {
@@ -106,7 +112,7 @@ std::variant<std::optional<AddressList>, int> AddressesToCheck(const CommandLine
             streams.Say(HistoryReadFailureText(reader.Error()));
             return kExitOutputFailed;
         }
-        nothing = QStringLiteral("无法读取历史记录（%1）").arg(reader.Error());
+        nothing = UnreadableHistory(reader.Error());
     } else if (known.isEmpty()) {
         // Not a run: a re-check of nothing would only make the history longer.
         nothing = QStringLiteral("历史记录中没有 %1 曾经有效的外链").arg(SiteShown(SiteKey(domain)));
@@ -142,7 +148,7 @@ StoredChanges ReadChanges(const HistoryWriter &writer, qint64 runId, const QStri
     const std::optional<RunChanges> changes = reader.Changes(runId);
     std::optional<ChangeNotice> notice = changes && toTell ? ReadNotice(reader, *changes) : std::nullopt;
     if (!changes || (toTell && !notice))
-        return {{}, QStringLiteral("无法读取历史记录（%1）").arg(reader.Error()), reader.Error(), {}};
+        return {{}, UnreadableHistory(reader.Error()), reader.Error(), {}};
     return {changes->changes, {}, {}, std::move(notice)};
 }
 
