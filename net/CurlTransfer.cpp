@@ -110,8 +110,8 @@ size_t CurlTransfer::AppendToBody(char *data, size_t size, size_t count, void *u
         transfer->overCap_ = true;
         return 0;
     }
-    if (transfer->bodyGate_ &&
-        !transfer->bodyGate_(transfer->gateData_, transfer->body_.size(), static_cast<qsizetype>(offered)))
+    if (transfer->bodyGate_ && !transfer->bodyGate_(transfer->gateData_, transfer->body_.size(),
+                                                     static_cast<qsizetype>(offered), transfer->AnnouncedLength()))
         return CURL_WRITEFUNC_PAUSE;
     // Room for the announced length at once, when there is one, or once the body passes what it
     // may keep before the gate pauses it: the body need not be copied as it grows. Without one
@@ -120,12 +120,19 @@ size_t CurlTransfer::AppendToBody(char *data, size_t size, size_t count, void *u
     const qsizetype grown = transfer->body_.size() + static_cast<qsizetype>(offered);
     if (!transfer->reserved_ && grown > transfer->growsUpTo_) {
         transfer->reserved_ = true;
-        curl_off_t length = -1;
-        if (curl_easy_getinfo(transfer->easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0)
-            transfer->body_.reserve(static_cast<qsizetype>(std::min<curl_off_t>(length, transfer->bodyCap_)));
+        if (const qsizetype length = transfer->AnnouncedLength(); length > 0)
+            transfer->body_.reserve(std::min(length, transfer->bodyCap_));
     }
     transfer->body_.append(data, static_cast<qsizetype>(offered));
     return offered;
+}
+
+qsizetype CurlTransfer::AnnouncedLength() const
+{
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+        return -1;
+    return static_cast<qsizetype>(length);
 }
 
 // Curl calls this for every request in a chain, once its connection is ready.
@@ -186,6 +193,12 @@ CurlTransfer::CurlTransfer(const QString &url, const FetchLimits &limits, const 
     check(curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, kCaCacheSeconds), "the certificate cache");
     check(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlTransfer::AppendToBody), "the body sink");
     check(curl_easy_setopt(h, CURLOPT_WRITEDATA, this), "the body sink");
+}
+
+void CurlTransfer::LeaveTotalTimeoutToCaller()
+{
+    if (easy_ && curl_easy_setopt(easy_.get(), CURLOPT_TIMEOUT_MS, 0L) != CURLE_OK && setUpFailure_.isEmpty())
+        setUpFailure_ = QStringLiteral("cannot leave the transfer time-out to the caller");
 }
 
 FetchResult CurlTransfer::Finish(CURLcode code)

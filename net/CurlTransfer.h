@@ -23,6 +23,10 @@ public:
     CurlTransfer(const CurlTransfer &) = delete;
     CurlTransfer &operator=(const CurlTransfer &) = delete;
 
+    // The caller ends the transfer when its time is up, by its own clock: curl keeps only the
+    // connect time-out. Before the transfer runs.
+    void LeaveTotalTimeoutToCaller();
+
     // Null when some limit could not be set: such a transfer must never run.
     CURL *Handle() const { return setUpFailure_.isEmpty() ? easy_.get() : nullptr; }
 
@@ -37,11 +41,12 @@ public:
         alsoData_ = data;
     }
 
-    // Asked before each piece of the body is kept, with the bytes kept so far and those
-    // offered; false pauses the transfer (curl_easy_pause resumes it, offering them again).
+    // Asked before each piece of the body is kept, with the bytes kept so far, those offered and
+    // the length the response announced (-1 if none; a compressed body may grow past it); false
+    // pauses the transfer (curl_easy_pause resumes it, offering them again).
     // The room for the announced length is taken only once the body passes growsUpTo: a body
     // the gate may pause before then holds no more memory than it has kept.
-    using BodyGate = bool (*)(void *data, qsizetype kept, qsizetype offered);
+    using BodyGate = bool (*)(void *data, qsizetype kept, qsizetype offered, qsizetype announced);
     void GateBody(BodyGate gate, void *data, qsizetype growsUpTo)
     {
         bodyGate_ = gate;
@@ -59,6 +64,7 @@ private:
     static int OnRequestReady(void *userdata, char *primaryIp, char *localIp, int primaryPort, int localPort);
 
     static size_t AppendToBody(char *data, size_t size, size_t count, void *userdata);
+    qsizetype AnnouncedLength() const;
 
     std::chrono::steady_clock::time_point started_;
     QString setUpFailure_;

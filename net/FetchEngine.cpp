@@ -35,11 +35,14 @@ constexpr int kMaxLookups = 32;
 // run); the engine counts a host as looked up for a little less.
 constexpr long kDnsCacheSeconds = 600;
 constexpr auto kLookedUpFor = std::chrono::seconds(kDnsCacheSeconds - 60);
-// Every transfer may keep this much of its body; past it, only a few at a time read on, so
-// that the bodies in memory stay bounded however many large pages arrive together. The rest
-// wait paused, their bytes in the kernel's buffers or the server's.
+// Every transfer may keep this much of its body; past it, bodies take room from what they may
+// hold together, so that the bodies in memory stay bounded however many large pages arrive
+// together. Those that find none wait paused, their bytes in the kernel's buffers or the
+// server's, until a body ends and gives its room back. A body with an announced length takes
+// the room for all of it at once (it never waits half read for room), others a step at a time.
 constexpr qsizetype kFreeBodyBytes = 128 * 1024;
-constexpr int kLargeBodies = 16;
+constexpr qsizetype kBodyRoom = 48 * 1024 * 1024;
+constexpr qsizetype kRoomStep = 1024 * 1024;
 
 int InFlightWithinBounds(int transfers)
 {
@@ -93,8 +96,11 @@ struct FetchEngine::Private {
         Host *host = nullptr;
         bool lookingUp = false;                 // launched before its host was looked up
         bool requestReady = false;              // a connection was ready for a request
-        bool largeBody = false;                 // one of the few reading past kFreeBodyBytes
-        bool paused = false;                    // its body waits for room
+        qsizetype room = 0;                     // taken for its body past kFreeBodyBytes
+        qsizetype roomWanted = 0;               // in all, when it paused for want of room
+        bool paused = false;                    // its body waits for room or for judging
+        Clock::duration unpausedLeft{};         // of its transfer time-out, as of its last pause
+        std::optional<Clock::time_point> deadline; // while it runs unpaused
         bool stranded = false;                  // curl would not let go of its handle
         std::unique_ptr<CurlTransfer> transfer; // while running
         std::optional<FetchResult> result;      // once done
@@ -112,8 +118,14 @@ struct FetchEngine::Private {
     static int OnConnected(void *job, char *, char *, int, int);
     static curl_socket_t OnOpenSocket(void *job, curlsocktype, curl_sockaddr *address);
     void HostReached(Job &job);
-    static bool AllowBody(void *job, qsizetype kept, qsizetype offered);
+    static bool AllowBody(void *job, qsizetype kept, qsizetype offered, qsizetype announced);
+    bool RoomFor(const Job &job, qsizetype wanted) const;
+    void GiveRoomBack(Job &job);
     void ResumeBodies();
+    void StartClock(Job &job);
+    void StopClock(Job &job);
+    void ArmDeadline();
+    void EndOverdue();
     void WatchSocket(curl_socket_t socket, int what);
     void SetNotifier(QSocketNotifier *&notifier, curl_socket_t socket, QSocketNotifier::Type type, bool wanted);
     void Act(curl_socket_t socket, int events);
@@ -124,6 +136,7 @@ struct FetchEngine::Private {
     void StartWaiting();
     void Launch(Job &job);
     void Release(Job &job);
+    void End(Job &job, CURLcode code);
     void Settle(Job &job, CURLcode code, const char *multiFailure = nullptr);
     void Conclude(Job &job, FetchResult result);
     void MarkDown(Host &host, const FetchResult &failure);
@@ -141,6 +154,10 @@ struct FetchEngine::Private {
     CURLSH *share;
     const char *multiFailure = nullptr; // why no transfer can run, once curl refused a setting
     QTimer timer;
+    // The transfer time-out counts only the time a transfer runs unpaused: a body that waited
+    // for judging to catch up is no slow server. Curl would count the pauses too.
+    QTimer deadlineTimer;
+    std::set<std::pair<Clock::time_point, Ticket>> deadlines; // of the transfers running unpaused
     Ticket lastTicket = 0;
     // A Job's address is curl's private pointer to it while it runs, and a Host's is held by
     // its jobs: unordered_map never moves its nodes (rehashing relinks them), and a job leaves
@@ -152,7 +169,8 @@ struct FetchEngine::Private {
     int running = 0;
     int lookingUp = 0;
     bool bodiesHeld = false;        // the caller has enough bodies to work through
-    int largeBodies = 0;
+    qsizetype roomTaken = 0;
+    std::set<Ticket> roomHolders; // the oldest request first
     std::vector<Ticket> pausedBodies; // oldest first; some may have ended since
     bool reached = false; // some host's address was had during the last socket action
     std::unordered_map<curl_socket_t, SocketWatch> sockets;
@@ -167,6 +185,9 @@ FetchEngine::Private::Private(FetchEngine *engine, const FetchLimits &fetchLimit
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer); // curl's time-outs, not a coarse approximation
     QObject::connect(&timer, &QTimer::timeout, q, [this] { Act(CURL_SOCKET_TIMEOUT, 0); });
+    deadlineTimer.setSingleShot(true);
+    deadlineTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadlineTimer, &QTimer::timeout, q, [this] { EndOverdue(); });
     if (!multi || !share) {
         multiFailure = "cannot set up the transfers";
         return;
@@ -240,27 +261,50 @@ curl_socket_t FetchEngine::Private::OnOpenSocket(void *data, curlsocktype, curl_
     return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
-bool FetchEngine::Private::AllowBody(void *data, qsizetype kept, qsizetype offered)
+bool FetchEngine::Private::AllowBody(void *data, qsizetype kept, qsizetype offered, qsizetype announced)
 {
     Job &job = *static_cast<Job *>(data);
     Private &d = *job.engine;
+    job.roomWanted = 0;
     if (!d.bodiesHeld) {
-        if (job.largeBody || kept + offered <= kFreeBodyBytes)
+        const qsizetype needed = kept + offered - kFreeBodyBytes;
+        if (needed <= job.room)
             return true;
-        if (d.largeBodies < kLargeBodies) {
-            job.largeBody = true;
-            ++d.largeBodies;
+        const qsizetype wanted = std::max(needed, job.room == 0 && announced > kFreeBodyBytes
+                                                      ? std::min(announced, d.limits.maxBodyBytes) - kFreeBodyBytes
+                                                      : job.room + kRoomStep);
+        if (d.RoomFor(job, wanted)) {
+            if (job.room == 0)
+                d.roomHolders.insert(job.ticket);
+            d.roomTaken += wanted - job.room;
+            job.room = wanted;
             return true;
         }
+        job.roomWanted = wanted;
     }
     job.paused = true;
+    d.StopClock(job);
     d.pausedBodies.push_back(job.ticket);
     return false;
 }
 
+// The body that took room first may always take more, so that some body always goes on to
+// its end and gives its room back, whatever the others wait for.
+bool FetchEngine::Private::RoomFor(const Job &job, qsizetype wanted) const
+{
+    return roomTaken - job.room + wanted <= kBodyRoom || roomHolders.empty() || *roomHolders.begin() == job.ticket;
+}
+
+void FetchEngine::Private::GiveRoomBack(Job &job)
+{
+    roomTaken -= job.room;
+    job.room = 0;
+    job.roomWanted = 0;
+    roomHolders.erase(job.ticket);
+}
+
 // Outside curl's callbacks only: curl hands a resumed transfer its waiting bytes at once, and
-// it may pause again. A body already among the large ones goes on whenever bodies are not held:
-// it counts among them while paused, and waiting for a place would wait for itself.
+// it may pause again. A body goes on once bodies are not held and the room it waited for is free.
 void FetchEngine::Private::ResumeBodies()
 {
     std::vector<Ticket> stillWaiting;
@@ -269,15 +313,54 @@ void FetchEngine::Private::ResumeBodies()
         if (found == jobs.end() || !found->second.paused || !found->second.transfer)
             continue;
         Job &job = found->second;
-        if (bodiesHeld || (!job.largeBody && largeBodies >= kLargeBodies)) {
+        if (bodiesHeld || (job.roomWanted > 0 && !RoomFor(job, job.roomWanted))) {
             stillWaiting.push_back(ticket);
             continue;
         }
         job.paused = false;
+        StartClock(job); // before curl may pause it again, inside this call
         curl_easy_pause(job.transfer->Handle(), CURLPAUSE_CONT);
     }
     // Before those paused again just now: the oldest first.
     pausedBodies.insert(pausedBodies.begin(), stillWaiting.begin(), stillWaiting.end());
+}
+
+void FetchEngine::Private::StartClock(Job &job)
+{
+    job.deadline = Clock::now() + job.unpausedLeft;
+    deadlines.emplace(*job.deadline, job.ticket);
+    ArmDeadline();
+}
+
+void FetchEngine::Private::StopClock(Job &job)
+{
+    if (!job.deadline)
+        return;
+    job.unpausedLeft = std::max(Clock::duration::zero(), *job.deadline - Clock::now());
+    deadlines.erase({*job.deadline, job.ticket});
+    job.deadline.reset();
+    ArmDeadline();
+}
+
+void FetchEngine::Private::ArmDeadline()
+{
+    if (deadlines.empty()) {
+        deadlineTimer.stop();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadlines.begin()->first - Clock::now());
+    deadlineTimer.start(static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, std::numeric_limits<int>::max())));
+}
+
+// Ends them as curl ends a transfer that ran out of time.
+void FetchEngine::Private::EndOverdue()
+{
+    const Clock::time_point now = Clock::now();
+    while (!deadlines.empty() && deadlines.begin()->first <= now)
+        End(jobs.at(deadlines.begin()->second), CURLE_OPERATION_TIMEDOUT);
+    ArmDeadline();
+    ResumeBodies();
+    StartWaiting();
 }
 
 // The host's address is in curl's cache: the host's next transfers need no lookup of their own.
@@ -350,13 +433,7 @@ void FetchEngine::Private::Act(curl_socket_t socket, int events)
         char *job = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &job);
         const CURLcode result = message->data.result; // the message dies with the removal
-        Job &ended = *reinterpret_cast<Job *>(job);
-        Release(ended);
-        Settle(ended, result);
-        // Connecting to the page's own host failed: so would its other pages.
-        const FetchError error = ended.result->error;
-        if ((error == FetchError::ConnectTimeout || error == FetchError::Refused) && ended.result->redirects == 0)
-            MarkDown(*ended.host, *ended.result);
+        End(*reinterpret_cast<Job *>(job), result);
         slotFreed = true;
     }
     if (slotFreed) {
@@ -407,6 +484,7 @@ void FetchEngine::Private::StartWaiting()
 void FetchEngine::Private::Launch(Job &job)
 {
     job.transfer = std::make_unique<CurlTransfer>(job.url, limits, caStore);
+    job.transfer->LeaveTotalTimeoutToCaller();
     CURL *handle = job.transfer->Handle();
     if (!handle || multiFailure) {
         Settle(job, CURLE_FAILED_INIT, multiFailure);
@@ -428,6 +506,8 @@ void FetchEngine::Private::Launch(Job &job)
     }
     ++running;
     ++job.host->running;
+    job.unpausedLeft = limits.totalTimeout;
+    StartClock(job);
     job.lookingUp = !LookedUp(*job.host);
     lookingUp += job.lookingUp;
 }
@@ -439,16 +519,24 @@ void FetchEngine::Private::Release(Job &job)
     job.stranded = curl_multi_remove_handle(multi, job.transfer->Handle()) != CURLM_OK;
     --running;
     --job.host->running;
-    if (job.largeBody) {
-        job.largeBody = false;
-        --largeBodies;
-    }
+    GiveRoomBack(job);
     job.paused = false;
+    StopClock(job);
     if (job.lookingUp) {
         job.lookingUp = false;
         --lookingUp;
     }
     Relist(*job.host);
+}
+
+void FetchEngine::Private::End(Job &job, CURLcode code)
+{
+    Release(job);
+    Settle(job, code);
+    // Connecting to the page's own host failed: so would its other pages.
+    const FetchError error = job.result->error;
+    if ((error == FetchError::ConnectTimeout || error == FetchError::Refused) && job.result->redirects == 0)
+        MarkDown(*job.host, *job.result);
 }
 
 void FetchEngine::Private::Settle(Job &job, CURLcode code, const char *multiFailure)

@@ -14,7 +14,7 @@ namespace vantorel {
 // request first among equals (for a list that takes the hosts in turn, the order the requests
 // were made): at most maxInFlight transfers at once and at most two per host (a host name in any case with its port, the
 // scheme's own when none is written), and a transfer's time-outs count from when it really
-// starts. A host's name is looked up once, by its first transfer, and only a few lookups run
+// starts, never while it waits paused. A host's name is looked up once, by its first transfer, and only a few lookups run
 // at once (a lookup's slot is free once it ended, while its connection is being made). A host
 // that refused a connection or let one time out is down until AbortAll(): its other pages end
 // at once the same way, with hostDown set. Servers are verified against the certificate store
@@ -30,9 +30,10 @@ public:
 
     void SetMaxInFlight(int transfers);        // 1..256
     void SetLimits(const FetchLimits &limits); // for every transfer not running yet
-    // While held, transfers pause at their next body bytes (their time-outs still run): the
-    // caller has enough bodies to work through. Whether held or not, a few transfers at a time
-    // read past the first 128 KiB of a body, the others paused until one of them ends.
+    // While held, transfers pause at their next body bytes: the caller has enough bodies to
+    // work through. A paused transfer's time-out stops until it goes on. Whether held or not,
+    // the bodies' bytes past the first 128 KiB of each stay within 48 MiB together (the oldest
+    // body may always go on), the others paused until a body ends.
     void HoldBodies(bool held);
     Ticket Start(const QString &url);          // queued in call order; never blocks
     bool IsDone(Ticket ticket) const;

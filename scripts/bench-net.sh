@@ -4,9 +4,16 @@
 # kernel has it, else by vantorel_net_delay on a netfilter queue. 1,000 host names, in a hosts
 # file that only the namespace sees, serve pages that answer after 200 ms, over HTTP (the page
 # server) and HTTPS (nginx in front of it, with a certificate of a test authority made here).
-# `vantorel --check` and `curl --parallel` fetch the same list at the same --jobs; each case is
-# run --runs times (5 unless told) and the medians printed: wall time, CPU time per page, peak
-# resident set, and the pages had (有效 rows, or HTTP 200 for curl).
+# nginx's own hop to the page server is not delayed where the delayer can tell it apart (the
+# NFQUEUE one): a page costs the round trips a client makes and no more.
+# `vantorel --check` and `curl --parallel` fetch the same list at the same --jobs, and so does
+# linkinator (a link checker that parses each page) where one is on the PATH or named by
+# LINKINATOR; each case is run --runs times (5 unless told) and the medians printed: wall time,
+# CPU time per page, peak resident set, and the pages had (有效 rows, or HTTP 200 for the
+# others). Every tool verifies HTTPS against the system's certificates with the test authority
+# added: curl as Debian's curl does out of the box (the bundle and the certificate directory,
+# which makes it read the store again for every connection), and "curl-file" with the bundle
+# alone.
 #
 #   scripts/bench-net.sh [--runs N] [--delay MS] [--prebuilt DIR] [case ...]
 #
@@ -78,7 +85,9 @@ delayed_by="none"
 if [ "$delay" -gt 0 ]; then
   if inns tc qdisc add dev lo root netem delay "${delay}ms" 2>/dev/null; then
     delayed_by="netem"
-  elif [ -x "$build/bench/vantorel_net_delay" ] && inns iptables-legacy -A OUTPUT -j NFQUEUE --queue-num 0 --queue-bypass; then
+  elif [ -x "$build/bench/vantorel_net_delay" ] && inns iptables-legacy -A OUTPUT -d 127.0.0.251 -j ACCEPT &&
+       inns iptables-legacy -A OUTPUT -s 127.0.0.251 -j ACCEPT &&
+       inns iptables-legacy -A OUTPUT -j NFQUEUE --queue-num 0 --queue-bypass; then
     inbg "$build/bench/vantorel_net_delay" "$delay" >/dev/null
     delayed_by="vantorel_net_delay (NFQUEUE)"
   else
@@ -94,6 +103,7 @@ openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=*
 printf 'subjectAltName=DNS:*.bench.test\n' >"$work/site.ext"
 openssl x509 -req -in "$work/site.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial -days 1 \
   -extfile "$work/site.ext" -out "$work/site.pem" 2>/dev/null
+cat /etc/ssl/certs/ca-certificates.crt "$work/ca.pem" >"$work/cas.pem"
 
 # Page servers in the namespace, each until its standard input (a pipe held open here) closes.
 start_pages() { # fd size hosts pages; sets started_port
@@ -103,7 +113,7 @@ start_pages() { # fd size hosts pages; sets started_port
   for _ in $(seq 100); do [ -s "$work/port$1" ] && break; sleep 0.1; done
   started_port=$(head -1 "$work/port$1")
 }
-start_pages 7 20000 250 1000
+start_pages 7 20000 251 1000 # 127.0.0.251 for nginx alone
 port=$started_port
 start_pages 8 2000000 200 200
 big_port=$started_port
@@ -118,7 +128,7 @@ worker_rlimit_nofile 65536;
 events { worker_connections 16384; }
 http {
   access_log off;
-  upstream pages { server 127.0.0.1:$port; keepalive 1024; }
+  upstream pages { server 127.0.0.251:$port; keepalive 1024; }
   server {
     listen 8443 ssl reuseport backlog=4096;
     ssl_certificate $work/site.pem;
@@ -167,26 +177,38 @@ measure() { # tool case
   local urls="$work/$2.txt" jobs
   jobs=$(jobs_for "$2")
   if [ "$1" = vantorel ]; then
-    inns env CURL_CA_BUNDLE="$work/ca.pem" timeout 300 /usr/bin/time -f "%e %U %S %M" -o "$work/time" \
+    inns env CURL_CA_BUNDLE="$work/cas.pem" timeout 300 /usr/bin/time -f "%e %U %S %M" -o "$work/time" \
       "$build/app/vantorel" --check example.com --urls "$urls" --jobs "$jobs" --format tsv --no-history \
       >"$work/out" 2>/dev/null || true
     had=$(grep -c $'\t有效\t' "$work/out" || true)
+  elif [ "$1" = linkinator ]; then
+    # The pages' one link, to example.com, is skipped: the pages are what is timed.
+    inns env NODE_EXTRA_CA_CERTS="$work/ca.pem" timeout 300 /usr/bin/time -f "%e %U %S %M" -o "$work/time" \
+      "$linkinator" --concurrency "$jobs" --timeout 30000 --skip 'example[.]com' --format csv $(cat "$urls") \
+      >"$work/out" 2>/dev/null || true
+    had=$(grep -c ',200,' "$work/out" || true)
   else
+    local store=(--cacert "$work/cas.pem" --capath /etc/ssl/certs)
+    [ "$1" = curl-file ] && store=(--cacert "$work/cas.pem")
     sed 's/.*/url = "&"\noutput = "\/dev\/null"/' "$urls" >"$work/curl.cfg"
     inns timeout 300 /usr/bin/time -f "%e %U %S %M" -o "$work/time" \
-      curl --parallel --parallel-max "$jobs" -s --cacert "$work/ca.pem" --connect-timeout 10 \
+      curl --parallel --parallel-max "$jobs" -s "${store[@]}" --connect-timeout 10 \
       -w '%{http_code}\n' -K "$work/curl.cfg" >"$work/out" 2>/dev/null || true
     had=$(grep -c '^200$' "$work/out" || true)
   fi
   echo "$(tail -1 "$work/time") $had"
 }
 
+linkinator="${LINKINATOR:-$(command -v linkinator || true)}"
 echo "delay each way: ${delay} ms by ${delayed_by}; medians of $runs runs"
-printf '%-6s %-9s %9s %12s %10s %7s\n' case tool wall_s cpu_ms/page peak_MiB pages
+printf '%-6s %-10s %9s %12s %10s %7s\n' case tool wall_s cpu_ms/page peak_MiB pages
 for c in "${cases[@]}"; do
   list "$c" >"$work/$c.txt"
   pages=$(wc -l <"$work/$c.txt")
-  for tool in vantorel curl; do
+  tools=(vantorel curl)
+  [ "$c" = https ] && tools+=(curl-file)
+  [ -n "$linkinator" ] && tools+=(linkinator)
+  for tool in "${tools[@]}"; do
     : >"$work/runs"
     for _ in $(seq "$runs"); do measure "$tool" "$c" >>"$work/runs"; done
     python3 - "$work/runs" "$pages" "$c" "$tool" <<'EOF'
@@ -194,7 +216,7 @@ import statistics, sys
 rows = [list(map(float, line.split())) for line in open(sys.argv[1]) if line.strip()]
 pages = int(sys.argv[2])
 median = lambda values: statistics.median(values)
-print(f"{sys.argv[3]:<6} {sys.argv[4]:<9} {median([r[0] for r in rows]):9.2f} "
+print(f"{sys.argv[3]:<6} {sys.argv[4]:<10} {median([r[0] for r in rows]):9.2f} "
       f"{median([(r[1] + r[2]) * 1000 / pages for r in rows]):12.2f} "
       f"{median([r[3] / 1024 for r in rows]):10.1f} {median([r[4] for r in rows]):7.0f}")
 EOF
