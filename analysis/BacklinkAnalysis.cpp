@@ -86,9 +86,11 @@ std::vector<int> BacklinkAnalysis::DropWork()
     ++generation_;
     engine_.AbortAll();
     judges_.clear(); // judgements not started yet; those running are ignored when they end
-    for (QObject *watcher : std::exchange(watchers_, {}))
+    for (const auto &[watcher, bytes] : std::exchange(watchers_, {}))
         watcher->deleteLater(); // one of them may be the caller
+    judgingBytes_ = 0;
     engine_.HoldBodies(false);
+    engine_.CountBodiesHeldByCaller(0);
     pause_.stop();
     afterPause_ = {};
     for (QTimer *retry : std::exchange(retryTimers_, {})) {
@@ -420,17 +422,24 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
     QStringList failed;
     if (const auto earlier = failedAttempts_.find(row); earlier != failedAttempts_.end())
         failed = QStringList(earlier->second.begin(), earlier->second.end());
+    const qsizetype bodyBytes = result.body.size();
     auto job = std::make_shared<JudgeJob>(
         JudgeJob{std::move(result), domain_, std::move(failed), settings_.fetchLimits.maxRedirects, {}, {}});
     job->HandOver();
     auto *watcher = new QFutureWatcher<void>(this);
-    watchers_.insert(watcher);
+    watchers_.emplace(watcher, bodyBytes);
+    judgingBytes_ += bodyBytes;
     HoldBodiesWhileJudgingIsBehind();
     const quint64 generation = generation_;
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, row, generation, job] {
         watcher->deleteLater();
         // A dropped watcher may still have had its ending queued.
-        if (watchers_.erase(watcher) == 1 && generation == generation_) {
+        const auto found = watchers_.find(watcher);
+        if (found == watchers_.end())
+            return;
+        judgingBytes_ -= found->second;
+        watchers_.erase(found);
+        if (generation == generation_) {
             HoldBodiesWhileJudgingIsBehind();
             job->TakeOver();
             if (job->refreshTo.isEmpty())
@@ -454,9 +463,11 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
 }
 
 // A few pages per judging thread wait their turn; past that the engine stops reading bodies,
-// so that pages fetched faster than they are judged do not pile up in memory.
+// so that pages fetched faster than they are judged do not pile up in memory. Their bytes count
+// against the room large bodies share too: a few large pages are many bytes.
 void BacklinkAnalysis::HoldBodiesWhileJudgingIsBehind()
 {
+    engine_.CountBodiesHeldByCaller(judgingBytes_);
     engine_.HoldBodies(static_cast<int>(watchers_.size()) >= kJudgedAtOncePerThread * judges_.maxThreadCount());
 }
 

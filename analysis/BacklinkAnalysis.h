@@ -133,7 +133,8 @@ private:
     AnalysisSettings settings_;
     FetchEngine engine_;
     QThreadPool judges_;
-    std::unordered_set<QObject *> watchers_; // one for each page being judged
+    std::unordered_map<QObject *, qsizetype> watchers_; // one for each page being judged, with its body's bytes
+    qsizetype judgingBytes_ = 0;                         // of those bodies together
     QTimer pause_;
     std::function<void()> afterPause_;
     quint64 generation_ = 0;

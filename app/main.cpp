@@ -12,6 +12,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +41,10 @@ bool HasDisplay()
 
 int main(int argc, char *argv[])
 {
+    // Page bodies of up to 16 MiB come and go by the hundred: each large one is mapped on its own
+    // and given back when freed. Left to itself, glibc raises this threshold past the first
+    // freed body and keeps the pages of the bodies after it in the heap.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     // Before any other thread exists: curl's global set-up is not thread-safe.
     if (!vantorel::InitNetwork()) {
         std::fputs("vantorel: the network library could not be initialised\n", stderr);

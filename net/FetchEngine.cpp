@@ -40,8 +40,8 @@ constexpr auto kLookedUpFor = std::chrono::seconds(kDnsCacheSeconds - 60);
 // together. Those that find none wait paused, their bytes in the kernel's buffers or the
 // server's, until a body ends and gives its room back. A body with an announced length takes
 // the room for all of it at once (it never waits half read for room), others a step at a time.
-constexpr qsizetype kFreeBodyBytes = 128 * 1024;
-constexpr qsizetype kBodyRoom = 48 * 1024 * 1024;
+constexpr qsizetype kFreeBodyBytes = 64 * 1024;
+constexpr qsizetype kBodyRoom = 72 * 1024 * 1024;
 constexpr qsizetype kRoomStep = 1024 * 1024;
 
 int InFlightWithinBounds(int transfers)
@@ -120,7 +120,7 @@ struct FetchEngine::Private {
     void HostReached(Job &job);
     static bool AllowBody(void *job, qsizetype kept, qsizetype offered, qsizetype announced);
     bool RoomFor(const Job &job, qsizetype wanted) const;
-    void GiveRoomBack(Job &job);
+    void Erase(std::unordered_map<Ticket, Job>::iterator found);
     void ResumeBodies();
     void StartClock(Job &job);
     void StopClock(Job &job);
@@ -170,7 +170,8 @@ struct FetchEngine::Private {
     int lookingUp = 0;
     bool bodiesHeld = false;        // the caller has enough bodies to work through
     qsizetype roomTaken = 0;
-    std::set<Ticket> roomHolders; // the oldest request first
+    qsizetype heldByCaller = 0; // of the bodies already handed over
+    std::set<Ticket> roomHolders; // of the bodies being read, the oldest request first
     std::vector<Ticket> pausedBodies; // oldest first; some may have ended since
     bool reached = false; // some host's address was had during the last socket action
     std::unordered_map<curl_socket_t, SocketWatch> sockets;
@@ -288,19 +289,22 @@ bool FetchEngine::Private::AllowBody(void *data, qsizetype kept, qsizetype offer
     return false;
 }
 
-// The body that took room first may always take more, so that some body always goes on to
-// its end and gives its room back, whatever the others wait for.
+// Of the bodies being read, the one that took room first may always take more, and any body
+// may when none being read holds room: some body always goes on to its end, whatever the others
+// wait for and whenever the results holding room are taken.
 bool FetchEngine::Private::RoomFor(const Job &job, qsizetype wanted) const
 {
-    return roomTaken - job.room + wanted <= kBodyRoom || roomHolders.empty() || *roomHolders.begin() == job.ticket;
+    return roomTaken + heldByCaller - job.room + wanted <= kBodyRoom || roomHolders.empty() ||
+           *roomHolders.begin() == job.ticket;
 }
 
-void FetchEngine::Private::GiveRoomBack(Job &job)
+// A body keeps its room until its result is taken: till then its bytes are still here, and then
+// the caller counts them among those it holds.
+void FetchEngine::Private::Erase(std::unordered_map<Ticket, Job>::iterator found)
 {
-    roomTaken -= job.room;
-    job.room = 0;
-    job.roomWanted = 0;
-    roomHolders.erase(job.ticket);
+    roomTaken -= found->second.room;
+    jobs.erase(found);
+    ResumeBodies();
 }
 
 // Outside curl's callbacks only: curl hands a resumed transfer its waiting bytes at once, and
@@ -519,7 +523,8 @@ void FetchEngine::Private::Release(Job &job)
     job.stranded = curl_multi_remove_handle(multi, job.transfer->Handle()) != CURLM_OK;
     --running;
     --job.host->running;
-    GiveRoomBack(job);
+    roomHolders.erase(job.ticket);
+    job.roomWanted = 0;
     job.paused = false;
     StopClock(job);
     if (job.lookingUp) {
@@ -609,6 +614,7 @@ void FetchEngine::Private::AbortAll()
         }
     }
     jobs.clear();
+    roomTaken = 0;
     hosts.clear();
     readyLookedUp.clear();
     readyToLookUp.clear();
@@ -635,6 +641,14 @@ void FetchEngine::HoldBodies(bool held)
 {
     d_->bodiesHeld = held;
     if (!held)
+        d_->ResumeBodies();
+}
+
+void FetchEngine::CountBodiesHeldByCaller(qsizetype bytes)
+{
+    const bool fewer = bytes < d_->heldByCaller;
+    d_->heldByCaller = bytes;
+    if (fewer)
         d_->ResumeBodies();
 }
 
@@ -678,7 +692,7 @@ std::optional<FetchResult> FetchEngine::Take(Ticket ticket)
     if (found == d_->jobs.end() || !found->second.result)
         return std::nullopt;
     std::optional<FetchResult> result = std::move(found->second.result);
-    d_->jobs.erase(found);
+    d_->Erase(found);
     return result;
 }
 
@@ -695,7 +709,7 @@ void FetchEngine::Abort(Ticket ticket)
         std::erase(job.host->waiting, ticket);
         d_->Relist(*job.host);
     }
-    d_->jobs.erase(found);
+    d_->Erase(found);
     d_->StartWaiting();
 }
 

@@ -32,9 +32,13 @@ public:
     void SetLimits(const FetchLimits &limits); // for every transfer not running yet
     // While held, transfers pause at their next body bytes: the caller has enough bodies to
     // work through. A paused transfer's time-out stops until it goes on. Whether held or not,
-    // the bodies' bytes past the first 128 KiB of each stay within 48 MiB together (the oldest
+    // the bodies' bytes past the first 64 KiB of each stay within 72 MiB together (the oldest
     // body may always go on), the others paused until a body ends.
     void HoldBodies(bool held);
+    // The bytes of the bodies the caller still holds (waiting to be judged, or being judged):
+    // they take their part of that room, so that large bodies fetched faster than they are
+    // judged wait unread instead of piling up in memory.
+    void CountBodiesHeldByCaller(qsizetype bytes);
     Ticket Start(const QString &url);          // queued in call order; never blocks
     bool IsDone(Ticket ticket) const;
     std::optional<FetchResult> Take(Ticket ticket); // the result once done (then forgotten)

@@ -345,8 +345,7 @@ TEST(FetchEngine, LooksUpEachHostOnceAndAFewAtATime)
 }
 
 // Bodies held longer than their time-out: no page completes, yet each comes back whole once
-// they are let go. Twenty bodies of 1 MiB at once: those past the first 128 KiB that wait for
-// one of the few readers of large bodies resume, whole, as others end.
+// they are let go.
 TEST(FetchEngine, HeldBodiesWaitAndComeBackWhole)
 {
     std::string big(1024 * 1024, 'x');
@@ -379,12 +378,25 @@ TEST(FetchEngine, HeldBodiesWaitAndComeBackWhole)
     }
 }
 
-// Bodies held while the large ones are half read, then let go: every large body goes on at
-// once (it waits for no place among the large ones, it holds one), none waits for a time-out.
+// Large bodies, most of them chunked, 120 MiB in all: more than the room bodies share, so some
+// wait for room while others read. Held while half read, then let go: bodies
+// holding room go on at once, chunked ones a step of room at a time (the oldest always may), the
+// others as room comes back; none waits for a time-out and each comes back whole.
 TEST(FetchEngine, BodiesHeldHalfReadGoOnWhenLetGo)
 {
-    const std::string half(512 * 1024, 'h');
+    const std::string half(3 * 1024 * 1024, 'h');
+    const auto chunk = [](std::string_view bytes) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%zx\r\n", bytes.size());
+        return size + std::string(bytes) + "\r\n";
+    };
     const auto handler = [&](Connection &connection) {
+        if (connection.path().starts_with("/chunked")) {
+            connection.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(half));
+            connection.sleepFor(300ms);
+            connection.send(chunk(half) + chunk(""));
+            return;
+        }
         connection.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(2 * half.size()) + "\r\n\r\n" + half);
         connection.sleepFor(300ms);
         connection.send(half);
@@ -395,14 +407,17 @@ TEST(FetchEngine, BodiesHeldHalfReadGoOnWhenLetGo)
     FetchEngine engine({}, 64);
     std::vector<Ticket> tickets;
     for (int i = 0; i < 20; ++i)
-        tickets.push_back(engine.Start(servers[static_cast<size_t>(i / 2)]->url("/p" + std::to_string(i))));
-    RunEventsFor(150ms); // the first halves in: past 128 KiB, some read on and the others wait
+        tickets.push_back(engine.Start(servers[static_cast<size_t>(i / 2)]->url((i % 4 ? "/chunked" : "/p") + std::to_string(i))));
+    RunEventsFor(150ms); // the first halves in: some hold room and read on, the others wait for it
     engine.HoldBodies(true);
     RunEventsFor(400ms); // the second halves sent
     engine.HoldBodies(false);
     ASSERT_TRUE(WaitDone(engine, tickets, 5s)) << "a body waited for its time-out";
-    for (const Ticket ticket : tickets)
-        EXPECT_EQ(engine.Take(ticket)->body.size(), 2 * static_cast<qsizetype>(half.size()));
+    for (const Ticket ticket : tickets) {
+        const FetchResult result = *engine.Take(ticket);
+        EXPECT_EQ(result.error, FetchError::None) << result.errorText.toStdString();
+        EXPECT_EQ(result.body.size(), 2 * static_cast<qsizetype>(half.size()));
+    }
 }
 
 // Host names that look up in 20 ms and never answer a connection: each lookup's slot is free

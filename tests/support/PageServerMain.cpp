@@ -46,6 +46,7 @@ struct Options {
 struct Client {
     std::string in;
     std::string out;
+    size_t outSent = 0; // of out: erasing what went out would copy a large page again at every send
     bool waiting = false; // a request is waiting for its delay
     bool close = false;   // after the answer
     unsigned long serial = 0;
@@ -240,8 +241,9 @@ private:
         if (found == clients_.end())
             return;
         Client &client = found->second;
-        while (!client.out.empty()) {
-            const ssize_t sent = ::send(fd, client.out.data(), client.out.size(), MSG_NOSIGNAL);
+        while (client.outSent < client.out.size()) {
+            const ssize_t sent =
+                ::send(fd, client.out.data() + client.outSent, client.out.size() - client.outSent, MSG_NOSIGNAL);
             if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 Watch(fd, EPOLLIN | EPOLLOUT, EPOLL_CTL_MOD);
                 return;
@@ -250,8 +252,10 @@ private:
                 Drop(fd);
                 return;
             }
-            client.out.erase(0, static_cast<size_t>(sent));
+            client.outSent += static_cast<size_t>(sent);
         }
+        client.out.clear();
+        client.outSent = 0;
         if (client.close) {
             ::shutdown(fd, SHUT_WR);
             Drop(fd);
