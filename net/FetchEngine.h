@@ -33,7 +33,7 @@ public:
     // While held, transfers pause at their next body bytes: the caller has enough bodies to
     // work through. A paused transfer's time-out stops until it goes on. Whether held or not,
     // the bodies' bytes past the first 64 KiB of each stay within 72 MiB together (the oldest
-    // body may always go on), the others paused until a body ends.
+    // body may always go on), the others paused until a body's result is taken.
     void HoldBodies(bool held);
     // The bytes of the bodies the caller still holds (waiting to be judged, or being judged):
     // they take their part of that room, so that large bodies fetched faster than they are
