@@ -345,7 +345,8 @@ TEST(FetchEngine, LooksUpEachHostOnceAndAFewAtATime)
 }
 
 // Bodies held longer than their time-out: no page completes, yet each comes back whole once
-// they are let go.
+// they are let go. A page whose server stalls after its first bytes still runs out of time,
+// counting only the time it ran unpaused.
 TEST(FetchEngine, HeldBodiesWaitAndComeBackWhole)
 {
     std::string big(1024 * 1024, 'x');
@@ -356,6 +357,10 @@ TEST(FetchEngine, HeldBodiesWaitAndComeBackWhole)
         servers.push_back(std::make_unique<LoopbackServer>(
             LoopbackServer::Pages({{"/big", {200, big, ""}}, {"/small", {200, "small", ""}}}),
             "127.0.0." + std::to_string(host)));
+    LoopbackServer stalling([](Connection &connection) {
+        if (connection.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes"))
+            connection.sleepFor(10s);
+    });
     FetchLimits limits;
     limits.totalTimeout = 500ms; // shorter than the bodies are held: waiting paused is no slow server
     FetchEngine engine(limits, 64);
@@ -363,13 +368,19 @@ TEST(FetchEngine, HeldBodiesWaitAndComeBackWhole)
     std::vector<Ticket> tickets;
     for (int i = 0; i < 21; ++i)
         tickets.push_back(engine.Start(servers[static_cast<size_t>(i / 2)]->url(i == 20 ? "/small" : "/big")));
+    const Ticket stalled = engine.Start(stalling.url("/"));
     RunEventsFor(800ms);
     EXPECT_TRUE(std::none_of(tickets.begin(), tickets.end(), [&](Ticket t) { return engine.IsDone(t); }));
+    EXPECT_FALSE(engine.IsDone(stalled));
     int requests = 0;
     for (const auto &server : servers)
         requests += server->requestCount();
     EXPECT_EQ(requests, 21) << "held, the requests still went out";
     engine.HoldBodies(false);
+    ASSERT_TRUE(WaitDone(engine, {stalled}));
+    const FetchResult timedOut = *engine.Take(stalled);
+    EXPECT_EQ(timedOut.error, FetchError::TransferTimeout);
+    EXPECT_GE(timedOut.elapsed, 1200ms) << "its time ran while it was held";
     ASSERT_TRUE(WaitDone(engine, tickets));
     for (const Ticket ticket : tickets) {
         const FetchResult result = *engine.Take(ticket);
