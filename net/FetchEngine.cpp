@@ -38,7 +38,7 @@ constexpr auto kLookedUpFor = std::chrono::seconds(kDnsCacheSeconds - 60);
 // Every transfer may keep this much of its body; past it, bodies take room from what they may
 // hold together, so that the bodies in memory stay bounded however many large pages arrive
 // together. Those that find none wait paused, their bytes in the kernel's buffers or the
-// server's, until a body ends and gives its room back. A body with an announced length takes
+// server's, until a body's result is taken and its room given back. A body with an announced length takes
 // the room for all of it at once (it never waits half read for room), others a step at a time.
 constexpr qsizetype kFreeBodyBytes = 64 * 1024;
 constexpr qsizetype kBodyRoom = 72 * 1024 * 1024;
@@ -169,7 +169,7 @@ struct FetchEngine::Private {
     int running = 0;
     int lookingUp = 0;
     bool bodiesHeld = false;        // the caller has enough bodies to work through
-    qsizetype roomTaken = 0;
+    qsizetype roomTaken = 0;    // by bodies being read and by results not taken yet
     qsizetype heldByCaller = 0; // of the bodies already handed over
     std::set<Ticket> roomHolders; // of the bodies being read, the oldest request first
     std::vector<Ticket> pausedBodies; // oldest first; some may have ended since
