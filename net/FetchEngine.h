@@ -32,7 +32,7 @@ public:
     void SetLimits(const FetchLimits &limits); // for every transfer not running yet
     // While held, transfers pause at their next body bytes: the caller has enough bodies to
     // work through. A paused transfer's time-out stops until it goes on. Whether held or not,
-    // the bodies' bytes past the first 64 KiB of each stay within 72 MiB together (the oldest
+    // the bodies' bytes past the first 64 KiB of each stay within 56 MiB together (the oldest
     // body may always go on), the others paused until a body's result is taken.
     void HoldBodies(bool held);
     // The bytes of the bodies the caller still holds (waiting to be judged, or being judged):
