@@ -100,9 +100,9 @@ struct FetchEngine::Private {
         bool requestReady = false;              // a connection was ready for a request
         qsizetype room = 0;                     // taken for its body past kFreeBodyBytes
         qsizetype roomWanted = 0;               // in all, when it paused for want of room
-        bool paused = false;                    // its body waits for room or for judging
         Clock::duration unpausedLeft{};         // of its transfer time-out, as of its last pause
-        std::optional<Clock::time_point> deadline; // while it runs unpaused
+        // While it runs unpaused; a running transfer without one waits for room or for judging.
+        std::optional<Clock::time_point> deadline;
         bool stranded = false;                  // curl would not let go of its handle
         std::unique_ptr<CurlTransfer> transfer; // while running
         std::optional<FetchResult> result;      // once done
@@ -285,7 +285,6 @@ bool FetchEngine::Private::AllowBody(void *data, qsizetype kept, qsizetype offer
         }
         job.roomWanted = wanted;
     }
-    job.paused = true;
     d.StopClock(job);
     d.pausedBodies.push_back(job.ticket);
     return false;
@@ -304,9 +303,12 @@ bool FetchEngine::Private::RoomFor(const Job &job, qsizetype wanted) const
 // the caller counts them among those it holds.
 void FetchEngine::Private::Erase(std::unordered_map<Ticket, Job>::iterator found)
 {
-    roomTaken -= found->second.room;
+    const qsizetype room = found->second.room;
     jobs.erase(found);
-    ResumeBodies();
+    if (room > 0) {
+        roomTaken -= room;
+        ResumeBodies();
+    }
 }
 
 // Outside curl's callbacks only: curl hands a resumed transfer its waiting bytes at once, and
@@ -316,14 +318,13 @@ void FetchEngine::Private::ResumeBodies()
     std::vector<Ticket> stillWaiting;
     for (const Ticket ticket : std::exchange(pausedBodies, {})) {
         const auto found = jobs.find(ticket);
-        if (found == jobs.end() || !found->second.paused || !found->second.transfer)
+        if (found == jobs.end() || !found->second.transfer || found->second.deadline)
             continue;
         Job &job = found->second;
         if (bodiesHeld || (job.roomWanted > 0 && !RoomFor(job, job.roomWanted))) {
             stillWaiting.push_back(ticket);
             continue;
         }
-        job.paused = false;
         StartClock(job); // before curl may pause it again, inside this call
         curl_easy_pause(job.transfer->Handle(), CURLPAUSE_CONT);
     }
@@ -527,7 +528,6 @@ void FetchEngine::Private::Release(Job &job)
     --job.host->running;
     roomHolders.erase(job.ticket);
     job.roomWanted = 0;
-    job.paused = false;
     StopClock(job);
     if (job.lookingUp) {
         job.lookingUp = false;

@@ -12,14 +12,15 @@ namespace vantorel {
 // Fetches pages inside the event loop of the thread it lives in, never blocking it. Requests
 // wait until a slot is free, the host with the most requests waiting first and the oldest
 // request first among equals (for a list that takes the hosts in turn, the order the requests
-// were made): at most maxInFlight transfers at once and at most two per host (a host name in any case with its port, the
-// scheme's own when none is written), and a transfer's time-outs count from when it really
-// starts, never while it waits paused. A host's name is looked up once, by its first transfer, and only a few lookups run
-// at once (a lookup's slot is free once it ended, while its connection is being made). A host
-// that refused a connection or let one time out is down until AbortAll(): its other pages end
-// at once the same way, with hostDown set. Servers are verified against the certificate store
-// the environment names when the engine is made (TransferCaStore). A failure of curl's multi interface ends the transfers it concerns with
-// FetchError::Other, never leaving them waiting.
+// were made): at most maxInFlight transfers at once and at most two per host (a host name in
+// any case with its port, the scheme's own when none is written), and a transfer's time-outs
+// count from when it really starts, never while it waits paused. A host's name is looked up
+// once, by its first transfer, and only a few lookups run at once (a lookup's slot is free
+// once it ended, while its connection is being made). A host that refused a connection or let
+// one time out is down until AbortAll(): its other pages end at once the same way, with
+// hostDown set. Servers are verified against the certificate store the environment names when
+// the engine is made (TransferCaStore). A failure of curl's multi interface ends the transfers
+// it concerns with FetchError::Other, never leaving them waiting.
 class FetchEngine final : public QObject {
     Q_OBJECT
 public:
