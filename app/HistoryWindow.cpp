@@ -10,6 +10,7 @@
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
 #include <ServerAddress.h>
+#include <Webhook.h>
 
 #include <Domain.h>
 #include <PlainText.h>
@@ -23,7 +24,6 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -101,16 +101,7 @@ HistoryDialogs StandardDialogs(QWidget *parent)
     return {
         [parent](const QString &suggested, PathChosen chosen) { AskCsvSavePath(parent, suggested, std::move(chosen)); },
         [parent](const QString &question, std::function<void()> yes) {
-            auto *box = new QMessageBox(QMessageBox::Question, QStringLiteral("历史记录"), question,
-                                        QMessageBox::Yes | QMessageBox::No, parent);
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->setTextFormat(Qt::PlainText);
-            box->setDefaultButton(QMessageBox::No);
-            QObject::connect(box, &QMessageBox::finished, box, [box, yes = std::move(yes)] {
-                if (box->clickedButton() == box->button(QMessageBox::Yes))
-                    yes();
-            });
-            box->open();
+            AskUser(parent, QStringLiteral("历史记录"), question, std::move(yes));
         },
         [parent](const QString &message) { TellUser(parent, message); },
         [parent](const QStringList &current, std::function<void(const QStringList &)> done) {
@@ -118,14 +109,16 @@ HistoryDialogs StandardDialogs(QWidget *parent)
             dialog->setAttribute(Qt::WA_DeleteOnClose);
             dialog->setWindowTitle(QStringLiteral("通知网址"));
             dialog->setLabelText(QStringLiteral("检测有变化（仍无法访问除外）时，把变化 POST 到这些网址，每行一个。\n"
-                                                "企业微信、钉钉、飞书/Lark 和 Slack 的机器人网址收到文本消息。"));
+                                                "企业微信、钉钉、飞书/Lark 和 Slack 的机器人网址（只能用 https://）收到文本消息。"));
             dialog->setOption(QInputDialog::UsePlainTextEditForTextInput);
             dialog->setTextValue(current.join(u'\n'));
-            QObject::connect(dialog, &QInputDialog::textValueSelected, parent, [done](const QString &text) {
-                QStringList urls;
-                for (const QString &line : text.split(u'\n'))
-                    if (!line.trimmed().isEmpty())
-                        urls << line.trimmed();
+            QObject::connect(dialog, &QInputDialog::textValueSelected, parent, [parent, done](const QString &text) {
+                const QStringList urls = WebhookAddressesIn(text);
+                for (const QString &url : urls)
+                    if (const QString problem = WebhookAddressProblem(url); !problem.isEmpty()) {
+                        TellUser(parent, problem + QStringLiteral("\n通知网址没有改变。"));
+                        return;
+                    }
                 done(urls);
             });
             dialog->open();
