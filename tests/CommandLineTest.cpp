@@ -164,6 +164,8 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         {"a window without a display", {}, closed, 1, {}, QStringLiteral("xvfb-run -a vantorel；或用 vantorel --check 域名 在命令行中检测。\n")},
         {"a list of sites, no pages", {"--check", "example.com", "--urls", "-"}, closed, 2, {},
          QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」\n"), "Site,Linking pages,Target pages\na1.test,3,1\n"},
+        {"a binary file", {"--check", "example.com", "--urls", "-"}, closed, 2, {}, QStringLiteral("不是文本文件：标准输入\n"),
+         QByteArray("\x7F" "ELF\x02\x01\x01\0\0\0 http://a.cn/\n", 22)},
         {"a list without an address", {"--check", "example.com", "--urls", "-"}, closed, 2, {},
          QStringLiteral("读取 0 个地址（跳过 1 行）\n以下行不是网址，已跳过：第 1 行。\n没有可以检测的网址。\n"), "abc\n"},
     };
