@@ -263,6 +263,7 @@ TEST(CommandLine, AnExportsLinksAreComparedWithTheFirstCheck)
     EXPECT_TRUE(run.err.contains(QStringLiteral("锚文本变化 1 条：http://") + web.Address("/a") + u'\n')) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("变为 nofollow 1 条：http://") + web.Address("/b") + u'\n')) << run.err.toStdString();
     EXPECT_EQ(web.RequestsFor("/d"), 0);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("跳过 1 行：目标网站不是 example.com。\n"))) << run.err.toStdString();
     const Outcome history = Vantorel({"--history", "example.com", "--db", db, "--format", "tsv"});
     EXPECT_EQ(history.out.count(u'\n'), 3) << history.out.toStdString();
     EXPECT_TRUE(history.out.contains(QStringLiteral("\t导入\t"))) << history.out.toStdString();
