@@ -209,6 +209,7 @@ struct Shape {
     QString header, tool;
     bool sitesOnly = false;
     int anchorColumn = -1, nofollowColumn = -1; // what the export says of each link, if it does
+    int targetColumn = -1;                      // the page each row links to, if it says
 };
 
 struct HeaderRow {
@@ -294,6 +295,7 @@ Shape ShapeWithHeader(QStringView text, const HeaderRow &header)
         shape.anchorColumn = firstOf(Role::Anchor);
         shape.nofollowColumn = firstOf(Role::Nofollow);
     }
+    shape.targetColumn = firstOf(Role::Target);
     const ColumnCounts counts = CountColumns(text, header.delimiter, header.dataFrom);
     const int columns = static_cast<int>(header.cells.size());
     const auto roleOf = [&header](int column) { return header.cells[static_cast<std::size_t>(column)]; };
@@ -368,6 +370,7 @@ struct Candidate {
     QString text;
     int line;
     std::optional<LinkEvidence> link; // what the export says of the link on it
+    QString target;                   // the site its link goes to (SiteKey); empty when not said
     bool listed = false;
 };
 
@@ -423,26 +426,41 @@ void CheckCandidates(std::vector<Candidate> &candidates)
 void TakeAddresses(AddressList &list, std::vector<Candidate> candidates)
 {
     CheckCandidates(candidates);
+    QHash<QString, bool> taken; // each address once: whether it made the list
     QHash<QString, std::size_t> exportedAt;
+    QHash<QString, int> otherSites;
     for (const Candidate &candidate : candidates) {
         if (!candidate.listed) {
             list.rejectedLines.push_back(candidate.line);
             continue;
         }
-        if (++list.read > kMaxListedAddresses) {
-            list.truncated = true;
+        if (!list.site.isEmpty() && !candidate.target.isEmpty() && candidate.target != list.site) {
+            ++list.otherTargets;
+            ++otherSites[candidate.target];
             continue;
         }
-        list.addresses << RowUrl(candidate.text);
-        if (!candidate.link)
+        const QString address = RowUrl(candidate.text);
+        auto found = taken.constFind(address);
+        if (found == taken.cend()) {
+            found = taken.insert(address, ++list.read <= kMaxListedAddresses);
+            if (*found)
+                list.addresses << address;
+            else
+                list.truncated = true;
+        }
+        if (!*found || !candidate.link)
             continue;
-        auto at = exportedAt.constFind(list.addresses.back());
+        auto at = exportedAt.constFind(address);
         if (at == exportedAt.cend()) {
-            at = exportedAt.insert(list.addresses.back(), list.exported.size());
-            list.exported.push_back({list.addresses.back(), {}});
+            at = exportedAt.insert(address, list.exported.size());
+            list.exported.push_back({address, {}});
         }
         list.exported[*at].links.push_back(*candidate.link);
     }
+    if (list.addresses.isEmpty() && !otherSites.isEmpty())
+        list.targetSite = std::max_element(otherSites.keyValueBegin(), otherSites.keyValueEnd(),
+                                           [](const auto &a, const auto &b) { return a.second < b.second; })
+                              ->first;
 }
 
 // The list's text: its byte order mark decides, else valid UTF-8, else GB18030.
@@ -460,13 +478,14 @@ QString ListText(QByteArrayView bytes)
 
 } // namespace
 
-AddressList ReadAddressList(QStringView text)
+AddressList ReadAddressList(QStringView text, const QString &site)
 {
     if (text.startsWith(u'\xFEFF'))
         text = text.sliced(1);
     const std::optional<HeaderRow> header = FindHeader(text);
     const Shape shape = header ? ShapeWithHeader(text, *header) : ShapeWithoutHeader(text);
     AddressList list;
+    list.site = SiteKey(site);
     list.header = shape.header;
     list.tool = shape.tool;
     list.sitesOnly = shape.sitesOnly;
@@ -483,20 +502,23 @@ AddressList ReadAddressList(QStringView text)
     } else {
         list.column = shape.column;
         const qsizetype column = shape.column;
+        const auto cell = [](const std::vector<QStringView> &cells, qsizetype at) {
+            return at >= 0 && at < std::ssize(cells) ? CellText(cells[static_cast<std::size_t>(at)]) : QString();
+        };
         while (reader.Next()) {
             const std::vector<QStringView> &cells = reader.Cells();
             if (!reader.Blank())
-                candidates.push_back({column >= 0 && column < std::ssize(cells) ? CellText(cells[column]) : QString(),
-                                      reader.Line(), ExportedLink(cells, shape)});
+                candidates.push_back({cell(cells, column), reader.Line(), ExportedLink(cells, shape),
+                                      SiteKey(cell(cells, shape.targetColumn))});
         }
     }
     TakeAddresses(list, std::move(candidates));
     return list;
 }
 
-AddressList ReadAddressList(QByteArrayView bytes)
+AddressList ReadAddressList(QByteArrayView bytes, const QString &site)
 {
-    return ReadAddressList(ListText(bytes));
+    return ReadAddressList(ListText(bytes), site);
 }
 
 QString AddressListSummary(const AddressList &list)
@@ -532,6 +554,10 @@ QStringList AddressListNotes(const AddressList &list)
             named += QStringLiteral(" 等 %1").arg(list.rejectedLines.size());
         notes << QStringLiteral("以下行不是网址，已跳过：第 %1 行。").arg(named);
     }
+    if (!list.targetSite.isEmpty())
+        return notes << QStringLiteral("这份导出的目标网站是 %1，不是 %2").arg(SiteShown(list.targetSite), SiteShown(list.site));
+    if (list.otherTargets > 0)
+        notes << QStringLiteral("跳过 %1 行：目标网站不是 %2。").arg(list.otherTargets).arg(SiteShown(list.site));
     if (list.truncated)
         notes << QStringLiteral("地址超过 %1 个，只检测前 %1 个。").arg(kMaxListedAddresses);
     if (list.addresses.isEmpty())

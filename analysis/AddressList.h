@@ -26,6 +26,8 @@ namespace vantorel {
 // or such a host without a scheme (a port and a path may follow), which gets http:// in front.
 // In a plain list, blank lines and lines starting with # are passed over; other lines are
 // skipped and their (1-based) numbers kept, as are those of table rows without an address.
+// An address listed again is taken once. When an export names each row's target and a site is
+// given, rows whose target is another site's are left out.
 // What an export said of the links on one of its pages to the user's site, one a row: their
 // anchors and whether each is nofollow.
 struct ExportedPage {
@@ -44,19 +46,25 @@ struct AddressList {
     bool sitesOnly = false; // a table of linking sites, which names no page
     // The taken pages' links, in the order first listed, when the export has both an anchor and
     // a nofollow column (Ahrefs, Semrush); rows whose nofollow cell says neither are left out.
+    // The rows of one page are its links together.
     std::vector<ExportedPage> exported;
+    QString site;         // the site the list was read for (SiteKey); empty: any
+    int otherTargets = 0; // rows left out: their target is another site
+    QString targetSite;   // when no row's target is the site: the site most rows name
 };
 constexpr int kMaxListedAddresses = 1000;
 
-AddressList ReadAddressList(QByteArrayView bytes);
+// site: any form of the name of the site whose backlinks are checked; empty: rows of any target.
+AddressList ReadAddressList(QByteArrayView bytes, const QString &site = {});
 // Text already decoded, such as the clipboard's.
-AddressList ReadAddressList(QStringView text);
+AddressList ReadAddressList(QStringView text, const QString &site = {});
 
 // What was read, for the status line and standard error:
 // "Ahrefs 导出：按表头「Referring page URL」读取 1,234 个地址（跳过 3 行）". Empty for a refused list.
 QString AddressListSummary(const AddressList &list);
-// What the user is told about a list: skipped lines (the first ten named, then "等 N 行"), a
-// list cut short, a list with nothing to check, a table of sites refused. Empty when all went well.
+// What the user is told about a list: skipped lines (the first ten named, then "等 N 行"), rows
+// of other targets, a list cut short, a list with nothing to check, an export of another site, a
+// table of sites refused. Empty when all went well.
 QStringList AddressListNotes(const AddressList &list);
 
 } // namespace vantorel

@@ -141,6 +141,7 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
         SetLabelText(tipLine_, summary);
         listSummaryShown_ = true;
     });
+    connect(gridActions_, &GridActions::DomainChosen, domainEdit_, &QLineEdit::setText);
     if (runHistory_) {
         gridActions_->SetHistoryActions([this] { OpenHistory(); }, [this] { RecheckKnownLinks(domainEdit_->text()); },
                                         [this] { ChooseHistoryLocation(); });

@@ -43,6 +43,19 @@ void TellUser(QWidget *parent, const QString &message)
     box->open(); // window-modal, without an event loop of its own
 }
 
+void AskUser(QWidget *parent, const QString &title, const QString &question, std::function<void()> yes)
+{
+    auto *box = new QMessageBox(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
+    box->setDefaultButton(QMessageBox::No);
+    QObject::connect(box, &QMessageBox::finished, box, [box, yes = std::move(yes)] {
+        if (box->clickedButton() == box->button(QMessageBox::Yes))
+            yes();
+    });
+    box->open();
+}
+
 namespace {
 
 void AskPath(QWidget *parent, const QString &caption, const QString &start, const QString &filter,
@@ -87,6 +100,9 @@ GridDialogs StandardDialogs(QWidget *parent)
                     QFileDialog::AcceptOpen, std::move(chosen));
         },
         [parent](const QString &message) { TellUser(parent, message); },
+        [parent](const QString &question, std::function<void()> yes) {
+            AskUser(parent, QStringLiteral("Vantorel"), question, std::move(yes));
+        },
     };
 }
 
@@ -178,11 +194,11 @@ void GridActions::ImportList()
     dialogs_.askOpenPath([this](const QString &path) {
         if (RefusedDuringRun()) // a run started while the dialog was open
             return;
-        ReadThenCheck([path]() -> ReadOutcome {
+        ReadThenCheck([path](const QString &site) -> ReadOutcome {
             QFile file(path);
             if (!file.open(QIODevice::ReadOnly))
                 return {{}, QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString())};
-            return {ReadAddressList(file.readAll()), {}};
+            return {ReadAddressList(file.readAll(), site), {}};
         });
     });
 }
@@ -190,20 +206,24 @@ void GridActions::ImportList()
 void GridActions::PasteAndCheck()
 {
     if (!RefusedDuringRun())
-        ReadThenCheck([text = QApplication::clipboard()->text()]() -> ReadOutcome { return {ReadAddressList(text), {}}; });
+        ReadThenCheck([text = QApplication::clipboard()->text()](const QString &site) -> ReadOutcome {
+            return {ReadAddressList(text, site), {}};
+        });
 }
 
-void GridActions::ReadThenCheck(std::function<ReadOutcome()> read)
+void GridActions::ReadThenCheck(ListReading read)
 {
     emit StatusNote(QStringLiteral("正在读取地址列表..."));
-    ReadIfCurrent(this, nullptr, listsRead_, std::move(read), [this](const ReadOutcome &outcome) {
-        if (RefusedDuringRun())
-            return;
-        if (outcome.failure.isEmpty())
-            CheckList(outcome.list);
-        else
-            dialogs_.tell(outcome.failure);
-    });
+    ReadIfCurrent(
+        this, nullptr, listsRead_, [read, site = domain_()] { return read(site); },
+        [this, read](const ReadOutcome &outcome) {
+            if (RefusedDuringRun())
+                return;
+            if (outcome.failure.isEmpty())
+                CheckList(outcome.list, read);
+            else
+                dialogs_.tell(outcome.failure);
+        });
 }
 
 bool GridActions::RefusedDuringRun()
@@ -214,10 +234,21 @@ bool GridActions::RefusedDuringRun()
     return true;
 }
 
-void GridActions::CheckList(const AddressList &list)
+void GridActions::CheckList(const AddressList &list, const ListReading &read)
 {
     if (const QString summary = AddressListSummary(list); !summary.isEmpty())
         emit ListRead(summary);
+    if (!list.targetSite.isEmpty()) {
+        const QString site = SiteShown(list.targetSite);
+        dialogs_.ask(AddressListNotes(list).join(u'\n') + QStringLiteral("。\n改为检测 %1 吗？").arg(site),
+                     [this, site, read] {
+                         if (RefusedDuringRun())
+                             return;
+                         emit DomainChosen(site);
+                         ReadThenCheck(read);
+                     });
+        return;
+    }
     if (const QStringList notes = AddressListNotes(list); !notes.isEmpty())
         dialogs_.tell(notes.join(u'\n'));
     if (list.addresses.isEmpty())

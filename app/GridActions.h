@@ -20,6 +20,8 @@ class ResultGrid;
 
 // A warning box whose text is shown as plain text and cut to fit any screen.
 void TellUser(QWidget *parent, const QString &message);
+// A window-modal yes-or-no question, "No" by default; yes is called when the user says yes.
+void AskUser(QWidget *parent, const QString &title, const QString &question, std::function<void()> yes);
 
 // A path the user chooses in a window-modal file dialog, handed to chosen; nothing when cancelled.
 using PathChosen = std::function<void(const QString &path)>;
@@ -33,6 +35,8 @@ struct GridDialogs {
     std::function<void(const QString &suggestedPath, PathChosen chosen)> askSavePath;
     std::function<void(PathChosen chosen)> askOpenPath;
     std::function<void(const QString &message)> tell;
+    // A yes-or-no question; yes is called when the user says yes.
+    std::function<void(const QString &question, std::function<void()> yes)> ask;
 };
 
 // What the results grid offers besides showing them: copy, CSV export, a row's evidence, and
@@ -77,6 +81,8 @@ signals:
     void StatusNote(const QString &note);
     // What a list to check gave: which column of which export, how many addresses.
     void ListRead(const QString &summary);
+    // The user chose to check an export's own site instead of the domain typed.
+    void DomainChosen(const QString &domain);
 
 private:
     std::vector<ResultRow> Rows(bool selectedOnly) const;
@@ -84,9 +90,12 @@ private:
         AddressList list;
         QString failure; // why the file could not be read
     };
-    // Reads on a pool thread, then checks what was read unless a newer list or a run came first.
-    void ReadThenCheck(std::function<ReadOutcome()> read);
-    void CheckList(const AddressList &list);
+    // Reads for the domain typed, on a pool thread, then checks what was read unless a newer
+    // list or a run came first.
+    using ListReading = std::function<ReadOutcome(const QString &site)>;
+    void ReadThenCheck(ListReading read);
+    // An export of another site's backlinks offers to check that site instead, reading it again.
+    void CheckList(const AddressList &list, const ListReading &read);
     void ShowEvidence(const QString &text, const QString &url);
     void ShowMenu(const QPoint &at);
 

@@ -23,7 +23,6 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -101,16 +100,7 @@ HistoryDialogs StandardDialogs(QWidget *parent)
     return {
         [parent](const QString &suggested, PathChosen chosen) { AskCsvSavePath(parent, suggested, std::move(chosen)); },
         [parent](const QString &question, std::function<void()> yes) {
-            auto *box = new QMessageBox(QMessageBox::Question, QStringLiteral("历史记录"), question,
-                                        QMessageBox::Yes | QMessageBox::No, parent);
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->setTextFormat(Qt::PlainText);
-            box->setDefaultButton(QMessageBox::No);
-            QObject::connect(box, &QMessageBox::finished, box, [box, yes = std::move(yes)] {
-                if (box->clickedButton() == box->button(QMessageBox::Yes))
-                    yes();
-            });
-            box->open();
+            AskUser(parent, QStringLiteral("历史记录"), question, std::move(yes));
         },
         [parent](const QString &message) { TellUser(parent, message); },
         [parent](const QStringList &current, std::function<void(const QStringList &)> done) {

@@ -29,7 +29,8 @@
 
 namespace vantorel {
 
-// Ctrl+C stops the runs from inside the event loop: the signal handler only writes to a pipe.
+// The signals stop the runs from inside the event loop: the handler only writes the signal's
+// number to a pipe.
 InterruptWatch::InterruptWatch(std::function<void()> stop)
 {
     if (::pipe(pipe_) != 0)
@@ -37,20 +38,28 @@ InterruptWatch::InterruptWatch(std::function<void()> stop)
     writeEnd_ = pipe_[1];
     notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, stop = std::move(stop)] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = ::read(pipe_[0], &byte, 1);
+        char byte = 0;
+        if (::read(pipe_[0], &byte, 1) == 1 && signal_ == 0)
+            signal_ = byte;
         stop();
     });
-    previous_ = std::signal(SIGINT, [](int) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t written = ::write(writeEnd_, &byte, 1);
-    });
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        previous_[i] = std::signal(kSignals[i], [](int signal) {
+            const char byte = static_cast<char>(signal);
+            [[maybe_unused]] const ssize_t written = ::write(writeEnd_, &byte, 1);
+        });
+}
+
+int InterruptWatch::StoppedStatus(int status) const
+{
+    return signal_ != 0 && status == kExitInterrupted ? 128 + signal_ : status;
 }
 
 InterruptWatch::~InterruptWatch()
 {
     if (notifier_) {
-        std::signal(SIGINT, previous_);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i)
+            std::signal(kSignals[i], previous_[i]);
         notifier_.reset();
         ::close(pipe_[0]);
         ::close(pipe_[1]);
@@ -65,8 +74,8 @@ QString UnreadableHistory(const QString &reason)
     return QStringLiteral("无法读取历史记录（%1）").arg(reason);
 }
 
-// The list of --urls, or nothing after saying why it has no address.
-std::optional<AddressList> ListedAddresses(const QString &path, ConsoleStreams &streams)
+// The list of --urls for the site, or nothing after saying why it has no address.
+std::optional<AddressList> ListedAddresses(const QString &path, const QString &site, ConsoleStreams &streams)
 {
     const auto Say = [&streams](const QString &text) { streams.Say(text); };
     QFile file;
@@ -75,7 +84,7 @@ std::optional<AddressList> ListedAddresses(const QString &path, ConsoleStreams &
         Say(QStringLiteral("无法读取 %1：%2").arg(path, file.errorString()));
         return std::nullopt;
     }
-    const AddressList list = ReadAddressList(file.readAll());
+    const AddressList list = ReadAddressList(file.readAll(), site);
     if (const QString summary = AddressListSummary(list); !summary.isEmpty())
         Say(summary);
     for (const QString &note : AddressListNotes(list))
@@ -98,7 +107,7 @@ std::variant<std::optional<AddressList>, int> AddressesToCheck(const CommandLine
 {
     const QString domain = line.checkDomain.value_or(QString());
     if (line.urlsFile) {
-        if (std::optional<AddressList> list = ListedAddresses(*line.urlsFile, streams))
+        if (std::optional<AddressList> list = ListedAddresses(*line.urlsFile, domain, streams))
             return list;
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
     }
@@ -186,7 +195,7 @@ int TellChanges(const CommandLine &line, const StoredChanges &stored, const std:
         return kExitCompleted;
     }
     if (std::any_of(stored.changes.begin(), stored.changes.end(),
-                    [](const RowChange &change) { return change.kind == ChangeKind::Lost; }))
+                    [](const RowChange &change) { return IsLoss(change.kind); }))
         return kExitLinksLost;
     QString unknown = stored.unknown;
     if (unknown.isEmpty() && NoPageHad(rows))
@@ -244,7 +253,7 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         QCoreApplication::exit();
     });
     QCoreApplication::exec();
-    return status;
+    return interrupts.StoppedStatus(status);
 }
 
 CheckRun::CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar)
@@ -294,6 +303,11 @@ void CheckRun::Stop()
 {
     if (analysis_)
         analysis_->Stop();
+}
+
+bool CheckRun::Stopped() const
+{
+    return analysis_ && analysis_->Outcome() == RunOutcome::Stopped;
 }
 
 int CheckRun::Finish()

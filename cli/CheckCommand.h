@@ -28,7 +28,7 @@ enum ExitStatus : int {
     kExitEngineRefused = 4,
     kExitLinksLost = 5,    // --fail-on-lost
     kExitCannotJudge = 6,  // --fail-on-lost, when the history or the pages cannot tell
-    kExitInterrupted = 130,
+    kExitInterrupted = 130, // or 128 and the signal that stopped the run (InterruptWatch)
 };
 
 // Runs vantorel --check or --recheck with the run, parse and check code of the window, without
@@ -57,6 +57,8 @@ public:
     // brings it once the results are written and the changes told.
     std::optional<int> Start();
     void Stop();
+    // Whether the run was stopped before it went through its addresses.
+    bool Stopped() const;
 
 signals:
     void Done(int status);
@@ -78,7 +80,8 @@ private:
     std::unique_ptr<ConsoleProgress> progress_;
 };
 
-// While it lives, Ctrl+C calls stop from the event loop instead of ending the process.
+// While it lives, Ctrl+C, SIGTERM (what a service manager sends) and SIGHUP (a closed terminal)
+// call stop from the event loop instead of ending the process.
 class InterruptWatch {
 public:
     explicit InterruptWatch(std::function<void()> stop);
@@ -86,11 +89,17 @@ public:
     InterruptWatch(const InterruptWatch &) = delete;
     InterruptWatch &operator=(const InterruptWatch &) = delete;
 
+    // The status a run it stopped ends with: 128 and the first signal, as a shell reports a
+    // process that signal ended; given when none came.
+    int StoppedStatus(int status) const;
+
 private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
     static inline volatile std::sig_atomic_t writeEnd_ = -1;
     int pipe_[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> notifier_;
-    void (*previous_)(int) = SIG_DFL;
+    void (*previous_[std::size(kSignals)])(int) = {};
+    int signal_ = 0;
 };
 
 } // namespace vantorel

@@ -131,7 +131,7 @@ public:
             QCoreApplication::exec();
         // The ended checks, their writers' threads with them, whether or not the loop ran.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return worst_;
+        return interrupts.StoppedStatus(worst_);
     }
 
 private:
@@ -196,7 +196,9 @@ private:
         const auto found = rechecks_.find(id);
         Recheck &recheck = found->second;
         recheck.renewal->stop();
-        if (!list_.Release(recheck.domain, worker_, recheck.started))
+        // A re-check that did not go to the end leaves its site due, for the next worker to take.
+        if (!list_.Release(recheck.domain, worker_,
+                           recheck.run->Stopped() ? std::nullopt : std::optional(recheck.started)))
             streams_.Say(HistoryFailureText(list_.Error()));
         if (status == kExitInterrupted)
             Stop();

@@ -41,6 +41,7 @@ struct ChangeNotice {
 
 // The kinds the notifications pick out.
 inline constexpr char16_t kLostKind[] = u"lost";
+inline constexpr char16_t kBecameMentionKind[] = u"became-mention";
 inline constexpr char16_t kBecameUnreachableKind[] = u"became-unreachable";
 inline constexpr char16_t kStillUnreachableKind[] = u"still-unreachable";
 

@@ -23,7 +23,7 @@ QString FailureText(const QString &why)
 
 std::optional<DesktopMessage> DesktopMessageOf(const ChangeNotice &notice)
 {
-    const int lost = notice.Count(kLostKind);
+    const int lost = notice.Count(kLostKind) + notice.Count(kBecameMentionKind);
     const int unreachable = notice.Count(kBecameUnreachableKind);
     if (lost == 0 && unreachable == 0)
         return std::nullopt;
@@ -32,7 +32,7 @@ std::optional<DesktopMessage> DesktopMessageOf(const ChangeNotice &notice)
                                : QStringLiteral("%1：%2 条外链变为无法访问").arg(notice.domain).arg(unreachable);
     // The losses first, then the pages that could not be had.
     QStringList lines;
-    for (const char16_t *kind : {kLostKind, kBecameUnreachableKind})
+    for (const char16_t *kind : {kLostKind, kBecameMentionKind, kBecameUnreachableKind})
         for (const NoticeChange &change : notice.changes)
             if (change.kind == kind)
                 lines << (change.word + u' ' + change.address).toHtmlEscaped();

@@ -110,6 +110,13 @@ const std::vector<SchemaStep> kSchema = {
         QStringLiteral("CREATE INDEX watch_by_due ON watch "
                        "((COALESCE(last_recheck_at + interval_hours * 3600000, added_at)), domain_name)"),
     }},
+    // Completed runs are numbered as they complete: a run's changes are judged against the runs
+    // that completed before it, whichever started first. Runs kept so far completed in the order
+    // they started.
+    {{
+        QStringLiteral("ALTER TABLE run ADD COLUMN end_order INTEGER"),
+        QStringLiteral("UPDATE run SET end_order = id WHERE outcome = 'completed'"),
+    }},
 };
 
 // Where the two engines differ. Statements are written as SQLite spells them; a server's
@@ -131,6 +138,7 @@ struct Dialect {
     QString lockTables;        // %1: tables no one else may write until the transaction ends
     QString catchUpIds;        // %1: a table whose ids were written as they are; empty: nothing to do
     QString claimRow;          // ends a SELECT of one row to claim: it locks that row alone
+    QString orderEnds;         // before a run is numbered among the completed: one program at a time
 };
 
 const Dialect kSqlite{
@@ -153,6 +161,8 @@ const Dialect kSqlite{
     {},
     {},
     // The file's write lock, taken at BEGIN IMMEDIATE, already keeps every other claim out.
+    {},
+    // One writer at a time holds the file.
     {},
 };
 
@@ -179,6 +189,9 @@ const Dialect kPostgres{
     // Workers claiming at once each lock a different row, passing over those locked by others
     // instead of waiting for them; LIMIT keeps the lock to the one row taken.
     QStringLiteral(" FOR UPDATE SKIP LOCKED"),
+    // Held until the transaction ends, so that two programs completing runs at once number them
+    // one after the other.
+    QStringLiteral("SELECT pg_advisory_xact_lock(7306257)"),
 };
 
 const Dialect &DialectOf(const QString &location)
@@ -523,6 +536,11 @@ bool CatchUpIds(QSqlDatabase &db, const QString &table, QSqlError &error)
 QString ClaimingRow(const QSqlDatabase &db)
 {
     return DialectOf(db).claimRow;
+}
+
+QString OrderingEnds(const QSqlDatabase &db)
+{
+    return DialectOf(db).orderEnds;
 }
 
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error)

@@ -85,6 +85,9 @@ private:
 // Ends a "SELECT … LIMIT 1" inside a transaction begun by BeginWriting, so that the row it
 // reads stays the caller's alone until the transaction ends and other callers read past it.
 QString ClaimingRow(const QSqlDatabase &db);
+// The statement a transaction runs before it numbers a completed run (run.end_order), so that
+// no other transaction numbers one meanwhile; empty when the store needs none.
+QString OrderingEnds(const QSqlDatabase &db);
 
 // Binds the values in order and runs the prepared query; false, with its error, when it fails.
 bool ExecBound(QSqlQuery &query, std::initializer_list<QVariant> values, QSqlError &error);

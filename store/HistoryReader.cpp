@@ -18,7 +18,7 @@ namespace vantorel {
 namespace {
 
 const QString kRunColumns =
-    QStringLiteral("SELECT id, domain_name, source, started_at, ended_at, outcome, count_text FROM run");
+    QStringLiteral("SELECT id, domain_name, source, started_at, ended_at, outcome, count_text, end_order FROM run");
 const QString kUnreachable = QStringLiteral("unreachable");
 
 QDateTime TimeOf(const QVariant &millis)
@@ -43,6 +43,8 @@ StoredRun RunOf(const QSqlQuery &query)
         run.outcome = RunOutcomeFromName(query.value(5).toString()).value_or(RunOutcome::Stopped);
     if (!query.value(6).isNull())
         run.countText = query.value(6).toString();
+    if (!query.value(7).isNull())
+        run.endOrder = query.value(7).toLongLong();
     return run;
 }
 
@@ -151,17 +153,18 @@ public:
         return checks;
     }
 
-    // The pasts of the addresses in the site's history: their checks in runs before beforeRun,
-    // made before checkedBefore.
-    QHash<QString, AddressPast> Pasts(const QString &domain, const QStringList &addresses, qint64 beforeRun,
+    // The pasts of the addresses in the site's history: their checks in the runs completed
+    // within the horizon, made before checkedBefore.
+    QHash<QString, AddressPast> Pasts(const QString &domain, const QStringList &addresses, qint64 horizon,
                                       const QDateTime &checkedBefore)
     {
         // An address listed twice in a run counts by its first row.
-        const QString latest = QStringLiteral("SELECT id, row_no, outcome, checked_at FROM run_row "
-                                              "WHERE domain_name = ? AND address = ? AND run_id < ? AND checked_at < ? "
-                                              "%1 ORDER BY run_id DESC, row_no, id");
+        const QString latest = QStringLiteral("SELECT r.id, r.row_no, r.outcome, r.checked_at FROM run_row r "
+                                              "JOIN run u ON u.id = r.run_id WHERE r.domain_name = ? AND r.address = ? "
+                                              "AND u.end_order < ? AND r.checked_at < ? %1 "
+                                              "ORDER BY u.end_order DESC, r.row_no, r.id");
         QSqlQuery last = Prepare(latest.arg(QString()));
-        QSqlQuery reachable = Prepare(latest.arg(QStringLiteral("AND outcome <> ?")));
+        QSqlQuery reachable = Prepare(latest.arg(QStringLiteral("AND r.outcome <> ?")));
         QSqlQuery anchors = Prepare(QStringLiteral("SELECT anchor FROM row_link WHERE row_id = ? ORDER BY link_number"));
         const QVariant before = checkedBefore.isValid() ? checkedBefore.toMSecsSinceEpoch()
                                                         : std::numeric_limits<qint64>::max();
@@ -176,13 +179,13 @@ public:
         };
         QHash<QString, AddressPast> pasts;
         for (const QString &address : addresses) {
-            if (pasts.contains(address) || !Exec(last, {domain, address, beforeRun, before}) || !last.next())
+            if (pasts.contains(address) || !Exec(last, {domain, address, horizon, before}) || !last.next())
                 continue;
             AddressPast &past = pasts[address];
             past.last = checkOf(last, address);
             if (past.last->outcome != StoredOutcome::Unreachable)
                 past.lastReachable = past.last;
-            else if (Exec(reachable, {domain, address, beforeRun, before, kUnreachable}) && reachable.next())
+            else if (Exec(reachable, {domain, address, horizon, before, kUnreachable}) && reachable.next())
                 past.lastReachable = checkOf(reachable, address);
         }
         return pasts;
@@ -204,7 +207,8 @@ public:
         const StoredRun *search = PreviousSearch(runs, run);
         const std::optional<std::vector<AddressCheck>> listed =
             search ? std::optional(Checks(search->id)) : std::nullopt;
-        changes.changes = ChangesOfRun(run, rows, Pasts(run.domain, addresses, run.id, {}), listed ? &*listed : nullptr);
+        changes.changes =
+            ChangesOfRun(run, rows, Pasts(run.domain, addresses, Horizon(runs, run), {}), listed ? &*listed : nullptr);
         return changes;
     }
 
@@ -292,8 +296,10 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
     const bool read = Read([&](Session &session) {
         runs = session.Runs(SiteKey(domain));
         checks.resize(runs.size());
-        // Only what the counts and the losses need.
-        QSqlQuery query = session.Select(QStringLiteral("SELECT r.run_id, r.address, r.outcome "
+        // Only what the counts and the losses need: of the links, how many (a link that became a
+        // mention is lost).
+        QSqlQuery query = session.Select(QStringLiteral("SELECT r.run_id, r.address, r.outcome, "
+                                                        "(SELECT COUNT(*) FROM row_link l WHERE l.row_id = r.id) "
                                                         "FROM run u JOIN run_row r ON r.run_id = u.id "
                                                         "WHERE u.domain_name = ? ORDER BY u.id, r.row_no, r.id"),
                                          {SiteKey(domain)});
@@ -304,7 +310,8 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
                 ++at;
             if (at == runs.size())
                 break;
-            checks[at].push_back({0, query.value(1).toString(), OutcomeOf(query.value(2)), {}, {}});
+            checks[at].push_back({0, query.value(1).toString(), OutcomeOf(query.value(2)),
+                                  QStringList(query.value(3).toInt(), QString()), {}});
         }
     });
     if (!read)
@@ -312,14 +319,14 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
 
     SiteHistory history;
     std::vector<RunSummary> summaries(runs.size());
-    for (std::size_t i = 0; i < runs.size(); ++i) {
+    for (const std::size_t i : ReplayOrder(runs)) {
         RunSummary &summary = summaries[i];
         summary.run = runs[i];
         for (const AddressCheck &check : checks[i])
             summary.Add(check.outcome);
         const std::vector<RowChange> changes = history.Add(runs[i], checks[i]);
         summary.lost = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) {
-            return change.kind == ChangeKind::Lost;
+            return IsLoss(change.kind);
         }));
     }
     std::reverse(summaries.begin(), summaries.end());
@@ -355,8 +362,15 @@ QHash<QString, AddressPast> HistoryReader::LastChecks(const QString &domain, con
 {
     QHash<QString, AddressPast> pasts;
     const bool read = Read([&](Session &session) {
-        pasts = session.Pasts(SiteKey(domain), addresses,
-                              beforeRun > 0 ? beforeRun : std::numeric_limits<qint64>::max(), checkedBefore);
+        qint64 horizon = std::numeric_limits<qint64>::max();
+        if (beforeRun > 0) {
+            const std::vector<StoredRun> runs = session.Runs(SiteKey(domain));
+            const auto found = std::find_if(runs.begin(), runs.end(), [beforeRun](const StoredRun &run) { return run.id == beforeRun; });
+            StoredRun unnamed;
+            unnamed.id = beforeRun;
+            horizon = Horizon(runs, found == runs.end() ? unnamed : *found);
+        }
+        pasts = session.Pasts(SiteKey(domain), addresses, horizon, checkedBefore);
     });
     return read ? pasts : QHash<QString, AddressPast>{};
 }

@@ -57,9 +57,9 @@ public:
     std::vector<StoredRow> Rows(qint64 runId);
     // The run's changes: each address it checked against the address's own past (ChangesOfRun).
     std::optional<RunChanges> Changes(qint64 runId);
-    // The past of each address in the site's history: its checks in runs before the run
-    // beforeRun (0: in any run), made before checkedBefore (invalid: at any time); addresses
-    // never checked are left out.
+    // The past of each address in the site's history: its checks in the completed runs within
+    // the horizon of the run beforeRun (0: in any completed run), made before checkedBefore
+    // (invalid: at any time); addresses never checked are left out.
     QHash<QString, AddressPast> LastChecks(const QString &domain, const QStringList &addresses, qint64 beforeRun = 0,
                                            const QDateTime &checkedBefore = {});
     // Every address that was ever 有效 for the domain, in the order they were first found.

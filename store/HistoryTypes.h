@@ -30,6 +30,9 @@ struct StoredRun {
     QDateTime endedAt;
     std::optional<RunOutcome> outcome;
     std::optional<QString> countText;
+    // A completed run's place among the runs that completed, in the order they did; none for
+    // any other run.
+    std::optional<qint64> endOrder;
     bool Interrupted() const { return !outcome; }
 };
 

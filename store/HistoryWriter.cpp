@@ -163,9 +163,16 @@ public:
         return true;
     }
 
+    // A completed run takes the next place among the completed, one program at a time.
     bool EndRun(qint64 runId, const End &end, QSqlError &error)
     {
-        return ExecBound(statements_->endRun,
+        const bool completed = end.outcome == RunOutcome::Completed;
+        if (completed && statements_->orderEnds) {
+            if (!ExecBound(*statements_->orderEnds, {}, error))
+                return false;
+            statements_->orderEnds->finish();
+        }
+        return ExecBound(completed ? statements_->completeRun : statements_->endRun,
                          {Millis(end.endedAt), RunOutcomeName(end.outcome),
                           end.countText ? QVariant(*end.countText) : QVariant(QMetaType(QMetaType::QString)), runId},
                          error);
@@ -198,9 +205,14 @@ private:
         explicit Statements(const QSqlDatabase &db)
             : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES (?, ?, ?) RETURNING id"))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
+              completeRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ?, "
+                                                      "end_order = (SELECT COALESCE(MAX(end_order), 0) + 1 FROM run) "
+                                                      "WHERE id = ?"))),
               deleteRun(Prepared(db, QStringLiteral("DELETE FROM run WHERE id = ?"))),
               domainRuns(Prepared(db, QStringLiteral("SELECT id FROM run WHERE domain_name = ?"))), db_(db)
         {
+            if (const QString lock = OrderingEnds(db); !lock.isEmpty())
+                orderEnds.emplace(Prepared(db, lock));
         }
 
         // The tables written many rows to a statement: the statement's start, one row's values.
@@ -226,7 +238,8 @@ private:
             return found->second;
         }
 
-        QSqlQuery insertRun, endRun, deleteRun, domainRuns;
+        QSqlQuery insertRun, endRun, completeRun, deleteRun, domainRuns;
+        std::optional<QSqlQuery> orderEnds;
         std::map<std::pair<Table, std::size_t>, QSqlQuery> multi;
 
     private:

@@ -4,14 +4,17 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
+#include <tuple>
 
 namespace vantorel {
 
 namespace {
 
-constexpr std::array<ChangeKindNames, 9> kChangeKinds{{
+constexpr std::array<ChangeKindNames, 10> kChangeKinds{{
     {ChangeKind::Added, u"新增", u"added"},
     {ChangeKind::Lost, u"丢失", u"lost"},
+    {ChangeKind::BecameMention, u"变为文字提及", u"became-mention"},
     {ChangeKind::Restored, u"恢复", u"restored"},
     {ChangeKind::BecameNofollow, u"变为 nofollow", u"became-nofollow"},
     {ChangeKind::BecameFollow, u"变为 follow", u"became-follow"},
@@ -27,12 +30,42 @@ const ChangeKindNames &NamesOf(ChangeKind kind)
                          [kind](const ChangeKindNames &names) { return names.kind == kind; });
 }
 
-// The check a change is judged against: a loss against the last check that could be had.
+// The check a change is judged against: the latest for the page's coming and going, the last
+// that could be had for what its links became.
 const AddressCheck *ComparedWith(const AddressPast &past, ChangeKind kind)
 {
-    if (kind == ChangeKind::Added)
+    switch (kind) {
+    case ChangeKind::Added:
         return nullptr;
-    return kind == ChangeKind::Lost ? &*past.lastReachable : &*past.last;
+    case ChangeKind::Restored:
+    case ChangeKind::BecameUnreachable:
+    case ChangeKind::StillUnreachable:
+    case ChangeKind::NoLongerListed:
+        return &*past.last;
+    case ChangeKind::Lost:
+    case ChangeKind::BecameMention:
+    case ChangeKind::BecameNofollow:
+    case ChangeKind::BecameFollow:
+    case ChangeKind::AnchorChanged:
+        break;
+    }
+    return &*past.lastReachable;
+}
+
+// What the links of a page 有效 before and now became: the anchors are a set, since an export
+// lists a page's links in its own order.
+std::optional<ChangeKind> LinksChange(const AddressCheck &before, const AddressCheck &now)
+{
+    if (!before.anchors.isEmpty() && now.anchors.isEmpty())
+        return ChangeKind::BecameMention;
+    if (before.outcome != now.outcome)
+        return now.outcome == StoredOutcome::NoWeight ? ChangeKind::BecameNofollow : ChangeKind::BecameFollow;
+    QStringList anchorsBefore = before.anchors, anchorsNow = now.anchors;
+    anchorsBefore.sort();
+    anchorsNow.sort();
+    if (anchorsBefore != anchorsNow)
+        return ChangeKind::AnchorChanged;
+    return std::nullopt;
 }
 
 // Each address's first row, in row order.
@@ -82,27 +115,35 @@ QString ChangeId(ChangeKind kind)
     return QString::fromUtf16(NamesOf(kind).id);
 }
 
-std::optional<ChangeKind> ChangeOf(const AddressPast &past, const AddressCheck &now, bool listsAnew)
+bool IsLoss(ChangeKind kind)
 {
+    return kind == ChangeKind::Lost || kind == ChangeKind::BecameMention;
+}
+
+std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &now, bool listsAnew)
+{
+    using enum ChangeKind;
     if (!past.last)
-        return listsAnew ? std::optional(ChangeKind::Added) : std::nullopt;
+        return listsAnew ? std::vector{Added} : std::vector<ChangeKind>{};
     const StoredOutcome last = past.last->outcome;
     if (now.outcome == StoredOutcome::Unreachable)
-        return last == StoredOutcome::Unreachable ? ChangeKind::StillUnreachable : ChangeKind::BecameUnreachable;
+        return {last == StoredOutcome::Unreachable ? StillUnreachable : BecameUnreachable};
     // A page that could not be had says nothing about its link: a loss is judged against the last
     // check that could be had, so that it is told once, whatever came between.
     if (now.outcome == StoredOutcome::Removed)
-        return past.lastReachable && IsValid(past.lastReachable->outcome) ? std::optional(ChangeKind::Lost)
-                                                                          : std::nullopt;
-    if (last == StoredOutcome::Removed || (last == StoredOutcome::Unreachable && past.lastReachable))
-        return ChangeKind::Restored;
+        return past.lastReachable && IsValid(past.lastReachable->outcome) ? std::vector{Lost} : std::vector<ChangeKind>{};
+    // Only checks that could not be had before: the link is new to the history.
+    if (!past.lastReachable)
+        return {Added};
+    if (last == StoredOutcome::Removed)
+        return {Restored};
+    std::vector<ChangeKind> changes;
     if (last == StoredOutcome::Unreachable)
-        return std::nullopt; // never had before: nothing to compare with
-    if (last != now.outcome)
-        return now.outcome == StoredOutcome::NoWeight ? ChangeKind::BecameNofollow : ChangeKind::BecameFollow;
-    if (past.last->anchors != now.anchors)
-        return ChangeKind::AnchorChanged;
-    return std::nullopt;
+        changes.push_back(Restored);
+    if (IsValid(past.lastReachable->outcome))
+        if (const std::optional<ChangeKind> change = LinksChange(*past.lastReachable, now))
+            changes.push_back(*change);
+    return changes;
 }
 
 std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<AddressCheck> &rows,
@@ -119,11 +160,10 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
         listed.insert(row->address);
         const auto found = pasts.constFind(row->address);
         const AddressPast &past = found == pasts.cend() ? none : *found;
-        if (const std::optional<ChangeKind> kind = ChangeOf(past, *row, search && previousSearch)) {
-            const AddressCheck *before = ComparedWith(past, *kind);
-            changes.push_back({*kind, row->address, row->number,
-                               before ? std::optional(before->outcome) : std::nullopt, row->outcome,
-                               before ? before->checkedAt : QDateTime()});
+        for (const ChangeKind kind : ChangesOf(past, *row, search && previousSearch)) {
+            const AddressCheck *before = ComparedWith(past, kind);
+            changes.push_back({kind, row->address, row->number, before ? std::optional(before->outcome) : std::nullopt,
+                               row->outcome, before ? before->checkedAt : QDateTime()});
         }
     }
     // A stopped search never judged the rest, and a list names its own addresses.
@@ -135,9 +175,34 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
     return changes;
 }
 
+qint64 Horizon(const std::vector<StoredRun> &runs, const StoredRun &run)
+{
+    if (run.endOrder)
+        return *run.endOrder;
+    qint64 horizon = std::numeric_limits<qint64>::max();
+    for (const StoredRun &other : runs)
+        if (other.id > run.id && other.endOrder)
+            horizon = std::min(horizon, *other.endOrder);
+    return horizon;
+}
+
+std::vector<std::size_t> ReplayOrder(const std::vector<StoredRun> &runs)
+{
+    std::vector<std::tuple<qint64, bool, qint64, std::size_t>> keys;
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        keys.emplace_back(Horizon(runs, runs[i]), runs[i].endOrder.has_value(), runs[i].id, i);
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::size_t> order;
+    for (const auto &key : keys)
+        order.push_back(std::get<3>(key));
+    return order;
+}
+
 std::vector<RowChange> SiteHistory::Add(const StoredRun &run, const std::vector<AddressCheck> &rows)
 {
     std::vector<RowChange> changes = ChangesOfRun(run, rows, pasts_, lastSearch_ ? &*lastSearch_ : nullptr);
+    if (!run.endOrder)
+        return changes;
     // Backwards, so that an address listed twice keeps its first row, as the store reads it.
     for (auto row = rows.rbegin(); row != rows.rend(); ++row)
         pasts_[row->address].Add(*row);
@@ -148,25 +213,28 @@ std::vector<RowChange> SiteHistory::Add(const StoredRun &run, const std::vector<
 
 const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run)
 {
-    auto it = std::lower_bound(runs.begin(), runs.end(), run.id,
-                               [](const StoredRun &candidate, qint64 id) { return candidate.id < id; });
-    while (it != runs.begin()) {
-        --it;
-        if (it->outcome == RunOutcome::Completed && it->source == RunSource::Search)
-            return &*it;
-    }
-    return nullptr;
+    const qint64 horizon = Horizon(runs, run);
+    const StoredRun *latest = nullptr;
+    for (const StoredRun &candidate : runs)
+        if (candidate.source == RunSource::Search && candidate.endOrder && *candidate.endOrder < horizon &&
+            (!latest || *candidate.endOrder > *latest->endOrder))
+            latest = &candidate;
+    return latest;
 }
 
 QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now)
 {
-    const std::optional<ChangeKind> kind = now ? ChangeOf(past, *now, false) : std::nullopt;
-    const AddressCheck &shown = kind ? *ComparedWith(past, *kind) : *past.last;
+    const std::vector<ChangeKind> kinds = now ? ChangesOf(past, *now, false) : std::vector<ChangeKind>{};
+    const AddressCheck *compared = kinds.empty() ? nullptr : ComparedWith(past, kinds.front());
+    const AddressCheck &shown = compared ? *compared : *past.last;
     QString line = QStringLiteral("上次检测（%1）：%2")
                        .arg(shown.checkedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
                             OutcomeWord(shown.outcome));
-    if (kind)
-        line += QStringLiteral(" · ") + ChangeWord(*kind);
+    QStringList words;
+    for (const ChangeKind kind : kinds)
+        words << ChangeWord(kind);
+    if (!words.isEmpty())
+        line += QStringLiteral(" · ") + words.join(u'、');
     return line;
 }
 

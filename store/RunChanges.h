@@ -33,12 +33,14 @@ struct AddressPast {
 };
 
 enum class ChangeKind {
-    Added,             // 新增: a search lists an address the site never checked; not on its first search
+    Added,             // 新增: a search lists an address the site never checked, not on its first
+                       // search; or a page found 有效 after only checks that could not be had
     Lost,              // 丢失: removed now, 有效 when last reachable; said once
+    BecameMention,     // 变为文字提及: the page still names the domain, and no longer links to it
     Restored,          // 恢复: 有效 again after 已失效, or after a check that could not be had
     BecameNofollow,    // 变为 nofollow: passed weight, passes none now
     BecameFollow,      // 变为 follow
-    AnchorChanged,     // 锚文本变化: the links' anchors differ from the last reachable check
+    AnchorChanged,     // 锚文本变化: the links' anchors, in any order, differ from the last reachable check
     BecameUnreachable, // 变为无法访问: reachable before; never 丢失
     StillUnreachable,  // 仍无法访问
     NoLongerListed,    // 未再列出: the previous completed search listed it, this one does not
@@ -53,6 +55,8 @@ struct ChangeKindNames {
 std::span<const ChangeKindNames> ChangeKinds();
 QString ChangeWord(ChangeKind kind); // 新增, 丢失, ...
 QString ChangeId(ChangeKind kind);   // added, lost, ...
+// A link gone: 丢失, and 变为文字提及, which the page's verdict (有效) would hide.
+bool IsLoss(ChangeKind kind);
 
 struct RowChange {
     ChangeKind kind = ChangeKind::Added;
@@ -65,8 +69,10 @@ struct RowChange {
 
 // How an address changed since its past; nothing when it did not (still 有效 with the same
 // weight and anchors, still removed, a loss already told, first seen without a listing to
-// compare with). listsAnew: the check was made by a search that has an earlier completed search.
-std::optional<ChangeKind> ChangeOf(const AddressPast &past, const AddressCheck &now, bool listsAnew);
+// compare with). A page back after an outage that changed its weight or anchors meanwhile has
+// both: 恢复, then that change against the last check that could be had. listsAnew: the check
+// was made by a search that has an earlier completed search.
+std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &now, bool listsAnew);
 
 // A run's changes: each address it checked (its first row counts) against the address's own
 // past in the site's history, in row order (none for an import, which checked nothing); then, for a completed search, what the previous
@@ -75,7 +81,18 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
                                     const QHash<QString, AddressPast> &pasts,
                                     const std::vector<AddressCheck> *previousSearch);
 
-// One site's history, run after run, oldest first: each run's changes against what came before.
+// How far the past a run is judged against reaches, among completed runs in the order they
+// completed (StoredRun::endOrder): a completed run's past holds the runs completed before it, so
+// that each change is told by one run however runs of a site overlap; any other run's, the runs
+// completed before the first run started after it completed. runs: the site's runs.
+qint64 Horizon(const std::vector<StoredRun> &runs, const StoredRun &run);
+// The runs' indexes in the order SiteHistory takes them: by horizon, a run that did not
+// complete before the run that completed at its horizon.
+std::vector<std::size_t> ReplayOrder(const std::vector<StoredRun> &runs);
+
+// One site's history, run after run in ReplayOrder: each run's changes against what the runs
+// completed before it found. Only a completed run's checks become the past: what a stopped or
+// interrupted run found is told by the next run that completes.
 class SiteHistory {
 public:
     std::vector<RowChange> Add(const StoredRun &run, const std::vector<AddressCheck> &rows);
@@ -85,7 +102,7 @@ private:
     std::optional<std::vector<AddressCheck>> lastSearch_; // the rows of the latest completed search
 };
 
-// The latest completed search of the site that started before run. runs: oldest first.
+// The latest completed search of the site within the run's horizon.
 const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run);
 
 // The line a row's tool tip gains when its address was checked before (past.last): when, what

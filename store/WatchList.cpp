@@ -150,13 +150,15 @@ bool WatchList::Renew(const QString &domain, const QString &worker, const QDateT
     return done && held;
 }
 
-bool WatchList::Release(const QString &domain, const QString &worker, const QDateTime &recheckedAt)
+bool WatchList::Release(const QString &domain, const QString &worker, const std::optional<QDateTime> &recheckedAt)
 {
     return Transaction(Access::Write, [&](const QSqlDatabase &db, QSqlError &error) {
-        QSqlQuery release = Prepared(db, QStringLiteral("UPDATE watch SET last_recheck_at = ?, claimed_by = NULL, "
-                                                        "claim_expires_at = NULL WHERE domain_name = ? AND claimed_by = ?"),
+        QSqlQuery release = Prepared(db, QStringLiteral("UPDATE watch SET last_recheck_at = COALESCE(?, last_recheck_at), "
+                                                        "claimed_by = NULL, claim_expires_at = NULL "
+                                                        "WHERE domain_name = ? AND claimed_by = ?"),
                                      error);
-        return ExecBound(release, {Millis(recheckedAt), domain, worker}, error);
+        const QVariant at = recheckedAt ? Millis(*recheckedAt) : QVariant(QMetaType(QMetaType::LongLong));
+        return ExecBound(release, {at, domain, worker}, error);
     });
 }
 

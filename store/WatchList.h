@@ -54,8 +54,8 @@ public:
     // Moves the worker's claim on, while its re-check goes on; false when it no longer holds it.
     bool Renew(const QString &domain, const QString &worker, const QDateTime &until);
     // Ends the worker's claim and keeps when the re-check started, which makes the site due
-    // again one interval later.
-    bool Release(const QString &domain, const QString &worker, const QDateTime &recheckedAt);
+    // again one interval later; without that time the site stays as due as it was.
+    bool Release(const QString &domain, const QString &worker, const std::optional<QDateTime> &recheckedAt);
 
 private:
     // A write transaction holds the store for writing at once (BeginWriting): on a file two

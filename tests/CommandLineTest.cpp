@@ -226,23 +226,35 @@ TEST(CommandLine, FormatsCarryTheSameRows)
 }
 
 // An export's anchors and nofollow flags are kept as a run of source 导入 before its pages are
-// checked: a link that changed since the export is told by the first check.
+// checked: a link that changed since the export is told by the first check. A page the export
+// lists in two rows is one row, its links in any order; rows of another site's targets are left
+// out, and an export of another site alone is refused before anything is fetched or kept.
 TEST(CommandLine, AnExportsLinksAreComparedWithTheFirstCheck)
 {
     TestWeb web;
     web.SetPage("/a", "<a href=\"http://example.com/\">新锚文本</a>");
     web.SetPage("/b", "<a href=\"http://example.com/\" rel=\"nofollow\">友链</a>");
-    web.SetPage("/c", "<a href=\"http://example.com/\">友链</a>");
-    const QByteArray ahrefs = "Referring page URL\tTarget URL\tAnchor\tNofollow\n"
-                              "http://" + web.Address("/a").toUtf8() + "\thttp://example.com/\t旧锚文本\tfalse\n"
-                              "http://" + web.Address("/b").toUtf8() + "\thttp://example.com/\t友链\tfalse\n"
-                              "http://" + web.Address("/c").toUtf8() + "\thttp://example.com/\t友链\tfalse\n";
+    web.SetPage("/c", "<a href=\"http://example.com/\">友链</a><a href=\"http://example.com/x\">首页</a>");
+    const auto row = [&web](const char *path, const char *target, const char *anchor) {
+        return "http://" + web.Address(path).toUtf8() + "\t" + target + "\t" + anchor + "\tfalse\n";
+    };
+    const QByteArray ahrefs = "Referring page URL\tTarget URL\tAnchor\tNofollow\n" + row("/a", "http://example.com/", "旧锚文本") +
+                              row("/b", "http://example.com/", "友链") + row("/c", "http://example.com/x", "首页") +
+                              row("/d", "http://mysite.com/", "友链") + row("/c", "http://www.example.com/", "友链");
     const QTemporaryDir folder;
     const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    const Outcome refused = Vantorel({"--check", "gui.com", "--urls", "-", "--db", db, "--fail-on-lost"}, {}, ahrefs);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.endsWith(QStringLiteral("这份导出的目标网站是 example.com，不是 gui.com\n"))) << refused.err.toStdString();
+    EXPECT_EQ(web.server().requestCount(), 0);
+    EXPECT_FALSE(QFile::exists(db));
+
     const Outcome run = Vantorel({"--check", "example.com", "--urls", "-", "--db", db, "--format", "tsv"}, {}, ahrefs);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.count(u'\n'), 4) << run.out.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("锚文本变化 1 条：http://") + web.Address("/a") + u'\n')) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("变为 nofollow 1 条：http://") + web.Address("/b") + u'\n')) << run.err.toStdString();
+    EXPECT_EQ(web.RequestsFor("/d"), 0);
     const Outcome history = Vantorel({"--history", "example.com", "--db", db, "--format", "tsv"});
     EXPECT_EQ(history.out.count(u'\n'), 3) << history.out.toStdString();
     EXPECT_TRUE(history.out.contains(QStringLiteral("\t导入\t"))) << history.out.toStdString();
@@ -362,6 +374,12 @@ TEST(CommandLine, AReCheckTellsALossAfterTheRowsWereCheckedApart)
     // Told once: the next re-check finds it still removed and says nothing.
     run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, proxy);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    // A link that became plain text is lost, though the page is still 有效.
+    web.SetPage("/y", "<p>本文参考了 example.com 的资料</p><!-- <a href=\"http://example.com/\">友链</a> -->");
+    run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, proxy);
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("\n变为文字提及 1 条：http://%1\n").arg(web.Address("/y")))) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(u"\t有效\t")) << run.out.toStdString();
 }
 
 // A link that a script writes: without a browser, or with --render never, the run judges as it
@@ -527,28 +545,89 @@ TEST(CommandLine, AHistoryCopiedToAServerAndBackReadsTheSame)
     EXPECT_EQ(next, 2 * kRuns + 1);
 }
 
-TEST(CommandLine, CtrlCPrintsWhatWasJudgedAndEndsWith130)
+// Signals a process once its standard error says the progress text.
+Outcome SignalAfter(QProcess &process, const QByteArray &progressText, int signal)
+{
+    QByteArray progress;
+    process.setReadChannel(QProcess::StandardError);
+    while (!progress.contains(progressText) && process.waitForReadyRead(5'000))
+        progress += process.readAllStandardError();
+    EXPECT_TRUE(progress.contains(progressText)) << progress.toStdString();
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    Outcome outcome = Finish(process);
+    outcome.err.prepend(QString::fromUtf8(progress));
+    return outcome;
+}
+
+// Ctrl+C, a closed terminal and a service manager's stop each stop the run the same way.
+TEST(CommandLine, ASignalPrintsWhatWasJudgedAndEndsWith128AndTheSignal)
 {
     TestWeb web;
     web.SetPage("/a", "example.com");
     LoopbackServer stall([](LoopbackServer::Connection &connection) { connection.sleepFor(60s); });
     const QByteArray list = (web.Address("/a") + "\n" + stall.hostAndPort() + "/never\n").toUtf8();
 
+    for (const int signal : {SIGINT, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        QProcess process;
+        Start(process, {"--check", "example.com", "--urls", "-", "--format", "tsv", "--jobs", "1"}, {}, list);
+        // The first row is judged (its progress line is out) while the second one waits.
+        const Outcome run = SignalAfter(process, "1/2", signal);
+        EXPECT_EQ(run.exitCode, 128 + signal);
+        const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 2) << "only the judged row follows the header";
+        EXPECT_TRUE(lines[1].contains(u"\t有效\t"));
+        EXPECT_TRUE(run.err.endsWith(QStringLiteral("已停止：检测了 1/2 条\n"))) << run.err.toStdString();
+    }
+}
+
+// A re-check stopped after it found a loss tells nothing; the next one that completes tells it. A
+// due re-check stopped gives its claim back at once and leaves its site due.
+TEST(CommandLine, ALossFoundByAStoppedRunIsToldByTheNextAndAStoppedDueSiteStaysDue)
+{
+    constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
+    TestWeb web;
+    web.SetPage("/a", std::string(kLinked));
+    std::atomic<bool> stall = false;
+    std::atomic<int> stalled = 0;
+    LoopbackServer slow([&](LoopbackServer::Connection &connection) {
+        if (stall) {
+            ++stalled;
+            connection.sleepFor(60s);
+        }
+        connection.respond(200, std::string(kLinked));
+    });
+    const QTemporaryDir folder;
+    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    const QStringList common{"--db", db, "--format", "tsv", "--retries", "0", "--jobs", "1"};
+    const QByteArray list = (web.Address("/a") + "\n" + slow.hostAndPort() + "/s\n").toUtf8();
+    ASSERT_EQ(Vantorel(QStringList{"--check", "example.com", "--urls", "-"} + common, {}, list).exitCode, 0);
+
+    web.SetPage("/a", "nothing");
+    stall = true;
     QProcess process;
-    Start(process, {"--check", "example.com", "--urls", "-", "--format", "tsv", "--jobs", "1"}, {}, list);
-    // The first row is judged (its progress line is out) while the second one waits.
-    QByteArray progress;
-    process.setReadChannel(QProcess::StandardError);
-    while (!progress.contains("1/2") && process.waitForReadyRead(5'000))
-        progress += process.readAllStandardError();
-    ASSERT_TRUE(progress.contains("1/2"));
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-    const Outcome run = Finish(process);
-    EXPECT_EQ(run.exitCode, 130);
-    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 2) << "only the judged row follows the header";
-    EXPECT_TRUE(lines[1].contains(u"\t有效\t"));
-    EXPECT_TRUE(run.err.endsWith(QStringLiteral("已停止：检测了 1/2 条\n"))) << run.err.toStdString();
+    Start(process, QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, {});
+    Outcome run = SignalAfter(process, "1/2", SIGTERM);
+    EXPECT_EQ(run.exitCode, 143);
+    EXPECT_FALSE(run.err.contains(u"丢失")) << run.err.toStdString();
+    stall = false;
+    run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common);
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("丢失 1 条：http://%1\n").arg(web.Address("/a")))) << run.err.toStdString();
+
+    ASSERT_TRUE(vantorel::WatchList(db).Watch(QStringLiteral("example.com"), 24, QDateTime::currentDateTime().addSecs(-60)));
+    stall = true;
+    const int before = stalled;
+    Start(process, QStringList{"--recheck-due"} + common, {});
+    const QDeadlineTimer asked(10'000);
+    while (stalled == before && !asked.hasExpired())
+        std::this_thread::sleep_for(20ms);
+    run = SignalAfter(process, "", SIGTERM);
+    EXPECT_EQ(run.exitCode, 143) << run.err.toStdString();
+    const std::optional<std::vector<vantorel::WatchedDomain>> watched = vantorel::WatchList(db).Watched();
+    ASSERT_TRUE(watched && watched->size() == 1);
+    EXPECT_EQ(watched->front().claimedBy, QString());
+    EXPECT_FALSE(watched->front().lastRecheck.isValid()) << "still due";
 }
 
 // The manual page as man shows it: groff has nothing to warn about, no line runs past 80

@@ -205,6 +205,34 @@ TEST(ReadAddressList, TakesTheSourcePageColumnOfKnownExports)
     EXPECT_TRUE(exported(exports[0].bytes).isEmpty()) << "no anchor, no nofollow";
     const AddressList sites = ReadAddressList(exports[11].bytes);
     EXPECT_EQ(AddressListNotes(sites), QStringList{QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」")});
+    // Read for another site than the one the exports name, Majestic's target column first.
+    for (const std::size_t named : {2u, 3u, 4u, 5u}) {
+        const AddressList other = ReadAddressList(exports[named].bytes, QStringLiteral("www.gui.com"));
+        EXPECT_TRUE(other.addresses.isEmpty()) << exports[named].what;
+        EXPECT_EQ(AddressListNotes(other).last(), QStringLiteral("这份导出的目标网站是 example.com，不是 gui.com")) << exports[named].what;
+    }
+}
+
+// An export read for a site: the rows of its own targets, whatever form of its name, each page
+// once with every link its rows describe.
+TEST(ReadAddressList, KeepsTheSitesOwnRowsAndEachPageOnce)
+{
+    const QByteArray ahrefs = "Referring page URL\tTarget URL\tAnchor\tNofollow\n"
+                              "https://p1.test/\thttps://www.example.com/\t首页\tfalse\n"
+                              "https://p2.test/\thttps://other.org/\tx\tfalse\n"
+                              "https://p1.test/\thttp://EXAMPLE.com/shop\t商店\ttrue\n"
+                              "https://p3.test/\tother.org\ty\tfalse\n"
+                              "https://p2.test/\thttps://other.org/a\tz\tfalse\n";
+    const AddressList mine = ReadAddressList(ahrefs, QStringLiteral("example.com"));
+    EXPECT_EQ(mine.addresses, QStringList{"https://p1.test/"});
+    ASSERT_EQ(mine.exported.size(), 1u);
+    EXPECT_EQ(mine.exported[0].links.size(), 2u);
+    EXPECT_EQ(AddressListNotes(mine), QStringList{QStringLiteral("跳过 3 行：目标网站不是 example.com。")});
+    EXPECT_EQ(AddressListSummary(mine), QStringLiteral("Ahrefs 导出：按表头「Referring page URL」读取 1 个地址"));
+    const AddressList theirs = ReadAddressList(ahrefs, QStringLiteral("gui.com"));
+    EXPECT_EQ(AddressListNotes(theirs), QStringList{QStringLiteral("这份导出的目标网站是 other.org，不是 gui.com")});
+    EXPECT_EQ(ReadAddressList(ahrefs).addresses, (QStringList{"https://p1.test/", "https://p2.test/", "https://p3.test/"}))
+        << "without a site, every row";
 }
 
 // The program's own output read back as a list: the CSV export (records over several lines

@@ -19,7 +19,7 @@ using enum ChangeKind;
 struct Checked {
     const char *address;
     StoredOutcome outcome;
-    const char *anchor = "友链";
+    const char *anchors = "友链"; // of the page's links, "|" between them; empty: a mention without a link
 };
 
 std::vector<AddressCheck> Checks(const std::vector<Checked> &rows)
@@ -27,7 +27,7 @@ std::vector<AddressCheck> Checks(const std::vector<Checked> &rows)
     std::vector<AddressCheck> checks;
     for (const Checked &row : rows)
         checks.push_back({static_cast<int>(checks.size() + 1), QString::fromLatin1(row.address), row.outcome,
-                          {QString::fromUtf8(row.anchor)}, {}});
+                          QString::fromUtf8(row.anchors).split(u'|', Qt::SkipEmptyParts), {}});
     return checks;
 }
 
@@ -104,7 +104,7 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
     const std::vector<Case> cases = {
         {"a page checked alone in between: the loss is still told, once",
          {{Search, {{"x", PassesWeight}, {"y", Unreachable}}, {}},
-          {AddressList, {{"y", PassesWeight}}, {}},
+          {AddressList, {{"y", PassesWeight}}, {{Added, "y"}}},
           {Recheck, {{"x", Removed}, {"y", PassesWeight}}, {{Lost, "x", PassesWeight}}},
           {Recheck, {{"x", Removed}, {"y", PassesWeight}}, {}}}},
         {"unreachable in between: a loss against the last check that could be had, recoveries told",
@@ -113,7 +113,8 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
            {{BecameUnreachable, "a", PassesWeight}, {BecameUnreachable, "b", PassesWeight}, {BecameUnreachable, "c", Removed}}},
           {Recheck, {{"a", Unreachable}, {"b", Removed}, {"c", PassesWeight}},
            {{StillUnreachable, "a", Unreachable}, {Lost, "b", PassesWeight}, {Restored, "c", Unreachable}}},
-          {Recheck, {{"a", NoWeight}, {"b", Removed}, {"c", PassesWeight}}, {{Restored, "a", Unreachable}}}}},
+          {Recheck, {{"a", NoWeight}, {"b", Removed}, {"c", PassesWeight}},
+           {{Restored, "a", Unreachable}, {BecameNofollow, "a", PassesWeight}}}}},
         {"lost, then back",
          {{AddressList, {{"a", NoWeight}}, {}},
           {AddressList, {{"a", Removed}}, {{Lost, "a", NoWeight}}},
@@ -123,10 +124,24 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
           {Recheck, {{"a", NoWeight}, {"b", PassesWeight}, {"c", PassesWeight, "首页"}},
            {{BecameNofollow, "a", PassesWeight}, {BecameFollow, "b", NoWeight}, {AnchorChanged, "c", PassesWeight}}},
           {Recheck, {{"a", NoWeight}, {"b", PassesWeight}, {"c", PassesWeight, "首页"}}, {}}}},
-        {"never had before: nothing to compare with",
-         {{AddressList, {{"a", Unreachable}}, {}},
-          {AddressList, {{"a", PassesWeight}}, {}},
+        {"first had after only checks that could not be had: new",
+         {{AddressList, {{"a", Unreachable}, {"b", Unreachable}}, {}},
+          {AddressList, {{"a", PassesWeight}, {"b", Removed}}, {{Added, "a"}}},
           {AddressList, {{"a", Removed}}, {{Lost, "a", PassesWeight}}}}},
+        {"a link that became a mention is lost, once, and so is the mention when it goes; anchors are a set",
+         {{AddressList, {{"a", PassesWeight}, {"b", NoWeight, "首页|商店"}, {"c", PassesWeight, "首页|商店"}}, {}},
+          {Recheck, {{"a", NoWeight, ""}, {"b", NoWeight, ""}, {"c", PassesWeight, "商店|首页"}},
+           {{BecameMention, "a", PassesWeight}, {BecameMention, "b", NoWeight}}},
+          {Recheck, {{"a", NoWeight, ""}, {"b", Removed}}, {{Lost, "b", NoWeight}}}}},
+        {"back after an outage with its links changed: both told, against the last check that could be had",
+         {{AddressList, {{"a", PassesWeight}, {"b", PassesWeight}, {"c", PassesWeight}, {"d", PassesWeight}}, {}},
+          {Recheck, {{"a", Unreachable}, {"b", Unreachable}, {"c", Unreachable}, {"d", Unreachable}},
+           {{BecameUnreachable, "a", PassesWeight}, {BecameUnreachable, "b", PassesWeight},
+            {BecameUnreachable, "c", PassesWeight}, {BecameUnreachable, "d", PassesWeight}}},
+          {Recheck, {{"a", PassesWeight, "首页"}, {"b", NoWeight}, {"c", PassesWeight}, {"d", NoWeight, ""}},
+           {{Restored, "a", Unreachable}, {AnchorChanged, "a", PassesWeight}, {Restored, "b", Unreachable},
+            {BecameNofollow, "b", PassesWeight}, {Restored, "c", Unreachable}, {Restored, "d", Unreachable},
+            {BecameMention, "d", PassesWeight}}}}},
         {"searches list anew, against the previous completed search only; the first has nothing to compare",
          {{Search, {{"f", PassesWeight}}, {}, false},
           {Search, {{"a", PassesWeight}, {"b", Removed}, {"c", Unreachable}}, {}},
@@ -140,6 +155,12 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
           {AddressList, {{"a", PassesWeight}, {"b", NoWeight}, {"c", PassesWeight}, {"d", Removed}, {"e", PassesWeight}},
            {{AnchorChanged, "a", PassesWeight}, {BecameNofollow, "b", PassesWeight}, {BecameFollow, "c", NoWeight},
             {Lost, "d", PassesWeight}}}}},
+        {"a stopped run's loss is told by the next run that completes, once",
+         {{Recheck, {{"x", PassesWeight}, {"y", PassesWeight}}, {}},
+          {Recheck, {{"x", Removed}}, {{Lost, "x", PassesWeight}}, false},
+          {Recheck, {{"y", Removed}}, {{Lost, "y", PassesWeight}}, false},
+          {Recheck, {{"x", Removed}, {"y", PassesWeight}}, {{Lost, "x", PassesWeight}}},
+          {Recheck, {{"x", Removed}, {"y", PassesWeight}}, {}}}},
         {"an address listed twice counts by its first row",
          {{Search, {{"a", PassesWeight}, {"a", Removed}}, {}},
           {AddressList, {{"a", Removed}, {"a", PassesWeight}}, {{Lost, "a", PassesWeight}}}}},
@@ -152,8 +173,10 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
             StoredRun stored;
             stored.id = ++id;
             stored.source = run.source;
-            if (run.completed)
+            if (run.completed) {
                 stored.outcome = RunOutcome::Completed;
+                stored.endOrder = id;
+            }
             std::vector<Change> got;
             for (const RowChange &change : history.Add(stored, Checks(run.rows)))
                 got.push_back({change.kind, change.address, change.before});

@@ -434,6 +434,48 @@ TEST_P(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
         EXPECT_EQ(run.rows, kRows);
     }
     EXPECT_EQ(reader.KnownValidAddresses(kDomain).size(), 2 * kRuns * kRows);
+    // Each completed run has a place of its own in the order the runs completed.
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(DISTINCT end_order) FROM run")}).toInt(), 2 * kRuns);
+}
+
+// Two runs of a site at once, through connections of their own: the one started first completes
+// last. A loss both found is told by the one that completed first; what only the other found is
+// told by it.
+TEST_P(StoreTest, TwoRunsOfASiteAtOnceTellEachChangeOnce)
+{
+    using enum StoredOutcome;
+    const QString x = QStringLiteral("http://x.example.org/"), y = QStringLiteral("http://y.example.org/");
+    WriteRun(RunSource::Recheck, {{x, PassesWeight}, {y, PassesWeight}});
+    HistoryWriter first(Path()), second(Path());
+    const HistoryWriter::Ticket early = first.BeginRun(kDomain, RunSource::Recheck, QDateTime::currentDateTime());
+    first.WaitUntilWritten();
+    const HistoryWriter::Ticket late = second.BeginRun(kDomain, RunSource::Recheck, QDateTime::currentDateTime());
+    first.SaveRow(early, SampleRow(1, x, Removed));
+    first.WaitUntilWritten();
+    second.SaveRow(late, SampleRow(1, x, Removed));
+    second.SaveRow(late, SampleRow(2, y, Removed));
+    second.EndRun(late, RunOutcome::Completed, std::nullopt);
+    second.WaitUntilWritten();
+    first.SaveRow(early, SampleRow(2, y, Removed));
+    first.EndRun(early, RunOutcome::Completed, std::nullopt);
+    first.WaitUntilWritten();
+    ASSERT_EQ(first.FirstFailure() + second.FirstFailure(), QString());
+
+    HistoryReader reader(Path());
+    const std::vector<RunSummary> runs = reader.Runs(kDomain); // the late run first
+    ASSERT_EQ(runs.size(), 3u);
+    const qint64 earlyId = runs[1].run.id;
+    const auto lost = [&reader](qint64 run) {
+        QStringList found;
+        if (const std::optional<RunChanges> changes = reader.Changes(run))
+            for (const RowChange &change : changes->changes)
+                found << ChangeWord(change.kind) + u' ' + change.address;
+        return found;
+    };
+    EXPECT_EQ(lost(runs[0].run.id), (QStringList{QStringLiteral("丢失 ") + x, QStringLiteral("丢失 ") + y}));
+    EXPECT_EQ(lost(earlyId), QStringList()) << "both losses were told by the run that completed first";
+    EXPECT_EQ(runs[0].lost, 2);
+    EXPECT_EQ(runs[1].lost, 0);
 }
 
 TEST_P(StoreTest, AWriterKilledInTheMiddleOfARunLeavesItInterruptedAndTheRestWhole)
@@ -675,9 +717,10 @@ TEST_P(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     EXPECT_EQ(last[b].last->outcome, Unreachable);
     EXPECT_EQ(last[b].lastReachable->outcome, NoWeight);
     EXPECT_EQ(last[b].lastReachable->anchors, (QStringList{QStringLiteral("首页 2"), QStringLiteral("商店"), QStringLiteral("a page of the shop")}));
-    EXPECT_EQ(reader.LastChecks(kDomain, {a})[a].last->outcome, NoWeight); // the unended run's check counts too
+    // The unended run's check is no past: what it found is told by the next run that completes.
+    EXPECT_EQ(reader.LastChecks(kDomain, {a})[a].last->outcome, PassesWeight);
     // Any form of the site's name reads its history.
-    EXPECT_EQ(reader.LastChecks(QStringLiteral("http://WWW.Example.COM./x"), {a})[a].last->outcome, NoWeight);
+    EXPECT_EQ(reader.LastChecks(QStringLiteral("http://WWW.Example.COM./x"), {a})[a].last->outcome, PassesWeight);
     EXPECT_EQ(reader.KnownValidAddresses(kDomain), (QStringList{a, b, c, e}));
 
     std::vector<DomainSummary> domains = reader.Domains();

@@ -526,6 +526,26 @@ TEST(CheckInWindow, ImportedExportsAreReadByTheirHeaders)
         EXPECT_EQ(web.server().requestCount() - requests, import.rows);
     }
     EXPECT_EQ(GridText(window, 0, 2), QStringLiteral("有效"));
+
+    // Another site's export: asked first, then checked for that site once the user agrees.
+    const QString other = write("other.csv", "Referring page URL,Target URL,Anchor,Nofollow\nhttp://" + web.Address("/a").toUtf8() +
+                                                 ",https://www.mysite.com/,x,false\n");
+    QStringList asked;
+    std::function<void()> agree;
+    window.ResultActions().SetDialogs({nullptr, [&](PathChosen chosen) { chosen(other); }, [](const QString &) {},
+                                       [&](const QString &question, std::function<void()> yes) {
+                                           asked << question;
+                                           agree = std::move(yes);
+                                       }});
+    const int requests = web.server().requestCount();
+    window.ResultActions().ImportList();
+    ASSERT_TRUE(WaitFor([&] { return bool(agree); }));
+    EXPECT_EQ(asked, QStringList{QStringLiteral("这份导出的目标网站是 mysite.com，不是 example.com。\n改为检测 mysite.com 吗？")});
+    EXPECT_EQ(web.server().requestCount(), requests);
+    agree();
+    EXPECT_EQ(Child<QLineEdit>(window, "Text1")->text(), QStringLiteral("mysite.com"));
+    ASSERT_TRUE(WaitFor([&] { return web.server().requestCount() == requests + 1 && !window.Analysis().Running(); }));
+    EXPECT_EQ(GridText(window, 0, 2), QStringLiteral("无效")) << "judged against mysite.com";
 }
 
 // The grid follows the check down while the user leaves it alone, and stays where the user
