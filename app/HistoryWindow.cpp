@@ -10,6 +10,7 @@
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
 #include <ServerAddress.h>
+#include <Webhook.h>
 
 #include <Domain.h>
 #include <PlainText.h>
@@ -108,14 +109,16 @@ HistoryDialogs StandardDialogs(QWidget *parent)
             dialog->setAttribute(Qt::WA_DeleteOnClose);
             dialog->setWindowTitle(QStringLiteral("通知网址"));
             dialog->setLabelText(QStringLiteral("检测有变化（仍无法访问除外）时，把变化 POST 到这些网址，每行一个。\n"
-                                                "企业微信、钉钉、飞书/Lark 和 Slack 的机器人网址收到文本消息。"));
+                                                "企业微信、钉钉、飞书/Lark 和 Slack 的机器人网址（只能用 https://）收到文本消息。"));
             dialog->setOption(QInputDialog::UsePlainTextEditForTextInput);
             dialog->setTextValue(current.join(u'\n'));
-            QObject::connect(dialog, &QInputDialog::textValueSelected, parent, [done](const QString &text) {
-                QStringList urls;
-                for (const QString &line : text.split(u'\n'))
-                    if (!line.trimmed().isEmpty())
-                        urls << line.trimmed();
+            QObject::connect(dialog, &QInputDialog::textValueSelected, parent, [parent, done](const QString &text) {
+                const QStringList urls = WebhookAddressesIn(text);
+                for (const QString &url : urls)
+                    if (const QString problem = WebhookAddressProblem(url); !problem.isEmpty()) {
+                        TellUser(parent, problem + QStringLiteral("\n通知网址没有改变。"));
+                        return;
+                    }
                 done(urls);
             });
             dialog->open();

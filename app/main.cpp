@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -45,6 +46,10 @@ int main(int argc, char *argv[])
     // and given back when freed. Left to itself, glibc raises this threshold past the first
     // freed body and keeps the pages of the bodies after it in the heap.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    // What the program writes (the history, its settings with webhook addresses, exports) is its
+    // user's alone.
+    ::umask(077);
+    vantorel::SilenceDriverWarnings();
     // Before any other thread exists: curl's global set-up is not thread-safe.
     if (!vantorel::InitNetwork()) {
         std::fputs("vantorel: the network library could not be initialised\n", stderr);
@@ -74,6 +79,10 @@ int main(int argc, char *argv[])
             streams.Out((line.help ? vantorel::HelpText() : vantorel::VersionText()).toUtf8());
             return streams.ReportFailure() ? vantorel::kExitOutputFailed : 0;
         }
+        if (line.command != vantorel::Command::CopyHistory && (line.storeRun || line.command != vantorel::Command::Check))
+            if (const QString note = vantorel::HistoryLocationNote(line.historyFile.value_or(vantorel::DefaultHistoryPath()));
+                !note.isEmpty())
+                Write(stderr, note + u'\n');
         return vantorel::RunCheck(line);
     }
 

@@ -2,15 +2,19 @@
 
 #include <HistoryDatabase.h>
 #include <Retry.h>
+#include <Webhook.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 namespace vantorel {
 
 namespace {
 
 constexpr int kMaxJobs = 256;
+// A file of webhook addresses is a few lines; more is not such a file.
+constexpr qint64 kMostNotifyFileBytes = 1024 * 1024;
 
 struct Parser {
     QCommandLineParser parser;
@@ -69,6 +73,11 @@ struct Parser {
                                  QStringLiteral("与 --check、--recheck 或 --recheck-due 同用：检测有变化（仍无法访问除外）时，把变化以 JSON "
                                                 "POST 到 URL；企业微信、钉钉、飞书/Lark 和 Slack 的机器人地址收到各自的文本消息。可多次使用。"),
                                  QStringLiteral("URL")};
+    QCommandLineOption notifyUrlsFrom{
+        QStringLiteral("notify-urls-from"),
+        QStringLiteral("与 --notify-url 相同，通知网址从文件 FILE 读取（以空白或换行分隔，# 后为注释）；"
+                       "环境变量 VANTOREL_NOTIFY_URLS 中的网址也一样使用。这两种方式不会让网址出现在进程列表中。"),
+        QStringLiteral("FILE")};
     QCommandLineOption watch{QStringLiteral("watch"),
                              QStringLiteral("把 DOMAIN 加入自动复查列表（已在列表中则改变间隔），由 --recheck-due 按时复查。"),
                              QStringLiteral("DOMAIN")};
@@ -125,7 +134,8 @@ struct Parser {
             "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"")
                                             .arg(kClaimMarginSeconds));
         parser.addOptions({check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, workers, run, urls,
-                           format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, copyHistory, merge});
+                           format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom,
+                           copyHistory, merge});
     }
 };
 
@@ -256,6 +266,14 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     line.failOnLost = p.parser.isSet(p.failOnLost);
     line.notify = !p.parser.isSet(p.noNotify);
     line.notifyUrls = p.parser.values(p.notifyUrl);
+    if (p.parser.isSet(p.notifyUrlsFrom)) {
+        QFile file(p.parser.value(p.notifyUrlsFrom));
+        if (!file.open(QIODevice::ReadOnly)) {
+            line.error = QStringLiteral("无法读取通知网址文件 %1：%2").arg(file.fileName(), file.errorString());
+            return line;
+        }
+        line.notifyUrls += WebhookAddressesIn(QString::fromUtf8(file.read(kMostNotifyFileBytes)));
+    }
     if (p.parser.isSet(p.urls))
         line.urlsFile = p.parser.value(p.urls);
     if (p.parser.isSet(p.db)) {
@@ -304,7 +322,7 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     if (p.parser.isSet(p.format) && !lists)
         line.error = QStringLiteral("--format 需与 --check、--recheck、--recheck-due、--history、--changes 或 --watched 同用");
     else if ((!line.notify || !line.notifyUrls.isEmpty()) && !checks)
-        line.error = QStringLiteral("--no-notify 和 --notify-url 需与 --check、--recheck 或 --recheck-due 同用");
+        line.error = QStringLiteral("--no-notify、--notify-url 和 --notify-urls-from 需与 --check、--recheck 或 --recheck-due 同用");
     else if (p.parser.isSet(p.every) && line.command != Command::Watch)
         line.error = QStringLiteral("--every 需与 --watch DOMAIN 同用");
     else if (p.parser.isSet(p.workers) && line.command != Command::RecheckDue)
@@ -324,6 +342,14 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
             "--copy-history 不能与 --check、--recheck、--history、--changes、--watch、--unwatch、--watched 或 --recheck-due 同用");
     else if (p.parser.isSet(p.merge) && line.copyFrom.isEmpty())
         line.error = QStringLiteral("--merge 需与 --copy-history 同用");
+    if (!line.error.isEmpty() || !checks)
+        return line;
+    line.notifyUrls += WebhookAddressesIn(qEnvironmentVariable("VANTOREL_NOTIFY_URLS"));
+    for (const QString &url : std::as_const(line.notifyUrls))
+        if (const QString problem = WebhookAddressProblem(url); !problem.isEmpty()) {
+            line.error = problem;
+            break;
+        }
     return line;
 }
 

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QThread>
 #include <QUrl>
 
@@ -66,6 +67,18 @@ QString ChatText(const ChangeNotice &notice)
     return lines.join(u'\n');
 }
 
+bool IsRedirect(const FetchResult &result)
+{
+    return result.ok() && result.httpStatus >= 300 && result.httpStatus < 400;
+}
+
+// The host as people write it (an internationalised one in its own script), with its port.
+QString ShownHost(const QUrl &address)
+{
+    const QString host = QUrl::fromAce(address.host(QUrl::FullyEncoded).toLatin1());
+    return address.port() > 0 ? QStringLiteral("%1:%2").arg(host).arg(address.port()) : host;
+}
+
 // Worth one more try: nothing came back, or the server says it may pass.
 bool MayPass(const FetchResult &result)
 {
@@ -73,6 +86,32 @@ bool MayPass(const FetchResult &result)
 }
 
 } // namespace
+
+QString WebhookAddressProblem(const QString &url)
+{
+    const QUrl address(url, QUrl::StrictMode);
+    const QString scheme = address.scheme().toLower();
+    const bool http = scheme == u"http" || scheme == u"https";
+    if (!http || !url.contains(QLatin1String("://")) || address.host().isEmpty())
+        return QStringLiteral("通知网址应以 https:// 或 http:// 开头：%1/…").arg(url.section(u'/', 0, 0));
+    if (scheme == u"http" && ChatServiceOf(url) != ChatService::None)
+        return QStringLiteral("聊天机器人的通知网址只能用 https://：%1").arg(ShownWebhook(url));
+    return {};
+}
+
+QStringList WebhookAddressesIn(const QString &text)
+{
+    // A "#" inside an address is its fragment, not a comment.
+    static const QRegularExpression kComment(QStringLiteral("(^|\\s)#[^\\n]*"), QRegularExpression::MultilineOption);
+    static const QRegularExpression kSpace(QStringLiteral("\\s+"));
+    return QString(text).remove(kComment).split(kSpace, Qt::SkipEmptyParts);
+}
+
+QString ShownWebhook(const QString &url)
+{
+    const QUrl address(url);
+    return address.scheme().toLower() + QStringLiteral("://") + ShownHost(address) + QStringLiteral("/…");
+}
 
 ChatService ChatServiceOf(const QString &url)
 {
@@ -131,10 +170,9 @@ QStringList PostNotice(const QStringList &urls, const ChangeNotice &notice, cons
         }
         if (result.ok() && result.httpStatus >= 200 && result.httpStatus < 300)
             continue;
-        const QUrl address(url);
-        const QString host = address.port() > 0 ? QStringLiteral("%1:%2").arg(address.host()).arg(address.port())
-                                                : address.host();
-        failures << QStringLiteral("通知发送失败：%1（%2）").arg(host.isEmpty() ? url : host, AttemptCause(result));
+        const QString host = ShownHost(QUrl(url));
+        const QString cause = IsRedirect(result) ? QStringLiteral("重定向到其他地址，未发送") : AttemptCause(result);
+        failures << QStringLiteral("通知发送失败：%1（%2）").arg(host.isEmpty() ? QStringLiteral("通知网址无效") : host, cause);
     }
     return failures;
 }

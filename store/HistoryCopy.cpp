@@ -184,7 +184,7 @@ std::optional<std::vector<CopiedCount>> CopyHistory(const QString &from, const Q
         out.rollback();
         in.rollback();
         error = QStringLiteral("%1 中已有 %2 次检测；要把两份历史记录合在一起，请加 --merge")
-                    .arg(to)
+                    .arg(ShownLocation(to))
                     .arg(before.at(QStringLiteral("run")));
         return std::nullopt;
     }
@@ -194,25 +194,25 @@ std::optional<std::vector<CopiedCount>> CopyHistory(const QString &from, const Q
         if (ok)
             counts.push_back({QLatin1String(table.name), QString::fromUtf16(table.words), *copied});
     }
+    // What the target holds is what it held and what was copied, counted before the commit and
+    // under the copy's lock: a timer writing right after cannot make a copy that went in look
+    // failed (and a user's retry with --merge copy it twice).
+    for (const CopiedCount &count : counts) {
+        const qint64 held = number(out, QStringLiteral("SELECT COUNT(*) FROM %1").arg(count.table));
+        if (ok && held != before.at(count.table) + count.count) {
+            out.rollback();
+            in.rollback();
+            error = QStringLiteral("复制后核对不符，没有复制任何记录：%1 中应有 %2，实有 %3")
+                        .arg(ShownLocation(to), count.words.arg(before.at(count.table) + count.count), count.words.arg(held));
+            return std::nullopt;
+        }
+    }
     ok = ok && ExecTransaction(out, QStringLiteral("COMMIT"), failure);
     in.rollback();
     if (!ok) {
         out.rollback();
         error = target.Reason(failure);
         return std::nullopt;
-    }
-    // What the target holds now is what it held and what was copied.
-    for (const CopiedCount &count : counts) {
-        const qint64 held = number(out, QStringLiteral("SELECT COUNT(*) FROM %1").arg(count.table));
-        if (!ok) {
-            error = target.Reason(failure);
-            return std::nullopt;
-        }
-        if (held != before.at(count.table) + count.count) {
-            error = QStringLiteral("复制后核对不符：%1 中应有 %2，实有 %3")
-                        .arg(to, count.words.arg(before.at(count.table) + count.count), count.words.arg(held));
-            return std::nullopt;
-        }
     }
     return counts;
 }

@@ -31,6 +31,11 @@ struct OpenOptions {
     bool readOnly = false;
 };
 
+// Keeps the SQL drivers' own warnings ("Unable to free statement: …") off standard error for
+// the life of the process: the store says each of its failures once, in its own words. Other
+// messages go where they went. Before any connection is made.
+void SilenceDriverWarnings();
+
 // A history's location is the path of an SQLite file or a PostgreSQL database as
 // postgresql://… (ServerAddress.h). Why it cannot be one, in Chinese; empty when it can.
 QString LocationError(const QString &location);
@@ -103,5 +108,10 @@ bool ExecTransaction(QSqlDatabase &db, const QString &statement, QSqlError &erro
 
 // The file used without --db: history.sqlite3 in the program's data folder.
 QString DefaultHistoryPath();
+
+// What a user should know about where a history file is kept, in one line of Chinese, or empty:
+// on a network folder it is kept without WAL (whose index lives in one machine's memory), and
+// in a read-only place it can only be read as it stands.
+QString HistoryLocationNote(const QString &location);
 
 } // namespace vantorel

@@ -70,6 +70,20 @@ bool IsServerLocation(const QString &location)
     return false;
 }
 
+QString ShownLocation(const QString &location)
+{
+    if (!IsServerLocation(location))
+        return location;
+    // user:password@ before the host, and password=… among the parameters.
+    static const QRegularExpression kUserPassword(QStringLiteral("^([a-z]+://[^:@/?]*:)[^@/?]*@"),
+                                                  QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kPasswordParameter(QStringLiteral("([?&]password=)[^&]*"),
+                                                       QRegularExpression::CaseInsensitiveOption);
+    return QString(location)
+        .replace(kUserPassword, QStringLiteral("\\1***@"))
+        .replace(kPasswordParameter, QStringLiteral("\\1***"));
+}
+
 std::optional<ServerAddress> ParseServerAddress(const QString &location, QString &error)
 {
     QStringView rest(location);
@@ -99,7 +113,7 @@ std::optional<ServerAddress> ParseServerAddress(const QString &location, QString
     if (!SetHostAndPort(address, authority, error))
         return std::nullopt;
 
-    bool timeoutGiven = false, nameGiven = false;
+    QStringList given;
     static const QRegularExpression kKey(QStringLiteral("^[a-z_]+$"));
     for (QStringView parameter : parameters.split(u'&', Qt::SkipEmptyParts)) {
         const qsizetype equals = parameter.indexOf(u'=');
@@ -107,7 +121,8 @@ std::optional<ServerAddress> ParseServerAddress(const QString &location, QString
         const QString value = Decoded(parameter.mid(equals + 1));
         // Qt's driver reads its options separated by semicolons.
         if (equals < 0 || !kKey.match(key).hasMatch() || value.contains(u';')) {
-            error = QStringLiteral("数据库地址中的参数应为 名称=值（值中不能有分号）：%1").arg(parameter);
+            error = QStringLiteral("数据库地址中的参数应为 名称=值（值中不能有分号）：%1")
+                        .arg(key == u"password" ? QStringLiteral("password=***") : parameter.toString());
             return std::nullopt;
         }
         if (key == u"host")
@@ -122,14 +137,22 @@ std::optional<ServerAddress> ParseServerAddress(const QString &location, QString
             address.password = value;
         else if (key != u"port")
             address.options << key + u'=' + Quoted(value);
-        timeoutGiven = timeoutGiven || key == u"connect_timeout";
-        nameGiven = nameGiven || key == u"application_name";
+        given << key;
     }
-    // libpq waits on an unanswered connection for ever unless told otherwise.
-    if (!timeoutGiven)
-        address.options << QStringLiteral("connect_timeout=10");
-    if (!nameGiven)
-        address.options << QStringLiteral("application_name=vantorel");
+    // libpq waits on an unanswered connection for ever unless told otherwise, and a server gone
+    // silent (a partition, a frozen host) holds a statement for the minutes of TCP's retries.
+    static const std::pair<QString, QString> kDefaults[] = {
+        {QStringLiteral("connect_timeout"), QStringLiteral("10")},
+        {QStringLiteral("keepalives"), QStringLiteral("1")},
+        {QStringLiteral("keepalives_idle"), QStringLiteral("10")},
+        {QStringLiteral("keepalives_interval"), QStringLiteral("5")},
+        {QStringLiteral("keepalives_count"), QStringLiteral("4")},
+        {QStringLiteral("tcp_user_timeout"), QStringLiteral("30000")},
+        {QStringLiteral("application_name"), QStringLiteral("vantorel")},
+    };
+    for (const auto &[key, value] : kDefaults)
+        if (!given.contains(key))
+            address.options << key + u'=' + value;
     return address;
 }
 

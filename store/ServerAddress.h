@@ -25,6 +25,10 @@ struct ServerAddress {
 // Whether the history's location names a database server rather than a file.
 bool IsServerLocation(const QString &location);
 
+// The location as messages may show it: a server address with its password, if any, as "***"
+// (postgresql://seo:***@db/vantorel); a file's path as it is.
+QString ShownLocation(const QString &location);
+
 // The address, or nothing with why not in Chinese.
 std::optional<ServerAddress> ParseServerAddress(const QString &location, QString &error);
 

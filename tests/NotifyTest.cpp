@@ -176,6 +176,27 @@ TEST(Webhook, ChatServicesGetTheirTextMessageAndOthersTheJson)
                                                {"before", "passes-weight"}, {"after", "removed"}, {"evidence", "HTTP 404"}}));
 }
 
+TEST(Webhook, AddressesAreReadAndCheckedWithoutShowingTheirSecret)
+{
+    EXPECT_EQ(WebhookAddressesIn(QStringLiteral("# team\nhttps://a.example/x#top  http://b.example/y\t# old one\n\n"
+                                                "https://c.example/z")),
+              (QStringList{"https://a.example/x#top", "http://b.example/y", "https://c.example/z"}));
+    const struct {
+        const char *url;
+        const char *problem;
+    } cases[] = {
+        {"https://hooks.slack.com/services/T/B/SECRET", ""},
+        {"http://127.0.0.1:8080/hook", ""},
+        {"hooks.slack.com/services/T/B/SECRET", "通知网址应以 https:// 或 http:// 开头：hooks.slack.com/…"},
+        {"ftp://example.org/SECRET", "通知网址应以 https:// 或 http:// 开头：ftp:/…"},
+        {"http://hooks.slack.com/services/T/B/SECRET", "聊天机器人的通知网址只能用 https://：http://hooks.slack.com/…"},
+        {"http://oapi.dingtalk.com/robot/send?access_token=SECRET", "聊天机器人的通知网址只能用 https://：http://oapi.dingtalk.com/…"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(WebhookAddressProblem(QString::fromUtf8(c.url)), QString::fromUtf8(c.problem)) << c.url;
+    EXPECT_EQ(ShownWebhook(QStringLiteral("https://xn--fiqs8s.cn/hook/SECRET")), QStringLiteral("https://中国.cn/…"));
+}
+
 TEST(Webhook, PostsOnceWhenSomethingChangedAndSaysWhyItFailed)
 {
     std::mutex mutex;
@@ -211,6 +232,11 @@ TEST(Webhook, PostsOnceWhenSomethingChangedAndSaysWhyItFailed)
     status = 404; // the address is wrong: trying again changes nothing
     EXPECT_EQ(PostNotice(urls, Notice({Lost("http://a.cn/")}), quick).size(), 1);
     EXPECT_EQ(hook.requestCount(), 4);
+    // A redirect is neither followed (curl would send a GET, or the body elsewhere) nor delivery.
+    status = 302;
+    EXPECT_EQ(PostNotice(urls, Notice({Lost("http://a.cn/")}), quick),
+              QStringList{QStringLiteral("通知发送失败：%1（重定向到其他地址，未发送）").arg(hook.hostAndPort())});
+    EXPECT_EQ(hook.requestCount(), 5);
     const int closed = LoopbackServer::ClosedPort();
     EXPECT_EQ(PostNotice({QStringLiteral("http://127.0.0.1:%1/").arg(closed)}, Notice({Lost("http://a.cn/")}), quick),
               QStringList{QStringLiteral("通知发送失败：127.0.0.1:%1（连接被拒绝）").arg(closed)});
