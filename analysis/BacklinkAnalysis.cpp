@@ -8,9 +8,11 @@
 #include <DecodeBody.h>
 
 
+#include <QDeadlineTimer>
 #include <QFutureWatcher>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QThread>
 #include <QUrl>
 
@@ -40,6 +42,7 @@ const QString kStatusParsed = QStringLiteral("网站外链地址分析完成！"
 const QString kStatusChecking = QStringLiteral("开始检测,需要的时间较长...");
 const QString kStatusChecked = QStringLiteral("网站地址有效性检测完成...");
 const QString kStatusStopped = QStringLiteral("检测已停止...");
+const QString kStatusKnownChecked = QStringLiteral("已复查已知外链，未能搜索新外链：%1");
 
 QString RowStatus(int row, int rows)
 {
@@ -142,6 +145,8 @@ void BacklinkAnalysis::BeginRun(int jobs)
     engine_.SetMaxInFlight(jobs);
     outcome_ = RunOutcome::Running;
     countText_.reset();
+    monitored_.reset();
+    engineProblem_.clear();
 }
 
 void BacklinkAnalysis::EndRun(RunOutcome outcome)
@@ -199,17 +204,30 @@ void BacklinkAnalysis::RunAnalysis(const QString &typedDomain)
     BeginRun(settings_.jobs);
     if (!StartRun(RunKind::Search, kStatusStart, typedDomain))
         return;
-    // The engine is asked once in a while only, however often a run starts: a newer run
-    // replaces one that waits for its turn.
-    const auto ask = [this] {
-        sinceSearch_.start();
-        searchTicket_ = engine_.Start(SearchQueryUrl(settings_.searchHost, domain_));
-    };
-    const qint64 waitMs = sinceSearch_.isValid() ? settings_.searchGap.count() - sinceSearch_.elapsed() : 0;
-    if (waitMs > 0)
-        After(std::chrono::milliseconds(waitMs), ask);
-    else
-        ask();
+    AskEngine();
+}
+
+void BacklinkAnalysis::MonitorSite(const QString &typedDomain, const QStringList &known)
+{
+    BeginRun(settings_.listJobs);
+    monitored_ = known;
+    if (StartRun(RunKind::Monitor, kStatusStart, typedDomain))
+        AskEngine();
+}
+
+void BacklinkAnalysis::AskEngine()
+{
+    // The engine is asked once in a while only, however often a run starts and however many runs
+    // share the settings: a newer run replaces one that waits for its turn, and a run whose turn
+    // came looks again, since another may have taken it.
+    const qint64 now = QDeadlineTimer::current().deadline();
+    qint64 last = settings_.lastSearch->load();
+    const qint64 waitMs = last == 0 ? 0 : last + settings_.searchGap.count() - now;
+    if (waitMs > 0 || !settings_.lastSearch->compare_exchange_strong(last, now)) {
+        After(std::chrono::milliseconds(std::max<qint64>(waitMs, 1)), [this] { AskEngine(); });
+        return;
+    }
+    searchTicket_ = engine_.Start(SearchQueryUrl(settings_.searchHost, domain_));
 }
 
 void BacklinkAnalysis::CheckAddresses(const QStringList &urls, const QString &typedDomain, RunKind kind)
@@ -281,27 +299,52 @@ void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
     StartJudging(index, std::move(*result));
 }
 
+void BacklinkAnalysis::SearchFailed(const QString &status, RunOutcome outcome)
+{
+    emit StatusChanged(status);
+    if (!monitored_ || monitored_->isEmpty()) {
+        EndRun(outcome);
+        return;
+    }
+    engineProblem_ = status;
+    ReplaceRows({});
+    ListKnownAddresses();
+    emit StatusChanged(kStatusChecking);
+    CheckLinkValidity(domain_);
+}
+
+void BacklinkAnalysis::ListKnownAddresses()
+{
+    std::vector<ResultRow> rows = rows_;
+    QSet<QString> listed;
+    for (const ResultRow &row : rows)
+        listed.insert(row.url);
+    for (const QString &url : *monitored_)
+        if (!listed.contains(RowUrl(url)))
+            rows.push_back(ListedRow(static_cast<int>(rows.size()) + 1, url));
+    ReplaceRows(std::move(rows));
+}
+
 void BacklinkAnalysis::OnSearchAnswer(const FetchResult &answer)
 {
     const std::optional<QString> page = PageText(answer);
     if (!page) {
-        emit StatusChanged(kStatusSearchFailed);
-        EndRun(RunOutcome::EngineUnreachable);
+        SearchFailed(kStatusSearchFailed, RunOutcome::EngineUnreachable);
         return;
     }
     switch (ClassifyEngineAnswer(*page, QUrl(answer.finalUrl).host(), PageTitle(*page))) {
     case EngineAnswer::Results:
         break;
     case EngineAnswer::Verification:
-        emit StatusChanged(kStatusVerification);
-        EndRun(RunOutcome::EngineRefused);
+        SearchFailed(kStatusVerification, RunOutcome::EngineRefused);
         return;
     case EngineAnswer::Unrecognised:
-        emit StatusChanged(kStatusUnrecognised);
-        EndRun(RunOutcome::PageUnrecognised);
+        SearchFailed(kStatusUnrecognised, RunOutcome::PageUnrecognised);
         return;
     }
     ParseSearchResults(*page, domain_);
+    if (monitored_)
+        ListKnownAddresses();
     emit StatusChanged(kStatusParsed);
     After(settings_.pause, [this] {
         emit StatusChanged(kStatusChecking);
@@ -578,7 +621,7 @@ void BacklinkAnalysis::AdvancePastJudgedRows()
             AnnounceRow(lowestUnjudged_);
         return;
     }
-    emit StatusChanged(kStatusChecked);
+    emit StatusChanged(engineProblem_.isEmpty() ? kStatusChecked : kStatusKnownChecked.arg(engineProblem_));
     After(settings_.pause, [this] {
         emit PanelShown(false);
         EndRun(RunOutcome::Completed);

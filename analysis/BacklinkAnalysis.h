@@ -8,14 +8,15 @@
 #include <FetchEngine.h>
 #include <HeadlessBrowser.h>
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -32,6 +33,9 @@ struct AnalysisSettings {
     RetryPolicy retry;
     // The least time between two requests to the engine: asked too often, it asks for a human.
     std::chrono::milliseconds searchGap{3000};
+    // When the engine was last asked (QDeadlineTimer's clock; 0: never), shared by the runs made
+    // with copies of these settings, which keep the gap between them too (--recheck-due --workers).
+    std::shared_ptr<std::atomic<qint64>> lastSearch = std::make_shared<std::atomic<qint64>>(0);
     RenderMode render = RenderMode::Auto;
     QString browserProgram = BrowserProgram();
     RenderLimits renderLimits;
@@ -58,6 +62,12 @@ public:
     void RunAnalysis(const QString &typedDomain);
     // A run without the engine: the given full addresses are listed and judged.
     void CheckAddresses(const QStringList &urls, const QString &typedDomain, RunKind kind = RunKind::AddressList);
+    // A monitoring run: one search of the engine, then its results and the known full addresses
+    // it did not list, judged together. When the engine fails, the known addresses are judged all
+    // the same and EngineProblem() says why; without any, the run ends as a search's would.
+    void MonitorSite(const QString &typedDomain, const QStringList &known);
+    // Why the engine gave a monitoring run no results; empty when it did.
+    const QString &EngineProblem() const { return engineProblem_; }
 
     // The two stages of a run. ParseSearchResults lists the organic results of the engine's
     // page; CheckLinkValidity judges the listed rows against the domain, each verdict landing
@@ -125,6 +135,12 @@ private:
     // The row's page sent the visitor on within seconds: the target is fetched and judged instead,
     // as a redirect's is. redirects: the row's redirects so far, without this one.
     void FollowRefresh(int row, QString target, long redirects);
+    // Asks the engine for the domain's backlinks, once its gap since the last search is over.
+    void AskEngine();
+    // The engine gave no results: a monitoring run judges its known addresses, any other ends.
+    void SearchFailed(const QString &status, RunOutcome outcome);
+    // A monitoring run's known addresses the engine did not list, after its results.
+    void ListKnownAddresses();
     void OnFetched(FetchEngine::Ticket ticket);
     void OnSearchAnswer(const FetchResult &answer);
     void StartJudging(int row, FetchResult result);
@@ -153,6 +169,8 @@ private:
 
     QString domain_;
     std::optional<QString> countText_;
+    std::optional<QStringList> monitored_; // a monitoring run's known addresses
+    QString engineProblem_;
     std::optional<FetchEngine::Ticket> searchTicket_;
     std::vector<ResultRow> rows_;
     std::unordered_map<FetchEngine::Ticket, int> rowOfTicket_;
@@ -166,7 +184,6 @@ private:
         long redirects = 0; // the refresh itself included
     };
     std::unordered_map<int, Refreshed> refreshedRows_; // rows whose page sent the visitor on
-    QElapsedTimer sinceSearch_;                                    // since the engine was last asked
     HeadlessBrowser browser_;                                      // started by the first page to render, ended with the run
     struct Rendering {
         int row = 0;

@@ -23,7 +23,7 @@ enum class RunOutcome {
 // Where a run's rows come from.
 // Import: what an export said of its pages' links, kept without fetching, so that the first
 // check of each page is compared with it.
-enum class RunKind { Search, AddressList, Recheck, Import };
+enum class RunKind { Search, AddressList, Recheck, Import, Monitor };
 
 // Where a row stands in its run.
 enum class RowState { Waiting, Fetching, WaitingToRetry, Rendering, Judged };

@@ -100,8 +100,9 @@ QString CannotJudgeText(const QString &reason)
     return QStringLiteral("无法判断是否丢失外链：") + reason;
 }
 
-// The addresses of a run without the engine: --urls, or those the history knows for --recheck.
-// An exit status instead when there are none to check.
+// The addresses of a run without the engine: --urls, or those the history knows for --recheck;
+// for a monitoring run, those the history knows, which may be none. An exit status instead when
+// there are none to check.
 std::variant<std::optional<AddressList>, int> AddressesToCheck(const CommandLine &line, const QString &historyFile,
                                                                ConsoleStreams &streams)
 {
@@ -111,7 +112,7 @@ std::variant<std::optional<AddressList>, int> AddressesToCheck(const CommandLine
             return list;
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
     }
-    if (line.command != Command::Recheck)
+    if (line.command != Command::Recheck && line.command != Command::Monitor)
         return std::nullopt;
     HistoryReader reader(historyFile);
     const QStringList known = reader.KnownValidAddresses(domain);
@@ -122,7 +123,7 @@ std::variant<std::optional<AddressList>, int> AddressesToCheck(const CommandLine
             return kExitOutputFailed;
         }
         nothing = UnreadableHistory(reader.Error());
-    } else if (known.isEmpty()) {
+    } else if (known.isEmpty() && line.command == Command::Recheck) {
         // Not a run: a re-check of nothing would only make the history longer.
         nothing = QStringLiteral("历史记录中没有 %1 曾经有效的外链").arg(SiteShown(SiteKey(domain)));
         if (!line.failOnLost) {
@@ -213,6 +214,9 @@ int TellChanges(const CommandLine &line, const StoredChanges &stored, const std:
 AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings settings, ConsoleStreams &streams, int runsAtOnce)
 {
     settings.pause = std::chrono::milliseconds(0);
+    bool isNumber = false;
+    if (const int gap = qEnvironmentVariableIntValue("VANTOREL_SEARCH_GAP_MS", &isNumber); isNumber && gap >= 0)
+        settings.searchGap = std::chrono::milliseconds(gap);
     settings.jobs = settings.listJobs = line.jobs.value_or(settings.listJobs) * runsAtOnce;
     if (line.retries)
         settings.retry.retries = *line.retries;
@@ -288,7 +292,9 @@ std::optional<int> CheckRun::Start()
     starting_ = true;
     if (urls && history_)
         history_->KeepExported(domain, urls->exported);
-    if (urls)
+    if (line_.command == Command::Monitor)
+        analysis_->MonitorSite(domain, urls->addresses);
+    else if (urls)
         analysis_->CheckAddresses(urls->addresses, domain,
                                   line_.command == Command::Recheck ? RunKind::Recheck : RunKind::AddressList);
     else
@@ -356,6 +362,8 @@ int CheckRun::Conclude()
         streams_.Say(QStringLiteral("已停止：检测了 %1/%2 条").arg(rows.size()).arg(analysis.Rows().size()));
         return streams_.ReportFailure() ? kExitOutputFailed : kExitInterrupted;
     }
+    if (!analysis.EngineProblem().isEmpty())
+        streams_.Say(progress_->Status());
     if (!writer_)
         return kExitCompleted;
     const StoredChanges stored =

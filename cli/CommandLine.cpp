@@ -87,7 +87,8 @@ struct Parser {
     QCommandLineOption watched{QStringLiteral("watched"),
                                QStringLiteral("列出自动复查列表：网站、间隔、上次和下次复查时间、最近一次检测的结果。")};
     QCommandLineOption recheckDue{QStringLiteral("recheck-due"),
-                                  QStringLiteral("复查自动复查列表中到期的网站（新加入的立即到期），逐个或 --workers 个同时进行，各保存为一次复查；"
+                                  QStringLiteral("监控自动复查列表中到期的网站（新加入的立即到期）：查询一次搜索引擎并复查已知的外链，"
+                                                 "逐个或 --workers 个同时进行，各保存为一次监控；"
                                                  "多个同时运行时（也可在多台电脑上共用一个 PostgreSQL 数据库）每个网站只复查一次。"
                                                  "退出状态取各网站中最差的。")};
     QCommandLineOption workers{QStringLiteral("workers"),
@@ -118,9 +119,10 @@ struct Parser {
             "4 搜索引擎要求安全验证或返回的页面无法识别；5 使用 --fail-on-lost 时这次检测丢失了外链；"
             "6 使用 --fail-on-lost 时无法判断是否丢失外链（历史记录无法读取或保存、没有一个网页能够访问，"
             "或历史记录中没有可复查的外链），标准错误上说明原因；"
-            "130 按下 Ctrl+C 后停止，只输出已检测的行。--recheck-due 取各网站中最大的状态。详见 man vantorel。\n\n"
+            "130、143、129 按下 Ctrl+C、收到 SIGTERM 或 SIGHUP 后停止，只输出已检测的行。--recheck-due 取各网站中最大的状态。"
+            "详见 man vantorel。\n\n"
             "检测保存到历史记录后，标准错误的最后几行按变化类型各列一行，如“丢失 2 条：…”（最多列出 10 个地址）。"
-            "变化类型：新增、丢失、恢复、变为 nofollow、变为 follow、锚文本变化、变为无法访问、仍无法访问、未再列出。"
+            "变化类型：新增、丢失、变为文字提及、恢复、变为 nofollow、变为 follow、锚文本变化、变为无法访问、仍无法访问、未再列出。"
             "同一网站的各种写法（大小写、末尾的点、www.、中文域名或 punycode）共用一份历史记录。\n\n"
             "自动复查：vantorel --watch example.com 把网站加入列表，安装包带有的 systemd 用户单元每小时运行一次 "
             "vantorel --recheck-due：\n"

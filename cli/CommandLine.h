@@ -22,6 +22,7 @@ enum class Command {
     Watched, // --watched: lists the watch list; no domain
     RecheckDue, // --recheck-due: re-checks every watched domain whose time has come; no domain
     CopyHistory, // --copy-history FROM TO: one history into another
+    Monitor,     // no option: each site of --recheck-due, searched and its known addresses re-checked
 };
 
 // What the command line asks for. Without a domain or a copy, the window opens.

@@ -117,7 +117,7 @@ public:
           progressBar_(line.workers == 1 && ::isatty(STDERR_FILENO) == 1),
           settings_(CheckSettings(line, std::move(settings), streams, line.workers))
     {
-        line_.command = Command::Recheck;
+        line_.command = Command::Monitor;
         line_.failOnLost = true;
     }
 

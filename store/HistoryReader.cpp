@@ -207,8 +207,8 @@ public:
         const StoredRun *search = PreviousSearch(runs, run);
         const std::optional<std::vector<AddressCheck>> listed =
             search ? std::optional(Checks(search->id)) : std::nullopt;
-        changes.changes =
-            ChangesOfRun(run, rows, Pasts(run.domain, addresses, Horizon(runs, run), {}), listed ? &*listed : nullptr);
+        changes.changes = ChangesOfRun(run, rows, Pasts(run.domain, addresses, Horizon(runs, run), {}),
+                                       listed ? &*listed : nullptr, PreviousSearch(runs, run, true) != nullptr);
         return changes;
     }
 

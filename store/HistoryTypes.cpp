@@ -13,17 +13,19 @@ namespace {
 template <typename Enum, std::size_t N>
 using Names = std::array<std::pair<Enum, const char16_t *>, N>;
 
-constexpr Names<RunSource, 4> kSourceNames{{
+constexpr Names<RunSource, 5> kSourceNames{{
     {RunSource::Search, u"search"},
     {RunSource::AddressList, u"list"},
     {RunSource::Recheck, u"recheck"},
     {RunSource::Import, u"import"},
+    {RunSource::Monitor, u"monitor"},
 }};
-constexpr Names<RunSource, 4> kSourceWords{{
+constexpr Names<RunSource, 5> kSourceWords{{
     {RunSource::Search, u"搜索"},
     {RunSource::AddressList, u"地址列表"},
     {RunSource::Recheck, u"复查"},
     {RunSource::Import, u"导入"},
+    {RunSource::Monitor, u"监控"},
 }};
 constexpr Names<StoredOutcome, 4> kOutcomeNames{{
     {StoredOutcome::PassesWeight, u"passes-weight"},

@@ -148,9 +148,10 @@ std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &n
 
 std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<AddressCheck> &rows,
                                     const QHash<QString, AddressPast> &pasts,
-                                    const std::vector<AddressCheck> *previousSearch)
+                                    const std::vector<AddressCheck> *previousSearch, bool searchedBefore)
 {
     const bool search = run.source == RunSource::Search;
+    const bool listsAnew = (search || run.source == RunSource::Monitor) && searchedBefore;
     std::vector<RowChange> changes;
     if (run.source == RunSource::Import)
         return changes; // what an export said is the past of the checks that follow, no change of its own
@@ -160,7 +161,7 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
         listed.insert(row->address);
         const auto found = pasts.constFind(row->address);
         const AddressPast &past = found == pasts.cend() ? none : *found;
-        for (const ChangeKind kind : ChangesOf(past, *row, search && previousSearch)) {
+        for (const ChangeKind kind : ChangesOf(past, *row, listsAnew)) {
             const AddressCheck *before = ComparedWith(past, kind);
             changes.push_back({kind, row->address, row->number, before ? std::optional(before->outcome) : std::nullopt,
                                row->outcome, before ? before->checkedAt : QDateTime()});
@@ -200,7 +201,7 @@ std::vector<std::size_t> ReplayOrder(const std::vector<StoredRun> &runs)
 
 std::vector<RowChange> SiteHistory::Add(const StoredRun &run, const std::vector<AddressCheck> &rows)
 {
-    std::vector<RowChange> changes = ChangesOfRun(run, rows, pasts_, lastSearch_ ? &*lastSearch_ : nullptr);
+    std::vector<RowChange> changes = ChangesOfRun(run, rows, pasts_, lastSearch_ ? &*lastSearch_ : nullptr, searched_);
     if (!run.endOrder)
         return changes;
     // Backwards, so that an address listed twice keeps its first row, as the store reads it.
@@ -208,15 +209,17 @@ std::vector<RowChange> SiteHistory::Add(const StoredRun &run, const std::vector<
         pasts_[row->address].Add(*row);
     if (run.source == RunSource::Search && run.outcome == RunOutcome::Completed)
         lastSearch_ = rows;
+    searched_ = searched_ || run.source == RunSource::Search || run.source == RunSource::Monitor;
     return changes;
 }
 
-const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run)
+const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run, bool monitorsToo)
 {
     const qint64 horizon = Horizon(runs, run);
     const StoredRun *latest = nullptr;
     for (const StoredRun &candidate : runs)
-        if (candidate.source == RunSource::Search && candidate.endOrder && *candidate.endOrder < horizon &&
+        if ((candidate.source == RunSource::Search || (monitorsToo && candidate.source == RunSource::Monitor)) &&
+            candidate.endOrder && *candidate.endOrder < horizon &&
             (!latest || *candidate.endOrder > *latest->endOrder))
             latest = &candidate;
     return latest;

@@ -75,11 +75,13 @@ struct RowChange {
 std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &now, bool listsAnew);
 
 // A run's changes: each address it checked (its first row counts) against the address's own
-// past in the site's history, in row order (none for an import, which checked nothing); then, for a completed search, what the previous
-// completed search listed and this one does not (previousSearch: its rows; null without one).
+// past in the site's history, in row order (none for an import, which checked nothing); then,
+// for a completed search, what the previous completed search listed and this one does not
+// (previousSearch: its rows; null without one). A search or monitoring run lists anew when the
+// site was searched before (searchedBefore: a completed search or monitoring run).
 std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<AddressCheck> &rows,
                                     const QHash<QString, AddressPast> &pasts,
-                                    const std::vector<AddressCheck> *previousSearch);
+                                    const std::vector<AddressCheck> *previousSearch, bool searchedBefore);
 
 // How far the past a run is judged against reaches, among completed runs in the order they
 // completed (StoredRun::endOrder): a completed run's past holds the runs completed before it, so
@@ -100,10 +102,11 @@ public:
 private:
     QHash<QString, AddressPast> pasts_;
     std::optional<std::vector<AddressCheck>> lastSearch_; // the rows of the latest completed search
+    bool searched_ = false;                               // a search or monitoring run completed
 };
 
-// The latest completed search of the site within the run's horizon.
-const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run);
+// The latest completed search of the site within the run's horizon; monitorsToo: or monitoring run.
+const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run, bool monitorsToo = false);
 
 // The line a row's tool tip gains when its address was checked before (past.last): when, what
 // it was, and how it changed since: "上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失".

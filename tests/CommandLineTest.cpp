@@ -8,6 +8,7 @@
 #include "ResultPages.h"
 #include "TestWeb.h"
 
+#include <HistoryDatabase.h>
 #include <HistoryWriter.h>
 #include <WatchList.h>
 
@@ -72,6 +73,8 @@ QProcessEnvironment Environment(const QString &proxy)
     static const QTemporaryDir dataHome;
     environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome.path());
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+    // Due runs search one site after another: no waits between them.
+    environment.insert(QStringLiteral("VANTOREL_SEARCH_GAP_MS"), QStringLiteral("0"));
     for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
         environment.insert(it.key(), it.value());
     return environment;
@@ -673,7 +676,8 @@ TEST(CommandLine, ALossFoundByAStoppedRunIsToldByTheNextAndAStoppedDueSiteStaysD
     ASSERT_TRUE(vantorel::WatchList(db).Watch(QStringLiteral("example.com"), 24, QDateTime::currentDateTime().addSecs(-60)));
     stall = true;
     const int before = stalled;
-    Start(process, QStringList{"--recheck-due"} + common, {});
+    web.SetResultPage(SearchResultPage(QStringLiteral("0"), {}, true));
+    Start(process, QStringList{"--recheck-due"} + common, "http://" + web.server().hostAndPort());
     const QDeadlineTimer asked(10'000);
     while (stalled == before && !asked.hasExpired())
         std::this_thread::sleep_for(20ms);
@@ -808,6 +812,56 @@ TEST(CommandLine, ALossIsToldOnTheDesktopAndToTheWebhooksOnce)
     EXPECT_EQ(hook.Count(), 4u);
 }
 
+// A due site is searched as well as re-checked, as one run of source 监控: a site never checked
+// gets its first search, a later one tells the engine's new pages as 新增, and with the engine
+// asking for a human the known addresses are re-checked all the same.
+TEST(CommandLine, ADueRunSearchesTheEngineAndReChecksTheKnownAddresses)
+{
+    constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
+    TestWeb web;
+    web.SetPage("/a", std::string(kLinked));
+    web.SetPage("/b", std::string(kLinked));
+    web.SetResultPage(SearchResultPage(QStringLiteral("约1"), {{web.Address("/a")}}));
+    const QString proxy = "http://" + web.server().hostAndPort();
+    const QTemporaryDir folder;
+    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    ASSERT_EQ(Vantorel({"--watch", "example.com", "--db", db}).exitCode, 0);
+    const auto due = [&] {
+        // Due again at once.
+        const QString name = QStringLiteral("command-line-test-due");
+        {
+            EXPECT_EQ(vantorel::ConnectHistory(name, db), QString());
+            QSqlQuery(QSqlDatabase::database(name, false)).exec(QStringLiteral("UPDATE watch SET last_recheck_at = NULL"));
+        }
+        QSqlDatabase::removeDatabase(name);
+        return Vantorel({"--recheck-due", "--db", db, "--format", "tsv", "--retries", "0"}, proxy);
+    };
+
+    Outcome run = due();
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.count(u'\n'), 2) << run.out.toStdString();
+    EXPECT_EQ(web.RequestsFor("http://www.baidu.com/s?"), 1);
+
+    web.SetResultPage(SearchResultPage(QStringLiteral("约2"), {{web.Address("/b")}}));
+    run = due();
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.count(u'\n'), 3) << "the engine's new page, and the known one it no longer lists";
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("新增 1 条：http://%1\n").arg(web.Address("/b")))) << run.err.toStdString();
+
+    web.SetResultPage(QStringLiteral("<title>百度安全验证</title><div id=captcha></div>"));
+    web.SetPage("/a", "nothing");
+    run = due();
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    EXPECT_EQ(run.out.count(u'\n'), 3) << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("已复查已知外链，未能搜索新外链：搜索引擎要求安全验证，请稍后再试...\n")))
+        << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("丢失 1 条：http://%1\n").arg(web.Address("/a")))) << run.err.toStdString();
+    EXPECT_EQ(web.RequestsFor("http://www.baidu.com/s?"), 3);
+
+    const Outcome history = Vantorel({"--history", "example.com", "--db", db, "--format", "tsv"});
+    EXPECT_EQ(history.out.count(QStringLiteral("\t监控\t")), 3) << history.out.toStdString();
+}
+
 // Sites (name, page) each once checked with its page 有效, then watched in that order: all due,
 // the first the longest.
 void WatchCheckedSites(const QString &db, const std::vector<std::pair<QString, QString>> &sites)
@@ -850,7 +904,10 @@ TEST(CommandLine, AWorkerReChecksAsManyDueSitesAtOnceAsAsked)
     for (const char *site : {"a.example", "b.example", "c.example"})
         sites.emplace_back(QString::fromLatin1(site), pages.url("/" + std::string(site)));
     WatchCheckedSites(db, sites);
-    const Outcome outcome = Vantorel({"--recheck-due", "--workers", "3", "--db", db, "--retries", "0"});
+    TestWeb engine;
+    engine.SetResultPage(SearchResultPage(QStringLiteral("0"), {}, true));
+    const Outcome outcome = Vantorel({"--recheck-due", "--workers", "3", "--db", db, "--retries", "0"},
+                                     "http://" + engine.server().hostAndPort());
     EXPECT_EQ(outcome.exitCode, 5) << outcome.err.toStdString();
     EXPECT_EQ(outcome.err.count(u"到期复查："), 3) << outcome.err.toStdString();
     const std::lock_guard lock(mutex);
@@ -866,6 +923,9 @@ TEST_P(KeptRuns, DueRechecksAreSharedByWorkersAndAKilledWorkersClaimLapses)
     using namespace vantorel;
     const QString &db = db_;
     TestWeb web;
+    // Each due site is searched too: the engine finds nothing new.
+    web.SetResultPage(SearchResultPage(QStringLiteral("0"), {}, true));
+    const QString engine = "http://" + web.server().hostAndPort();
     std::atomic<bool> stall = true;
     std::atomic<int> stalledAsked = 0;
     LoopbackServer slow([&](LoopbackServer::Connection &connection) {
@@ -895,7 +955,7 @@ TEST_P(KeptRuns, DueRechecksAreSharedByWorkersAndAKilledWorkersClaimLapses)
     const QStringList due{"--recheck-due", "--db", db, "--format", "tsv", "--timeout", "5", "--retries", "0"};
     std::array<QProcess, 3> workers;
     for (std::size_t w = 0; w < workers.size(); ++w)
-        Start(workers[w], due + (w == 0 ? QStringList{"--workers", "3"} : QStringList{}), {});
+        Start(workers[w], due + (w == 0 ? QStringList{"--workers", "3"} : QStringList{}), engine);
     const QDeadlineTimer allButStalled(20'000);
     while ((stalledAsked == 0 || rechecked().size() < 30) && !allButStalled.hasExpired())
         std::this_thread::sleep_for(50ms);
@@ -929,13 +989,13 @@ TEST_P(KeptRuns, DueRechecksAreSharedByWorkersAndAKilledWorkersClaimLapses)
         }
 
     stall = false;
-    const Outcome early = Vantorel(due);
+    const Outcome early = Vantorel(due, engine);
     EXPECT_EQ(early.exitCode, 0) << early.err.toStdString();
     EXPECT_EQ(stalledAsked, 1) << "still claimed by the killed worker";
     const QDeadlineTimer lapse(20'000);
     while (stalledAsked < 2 && !lapse.hasExpired()) {
         std::this_thread::sleep_for(500ms);
-        EXPECT_EQ(Vantorel(due).exitCode, 0);
+        EXPECT_EQ(Vantorel(due, engine).exitCode, 0);
     }
     EXPECT_EQ(stalledAsked, 2) << "the claim lapsed and the site was re-checked once";
     EXPECT_EQ(rechecked().size(), 31u);
