@@ -5,13 +5,18 @@
 
 #include <DecodeBody.h>
 
+#include <QBuffer>
 #include <QHash>
 #include <QLocale>
+#include <QRegularExpression>
+#include <QStringDecoder>
 #include <QUrl>
 #include <QtConcurrent/qtconcurrentmap.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
+#include <unordered_set>
 
 namespace vantorel {
 
@@ -99,8 +104,9 @@ std::optional<HeaderMatch> MatchHeader(QStringView cell)
 // Lines end in LF, CRLF or a lone CR. Cells are given as written; CellText unquotes them.
 class RecordReader {
 public:
-    explicit RecordReader(QStringView text, char16_t delimiter = 0, qsizetype from = 0, int line = 1)
-        : text_(text), delimiter_(delimiter), at_(from), nextLine_(line)
+    // Text that is not final may go on past its end: a record it cuts off is not read yet.
+    explicit RecordReader(QStringView text, char16_t delimiter = 0, qsizetype from = 0, int line = 1, bool final = true)
+        : text_(text), delimiter_(delimiter), at_(from), nextLine_(line), final_(final)
     {
     }
 
@@ -110,6 +116,11 @@ public:
             return false;
         cells_.clear();
         line_ = nextLine_;
+        const auto cutOff = [this] {
+            cells_.clear();
+            nextLine_ = line_;
+            return false;
+        };
         const char16_t *const begin = text_.utf16();
         const char16_t *const end = begin + text_.size();
         const char16_t *p = begin + at_;
@@ -131,6 +142,8 @@ public:
                 cells_.emplace_back(cell, p);
                 cell = p + 1;
             } else if (c == u'\n' || c == u'\r') {
+                if (c == u'\r' && p + 1 == end && !final_)
+                    return cutOff(); // its LF may come next
                 cells_.emplace_back(cell, p);
                 p += c == u'\r' && p + 1 < end && p[1] == u'\n' ? 2 : 1;
                 ++nextLine_;
@@ -138,6 +151,8 @@ public:
                 return true;
             }
         }
+        if (!final_)
+            return cutOff();
         cells_.emplace_back(cell, p);
         at_ = text_.size();
         return true;
@@ -156,6 +171,7 @@ private:
     char16_t delimiter_;
     qsizetype at_;
     int nextLine_;
+    bool final_;
     int line_ = 0;
     std::vector<QStringView> cells_;
 };
@@ -423,65 +439,141 @@ void CheckCandidates(std::vector<Candidate> &candidates)
     });
 }
 
-void TakeAddresses(AddressList &list, std::vector<Candidate> candidates)
-{
-    CheckCandidates(candidates);
-    QHash<QString, bool> taken; // each address once: whether it made the list
-    QHash<QString, std::size_t> exportedAt;
-    QHash<QString, int> otherSites;
-    for (const Candidate &candidate : candidates) {
+// Takes the candidates' addresses a batch at a time, each address once: a list's memory grows
+// with the addresses it keeps, not with its lines.
+class AddressTaker {
+public:
+    explicit AddressTaker(AddressList &list) : list_(list) {}
+
+    void Add(Candidate candidate)
+    {
+        batch_.push_back(std::move(candidate));
+        if (batch_.size() >= kBatch)
+            Flush();
+    }
+
+    void Reject(int line)
+    {
+        if (list_.rejectedLines.size() < kRejectedLinesKept)
+            list_.rejectedLines.push_back(line);
+        ++list_.rejected;
+    }
+
+    void Finish()
+    {
+        Flush();
+        if (list_.addresses.isEmpty() && !otherSites_.isEmpty())
+            list_.targetSite = std::max_element(otherSites_.keyValueBegin(), otherSites_.keyValueEnd(),
+                                                [](const auto &a, const auto &b) { return a.second < b.second; })
+                                   ->first;
+    }
+
+private:
+    static constexpr std::size_t kBatch = 32768;
+    // Enough for any note; the count goes on past them.
+    static constexpr std::size_t kRejectedLinesKept = 1000;
+
+    void Flush()
+    {
+        CheckCandidates(batch_);
+        for (const Candidate &candidate : batch_)
+            Take(candidate);
+        batch_.clear();
+    }
+
+    void Take(const Candidate &candidate)
+    {
         if (!candidate.listed) {
-            list.rejectedLines.push_back(candidate.line);
-            continue;
+            Reject(candidate.line);
+            return;
         }
-        if (!list.site.isEmpty() && !candidate.target.isEmpty() && candidate.target != list.site) {
-            ++list.otherTargets;
-            ++otherSites[candidate.target];
-            continue;
+        if (!list_.site.isEmpty() && !candidate.target.isEmpty() && candidate.target != list_.site) {
+            ++list_.otherTargets;
+            ++otherSites_[candidate.target];
+            return;
         }
         const QString address = RowUrl(candidate.text);
-        auto found = taken.constFind(address);
-        if (found == taken.cend()) {
-            found = taken.insert(address, ++list.read <= kMaxListedAddresses);
-            if (*found)
-                list.addresses << address;
-            else
-                list.truncated = true;
+        const auto kept = exportedAt_.constFind(address);
+        if (kept == exportedAt_.cend()) {
+            // Past the cap only a hash of each address is kept, to count the list's addresses.
+            if (list_.addresses.size() >= kMaxListedAddresses) {
+                if (passed_.insert(qHash(address)).second) {
+                    ++list_.read;
+                    list_.truncated = true;
+                }
+                return;
+            }
+            ++list_.read;
+            list_.addresses << address;
+            exportedAt_.insert(address, candidate.link ? std::optional(list_.exported.size()) : std::nullopt);
+            if (candidate.link)
+                list_.exported.push_back({address, {*candidate.link}});
+            return;
         }
-        if (!*found || !candidate.link)
-            continue;
-        auto at = exportedAt.constFind(address);
-        if (at == exportedAt.cend()) {
-            at = exportedAt.insert(address, list.exported.size());
-            list.exported.push_back({address, {}});
+        if (!candidate.link)
+            return;
+        std::optional<std::size_t> &at = exportedAt_[address];
+        if (!at) {
+            at = list_.exported.size();
+            list_.exported.push_back({address, {}});
         }
-        list.exported[*at].links.push_back(*candidate.link);
+        list_.exported[*at].links.push_back(*candidate.link);
     }
-    if (list.addresses.isEmpty() && !otherSites.isEmpty())
-        list.targetSite = std::max_element(otherSites.keyValueBegin(), otherSites.keyValueEnd(),
-                                           [](const auto &a, const auto &b) { return a.second < b.second; })
-                              ->first;
+
+    AddressList &list_;
+    std::vector<Candidate> batch_;
+    QHash<QString, std::optional<std::size_t>> exportedAt_; // each address kept: where its links are
+    std::unordered_set<std::size_t> passed_;
+    QHash<QString, int> otherSites_;
+};
+
+// Whether the first bytes of a file are text: no NUL, and few control characters.
+bool LooksLikeText(QByteArrayView head)
+{
+    if (head.contains('\0'))
+        return false;
+    const auto controls = std::count_if(head.begin(), head.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r' && byte != '\f') || byte == 0x7F;
+    });
+    return controls * 50 <= head.size();
 }
 
-// The list's text: its byte order mark decides, else valid UTF-8, else GB18030.
-QString ListText(QByteArrayView bytes)
+// A line of a plain list with words around one address: that address.
+QStringView AddressInLine(QStringView line)
 {
-    const struct {
-        QByteArrayView mark;
-        QStringView encoding;
-    } marks[] = {{"\xEF\xBB\xBF", u"UTF-8"}, {"\xFF\xFE", u"UTF-16LE"}, {"\xFE\xFF", u"UTF-16BE"}};
-    for (const auto &mark : marks)
-        if (bytes.startsWith(mark.mark))
-            return DecodeBody(bytes.sliced(mark.mark.size()), mark.encoding);
-    return DecodeBody(bytes, bytes.isValidUtf8() ? u"UTF-8" : u"gb18030");
+    const qsizetype scheme = line.indexOf(u"://");
+    if (scheme < 0 || (scheme <= 5 && !std::any_of(line.begin(), line.end(), [](QChar c) { return c.isSpace(); })))
+        return line; // no address, or nothing around one
+
+    static const QRegularExpression kAddress(QStringLiteral("https?://[^\\s<>\"'，。、）》]+"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    QRegularExpressionMatchIterator matches = kAddress.globalMatch(line.toString());
+    if (!matches.hasNext())
+        return line;
+    const QRegularExpressionMatch first = matches.next();
+    return matches.hasNext() ? line : line.sliced(first.capturedStart(), first.capturedLength());
 }
 
-} // namespace
+// The list's text a piece at a time; false once there is no more.
+using TextSource = std::function<bool(QString &piece)>;
 
-AddressList ReadAddressList(QStringView text, const QString &site)
+// The records of a list, read as its text comes: its shape from the first pieces, then each
+// record once it is whole. A record longer than any list's line (a file without line breaks, a
+// quote never closed) is skipped to its next line break.
+AddressList ReadListText(const TextSource &more, const QString &site)
 {
+    constexpr qsizetype kShapeSample = 256 * 1024;
+    constexpr qsizetype kLongestRecord = 1024 * 1024;
+    QString text;
+    bool ended = false;
+    while (!ended && text.size() < kShapeSample) {
+        QString piece;
+        ended = !more(piece);
+        text += piece;
+    }
     if (text.startsWith(u'\xFEFF'))
-        text = text.sliced(1);
+        text.remove(0, 1);
     const std::optional<HeaderRow> header = FindHeader(text);
     const Shape shape = header ? ShapeWithHeader(text, *header) : ShapeWithoutHeader(text);
     AddressList list;
@@ -491,39 +583,126 @@ AddressList ReadAddressList(QStringView text, const QString &site)
     list.sitesOnly = shape.sitesOnly;
     if (shape.sitesOnly)
         return list;
-    RecordReader reader(text, shape.delimiter, shape.dataFrom, shape.dataLine);
-    std::vector<Candidate> candidates;
-    if (!shape.delimiter) {
-        while (reader.Next()) {
-            const QStringView line = reader.Cells().front().trimmed();
-            if (!line.isEmpty() && !line.startsWith(u'#'))
-                candidates.push_back({line.toString(), reader.Line(), std::nullopt});
-        }
-    } else {
+    if (shape.delimiter)
         list.column = shape.column;
-        const qsizetype column = shape.column;
-        const auto cell = [](const std::vector<QStringView> &cells, qsizetype at) {
-            return at >= 0 && at < std::ssize(cells) ? CellText(cells[static_cast<std::size_t>(at)]) : QString();
-        };
+    AddressTaker taker(list);
+    const auto cell = [](const std::vector<QStringView> &cells, qsizetype at) {
+        return at >= 0 && at < std::ssize(cells) ? CellText(cells[static_cast<std::size_t>(at)]) : QString();
+    };
+    qsizetype from = shape.dataFrom;
+    int line = shape.dataLine;
+    bool skippingToLineEnd = false;
+    for (;;) {
+        RecordReader reader(text, shape.delimiter, from, line, ended);
         while (reader.Next()) {
             const std::vector<QStringView> &cells = reader.Cells();
-            if (!reader.Blank())
-                candidates.push_back({cell(cells, column), reader.Line(), ExportedLink(cells, shape),
-                                      SiteKey(cell(cells, shape.targetColumn))});
+            if (!shape.delimiter) {
+                const QStringView written = cells.front().trimmed();
+                if (!written.isEmpty() && !written.startsWith(u'#'))
+                    taker.Add({AddressInLine(written).toString(), reader.Line(), std::nullopt});
+            } else if (!reader.Blank()) {
+                taker.Add({cell(cells, shape.column), reader.Line(), ExportedLink(cells, shape),
+                           SiteKey(cell(cells, shape.targetColumn))});
+            }
         }
+        if (ended)
+            break;
+        text.remove(0, reader.Offset());
+        from = 0;
+        line = reader.NextLine();
+        if (text.size() > kLongestRecord) {
+            taker.Reject(line++);
+            const qsizetype lineEnd = text.indexOf(u'\n');
+            skippingToLineEnd = lineEnd < 0;
+            text.remove(0, lineEnd < 0 ? text.size() : lineEnd + 1);
+        }
+        QString piece;
+        ended = !more(piece);
+        if (skippingToLineEnd) {
+            const qsizetype lineEnd = piece.indexOf(u'\n');
+            skippingToLineEnd = lineEnd < 0 && !ended;
+            piece.remove(0, lineEnd < 0 ? piece.size() : lineEnd + 1);
+        }
+        text += piece;
     }
-    TakeAddresses(list, std::move(candidates));
+    taker.Finish();
     return list;
+}
+
+} // namespace
+
+AddressList ReadAddressList(QStringView text, const QString &site)
+{
+    bool given = false;
+    return ReadListText(
+        [&](QString &piece) {
+            if (given)
+                return false;
+            piece = text.toString();
+            given = true;
+            return true;
+        },
+        site);
+}
+
+AddressList ReadAddressList(QIODevice &device, const QString &site)
+{
+    constexpr qint64 kPiece = 1024 * 1024;
+    QByteArray head = device.read(64 * 1024);
+    // The byte order mark decides; else UTF-8 while the first bytes are valid UTF-8 (a sequence
+    // the read cut off aside), else GB18030, as lists saved in a Chinese locale are.
+    std::optional<QStringDecoder> decoder;
+    for (const auto &[mark, encoding] : {std::pair(QByteArrayView("\xFF\xFE"), QStringConverter::Utf16LE),
+                                         std::pair(QByteArrayView("\xFE\xFF"), QStringConverter::Utf16BE)})
+        if (head.startsWith(mark))
+            decoder.emplace(encoding);
+    if (!decoder) {
+        if (!LooksLikeText(head)) {
+            AddressList refused;
+            refused.notText = true;
+            return refused;
+        }
+        const bool marked = head.startsWith("\xEF\xBB\xBF");
+        if (marked)
+            head.remove(0, 3);
+        qsizetype whole = head.size();
+        while (whole > 0 && head.size() - whole < 3 && (static_cast<unsigned char>(head[whole - 1]) & 0xC0) == 0x80)
+            --whole;
+        if (whole > 0 && static_cast<unsigned char>(head[whole - 1]) >= 0xC0)
+            --whole;
+        if (marked || QByteArrayView(head).first(whole).isValidUtf8())
+            decoder.emplace(QStringConverter::Utf8);
+    }
+    // GB18030 is decoded a line at a time: no byte of its multi-byte characters is a line feed.
+    QByteArray carried;
+    return ReadListText(
+        [&](QString &piece) {
+            QByteArray bytes = head.isNull() ? device.read(kPiece) : std::exchange(head, QByteArray());
+            const bool more = !bytes.isEmpty();
+            if (decoder) {
+                piece = decoder->decode(bytes);
+                return more;
+            }
+            bytes.prepend(carried);
+            const qsizetype lineEnd = more ? bytes.lastIndexOf('\n') + 1 : bytes.size();
+            carried = bytes.sliced(lineEnd);
+            piece = DecodeBody(QByteArrayView(bytes).first(lineEnd), u"gb18030");
+            return more || !piece.isEmpty();
+        },
+        site);
 }
 
 AddressList ReadAddressList(QByteArrayView bytes, const QString &site)
 {
-    return ReadAddressList(ListText(bytes), site);
+    QBuffer buffer;
+    buffer.setData(QByteArray::fromRawData(bytes.data(), bytes.size()));
+    buffer.open(QIODevice::ReadOnly);
+    return ReadAddressList(buffer, site);
 }
 
 QString AddressListSummary(const AddressList &list)
 {
-    if (list.sitesOnly)
+    if (list.sitesOnly || list.notText)
         return {};
     const QLocale numbers(QLocale::English);
     QString text;
@@ -534,13 +713,15 @@ QString AddressListSummary(const AddressList &list)
     else if (list.column >= 0)
         text += QStringLiteral("按第 %1 列").arg(list.column + 1);
     text += QStringLiteral("读取 %1 个地址").arg(numbers.toString(list.read));
-    if (!list.rejectedLines.empty())
-        text += QStringLiteral("（跳过 %1 行）").arg(numbers.toString(static_cast<qlonglong>(list.rejectedLines.size())));
+    if (list.rejected > 0)
+        text += QStringLiteral("（跳过 %1 行）").arg(numbers.toString(list.rejected));
     return text;
 }
 
 QStringList AddressListNotes(const AddressList &list)
 {
+    if (list.notText)
+        return {QStringLiteral("不是文本文件：%1").arg(list.source.isEmpty() ? QStringLiteral("这份列表") : list.source)};
     if (list.sitesOnly)
         return {QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」")};
     constexpr std::size_t kLinesNamed = 10;
@@ -550,8 +731,8 @@ QStringList AddressListNotes(const AddressList &list)
         for (std::size_t i = 0; i < list.rejectedLines.size() && i < kLinesNamed; ++i)
             numbers << QString::number(list.rejectedLines[i]);
         QString named = numbers.join(u'、');
-        if (list.rejectedLines.size() > kLinesNamed)
-            named += QStringLiteral(" 等 %1").arg(list.rejectedLines.size());
+        if (list.rejected > static_cast<int>(kLinesNamed))
+            named += QStringLiteral(" 等 %1").arg(list.rejected);
         notes << QStringLiteral("以下行不是网址，已跳过：第 %1 行。").arg(named);
     }
     if (!list.targetSite.isEmpty())

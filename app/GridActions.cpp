@@ -198,7 +198,9 @@ void GridActions::ImportList()
             QFile file(path);
             if (!file.open(QIODevice::ReadOnly))
                 return {{}, QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString())};
-            return {ReadAddressList(file.readAll(), site), {}};
+            AddressList list = ReadAddressList(file, site);
+            list.source = QDir::toNativeSeparators(path);
+            return {std::move(list), {}};
         });
     });
 }

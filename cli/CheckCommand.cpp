@@ -84,7 +84,8 @@ std::optional<AddressList> ListedAddresses(const QString &path, const QString &s
         Say(QStringLiteral("无法读取 %1：%2").arg(path, file.errorString()));
         return std::nullopt;
     }
-    const AddressList list = ReadAddressList(file.readAll(), site);
+    AddressList list = ReadAddressList(file, site);
+    list.source = path == u"-" ? QStringLiteral("标准输入") : path;
     if (const QString summary = AddressListSummary(list); !summary.isEmpty())
         Say(summary);
     for (const QString &note : AddressListNotes(list))

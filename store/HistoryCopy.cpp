@@ -23,7 +23,8 @@ struct Table {
     bool targetWins = false; // a row the target holds under the same key stays as it is
 };
 const Table kTables[] = {
-    {"run", true, {}, u"检测 %1 次"},
+    // A run's place among the completed runs moves as an id does, past the target's own.
+    {"run", true, {{QStringLiteral("end_order"), QStringLiteral("end_order")}}, u"检测 %1 次"},
     {"run_row", true, {{QStringLiteral("run_id"), QStringLiteral("run")}}, u"网页 %1 行"},
     {"row_link", false, {{QStringLiteral("row_id"), QStringLiteral("run_row")}}, u"链接 %1 条"},
     {"watch", false, {}, u"关注 %1 个网站", true},
@@ -180,6 +181,10 @@ std::optional<std::vector<CopiedCount>> CopyHistory(const QString &from, const Q
         const qint64 sourceFirst = table.hasId ? number(in, QStringLiteral("SELECT COALESCE(MIN(id), 0) FROM %1").arg(name)) : 0;
         offsets[name] = std::max<qint64>(0, targetLast + 1 - sourceFirst);
     }
+    // Merged runs completed after the target's own.
+    offsets[QStringLiteral("end_order")] =
+        std::max<qint64>(0, number(out, QStringLiteral("SELECT COALESCE(MAX(end_order), 0) FROM run")) + 1 -
+                                number(in, QStringLiteral("SELECT COALESCE(MIN(end_order), 0) FROM run")));
     if (ok && before.at(QStringLiteral("run")) > 0 && !merge) {
         out.rollback();
         in.rollback();

@@ -189,9 +189,14 @@ qint64 Horizon(const std::vector<StoredRun> &runs, const StoredRun &run)
 
 std::vector<std::size_t> ReplayOrder(const std::vector<StoredRun> &runs)
 {
-    std::vector<std::tuple<qint64, bool, qint64, std::size_t>> keys;
-    for (std::size_t i = 0; i < runs.size(); ++i)
-        keys.emplace_back(Horizon(runs, runs[i]), runs[i].endOrder.has_value(), runs[i].id, i);
+    // Each run's horizon from the newest back, as Horizon gives it: a site may have thousands.
+    std::vector<std::tuple<qint64, bool, qint64, std::size_t>> keys(runs.size());
+    qint64 later = std::numeric_limits<qint64>::max(); // the least place of the runs started after
+    for (std::size_t i = runs.size(); i-- > 0;) {
+        keys[i] = {runs[i].endOrder.value_or(later), runs[i].endOrder.has_value(), runs[i].id, i};
+        if (runs[i].endOrder)
+            later = std::min(later, *runs[i].endOrder);
+    }
     std::sort(keys.begin(), keys.end());
     std::vector<std::size_t> order;
     for (const auto &key : keys)

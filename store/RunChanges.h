@@ -89,7 +89,7 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
 // completed before the first run started after it completed. runs: the site's runs.
 qint64 Horizon(const std::vector<StoredRun> &runs, const StoredRun &run);
 // The runs' indexes in the order SiteHistory takes them: by horizon, a run that did not
-// complete before the run that completed at its horizon.
+// complete before the run that completed at its horizon. runs: oldest first.
 std::vector<std::size_t> ReplayOrder(const std::vector<StoredRun> &runs);
 
 // One site's history, run after run in ReplayOrder: each run's changes against what the runs

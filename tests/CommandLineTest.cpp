@@ -168,6 +168,8 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         {"a window without a display", {}, closed, 1, {}, QStringLiteral("xvfb-run -a vantorel；或用 vantorel --check 域名 在命令行中检测。\n")},
         {"a list of sites, no pages", {"--check", "example.com", "--urls", "-"}, closed, 2, {},
          QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」\n"), "Site,Linking pages,Target pages\na1.test,3,1\n"},
+        {"a binary file", {"--check", "example.com", "--urls", "-"}, closed, 2, {}, QStringLiteral("不是文本文件：标准输入\n"),
+         QByteArray("\x7F" "ELF\x02\x01\x01\0\0\0 http://a.cn/\n", 22)},
         {"a list without an address", {"--check", "example.com", "--urls", "-"}, closed, 2, {},
          QStringLiteral("读取 0 个地址（跳过 1 行）\n以下行不是网址，已跳过：第 1 行。\n没有可以检测的网址。\n"), "abc\n"},
     };
@@ -264,6 +266,7 @@ TEST(CommandLine, AnExportsLinksAreComparedWithTheFirstCheck)
     EXPECT_TRUE(run.err.contains(QStringLiteral("锚文本变化 1 条：http://") + web.Address("/a") + u'\n')) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("变为 nofollow 1 条：http://") + web.Address("/b") + u'\n')) << run.err.toStdString();
     EXPECT_EQ(web.RequestsFor("/d"), 0);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("跳过 1 行：目标网站不是 example.com。\n"))) << run.err.toStdString();
     const Outcome history = Vantorel({"--history", "example.com", "--db", db, "--format", "tsv"});
     EXPECT_EQ(history.out.count(u'\n'), 3) << history.out.toStdString();
     EXPECT_TRUE(history.out.contains(QStringLiteral("\t导入\t"))) << history.out.toStdString();
@@ -543,6 +546,15 @@ TEST(CommandLine, AHistoryCopiedToAServerAndBackReadsTheSame)
     const QStringList runs = Vantorel({"--history", "other.org", "--db", database}).out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(runs.size(), 1 + kRuns / 2);
     EXPECT_EQ(runs[1].section(u'\t', 0, 0), QString::number(2 * kRuns)) << "merged runs come after the target's own";
+    {
+        const QString name = QStringLiteral("command-line-test-order");
+        EXPECT_EQ(vantorel::ConnectHistory(name, database), QString());
+        QSqlQuery order(QSqlDatabase::database(name, false));
+        ASSERT_TRUE(order.exec(QStringLiteral("SELECT (SELECT MAX(end_order) FROM run WHERE id <= %1), "
+                                              "(SELECT MIN(end_order) FROM run WHERE id > %1)").arg(kRuns)) && order.next());
+        EXPECT_LT(order.value(0).toLongLong(), order.value(1).toLongLong()) << "and completed after them";
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("command-line-test-order"));
     // The server goes on numbering after the ids the copies wrote.
     vantorel::HistoryWriter writer(database);
     qint64 next = 0;

@@ -7,6 +7,8 @@
 
 #include <QStringEncoder>
 
+#include <QBuffer>
+
 #include <gtest/gtest.h>
 
 using namespace vantorel;
@@ -100,12 +102,14 @@ TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
         u"user@g.com/\n"
         u"http://localhost/\n"
         u"https://h.com:443/?a#b\n"
-        u"i.com./x\n");
+        u"i.com./x\n"
+        u"参考了 https://j.com/p?q=1。\n"
+        u"http://k.com/ 和 http://l.com/\n");
     EXPECT_EQ(list.addresses, (QStringList{"http://a.com/x", "HTTPS://b.com", "http://c.com/page?q=1",
                                            QStringLiteral("http://例子.com"), "http://e.com:8080/x#y",
                                            "http://127.0.0.1:81?q", "http://[::1]:82/", "https://h.com:443/?a#b",
-                                           "http://i.com./x"}));
-    EXPECT_EQ(list.rejectedLines, (std::vector<int>{6, 7, 8, 10, 11, 12, 13, 14, 18, 19, 20}));
+                                           "http://i.com./x", "https://j.com/p?q=1"}));
+    EXPECT_EQ(list.rejectedLines, (std::vector<int>{6, 7, 8, 10, 11, 12, 13, 14, 18, 19, 20, 24}));
     EXPECT_FALSE(list.truncated);
 
     QString many;
@@ -182,8 +186,8 @@ TEST(ReadAddressList, TakesTheSourcePageColumnOfKnownExports)
         {"a target column and nothing else", "Target URL,Clicks\nhttps://example.com/,3\n", {}, "读取 0 个地址（跳过 1 行）", {2}},
         {"a search console's top linking sites",
          "Site,Linking pages,Target pages\r\na1.test,12,3\r\nb1.test,4,1\r\n", {}, {}},
-        {"binary junk", QByteArrayLiteral("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\x01\xFF\xFE,;\t\x80\n"), {},
-         "读取 0 个地址（跳过 4 行）", {1, 2, 3, 4}},
+        {"binary junk, refused", QByteArrayLiteral("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\x01\xFF\xFE,;\t\x80\nhttp://a.cn/\n"), {},
+         {}},
     };
     for (const auto &file : exports) {
         const AddressList list = ReadAddressList(file.bytes);
@@ -203,6 +207,7 @@ TEST(ReadAddressList, TakesTheSourcePageColumnOfKnownExports)
                                                        "https://b2.test/post?id=7 see here nofollow"}));
     EXPECT_EQ(exported(exports[3].bytes), (QStringList{"https://c1.test/a anchor follow", "http://c2.test/  nofollow"}));
     EXPECT_TRUE(exported(exports[0].bytes).isEmpty()) << "no anchor, no nofollow";
+    EXPECT_EQ(AddressListNotes(ReadAddressList(exports[12].bytes)), QStringList{QStringLiteral("不是文本文件：这份列表")});
     const AddressList sites = ReadAddressList(exports[11].bytes);
     EXPECT_EQ(AddressListNotes(sites), QStringList{QStringLiteral("这份表格只列出网站，没有网页地址；请导出「最新链接」")});
     // Read for another site than the one the exports name, Majestic's target column first.
@@ -213,26 +218,43 @@ TEST(ReadAddressList, TakesTheSourcePageColumnOfKnownExports)
     }
 }
 
-// An export read for a site: the rows of its own targets, whatever form of its name, each page
-// once with every link its rows describe.
-TEST(ReadAddressList, KeepsTheSitesOwnRowsAndEachPageOnce)
+// A list far longer than one piece of reading reads as the same text given whole: records cut
+// by a piece's end (quoted cells over several lines, CRLF, Chinese) are read once, whole; a
+// line longer than any list's is skipped; memory does not hold the file.
+TEST(ReadAddressList, ReadsAListAsItComes)
 {
-    const QByteArray ahrefs = "Referring page URL\tTarget URL\tAnchor\tNofollow\n"
-                              "https://p1.test/\thttps://www.example.com/\t首页\tfalse\n"
-                              "https://p2.test/\thttps://other.org/\tx\tfalse\n"
-                              "https://p1.test/\thttp://EXAMPLE.com/shop\t商店\ttrue\n"
-                              "https://p3.test/\tother.org\ty\tfalse\n"
-                              "https://p2.test/\thttps://other.org/a\tz\tfalse\n";
-    const AddressList mine = ReadAddressList(ahrefs, QStringLiteral("example.com"));
-    EXPECT_EQ(mine.addresses, QStringList{"https://p1.test/"});
-    ASSERT_EQ(mine.exported.size(), 1u);
-    EXPECT_EQ(mine.exported[0].links.size(), 2u);
-    EXPECT_EQ(AddressListNotes(mine), QStringList{QStringLiteral("跳过 3 行：目标网站不是 example.com。")});
-    EXPECT_EQ(AddressListSummary(mine), QStringLiteral("Ahrefs 导出：按表头「Referring page URL」读取 1 个地址"));
-    const AddressList theirs = ReadAddressList(ahrefs, QStringLiteral("gui.com"));
-    EXPECT_EQ(AddressListNotes(theirs), QStringList{QStringLiteral("这份导出的目标网站是 other.org，不是 gui.com")});
-    EXPECT_EQ(ReadAddressList(ahrefs).addresses, (QStringList{"https://p1.test/", "https://p2.test/", "https://p3.test/"}))
-        << "without a site, every row";
+    QString text = QStringLiteral("Referring page URL,Target URL,Anchor,Nofollow\r\n");
+    constexpr int kPages = 300, kRounds = 120;
+    for (int round = 0; round < kRounds; ++round)
+        for (int page = 0; page < kPages; ++page)
+            text += QStringLiteral("https://p%1.test/文章,https://example.com/,\"锚文本 %2\r\n第二行\",%3\r\n")
+                        .arg(page)
+                        .arg(round)
+                        .arg(round % 2 ? QStringLiteral("true") : QStringLiteral("false"));
+    const QByteArray bytes = text.toUtf8();
+    ASSERT_GT(bytes.size(), 2 * 1024 * 1024);
+    QBuffer device;
+    device.setData(bytes);
+    ASSERT_TRUE(device.open(QIODevice::ReadOnly));
+    const AddressList pieces = ReadAddressList(device, QStringLiteral("example.com"));
+    const AddressList whole = ReadAddressList(QStringView(text), QStringLiteral("example.com"));
+    EXPECT_EQ(pieces.addresses.size(), kPages);
+    EXPECT_EQ(pieces.addresses, whole.addresses);
+    EXPECT_EQ(pieces.rejected, 0);
+    ASSERT_EQ(pieces.exported.size(), static_cast<std::size_t>(kPages));
+    for (std::size_t page = 0; page < pieces.exported.size(); ++page) {
+        ASSERT_EQ(pieces.exported[page].links.size(), static_cast<std::size_t>(kRounds));
+        for (int round = 0; round < kRounds; ++round)
+            ASSERT_EQ(pieces.exported[page].links[static_cast<std::size_t>(round)].anchor,
+                      whole.exported[page].links[static_cast<std::size_t>(round)].anchor);
+    }
+    EXPECT_EQ(pieces.exported.back().links.back().anchor, QStringLiteral("锚文本 119 第二行"));
+
+    // Two megabytes without a line break, then the list goes on.
+    const QByteArray endless = "http://a.cn/\n" + QByteArray(2 * 1024 * 1024, 'x') + "\nhttp://b.cn/\n";
+    const AddressList skipped = ReadAddressList(endless);
+    EXPECT_EQ(skipped.addresses, (QStringList{"http://a.cn/", "http://b.cn/"}));
+    EXPECT_EQ(skipped.rejectedLines, std::vector<int>{2});
 }
 
 // The program's own output read back as a list: the CSV export (records over several lines
@@ -284,13 +306,14 @@ TEST(AddressListNotes, NamesTenSkippedLinesAtMost)
         AddressList list;
         list.addresses = c.addresses;
         list.rejectedLines = c.rejected;
+        list.rejected = static_cast<int>(c.rejected.size());
         list.truncated = c.truncated;
         EXPECT_EQ(AddressListNotes(list), c.notes) << c.rejected.size();
     }
     AddressList read;
     read.header = QStringLiteral("Referring page URL");
     read.read = 1234;
-    read.rejectedLines = {2, 5, 9};
+    read.rejected = 3;
     EXPECT_EQ(AddressListSummary(read), QStringLiteral("按表头「Referring page URL」读取 1,234 个地址（跳过 3 行）"));
 }
 
