@@ -55,14 +55,16 @@ public:
     }
     ~Connection() { Close(); }
 
-    // Opens the store when needed and starts a transaction; why not, or an empty text. A
+    // Opens the store when needed and starts a transaction that holds the file from its start:
+    // its first statement reads the states, and SQLite fails at once, without waiting, a read
+    // transaction that tries to write after another program wrote. Why not, or an empty text. A
     // connection kept from before that has gone away meanwhile (a server restarted) is made again.
     QString Begin()
     {
         QSqlError error;
         if (statements_) {
             QSqlDatabase db = Database();
-            if (ExecTransaction(db, QStringLiteral("BEGIN"), error))
+            if (BeginWriting(db, {}, error))
                 return {};
         }
         Close();
@@ -70,7 +72,7 @@ public:
             return reason;
         statements_.emplace(Database());
         QSqlDatabase db = Database();
-        if (ExecTransaction(db, QStringLiteral("BEGIN"), error))
+        if (BeginWriting(db, {}, error))
             return {};
         db = QSqlDatabase();
         return Forget(error);
