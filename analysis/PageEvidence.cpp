@@ -88,9 +88,9 @@ void ApplyRobotsHeader(QByteArrayView header, RobotsEvidence &robots)
 // An href as browsers read it before parsing: no surrounding controls or spaces, no tabs or
 // line breaks, and "\" before any query or fragment is a "/". Nothing for a reference to the
 // page itself ("", "#top"), which links nowhere.
-std::optional<QUrl> ParseHref(QByteArrayView href)
+std::optional<QUrl> ParseHref(QStringView href)
 {
-    QString text = QString::fromUtf8(href);
+    QString text = href.toString();
     text.removeIf([](QChar c) { return c == u'\t' || c == u'\n' || c == u'\r'; });
     const auto isControlOrSpace = [](QChar c) { return c.unicode() <= 0x20; };
     const auto begin = std::find_if_not(text.cbegin(), text.cend(), isControlOrSpace);
@@ -119,13 +119,13 @@ bool AceHostMatches(QStringView host, QStringView domain)
 }
 
 struct Candidate {
-    QByteArray href;
+    QString href;
     qsizetype textBegin = 0, textEnd = 0; // the <a>'s text in Reader::text
     QString alt;                          // the <area>'s alt, or that of the first image in the <a>
     bool nofollow = false, ugc = false, sponsored = false;
 };
 
-enum class Open : quint8 { Plain, Anchor, Hidden };
+enum class Open : quint8 { Plain, Anchor, Hidden, NoScript };
 
 // A refresh's content before its address is resolved.
 struct RawRefresh {
@@ -133,19 +133,18 @@ struct RawRefresh {
     QByteArray url;
 };
 
-// What the parser's callbacks gather, in page order.
+// What a reading of the page gathers, in page order.
 struct Reader {
     std::vector<Open> open;      // one entry per element the parser has open
     std::vector<size_t> anchors; // candidates whose <a> is open, innermost last
     qsizetype hiddenDepth = 0;   // open elements whose content no visitor sees as markup
+    qsizetype noScriptDepth = 0; // open <noscript> elements: a browser that runs scripts skips them
     std::vector<Candidate> candidates;
     QString text; // the collapsed text of open <a> elements, enough of it for each
     bool textEndsInSpace = true;
-    std::optional<QByteArray> baseHref;
+    std::optional<QString> baseHref;
     RobotsEvidence robots;
-    bool inHead = false; // libxml2 opens the head itself when a page leaves it out
     std::optional<RawRefresh> refresh;
-    bool stretchInLink = false; // a left-out stretch began inside a link
 };
 
 // libxml2 knows only script and style as raw text; browsers also read these elements' content
@@ -172,9 +171,9 @@ std::optional<QByteArrayView> Attribute(const xmlChar **attributes, const char *
     return std::nullopt;
 }
 
-QString AltText(std::optional<QByteArrayView> value)
+QString AltText(const QString &value)
 {
-    return value ? AnchorText(QString::fromUtf8(*value).simplified()) : QString();
+    return AnchorText(value.simplified());
 }
 
 // A refresh's content as browsers read it: whole seconds, then after ";", "," or a space the
@@ -227,19 +226,28 @@ std::optional<RawRefresh> ParseRefresh(QByteArrayView content)
     return refresh;
 }
 
-void AddCandidate(Reader &reader, QByteArrayView href, const xmlChar **attributes, const char *name)
+// A link whose text begins here; alt: an <area>'s.
+void AddCandidate(Reader &reader, QString href, QByteArrayView rel, QString alt)
 {
     Candidate candidate;
-    candidate.href = href.toByteArray();
+    candidate.href = std::move(href);
     candidate.textBegin = candidate.textEnd = reader.text.size();
-    if (std::strcmp(name, "area") == 0)
-        candidate.alt = AltText(Attribute(attributes, "alt"));
-    ForEachToken(Attribute(attributes, "rel").value_or(QByteArrayView()), IsHtmlSpace, [&](QByteArrayView token) {
+    candidate.alt = std::move(alt);
+    ForEachToken(rel, IsHtmlSpace, [&](QByteArrayView token) {
         candidate.nofollow = candidate.nofollow || IsWord(token, "nofollow");
         candidate.ugc = candidate.ugc || IsWord(token, "ugc");
         candidate.sponsored = candidate.sponsored || IsWord(token, "sponsored");
     });
     reader.candidates.push_back(std::move(candidate));
+}
+
+// A <meta>: robots directives wherever it stands, a refresh outside <noscript> (the first that reads).
+void ReadMeta(Reader &reader, QByteArrayView name, QByteArrayView httpEquiv, QByteArrayView content)
+{
+    if (IsWord(name.trimmed(), "robots") || IsWord(name.trimmed(), "baiduspider"))
+        ApplyRobotsContent(content, reader.robots);
+    if (reader.noScriptDepth == 0 && !reader.refresh && IsWord(httpEquiv.trimmed(), "refresh"))
+        reader.refresh = ParseRefresh(content);
 }
 
 // An image's alt goes to every open <a> still without one; those that have one are the
@@ -254,6 +262,9 @@ void StartElement(void *context, const xmlChar *tag, const xmlChar **attributes)
 {
     Reader &reader = *static_cast<Reader *>(context);
     const char *name = reinterpret_cast<const char *>(tag);
+    const auto text = [&](const char *attribute) {
+        return QString::fromUtf8(Attribute(attributes, attribute).value_or(QByteArrayView()));
+    };
     Open kind = Open::Plain;
     if (IsHidden(name)) {
         kind = Open::Hidden;
@@ -262,7 +273,8 @@ void StartElement(void *context, const xmlChar *tag, const xmlChar **attributes)
         const bool anchor = std::strcmp(name, "a") == 0;
         if (anchor || std::strcmp(name, "area") == 0) {
             if (const std::optional<QByteArrayView> href = Attribute(attributes, "href")) {
-                AddCandidate(reader, *href, attributes, name);
+                AddCandidate(reader, QString::fromUtf8(*href), Attribute(attributes, "rel").value_or(QByteArrayView()),
+                             anchor ? QString() : AltText(text("alt")));
                 if (anchor) {
                     kind = Open::Anchor;
                     reader.anchors.push_back(reader.candidates.size() - 1);
@@ -270,38 +282,35 @@ void StartElement(void *context, const xmlChar *tag, const xmlChar **attributes)
             }
         } else if (std::strcmp(name, "img") == 0) {
             if (!reader.anchors.empty())
-                if (const QString alt = AltText(Attribute(attributes, "alt")); !alt.isEmpty())
+                if (const QString alt = AltText(text("alt")); !alt.isEmpty())
                     GiveAlt(reader, alt);
         } else if (std::strcmp(name, "base") == 0) {
             if (!reader.baseHref)
                 if (const std::optional<QByteArrayView> href = Attribute(attributes, "href"))
-                    reader.baseHref = href->toByteArray();
+                    reader.baseHref = QString::fromUtf8(*href);
         } else if (std::strcmp(name, "meta") == 0) {
-            const QByteArrayView metaName = Attribute(attributes, "name").value_or(QByteArrayView()).trimmed();
-            const QByteArrayView content = Attribute(attributes, "content").value_or(QByteArrayView());
-            if (IsWord(metaName, "robots") || IsWord(metaName, "baiduspider"))
-                ApplyRobotsContent(content, reader.robots);
-            if (reader.inHead && !reader.refresh &&
-                IsWord(Attribute(attributes, "http-equiv").value_or(QByteArrayView()).trimmed(), "refresh"))
-                reader.refresh = ParseRefresh(content);
-        } else if (std::strcmp(name, "head") == 0 || std::strcmp(name, "body") == 0) {
-            reader.inHead = name[0] == 'h';
+            ReadMeta(reader, Attribute(attributes, "name").value_or(QByteArrayView()),
+                     Attribute(attributes, "http-equiv").value_or(QByteArrayView()),
+                     Attribute(attributes, "content").value_or(QByteArrayView()));
+        } else if (std::strcmp(name, "noscript") == 0) {
+            kind = Open::NoScript;
+            ++reader.noScriptDepth;
         }
     }
     reader.open.push_back(kind);
 }
 
-void EndElement(void *context, const xmlChar *tag)
+void EndElement(void *context, const xmlChar *)
 {
     Reader &reader = *static_cast<Reader *>(context);
-    if (std::strcmp(reinterpret_cast<const char *>(tag), "head") == 0)
-        reader.inHead = false;
     if (reader.open.empty())
         return;
     const Open kind = reader.open.back();
     reader.open.pop_back();
     if (kind == Open::Hidden) {
         --reader.hiddenDepth;
+    } else if (kind == Open::NoScript) {
+        --reader.noScriptDepth;
     } else if (kind == Open::Anchor) {
         reader.candidates[reader.anchors.back()].textEnd = reader.text.size();
         reader.anchors.pop_back();
@@ -310,13 +319,10 @@ void EndElement(void *context, const xmlChar *tag)
 
 // Appends text to the open <a> elements with white space runs collapsed to one space, and
 // stops once even the innermost has more than it can show.
-void Characters(void *context, const xmlChar *characters, int length)
+void AppendAnchorText(Reader &reader, QStringView text)
 {
-    Reader &reader = *static_cast<Reader *>(context);
-    if (reader.hiddenDepth > 0 || reader.anchors.empty())
-        return;
     const qsizetype full = reader.candidates[reader.anchors.back()].textBegin + kAnchorLimit + 2;
-    for (const QChar c : QString::fromUtf8(reinterpret_cast<const char *>(characters), length)) {
+    for (const QChar c : text) {
         if (reader.text.size() >= full)
             return;
         const bool space = c.isSpace();
@@ -328,19 +334,21 @@ void Characters(void *context, const xmlChar *characters, int length)
     }
 }
 
-// The page as the parser needs to see it. Stretches with no link, image, base or meta in them
-// are handed over as their bare skeleton: each tag without its attributes, each run of text as
-// one character (blank or not), comments and script or style contents left out. The parser
-// opens and closes the same elements (its rules look at nothing else), so links, hidden content
-// and the head come out as on the whole page, while most of a large page's bytes are never
-// parsed. A processing instruction marks where such a stretch begins: an <a> the parser still
-// holds open there would lose its text, and the whole page is parsed instead. The lexer follows
-// libxml2's reading of tags, comments and raw text; whatever it does not know is handed over
-// as it is, with the rest of the page. A stretch that ends the page is left out whole.
+void Characters(void *context, const xmlChar *characters, int length)
+{
+    Reader &reader = *static_cast<Reader *>(context);
+    if (reader.hiddenDepth == 0 && !reader.anchors.empty())
+        AppendAnchorText(reader, QString::fromUtf8(reinterpret_cast<const char *>(characters), length));
+}
 
-constexpr char16_t kStretchMark[] = u"<?v>";
-constexpr qsizetype kShortestStretch = 256; // shorter ones are handed over as they are
-constexpr qsizetype kLongestName = 100;     // the parser cuts longer names
+// The page read in one forward pass of our own, as libxml2 reads it. libxml2 decides which
+// element an end tag closes and which start tags close open ones by rules of its own; the pass
+// follows them only where they are plain (a link whose text holds inline elements it closes
+// itself, a title or textarea holding text alone, a script up to its end tag) and answers
+// nothing at anything else, where libxml2 reads the whole page instead. Outside links and
+// hidden elements the open elements change nothing the evidence reads, so the pass keeps none.
+
+constexpr qsizetype kLongestName = 100; // libxml2 cuts longer names
 
 bool IsAsciiLetter(QChar c)
 {
@@ -357,115 +365,135 @@ bool IsBlank(QChar c) // libxml2's blanks, without the form feed
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
 }
 
-bool IsOneOf(std::string_view name, std::initializer_list<std::string_view> names)
+// A character libxml2 passes on: XML's characters (a surrogate is checked with its pair).
+bool IsPassedOn(char32_t c)
 {
-    return std::find(names.begin(), names.end(), name) != names.end();
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-enum class TagRole : quint8 {
-    Skeleton, // only its name counts
-    Looked,   // read by the evidence, or opens the head or body: handed over as it is
-    Raw,      // script and style: their content is text up to their end tag
+enum class Tag : quint8 {
+    Other,
+    A,
+    Area,
+    Img,
+    Br,
+    Base,
+    Meta,
+    NoScript,
+    Raw,      // script and style: text up to their end tag
+    Hidden,   // the rest of IsHidden's: its content never shown as markup
+    Inline,   // closes nothing and is closed by nothing but an end tag, in libxml2's rules
+    Unknown,  // plaintext: the rest of the page is its text
 };
 
-TagRole RoleOf(std::string_view name)
+Tag TagOf(std::string_view name)
 {
-    if (IsOneOf(name, {"a", "area", "img", "base", "meta", "html", "head", "body", "frameset"}))
-        return TagRole::Looked;
-    return IsOneOf(name, {"script", "style"}) ? TagRole::Raw : TagRole::Skeleton;
+    // Sorted by name: most tags are looked up here.
+    static constexpr std::pair<std::string_view, Tag> kTags[] = {
+        {"a", Tag::A},          {"abbr", Tag::Inline},    {"area", Tag::Area},       {"b", Tag::Inline},
+        {"base", Tag::Base},    {"big", Tag::Inline},     {"br", Tag::Br},           {"cite", Tag::Inline},
+        {"code", Tag::Inline},  {"dfn", Tag::Inline},     {"em", Tag::Inline},       {"font", Tag::Inline},
+        {"i", Tag::Inline},     {"iframe", Tag::Hidden},  {"img", Tag::Img},         {"kbd", Tag::Inline},
+        {"meta", Tag::Meta},    {"noembed", Tag::Hidden}, {"noframes", Tag::Hidden}, {"noscript", Tag::NoScript},
+        {"plaintext", Tag::Unknown}, {"q", Tag::Inline},  {"s", Tag::Inline},        {"samp", Tag::Inline},
+        {"script", Tag::Raw},   {"small", Tag::Inline},   {"span", Tag::Inline},     {"strike", Tag::Inline},
+        {"strong", Tag::Inline}, {"style", Tag::Raw},     {"sub", Tag::Inline},      {"sup", Tag::Inline},
+        {"template", Tag::Hidden}, {"textarea", Tag::Hidden}, {"title", Tag::Hidden}, {"tt", Tag::Inline},
+        {"u", Tag::Inline},     {"var", Tag::Inline},     {"xmp", Tag::Hidden},
+    };
+    static_assert(std::is_sorted(std::begin(kTags), std::end(kTags)));
+    const auto found = std::lower_bound(std::begin(kTags), std::end(kTags), name,
+                                        [](const auto &entry, std::string_view key) { return entry.first < key; });
+    return found != std::end(kTags) && found->first == name ? found->second : Tag::Other;
 }
 
-// Elements without content or end tag.
-bool IsVoid(std::string_view name)
-{
-    return IsOneOf(name, {"br", "hr", "img", "input", "link", "meta", "area", "base", "col", "param", "embed",
-                          "source", "track", "wbr", "basefont", "frame", "isindex", "keygen"});
-}
+// An attribute as it stands in the tag: its value before character references are read.
+struct RawAttribute {
+    QStringView value;
+    bool present = false;
+};
 
-class PageReducer {
+class PageScanner {
 public:
-    PageReducer(QStringView html, qsizetype shortestStretch) : html_(html), shortestStretch_(shortestStretch) {}
+    explicit PageScanner(QStringView html) : html_(html) {}
 
-    QString Reduce()
+    std::optional<Reader> Scan()
     {
-        qsizetype at = 0;
-        while (at < html_.size()) {
-            const qsizetype next = Token(at);
-            if (next < 0) { // not known: the rest as it is
-                KeepFrom(at);
-                break;
-            }
-            at = next;
-        }
-        if (stretchBegin_ >= 0) // nothing after the last stretch counts
-            out_ += kStretchMark;
-        return out_;
+        if (html_.contains(QChar(0))) // which libxml2 takes for the end of the page
+            return std::nullopt;
+        while (at_ < html_.size())
+            if (!Token())
+                return std::nullopt;
+        if (!reader_.anchors.empty()) // the page's end closes an open link
+            CloseAnchor();
+        return std::move(reader_);
     }
 
 private:
-    using Parts = std::initializer_list<std::string_view>;
+    bool InAnchor() const { return !reader_.anchors.empty(); }
 
-    // Reads the token at html_[at], hands it over, and answers where the next begins; -1 when
-    // it cannot tell.
-    qsizetype Token(qsizetype at)
+    bool Token()
     {
-        if (html_[at] != u'<')
-            return Text(at);
-        if (at + 1 >= html_.size())
-            return -1;
-        const QChar second = html_[at + 1];
+        if (html_[at_] != u'<')
+            return Text();
+        if (at_ + 1 == html_.size())
+            return false;
+        const QChar second = html_[at_ + 1];
         if (IsAsciiLetter(second))
-            return StartTag(at);
+            return StartTag();
         if (second == u'/')
-            return EndTag(at);
-        if (html_.sliced(at).startsWith(u"<!--")) {
-            const qsizetype close = html_.indexOf(u"-->", at + 4);
-            if (close < 0)
-                return -1;
-            Skeleton(at, close + 3, {});
-            return close + 3;
-        }
-        if (html_.sliced(at).startsWith(u"<!doctype", Qt::CaseInsensitive) ||
-            (second == u'?' && at + 2 < html_.size() && IsAsciiLetter(html_[at + 2]))) {
-            const qsizetype end = DeclarationEnd(at);
-            if (end > 0)
-                Keep(at, end);
-            return end;
-        }
-        return -1;
+            return EndTag();
+        if (html_.sliced(at_).startsWith(u"<!--"))
+            return Comment();
+        if (!InAnchor() && html_.sliced(at_).startsWith(u"<!doctype", Qt::CaseInsensitive))
+            return Doctype();
+        return false;
     }
 
-    // A run of text up to the next markup, as one character: blank or not.
-    qsizetype Text(qsizetype at)
+    // Up to the next '<', which must begin a tag, an end tag or a comment.
+    bool Text()
     {
-        qsizetype end = html_.indexOf(u'<', at + 1);
-        while (end >= 0 && end + 1 < html_.size() && !StartsMarkup(end))
-            end = html_.indexOf(u'<', end + 1);
+        qsizetype end = html_.indexOf(u'<', at_);
         end = end < 0 ? html_.size() : end;
-        const std::string_view mark = std::all_of(html_.begin() + at, html_.begin() + end, IsBlank) ? " " : "x";
-        Skeleton(at, end, {SkeletonEndsWith({mark}) ? std::string_view() : mark}); // runs side by side are one
-        return end;
+        if (InAnchor() && !AppendText(html_.sliced(at_, end - at_)))
+            return false;
+        at_ = end;
+        return true;
     }
 
-    // Where the parser takes a '<' for the start of markup rather than text.
-    bool StartsMarkup(qsizetype at) const
+    bool Comment()
     {
-        const QChar second = html_[at + 1];
-        return IsAsciiLetter(second) || second == u'/' || second == u'!' || second == u'?';
+        const qsizetype close = html_.indexOf(u"-->", at_ + 4);
+        if (close < 0 || html_.sliced(at_ + 4, close - at_ - 4).contains(u"--!>"))
+            return false;
+        at_ = close + 3;
+        return true;
     }
 
-    // The end of a doctype or processing instruction: its first '>', unless a quote could hide it.
-    qsizetype DeclarationEnd(qsizetype at) const
+    bool Doctype()
     {
-        const qsizetype close = html_.indexOf(u'>', at);
-        QChar quote;
-        for (qsizetype i = at; i < close; ++i) {
-            if (quote.isNull() && (html_[i] == u'"' || html_[i] == u'\''))
-                quote = html_[i];
-            else if (html_[i] == quote)
-                quote = QChar();
+        const qsizetype close = html_.indexOf(u'>', at_);
+        if (close < 0)
+            return false;
+        const QStringView declaration = html_.sliced(at_, close - at_);
+        if (declaration.contains(u'"') || declaration.contains(u'\''))
+            return false;
+        at_ = close + 1;
+        return true;
+    }
+
+    // The tag name at `at` in lower case, as libxml2 reads it; nothing when too long.
+    std::optional<std::string_view> Name(qsizetype &at)
+    {
+        qsizetype size = 0;
+        for (; at < html_.size() && IsNameChar(html_[at]); ++at, ++size) {
+            if (size == kLongestName)
+                return std::nullopt;
+            name_[size] = static_cast<char>(html_[at].unicode() | (IsAsciiLetter(html_[at]) ? 0x20 : 0));
         }
-        return close < 0 || !quote.isNull() ? -1 : close + 1;
+        name_[size] = '\0';
+        return std::string_view(name_, static_cast<size_t>(size));
     }
 
     qsizetype SkipBlanks(qsizetype at) const
@@ -480,208 +508,303 @@ private:
         return html_[at] == u'>' || (html_[at] == u'/' && at + 1 < html_.size() && html_[at + 1] == u'>');
     }
 
-    // The tag name at html_[at] in lower case, as the parser reads it; nothing when too long.
-    std::optional<std::string_view> Name(qsizetype at)
+    // Reads the attributes from `at` to the end of the tag, keeping the first of those wanted;
+    // answers where the tag ends (at its '>' or "/>"), -1 when libxml2 would read it otherwise.
+    qsizetype Attributes(qsizetype at, std::initializer_list<std::pair<std::string_view, RawAttribute *>> wanted)
     {
-        qsizetype size = 0;
-        for (; at + size < html_.size() && IsNameChar(html_[at + size]); ++size) {
-            if (size == kLongestName)
-                return std::nullopt;
-            name_[size] = static_cast<char>(html_[at + size].unicode() | (IsAsciiLetter(html_[at + size]) ? 0x20 : 0));
-        }
-        return std::string_view(name_, size);
-    }
-
-    qsizetype StartTag(qsizetype at)
-    {
-        const std::optional<std::string_view> name = Name(at + 1);
-        if (!name)
-            return -1;
-        qsizetype i = at + 1 + name->size();
-        for (i = SkipBlanks(i); i < html_.size() && !EndsTag(i); i = SkipBlanks(i)) {
-            const bool named = IsAsciiLetter(html_[i]) || html_[i] == u'_' || html_[i] == u':' || html_[i] == u'.';
-            if (!named) { // a bogus attribute, dropped up to a blank or the end of the tag
-                while (i < html_.size() && !IsBlank(html_[i]) && !EndsTag(i))
-                    ++i;
+        char name[kLongestName];
+        for (at = SkipBlanks(at); at < html_.size() && !EndsTag(at); at = SkipBlanks(at)) {
+            const QChar first = html_[at];
+            if (!IsAsciiLetter(first) && first != u'_' && first != u':' && first != u'.') {
+                // A bogus attribute, dropped up to a blank or the end of the tag.
+                while (at < html_.size() && !IsBlank(html_[at]) && !EndsTag(at))
+                    ++at;
                 continue;
             }
-            while (i < html_.size() && IsNameChar(html_[i]))
-                ++i;
-            i = SkipBlanks(i);
-            if (i >= html_.size() || html_[i] != u'=')
-                continue;
-            i = SkipBlanks(i + 1);
-            if (i < html_.size() && (html_[i] == u'"' || html_[i] == u'\'')) {
-                const qsizetype close = html_.indexOf(html_[i], i + 1);
-                if (close < 0)
+            qsizetype size = 0;
+            for (; at < html_.size() && IsNameChar(html_[at]); ++at, ++size) {
+                if (size == kLongestName)
                     return -1;
-                i = close + 1;
-            } else {
-                while (i < html_.size() && !IsBlank(html_[i]) && html_[i] != u'>')
-                    ++i;
+                name[size] = static_cast<char>(html_[at].unicode() | (IsAsciiLetter(html_[at]) ? 0x20 : 0));
             }
+            RawAttribute value;
+            value.present = true;
+            at = SkipBlanks(at);
+            if (at < html_.size() && html_[at] == u'=') {
+                at = SkipBlanks(at + 1);
+                if (at < html_.size() && (html_[at] == u'"' || html_[at] == u'\'')) {
+                    const qsizetype close = html_.indexOf(html_[at], at + 1);
+                    if (close < 0)
+                        return -1;
+                    value.value = html_.sliced(at + 1, close - at - 1);
+                    at = close + 1;
+                } else {
+                    const qsizetype begin = at;
+                    while (at < html_.size() && !IsBlank(html_[at]) && html_[at] != u'>')
+                        ++at;
+                    value.value = html_.sliced(begin, at - begin);
+                }
+            }
+            const std::string_view attribute(name, static_cast<size_t>(size));
+            for (const auto &[wantedName, into] : wanted)
+                if (attribute == wantedName && !into->present)
+                    *into = value;
         }
-        if (i >= html_.size())
-            return -1;
-        const bool closed = html_[i] == u'/'; // "<p/>" ends the element at once
-        const qsizetype end = i + (closed ? 2 : 1);
-        switch (RoleOf(*name)) {
-        case TagRole::Looked:
-            Keep(at, end);
-            if (!closed && *name == "a")
-                ++openLinks_;
-            return end;
-        case TagRole::Raw:
-            if (!closed)
-                return RawElement(at, end, *name);
-            break;
-        case TagRole::Skeleton: break;
-        }
-        Skeleton(at, end, {"<", *name, closed ? "/>" : ">"});
-        return end;
+        return at < html_.size() ? at : -1;
     }
 
-    // A script or style up to its end tag, which the parser finds by its name alone.
-    qsizetype RawElement(qsizetype at, qsizetype contentBegin, std::string_view name)
+    bool StartTag()
+    {
+        qsizetype at = at_ + 1;
+        const std::optional<std::string_view> name = Name(at);
+        if (!name)
+            return false;
+        const Tag tag = TagOf(*name);
+        if (tag == Tag::Unknown)
+            return false;
+        RawAttribute href, rel, alt, metaName, httpEquiv, content;
+        qsizetype end = -1;
+        switch (tag) {
+        case Tag::A: end = Attributes(at, {{"href", &href}, {"rel", &rel}}); break;
+        case Tag::Area: end = Attributes(at, {{"href", &href}, {"rel", &rel}, {"alt", &alt}}); break;
+        case Tag::Img: end = Attributes(at, {{"alt", &alt}}); break;
+        case Tag::Base: end = Attributes(at, {{"href", &href}}); break;
+        case Tag::Meta:
+            end = Attributes(at, {{"name", &metaName}, {"http-equiv", &httpEquiv}, {"content", &content}});
+            break;
+        default: end = Attributes(at, {}); break;
+        }
+        if (end < 0)
+            return false;
+        const bool closed = html_[end] == u'/'; // "<p/>" ends the element at once
+        at_ = end + (closed ? 2 : 1);
+
+        if (InAnchor()) {
+            switch (tag) {
+            case Tag::A:
+                if (!inline_.empty()) // libxml2 closes a link by a new one only when nothing else is open in it
+                    return false;
+                CloseAnchor();
+                break;
+            case Tag::Img: {
+                std::optional<QString> text = Value(alt);
+                if (!text)
+                    return false;
+                if (const QString shown = AltText(*text); !shown.isEmpty())
+                    GiveAlt(reader_, shown);
+                return true;
+            }
+            case Tag::Br: return true;
+            case Tag::Raw: return closed || RawText(*name);
+            case Tag::Inline:
+                if (!closed)
+                    inline_.emplace_back(*name);
+                return true;
+            default: return false;
+            }
+        }
+
+        switch (tag) {
+        case Tag::A:
+        case Tag::Area: {
+            if (!href.present)
+                return true;
+            const std::optional<QString> target = Value(href), relText = Value(rel), altText = Value(alt);
+            if (!target || !relText || !altText)
+                return false;
+            AddCandidate(reader_, *target, relText->toUtf8(), tag == Tag::Area ? AltText(*altText) : QString());
+            if (tag == Tag::A && !closed)
+                reader_.anchors.push_back(reader_.candidates.size() - 1);
+            return true;
+        }
+        case Tag::Base:
+            if (!reader_.baseHref && href.present) {
+                reader_.baseHref = Value(href);
+                return reader_.baseHref.has_value();
+            }
+            return true;
+        case Tag::Meta: {
+            const std::optional<QString> nameText = Value(metaName), equivText = Value(httpEquiv),
+                                         contentText = Value(content);
+            if (!nameText || !equivText || !contentText)
+                return false;
+            // Whether libxml2 still holds a <noscript> open here is its own rules' to say.
+            if (sawNoScript_ && !reader_.refresh && IsWord(equivText->toUtf8().trimmed(), "refresh"))
+                return false;
+            ReadMeta(reader_, nameText->toUtf8(), equivText->toUtf8(), contentText->toUtf8());
+            return true;
+        }
+        case Tag::NoScript: sawNoScript_ = true; return true;
+        case Tag::Raw: return closed || RawText(*name);
+        case Tag::Hidden: return closed || HiddenText(*name);
+        default: return true;
+        }
+    }
+
+    // At `at`, "</name" and its '>' with nothing but blanks between; answers past it, or -1.
+    qsizetype EndTagOf(qsizetype at, std::string_view name) const
     {
         const QLatin1StringView latin(name.data(), static_cast<qsizetype>(name.size()));
-        for (qsizetype close = html_.indexOf(u"</", contentBegin); close >= 0; close = html_.indexOf(u"</", close + 2)) {
-            const qsizetype after = close + 2 + latin.size();
-            if (after > html_.size() || html_.sliced(close + 2, latin.size()).compare(latin, Qt::CaseInsensitive) != 0)
-                continue;
-            const qsizetype end = html_.indexOf(u'>', after) + 1;
-            if (after == html_.size() || IsNameChar(html_[after]) || end == 0)
-                return -1;
-            Skeleton(at, end, {"<", name, "></", name, ">"});
-            return end;
-        }
-        return -1;
-    }
-
-    qsizetype EndTag(qsizetype at)
-    {
-        if (at + 2 >= html_.size() || !IsAsciiLetter(html_[at + 2]))
+        const qsizetype after = at + 2 + latin.size();
+        if (after >= html_.size() || html_[at] != u'<' || html_[at + 1] != u'/' ||
+            html_.sliced(at + 2, latin.size()).compare(latin, Qt::CaseInsensitive) != 0 || IsNameChar(html_[after]))
             return -1;
-        const std::optional<std::string_view> name = Name(at + 2);
-        const qsizetype end = html_.indexOf(u'>', at + 2) + 1;
-        if (!name || end == 0)
-            return -1;
-        if (RoleOf(*name) == TagRole::Looked) {
-            Keep(at, end);
-            if (*name == "a" && openLinks_ > 0)
-                --openLinks_;
-        } else if (openLinks_ > 0 || IsVoid(*name)) {
-            Skeleton(at, end, {"</", *name, ">"});
-        } else {
-            EndOfElement(at, end, *name);
-        }
-        return end;
+        const qsizetype close = SkipBlanks(after);
+        return close < html_.size() && html_[close] == u'>' ? close + 1 : -1;
     }
 
-    // An element whose content is text alone changes nothing but by its start tag, and again
-    // after itself changes nothing at all: "<p>x</p> <p>x</p> " is handed over as "<p></p> ".
-    void EndOfElement(qsizetype at, qsizetype end, std::string_view name)
+    // A script or style up to its end tag, which libxml2 finds by its name alone.
+    bool RawText(std::string_view name)
     {
-        const Parts bare = {"<", name, "></", name, ">"};
-        if (!DropEnding({"<", name, ">x"}) && !DropEnding({"<", name, "> "}) && !DropEnding({"<", name, ">"}))
-            Skeleton(at, end, {"</", name, ">"});
-        else if (SkeletonEndsWith(bare) || SkeletonEndsWith({"<", name, "></", name, "> "}))
-            Skeleton(at, end, {});
-        else
-            Skeleton(at, end, bare);
-    }
-
-    bool SkeletonEndsWith(Parts parts) const
-    {
-        qsizetype from = skeleton_.size();
-        for (const std::string_view part : parts)
-            from -= static_cast<qsizetype>(part.size());
-        if (from < 0)
-            return false;
-        for (const std::string_view part : parts) {
-            if (std::string_view(skeleton_.data() + from, part.size()) != part)
-                return false;
-            from += static_cast<qsizetype>(part.size());
-        }
-        return true;
-    }
-
-    bool DropEnding(Parts parts)
-    {
-        if (!SkeletonEndsWith(parts))
-            return false;
-        for (const std::string_view part : parts)
-            skeleton_.chop(static_cast<qsizetype>(part.size()));
-        return true;
-    }
-
-    // html_[at, end) as the bare form given, unless it is inside a link.
-    void Skeleton(qsizetype at, qsizetype end, Parts bare)
-    {
-        if (openLinks_ > 0)
-            return Keep(at, end);
-        if (stretchBegin_ < 0)
-            stretchBegin_ = at;
-        for (const std::string_view part : bare)
-            skeleton_.append(part.data(), static_cast<qsizetype>(part.size()));
-    }
-
-    void Keep(qsizetype at, qsizetype end)
-    {
-        if (stretchBegin_ >= 0) {
-            if (at - stretchBegin_ < shortestStretch_) {
-                out_ += html_.sliced(stretchBegin_, at - stretchBegin_);
-            } else {
-                out_ += kStretchMark;
-                out_ += QLatin1StringView(skeleton_);
+        const QLatin1StringView latin(name.data(), static_cast<qsizetype>(name.size()));
+        for (qsizetype close = html_.indexOf(u"</", at_); close >= 0; close = html_.indexOf(u"</", close + 2)) {
+            if (html_.sliced(close + 2).startsWith(latin, Qt::CaseInsensitive)) {
+                at_ = EndTagOf(close, name);
+                return at_ >= 0;
             }
-            stretchBegin_ = -1;
-            skeleton_.clear(); // the next stretch reads nothing of this one
         }
-        out_ += html_.sliced(at, end - at);
+        return false;
     }
 
-    void KeepFrom(qsizetype at)
+    // A hidden element holding text alone up to its own end tag.
+    bool HiddenText(std::string_view name)
     {
-        if (stretchBegin_ >= 0) // a stretch cut short is handed over as it is
-            at = std::exchange(stretchBegin_, -1);
-        out_ += html_.sliced(at);
+        const qsizetype close = html_.indexOf(u'<', at_);
+        at_ = close < 0 ? -1 : EndTagOf(close, name);
+        return at_ >= 0;
+    }
+
+    bool EndTag()
+    {
+        qsizetype at = at_ + 2;
+        if (at == html_.size() || !IsAsciiLetter(html_[at]))
+            return false;
+        const std::optional<std::string_view> name = Name(at);
+        at = SkipBlanks(at);
+        if (!name || at == html_.size() || html_[at] != u'>')
+            return false;
+        at_ = at + 1;
+        if (!InAnchor())
+            return true;
+        if (*name == "a") { // the elements open in it have the link's own priority: it closes them
+            CloseAnchor();
+            return true;
+        }
+        const auto open = std::find(inline_.rbegin(), inline_.rend(), *name);
+        if (open == inline_.rend()) // whether it closes an element around the link is libxml2's to say
+            return false;
+        inline_.erase(std::prev(open.base()), inline_.end());
+        return true;
+    }
+
+    void CloseAnchor()
+    {
+        reader_.candidates[reader_.anchors.back()].textEnd = reader_.text.size();
+        reader_.anchors.pop_back();
+        inline_.clear();
+    }
+
+    // Calls out with each piece of raw text, its character references read as libxml2 reads
+    // them; false at a reference or character libxml2 reads otherwise.
+    template <typename Out>
+    static bool ReadReferences(QStringView raw, Out out)
+    {
+        for (qsizetype i = 0; i < raw.size();) {
+            const qsizetype amp = raw.indexOf(u'&', i);
+            const QStringView plain = raw.sliced(i, (amp < 0 ? raw.size() : amp) - i);
+            for (qsizetype k = 0; k < plain.size(); ++k) {
+                char32_t c = plain[k].unicode();
+                if (QChar::isHighSurrogate(c) && k + 1 < plain.size() && plain[k + 1].isLowSurrogate()) {
+                    c = QChar::surrogateToUcs4(plain[k], plain[k + 1]);
+                    ++k;
+                }
+                if (!IsPassedOn(c))
+                    return false;
+            }
+            out(plain);
+            if (amp < 0)
+                break;
+            i = amp + 1;
+            if (i < raw.size() && raw[i] == u'#') {
+                const bool hex = i + 1 < raw.size() && (raw[i + 1] == u'x' || raw[i + 1] == u'X');
+                qsizetype end = i + (hex ? 2 : 1);
+                char32_t value = 0;
+                for (; end < raw.size() && end - i < 9 && raw[end] != u';'; ++end) {
+                    const char16_t c = raw[end].unicode(), lower = c | 0x20;
+                    if (c >= u'0' && c <= u'9')
+                        value = value * (hex ? 16 : 10) + (c - u'0');
+                    else if (hex && lower >= u'a' && lower <= u'f')
+                        value = value * 16 + (lower - u'a' + 10);
+                    else
+                        return false;
+                }
+                if (end == raw.size() || raw[end] != u';' || end == i + (hex ? 2 : 1) || !IsPassedOn(value))
+                    return false;
+                const char32_t one[] = {value};
+                out(QString::fromUcs4(one, 1));
+                i = end + 1;
+                continue;
+            }
+            // An entity reference: a known name and ';' give its character, else the text stays.
+            qsizetype end = i;
+            while (end < raw.size() && raw[end].unicode() < 0x80 && IsNameChar(raw[end]))
+                ++end;
+            char name[16];
+            if (end < raw.size() && raw[end] == u';' && end - i < qsizetype(sizeof name)) {
+                for (qsizetype k = i; k < end; ++k)
+                    name[k - i] = static_cast<char>(raw[k].unicode());
+                name[end - i] = '\0';
+                if (const htmlEntityDesc *entity = htmlEntityLookup(reinterpret_cast<const xmlChar *>(name))) {
+                    const char32_t one[] = {entity->value};
+                    out(QString::fromUcs4(one, 1));
+                    i = end + 1;
+                    continue;
+                }
+            }
+            out(u"&");
+        }
+        return true;
+    }
+
+    static std::optional<QString> Value(const RawAttribute &attribute)
+    {
+        QString value;
+        if (!ReadReferences(attribute.value, [&](QStringView piece) { value += piece; }))
+            return std::nullopt;
+        return value;
+    }
+
+    bool AppendText(QStringView raw)
+    {
+        return ReadReferences(raw, [&](QStringView piece) { AppendAnchorText(reader_, piece); });
     }
 
     QStringView html_;
-    qsizetype shortestStretch_;
-    QString out_;
-    QByteArray skeleton_;           // of the stretch being read: ASCII names and marks
-    qsizetype stretchBegin_ = -1;   // where the stretch being read began, if one is
-    int openLinks_ = 0;             // <a> start tags not yet ended by an </a>
-    char name_[kLongestName] = {};
+    qsizetype at_ = 0;
+    Reader reader_;
+    std::vector<std::string> inline_; // inline elements open in the link, innermost last
+    bool sawNoScript_ = false;
+    char name_[kLongestName + 1] = {};
 };
 
-void Parse(QStringView html, Reader &reader)
+Reader Parse(QStringView html)
 {
     htmlSAXHandler handler{};
     handler.startElement = StartElement;
     handler.endElement = EndElement;
     handler.characters = Characters;
     handler.ignorableWhitespace = Characters;
-    handler.processingInstruction = [](void *context, const xmlChar *, const xmlChar *) {
-        Reader &reader = *static_cast<Reader *>(context);
-        reader.stretchInLink = reader.stretchInLink || !reader.anchors.empty();
-    };
+    Reader reader;
     ParseHtml(html.toUtf8(), "UTF-8", handler, &reader);
+    return reader;
 }
 
 Reader ReadPage(QStringView html, PageReading reading)
 {
-    if (reading != PageReading::Whole && !html.contains(QChar(0))) { // which the parser takes for the end
-        Reader reader;
-        Parse(PageReducer(html, reading == PageReading::Reduced ? kShortestStretch : 0).Reduce(), reader);
-        if (!reader.stretchInLink)
-            return reader;
-    }
-    Reader reader;
-    Parse(html, reader);
-    return reader;
+    if (reading == PageReading::Scanned)
+        if (std::optional<Reader> scanned = PageScanner(html).Scan())
+            return std::move(*scanned);
+    return Parse(html);
 }
 
 } // namespace
@@ -707,7 +830,7 @@ PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringV
         if (const QUrl resolved = pageUrl.resolved(*declared); resolved.isValid() && !resolved.isRelative())
             base = resolved;
     }
-    if (const std::optional<QUrl> to = reader.refresh ? ParseHref(reader.refresh->url) : std::nullopt)
+    if (const std::optional<QUrl> to = reader.refresh ? ParseHref(QString::fromUtf8(reader.refresh->url)) : std::nullopt)
         if (const QUrl resolved = base.resolved(*to); resolved.isValid() && !resolved.isRelative())
             evidence.refresh = RefreshEvidence{reader.refresh->seconds, resolved};
     const QString aceDomain = AceHost(SiteDomain(domain));

@@ -18,33 +18,37 @@ struct LinkEvidence {
     QString anchor;         // text content, white space collapsed; else an image's alt; at most 100 characters
     bool nofollow = false, ugc = false, sponsored = false;
     bool PassesWeight() const { return !nofollow && !ugc && !sponsored; }
+    friend bool operator==(const LinkEvidence &, const LinkEvidence &) = default;
 };
 
 struct RobotsEvidence {
     bool noindex = false;
     bool nofollow = false;
+    friend bool operator==(const RobotsEvidence &, const RobotsEvidence &) = default;
 };
 
 // A <meta http-equiv="refresh"> that sends the visitor to another address after some seconds.
 struct RefreshEvidence {
     int seconds = 0; // whole seconds, as browsers count them; very large ones capped
     QUrl url;        // resolved as a link is
+    friend bool operator==(const RefreshEvidence &, const RefreshEvidence &) = default;
 };
 
 struct PageEvidence {
     std::vector<LinkEvidence> links; // every <a href> and <area href> pointing to the domain, in page order
     RobotsEvidence robots;           // from <meta name="robots">, <meta name="baiduspider"> and the X-Robots-Tag header
-    std::optional<RefreshEvidence> refresh; // the first refresh in the head that names an address, wherever it goes
+    std::optional<RefreshEvidence> refresh; // the first refresh outside <noscript> that names an address, wherever it goes
+    friend bool operator==(const PageEvidence &, const PageEvidence &) = default;
 };
 
 // A link's text as the evidence keeps it: trimmed, then cut to its 100 characters without
 // leaving half of a surrogate pair at the end.
 QString AnchorText(QStringView text);
 
-// How the parser is given the page: reduced (stretches of 256 characters or more with nothing the
-// evidence reads in them left out), reduced by every such stretch however short, or whole. All
-// three give the same evidence; the last two are there to prove it.
-enum class PageReading { Reduced, EveryStretchLeftOut, Whole };
+// How the page is read: in one pass of our own, which hands the page to libxml2 only where its
+// rules for broken markup decide the evidence, or by libxml2 throughout. Both give the same
+// evidence; the second is there to prove it.
+enum class PageReading { Scanned, Parsed };
 
 // html: the decoded page text; pageUrl: the final URL of the fetch (base for relative links,
 // overridden by the first <base href>, itself resolved against pageUrl); domain: the host the
@@ -52,7 +56,7 @@ enum class PageReading { Reduced, EveryStretchLeftOut, Whole };
 // values, one per line: directives without a crawler name and those for "baiduspider:" count.
 // Only http and https links can point to the domain, as HostMatchesDomain tells.
 PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringView domain,
-                                 QByteArrayView robotsHeader = {}, PageReading reading = PageReading::Reduced);
+                                 QByteArrayView robotsHeader = {}, PageReading reading = PageReading::Scanned);
 
 // True when host is domain or one of its subdomains; ASCII case ignored, an internationalised
 // name equals its punycode, a final root dot does not count, and neither does a leading "www."

@@ -20,12 +20,22 @@ namespace {
 const QUrl kOtherPage(QStringLiteral("http://blog.other.org/posts/1.html"));
 const QUrl kOwnPage(QStringLiteral("https://www.example.com/a/b.html"));
 
+// The evidence of html, which our own pass and libxml2 must read alike.
+PageEvidence Evidence(const QString &html, const QUrl &page = kOtherPage, QStringView domain = u"example.com",
+                      QByteArrayView robotsHeader = {})
+{
+    const PageEvidence evidence = ExtractPageEvidence(html, page, domain, robotsHeader);
+    EXPECT_TRUE(evidence == ExtractPageEvidence(html, page, domain, robotsHeader, PageReading::Parsed))
+        << html.toStdString();
+    return evidence;
+}
+
 // One field of every link html has to domain.
 std::vector<QString> Links(const QString &html, QString LinkEvidence::*field, const QUrl &page = kOtherPage,
                            QStringView domain = u"example.com")
 {
     std::vector<QString> values;
-    for (const LinkEvidence &link : ExtractPageEvidence(html, page, domain).links)
+    for (const LinkEvidence &link : Evidence(html, page, domain).links)
         values.push_back(link.*field);
     return values;
 }
@@ -33,7 +43,7 @@ std::vector<QString> Links(const QString &html, QString LinkEvidence::*field, co
 // The only link of html, which must have exactly one to example.com.
 LinkEvidence OnlyLink(const QString &html)
 {
-    const PageEvidence evidence = ExtractPageEvidence(html, kOtherPage, u"example.com");
+    const PageEvidence evidence = Evidence(html);
     EXPECT_EQ(evidence.links.size(), 1u) << html.toStdString();
     return evidence.links.empty() ? LinkEvidence{} : evidence.links.front();
 }
@@ -84,7 +94,7 @@ TEST(HostBoundaries, TheMentionAndTheLinksCountTheSameHosts)
         const std::string what = host.toStdString() + " for " + QString::fromUtf16(c.domain).toStdString();
         EXPECT_EQ(HostMatchesDomain(c.host, c.domain), c.counts) << what;
         const QString link = QStringLiteral("<a href=\"http://%1/p\">x</a>").arg(host);
-        EXPECT_EQ(ExtractPageEvidence(link, kOtherPage, c.domain).links.size(), c.counts ? 1u : 0u) << what;
+        EXPECT_EQ(Evidence(link, kOtherPage, c.domain).links.size(), c.counts ? 1u : 0u) << what;
         for (const char16_t *text : around)
             EXPECT_EQ(PageMentionsDomain(QString::fromUtf16(text).arg(host), c.domain), c.counts)
                 << QString::fromUtf16(text).arg(host).toStdString() << " for " << what;
@@ -231,14 +241,15 @@ TEST(PageEvidence, RobotsFromMetaAndHeader)
     };
     for (const auto &c : cases) {
         const QString html = QStringLiteral("<html><head>%1</head><body>text</body></html>").arg(c.head);
-        const RobotsEvidence robots = ExtractPageEvidence(html, kOtherPage, u"example.com", c.header).robots;
+        const RobotsEvidence robots = Evidence(html, kOtherPage, u"example.com", c.header).robots;
         EXPECT_EQ(robots.noindex, c.noindex) << c.head << " | " << c.header.toByteArray().toStdString();
         EXPECT_EQ(robots.nofollow, c.nofollow) << c.head << " | " << c.header.toByteArray().toStdString();
     }
 }
 
-// A refresh counts in the head only, the first one that reads; its address is resolved as a link is.
-TEST(PageEvidence, RefreshInTheHeadAsBrowsersReadIt)
+// A refresh counts wherever it stands outside <noscript> (which browsers that run scripts skip),
+// the first one that reads; its address is resolved as a link is.
+TEST(PageEvidence, RefreshAsBrowsersReadIt)
 {
     const struct {
         const char *html;
@@ -257,11 +268,15 @@ TEST(PageEvidence, RefreshInTheHeadAsBrowsersReadIt)
          "http://blog.other.org/good", 4},
         {R"(<meta http-equiv=refresh content="10">)", ""},
         {R"(<meta http-equiv=refresh content="5x; url=/y">)", ""},
-        {R"(<p>text</p><meta http-equiv=refresh content="0; url=/in-body">)", ""},
+        {R"(<p>text</p><meta http-equiv=refresh content="0; url=/in-body">)", "http://blog.other.org/in-body"},
+        {R"(<head><noscript><meta http-equiv=refresh content="0; url=/nojs"></noscript></head>)", ""},
+        {R"(<noscript><p><meta http-equiv=refresh content="0; url=/nojs"></noscript>)"
+         R"(<meta http-equiv=refresh content="1; url=/js">)", "http://blog.other.org/js", 1},
+        {R"(<title><meta http-equiv=refresh content="0; url=/hidden"></title>)", ""},
     };
     for (const auto &c : cases) {
         const std::optional<RefreshEvidence> refresh =
-            ExtractPageEvidence(QString::fromUtf8(c.html), kOtherPage, u"example.com").refresh;
+            Evidence(QString::fromUtf8(c.html)).refresh;
         EXPECT_EQ(refresh ? refresh->url.toString() : QString(), QString::fromUtf8(c.url)) << c.html;
         EXPECT_EQ(refresh ? refresh->seconds : 0, c.seconds) << c.html;
     }
@@ -491,7 +506,8 @@ TEST(PageEvidence, StretchesLeftOutChangeNothing)
         {"<head><title>" + QString(300, u't') + "</title><style>" + QString(300, u's') +
              "</style><meta http-equiv=refresh content=\"0; url=/r\"></head><body>" + filler + "</body>",
          {}, "http://blog.other.org/r"},
-        {"<head>" + filler + "<meta http-equiv=refresh content=\"0; url=/r\"></head>", {}},
+        {"<head>" + filler + "<meta http-equiv=refresh content=\"0; url=/r\"></head>", {}, "http://blog.other.org/r"},
+        {filler + "<noscript>" + filler + "<meta http-equiv=refresh content=\"0; url=/n\"></noscript>" + filler, {}},
         {filler + "<div/><custom-el><x-y>" + filler + "</x-y></custom-el><a href=http://example.com/>custom</a>",
          {"custom"}},
         // A quote left open takes the rest of the page into the tag.
@@ -500,7 +516,7 @@ TEST(PageEvidence, StretchesLeftOutChangeNothing)
          {"x"}},
     };
     for (const auto &c : cases) {
-        for (const PageReading reading : {PageReading::Reduced, PageReading::EveryStretchLeftOut, PageReading::Whole}) {
+        for (const PageReading reading : {PageReading::Scanned, PageReading::Parsed}) {
             const PageEvidence evidence = ExtractPageEvidence(c.html, kOtherPage, u"example.com", {}, reading);
             std::vector<QString> anchors;
             for (const LinkEvidence &link : evidence.links)

@@ -211,6 +211,7 @@ TEST_F(Check, PassingFailuresAreTriedAgain)
 // A bot challenge stands between the check and the page: its row is unreachable, never removed.
 // A page that sends the visitor on within 10 s is followed as a redirect is, to any host, under
 // the same limit of 10, and its row shows where it ended; a retry asks for that address again.
+// The refresh counts wherever it stands, but not inside <noscript>, which a browser skips.
 TEST_F(Check, ChallengePagesAreUnreachableAndRefreshesAreFollowed)
 {
     const std::string link = "<a href=\"http://example.com/\">us</a>";
@@ -256,6 +257,14 @@ TEST_F(Check, ChallengePagesAreUnreachableAndRefreshesAreFollowed)
         {"/refresh-late", {200, refresh("11; url=" + elsewhere.url("/target").toStdString()), ""}, Removed},
         {"/refresh-ftp", {200, refresh("0; url=ftp://127.0.0.2/target"), ""}, Removed},
         {"/loop", {200, refresh("0; url=/loop"), ""}, Unreachable, u"重定向过多", web.server().url("/loop"), 10},
+        {"/refresh-body",
+         {200, "<p>moved</p><div><meta http-equiv=refresh content=\"0; url=" + elsewhere.url("/target").toStdString() +
+                   "\"></div>", ""},
+         PassesWeight, u"", elsewhere.url("/target"), 1},
+        {"/refresh-noscript",
+         {200, "<head><noscript><meta http-equiv=refresh content=\"0; url=" + elsewhere.url("/target").toStdString() +
+                   "\"></noscript></head><body>moved</body>", ""},
+         Removed},
     };
     QStringList addresses;
     for (const auto &c : cases) {
