@@ -67,7 +67,8 @@ QString FitDescriptorBudget(AnalysisSettings &settings)
 }
 
 BacklinkAnalysis::BacklinkAnalysis(AnalysisSettings settings, QObject *parent)
-    : QObject(parent), settings_(std::move(settings)), engine_(settings_.fetchLimits, settings_.jobs)
+    : QObject(parent), settings_(std::move(settings)), engine_(settings_.fetchLimits, settings_.jobs),
+      browser_(settings_.browserProgram, settings_.renderLimits)
 {
     judges_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     pause_.setSingleShot(true);
@@ -77,6 +78,8 @@ BacklinkAnalysis::BacklinkAnalysis(AnalysisSettings settings, QObject *parent)
             then();
     });
     connect(&engine_, &FetchEngine::Finished, this, &BacklinkAnalysis::OnFetched);
+    connect(&browser_, &HeadlessBrowser::Rendered, this, &BacklinkAnalysis::OnRendered);
+    connect(&browser_, &HeadlessBrowser::BrowserFailed, this, &BacklinkAnalysis::BrowserFailed);
 }
 
 BacklinkAnalysis::~BacklinkAnalysis()
@@ -105,10 +108,12 @@ std::vector<int> BacklinkAnalysis::DropWork()
     searchTicket_.reset();
     rowOfTicket_.clear();
     sameAddressRows_.clear();
+    browser_.Close();
+    renders_.clear();
     std::vector<int> waiting;
     for (int row = 0; row < static_cast<int>(rows_.size()); ++row)
         if (RowState &state = rows_[static_cast<std::size_t>(row)].state;
-            state == RowState::Fetching || state == RowState::WaitingToRetry) {
+            state == RowState::Fetching || state == RowState::WaitingToRetry || state == RowState::Rendering) {
             state = RowState::Waiting;
             waiting.push_back(row);
         }
@@ -433,16 +438,9 @@ void BacklinkAnalysis::CheckRows(const QString &domain, std::vector<int> rows)
 
 namespace {
 
-// One page on its way to the pool and its evidence on the way back. Qt hands it over under a
-// futex of its own, which ThreadSanitizer cannot see; the job says so itself.
-struct JudgeJob {
-    FetchResult result;
-    QString domain;
-    QStringList failedAttempts;
-    long maxRedirects;
-    RowEvidence evidence;
-    QString refreshTo;
-
+// Work on its way to the pool and back. Qt hands it over under a futex of its own, which
+// ThreadSanitizer cannot see; the job says so itself.
+struct PoolJob {
     void HandOver()
     {
 #if defined(__SANITIZE_THREAD__)
@@ -457,6 +455,26 @@ struct JudgeJob {
     }
 };
 
+// One page on its way to be judged and its evidence on the way back.
+struct JudgeJob : PoolJob {
+    FetchResult result;
+    QString domain;
+    QStringList failedAttempts;
+    long maxRedirects;
+    RenderMode render;
+    RowEvidence evidence;
+    QString refreshTo;
+    bool wantsRendering = false;
+};
+
+// A rendered page on its way to be read for links, and the row's evidence on the way back.
+struct RenderedJob : PoolJob {
+    RowEvidence evidence;
+    RenderedPage page;
+    QString domain;
+    QByteArray robotsTag;
+};
+
 } // namespace
 
 void BacklinkAnalysis::StartJudging(int row, FetchResult result)
@@ -467,7 +485,7 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
         failed = QStringList(earlier->second.begin(), earlier->second.end());
     const qsizetype bodyBytes = result.body.size();
     auto job = std::make_shared<JudgeJob>(
-        JudgeJob{std::move(result), domain_, std::move(failed), settings_.fetchLimits.maxRedirects, {}, {}});
+        JudgeJob{{}, std::move(result), domain_, std::move(failed), settings_.fetchLimits.maxRedirects, settings_.render, {}, {}});
     job->HandOver();
     auto *watcher = new QFutureWatcher<void>(this);
     watchers_.emplace(watcher, bodyBytes);
@@ -485,7 +503,9 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
         if (generation == generation_) {
             HoldBodiesWhileJudgingIsBehind();
             job->TakeOver();
-            if (job->refreshTo.isEmpty())
+            if (job->wantsRendering)
+                StartRendering(row, std::move(job->evidence), std::move(job->result.robotsTag));
+            else if (job->refreshTo.isEmpty())
                 Judged(row, std::move(job->evidence));
             else
                 FollowRefresh(row, std::move(job->refreshTo), job->evidence.redirects);
@@ -495,9 +515,14 @@ void BacklinkAnalysis::StartJudging(int row, FetchResult result)
                            job->TakeOver();
                            JudgedPage judged = JudgePage(job->result, job->domain, kPageCharset, job->failedAttempts,
                                                          job->maxRedirects);
+                           job->wantsRendering = WantsRendering(job->render, job->result, judged);
                            job->evidence = std::move(judged.evidence);
                            job->refreshTo = std::move(judged.refreshTo);
-                           job->result = {}; // the page's bytes go as soon as they are judged
+                           // The page's bytes go as soon as they are judged; its robots header
+                           // counts for the rendered page too.
+                           QByteArray robotsTag = std::move(job->result.robotsTag);
+                           job->result = {};
+                           job->result.robotsTag = std::move(robotsTag);
                            job->HandOver();
                        })
                            .onThreadPool(judges_)
@@ -512,6 +537,51 @@ void BacklinkAnalysis::HoldBodiesWhileJudgingIsBehind()
 {
     engine_.CountBodiesHeldByCaller(judgingBytes_);
     engine_.HoldBodies(static_cast<int>(watchers_.size()) >= kJudgedAtOncePerThread * judges_.maxThreadCount());
+}
+
+void BacklinkAnalysis::StartRendering(int row, RowEvidence evidence, QByteArray robotsTag)
+{
+    const QString url = evidence.finalUrl.isEmpty() ? rows_[static_cast<std::size_t>(row)].url : evidence.finalUrl;
+    renders_[browser_.Render(url)] = {row, std::move(evidence), std::move(robotsTag)};
+    SetRowState(row, RowState::Rendering);
+}
+
+void BacklinkAnalysis::OnRendered(HeadlessBrowser::Ticket ticket, const RenderedPage &page)
+{
+    const auto found = renders_.find(ticket);
+    if (found == renders_.end())
+        return;
+    const Rendering rendering = std::move(found->second);
+    renders_.erase(found);
+    if (!page.ok) {
+        Judged(rendering.row, WithRenderedPage(rendering.fetched, page, domain_, rendering.robotsTag));
+        return;
+    }
+    // The rendered document is read on the pool, as a fetched page is.
+    auto job = std::make_shared<RenderedJob>();
+    job->evidence = rendering.fetched;
+    job->page = page;
+    job->domain = domain_;
+    job->robotsTag = rendering.robotsTag;
+    job->HandOver();
+    auto *watcher = new QFutureWatcher<void>(this);
+    watchers_.emplace(watcher, 0);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, row = rendering.row, job] {
+        watcher->deleteLater();
+        if (watchers_.erase(watcher) == 0)
+            return; // dropped with its run
+        HoldBodiesWhileJudgingIsBehind();
+        job->TakeOver();
+        Judged(row, std::move(job->evidence));
+    });
+    watcher->setFuture(QtConcurrent::task([job] {
+                           job->TakeOver();
+                           job->evidence = WithRenderedPage(std::move(job->evidence), job->page, job->domain, job->robotsTag);
+                           job->page = {};
+                           job->HandOver();
+                       })
+                           .onThreadPool(judges_)
+                           .spawn());
 }
 
 void BacklinkAnalysis::Judged(int row, RowEvidence evidence)

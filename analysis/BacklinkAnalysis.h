@@ -1,10 +1,12 @@
 #pragma once
 
+#include "PageRendering.h"
 #include "ResultExport.h"
 #include "Retry.h"
 #include "Verdict.h"
 
 #include <FetchEngine.h>
+#include <HeadlessBrowser.h>
 
 #include <QObject>
 #include <QString>
@@ -34,6 +36,9 @@ struct AnalysisSettings {
     // When the engine was last asked (QDeadlineTimer's clock; 0: never), shared by the runs made
     // with copies of these settings, which keep the gap between them too (--recheck-due --workers).
     std::shared_ptr<std::atomic<qint64>> lastSearch = std::make_shared<std::atomic<qint64>>(0);
+    RenderMode render = RenderMode::Auto;
+    QString browserProgram = BrowserProgram();
+    RenderLimits renderLimits;
 };
 
 // Raises the descriptor limit for the pages the settings fetch at once (Network.h), and lowers
@@ -103,6 +108,9 @@ signals:
     void RowStarted(int index);                // the lowest row still being checked
     void RowStateChanged(int index);           // fetched, waiting to be tried again, or waiting
     void RowJudged(int index);                 // its evidence is in Rows()
+    // The browser could not be started or died: one line, once a run; the rows keep the verdict
+    // of their fetch.
+    void BrowserFailed(const QString &line);
     void Finished(vantorel::RunOutcome outcome);
 
 private:
@@ -137,6 +145,9 @@ private:
     void OnSearchAnswer(const FetchResult &answer);
     void StartJudging(int row, FetchResult result);
     void HoldBodiesWhileJudgingIsBehind();
+    // The judged page looks built by script: the row waits for the browser's look at it.
+    void StartRendering(int row, RowEvidence evidence, QByteArray robotsTag);
+    void OnRendered(HeadlessBrowser::Ticket ticket, const RenderedPage &page);
     // Lands the verdict on the row and on the rows listing its address again.
     void Judged(int row, RowEvidence evidence);
     // Moves the status on to the lowest row still being checked, or ends the check after the last.
@@ -173,6 +184,13 @@ private:
         long redirects = 0; // the refresh itself included
     };
     std::unordered_map<int, Refreshed> refreshedRows_; // rows whose page sent the visitor on
+    HeadlessBrowser browser_;                                      // started by the first page to render, ended with the run
+    struct Rendering {
+        int row = 0;
+        RowEvidence fetched;
+        QByteArray robotsTag;
+    };
+    std::unordered_map<HeadlessBrowser::Ticket, Rendering> renders_;
 };
 
 } // namespace vantorel

@@ -60,7 +60,8 @@ QStringList ResultColumns(bool withEvidence)
     if (withEvidence)
         columns << QStringLiteral("HTTP状态") << QStringLiteral("最终地址")
                 << QStringLiteral("链接数") << QStringLiteral("锚文本") << QStringLiteral("rel")
-                << QStringLiteral("页面robots") << QStringLiteral("原因") << QStringLiteral("检测时间");
+                << QStringLiteral("页面robots") << QStringLiteral("原因") << QStringLiteral("检测时间")
+                << QStringLiteral("rendered");
     return columns;
 }
 
@@ -84,7 +85,7 @@ QStringList RowCells(const ResultRow &row, bool withEvidence)
     return cells << (e.httpStatus > 0 ? QString::number(e.httpStatus) : QString())
                  << e.finalUrl << (e.pageHad ? QString::number(e.page.links.size()) : QString()) << Anchors(e.page)
                  << Rels(e.page) << RobotsText(e.page.robots) << e.failureCause
-                 << e.checkedAt.toString(Qt::ISODate);
+                 << e.checkedAt.toString(Qt::ISODate) << (e.rendered ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence, FormulaGuard guard)

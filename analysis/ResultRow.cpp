@@ -10,6 +10,7 @@ QString ResultRow::Verdict() const
         return VerdictWord(*evidence);
     switch (state) {
     case RowState::Fetching: return QStringLiteral("检测中…");
+    case RowState::Rendering: return QStringLiteral("渲染中…");
     case RowState::WaitingToRetry: {
         // Rounded up: the wait is never said to be shorter than it is.
         const auto seconds = std::max<qint64>(1, (retryWait.count() + 999) / 1000);

@@ -26,7 +26,7 @@ enum class RunOutcome {
 enum class RunKind { Search, AddressList, Recheck, Import, Monitor };
 
 // Where a row stands in its run.
-enum class RowState { Waiting, Fetching, WaitingToRetry, Judged };
+enum class RowState { Waiting, Fetching, WaitingToRetry, Rendering, Judged };
 
 // One row of a run: what it checks, how the grid shows it, and its evidence once judged.
 struct ResultRow {
@@ -38,7 +38,7 @@ struct ResultRow {
     std::chrono::milliseconds retryWait{0}; // while WaitingToRetry
 
     // The verdict word once judged; before, where the row stands: "等待检测", "检测中…",
-    // "等待重试（6 秒）".
+    // "等待重试（6 秒）", "渲染中…".
     QString Verdict() const;
 };
 

@@ -17,6 +17,7 @@ namespace {
 
 const QString kValid = QStringLiteral("有效");
 const QString kInvalid = QStringLiteral("无效");
+const QString kRenderedEvidence = QStringLiteral("脚本生成的链接（渲染后找到）");
 
 // A tool tip names this many anchors; a page may hold thousands of links.
 constexpr int kAnchorsNamed = 5;
@@ -239,6 +240,8 @@ QString VerdictToolTip(const RowEvidence &evidence)
     }
     if (const QString robots = RobotsText(evidence.page.robots); !robots.isEmpty())
         parts << QStringLiteral("页面 ") + robots;
+    if (evidence.rendered)
+        parts << kRenderedEvidence;
 
     if (evidence.attempts > 1) {
         QString line = strength == VerdictStrength::Unreachable
@@ -265,6 +268,10 @@ QString EvidenceDetails(const RowEvidence &evidence)
             line += u' ' + rel;
         lines << line;
     }
+    if (evidence.rendered)
+        lines << kRenderedEvidence;
+    if (!evidence.renderFailure.isEmpty())
+        lines << evidence.renderFailure;
     for (qsizetype i = 0; i < evidence.failedAttempts.size(); ++i)
         lines << QStringLiteral("第 %1 次尝试失败：%2").arg(i + 1).arg(evidence.failedAttempts[i]);
     if (!evidence.charset.isEmpty())

@@ -31,6 +31,8 @@ struct RowEvidence {
     QDateTime checkedAt;
     int attempts = 1;            // fetches made for the row, the retries included
     QStringList failedAttempts;  // why each attempt before the last one was tried again
+    bool rendered = false;       // the links were found only once the page's scripts ran in the browser
+    QString renderFailure;       // why the page could not be rendered, when it was to be
 };
 
 // What a judged row is worth to the webmaster. A 有效 row passes weight (a link that passes it,

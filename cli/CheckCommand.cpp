@@ -221,6 +221,8 @@ AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings setting
     settings.jobs = settings.listJobs = line.jobs.value_or(settings.listJobs) * runsAtOnce;
     if (line.retries)
         settings.retry.retries = *line.retries;
+    if (line.render)
+        settings.render = *line.render;
     if (line.timeoutSeconds) {
         settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
         settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);
@@ -282,6 +284,7 @@ std::optional<int> CheckRun::Start()
         connect(history_.get(), &RunHistory::FailureToShow, this, [this](const QString &text) { streams_.Say(text); });
     }
     progress_ = std::make_unique<ConsoleProgress>(*analysis_, streams_, progressBar_);
+    connect(analysis_.get(), &BacklinkAnalysis::BrowserFailed, this, [this](const QString &line) { streams_.Say(line); });
     // A run that ends while it is being started ends when Start returns.
     connect(analysis_.get(), &BacklinkAnalysis::Finished, this, [this] {
         if (!starting_ && !finished_)

@@ -98,6 +98,13 @@ struct Parser {
                                QStringLiteral("与 --check 或 --recheck 同用：一个网页最多等待 SECONDS 秒（默认 30）。"),
                                QStringLiteral("SECONDS")};
 
+    QCommandLineOption render{QStringLiteral("render"),
+                              QStringLiteral("与 --check、--recheck 或 --recheck-due 同用：何时用无界面的 Chromium 再看一遍网页，"
+                                             "找出脚本生成的链接：auto（默认）只看没有找到链接、像是由脚本生成的网页；"
+                                             "never 从不；always 没有找到链接的网页都看。Chromium 由环境变量 VANTOREL_CHROMIUM "
+                                             "指定（默认为 PATH 中的 chromium），找不到时跳过渲染并说明一行。"),
+                              QStringLiteral("MODE")};
+
     Parser()
     {
         parser.setApplicationDescription(QStringLiteral(
@@ -129,8 +136,8 @@ struct Parser {
             "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"")
                                             .arg(kClaimMarginSeconds));
         parser.addOptions({check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, workers, run, urls,
-                           format, jobs, retries, timeout, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom, copyHistory,
-                           merge});
+                           format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom,
+                           copyHistory, merge});
     }
 };
 
@@ -303,6 +310,13 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         }
         line.timeoutSeconds = seconds;
     }
+    if (p.parser.isSet(p.render)) {
+        line.render = RenderModeNamed(p.parser.value(p.render));
+        if (!line.render) {
+            line.error = QStringLiteral("--render 的值应为 auto、never 或 always");
+            return line;
+        }
+    }
     const bool checks = line.command == Command::RecheckDue ||
                         (line.checkDomain && (line.command == Command::Check || line.command == Command::Recheck));
     const bool lists = checks || line.command == Command::Watched ||
@@ -319,8 +333,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.error = QStringLiteral("--recheck-due 的复查要保存到历史记录，不能与 --no-history 同用");
     else if (line.urlsFile && !(line.checkDomain && line.command == Command::Check))
         line.error = QStringLiteral("--urls 需与 --check DOMAIN 同用");
-    else if ((line.timeoutSeconds || !line.storeRun || line.failOnLost) && !checks)
-        line.error = QStringLiteral("--timeout、--no-history 和 --fail-on-lost 需与 --check、--recheck 或 --recheck-due 同用");
+    else if ((line.timeoutSeconds || !line.storeRun || line.failOnLost || line.render) && !checks)
+        line.error = QStringLiteral("--timeout、--render、--no-history 和 --fail-on-lost 需与 --check、--recheck 或 --recheck-due 同用");
     else if (line.failOnLost && !line.storeRun)
         line.error = QStringLiteral("--fail-on-lost 要与历史记录比较，不能与 --no-history 同用");
     else if (line.runId && !(line.checkDomain && line.command == Command::Changes))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <PageRendering.h>
+
 #include <QString>
 #include <QStringList>
 
@@ -43,6 +45,7 @@ struct CommandLine {
     QStringList notifyUrls;               // --notify-url, any number
     int everyHours = 24;                  // --every, for --watch
     int workers = 1;                      // --workers: due sites re-checked at once
+    std::optional<RenderMode> render;     // --render
 
     // A command that runs without the window.
     bool Headless() const

@@ -61,6 +61,9 @@ QJsonObject RowObject(const ResultRow &row)
     object.insert(QStringLiteral("robots"), QJsonObject{{QStringLiteral("noindex"), e.page.robots.noindex},
                                                         {QStringLiteral("nofollow"), e.page.robots.nofollow}});
     object.insert(QStringLiteral("checkedAt"), e.checkedAt.toString(Qt::ISODate));
+    object.insert(QStringLiteral("rendered"), e.rendered);
+    if (!e.renderFailure.isEmpty())
+        object.insert(QStringLiteral("renderFailure"), e.renderFailure);
     return object;
 }
 

@@ -19,6 +19,7 @@ packages=(
   systemd # systemd-analyze verifies the installed re-check units
   qt6-charts-dev libqt6opengl6-dev # the history window's chart (its CMake files need Qt6OpenGL)
   dbus-daemon # the notification tests start a private session bus
+  chromium # renders pages whose links scripts write (the program runs without it; its tests skip)
 )
 packages+=("$@")
 

@@ -20,6 +20,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QUrl>
 #include <QTemporaryDir>
@@ -391,6 +392,40 @@ TEST(CommandLine, AReCheckTellsALossAfterTheRowsWereCheckedApart)
     EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
     EXPECT_TRUE(run.err.endsWith(QStringLiteral("\n变为文字提及 1 条：http://%1\n").arg(web.Address("/y")))) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains(u"\t有效\t")) << run.out.toStdString();
+}
+
+// A link that a script writes: without a browser, or with --render never, the run judges as it
+// always did and says so in one line; with one, the link is found each day and its loss told once.
+TEST(CommandLine, AScriptWrittenLinkIsFoundEachDayAndItsLossTold)
+{
+    const std::string writes = "<div id=links></div><script>document.getElementById('links').innerHTML ="
+                               " '<a href=\"http://' + 'exa' + 'mple.com/\">友链</a>';</script>";
+    TestWeb web;
+    web.SetPage("/a", writes);
+    web.SetPage("/b", writes);
+    const QTemporaryDir folder;
+    const QStringList common{"--check", "example.com", "--urls", "-", "--format", "json", "--retries", "0",
+                             "--db", folder.filePath(QStringLiteral("history.sqlite3"))};
+    const QByteArray list = ("http://" + web.Address("/a") + "\nhttp://" + web.Address("/b") + "\n").toUtf8();
+    const auto count = [](const QString &text, const char *what) { return text.count(QString::fromUtf8(what)); };
+    {
+        const ScopedEnvironment missing(QStringLiteral("VANTOREL_CHROMIUM"), QStringLiteral("/nonexistent/chromium"));
+        const Outcome without = Vantorel(common + QStringList{"--no-history"}, {}, list);
+        EXPECT_EQ(count(without.err, "未找到 Chromium，跳过渲染："), 1) << without.err.toStdString();
+        EXPECT_EQ(count(without.out, "\"verdict\": \"无效\""), 2) << without.out.toStdString();
+        const Outcome never = Vantorel(common + QStringList{"--no-history", "--render", "never"}, {}, list);
+        EXPECT_FALSE(never.err.contains(QStringLiteral("渲染"))) << never.err.toStdString();
+        EXPECT_EQ(count(never.out, "\"verdict\": \"无效\""), 2);
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "no Chromium to render with";
+    const Outcome day1 = Vantorel(common, {}, list);
+    EXPECT_EQ(day1.exitCode, 0);
+    EXPECT_EQ(count(day1.out, "\"rendered\": true"), 2) << day1.out.toStdString();
+    EXPECT_FALSE(day1.err.contains(QStringLiteral("丢失"))) << day1.err.toStdString();
+    web.SetPage("/a", "<div id=links></div><script>document.title = 'links taken down';</script>");
+    const Outcome day2 = Vantorel(common, {}, list);
+    EXPECT_TRUE(day2.err.endsWith(QStringLiteral("\n丢失 1 条：http://%1\n").arg(web.Address("/a")))) << day2.err.toStdString();
 }
 
 TEST(CommandLine, AStoreThatFailsNeverCostsTheResults)
