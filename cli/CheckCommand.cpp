@@ -18,6 +18,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFutureWatcher>
+#include <QSet>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -163,20 +166,6 @@ StoredChanges ReadChanges(const HistoryWriter &writer, qint64 runId, const QStri
     return {changes->changes, {}, {}, std::move(notice)};
 }
 
-// Tells the desktop and the webhooks what the run changed; a failure is a line on standard
-// error and changes nothing else.
-void Tell(const ChangeNotice &notice, const CommandLine &line, ConsoleStreams &streams)
-{
-    if (line.notify) {
-        DesktopNotifier notifier;
-        QObject::connect(&notifier, &DesktopNotifier::Failed, [&streams](const QString &reason) { streams.Say(reason); });
-        if (notifier.Notify(notice))
-            notifier.WaitForAnswers();
-    }
-    for (const QString &failure : PostNotice(line.notifyUrls, notice))
-        streams.Say(failure);
-}
-
 bool NoPageHad(const std::vector<ResultRow> &rows)
 {
     return !rows.empty() && std::all_of(rows.begin(), rows.end(), [](const ResultRow &row) {
@@ -265,6 +254,7 @@ CheckRun::CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &
     : line_(std::move(line)), historyFile_(line_.historyFile.value_or(DefaultHistoryPath())),
       settings_(std::move(settings)), streams_(streams), progressBar_(progressBar)
 {
+    pool_.setMaxThreadCount(1);
 }
 
 CheckRun::~CheckRun() = default;
@@ -285,10 +275,9 @@ std::optional<int> CheckRun::Start()
     }
     progress_ = std::make_unique<ConsoleProgress>(*analysis_, streams_, progressBar_);
     connect(analysis_.get(), &BacklinkAnalysis::BrowserFailed, this, [this](const QString &line) { streams_.Say(line); });
-    // A run that ends while it is being started ends when Start returns.
     connect(analysis_.get(), &BacklinkAnalysis::Finished, this, [this] {
         if (!starting_ && !finished_)
-            emit Done(Finish());
+            Finish();
     });
     starting_ = true;
     if (urls && history_)
@@ -301,9 +290,10 @@ std::optional<int> CheckRun::Start()
     else
         analysis_->RunAnalysis(domain);
     starting_ = false;
-    if (analysis_->Running())
-        return std::nullopt;
-    return Finish();
+    // A run that ended while it was being started ends from the event loop, as any other.
+    if (!analysis_->Running())
+        QMetaObject::invokeMethod(this, &CheckRun::Finish, Qt::QueuedConnection);
+    return std::nullopt;
 }
 
 void CheckRun::Stop()
@@ -317,19 +307,46 @@ bool CheckRun::Stopped() const
     return analysis_ && analysis_->Outcome() == RunOutcome::Stopped;
 }
 
-int CheckRun::Finish()
+struct CheckRun::Conclusion {
+    StoredChanges stored;
+    QStringList webhookFailures;
+};
+
+void CheckRun::Finish()
 {
-    finished_ = true;
+    if (std::exchange(finished_, true))
+        return;
     progress_->Finish();
-    if (writer_) {
-        // The run's id and any failure of the store arrive as events posted to the writer.
-        writer_->WaitUntilWritten();
-        QCoreApplication::sendPostedEvents(writer_.get(), QEvent::MetaCall);
+    if (const std::optional<int> status = Conclude()) {
+        emit Done(*status);
+        return;
     }
-    return Conclude();
+    // What the store and the notices take (waiting for the writer, reading the changes back, a
+    // webhook that never answers) runs on this run's own thread: the event loop goes on driving
+    // every other run's transfers meanwhile.
+    auto *written = new QFutureWatcher<void>(this);
+    connect(written, &QFutureWatcher<void>::finished, this, [this, written] {
+        written->deleteLater();
+        // The writer is done: the run's id came before this, posted from its thread.
+        const qint64 runId = history_->CurrentRunId();
+        const bool toTell = line_.notify || !line_.notifyUrls.isEmpty();
+        auto *read = new QFutureWatcher<Conclusion>(this);
+        connect(read, &QFutureWatcher<Conclusion>::finished, this, [this, read] {
+            read->deleteLater();
+            Told(read->result());
+        });
+        read->setFuture(QtConcurrent::run(&pool_, [writer = writer_.get(), runId, historyFile = historyFile_, toTell,
+                                                   urls = line_.notifyUrls] {
+            Conclusion conclusion{ReadChanges(*writer, runId, historyFile, toTell), {}};
+            if (conclusion.stored.notice)
+                conclusion.webhookFailures = PostNotice(urls, *conclusion.stored.notice);
+            return conclusion;
+        }));
+    });
+    written->setFuture(QtConcurrent::run(&pool_, [writer = writer_.get()] { writer->WaitUntilWritten(); }));
 }
 
-int CheckRun::Conclude()
+std::optional<int> CheckRun::Conclude()
 {
     if (streams_.ReportFailure())
         return kExitOutputFailed;
@@ -367,13 +384,40 @@ int CheckRun::Conclude()
         streams_.Say(progress_->Status());
     if (!writer_)
         return kExitCompleted;
-    const StoredChanges stored =
-        ReadChanges(*writer_, history_->CurrentRunId(), historyFile_, line_.notify || !line_.notifyUrls.isEmpty());
-    // Standard error ends with the changes, each kind a line.
-    if (stored.notice)
-        Tell(*stored.notice, line_, streams_);
-    const int status = TellChanges(line_, stored, analysis.Rows(), streams_);
-    return streams_.ReportFailure() ? kExitOutputFailed : status;
+    return std::nullopt;
+}
+
+// Standard error ends with the changes, each kind a line, after what the notices said.
+void CheckRun::Told(const Conclusion &conclusion)
+{
+    for (const QString &failure : conclusion.webhookFailures)
+        streams_.Say(failure);
+    const auto end = [this, conclusion] {
+        const int status = TellChanges(line_, conclusion.stored, analysis_->Rows(), streams_);
+        emit Done(streams_.ReportFailure() ? kExitOutputFailed : status);
+    };
+    if (!line_.notify || !conclusion.stored.notice)
+        return end();
+    auto *notifier = new DesktopNotifier(this);
+    connect(notifier, &DesktopNotifier::Failed, this, [this](const QString &reason) { SayOnce(reason); });
+    connect(notifier, &DesktopNotifier::Settled, this, [notifier, end] {
+        notifier->deleteLater();
+        end();
+    });
+    if (!notifier->Notify(*conclusion.stored.notice) || !notifier->Pending()) {
+        notifier->deleteLater();
+        end();
+    }
+}
+
+// A missing session bus is the same for every site of a process: said once.
+void CheckRun::SayOnce(const QString &reason)
+{
+    static QSet<QString> said;
+    if (!said.contains(reason)) {
+        said.insert(reason);
+        streams_.Say(reason);
+    }
 }
 
 } // namespace vantorel

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QThreadPool>
 
 #include <csignal>
 #include <functional>
@@ -53,8 +54,8 @@ public:
     CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar);
     ~CheckRun() override;
 
-    // Begins the run: the exit status when it ended at once (nothing to check), else Done
-    // brings it once the results are written and the changes told.
+    // Begins the run: the exit status when there is nothing to check, else Done brings it from
+    // the event loop once the results are written and the changes told.
     std::optional<int> Start();
     void Stop();
     // Whether the run was stopped before it went through its addresses.
@@ -64,8 +65,12 @@ signals:
     void Done(int status);
 
 private:
-    int Finish();
-    int Conclude();
+    struct Conclusion;
+    void Finish();
+    // The exit status when the run ends without the store's part, else nothing.
+    std::optional<int> Conclude();
+    void Told(const Conclusion &conclusion);
+    void SayOnce(const QString &reason);
 
     const CommandLine line_;
     const QString historyFile_;
@@ -78,6 +83,7 @@ private:
     std::unique_ptr<HistoryWriter> writer_;
     std::unique_ptr<RunHistory> history_;
     std::unique_ptr<ConsoleProgress> progress_;
+    QThreadPool pool_; // last: its work, which uses the writer, ends first
 };
 
 // While it lives, Ctrl+C, SIGTERM (what a service manager sends) and SIGHUP (a closed terminal)

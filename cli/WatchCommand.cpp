@@ -106,6 +106,12 @@ int RunWatchCommand(const CommandLine &line, const QString &historyFile, Console
 
 namespace {
 
+// The watch list failing is said in its own words: the history's runs may still be kept.
+QString WatchListFailureText(const QString &reason)
+{
+    return QStringLiteral("自动复查列表无法读写：") + reason;
+}
+
 // The due re-checks of one process: up to --workers sites at once, each claimed, renewed while
 // its check goes on and released when it ends; more are claimed as checks end, until none is
 // due. All in the event loop of the calling thread.
@@ -140,6 +146,7 @@ private:
         QDateTime started;
         std::unique_ptr<CheckRun> run;
         std::unique_ptr<QTimer> renewal;
+        bool claimLost = false; // another worker may have the site: this run tells nothing
     };
 
     void Stop()
@@ -155,10 +162,12 @@ private:
         while (!stopping_ && !exhausted_ && static_cast<int>(rechecks_.size()) < line_.workers) {
             const QDateTime started = QDateTime::currentDateTime();
             const std::optional<QString> domain = list_.ClaimDue(worker_, started, hold_);
+            if (domain && done_.contains(*domain)) // its release failed before: let it go again
+                list_.Release(*domain, worker_, std::nullopt);
             if (!domain || done_.contains(*domain)) {
                 exhausted_ = true;
                 if (!list_.Error().isEmpty()) { // the sites due cannot be known, nor their losses
-                    streams_.Say(HistoryReadFailureText(list_.Error()));
+                    streams_.Say(WatchListFailureText(list_.Error()));
                     worst_ = std::max<int>(worst_, kExitCannotJudge);
                 }
                 break;
@@ -179,8 +188,17 @@ private:
         recheck.started = started;
         recheck.renewal = std::make_unique<QTimer>();
         recheck.renewal->setInterval(std::max<std::chrono::milliseconds>(hold_ / 3, std::chrono::seconds(1)));
-        QObject::connect(recheck.renewal.get(), &QTimer::timeout, this, [this, domain] {
-            list_.Renew(domain, worker_, QDateTime::currentDateTime().addSecs(hold_.count()));
+        QObject::connect(recheck.renewal.get(), &QTimer::timeout, this, [this, id, domain] {
+            if (list_.Renew(domain, worker_, QDateTime::currentDateTime().addSecs(hold_.count())))
+                return;
+            // Past its claim the site may be another worker's: two runs would tell its changes twice.
+            Recheck &lost = rechecks_.at(id);
+            lost.claimLost = true;
+            lost.renewal->stop();
+            streams_.Say(QStringLiteral("%1：%2，停止复查")
+                             .arg(SiteShown(domain), list_.Error().isEmpty() ? QStringLiteral("认领已被其他复查者取得")
+                                                                             : WatchListFailureText(list_.Error())));
+            lost.run->Stop();
         });
         recheck.renewal->start();
         CommandLine one = line_;
@@ -199,8 +217,10 @@ private:
         // A re-check that did not go to the end leaves its site due, for the next worker to take.
         if (!list_.Release(recheck.domain, worker_,
                            recheck.run->Stopped() ? std::nullopt : std::optional(recheck.started)))
-            streams_.Say(HistoryFailureText(list_.Error()));
-        if (status == kExitInterrupted)
+            streams_.Say(WatchListFailureText(list_.Error()));
+        if (recheck.claimLost)
+            status = kExitCannotJudge;
+        else if (status == kExitInterrupted)
             Stop();
         worst_ = std::max(worst_, status);
         // The run that said Done is still in its signal.

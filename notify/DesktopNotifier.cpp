@@ -64,9 +64,12 @@ bool DesktopNotifier::Notify(const ChangeNotice &notice)
     call << QStringLiteral("Vantorel") << shown_.value(notice.domain) << QStringLiteral("vantorel") << message->summary
          << message->body << QStringList() << hints << -1;
     auto *watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kAnswerTimeoutMs), this);
+    ++pending_;
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, domain = notice.domain] {
         watcher->deleteLater();
         Answered(domain, *watcher);
+        if (--pending_ == 0)
+            emit Settled();
     });
     return true;
 }
@@ -82,13 +85,6 @@ void DesktopNotifier::Answered(const QString &domain, const QDBusPendingCall &ca
         return;
     }
     shown_.insert(domain, reply.value());
-}
-
-void DesktopNotifier::WaitForAnswers()
-{
-    // Each call carries its own time-out, so this ends; the watcher then hands its answer over.
-    for (QDBusPendingCallWatcher *watcher : findChildren<QDBusPendingCallWatcher *>(Qt::FindDirectChildrenOnly))
-        watcher->waitForFinished();
 }
 
 } // namespace vantorel

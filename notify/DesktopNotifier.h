@@ -28,18 +28,21 @@ public:
 
     // Sends the notice's notification; false when it has nothing to tell.
     bool Notify(const ChangeNotice &notice);
-    // Blocks until each notification sent has its answer: for the command line before it exits.
-    void WaitForAnswers();
+    // Whether a notification sent still waits for its answer (Settled comes when none does).
+    bool Pending() const { return pending_ > 0; }
 
 signals:
     // Why a notification could not be shown, in Chinese ("桌面通知未发送：…").
     void Failed(const QString &reason);
+    // Every notification sent has its answer, or its time-out.
+    void Settled();
 
 private:
     void Answered(const QString &domain, const QDBusPendingCall &call);
 
     QDBusConnection bus_;
     QHash<QString, uint> shown_; // the site's notification on screen, by its server's id
+    int pending_ = 0;
 };
 
 } // namespace vantorel

@@ -654,6 +654,15 @@ bool ExecTransaction(QSqlDatabase &db, const QString &statement, QSqlError &erro
     return false;
 }
 
+bool ConnectionLost(const QSqlError &error)
+{
+    const QString state = error.nativeErrorCode();
+    return error.type() == QSqlError::ConnectionError || state.startsWith(QLatin1String("08")) ||
+           state.startsWith(QLatin1String("57P")) ||
+           // Qt's driver gives no state when the server closed the connection under a statement.
+           (state.isEmpty() && error.databaseText().contains(QLatin1String("server closed the connection")));
+}
+
 QString DefaultHistoryPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/history.sqlite3");

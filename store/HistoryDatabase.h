@@ -106,6 +106,36 @@ QString StoreFailureReason(const QSqlError &error, const QString &location);
 // database's error code, which says why.
 bool ExecTransaction(QSqlDatabase &db, const QString &statement, QSqlError &error);
 
+// Whether a failure came from a server's connection that is gone (a restart, a dropped network):
+// the same work may then be tried again on a new one.
+bool ConnectionLost(const QSqlError &error);
+
+// Runs work(db, error) in one transaction on connection, opened when needed: a writing one
+// holds the store for itself from its start (BeginWriting). work returns false, with its error,
+// to roll everything back. A connection lost on the way is made anew and the whole transaction
+// tried once more. Why it failed, in Chinese, or an empty text.
+template <typename Work>
+QString InTransaction(HistoryConnection &connection, bool writing, Work &&work)
+{
+    QSqlError error;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (QString reason = connection.Open(); !reason.isEmpty())
+            return reason;
+        QSqlDatabase db = connection.Database();
+        error = QSqlError();
+        const bool begun = writing ? BeginWriting(db, {}, error) : BeginReading(db, error);
+        if (begun && work(db, error) && ExecTransaction(db, QStringLiteral("COMMIT"), error))
+            return {};
+        if (begun)
+            db.rollback();
+        if (!ConnectionLost(error))
+            break;
+        db = QSqlDatabase();
+        connection.Close();
+    }
+    return StoreFailureReason(error, connection.Path());
+}
+
 // The file used without --db: history.sqlite3 in the program's data folder.
 QString DefaultHistoryPath();
 

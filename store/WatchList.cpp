@@ -40,25 +40,8 @@ WatchList::~WatchList() = default;
 template <typename Work>
 bool WatchList::Transaction(Access access, Work work)
 {
-    error_ = connection_.Open();
-    if (!error_.isEmpty())
-        return false;
-    QSqlDatabase db = connection_.Database();
-    QSqlQuery control(db);
-    QSqlError error;
-    if (!(access == Access::Write ? BeginWriting(db, {}, error) : BeginReading(db, error))) {
-        error_ = StoreFailureReason(error, connection_.Path());
-        return false;
-    }
-    bool done = work(db, error);
-    done = done && control.exec(QStringLiteral("COMMIT"));
-    if (done)
-        return true;
-    if (!error.isValid())
-        error = control.lastError();
-    control.exec(QStringLiteral("ROLLBACK"));
-    error_ = StoreFailureReason(error, connection_.Path());
-    return false;
+    error_ = InTransaction(connection_, access == Access::Write, work);
+    return error_.isEmpty();
 }
 
 bool WatchList::Watch(const QString &domain, int intervalHours, const QDateTime &now)

@@ -926,6 +926,44 @@ TEST(CommandLine, AWorkerReChecksAsManyDueSitesAtOnceAsAsked)
     EXPECT_EQ(most, 3);
 }
 
+// One site's end never holds another's pages: a.example loses its link and posts to a webhook
+// that answers only well after b.example's slow page came; that page is judged in time, 有效,
+// and told nowhere; the run's status is a.example's.
+TEST(CommandLine, OneSitesEndNeverHoldsAnothersPages)
+{
+    const QTemporaryDir folder;
+    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    std::atomic<bool> slowServed = false;
+    LoopbackServer pages([&](LoopbackServer::Connection &connection) {
+        const std::string site = connection.path().substr(1);
+        if (site == "b.example") {
+            std::this_thread::sleep_for(2s);
+            slowServed = true;
+        }
+        connection.respond(200, site == "a.example" ? "moved" : "<a href=\"http://b.example/\">友链</a>");
+    });
+    std::atomic<int> posts = 0;
+    LoopbackServer hook([&](LoopbackServer::Connection &connection) {
+        ++posts;
+        connection.readBody();
+        for (int i = 0; i < 100 && !slowServed; ++i)
+            std::this_thread::sleep_for(100ms);
+        std::this_thread::sleep_for(3s);
+        connection.respond(200, "{}");
+    });
+    WatchCheckedSites(db, {{QStringLiteral("a.example"), pages.url("/a.example")}, {QStringLiteral("b.example"), pages.url("/b.example")}});
+    TestWeb engine;
+    engine.SetResultPage(SearchResultPage(QStringLiteral("0"), {}, true));
+    const ScopedEnvironment noGap(QStringLiteral("VANTOREL_SEARCH_GAP_MS"), QStringLiteral("0"));
+    const Outcome outcome = Vantorel({"--recheck-due", "--workers", "2", "--db", db, "--retries", "0", "--timeout", "4",
+                                      "--format", "tsv", "--notify-url", hook.url("/hook")},
+                                     "http://" + engine.server().hostAndPort());
+    EXPECT_EQ(outcome.exitCode, 5) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.out.count(QStringLiteral("\t有效\t")), 1) << outcome.out.toStdString();
+    EXPECT_FALSE(outcome.err.contains(QStringLiteral("变为无法访问"))) << outcome.err.toStdString();
+    EXPECT_GE(posts, 1);
+}
+
 // Three workers, one of them re-checking three sites at once, share 31 due sites: each site's page
 // is fetched once. The worker holding the last site is killed in the middle of its re-check: the
 // site stays claimed until the claim lapses (page time-out plus VANTOREL_CLAIM_MARGIN), and the
