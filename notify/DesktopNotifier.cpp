@@ -1,5 +1,7 @@
 #include "DesktopNotifier.h"
 
+#include <Domain.h>
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -28,8 +30,10 @@ std::optional<DesktopMessage> DesktopMessageOf(const ChangeNotice &notice)
     if (lost == 0 && unreachable == 0)
         return std::nullopt;
     DesktopMessage message;
-    message.summary = lost > 0 ? QStringLiteral("%1：丢失 %2 条外链").arg(notice.domain).arg(lost)
-                               : QStringLiteral("%1：%2 条外链变为无法访问").arg(notice.domain).arg(unreachable);
+    // An internationalised site as people write it, not its punycode key.
+    const QString site = SiteShown(notice.domain);
+    message.summary = lost > 0 ? QStringLiteral("%1：丢失 %2 条外链").arg(site).arg(lost)
+                               : QStringLiteral("%1：%2 条外链变为无法访问").arg(site).arg(unreachable);
     // The losses first, then the pages that could not be had.
     QStringList lines;
     for (const char16_t *kind : {kLostKind, kBecameMentionKind, kBecameUnreachableKind})

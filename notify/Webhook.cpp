@@ -1,5 +1,6 @@
 #include "Webhook.h"
 
+#include <Domain.h>
 #include <HttpPost.h>
 #include <Verdict.h>
 
@@ -44,7 +45,8 @@ QJsonObject NoticeJson(const ChangeNotice &notice)
                              {QStringLiteral("valid"), run.counts.valid},
                              {QStringLiteral("removed"), run.counts.removed},
                              {QStringLiteral("unreachable"), run.counts.unreachable}};
-    return {{QStringLiteral("domain"), notice.domain},
+    return {{QStringLiteral("domain"), SiteShown(notice.domain)},
+            {QStringLiteral("domainAscii"), notice.domain},
             {QStringLiteral("run"), QJsonObject{{QStringLiteral("id"), run.id},
                                                 {QStringLiteral("source"), run.source},
                                                 {QStringLiteral("started"), Time(run.startedAt)},
@@ -56,7 +58,7 @@ QJsonObject NoticeJson(const ChangeNotice &notice)
 QString ChatText(const ChangeNotice &notice)
 {
     QStringList lines{QStringLiteral("%1 外链变化（%2，%3）")
-                          .arg(notice.domain, notice.run.sourceWord,
+                          .arg(SiteShown(notice.domain), notice.run.sourceWord,
                                notice.run.startedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")))};
     int told = 0;
     for (const NoticeChange &change : notice.changes)

@@ -964,6 +964,53 @@ TEST(CommandLine, OneSitesEndNeverHoldsAnothersPages)
     EXPECT_GE(posts, 1);
 }
 
+// The server drops every connection (as a restart does) while the first of two due sites is
+// checked: the run is stored, the claim released, the second site claimed and checked, no claim
+// left behind.
+TEST(CommandLine, DueRechecksGoOnAfterTheServerDropsItsConnections)
+{
+    QString skipReason;
+    vantorel::PostgresServer *server = vantorel::PostgresServer::Shared(skipReason);
+    if (!server)
+        GTEST_SKIP() << skipReason.toStdString();
+    const QString db = server->NewDatabase();
+    ASSERT_FALSE(db.isEmpty());
+    std::atomic<bool> asked = false, dropped = false;
+    LoopbackServer pages([&](LoopbackServer::Connection &connection) {
+        const std::string site = connection.path().substr(1);
+        if (site == "a.example") {
+            asked = true;
+            for (int i = 0; i < 100 && !dropped; ++i)
+                std::this_thread::sleep_for(100ms);
+        }
+        connection.respond(200, "<a href=\"http://" + site + "/\">友链</a>");
+    });
+    WatchCheckedSites(db, {{QStringLiteral("a.example"), pages.url("/a.example")}, {QStringLiteral("b.example"), pages.url("/b.example")}});
+    TestWeb engine;
+    engine.SetResultPage(SearchResultPage(QStringLiteral("0"), {}, true));
+    const ScopedEnvironment noGap(QStringLiteral("VANTOREL_SEARCH_GAP_MS"), QStringLiteral("0"));
+    QProcess process;
+    Start(process, {"--recheck-due", "--db", db, "--retries", "0", "--format", "tsv"}, "http://" + engine.server().hostAndPort());
+    for (int i = 0; i < 100 && !asked; ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(server->Exec(QUrl(db).path().mid(1), {QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                                                   "WHERE datname = current_database() AND pid <> pg_backend_pid()")}),
+              QString());
+    dropped = true;
+    const Outcome outcome = Finish(process);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.err.count(u"到期复查："), 2) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.out.count(QStringLiteral("\t有效\t")), 2) << outcome.out.toStdString();
+    const QJsonArray watched =
+        QJsonDocument::fromJson(Vantorel({"--watched", "--db", db, "--format", "json"}).out.toUtf8())[u"watched"].toArray();
+    ASSERT_EQ(watched.size(), 2);
+    for (const QJsonValue &site : watched) {
+        EXPECT_TRUE(site[u"claimedBy"].isNull()) << site[u"domain"].toString().toStdString();
+        EXPECT_FALSE(site[u"lastRecheck"].isNull()) << site[u"domain"].toString().toStdString();
+    }
+}
+
 // Three workers, one of them re-checking three sites at once, share 31 due sites: each site's page
 // is fetched once. The worker holding the last site is killed in the middle of its re-check: the
 // site stays claimed until the claim lapses (page time-out plus VANTOREL_CLAIM_MARGIN), and the

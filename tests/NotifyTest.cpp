@@ -179,6 +179,14 @@ TEST(Webhook, ChatServicesGetTheirTextMessageAndOthersTheJson)
     const QJsonObject json =
         QJsonDocument::fromJson(WebhookBody(QStringLiteral("https://hooks.example.org/x"), notice)).object();
     EXPECT_EQ(json[u"domain"].toString(), QStringLiteral("example.com"));
+    // An internationalised site in its own script, its key beside it.
+    const ChangeNotice chinese = Notice({Lost("http://a.cn/")}, QStringLiteral("xn--fiqs8s.cn"));
+    const QJsonObject chineseJson = QJsonDocument::fromJson(WebhookBody(QStringLiteral("https://hooks.example.org/x"), chinese)).object();
+    EXPECT_EQ(chineseJson[u"domain"].toString(), QStringLiteral("中国.cn"));
+    EXPECT_EQ(chineseJson[u"domainAscii"].toString(), QStringLiteral("xn--fiqs8s.cn"));
+    EXPECT_TRUE(QJsonDocument::fromJson(WebhookBody(QStringLiteral("https://hooks.slack.com/services/T/B/x"), chinese))
+                    .object()[u"text"].toString().startsWith(u"中国.cn 外链变化"));
+    EXPECT_EQ(DesktopMessageOf(chinese)->summary, QStringLiteral("中国.cn：丢失 1 条外链"));
     const QJsonObject run = json[u"run"].toObject();
     EXPECT_EQ(run[u"id"].toInt(), 7);
     EXPECT_EQ(run[u"source"].toString(), QStringLiteral("recheck"));
