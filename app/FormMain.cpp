@@ -326,6 +326,8 @@ void FormMain::WatchRuns()
         tipLine_->repaint();
     });
     connect(&analysis_, &BacklinkAnalysis::DomainChanged, domainEdit_, &QLineEdit::setText);
+    // The row details say it again, for each row the browser did not look at.
+    connect(&analysis_, &BacklinkAnalysis::BrowserFailed, this, &FormMain::ShowStatus);
     connect(&analysis_, &BacklinkAnalysis::RowsListed, grid_, qOverload<>(&QWidget::repaint));
     connect(&analysis_, &BacklinkAnalysis::RowStarted, grid_, &ResultGrid::FollowRow);
     WatchPanelAndTipLine();

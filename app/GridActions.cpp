@@ -2,6 +2,7 @@
 
 #include "Background.h"
 #include "EvidenceDialog.h"
+#include "HistoryLocation.h"
 #include "ResultGrid.h"
 #include "ResultModel.h"
 
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QActionGroup>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
@@ -300,6 +302,19 @@ std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
     QAction *paste = menu->addAction(QStringLiteral("粘贴地址并检测"), this, &GridActions::PasteAndCheck);
     paste->setShortcut(QKeySequence::Paste);
     paste->setEnabled(!running);
+    QMenu *rendering = menu->addMenu(QStringLiteral("渲染脚本生成的网页"));
+    auto *modes = new QActionGroup(rendering);
+    for (const auto &[mode, name] : {std::pair{RenderMode::Auto, u"自动（没有找到链接、像是由脚本生成的网页）"},
+                                     std::pair{RenderMode::Never, u"从不"},
+                                     std::pair{RenderMode::Always, u"总是（没有找到链接的网页）"}}) {
+        QAction *choice = rendering->addAction(QString::fromUtf16(name), this, [this, mode] {
+            analysis_.Settings().render = mode;
+            SaveRenderMode(mode);
+        });
+        choice->setCheckable(true);
+        choice->setChecked(analysis_.Settings().render == mode);
+        modes->addAction(choice);
+    }
     if (openHistory_) {
         menu->addSeparator();
         QAction *history = menu->addAction(QStringLiteral("历史记录..."), this, [this] { openHistory_(); });

@@ -24,6 +24,7 @@ QSettings Settings()
 const QString kOnServer = QStringLiteral("history/onServer");
 const QString kFile = QStringLiteral("history/file");
 const QString kAddress = QStringLiteral("history/address");
+const QString kRenderMode = QStringLiteral("render/mode");
 
 } // namespace
 
@@ -39,6 +40,16 @@ HistoryLocationSetting LoadHistoryLocation()
     const QSettings settings = Settings();
     return {settings.value(kOnServer, false).toBool(), settings.value(kFile).toString(),
             settings.value(kAddress).toString()};
+}
+
+RenderMode LoadRenderMode()
+{
+    return RenderModeNamed(Settings().value(kRenderMode).toString()).value_or(RenderMode::Auto);
+}
+
+void SaveRenderMode(RenderMode mode)
+{
+    Settings().setValue(kRenderMode, RenderModeName(mode));
 }
 
 void SaveHistoryLocation(const HistoryLocationSetting &setting)

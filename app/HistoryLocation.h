@@ -1,5 +1,7 @@
 #pragma once
 
+#include <PageRendering.h>
+
 #include <QDialog>
 #include <QString>
 
@@ -21,6 +23,10 @@ struct HistoryLocationSetting {
 
 HistoryLocationSetting LoadHistoryLocation();
 void SaveHistoryLocation(const HistoryLocationSetting &setting);
+
+// 渲染脚本生成的网页: when pages get a second look in the browser, kept with QSettings beside it.
+RenderMode LoadRenderMode();
+void SaveRenderMode(RenderMode mode);
 
 // The dialog that changes the setting. Opened with open(); Chosen() once it is accepted, which it
 // is only with a location the store can take.

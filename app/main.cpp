@@ -96,6 +96,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quillmere.Vantorel")); // ties the window to its .desktop entry
     vantorel::SkinH_Attach();
     vantorel::AnalysisSettings settings;
+    settings.render = vantorel::LoadRenderMode();
     if (line.jobs)
         settings.jobs = settings.listJobs = *line.jobs;
     if (const QString warning = vantorel::FitDescriptorBudget(settings); !warning.isEmpty())

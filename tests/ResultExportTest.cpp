@@ -40,6 +40,7 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
         {3, QString(), QStringLiteral("-b.com\nnext"), RowState::Waiting, std::nullopt},
         {4, QString(), QStringLiteral("@c.com"), RowState::Fetching, std::nullopt},
         {5, QString(), QStringLiteral("+d.com"), RowState::WaitingToRetry, std::nullopt, std::chrono::milliseconds(5500)},
+        {6, QString(), QStringLiteral("e.com"), RowState::Rendering, std::nullopt},
     };
     rows[0].evidence->rendered = true;
     const QByteArray expected =
@@ -50,7 +51,8 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
         "2,\"'=HYPERLINK(\"\"x\"\")\",无效,未能检测,,,,,,,连接超时,2026-12-07T21:06:00,false\r\n"
         "3,\"'-b.com\nnext\",等待检测,,,,,,,,,,\r\n"
         "4,'@c.com,检测中…,,,,,,,,,,\r\n"
-        "5,'+d.com,等待重试（6 秒）,,,,,,,,,,\r\n";
+        "5,'+d.com,等待重试（6 秒）,,,,,,,,,,\r\n"
+        "6,e.com,渲染中…,,,,,,,,,,\r\n";
     EXPECT_EQ(RowsAsCsv(rows, true).toStdString(), expected.toStdString());
     EXPECT_EQ(RowsAsCsv(rows, false), expected.mid(3));
 }

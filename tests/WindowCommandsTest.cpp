@@ -10,6 +10,7 @@
 #include <BacklinkAnalysis.h>
 #include <FormMain.h>
 #include <GridActions.h>
+#include <HistoryLocation.h>
 #include <Layout.h>
 
 #include <QAction>
@@ -26,6 +27,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -318,11 +320,26 @@ TEST_F(FilledGrid, TheMenuOffersOnlyWhatApplies)
     table->selectRow(0);
     EXPECT_EQ(enabled(CellCentre(0, 1)),
               (QStringList{"打开链接", "查看依据...", "复制", "复制全部", "导出为 CSV...", "重新检测未能检测的行", "导入地址列表...",
-                           "粘贴地址并检测"}))
+                           "粘贴地址并检测", "渲染脚本生成的网页"}))
         << "the failed https row could not be checked";
     table->clearSelection();
     window.Analysis().ParseSearchResults(QString(), QStringLiteral("example.com"));
-    EXPECT_EQ(enabled(CellCentre(0, 1)), (QStringList{"导入地址列表...", "粘贴地址并检测"}));
+    EXPECT_EQ(enabled(CellCentre(0, 1)), (QStringList{"导入地址列表...", "粘贴地址并检测", "渲染脚本生成的网页"}));
+
+    // The rendering setting holds for the runs that follow, and is kept (here, in a folder of the test's).
+    const QTemporaryDir config;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    const std::unique_ptr<QMenu> menu = window.ResultActions().Menu(CellCentre(0, 1));
+    const QList<QAction *> items = menu->actions();
+    const auto rendering = std::find_if(items.begin(), items.end(),
+                                        [](QAction *action) { return action->text() == u"渲染脚本生成的网页"; });
+    ASSERT_NE(rendering, items.end());
+    QList<QAction *> modes = (*rendering)->menu()->actions();
+    ASSERT_EQ(modes.size(), 3);
+    EXPECT_TRUE(modes[0]->isChecked());
+    modes[1]->trigger();
+    EXPECT_EQ(window.Analysis().Settings().render, RenderMode::Never);
+    EXPECT_EQ(LoadRenderMode(), RenderMode::Never);
 }
 
 // Disabled items look disabled under the program's look.
