@@ -383,7 +383,9 @@ enum class Tag : quint8 {
     NoScript,
     Raw,      // script and style: text up to their end tag
     Hidden,   // the rest of IsHidden's: its content never shown as markup
-    Inline,   // closes nothing and is closed by nothing but an end tag, in libxml2's rules
+    Inline,   // closes nothing and is closed by nothing but an end tag, in libxml2's rules (HTML5's
+              // elements among them: libxml2 knows none of them)
+    Block,    // div: as Inline, but an end tag of an element it stands in is ignored while it is open
     Unknown,  // plaintext: the rest of the page is its text
 };
 
@@ -391,16 +393,20 @@ Tag TagOf(std::string_view name)
 {
     // Sorted by name: most tags are looked up here.
     static constexpr std::pair<std::string_view, Tag> kTags[] = {
-        {"a", Tag::A},          {"abbr", Tag::Inline},    {"area", Tag::Area},       {"b", Tag::Inline},
-        {"base", Tag::Base},    {"big", Tag::Inline},     {"br", Tag::Br},           {"cite", Tag::Inline},
-        {"code", Tag::Inline},  {"dfn", Tag::Inline},     {"em", Tag::Inline},       {"font", Tag::Inline},
-        {"i", Tag::Inline},     {"iframe", Tag::Hidden},  {"img", Tag::Img},         {"kbd", Tag::Inline},
-        {"meta", Tag::Meta},    {"noembed", Tag::Hidden}, {"noframes", Tag::Hidden}, {"noscript", Tag::NoScript},
-        {"plaintext", Tag::Unknown}, {"q", Tag::Inline},  {"s", Tag::Inline},        {"samp", Tag::Inline},
-        {"script", Tag::Raw},   {"small", Tag::Inline},   {"span", Tag::Inline},     {"strike", Tag::Inline},
-        {"strong", Tag::Inline}, {"style", Tag::Raw},     {"sub", Tag::Inline},      {"sup", Tag::Inline},
-        {"template", Tag::Hidden}, {"textarea", Tag::Hidden}, {"title", Tag::Hidden}, {"tt", Tag::Inline},
-        {"u", Tag::Inline},     {"var", Tag::Inline},     {"xmp", Tag::Hidden},
+        {"a", Tag::A}, {"abbr", Tag::Inline}, {"area", Tag::Area}, {"article", Tag::Inline},
+        {"aside", Tag::Inline}, {"b", Tag::Inline}, {"base", Tag::Base}, {"big", Tag::Inline},
+        {"br", Tag::Br}, {"cite", Tag::Inline}, {"code", Tag::Inline}, {"dfn", Tag::Inline},
+        {"div", Tag::Block}, {"em", Tag::Inline}, {"figcaption", Tag::Inline}, {"figure", Tag::Inline},
+        {"font", Tag::Inline}, {"footer", Tag::Inline}, {"g", Tag::Inline}, {"header", Tag::Inline},
+        {"i", Tag::Inline}, {"iframe", Tag::Hidden}, {"img", Tag::Img}, {"kbd", Tag::Inline},
+        {"main", Tag::Inline}, {"mark", Tag::Inline}, {"meta", Tag::Meta}, {"nav", Tag::Inline},
+        {"noembed", Tag::Hidden}, {"noframes", Tag::Hidden}, {"noscript", Tag::NoScript}, {"path", Tag::Inline},
+        {"picture", Tag::Inline}, {"plaintext", Tag::Unknown}, {"q", Tag::Inline}, {"s", Tag::Inline},
+        {"samp", Tag::Inline}, {"script", Tag::Raw}, {"section", Tag::Inline}, {"small", Tag::Inline},
+        {"span", Tag::Inline}, {"strike", Tag::Inline}, {"strong", Tag::Inline}, {"style", Tag::Raw},
+        {"sub", Tag::Inline}, {"sup", Tag::Inline}, {"svg", Tag::Inline}, {"template", Tag::Hidden},
+        {"textarea", Tag::Hidden}, {"time", Tag::Inline}, {"title", Tag::Hidden}, {"tt", Tag::Inline},
+        {"u", Tag::Inline}, {"use", Tag::Inline}, {"var", Tag::Inline}, {"xmp", Tag::Hidden},
     };
     static_assert(std::is_sorted(std::begin(kTags), std::end(kTags)));
     const auto found = std::lower_bound(std::begin(kTags), std::end(kTags), name,
@@ -597,8 +603,9 @@ private:
             case Tag::Br: return true;
             case Tag::Raw: return closed || RawText(*name);
             case Tag::Inline:
+            case Tag::Block:
                 if (!closed)
-                    inline_.emplace_back(*name);
+                    inline_.push_back({std::string(*name), tag == Tag::Block});
                 return true;
             default: return false;
             }
@@ -686,14 +693,20 @@ private:
         at_ = at + 1;
         if (!InAnchor())
             return true;
-        if (*name == "a") { // the elements open in it have the link's own priority: it closes them
-            CloseAnchor();
-            return true;
-        }
-        const auto open = std::find(inline_.rbegin(), inline_.rend(), *name);
-        if (open == inline_.rend()) // whether it closes an element around the link is libxml2's to say
+        const auto open = std::find_if(inline_.rbegin(), inline_.rend(),
+                                       [&](const OpenInLink &element) { return element.name == *name; });
+        if (*name != "a" && open == inline_.rend()) // whether it closes an element around the link is libxml2's to say
             return false;
-        inline_.erase(std::prev(open.base()), inline_.end());
+        // An end tag closes the elements open after its own unless one outranks it (a <div> the
+        // end of a link or a <span>), when libxml2 ignores it: what follows is then its to read.
+        const auto after = *name == "a" ? inline_.begin() : open.base();
+        if (std::any_of(after, inline_.end(), [](const OpenInLink &element) { return element.outranksLink; }) &&
+            (*name == "a" || !std::prev(after)->outranksLink))
+            return false;
+        if (*name == "a")
+            CloseAnchor();
+        else
+            inline_.erase(std::prev(after), inline_.end());
         return true;
     }
 
@@ -782,7 +795,11 @@ private:
     QStringView html_;
     qsizetype at_ = 0;
     Reader reader_;
-    std::vector<std::string> inline_; // inline elements open in the link, innermost last
+    struct OpenInLink {
+        std::string name;
+        bool outranksLink = false;
+    };
+    std::vector<OpenInLink> inline_; // elements open in the link, innermost last
     bool sawNoScript_ = false;
     char name_[kLongestName + 1] = {};
 };

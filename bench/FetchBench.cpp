@@ -290,6 +290,16 @@ void TimeCommand(benchmark::State &state, const std::vector<std::string> &argv, 
     }
 }
 
+// curl(1) fetching urls with jobs in flight, from a config file of that name.
+std::vector<std::string> CurlParallel(const std::vector<std::string> &urls, int jobs, const std::string &name)
+{
+    std::vector<std::string> config;
+    for (const std::string &url : urls)
+        config.push_back("url = \"" + url + "\"\noutput = \"/dev/null\"");
+    return {"curl", "--silent", "--fail", "--parallel", "--parallel-max", std::to_string(jobs), "--config",
+            ListFile(config, name)};
+}
+
 // Arguments: in flight, page delay in ms.
 void BM_CurlParallel(benchmark::State &state)
 {
@@ -299,12 +309,8 @@ void BM_CurlParallel(benchmark::State &state)
     }
     const int jobs = static_cast<int>(state.range(0));
     const int delayMs = static_cast<int>(state.range(1));
-    std::vector<std::string> config;
-    for (const std::string &url : Urls(delayMs, false))
-        config.push_back("url = \"" + url + "\"\noutput = \"/dev/null\"");
-    const std::string file = ListFile(config, "curl-" + std::to_string(delayMs) + ".cfg");
-    TimeCommand(state, {"curl", "--silent", "--fail", "--parallel", "--parallel-max", std::to_string(jobs), "--config", file},
-                jobs, delayMs);
+    TimeCommand(state, CurlParallel(Urls(delayMs, false), jobs, "curl-" + std::to_string(delayMs) + ".cfg"), jobs,
+                delayMs);
 }
 BENCHMARK(BM_CurlParallel)
     ->ArgNames({"jobs", "delay_ms"})
@@ -398,20 +404,28 @@ BENCHMARK(BM_Program)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// 200 pages of 2 MB, each on a host of its own, judged by the program at --jobs 200: its peak
-// resident set (what bodies waiting to be read or judged take) beside its wall and CPU time.
-void BM_ProgramLargePages(benchmark::State &state)
+constexpr int kLargePages = 200;
+
+// 200 pages of 2 MB, each on a loopback host of its own, judged by the program at --jobs 200 or
+// read by curl --parallel at 200 (program false): wall and CPU time, and the peak resident set
+// (what bodies waiting to be read or judged take).
+void BM_LargePages(benchmark::State &state, bool program)
 {
-    constexpr int kLargePages = 200;
+    if (!program && !Installed("curl")) {
+        state.SkipWithError("curl(1) is not installed: no comparison");
+        return;
+    }
     const PageServer server({kLargePages, kLargePages, 2'000'000, QStringLiteral("example.com")});
     if (server.port() == 0) {
         state.SkipWithError("the page server did not start");
         return;
     }
-    const std::string list =
-        ListFile(PageServer::Urls(server.port(), kLargePages, kLargePages, 0, false), "large-pages.txt");
+    const std::vector<std::string> urls = PageServer::Urls(server.port(), kLargePages, kLargePages, 0, false);
+    const std::string list = ListFile(urls, "large-pages.txt");
     for (auto _ : state) {
-        const std::optional<ChildRun> run = CheckList(state, list, kLargePages, kLargePages);
+        const std::optional<ChildRun> run =
+            program ? CheckList(state, list, kLargePages, kLargePages)
+                    : std::optional<ChildRun>(RunChild(CurlParallel(urls, kLargePages, "curl-large.cfg")));
         if (!run)
             return;
         state.SetIterationTime(run->wallMs / 1e3);
@@ -420,7 +434,8 @@ void BM_ProgramLargePages(benchmark::State &state)
                                                             benchmark::Counter::kAvgIterations);
     }
 }
-BENCHMARK(BM_ProgramLargePages)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LargePages, program, true)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LargePages, curl, false)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

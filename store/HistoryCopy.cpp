@@ -25,8 +25,10 @@ struct Table {
 const Table kTables[] = {
     // A run's place among the completed runs moves as an id does, past the target's own.
     {"run", true, {{QStringLiteral("end_order"), QStringLiteral("end_order")}}, u"检测 %1 次"},
-    {"run_row", true, {{QStringLiteral("run_id"), QStringLiteral("run")}}, u"网页 %1 行"},
-    {"row_link", false, {{QStringLiteral("row_id"), QStringLiteral("run_row")}}, u"链接 %1 条"},
+    {"row_state", true, {}, u"网页状态 %1 种"},
+    {"run_row", true, {{QStringLiteral("run_id"), QStringLiteral("run")}, {QStringLiteral("state_id"), QStringLiteral("row_state")}},
+     u"网页 %1 行"},
+    {"state_link", false, {{QStringLiteral("state_id"), QStringLiteral("row_state")}}, u"链接 %1 条"},
     {"watch", false, {}, u"关注 %1 个网站", true},
 };
 

@@ -5,6 +5,7 @@
 #include <Domain.h>
 
 #include <QAtomicInteger>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -51,6 +52,86 @@ QSqlError KeepSitesUnderTheirKeys(QSqlDatabase &db)
             if (!ExecBound(runs, {key, name}, error) || !ExecBound(rows, {key, name}, error))
                 return error;
     return {};
+}
+
+// Each check refers to the state it found, which the checks that found the same share. The old
+// rows are read a piece at a time in the order of their ids, which they keep.
+QSqlError KeepEachStateOnce(QSqlDatabase &db)
+{
+    constexpr int kRowsPerPiece = 2000;
+    QSqlQuery rows(db), links(db), insertState(db), insertLink(db), insertCheck(db);
+    rows.setForwardOnly(true);
+    links.setForwardOnly(true);
+    const std::pair<QSqlQuery *, QString> statements[] = {
+        {&rows, QStringLiteral("SELECT id, run_id, domain_name, row_no, address, checked_at, %1 FROM run_row "
+                               "WHERE id > ? ORDER BY id LIMIT %2").arg(kStateColumns).arg(kRowsPerPiece)},
+        {&links, QStringLiteral("SELECT row_id, link_number, url, anchor, rel FROM row_link "
+                                "WHERE row_id > ? AND row_id <= ? ORDER BY row_id, link_number")},
+        {&insertState, QStringLiteral("INSERT INTO row_state (digest, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                                      "RETURNING id").arg(kStateColumns)},
+        {&insertLink, QStringLiteral("INSERT INTO state_link (state_id, link_number, url, anchor, rel) VALUES (?, ?, ?, ?, ?)")},
+        {&insertCheck, QStringLiteral("INSERT INTO run_check (id, run_id, domain_name, row_no, address, state_id, "
+                                      "checked_at) VALUES (?, ?, ?, ?, ?, ?, ?)")},
+    };
+    for (const auto &[query, sql] : statements)
+        if (!query->prepare(sql))
+            return query->lastError();
+    constexpr int kStateCount = 10, kFirstState = 6;
+    QHash<QString, qint64> states; // digest → id
+    QSqlError error;
+    for (qint64 after = 0;;) {
+        std::vector<QVariantList> piece;
+        if (!ExecBound(rows, {after}, error))
+            return error;
+        while (rows.next()) {
+            QVariantList row;
+            for (int i = 0; i < kFirstState + kStateCount; ++i)
+                row << rows.value(i);
+            piece.push_back(std::move(row));
+        }
+        rows.finish();
+        if (piece.empty())
+            break;
+        const qint64 last = piece.back().front().toLongLong();
+        QHash<qint64, QList<QVariantList>> linksOf;
+        if (!ExecBound(links, {after, last}, error))
+            return error;
+        while (links.next())
+            linksOf[links.value(0).toLongLong()] << QVariantList{links.value(1), links.value(2), links.value(3), links.value(4)};
+        links.finish();
+        for (const QVariantList &row : piece) {
+            const QList<QVariantList> found = linksOf.value(row.front().toLongLong());
+            QStringList texts;
+            for (int i = kFirstState; i < row.size(); ++i)
+                texts << row[i].toString();
+            for (const QVariantList &link : found)
+                texts << link[1].toString() << link[2].toString() << link[3].toString();
+            const QString digest = StateDigest(texts);
+            auto state = states.find(digest);
+            if (state == states.end()) {
+                for (const QVariant &value : QVariantList{digest} + row.mid(kFirstState))
+                    insertState.addBindValue(value);
+                if (!insertState.exec() || !insertState.next())
+                    return insertState.lastError();
+                state = states.insert(digest, insertState.value(0).toLongLong());
+                insertState.finish();
+                for (const QVariantList &link : found)
+                    if (!ExecBound(insertLink, {*state, link[0], link[1], link[2], link[3]}, error))
+                        return error;
+            }
+            if (!ExecBound(insertCheck, {row[0], row[1], row[2], row[3], row[4], *state, row[5]}, error))
+                return error;
+        }
+        after = last;
+    }
+    QSqlQuery query(db);
+    for (const char *statement : {"DROP TABLE row_link", "DROP TABLE run_row", "ALTER TABLE run_check RENAME TO run_row",
+                                  "CREATE INDEX row_by_run ON run_row (run_id, row_no)",
+                                  "CREATE INDEX row_by_address ON run_row (domain_name, address, run_id)"})
+        if (!query.exec(QLatin1String(statement)))
+            return query.lastError();
+    CatchUpIds(db, QStringLiteral("run_row"), error);
+    return error;
 }
 
 const std::vector<SchemaStep> kSchema = {
@@ -123,6 +204,39 @@ const std::vector<SchemaStep> kSchema = {
         QStringLiteral("ALTER TABLE run ADD COLUMN end_order INTEGER"),
         QStringLiteral("UPDATE run SET end_order = id WHERE outcome = 'completed'"),
     }},
+    // A check keeps its address, its time and a reference to what it found: a re-check that
+    // found what the check before it found adds a few bytes, not a row and three links.
+    {{
+        QStringLiteral("CREATE TABLE row_state ("
+                       " id INTEGER PRIMARY KEY,"
+                       " digest VARCHAR(64) NOT NULL,"
+                       " final_address TEXT NOT NULL,"
+                       " verdict VARCHAR(16) NOT NULL,"
+                       " outcome VARCHAR(16) NOT NULL,"
+                       " page_had SMALLINT NOT NULL,"
+                       " http_status INTEGER NOT NULL,"
+                       " failure_cause TEXT NOT NULL,"
+                       " attempts INTEGER NOT NULL,"
+                       " failed_attempts TEXT NOT NULL,"
+                       " charset VARCHAR(64) NOT NULL,"
+                       " robots VARCHAR(32) NOT NULL)"),
+        QStringLiteral("CREATE INDEX state_by_digest ON row_state (digest)"),
+        QStringLiteral("CREATE TABLE state_link ("
+                       " state_id INTEGER NOT NULL REFERENCES row_state (id) ON DELETE CASCADE,"
+                       " link_number INTEGER NOT NULL,"
+                       " url TEXT NOT NULL,"
+                       " anchor TEXT NOT NULL,"
+                       " rel VARCHAR(64) NOT NULL,"
+                       " PRIMARY KEY (state_id, link_number))"),
+        QStringLiteral("CREATE TABLE run_check ("
+                       " id INTEGER PRIMARY KEY,"
+                       " run_id INTEGER NOT NULL REFERENCES run (id) ON DELETE CASCADE,"
+                       " domain_name VARCHAR(255) NOT NULL,"
+                       " row_no INTEGER NOT NULL,"
+                       " address TEXT NOT NULL,"
+                       " state_id INTEGER NOT NULL REFERENCES row_state (id),"
+                       " checked_at BIGINT NOT NULL)"),
+    }, KeepEachStateOnce},
 };
 
 // Where the two engines differ. Statements are written as SQLite spells them; a server's
@@ -449,6 +563,17 @@ QString ServerFailureReason(const QSqlError &error, const QString &location)
 std::span<const SchemaStep> HistorySchema()
 {
     return kSchema;
+}
+
+QString StateDigest(const QStringList &texts)
+{
+    // Each text after its length, so that no two lists read as one.
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString &text : texts) {
+        hash.addData(QByteArray::number(text.size()) + ':');
+        hash.addData(text.toUtf8());
+    }
+    return QString::fromLatin1(hash.result().toBase64());
 }
 
 void SilenceDriverWarnings()

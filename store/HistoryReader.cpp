@@ -105,9 +105,9 @@ public:
         std::vector<StoredRow> rows;
         std::unordered_map<qint64, std::size_t> indexOf;
         QSqlQuery query = Select(
-            QStringLiteral("SELECT id, row_no, address, final_address, verdict, outcome, http_status, failure_cause, "
-                           "attempts, charset, robots, checked_at, page_had, failed_attempts FROM run_row "
-                           "WHERE run_id = ? ORDER BY row_no, id"),
+            QStringLiteral("SELECT r.id, r.row_no, r.address, s.final_address, s.verdict, s.outcome, s.http_status, "
+                           "s.failure_cause, s.attempts, s.charset, s.robots, r.checked_at, s.page_had, s.failed_attempts "
+                           "FROM run_row r JOIN row_state s ON s.id = r.state_id WHERE r.run_id = ? ORDER BY r.row_no, r.id"),
             {runId});
         while (query.next()) {
             StoredRow row;
@@ -131,9 +131,9 @@ public:
         }
         // Not the same query object: a server's driver frees the statement it replaces with a
         // statement of its own, which would cut short the rows of the query being read.
-        QSqlQuery links = Select(QStringLiteral("SELECT l.row_id, l.url, l.anchor, l.rel FROM row_link l "
-                                                "JOIN run_row r ON r.id = l.row_id WHERE r.run_id = ? "
-                                                "ORDER BY l.row_id, l.link_number"),
+        QSqlQuery links = Select(QStringLiteral("SELECT r.id, l.url, l.anchor, l.rel FROM run_row r "
+                                                "JOIN state_link l ON l.state_id = r.state_id WHERE r.run_id = ? "
+                                                "ORDER BY r.id, l.link_number"),
                                  {runId});
         while (links.next()) {
             const QString rel = links.value(3).toString();
@@ -159,20 +159,21 @@ public:
                                       const QDateTime &checkedBefore)
     {
         // An address listed twice in a run counts by its first row.
-        const QString latest = QStringLiteral("SELECT r.id, r.row_no, r.outcome, r.checked_at FROM run_row r "
-                                              "JOIN run u ON u.id = r.run_id WHERE r.domain_name = ? AND r.address = ? "
+        const QString latest = QStringLiteral("SELECT r.state_id, r.row_no, s.outcome, r.checked_at FROM run_row r "
+                                              "JOIN run u ON u.id = r.run_id JOIN row_state s ON s.id = r.state_id "
+                                              "WHERE r.domain_name = ? AND r.address = ? "
                                               "AND u.end_order < ? AND r.checked_at < ? %1 "
                                               "ORDER BY u.end_order DESC, r.row_no, r.id");
         QSqlQuery last = Prepare(latest.arg(QString()));
-        QSqlQuery reachable = Prepare(latest.arg(QStringLiteral("AND r.outcome <> ?")));
-        QSqlQuery anchors = Prepare(QStringLiteral("SELECT anchor FROM row_link WHERE row_id = ? ORDER BY link_number"));
+        QSqlQuery reachable = Prepare(latest.arg(QStringLiteral("AND s.outcome <> ?")));
+        QSqlQuery anchors = Prepare(QStringLiteral("SELECT anchor FROM state_link WHERE state_id = ? ORDER BY link_number"));
         const QVariant before = checkedBefore.isValid() ? checkedBefore.toMSecsSinceEpoch()
                                                         : std::numeric_limits<qint64>::max();
         const auto checkOf = [&](QSqlQuery &query, const QString &address) {
             AddressCheck check{query.value(1).toInt(), address, OutcomeOf(query.value(2)), {}, TimeOf(query.value(3))};
-            const qint64 rowId = query.value(0).toLongLong();
+            const qint64 stateId = query.value(0).toLongLong();
             query.finish();
-            if (Exec(anchors, {rowId}))
+            if (Exec(anchors, {stateId}))
                 while (anchors.next())
                     check.anchors << anchors.value(0).toString();
             return check;
@@ -276,7 +277,7 @@ std::vector<DomainSummary> HistoryReader::Domains()
         for (std::size_t i = 0; i < domains.size(); ++i) {
             RunSummary &last = domains[i].last;
             last.run = session.Run(latest[i]).value_or(StoredRun{});
-            QSqlQuery outcomes = session.Select(QStringLiteral("SELECT outcome FROM run_row WHERE run_id = ?"), {latest[i]});
+            QSqlQuery outcomes = session.Select(QStringLiteral("SELECT s.outcome FROM run_row r JOIN row_state s ON s.id = r.state_id WHERE r.run_id = ?"), {latest[i]});
             while (outcomes.next())
                 last.Add(OutcomeOf(outcomes.value(0)));
         }
@@ -298,9 +299,10 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
         checks.resize(runs.size());
         // Only what the counts and the losses need: of the links, how many (a link that became a
         // mention is lost).
-        QSqlQuery query = session.Select(QStringLiteral("SELECT r.run_id, r.address, r.outcome, "
-                                                        "(SELECT COUNT(*) FROM row_link l WHERE l.row_id = r.id) "
+        QSqlQuery query = session.Select(QStringLiteral("SELECT r.run_id, r.address, s.outcome, "
+                                                        "(SELECT COUNT(*) FROM state_link l WHERE l.state_id = r.state_id) "
                                                         "FROM run u JOIN run_row r ON r.run_id = u.id "
+                                                        "JOIN row_state s ON s.id = r.state_id "
                                                         "WHERE u.domain_name = ? ORDER BY u.id, r.row_no, r.id"),
                                          {SiteKey(domain)});
         std::size_t at = 0;
@@ -380,9 +382,10 @@ QStringList HistoryReader::KnownValidAddresses(const QString &domain)
     QStringList addresses;
     const bool read = Read([&](Session &session) {
         // In the order they were first found: rows are stored as they are judged, not in row order.
-        QSqlQuery query = session.Select(QStringLiteral("SELECT address FROM (SELECT address, run_id, row_no, ROW_NUMBER() OVER "
-                                                        "(PARTITION BY address ORDER BY run_id, row_no) AS nth FROM run_row "
-                                                        "WHERE domain_name = ? AND outcome IN (?, ?)) AS first_found "
+        QSqlQuery query = session.Select(QStringLiteral("SELECT address FROM (SELECT r.address, r.run_id, r.row_no, ROW_NUMBER() OVER "
+                                                        "(PARTITION BY r.address ORDER BY r.run_id, r.row_no) AS nth FROM run_row r "
+                                                        "JOIN row_state s ON s.id = r.state_id "
+                                                        "WHERE r.domain_name = ? AND s.outcome IN (?, ?)) AS first_found "
                                                         "WHERE nth = 1 ORDER BY run_id, row_no"),
                                          {SiteKey(domain), OutcomeName(StoredOutcome::PassesWeight),
                                           OutcomeName(StoredOutcome::NoWeight)});

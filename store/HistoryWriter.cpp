@@ -2,6 +2,7 @@
 
 #include <Domain.h>
 
+#include <QHash>
 #include <QSqlDatabase>
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <iterator>
 #include <map>
 #include <span>
-#include <unordered_set>
 
 namespace vantorel {
 
@@ -32,21 +32,9 @@ QString Text(const QString &text)
     return text.isNull() ? QStringLiteral("") : text;
 }
 
-// The most rows, or links, one INSERT carries: 64 rows of 15 values stay far below either
-// engine's limit of bound values.
+// The most rows, links or digests one statement carries: 64 links of 5 values stay far below
+// either engine's limit of bound values.
 constexpr std::size_t kMostRowsPerStatement = 64;
-
-// How many of the rows, from the first, go into one statement: a power of two, and each row
-// number once, since the numbers tell the returned ids apart.
-std::size_t RowPieceSize(std::span<const StoredRow *const> rows)
-{
-    std::size_t count = std::min(rows.size(), kMostRowsPerStatement);
-    std::unordered_set<int> numbers;
-    for (std::size_t i = 0; i < count; ++i)
-        if (!numbers.insert(rows[i]->number).second)
-            count = i;
-    return std::bit_floor(count);
-}
 
 QSqlQuery Prepared(const QSqlDatabase &db, const QString &sql)
 {
@@ -67,14 +55,16 @@ public:
     }
     ~Connection() { Close(); }
 
-    // Opens the store when needed and starts a transaction; why not, or an empty text. A
+    // Opens the store when needed and starts a transaction that holds the file from its start:
+    // its first statement reads the states, and SQLite fails at once, without waiting, a read
+    // transaction that tries to write after another program wrote. Why not, or an empty text. A
     // connection kept from before that has gone away meanwhile (a server restarted) is made again.
     QString Begin()
     {
         QSqlError error;
         if (statements_) {
             QSqlDatabase db = Database();
-            if (ExecTransaction(db, QStringLiteral("BEGIN"), error))
+            if (BeginWriting(db, {}, error))
                 return {};
         }
         Close();
@@ -82,7 +72,7 @@ public:
             return reason;
         statements_.emplace(Database());
         QSqlDatabase db = Database();
-        if (ExecTransaction(db, QStringLiteral("BEGIN"), error))
+        if (BeginWriting(db, {}, error))
             return {};
         db = QSqlDatabase();
         return Forget(error);
@@ -108,52 +98,94 @@ public:
         return TakeId(statements_->insertRun, id, error);
     }
 
-    // Rows of one run with their links, many to a statement: two round trips for up to
-    // kMostRowsPerStatement rows, where a row and a statement per link took four a row.
+    // Rows of one run, many to a statement. What a row found is kept once, with its links, and
+    // shared by every row that found the same: a re-check that found what the one before it did
+    // adds its row alone.
     bool InsertRows(qint64 runId, const QString &domain, std::span<const StoredRow *const> rows, QSqlError &error)
     {
-        std::vector<std::pair<qint64, const StoredRow *>> written; // the rows' ids
+        std::vector<qint64> states;
+        if (!StateIds(rows, states, error))
+            return false;
         for (std::size_t first = 0; first < rows.size();) {
-            const std::span<const StoredRow *const> piece = rows.subspan(first, RowPieceSize(rows.subspan(first)));
-            QSqlQuery &insert = statements_->Multi(Statements::kRows, piece.size());
-            for (const StoredRow *row : piece)
-                for (const QVariant &value :
-                     {QVariant(runId), QVariant(domain), QVariant(row->number), QVariant(Text(row->address)),
-                      QVariant(Text(row->finalUrl)), QVariant(Text(row->verdict)), QVariant(OutcomeName(row->outcome)),
-                      QVariant(row->pageHad ? 1 : 0), QVariant(static_cast<qint64>(row->httpStatus)),
-                      QVariant(Text(row->failureCause)), QVariant(row->attempts),
-                      QVariant(Text(row->failedAttempts.join(u'\n'))), QVariant(Text(row->charset)),
-                      QVariant(Text(RobotsText(row->robots))), Millis(row->checkedAt)})
+            const std::size_t count = std::bit_floor(std::min(rows.size() - first, kMostRowsPerStatement));
+            QSqlQuery &insert = statements_->Multi(Statements::kRows, count);
+            for (std::size_t i = first; i < first + count; ++i) {
+                const StoredRow &row = *rows[i];
+                for (const QVariant &value : {QVariant(runId), QVariant(domain), QVariant(row.number),
+                                              QVariant(Text(row.address)), QVariant(states[i]), Millis(row.checkedAt)})
                     insert.addBindValue(value);
+            }
             if (!insert.exec()) {
                 error = insert.lastError();
                 return false;
             }
-            // RETURNING gives the rows back in no promised order: their numbers say which is which.
-            std::unordered_map<int, qint64> ids;
-            while (insert.next())
-                ids.emplace(insert.value(1).toInt(), insert.value(0).toLongLong());
-            insert.finish();
-            for (const StoredRow *row : piece)
-                written.emplace_back(ids[row->number], row);
-            first += piece.size();
+            first += count;
         }
-        std::vector<std::pair<qint64, const LinkEvidence *>> links; // row id, link, numbered within the row
-        std::vector<qint64> numbers;
-        for (const auto &[rowId, row] : written)
-            for (std::size_t i = 0; i < row->links.size(); ++i) {
-                links.emplace_back(rowId, &row->links[i]);
-                numbers.push_back(static_cast<qint64>(i + 1));
+        return true;
+    }
+
+    // The id of each row's state, stored with its links when no row found it before.
+    bool StateIds(std::span<const StoredRow *const> rows, std::vector<qint64> &ids, QSqlError &error)
+    {
+        std::vector<QVariantList> states;
+        QStringList digests;
+        for (const StoredRow *row : rows) {
+            states.push_back({Text(row->finalUrl), Text(row->verdict), OutcomeName(row->outcome), row->pageHad ? 1 : 0,
+                              static_cast<qint64>(row->httpStatus), Text(row->failureCause), row->attempts,
+                              Text(row->failedAttempts.join(u'\n')), Text(row->charset), Text(RobotsText(row->robots))});
+            QStringList texts;
+            for (const QVariant &value : states.back())
+                texts << value.toString();
+            for (const LinkEvidence &link : row->links)
+                texts << Text(link.url) << Text(link.anchor) << Text(RelText(link));
+            digests << StateDigest(texts);
+        }
+        QStringList distinct = digests;
+        distinct.removeDuplicates();
+        QHash<QString, qint64> known;
+        for (qsizetype first = 0; first < distinct.size();) {
+            const auto count = static_cast<qsizetype>(
+                std::bit_floor(std::min(static_cast<std::size_t>(distinct.size() - first), kMostRowsPerStatement)));
+            QSqlQuery &find = statements_->Multi(Statements::kStates, static_cast<std::size_t>(count));
+            for (qsizetype i = first; i < first + count; ++i)
+                find.addBindValue(distinct[i]);
+            if (!find.exec()) {
+                error = find.lastError();
+                return false;
             }
+            while (find.next())
+                known.insert(find.value(0).toString(), find.value(1).toLongLong());
+            find.finish();
+            first += count;
+        }
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            auto state = known.find(digests[static_cast<qsizetype>(i)]);
+            if (state == known.end()) {
+                QSqlQuery &insert = statements_->insertState;
+                insert.addBindValue(digests[static_cast<qsizetype>(i)]);
+                for (const QVariant &value : states[i])
+                    insert.addBindValue(value);
+                qint64 id = 0;
+                if (!insert.exec() || !TakeId(insert, id, error) || !InsertLinks(id, rows[i]->links, error)) {
+                    error = error.isValid() ? error : insert.lastError();
+                    return false;
+                }
+                state = known.insert(digests[static_cast<qsizetype>(i)], id);
+            }
+            ids.push_back(*state);
+        }
+        return true;
+    }
+
+    bool InsertLinks(qint64 stateId, const std::vector<LinkEvidence> &links, QSqlError &error)
+    {
         for (std::size_t first = 0; first < links.size();) {
             const std::size_t count = std::bit_floor(std::min(links.size() - first, kMostRowsPerStatement));
             QSqlQuery &insert = statements_->Multi(Statements::kLinks, count);
-            for (std::size_t i = first; i < first + count; ++i) {
-                const LinkEvidence &link = *links[i].second;
-                for (const QVariant &value : {QVariant(links[i].first), QVariant(numbers[i]), QVariant(Text(link.url)),
-                                              QVariant(Text(link.anchor)), QVariant(Text(RelText(link)))})
+            for (std::size_t i = first; i < first + count; ++i)
+                for (const QVariant &value : {QVariant(stateId), QVariant(static_cast<qint64>(i + 1)), QVariant(Text(links[i].url)),
+                                              QVariant(Text(links[i].anchor)), QVariant(Text(RelText(links[i])))})
                     insert.addBindValue(value);
-            }
             if (!insert.exec()) {
                 error = insert.lastError();
                 return false;
@@ -204,6 +236,8 @@ private:
     struct Statements {
         explicit Statements(const QSqlDatabase &db)
             : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES (?, ?, ?) RETURNING id"))),
+              insertState(Prepared(db, QStringLiteral("INSERT INTO row_state (digest, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                                                      "RETURNING id").arg(kStateColumns))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
               completeRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ?, "
                                                       "end_order = (SELECT COALESCE(MAX(end_order), 0) + 1 FROM run) "
@@ -216,29 +250,33 @@ private:
         }
 
         // The tables written many rows to a statement: the statement's start, one row's values.
-        enum Table { kRows, kLinks };
-        // The INSERT of count rows into the table, prepared at its first use. Counts are powers
+        // The states already stored among those of many digests: a digest, its state's id.
+        enum Table { kRows, kLinks, kStates };
+        // The statement of count rows (or digests), prepared at its first use. Counts are powers
         // of two, so that few statements are ever prepared.
         QSqlQuery &Multi(Table table, std::size_t count)
         {
-            static const std::pair<QString, QString> kStatements[] = {
-                {QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, final_address, verdict, "
-                                "outcome, page_had, http_status, failure_cause, attempts, failed_attempts, charset, "
-                                "robots, checked_at) VALUES "),
-                 QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")},
-                {QStringLiteral("INSERT INTO row_link (row_id, link_number, url, anchor, rel) VALUES "),
-                 QStringLiteral("(?, ?, ?, ?, ?)")},
+            static const struct {
+                QString start, each, end;
+            } kStatements[] = {
+                {QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, state_id, checked_at) VALUES "),
+                 QStringLiteral("(?, ?, ?, ?, ?, ?)"), {}},
+                {QStringLiteral("INSERT INTO state_link (state_id, link_number, url, anchor, rel) VALUES "),
+                 QStringLiteral("(?, ?, ?, ?, ?)"), {}},
+                {QStringLiteral("SELECT digest, MIN(id) FROM row_state WHERE digest IN ("), QStringLiteral("?"),
+                 QStringLiteral(") GROUP BY digest")},
             };
             auto [found, made] = multi.try_emplace({table, count}, db_);
             if (made) {
-                const auto &[start, values] = kStatements[table];
-                QStringList rows(static_cast<qsizetype>(count), values);
-                found->second.prepare(start + rows.join(u", ") + (table == kRows ? QStringLiteral(" RETURNING id, row_no") : QString()));
+                const auto &statement = kStatements[table];
+                found->second.setForwardOnly(true);
+                found->second.prepare(statement.start + QStringList(static_cast<qsizetype>(count), statement.each).join(u", ") +
+                                      statement.end);
             }
             return found->second;
         }
 
-        QSqlQuery insertRun, endRun, completeRun, deleteRun, domainRuns;
+        QSqlQuery insertRun, insertState, endRun, completeRun, deleteRun, domainRuns;
         std::optional<QSqlQuery> orderEnds;
         std::map<std::pair<Table, std::size_t>, QSqlQuery> multi;
 

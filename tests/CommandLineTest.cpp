@@ -9,17 +9,21 @@
 #include "TestWeb.h"
 
 #include <HistoryDatabase.h>
+#include <HistoryReport.h>
 #include <HistoryWriter.h>
 #include <WatchList.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QUrl>
@@ -519,11 +523,23 @@ TEST(CommandLine, AHistoryCopiedToAServerAndBackReadsTheSame)
     }
     ASSERT_EQ(Vantorel({"--watch", "example.com", "--db", file}).exitCode, 0);
     ASSERT_EQ(Vantorel({"--watch", "other.org", "--every", "12", "--db", file}).exitCode, 0);
-    const QString copied = QStringLiteral("已复制：检测 %1 次，网页 %2 行，链接 %3 条，关注 %4 个网站\n");
+    // Rows that found the same share one state: of the 5,000 rows, those of one address, row
+    // number (its anchor) and outcome.
+    qint64 states = 0;
+    {
+        const QString name = QStringLiteral("command-line-test-states");
+        EXPECT_EQ(vantorel::ConnectHistory(name, file), QString());
+        QSqlQuery query(QSqlDatabase::database(name, false));
+        ASSERT_TRUE(query.exec(QStringLiteral("SELECT COUNT(*) FROM row_state")) && query.next());
+        states = query.value(0).toLongLong();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("command-line-test-states"));
+    EXPECT_EQ(states, 9 * 5 * 3);
+    const QString copied = QStringLiteral("已复制：检测 %1 次，网页状态 %2 种，网页 %3 行，链接 %4 条，关注 %5 个网站\n");
     for (const auto &[from, to] : {std::pair(file, database), std::pair(database, back)}) {
         const Outcome copy = Vantorel({"--copy-history", from, to});
         EXPECT_EQ(copy.exitCode, 0) << copy.err.toStdString();
-        EXPECT_EQ(copy.out, copied.arg(kRuns).arg(kRuns * kRows).arg(kRuns * kRows * 3).arg(2));
+        EXPECT_EQ(copy.out, copied.arg(kRuns).arg(states).arg(kRuns * kRows).arg(states * 3).arg(2));
     }
     const QStringList readings[] = {{"--watched"}, {"--history", "example.com"}, {"--history", "other.org", "--format", "json"},
                                     {"--changes", "example.com"}, {"--changes", "example.com", "--run", "501"},
@@ -542,7 +558,7 @@ TEST(CommandLine, AHistoryCopiedToAServerAndBackReadsTheSame)
     EXPECT_TRUE(refused.err.contains(QStringLiteral("中已有 1000 次检测；要把两份历史记录合在一起，请加 --merge"))) << refused.err.toStdString();
     const Outcome merged = Vantorel({"--copy-history", file, database, "--merge"});
     EXPECT_EQ(merged.exitCode, 0) << merged.err.toStdString();
-    EXPECT_EQ(merged.out, copied.arg(kRuns).arg(kRuns * kRows).arg(kRuns * kRows * 3).arg(0)) << "the target keeps its own watches";
+    EXPECT_EQ(merged.out, copied.arg(kRuns).arg(states).arg(kRuns * kRows).arg(states * 3).arg(0)) << "the target keeps its own watches";
     const QStringList runs = Vantorel({"--history", "other.org", "--db", database}).out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(runs.size(), 1 + kRuns / 2);
     EXPECT_EQ(runs[1].section(u'\t', 0, 0), QString::number(2 * kRuns)) << "merged runs come after the target's own";
@@ -564,6 +580,137 @@ TEST(CommandLine, AHistoryCopiedToAServerAndBackReadsTheSame)
     QCoreApplication::processEvents();
     EXPECT_EQ(writer.FirstFailure(), QString());
     EXPECT_EQ(next, 2 * kRuns + 1);
+}
+
+namespace {
+
+// Copies the result of a query on one connection into a table on another, row for row.
+void CopyRows(const QString &from, const QString &select, const QString &to, const QString &insert)
+{
+    QSqlQuery rows(QSqlDatabase::database(from, false)), into(QSqlDatabase::database(to, false));
+    ASSERT_TRUE(rows.exec(select)) << rows.lastError().text().toStdString();
+    ASSERT_TRUE(into.prepare(insert)) << into.lastError().text().toStdString();
+    while (rows.next()) {
+        for (int i = 0; i < rows.record().count(); ++i)
+            into.addBindValue(rows.value(i));
+        ASSERT_TRUE(into.exec()) << into.lastError().text().toStdString();
+    }
+}
+
+} // namespace
+
+// A history kept as the program kept it before checks shared their states (a row and its links
+// for each check) reads byte for byte as the same history written now, once migrated; a
+// migration that cannot finish leaves the history as it was.
+TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
+{
+    using namespace vantorel;
+    const QString fresh = folder_.filePath(QStringLiteral("fresh.sqlite3"));
+    constexpr int kRuns = 12, kAddresses = 8;
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+    {
+        HistoryWriter writer(fresh);
+        const RunSource sources[] = {RunSource::Search, RunSource::AddressList, RunSource::Recheck, RunSource::Import,
+                                     RunSource::Monitor};
+        for (int run = 0; run < kRuns; ++run) {
+            for (const QString &domain : {QStringLiteral("example.com"), QStringLiteral("other.org")}) {
+                const RunSource source = sources[run % 5];
+                const HistoryWriter::Ticket ticket = writer.BeginRun(domain, source, start.addSecs(run * 3600));
+                // A search lists some of the addresses: the others are no longer listed, or new.
+                const int first = source == RunSource::Search ? run % 3 : 0, last = source == RunSource::Search ? first + 5 : kAddresses;
+                for (int k = first; k < last; ++k) {
+                    // Each address goes through weight lost and back, an anchor changed, an
+                    // outage, a link removed or left as text; most checks repeat the one before.
+                    const int phase = (run + k) % 8;
+                    static const StoredOutcome kOutcomes[] = {StoredOutcome::PassesWeight, StoredOutcome::PassesWeight,
+                                                              StoredOutcome::NoWeight,     StoredOutcome::PassesWeight,
+                                                              StoredOutcome::Unreachable,  StoredOutcome::Unreachable,
+                                                              StoredOutcome::PassesWeight, StoredOutcome::Removed};
+                    StoredRow row = SampleRow(k + 1, QStringLiteral("http://p%1.example.net/").arg(k), kOutcomes[phase]);
+                    if (phase == 3)
+                        row.links[0].anchor = QStringLiteral("新锚文本");
+                    if (phase == 7 && k % 2 == 0)
+                        row.links.clear();
+                    row.checkedAt = start.addSecs(run * 3600 + k);
+                    writer.SaveRow(ticket, std::move(row));
+                }
+                if (run == 9)
+                    continue; // never ended
+                writer.EndRun(ticket, run == 10 ? RunOutcome::Stopped : RunOutcome::Completed, QStringLiteral("约%1个").arg(run),
+                              start.addSecs(run * 3600 + 60));
+            }
+        }
+        writer.WaitUntilWritten();
+        ASSERT_EQ(writer.FirstFailure(), QString());
+    }
+    // The same history as the former schema keeps it.
+    const QString freshName = QStringLiteral("migration-test-fresh"), oldName = QStringLiteral("migration-test-old");
+    OpenOptions former;
+    former.schema = HistorySchema().first(HistorySchema().size() - 1);
+    ASSERT_EQ(ConnectHistory(freshName, fresh), QString());
+    ASSERT_EQ(OpenHistory(oldName, db_, former), QString());
+    CopyRows(freshName, QStringLiteral("SELECT id, domain_name, source, started_at, ended_at, outcome, count_text, end_order FROM run"),
+             oldName, QStringLiteral("INSERT INTO run (id, domain_name, source, started_at, ended_at, outcome, count_text, end_order) "
+                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    CopyRows(freshName, QStringLiteral("SELECT r.id, r.run_id, r.domain_name, r.row_no, r.address, r.checked_at, %1 "
+                                       "FROM run_row r JOIN row_state s ON s.id = r.state_id").arg(kStateColumns),
+             oldName, QStringLiteral("INSERT INTO run_row (id, run_id, domain_name, row_no, address, checked_at, %1) "
+                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kStateColumns));
+    CopyRows(freshName, QStringLiteral("SELECT r.id, l.link_number, l.url, l.anchor, l.rel FROM run_row r "
+                                       "JOIN state_link l ON l.state_id = r.state_id"),
+             oldName, QStringLiteral("INSERT INTO row_link (row_id, link_number, url, anchor, rel) VALUES (?, ?, ?, ?, ?)"));
+    const auto count = [](const QString &connection, const char *sql) {
+        QSqlQuery query(QSqlDatabase::database(connection, false));
+        return query.exec(QLatin1String(sql)) && query.next() ? query.value(0).toLongLong() : -1;
+    };
+    const qint64 checks = count(freshName, "SELECT COUNT(*) FROM run_row");
+    const qint64 links = count(oldName, "SELECT COUNT(*) FROM row_link");
+    EXPECT_LT(count(freshName, "SELECT COUNT(*) FROM row_state") * 2, checks) << "most checks repeat the one before";
+    for (const QString &name : {freshName, oldName}) {
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    if (!GetParam()) {
+        // A file too full to take the new tables: the migration stops midway, and the file is
+        // the former schema's, whole.
+        const QString stopped = folder_.filePath(QStringLiteral("stopped.sqlite3"));
+        ASSERT_TRUE(QFile::copy(db_, stopped));
+        OpenOptions cramped;
+        cramped.maxPageCount = QFileInfo(stopped).size() / 4096 + 1;
+        EXPECT_EQ(OpenHistory(QStringLiteral("migration-test-stopped"), stopped, cramped), QStringLiteral("磁盘已满"));
+        QSqlDatabase::database(QStringLiteral("migration-test-stopped"), false).close();
+        QSqlDatabase::removeDatabase(QStringLiteral("migration-test-stopped"));
+        ASSERT_EQ(ConnectHistory(oldName, stopped), QString());
+        EXPECT_EQ(count(oldName, "PRAGMA user_version"), static_cast<qint64>(HistorySchema().size() - 1));
+        EXPECT_EQ(count(oldName, "SELECT COUNT(*) FROM run_row r JOIN row_link l ON l.row_id = r.id"), links);
+        EXPECT_EQ(count(oldName, "SELECT COUNT(*) FROM run_row WHERE final_address <> ''"), checks);
+        QSqlDatabase::database(oldName, false).close();
+        QSqlDatabase::removeDatabase(oldName);
+    }
+
+    QStringList readings;
+    for (const char *domain : {"example.com", "other.org"})
+        readings << QStringLiteral("--history %1").arg(QLatin1String(domain)) << QStringLiteral("--changes %1").arg(QLatin1String(domain));
+    // Each run's changes as --changes gives them; the program's own output for the latest runs.
+    {
+        HistoryReader before(fresh), after(db_);
+        for (int run = 1; run <= 2 * kRuns; ++run) {
+            const std::optional<RunChanges> expected = before.Changes(run), found = after.Changes(run);
+            ASSERT_TRUE(expected && found) << run;
+            EXPECT_EQ(QJsonDocument(ChangesJson(*found)).toJson(), QJsonDocument(ChangesJson(*expected)).toJson()) << run;
+        }
+    }
+    for (const QString &reading : readings)
+        for (const char *format : {"table", "tsv", "csv", "json"}) {
+            const QStringList arguments = reading.split(u' ') + QStringList{"--format", QLatin1String(format), "--db"};
+            SCOPED_TRACE((arguments.join(u' ')).toStdString());
+            const Outcome before = Vantorel(arguments + QStringList{fresh});
+            ASSERT_EQ(before.exitCode, 0) << before.err.toStdString();
+            const Outcome after = Vantorel(arguments + QStringList{db_});
+            EXPECT_EQ(after.exitCode, 0) << after.err.toStdString();
+            EXPECT_EQ(after.out, before.out);
+        }
 }
 
 // Passwords and webhook paths never reach any output, what the program creates is its user's

@@ -188,6 +188,9 @@ TEST(PageEvidence, AnchorIsCollapsedTextElseImageAlt)
         {"  Hello \n  <b>bold</b>\tworld  ", "Hello bold world"},
         {"<span>a</span><span>b</span><div><i> c </i></div>d", "ab c d"},
         {"Tom &amp; Jerry&nbsp;&nbsp;", "Tom & Jerry"},
+        {"&#x4E2D;&#25991; &copy; &unknown; &amp &AMP;", "中文 © &unknown; &amp &AMP;"},
+        {"<svg class=icon><use href='#home'/></svg> 首页", "首页"},
+        {"<div class=card><span>卡片</span></div><section>标题</section>", "卡片标题"},
         {"中文\u3000\u3000链接", "中文 链接"},
         {"Go<script>var x = 1;</script><style>a{}</style>!", "Go!"},
         {"<img src=a.png alt='  Logo \n text '>", "Logo text"},
@@ -308,6 +311,9 @@ TEST(PageEvidence, BrokenHtmlStillGivesItsLinks)
         {"<a href=http://example.com/><script>'</a>'</script>text</a><p>tail</p>", {"text"}},
         {"<a href=http://example.com/>x <span title=\"</a>\">more</span></a><p>tail</p>", {"x more"}},
         {"<a href=http://example.com/>x</a>" + QStringLiteral("<p>tail</p>").repeated(1000), {"x"}},
+        // An open <div> keeps the end of its link from closing it; inline elements do not.
+        {"<a href=http://example.com/1><div>in div</a>after</div>tail</a><a href=http://example.com/2><span>x</a>y",
+         {"in divaftertail", "x"}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Links(c.html, &LinkEvidence::anchor), c.anchors) << c.html.toStdString();
