@@ -327,9 +327,11 @@ void BacklinkAnalysis::ListKnownAddresses()
 
 void BacklinkAnalysis::OnSearchAnswer(const FetchResult &answer)
 {
+    // The engine's trouble, not the user's site: named after the status, with its reason.
+    const QString cause = QStringLiteral("（搜索引擎：%1）").arg(AttemptCause(answer));
     const std::optional<QString> page = PageText(answer);
     if (!page) {
-        SearchFailed(kStatusSearchFailed, RunOutcome::EngineUnreachable);
+        SearchFailed(kStatusSearchFailed + cause, RunOutcome::EngineUnreachable);
         return;
     }
     switch (ClassifyEngineAnswer(*page, QUrl(answer.finalUrl).host(), PageTitle(*page))) {
@@ -339,7 +341,7 @@ void BacklinkAnalysis::OnSearchAnswer(const FetchResult &answer)
         SearchFailed(kStatusVerification, RunOutcome::EngineRefused);
         return;
     case EngineAnswer::Unrecognised:
-        SearchFailed(kStatusUnrecognised, RunOutcome::PageUnrecognised);
+        SearchFailed(kStatusUnrecognised + (answer.httpStatus / 100 == 2 ? QString() : cause), RunOutcome::PageUnrecognised);
         return;
     }
     ParseSearchResults(*page, domain_);

@@ -2,6 +2,7 @@
 
 #include <QDateTimeAxis>
 #include <QLineSeries>
+#include <QScatterSeries>
 #include <QToolTip>
 #include <QValueAxis>
 
@@ -28,10 +29,20 @@ qreal TimeOf(const RunSummary &run)
     return static_cast<qreal>(run.run.startedAt.toMSecsSinceEpoch());
 }
 
+bool Completed(const RunSummary &run)
+{
+    return run.run.outcome == RunOutcome::Completed;
+}
+
 } // namespace
 
 QString RunPointLabel(const RunSummary &run)
 {
+    if (!Completed(run))
+        return QStringLiteral("检测 %1（%2，%3）：%4，不计入图表")
+            .arg(run.run.id)
+            .arg(run.run.startedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), SourceWord(run.run.source),
+                 run.run.outcome ? QStringLiteral("未完成") : QStringLiteral("中断"));
     return QStringLiteral("检测 %1（%2，%3）：有效 %4，已失效 %5，未能检测 %6")
         .arg(run.run.id)
         .arg(run.run.startedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), SourceWord(run.run.source))
@@ -40,10 +51,19 @@ QString RunPointLabel(const RunSummary &run)
         .arg(run.unreachable);
 }
 
+int RoundTickStep(int most)
+{
+    for (int power = 1;; power *= 10)
+        for (const int multiple : {1, 2, 5})
+            if ((most + multiple * power - 1) / (multiple * power) <= 5)
+                return multiple * power;
+}
+
 RunChart::RunChart(QWidget *parent) : QChartView(parent)
 {
     setObjectName(QStringLiteral("ChartRuns"));
     setRenderHint(QPainter::Antialiasing);
+    setMouseTracking(true); // hover reaches the points without a button held
     // The view's own chart: one set in its place would leave this one to leak.
     QChart *chart = this->chart();
     chart->setMargins(QMargins(4, 4, 4, 4));
@@ -62,55 +82,90 @@ RunChart::RunChart(QWidget *parent) : QChartView(parent)
         chart->addSeries(series);
         series->attachAxis(timeAxis_);
         series->attachAxis(countAxis_);
-        connect(series, &QXYSeries::hovered, this, [this](const QPointF &point, bool entered) {
-            const RunSummary *run = entered ? RunAt(point) : nullptr;
-            setToolTip(run ? RunPointLabel(*run) : QString());
-            if (run)
-                QToolTip::showText(QCursor::pos(), toolTip(), this);
-        });
-        connect(series, &QXYSeries::clicked, this, [this](const QPointF &point) {
-            if (const RunSummary *run = RunAt(point))
-                emit RunClicked(run->run.id);
-        });
+        ConnectPoints(series, completed_);
         series_[static_cast<std::size_t>(i)] = series;
     }
+    unfinished_ = new QScatterSeries(chart);
+    unfinished_->setName(QStringLiteral("未完成"));
+    unfinished_->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+    unfinished_->setMarkerSize(8);
+    unfinished_->setColor(QColor(0xb0, 0xb0, 0xb0));
+    chart->addSeries(unfinished_);
+    unfinished_->attachAxis(timeAxis_);
+    unfinished_->attachAxis(countAxis_);
+    ConnectPoints(unfinished_, others_);
+    ShowRuns({});
+}
+
+void RunChart::ConnectPoints(QXYSeries *series, const std::vector<RunSummary> &runs)
+{
+    connect(series, &QXYSeries::hovered, this, [this, &runs](const QPointF &point, bool entered) {
+        const RunSummary *run = entered ? RunAt(runs, point) : nullptr;
+        setToolTip(run ? RunPointLabel(*run) : QString());
+        if (run)
+            QToolTip::showText(QCursor::pos(), toolTip(), this);
+    });
+    connect(series, &QXYSeries::clicked, this, [this, &runs](const QPointF &point) {
+        if (const RunSummary *run = RunAt(runs, point))
+            emit RunClicked(run->run.id);
+    });
 }
 
 void RunChart::ShowRuns(const std::vector<RunSummary> &runs)
 {
-    runs_ = runs;
-    std::sort(runs_.begin(), runs_.end(), [](const RunSummary &a, const RunSummary &b) {
+    completed_.clear();
+    others_.clear();
+    for (const RunSummary &run : runs)
+        (Completed(run) ? completed_ : others_).push_back(run);
+    const auto byTime = [](const RunSummary &a, const RunSummary &b) {
         return std::pair(a.run.startedAt, a.run.id) < std::pair(b.run.startedAt, b.run.id);
-    });
+    };
+    std::sort(completed_.begin(), completed_.end(), byTime);
+    std::sort(others_.begin(), others_.end(), byTime);
     int most = 1;
     for (int i = 0; i < kOutcomes; ++i) {
         QList<QPointF> points;
-        points.reserve(static_cast<qsizetype>(runs_.size()));
-        for (const RunSummary &run : runs_) {
+        points.reserve(static_cast<qsizetype>(completed_.size()));
+        for (const RunSummary &run : completed_) {
             points.append({TimeOf(run), static_cast<qreal>(run.*kLines[i].count)});
             most = std::max(most, run.*kLines[i].count);
         }
         series_[static_cast<std::size_t>(i)]->replace(points);
     }
-    if (!runs_.empty()) {
-        // A single run, or runs within a minute, still get a span to be drawn over.
-        const QDateTime first = runs_.front().run.startedAt, last = runs_.back().run.startedAt;
-        timeAxis_->setRange(first.addSecs(-60), std::max(last, first.addSecs(60)));
-        timeAxis_->setFormat(first.daysTo(last) > 2 ? QStringLiteral("MM-dd") : QStringLiteral("MM-dd HH:mm"));
-    }
-    countAxis_->setRange(0, most);
+    QList<QPointF> marks;
+    for (const RunSummary &run : others_)
+        marks.append({TimeOf(run), 0});
+    unfinished_->replace(marks);
+    const bool empty = runs.empty();
+    chart()->setTitle(empty ? QStringLiteral("暂无检测记录") : QString());
+    timeAxis_->setVisible(!empty);
+    countAxis_->setVisible(!empty);
+    chart()->legend()->setVisible(!empty);
+    if (empty)
+        return;
+    // A single run, or runs within a minute, still get a span to be drawn over.
+    const auto [earliest, latest] = std::minmax_element(runs.begin(), runs.end(), [](const RunSummary &a, const RunSummary &b) {
+        return a.run.startedAt < b.run.startedAt;
+    });
+    const QDateTime first = earliest->run.startedAt, last = latest->run.startedAt;
+    timeAxis_->setRange(first.addSecs(-60), std::max(last, first.addSecs(60)));
+    timeAxis_->setFormat(first.daysTo(last) > 2 ? QStringLiteral("MM-dd") : QStringLiteral("MM-dd HH:mm"));
+    const int step = RoundTickStep(most);
+    const int top = (most + step - 1) / step * step;
+    countAxis_->setRange(0, top);
+    countAxis_->setTickCount(top / step + 1);
 }
 
-const RunSummary *RunChart::RunAt(const QPointF &point) const
+const RunSummary *RunChart::RunAt(const std::vector<RunSummary> &runs, const QPointF &point)
 {
-    if (runs_.empty())
+    if (runs.empty())
         return nullptr;
-    const auto after = std::lower_bound(runs_.begin(), runs_.end(), point.x(),
+    const auto after = std::lower_bound(runs.begin(), runs.end(), point.x(),
                                         [](const RunSummary &run, qreal x) { return TimeOf(run) < x; });
-    if (after == runs_.begin())
+    if (after == runs.begin())
         return &*after;
-    if (after == runs_.end())
-        return &runs_.back();
+    if (after == runs.end())
+        return &runs.back();
     const auto before = after - 1;
     return point.x() - TimeOf(*before) <= TimeOf(*after) - point.x() ? &*before : &*after;
 }

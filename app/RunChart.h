@@ -3,17 +3,21 @@
 #include <HistoryReader.h>
 
 #include <QChartView>
+#include <QXYSeries>
 
 #include <vector>
 
 class QDateTimeAxis;
 class QLineSeries;
+class QScatterSeries;
 class QValueAxis;
 
 namespace vantorel {
 
-// A site's runs over time: how many rows of each outcome (有效, 已失效, 未能检测) each run had.
-// Hovering a point names its run; clicking it chooses the run.
+// A site's completed runs over time: how many rows of each outcome (有效, 已失效, 未能检测) each
+// had; a run that did not complete (stopped, interrupted, failed) is a mark of its own on the
+// time axis, never a dip of the lines. The counts' ticks fall on round values. Hovering a point
+// names its run; clicking it chooses the run.
 class RunChart final : public QChartView {
     Q_OBJECT
 
@@ -23,22 +27,31 @@ public:
     // The runs in any order; none clears the chart.
     void ShowRuns(const std::vector<RunSummary> &runs);
     QLineSeries *Series(int outcome) const { return series_[static_cast<std::size_t>(outcome)]; }
+    QScatterSeries *Unfinished() const { return unfinished_; }
+    QValueAxis *CountAxis() const { return countAxis_; }
     static constexpr int kOutcomes = 3;
 
 signals:
     void RunClicked(qint64 runId);
 
 private:
-    // The run drawn nearest to a point's time.
-    const RunSummary *RunAt(const QPointF &point) const;
+    // The run of runs nearest to a point's time.
+    static const RunSummary *RunAt(const std::vector<RunSummary> &runs, const QPointF &point);
+    void ConnectPoints(QXYSeries *series, const std::vector<RunSummary> &runs);
 
     std::array<QLineSeries *, kOutcomes> series_{};
+    QScatterSeries *unfinished_ = nullptr;
     QDateTimeAxis *timeAxis_ = nullptr;
     QValueAxis *countAxis_ = nullptr;
-    std::vector<RunSummary> runs_; // oldest first
+    std::vector<RunSummary> completed_, others_; // oldest first
 };
 
-// "检测 12（2026-12-08 07:45，复查）：有效 3，已失效 1，未能检测 0"
+// "检测 12（2026-12-08 07:45，复查）：有效 3，已失效 1，未能检测 0"; a run that did not complete
+// says so instead of its counts.
 QString RunPointLabel(const RunSummary &run);
+
+// The step between the count axis's ticks: 1, 2 or 5 times a power of ten, at most five steps
+// from 0 to most.
+int RoundTickStep(int most);
 
 } // namespace vantorel

@@ -225,6 +225,10 @@ AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings setting
 int RunCheck(const CommandLine &line, AnalysisSettings settings)
 {
     ConsoleStreams streams;
+    // As the window's export: Chinese spreadsheets read UTF-8 only after its byte order mark,
+    // once at the start of the output, however many tables follow.
+    if (line.format == OutputFormat::Csv)
+        streams.outLead = QByteArrayLiteral("\xEF\xBB\xBF");
     const QString historyFile = line.historyFile.value_or(DefaultHistoryPath());
     if (line.command == Command::History || line.command == Command::Changes)
         return ShowHistory(line, historyFile, streams);
@@ -382,6 +386,8 @@ std::optional<int> CheckRun::Conclude()
     }
     if (!analysis.EngineProblem().isEmpty())
         streams_.Say(progress_->Status());
+    else if (rows.empty() && line_.command == Command::Check && !line_.urlsFile)
+        streams_.Say(QStringLiteral("搜索引擎没有找到外链"));
     if (!writer_)
         return kExitCompleted;
     return std::nullopt;

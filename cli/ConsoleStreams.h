@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 namespace vantorel {
 
@@ -20,7 +22,14 @@ class ConsoleStreams {
 public:
     // Writes and flushes; false when this or an earlier write failed.
     bool Write(std::FILE *stream, QByteArrayView bytes);
-    bool Out(QByteArrayView bytes) { return Write(stdout, bytes); }
+    // The first write to standard output is led by outLead (a CSV's byte order mark).
+    bool Out(QByteArrayView bytes)
+    {
+        if (!outLead.isEmpty() && !Write(stdout, std::exchange(outLead, QByteArray())))
+            return false;
+        return Write(stdout, bytes);
+    }
+    QByteArray outLead;
     // A line of text on standard error.
     bool Say(const QString &text);
 

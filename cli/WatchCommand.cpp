@@ -169,6 +169,8 @@ private:
                 if (!list_.Error().isEmpty()) { // the sites due cannot be known, nor their losses
                     streams_.Say(WatchListFailureText(list_.Error()));
                     worst_ = std::max<int>(worst_, kExitCannotJudge);
+                } else if (done_.isEmpty()) {
+                    streams_.Say(QStringLiteral("没有到期的网站"));
                 }
                 break;
             }

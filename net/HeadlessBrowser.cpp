@@ -669,11 +669,6 @@ void HeadlessBrowser::Close()
     d_->browser = nullptr;
 }
 
-bool HeadlessBrowser::Running() const
-{
-    return !findChildren<BrowserProcess *>(Qt::FindDirectChildrenOnly).isEmpty();
-}
-
 } // namespace vantorel
 
 #include "HeadlessBrowser.moc"

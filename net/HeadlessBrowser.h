@@ -56,8 +56,6 @@ public:
     // Drops every page without a signal and ends the browser: asked to close, killed when it
     // does not within a few seconds. Its temporary profile goes with it.
     void Close();
-    // A browser process is running or ending.
-    bool Running() const;
 
 signals:
     void Rendered(vantorel::HeadlessBrowser::Ticket ticket, const vantorel::RenderedPage &page);

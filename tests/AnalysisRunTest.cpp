@@ -114,8 +114,8 @@ TEST(AnalysisRun, AnEngineThatGivesNoResultPageLeavesGridAndTipAlone)
         QString searchHost;
         QString status;
     } cases[] = {
-        {"unreachable", QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort()), kFailed},
-        {"not a result page", unrecognised.hostAndPort(), QStringLiteral("无法识别搜索引擎返回的页面...")},
+        {"unreachable", QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort()), kFailed + QStringLiteral("（搜索引擎：连接被拒绝）")},
+        {"not a result page", unrecognised.hostAndPort(), QStringLiteral("无法识别搜索引擎返回的页面...（搜索引擎：HTTP 500）")},
         {"verification", verification.hostAndPort(), QStringLiteral("搜索引擎要求安全验证，请稍后再试...")},
     };
     for (const auto &c : cases) {

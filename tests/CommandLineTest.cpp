@@ -135,6 +135,9 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
                                 "\xE5\x85\xA8\xE9\xAA\x8C\xE8\xAF\x81</title></head></html>");
     });
     const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(LoopbackServer::ClosedPort());
+    const QTemporaryDir noHistory;
+    TestWeb nothingFound;
+    nothingFound.SetResultPage(SearchResultPage(QStringLiteral("0"), {}, true));
     const struct {
         const char *what;
         QStringList arguments;
@@ -150,13 +153,17 @@ TEST(CommandLine, ExitStatusesTellHowTheCheckEnded)
         {"results lost in a closed pipe", {"--check", "example.com", "--format", "json"}, "http://" + engine.server().hostAndPort(), 1,
          {{}, true}, QStringLiteral("无法写出结果：输出管道已关闭\n")},
         {"completed", {"--check", "EXAMPLE.com", "--format", "tsv"}, "http://" + engine.server().hostAndPort(), 0},
-        {"engine unreachable", {"--check", "example.com"}, closed, 3},
+        {"engine unreachable", {"--check", "example.com"}, closed, 3, {}, QStringLiteral("当前网站无法访问...（搜索引擎：连接被拒绝）\n")},
+        {"no results", {"--check", "example.com", "--no-history"}, "http://" + nothingFound.server().hostAndPort(), 0, {},
+         QStringLiteral("搜索引擎没有找到外链\n")},
         {"engine refused", {"--check", "example.com"}, "http://" + refusing.hostAndPort(), 4},
         {"no domain left", {"--check", " http:// "}, closed, 2},
         {"unknown format", {"--check", "example.com", "--format", "xml"}, closed, 2},
         {"jobs out of range", {"--check", "example.com", "--jobs", "257"}, closed, 2},
         {"jobs not a number", {"--check", "example.com", "--jobs", "8x"}, closed, 2},
         {"workers out of range", {"--recheck-due", "--workers", "17"}, closed, 2},
+        {"nothing due", {"--recheck-due", "--db", noHistory.filePath(QStringLiteral("h.sqlite3"))}, closed, 0, {},
+         QStringLiteral("没有到期的网站\n")},
         {"workers without due re-checks", {"--watched", "--workers", "2"}, closed, 2},
         {"format without check", {"--format", "csv"}, closed, 2},
         {"two commands", {"--check", "example.com", "--history", "example.com"}, closed, 2},
@@ -208,9 +215,15 @@ TEST(CommandLine, FormatsCarryTheSameRows)
     EXPECT_EQ(tsv.err.count(u'\n'), 4) << "what the list gave, one progress line per judged row, then the counts";
     EXPECT_TRUE(tsv.err.endsWith(QStringLiteral("有效 1 条，已失效 1 条，未能检测 0 条\n"))) << tsv.err.toStdString();
 
-    const Outcome csv = Vantorel({"--check", "example.com", "--urls", "-", "--format", "csv"}, {}, list);
-    EXPECT_TRUE(csv.out.startsWith(u"序号,外链地址,有效性,结果,HTTP状态,")) << "no byte order mark";
-    EXPECT_EQ(csv.out.count(u"\r\n"), 3);
+    const QTemporaryDir csvFolder;
+    const QString csvFile = csvFolder.filePath(QStringLiteral("out.csv"));
+    EXPECT_EQ(Vantorel({"--check", "example.com", "--urls", "-", "--format", "csv"}, {}, list, {csvFile}).exitCode, 0);
+    QFile written(csvFile);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray csv = written.readAll();
+    EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF" + QStringLiteral("序号,外链地址,有效性,结果,HTTP状态,").toUtf8()))
+        << "the window export's byte order mark";
+    EXPECT_EQ(csv.count("\r\n"), 3);
 
     const Outcome json = Vantorel({"--check", "example.com", "--urls", "-", "--format", "json"}, {}, list);
     const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();

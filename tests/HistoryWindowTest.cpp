@@ -15,6 +15,9 @@
 #include <HistoryWriter.h>
 #include <ResultModel.h>
 #include <RunChart.h>
+
+#include <QScatterSeries>
+#include <QValueAxis>
 #include <RunNotices.h>
 #include <WatchList.h>
 
@@ -445,6 +448,31 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     runs->setCurrentIndex(runs->model()->index(0, 0));
     emit chart->Series(2)->clicked(chart->Series(2)->at(0));
     EXPECT_EQ(runs->currentIndex().row(), 2);
+
+    // Ticks at round values; a run that did not complete is a mark of its own, not a dip.
+    for (const auto &[most, step] : {std::pair(1, 1), std::pair(5, 1), std::pair(6, 2), std::pair(7, 2), std::pair(11, 5),
+                                     std::pair(26, 10), std::pair(1500, 500)})
+        EXPECT_EQ(RoundTickStep(most), step) << most;
+    std::vector<RunSummary> shown(3);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        shown[i].run.id = static_cast<qint64>(i + 1);
+        shown[i].run.startedAt = QDateTime::currentDateTime().addDays(static_cast<qint64>(i));
+        shown[i].run.outcome = RunOutcome::Completed;
+        shown[i].valid = 6;
+    }
+    shown[1].run.outcome = RunOutcome::Stopped;
+    shown[1].valid = 0;
+    chart->ShowRuns(shown);
+    EXPECT_EQ(chart->Series(0)->count(), 2);
+    EXPECT_EQ(chart->Series(0)->at(1).y(), 6) << "no dip for the stopped run";
+    ASSERT_EQ(chart->Unfinished()->count(), 1);
+    emit chart->Unfinished()->hovered(chart->Unfinished()->at(0), true);
+    EXPECT_TRUE(chart->toolTip().startsWith(u"检测 2（")) << chart->toolTip().toStdString();
+    EXPECT_EQ(chart->CountAxis()->max(), 6);
+    EXPECT_EQ(chart->CountAxis()->tickCount(), 4);
+    chart->ShowRuns({});
+    EXPECT_EQ(chart->chart()->title(), QStringLiteral("暂无检测记录"));
+    EXPECT_FALSE(chart->CountAxis()->isVisible());
 
     // "每天自动复查" writes the watch list, and the window reads it back.
     auto *watch = Child<QCheckBox>(*history, "CheckWatch");

@@ -180,7 +180,9 @@ TEST_P(Hostile, AsTheEngineTheRunEndsWithTheFailureText)
 
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(kNoHang).count());
     EXPECT_GE(hostile.requestCount(), 1);
-    EXPECT_EQ(window.statuses, (QStringList{QStringLiteral("开始分析网站外链地址..."), kFailed}));
+    // The engine's trouble, named as a row's would be.
+    EXPECT_EQ(window.statuses, (QStringList{QStringLiteral("开始分析网站外链地址..."),
+                                            kFailed + QStringLiteral("（搜索引擎：%1）").arg(QString::fromUtf16(GetParam().cause))}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Hostile, ::testing::ValuesIn(kCases),

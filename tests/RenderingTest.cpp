@@ -78,7 +78,7 @@ struct Rendered {
     AnalysisSettings settings = QuickSettings(QStringLiteral("127.0.0.1:1"));
     QStringList failures; // what the run said of its browser
 
-    Rendered() { settings.renderLimits.pageTimeout = 5s; }
+    Rendered() { settings.renderLimits.pageTimeout = 8s; } // long enough on a loaded machine
 
     std::vector<ResultRow> Check(const std::vector<std::string> &paths)
     {
@@ -131,7 +131,7 @@ TEST(Rendering, LinksThatScriptsWriteAreFoundAndAPageThatNeverSettlesKeepsItsVer
             EXPECT_TRUE(VerdictToolTip(e).contains(QStringLiteral("脚本生成的链接（渲染后找到）")));
         }
     }
-    EXPECT_EQ(rows[4].evidence->renderFailure, QStringLiteral("渲染超时（5 秒）"));
+    EXPECT_EQ(rows[4].evidence->renderFailure, QStringLiteral("渲染超时（8 秒）"));
     EXPECT_EQ(run.web.RequestsFor("/static"), 1) << "a static page is not rendered under auto";
     EXPECT_EQ(run.web.RequestsFor("/opened"), 0) << "no pop-up opened";
     EXPECT_EQ(run.failures, QStringList());

@@ -402,6 +402,7 @@ TEST_F(ShownWindow, ThePanelWidensForItsStatusWithinTheGrid)
     emit run.PanelShown(true);
     const QRect designed = panel->geometry();
     for (const QString &text : {QStringLiteral("搜索引擎要求安全验证，请稍后再试..."), QStringLiteral("无法识别搜索引擎返回的页面..."),
+                                QStringLiteral("当前网站无法访问...（搜索引擎：连接被拒绝）"),
                                 QStringLiteral("开始分析第 368/1000 条网址..")}) {
         emit run.StatusChanged(text);
         EXPECT_EQ(status->width(), status->fontMetrics().horizontalAdvance(text)) << text.toStdString();
