@@ -599,7 +599,7 @@ AddressList ReadListText(const TextSource &more, const QString &site)
             if (!shape.delimiter) {
                 const QStringView written = cells.front().trimmed();
                 if (!written.isEmpty() && !written.startsWith(u'#'))
-                    taker.Add({AddressInLine(written).toString(), reader.Line(), std::nullopt});
+                    taker.Add({AddressInLine(written).toString(), reader.Line(), std::nullopt, {}, false});
             } else if (!reader.Blank()) {
                 taker.Add({cell(cells, shape.column), reader.Line(), ExportedLink(cells, shape),
                            SiteKey(cell(cells, shape.targetColumn))});
