@@ -136,6 +136,7 @@ void RunChart::ShowRuns(const std::vector<RunSummary> &runs)
     for (const RunSummary &run : others_)
         marks.append({TimeOf(run), 0});
     unfinished_->replace(marks);
+    unfinished_->setVisible(!marks.isEmpty()); // no legend entry for what is not there
     const bool empty = runs.empty();
     chart()->setTitle(empty ? QStringLiteral("暂无检测记录") : QString());
     timeAxis_->setVisible(!empty);

@@ -449,6 +449,7 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     emit chart->Series(2)->clicked(chart->Series(2)->at(0));
     EXPECT_EQ(runs->currentIndex().row(), 2);
 
+    EXPECT_FALSE(chart->Unfinished()->isVisible()) << "every run completed";
     // Ticks at round values; a run that did not complete is a mark of its own, not a dip.
     for (const auto &[most, step] : {std::pair(1, 1), std::pair(5, 1), std::pair(6, 2), std::pair(7, 2), std::pair(11, 5),
                                      std::pair(26, 10), std::pair(1500, 500)})
@@ -466,6 +467,7 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     EXPECT_EQ(chart->Series(0)->count(), 2);
     EXPECT_EQ(chart->Series(0)->at(1).y(), 6) << "no dip for the stopped run";
     ASSERT_EQ(chart->Unfinished()->count(), 1);
+    EXPECT_TRUE(chart->Unfinished()->isVisible());
     emit chart->Unfinished()->hovered(chart->Unfinished()->at(0), true);
     EXPECT_TRUE(chart->toolTip().startsWith(u"检测 2（")) << chart->toolTip().toStdString();
     EXPECT_EQ(chart->CountAxis()->max(), 6);
