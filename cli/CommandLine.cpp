@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "ConsoleOutput.h"
+
 #include <HistoryDatabase.h>
 #include <Retry.h>
 #include <Webhook.h>
@@ -135,10 +137,14 @@ struct Parser {
             "域名含“-”或中文时，单元名用 systemd-escape 写出：\n"
             "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"")
                                             .arg(kClaimMarginSeconds));
-        parser.addOptions({check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, workers, run, urls,
-                           format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom,
-                           copyHistory, merge});
+        listed = {check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, workers, run, urls,
+                  format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom,
+                  copyHistory, merge};
+        parser.addOptions(listed);
     }
+
+    // Ours, in the order --help lists them after -h and -v.
+    QList<QCommandLineOption> listed;
 };
 
 std::optional<OutputFormat> FormatNamed(const QString &name)
@@ -160,12 +166,32 @@ std::optional<OutputFormat> FormatNamed(const QString &name)
 
 QString HelpText()
 {
-    // The usage line names the program as installed, however it was started.
-    QString text = Parser().parser.helpText();
-    const QString started = QCoreApplication::instance() ? QCoreApplication::arguments().value(0)
-                                                         : QStringLiteral("<executable_name>");
-    if (const qsizetype at = text.indexOf(started); at >= 0)
-        text.replace(at, started.size(), QStringLiteral("vantorel"));
+    // Qt's own help counts characters, not columns, and breaks Chinese lines in odd places.
+    constexpr int kWidth = 80, kDescriptionColumn = 29;
+    const Parser p;
+    QString text = QStringLiteral("用法：vantorel [选项]\n");
+    for (const QString &paragraph : p.parser.applicationDescription().split(u'\n')) {
+        const bool example = paragraph.startsWith(u' ');
+        for (const QString &line : example || paragraph.isEmpty() ? QStringList{paragraph} : WrapToColumns(paragraph, kWidth))
+            text += line + u'\n';
+    }
+    text += QStringLiteral("\n选项：\n");
+    for (const QCommandLineOption &option : QList{p.help, p.version} + p.listed) {
+        QStringList names;
+        for (const QString &name : option.names())
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        QString left = QStringLiteral("  ") + names.join(QStringLiteral(", "));
+        if (!option.valueName().isEmpty())
+            left += QStringLiteral(" <%1>").arg(option.valueName());
+        if (DisplayWidth(left) >= kDescriptionColumn) {
+            text += left + u'\n';
+            left.clear();
+        }
+        for (const QString &line : WrapToColumns(option.description(), kWidth - kDescriptionColumn)) {
+            text += left + QString(kDescriptionColumn - DisplayWidth(left), u' ') + line + u'\n';
+            left.clear();
+        }
+    }
     return text;
 }
 

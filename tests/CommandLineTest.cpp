@@ -875,17 +875,26 @@ TEST(ManualPage, ReadsCleanlyAndDescribesEveryOption)
     EXPECT_EQ(man.exitCode(), 0);
     EXPECT_EQ(man.readAllStandardError(), QByteArray());
     const QString page = QString::fromUtf8(man.readAllStandardOutput()).remove(QRegularExpression(QStringLiteral(".\\x08")));
-    for (const char *section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "ENVIRONMENT", "FILES",
-                                "EXAMPLES", "SEE ALSO"})
-        EXPECT_TRUE(page.contains(QStringLiteral("\n") + QString::fromLatin1(section) + u'\n')) << section;
-    for (const QString &line : page.split(u'\n')) {
-        int columns = 0;
+    for (const char16_t *section : {u"名称", u"用法", u"说明", u"选项", u"退出状态", u"环境变量", u"文件", u"示例", u"参见"})
+        EXPECT_TRUE(page.contains(u'\n' + QString::fromUtf16(section) + u'\n')) << QString::fromUtf16(section).toStdString();
+    // The same words as --help.
+    EXPECT_FALSE(page.contains(QStringLiteral("关注列表")));
+    const auto columns = [](const QString &line) {
+        int count = 0;
         for (const QChar c : line)
-            columns += c.unicode() >= 0x2E80 ? 2 : 1;
-        EXPECT_LE(columns, 80) << line.toStdString();
-    }
+            count += c.unicode() >= 0x2E80 ? 2 : 1;
+        return count;
+    };
+    for (const QString &line : page.split(u'\n'))
+        EXPECT_LE(columns(line), 80) << line.toStdString();
 
+    // --help wraps at 80 columns too (its command examples apart), never after a hyphen.
     const Outcome help = Vantorel({"--help"});
+    for (const QString &line : help.out.split(u'\n')) {
+        if (!line.startsWith(QStringLiteral("  systemctl")))
+            EXPECT_LE(columns(line), 80) << line.toStdString();
+        EXPECT_FALSE(line.endsWith(u'-')) << line.toStdString();
+    }
     const QRegularExpression option(QStringLiteral("^  (?:-\\w, )?(--[\\w-]+)"), QRegularExpression::MultilineOption);
     int options = 0;
     for (const QRegularExpressionMatch &match : option.globalMatch(help.out)) {
