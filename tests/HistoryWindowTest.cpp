@@ -364,7 +364,17 @@ TEST_F(HistoryFile, TheHistoryLocationIsKeptAndTheNextRunsGoToTheServerChosen)
     ok->click();
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(Child<QLabel>(*dialog, "problem")->text(), QStringLiteral("PostgreSQL 服务器的地址应以 postgresql:// 开头"));
-    address->setText(database);
+    // 测试连接 says whether the server answers, without closing the dialog or keeping anything.
+    auto *tested = Child<QLabel>(*dialog, "testResult");
+    const auto test = [&](const QString &typed) {
+        address->setText(typed);
+        Child<QPushButton>(*dialog, "testConnection")->click();
+        EXPECT_TRUE(WaitFor([&] { return tested->text() != QStringLiteral("正在连接..."); }));
+        return tested->text();
+    };
+    EXPECT_TRUE(test(server->Address(QStringLiteral("no_such_database"))).startsWith(QStringLiteral("无法连接 PostgreSQL 服务器")));
+    EXPECT_EQ(test(database), QStringLiteral("连接成功"));
+    EXPECT_FALSE(LoadHistoryLocation().onServer);
     ok->click();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(window.HistoryPath(), database);
