@@ -283,20 +283,27 @@ TEST_F(HistoryFile, VerdictToolTipsNameThePreviousCheckAndRecheckTakesTheKnownVa
 }
 
 // A long site name widens the domains' list so that every column shows without a scroll bar.
-TEST(HistoryDomains, EveryColumnShowsBesideALongName)
+// At 1,000 pixels wide, a long site name and ten runs show whole, without scrolling sideways.
+TEST(HistoryDomains, EveryColumnAndTenRunsShowAtAThousandPixels)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
     const QString site = QStringLiteral("backlinks-of-a-long-site.example.com");
     HistoryWriter writer(path);
-    WriteRun(writer, site, RunSource::Search, {{kA, StoredOutcome::PassesWeight}});
+    for (int run = 0; run < 12; ++run)
+        WriteRun(writer, site, RunSource::Search, {{kA, StoredOutcome::PassesWeight}});
     HistoryWindow history(path, writer);
+    history.resize(1000, history.height());
     history.show();
     history.Reload();
     const auto *domains = Child<QTableView>(history, "GridDomains");
-    ASSERT_TRUE(WaitFor([&] { return Column(*domains, 0) == QStringList{site}; }));
+    const auto *runs = Child<QTableView>(history, "GridRuns");
+    ASSERT_TRUE(WaitFor([&] { return Column(*domains, 0) == QStringList{site} && runs->model()->rowCount() == 12; }));
     QTest::qWait(50); // laid out
     EXPECT_FALSE(domains->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(runs->horizontalScrollBar()->isVisible());
+    const int lowest = runs->rowAt(runs->viewport()->height() - 1); // -1: below the last row
+    EXPECT_GE(lowest < 0 ? runs->model()->rowCount() : lowest, 10) << "fewer than ten runs in view";
 }
 
 // A run still being written cannot be deleted, alone or with its site, and closing the window
