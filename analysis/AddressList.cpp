@@ -740,7 +740,7 @@ QStringList AddressListNotes(const AddressList &list)
     if (list.otherTargets > 0)
         notes << QStringLiteral("跳过 %1 行：目标网站不是 %2。").arg(list.otherTargets).arg(SiteShown(list.site));
     if (list.truncated)
-        notes << QStringLiteral("地址超过 %1 个，只检测前 %1 个。").arg(kMaxListedAddresses);
+        notes << QStringLiteral("地址超过 %1 个，只检测前 %1 个。").arg(QLocale(QLocale::English).toString(kMaxListedAddresses));
     if (list.addresses.isEmpty())
         notes << QStringLiteral("没有可以检测的网址。");
     return notes;

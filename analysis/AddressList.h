@@ -58,7 +58,7 @@ struct AddressList {
     bool notText = false; // refused: a binary file (NUL bytes, or mostly control characters)
     QString source;       // the file's name as the user gave it, for the notes; set by the caller
 };
-constexpr int kMaxListedAddresses = 1000;
+constexpr int kMaxListedAddresses = 100'000;
 
 // site: any form of the name of the site whose backlinks are checked; empty: rows of any target.
 AddressList ReadAddressList(QByteArrayView bytes, const QString &site = {});

@@ -108,6 +108,7 @@ std::vector<int> BacklinkAnalysis::DropWork()
     searchTicket_.reset();
     rowOfTicket_.clear();
     sameAddressRows_.clear();
+    rowsToAsk_ = {};
     browser_.Close();
     renders_.clear();
     std::vector<int> waiting;
@@ -412,9 +413,10 @@ void BacklinkAnalysis::CheckRows(const QString &domain, std::vector<int> rows)
     domain_ = domain;
     checkOrder_ = std::move(rows);
     lowestUnjudged_ = 0;
-    // Every page is asked for at once: the engine keeps as many in flight as its limits allow,
+    // Every page is asked for soon: the engine keeps as many in flight as its limits allow,
     // whatever the order of hosts in the list. An address listed again is fetched once.
     QHash<QString, int> firstRowOf;
+    rowsToAsk_.clear();
     for (const int row : checkOrder_) {
         ResultRow &listed = rows_[static_cast<std::size_t>(row)];
         listed.evidence.reset();
@@ -424,8 +426,10 @@ void BacklinkAnalysis::CheckRows(const QString &domain, std::vector<int> rows)
             continue;
         }
         firstRowOf.insert(listed.url, row);
-        FetchRow(row);
+        rowsToAsk_.push_back(row);
     }
+    rowsAsked_ = 0;
+    AskForNextRows();
     const quint64 generation = generation_;
     for (const int row : checkOrder_) {
         emit RowStateChanged(row);
@@ -436,6 +440,23 @@ void BacklinkAnalysis::CheckRows(const QString &domain, std::vector<int> rows)
         AnnounceRow(0);
     else
         AdvancePastJudgedRows();
+}
+
+void BacklinkAnalysis::AskForNextRows()
+{
+    // Asking for a page takes microseconds: a list of 100,000 asked for at once would hold the
+    // window's thread for most of a second.
+    constexpr std::size_t kRowsAskedAtOnce = 2000;
+    const std::size_t end = std::min(rowsToAsk_.size(), rowsAsked_ + kRowsAskedAtOnce);
+    for (; rowsAsked_ < end; ++rowsAsked_)
+        FetchRow(rowsToAsk_[rowsAsked_]);
+    if (rowsAsked_ < rowsToAsk_.size())
+        QTimer::singleShot(0, this, [this, generation = generation_] {
+            if (generation == generation_)
+                AskForNextRows();
+        });
+    else
+        rowsToAsk_ = {};
 }
 
 namespace {

@@ -178,16 +178,25 @@ QString StrengthWord(VerdictStrength strength)
 
 QString OutcomeCounts(const std::vector<RowEvidence> &evidences)
 {
-    int valid = 0, removed = 0, unreachable = 0;
-    for (const RowEvidence &evidence : evidences) {
-        switch (Strength(evidence)) {
-        case VerdictStrength::PassesWeight:
-        case VerdictStrength::NoWeight: ++valid; break;
-        case VerdictStrength::Removed: ++removed; break;
-        case VerdictStrength::Unreachable: ++unreachable; break;
-        }
+    OutcomeCounter counter;
+    for (const RowEvidence &evidence : evidences)
+        counter.Add(evidence);
+    return counter.Text();
+}
+
+void OutcomeCounter::Add(const RowEvidence &evidence)
+{
+    switch (Strength(evidence)) {
+    case VerdictStrength::PassesWeight:
+    case VerdictStrength::NoWeight: ++valid_; break;
+    case VerdictStrength::Removed: ++removed_; break;
+    case VerdictStrength::Unreachable: ++unreachable_; break;
     }
-    return QStringLiteral("有效 %1 条，已失效 %2 条，未能检测 %3 条").arg(valid).arg(removed).arg(unreachable);
+}
+
+QString OutcomeCounter::Text() const
+{
+    return QStringLiteral("有效 %1 条，已失效 %2 条，未能检测 %3 条").arg(valid_).arg(removed_).arg(unreachable_);
 }
 
 QString RobotsText(const RobotsEvidence &robots)

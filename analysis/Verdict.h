@@ -67,6 +67,17 @@ QString VerdictToolTip(const RowEvidence &evidence);
 QString EvidenceDetails(const RowEvidence &evidence);
 // "有效 N 条，已失效 M 条，未能检测 K 条" over the rows judged.
 QString OutcomeCounts(const std::vector<RowEvidence> &evidences);
+// The same counted row by row, for rows that keep their evidence where it is.
+class OutcomeCounter {
+public:
+    void Add(const RowEvidence &evidence);
+    QString Text() const;
+
+private:
+    int valid_ = 0;
+    int removed_ = 0;
+    int unreachable_ = 0;
+};
 // Why a fetch that is to be tried again failed: the failure's cause, or its HTTP status.
 QString AttemptCause(const FetchResult &result);
 // The page's robots directives as text: "noindex", "nofollow", "noindex, nofollow" or empty.

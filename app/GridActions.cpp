@@ -122,11 +122,15 @@ GridActions::GridActions(ResultGrid &grid, BacklinkAnalysis &analysis, std::func
     connect(&grid_, &ResultGrid::EvidenceRequested, this, qOverload<int>(&GridActions::ShowEvidence));
 }
 
-std::vector<ResultRow> GridActions::Rows(bool selectedOnly) const
+const std::vector<ResultRow> &GridActions::AllRows() const
 {
+    static const std::vector<ResultRow> none;
     const std::vector<ResultRow> &all = analysis_.Rows();
-    if (!selectedOnly)
-        return grid_.Model().rowCount() == static_cast<int>(all.size()) ? all : std::vector<ResultRow>{};
+    return grid_.Model().rowCount() == static_cast<int>(all.size()) ? all : none;
+}
+
+std::vector<ResultRow> GridActions::SelectedRows() const
+{
     std::vector<ResultRow> rows;
     for (const int row : grid_.SelectedRows())
         if (const ResultRow *listed = grid_.Model().Row(row))
@@ -148,13 +152,13 @@ void PutOnClipboard(const std::vector<ResultRow> &rows, bool withEvidence)
 
 void GridActions::Copy(bool withEvidence)
 {
-    if (const std::vector<ResultRow> rows = Rows(true); !rows.empty())
+    if (const std::vector<ResultRow> rows = SelectedRows(); !rows.empty())
         PutOnClipboard(rows, withEvidence);
 }
 
 void GridActions::CopyAll()
 {
-    PutOnClipboard(Rows(false), false);
+    PutOnClipboard(AllRows(), false);
 }
 
 void GridActions::ShowEvidence(int row)
@@ -183,7 +187,7 @@ void GridActions::ExportCsv()
                              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
     // The rows as they are when asked: a run may go on while the dialog is open.
     dialogs_.askSavePath(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),
-                         [this, csv = RowsAsCsv(Rows(false), true)](const QString &path) {
+                         [this, csv = RowsAsCsv(AllRows(), true)](const QString &path) {
                              if (const QString failure = SaveWhole(path, csv); !failure.isEmpty())
                                  dialogs_.tell(failure);
                          });
@@ -272,7 +276,7 @@ void GridActions::ShowMenu(const QPoint &at)
 
 std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
 {
-    const bool hasRows = !Rows(false).empty();
+    const bool hasRows = !AllRows().empty();
     const bool running = analysis_.Running();
     const int row = grid_.RowAt(at);
     const ResultRow *listed = grid_.Model().Row(row);
@@ -287,7 +291,8 @@ std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
         ->setEnabled(!evidence.isEmpty());
     QAction *copy = menu->addAction(QStringLiteral("复制"), this, [this] { Copy(false); });
     copy->setShortcut(QKeySequence::Copy);
-    copy->setEnabled(!Rows(true).empty());
+    // The grid selects whole rows: every one a listed row once a run lists them.
+    copy->setEnabled(hasRows && grid_.selectionModel()->hasSelection());
     menu->addAction(QStringLiteral("复制全部"), this, &GridActions::CopyAll)->setEnabled(hasRows);
     menu->addSeparator();
     menu->addAction(QStringLiteral("导出为 CSV..."), this, &GridActions::ExportCsv)->setEnabled(hasRows);

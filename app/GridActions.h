@@ -85,7 +85,9 @@ signals:
     void DomainChosen(const QString &domain);
 
 private:
-    std::vector<ResultRow> Rows(bool selectedOnly) const;
+    // The run's rows while the grid lists them (none before the first run), and those selected.
+    const std::vector<ResultRow> &AllRows() const;
+    std::vector<ResultRow> SelectedRows() const;
     struct ReadOutcome {
         AddressList list;
         QString failure; // why the file could not be read

@@ -2,6 +2,8 @@
 
 #include <PlainText.h>
 
+#include <algorithm>
+
 namespace vantorel {
 
 QColor VerdictColour(VerdictStrength strength)
@@ -19,19 +21,46 @@ ResultModel::ResultModel(const BacklinkAnalysis &analysis, QBrush numberBackgrou
     : QAbstractTableModel(parent), analysis_(analysis), numberBackground_(std::move(numberBackground)),
       captions_(kColumns), alignments_(kColumns, Qt::AlignLeft | Qt::AlignVCenter)
 {
+    constexpr int kTellEveryMs = 50;
+    tellLater_.setSingleShot(true);
+    tellLater_.setInterval(kTellEveryMs);
+    connect(&tellLater_, &QTimer::timeout, this, &ResultModel::TellChanged);
     // Views read the rows until the reset begins: it begins before the rows change.
-    connect(&analysis, &BacklinkAnalysis::RowsAboutToBeListed, this, &ResultModel::beginResetModel);
+    connect(&analysis, &BacklinkAnalysis::RowsAboutToBeListed, this, [this] {
+        tellLater_.stop();
+        changedFirst_ = changedLast_ = -1;
+        beginResetModel();
+    });
     connect(&analysis, &BacklinkAnalysis::RowsListed, this, [this] {
         listed_ = true;
         previousChecks_.clear();
         endResetModel();
     });
-    connect(&analysis, &BacklinkAnalysis::RowJudged, this,
-            [this](int row) { emit dataChanged(index(row, 0), index(row, kColumns - 1)); });
+    connect(&analysis, &BacklinkAnalysis::RowJudged, this, &ResultModel::NoteChanged);
     connect(&analysis, &BacklinkAnalysis::RowStateChanged, this, [this](int row) {
         if (listed_)
-            emit dataChanged(index(row, kVerdictColumn), index(row, kVerdictColumn), {Qt::DisplayRole});
+            NoteChanged(row);
     });
+    connect(&analysis, &BacklinkAnalysis::Finished, this, &ResultModel::TellChanged);
+}
+
+void ResultModel::NoteChanged(int row)
+{
+    changedFirst_ = changedFirst_ < 0 ? row : std::min(changedFirst_, row);
+    changedLast_ = std::max(changedLast_, row);
+    if (!tellLater_.isActive())
+        tellLater_.start();
+}
+
+void ResultModel::TellChanged()
+{
+    tellLater_.stop();
+    if (changedFirst_ < 0)
+        return;
+    const QModelIndex first = index(changedFirst_, 0);
+    const QModelIndex last = index(changedLast_, kColumns - 1);
+    changedFirst_ = changedLast_ = -1;
+    emit dataChanged(first, last);
 }
 
 void ResultModel::SetHeaderFormat(const QString &format)
@@ -135,16 +164,16 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int r
     if (role == Qt::DisplayRole)
         return captions_[section];
     if (role == Qt::ToolTipRole && section == kVerdictColumn) {
-        std::vector<RowEvidence> judged;
+        OutcomeCounter judged;
         if (listed_)
             for (const ResultRow &row : analysis_.Rows())
                 if (row.evidence)
-                    judged.push_back(*row.evidence);
+                    judged.Add(*row.evidence);
         return ToolTipMarkup(QStringLiteral("绿色：有指向该网站的链接，传递权重\n"
                                             "黄色：提到该网站，但链接不传递权重\n"
                                             "红色：外链已失效\n"
                                             "灰色：未能检测，不代表外链已失效\n") +
-                             OutcomeCounts(judged));
+                             judged.Text());
     }
     if (role == Qt::TextAlignmentRole)
         return static_cast<int>(alignments_[static_cast<std::size_t>(section)]);

@@ -7,6 +7,7 @@
 #include <QBrush>
 #include <QHash>
 #include <QStringList>
+#include <QTimer>
 
 namespace vantorel {
 
@@ -52,6 +53,10 @@ public:
 private:
     // The verdict's tool tip as plain text: the evidence, then the address's previous check.
     QString VerdictTip(const ResultRow &row) const;
+    // Rows change faster than a sorted view can re-sort them one by one: their changes are told
+    // together, once the pause is over or the run ends.
+    void NoteChanged(int row);
+    void TellChanged();
 
     const BacklinkAnalysis &analysis_;
     QBrush numberBackground_;
@@ -59,6 +64,9 @@ private:
     QStringList captions_;
     QHash<QString, AddressPast> previousChecks_;
     std::vector<Qt::Alignment> alignments_;
+    QTimer tellLater_;
+    int changedFirst_ = -1; // the rows changed since last told; -1: none
+    int changedLast_ = -1;
 };
 
 // The colour of a judged verdict.

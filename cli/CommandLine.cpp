@@ -38,7 +38,7 @@ struct Parser {
                            QStringLiteral("ID")};
     QCommandLineOption urls{QStringLiteral("urls"),
                             QStringLiteral("与 --check 同用：不查询搜索引擎，检测 FILE 中列出的网址（- 表示标准输入）：每行一个，"
-                                           "或搜索控制台、SEO 工具导出的外链表格（按表头取来源网页一列）；"
+                                           "或搜索控制台、SEO 工具导出的外链表格（按表头取来源网页一列），最多检测前 100,000 个；"
                                            "没有可检测的网址时以状态 2 退出。"),
                             QStringLiteral("FILE")};
     QCommandLineOption format{QStringLiteral("format"),

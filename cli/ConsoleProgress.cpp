@@ -29,12 +29,12 @@ void ConsoleProgress::Finish()
 {
     if (toTerminal_ && judged_ > 0)
         streams_.Write(stderr, "\n");
-    std::vector<RowEvidence> judged;
+    OutcomeCounter judged;
     for (const ResultRow &row : analysis_.Rows())
         if (row.evidence)
-            judged.push_back(*row.evidence);
+            judged.Add(*row.evidence);
     if (!analysis_.Rows().empty())
-        streams_.Say(OutcomeCounts(judged));
+        streams_.Say(judged.Text());
 }
 
 } // namespace vantorel

@@ -115,13 +115,16 @@ TEST(ReadAddressList, KeepsAddressesSkipsTheRestAndSaysWhichLines)
     EXPECT_FALSE(list.truncated);
 
     QString many;
-    for (int i = 0; i < kMaxListedAddresses + 5; ++i)
+    for (int i = 0; i <= 100'000; ++i)
         many += QStringLiteral("h%1.cn\n").arg(i);
     const AddressList capped = ReadAddressList(many);
-    EXPECT_EQ(capped.addresses.size(), kMaxListedAddresses);
-    EXPECT_EQ(capped.addresses.back(), QStringLiteral("http://h999.cn"));
+    EXPECT_EQ(capped.addresses.size(), 100'000);
+    EXPECT_EQ(capped.addresses.back(), QStringLiteral("http://h99999.cn"));
     EXPECT_TRUE(capped.truncated);
-    EXPECT_EQ(AddressListSummary(capped), QStringLiteral("读取 1,005 个地址"));
+    EXPECT_EQ(AddressListSummary(capped), QStringLiteral("读取 100,001 个地址"));
+    EXPECT_EQ(AddressListNotes(capped), QStringList{QStringLiteral("地址超过 100,000 个，只检测前 100,000 个。")});
+    many.chop(QStringLiteral("h100000.cn\n").size());
+    EXPECT_FALSE(ReadAddressList(many).truncated);
 }
 
 QByteArray Utf16(QStringView text, QStringConverter::Encoding encoding)
@@ -301,7 +304,7 @@ TEST(AddressListNotes, NamesTenSkippedLinesAtMost)
         {{3}, {"http://a.com"}, false, {"以下行不是网址，已跳过：第 3 行。"}},
         {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {"http://a.com"}, false, {"以下行不是网址，已跳过：第 1、2、3、4、5、6、7、8、9、10 行。"}},
         {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 3001}, {}, true,
-         {"以下行不是网址，已跳过：第 1、2、3、4、5、6、7、8、9、10 等 12 行。", "地址超过 1000 个，只检测前 1000 个。",
+         {"以下行不是网址，已跳过：第 1、2、3、4、5、6、7、8、9、10 等 12 行。", "地址超过 100,000 个，只检测前 100,000 个。",
           "没有可以检测的网址。"}},
     };
     for (const auto &c : cases) {

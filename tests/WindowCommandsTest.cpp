@@ -208,6 +208,54 @@ TEST_F(FilledGrid, SelectedRowsGoToTheClipboardAsTextAndAsATable)
     EXPECT_TRUE(QApplication::clipboard()->text().endsWith(QStringLiteral("\t无效\t未能检测\n")));
 }
 
+// A long list keeps the grid true while it is judged: sorted by verdict during the run, its rows
+// stand in that order as soon as it ends; sorted by number, and copied, every row is there.
+TEST_F(ShownWindow, ALongListStaysSortedWhileJudgedAndCopiesWhole)
+{
+    constexpr int kRows = 20'000;
+    TestWeb web;
+    QStringList urls;
+    // Twenty pages served, half of them linking; the rest on a host that refuses connections,
+    // whose pages fail together without a transfer each.
+    const int closedPort = LoopbackServer::ClosedPort();
+    for (int i = 0; i < kRows; ++i) {
+        const std::string path = "/p" + std::to_string(i);
+        if (i % 1000 == 0)
+            web.SetPage(path, i % 2000 ? "<a href=\"http://example.com/\">x</a>" : "nothing");
+        urls << (i % 1000 == 0 ? QStringLiteral("http://") + web.Address(path)
+                               : QStringLiteral("http://127.0.0.1:%1/p%2").arg(closedPort).arg(i));
+    }
+    auto *table = Child<QTableView>(window, "FlexGrid");
+    const auto clickHeader = [table](int column) {
+        QTest::mouseClick(table->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                          QPoint(table->horizontalHeader()->sectionViewportPosition(column) + 5, 5));
+    };
+    window.Analysis().CheckAddresses(urls, QStringLiteral("example.com"));
+    ASSERT_EQ(GridRows(window), kRows);
+    clickHeader(2);
+    ASSERT_TRUE(WaitFor([this] { return !window.Analysis().Running(); }, 60'000));
+    QStringList verdicts;
+    for (int row = 0; row < kRows; ++row)
+        verdicts << GridText(window, row, 2).trimmed();
+    EXPECT_EQ(verdicts.count(QStringLiteral("无效")), kRows - 10);
+    EXPECT_EQ(verdicts.mid(kRows - 10), QStringList(10, QStringLiteral("有效"))) << verdicts.mid(kRows - 12).join(u' ').toStdString();
+
+    clickHeader(0);
+    clickHeader(0);
+    EXPECT_EQ(GridText(window, 0, 0).trimmed(), QString::number(kRows));
+    EXPECT_EQ(GridText(window, kRows - 1, 0).trimmed(), QStringLiteral("1"));
+
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    const QString copied = QApplication::clipboard()->text();
+    EXPECT_EQ(copied.count(u'\n'), kRows);
+    EXPECT_TRUE(copied.startsWith(QStringLiteral("1\t%1\t无效").arg(web.Address("/p0")))) << copied.left(80).toStdString();
+    QApplication::clipboard()->clear();
+    window.ResultActions().CopyAll();
+    EXPECT_EQ(QApplication::clipboard()->text(), copied);
+}
+
 // The evidence by keyboard: Space on the current row, or "查看依据..." for the row under the
 // mouse, shows it as plain text in one dialog that keeps its text when a run replaces the rows.
 TEST_F(FilledGrid, SpaceOrTheMenuShowsTheRowsEvidenceInADialogThatOutlivesTheRun)
