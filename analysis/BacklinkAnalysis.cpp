@@ -108,7 +108,7 @@ std::vector<int> BacklinkAnalysis::DropWork()
     searchTicket_.reset();
     rowOfTicket_.clear();
     sameAddressRows_.clear();
-    rowsToAsk_ = {};
+    firstRowOf_ = {};
     browser_.Close();
     renders_.clear();
     std::vector<int> waiting;
@@ -237,6 +237,7 @@ void BacklinkAnalysis::CheckAddresses(const QStringList &urls, const QString &ty
     if (!StartRun(kind, kStatusChecking, typedDomain))
         return;
     std::vector<ResultRow> rows;
+    rows.reserve(static_cast<std::size_t>(urls.size()));
     for (const QString &url : urls)
         rows.push_back(ListedRow(static_cast<int>(rows.size()) + 1, url));
     ReplaceRows(std::move(rows));
@@ -414,20 +415,13 @@ void BacklinkAnalysis::CheckRows(const QString &domain, std::vector<int> rows)
     checkOrder_ = std::move(rows);
     lowestUnjudged_ = 0;
     // Every page is asked for soon: the engine keeps as many in flight as its limits allow,
-    // whatever the order of hosts in the list. An address listed again is fetched once.
-    QHash<QString, int> firstRowOf;
-    rowsToAsk_.clear();
+    // whatever the order of hosts in the list.
     for (const int row : checkOrder_) {
         ResultRow &listed = rows_[static_cast<std::size_t>(row)];
         listed.evidence.reset();
         listed.state = RowState::Fetching;
-        if (const auto first = firstRowOf.constFind(listed.url); first != firstRowOf.cend()) {
-            sameAddressRows_[*first].push_back(row);
-            continue;
-        }
-        firstRowOf.insert(listed.url, row);
-        rowsToAsk_.push_back(row);
     }
+    firstRowOf_.clear();
     rowsAsked_ = 0;
     AskForNextRows();
     const quint64 generation = generation_;
@@ -444,19 +438,40 @@ void BacklinkAnalysis::CheckRows(const QString &domain, std::vector<int> rows)
 
 void BacklinkAnalysis::AskForNextRows()
 {
-    // Asking for a page takes microseconds: a list of 100,000 asked for at once would hold the
-    // window's thread for most of a second.
+    // Asking for a page, and looking whether its address was listed before, takes a microsecond
+    // or two: a list of 100,000 asked for at once would hold the window's thread too long.
     constexpr std::size_t kRowsAskedAtOnce = 2000;
-    const std::size_t end = std::min(rowsToAsk_.size(), rowsAsked_ + kRowsAskedAtOnce);
-    for (; rowsAsked_ < end; ++rowsAsked_)
-        FetchRow(rowsToAsk_[rowsAsked_]);
-    if (rowsAsked_ < rowsToAsk_.size())
-        QTimer::singleShot(0, this, [this, generation = generation_] {
+    const std::size_t end = std::min(checkOrder_.size(), rowsAsked_ + kRowsAskedAtOnce);
+    const quint64 generation = generation_;
+    bool landedAgain = false;
+    for (; rowsAsked_ < end; ++rowsAsked_) {
+        // An address listed again is fetched once, its verdict landing on every row listing it.
+        const int row = checkOrder_[rowsAsked_];
+        const auto first = firstRowOf_.constFind(rows_[static_cast<std::size_t>(row)].url);
+        if (first == firstRowOf_.cend()) {
+            firstRowOf_.insert(rows_[static_cast<std::size_t>(row)].url, row);
+            FetchRow(row);
+        } else if (const ResultRow &fetched = rows_[static_cast<std::size_t>(*first)]; fetched.state == RowState::Judged) {
+            ResultRow &again = rows_[static_cast<std::size_t>(row)];
+            again.evidence = fetched.evidence;
+            again.state = RowState::Judged;
+            emit RowJudged(row);
+            if (generation != generation_)
+                return;
+            landedAgain = true;
+        } else {
+            sameAddressRows_[*first].push_back(row);
+        }
+    }
+    if (rowsAsked_ < checkOrder_.size())
+        QTimer::singleShot(0, this, [this, generation] {
             if (generation == generation_)
                 AskForNextRows();
         });
     else
-        rowsToAsk_ = {};
+        firstRowOf_ = {};
+    if (landedAgain)
+        AdvancePastJudgedRows();
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <FetchEngine.h>
 #include <HeadlessBrowser.h>
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
@@ -154,7 +155,7 @@ private:
     void AdvancePastJudgedRows();
     // Judges the rows at the given indexes; the status names them in that order.
     void CheckRows(const QString &domain, std::vector<int> rows);
-    // Hands the engine the next slice of rowsToAsk_, and the rest on the next turns of the event loop.
+    // Hands the engine the next slice of checkOrder_, and the rest on the next turns of the event loop.
     void AskForNextRows();
     void AnnounceRow(int place); // a place in the order of the rows being checked
     void SetRowState(int row, RowState state);
@@ -179,8 +180,8 @@ private:
     std::unordered_map<int, std::vector<int>> sameAddressRows_; // a fetched row, and the rows listing it again
     std::vector<int> checkOrder_; // the rows being checked, in the order the status names them
     int lowestUnjudged_ = 0;      // a place in checkOrder_
-    std::vector<int> rowsToAsk_;  // the rows of checkOrder_ that fetch their own address
-    std::size_t rowsAsked_ = 0;   // of rowsToAsk_, those handed to the engine
+    std::size_t rowsAsked_ = 0;   // places of checkOrder_ handed to the engine
+    QHash<QString, int> firstRowOf_; // the row fetching each address asked for
     std::unordered_map<int, std::vector<QString>> failedAttempts_; // why a row's earlier tries failed
     std::unordered_set<QTimer *> retryTimers_;                     // rows waiting to be tried again
     struct Refreshed {
