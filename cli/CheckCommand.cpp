@@ -317,8 +317,7 @@ bool CheckRun::Stopped() const
 
 struct CheckRun::Conclusion {
     StoredChanges stored;
-    QStringList webhookFailures;
-    QString mailFailure;
+    QStringList failures; // of the webhooks and the mail, a line each
 };
 
 void CheckRun::Finish()
@@ -346,12 +345,9 @@ void CheckRun::Finish()
         });
         read->setFuture(QtConcurrent::run(&pool_, [writer = writer_.get(), runId, historyFile = historyFile_, toTell,
                                                    urls = line_.notifyUrls, mail = line_.mail] {
-            Conclusion conclusion{ReadChanges(*writer, runId, historyFile, toTell), {}, {}};
-            if (conclusion.stored.notice) {
-                conclusion.webhookFailures = PostNotice(urls, *conclusion.stored.notice);
-                if (WorthPosting(*conclusion.stored.notice))
-                    conclusion.mailFailure = SendMail(mail, ChangeMail(*conclusion.stored.notice));
-            }
+            Conclusion conclusion{ReadChanges(*writer, runId, historyFile, toTell), {}};
+            if (conclusion.stored.notice)
+                conclusion.failures = SendNotice(urls, mail, *conclusion.stored.notice);
             return conclusion;
         }));
     });
@@ -404,10 +400,8 @@ std::optional<int> CheckRun::Conclude()
 // Standard error ends with the changes, each kind a line, after what the notices said.
 void CheckRun::Told(const Conclusion &conclusion)
 {
-    for (const QString &failure : conclusion.webhookFailures)
+    for (const QString &failure : conclusion.failures)
         streams_.Say(failure);
-    if (!conclusion.mailFailure.isEmpty())
-        streams_.Say(conclusion.mailFailure);
     const auto end = [this, conclusion] {
         const int status = TellChanges(line_, conclusion.stored, analysis_->Rows(), streams_);
         emit Done(streams_.ReportFailure() ? kExitOutputFailed : status);
