@@ -1042,6 +1042,17 @@ TEST(CommandLine, ALossIsToldOnTheDesktopAndToTheWebhooksOnce)
 // A due site is searched as well as re-checked, as one run of source 监控: a site never checked
 // gets its first search, a later one tells the engine's new pages as 新增, and with the engine
 // asking for a human the known addresses are re-checked all the same.
+// Every watched site due again at once.
+void MakeAllDue(const QString &db)
+{
+    const QString name = QStringLiteral("command-line-test-due");
+    {
+        EXPECT_EQ(vantorel::ConnectHistory(name, db), QString());
+        QSqlQuery(QSqlDatabase::database(name, false)).exec(QStringLiteral("UPDATE watch SET last_recheck_at = NULL"));
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
 TEST(CommandLine, ADueRunSearchesTheEngineAndReChecksTheKnownAddresses)
 {
     constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
@@ -1054,13 +1065,7 @@ TEST(CommandLine, ADueRunSearchesTheEngineAndReChecksTheKnownAddresses)
     const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
     ASSERT_EQ(Vantorel({"--watch", "example.com", "--db", db}).exitCode, 0);
     const auto due = [&] {
-        // Due again at once.
-        const QString name = QStringLiteral("command-line-test-due");
-        {
-            EXPECT_EQ(vantorel::ConnectHistory(name, db), QString());
-            QSqlQuery(QSqlDatabase::database(name, false)).exec(QStringLiteral("UPDATE watch SET last_recheck_at = NULL"));
-        }
-        QSqlDatabase::removeDatabase(name);
+        MakeAllDue(db);
         return Vantorel({"--recheck-due", "--db", db, "--format", "tsv", "--retries", "0"}, proxy);
     };
 
@@ -1168,12 +1173,7 @@ TEST(CommandLine, AWorkerReChecksAsManyDueSitesAtOnceAsAsked)
 
     // Nothing due now; every format has the site's column.
     EXPECT_EQ(Vantorel(due).err, QStringLiteral("没有到期的网站\n"));
-    const QString name = QStringLiteral("command-line-test-all-due");
-    {
-        EXPECT_EQ(vantorel::ConnectHistory(name, db), QString());
-        QSqlQuery(QSqlDatabase::database(name, false)).exec(QStringLiteral("UPDATE watch SET last_recheck_at = NULL"));
-    }
-    QSqlDatabase::removeDatabase(name);
+    MakeAllDue(db);
     outcome = Vantorel(due + QStringList{"--format", "json"}, "http://" + engine.server().hostAndPort());
     const QJsonObject json = QJsonDocument::fromJson(outcome.out.toUtf8()).object();
     ASSERT_EQ(json[u"rows"].toArray().size(), 3) << outcome.out.toStdString();
