@@ -3,6 +3,7 @@
 #include "Background.h"
 #include "GridActions.h"
 #include "Layout.h"
+#include "MailDialog.h"
 #include "RunChart.h"
 #include "RunNotices.h"
 
@@ -125,6 +126,9 @@ HistoryDialogs StandardDialogs(QWidget *parent)
             });
             dialog->open();
         },
+        [parent](const MailSettings &current, std::function<void(const MailSettings &)> done) {
+            AskMailSettings(parent, current, std::move(done));
+        },
     };
 }
 
@@ -186,6 +190,7 @@ void HistoryWindow::BuildControls()
     deleteDomainButton_ = MakeButton(this, "CommandDeleteDomain", QStringLiteral("删除该网站的全部记录"));
     recheckButton_ = MakeButton(this, "CommandRecheck", QStringLiteral("复查已知外链"));
     webhooksButton_ = MakeButton(this, "CommandWebhooks", QStringLiteral("通知网址..."));
+    mailButton_ = MakeButton(this, "CommandMail", QStringLiteral("邮件..."));
     watchBox_ = new QCheckBox(QStringLiteral("每天自动复查(&A)"), this);
     watchBox_->setObjectName(QStringLiteral("CheckWatch"));
     intervalBox_ = new QSpinBox(this);
@@ -232,7 +237,8 @@ void HistoryWindow::BuildControls()
     split->setSizes({4 * row, 12 * row, 10 * row});
 
     auto *buttons = new QHBoxLayout;
-    for (QPushButton *button : {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_, webhooksButton_})
+    for (QPushButton *button :
+         {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_, webhooksButton_, mailButton_})
         buttons->addWidget(button);
     buttons->addStretch();
     buttons->addWidget(closeButton_);
@@ -251,6 +257,7 @@ void HistoryWindow::BuildControls()
         {deleteDomainButton_, u"删除该网站的全部记录", u"从历史记录中删除所选网站的全部检测"},
         {recheckButton_, u"复查已知外链", u"重新检测该网站曾经有效的全部外链地址"},
         {webhooksButton_, u"通知网址", u"检测有变化时把变化发送到的网址"},
+        {mailButton_, u"邮件", u"检测有变化时把变化以邮件发送：邮件服务器、发件人和收件人"},
         {watchBox_, u"每天自动复查", u"由 vantorel --recheck-due 按间隔自动复查所选网站"},
         {intervalBox_, u"复查间隔", u"自动复查的间隔小时数"},
         {chart_, u"结果走势", u"所选网站每次检测中有效、已失效和未能检测的行数，悬停查看是哪次检测，点击选中它"},
@@ -281,6 +288,7 @@ void HistoryWindow::BuildControls()
     connect(recheckButton_, &QPushButton::clicked, this, [this] { emit RecheckRequested(SiteShown(ChosenDomain())); });
     connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(webhooksButton_, &QPushButton::clicked, this, &HistoryWindow::EditWebhooks);
+    connect(mailButton_, &QPushButton::clicked, this, &HistoryWindow::EditMail);
     connect(watchBox_, &QCheckBox::toggled, this, [this](bool on) { SetWatched(on, intervalBox_->value()); });
     connect(intervalBox_, &QSpinBox::editingFinished, this, [this] {
         if (watchBox_->isChecked())
@@ -458,6 +466,7 @@ void HistoryWindow::EnableButtons()
     watchBox_->setEnabled(hasDomain);
     intervalBox_->setEnabled(hasDomain);
     webhooksButton_->setEnabled(notices_ != nullptr);
+    mailButton_->setEnabled(notices_ != nullptr);
 }
 
 void HistoryWindow::SetRunNotices(RunNotices *notices)
@@ -505,6 +514,12 @@ void HistoryWindow::EditWebhooks()
 {
     if (notices_)
         dialogs_.editWebhooks(notices_->Webhooks(), [this](const QStringList &urls) { notices_->SetWebhooks(urls); });
+}
+
+void HistoryWindow::EditMail()
+{
+    if (notices_)
+        dialogs_.editMail(notices_->Mail(), [this](const MailSettings &mail) { notices_->SetMail(mail); });
 }
 
 QString HistoryWindow::ChosenDomain() const

@@ -3,6 +3,7 @@
 #include "GridActions.h"
 
 #include <HistoryReader.h>
+#include <Mail.h>
 #include <WatchList.h>
 
 #include <QHash>
@@ -35,6 +36,8 @@ struct HistoryDialogs {
     std::function<void(const QString &message)> tell;
     // The webhooks, one a line; answers through done, or never when cancelled.
     std::function<void(const QStringList &current, std::function<void(const QStringList &)> done)> editWebhooks;
+    // The e-mail's server, sender and recipients; answers through done, or never when cancelled.
+    std::function<void(const MailSettings &current, std::function<void(const MailSettings &)> done)> editMail;
 };
 
 // "历史记录": the domains the history holds, a domain's runs, and a run's changes against the run
@@ -50,7 +53,7 @@ public:
     ~HistoryWindow() override;
 
     void SetDialogs(HistoryDialogs dialogs) { dialogs_ = std::move(dialogs); }
-    // Where "通知网址..." keeps the webhooks; the button is off without it.
+    // Where "通知网址..." and "邮件..." keep their settings; the buttons are off without it.
     void SetRunNotices(RunNotices *notices);
 
     // Reads the domains again once what the writer has queued is written, keeping the chosen
@@ -62,6 +65,7 @@ public:
     // "每天自动复查" for the chosen domain, on or off, with its interval; written on the pool.
     void SetWatched(bool watched, int intervalHours);
     void EditWebhooks();
+    void EditMail();
 
 signals:
     // "复查已知外链" for the chosen domain.
@@ -101,6 +105,7 @@ private:
     QPushButton *recheckButton_ = nullptr;
     QPushButton *closeButton_ = nullptr;
     QPushButton *webhooksButton_ = nullptr;
+    QPushButton *mailButton_ = nullptr;
     QCheckBox *watchBox_ = nullptr;
     QSpinBox *intervalBox_ = nullptr;
     RunChart *chart_ = nullptr;

@@ -3,6 +3,7 @@
 #include "ConsoleOutput.h"
 #include "ConsoleProgress.h"
 #include "HistoryCommand.h"
+#include "ReportCommand.h"
 #include "WatchCommand.h"
 
 #include <AddressList.h>
@@ -12,6 +13,7 @@
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
+#include <Mail.h>
 #include <RunHistory.h>
 #include <Network.h>
 #include <Webhook.h>
@@ -238,6 +240,8 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         return RecheckDue(line, historyFile, streams, settings);
     if (line.command == Command::CopyHistory)
         return CopyHistoryCommand(line, streams);
+    if (line.command == Command::Report)
+        return RunReport(line, historyFile, streams);
 
     CheckRun run(line, CheckSettings(line, std::move(settings), streams), streams, ::isatty(STDERR_FILENO) == 1);
     // Results nobody can read are not worth waiting for.
@@ -315,6 +319,7 @@ bool CheckRun::Stopped() const
 struct CheckRun::Conclusion {
     StoredChanges stored;
     QStringList webhookFailures;
+    QString mailFailure;
 };
 
 void CheckRun::Finish()
@@ -334,17 +339,20 @@ void CheckRun::Finish()
         written->deleteLater();
         // The writer is done: the run's id came before this, posted from its thread.
         const qint64 runId = history_->CurrentRunId();
-        const bool toTell = line_.notify || !line_.notifyUrls.isEmpty();
+        const bool toTell = line_.notify || !line_.notifyUrls.isEmpty() || !line_.mail.to.isEmpty();
         auto *read = new QFutureWatcher<Conclusion>(this);
         connect(read, &QFutureWatcher<Conclusion>::finished, this, [this, read] {
             read->deleteLater();
             Told(read->result());
         });
         read->setFuture(QtConcurrent::run(&pool_, [writer = writer_.get(), runId, historyFile = historyFile_, toTell,
-                                                   urls = line_.notifyUrls] {
-            Conclusion conclusion{ReadChanges(*writer, runId, historyFile, toTell), {}};
-            if (conclusion.stored.notice)
+                                                   urls = line_.notifyUrls, mail = line_.mail] {
+            Conclusion conclusion{ReadChanges(*writer, runId, historyFile, toTell), {}, {}};
+            if (conclusion.stored.notice) {
                 conclusion.webhookFailures = PostNotice(urls, *conclusion.stored.notice);
+                if (WorthPosting(*conclusion.stored.notice))
+                    conclusion.mailFailure = SendMail(mail, ChangeMail(*conclusion.stored.notice));
+            }
             return conclusion;
         }));
     });
@@ -401,6 +409,8 @@ void CheckRun::Told(const Conclusion &conclusion)
 {
     for (const QString &failure : conclusion.webhookFailures)
         streams_.Say(failure);
+    if (!conclusion.mailFailure.isEmpty())
+        streams_.Say(conclusion.mailFailure);
     const std::vector<RowChange> &changes = conclusion.stored.changes;
     lost_ = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) { return IsLoss(change.kind); }));
     const auto end = [this, conclusion] {
