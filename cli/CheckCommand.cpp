@@ -258,9 +258,10 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     return interrupts.StoppedStatus(status);
 }
 
-CheckRun::CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar)
+CheckRun::CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar,
+                   bool keepResults)
     : line_(std::move(line)), historyFile_(line_.historyFile.value_or(DefaultHistoryPath())),
-      settings_(std::move(settings)), streams_(streams), progressBar_(progressBar)
+      settings_(std::move(settings)), streams_(streams), progressBar_(progressBar), keepResults_(keepResults)
 {
     pool_.setMaxThreadCount(1);
 }
@@ -380,7 +381,9 @@ std::optional<int> CheckRun::Conclude()
     std::vector<ResultRow> rows;
     std::copy_if(analysis.Rows().begin(), analysis.Rows().end(), std::back_inserter(rows),
                  [stopped](const ResultRow &row) { return !stopped || row.evidence; });
-    if (!streams_.Out(FormatResults(line_.format, analysis.Domain(), analysis.CountText(), rows))) {
+    if (keepResults_)
+        results_ = SiteResults{analysis.Domain(), analysis.CountText(), rows};
+    else if (!streams_.Out(FormatResults(line_.format, analysis.Domain(), analysis.CountText(), rows))) {
         streams_.ReportFailure();
         return kExitOutputFailed;
     }
@@ -402,6 +405,8 @@ void CheckRun::Told(const Conclusion &conclusion)
 {
     for (const QString &failure : conclusion.failures)
         streams_.Say(failure);
+    const std::vector<RowChange> &changes = conclusion.stored.changes;
+    lost_ = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) { return IsLoss(change.kind); }));
     const auto end = [this, conclusion] {
         const int status = TellChanges(line_, conclusion.stored, analysis_->Rows(), streams_);
         emit Done(streams_.ReportFailure() ? kExitOutputFailed : status);
