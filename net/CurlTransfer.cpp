@@ -44,7 +44,6 @@ FetchError ErrorFromCurl(const Outcome &outcome)
     case CURLE_OK:
         return FetchError::None;
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
         return FetchError::Resolve;
     case CURLE_COULDNT_CONNECT:
         return FetchError::Refused;
@@ -243,6 +242,16 @@ FetchResult CurlTransfer::Finish(CURLcode code)
         result.body = std::move(body_);
     else
         result.errorText = QString::fromUtf8(errorText_[0] ? errorText_ : curl_easy_strerror(code));
+    // A proxy's refusal or a proxy that cannot be found says nothing of the page's own host.
+    long tunnelStatus = 0;
+    curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &tunnelStatus);
+    if (!result.ok() && tunnelStatus >= 300) {
+        result.error = FetchError::Other;
+        result.errorText = QStringLiteral("代理服务器拒绝连接（HTTP %1）").arg(tunnelStatus);
+    } else if (code == CURLE_COULDNT_RESOLVE_PROXY) {
+        result.error = FetchError::Other;
+        result.errorText = QStringLiteral("代理服务器的域名无法解析");
+    }
     return result;
 }
 

@@ -166,16 +166,19 @@ public:
                                               "ORDER BY u.end_order DESC, r.row_no, r.id");
         QSqlQuery last = Prepare(latest.arg(QString()));
         QSqlQuery reachable = Prepare(latest.arg(QStringLiteral("AND s.outcome <> ?")));
-        QSqlQuery anchors = Prepare(QStringLiteral("SELECT anchor FROM state_link WHERE state_id = ? ORDER BY link_number"));
+        QSqlQuery anchors = Prepare(QStringLiteral("SELECT anchor, url FROM state_link WHERE state_id = ? ORDER BY link_number"));
         const QVariant before = checkedBefore.isValid() ? checkedBefore.toMSecsSinceEpoch()
                                                         : std::numeric_limits<qint64>::max();
         const auto checkOf = [&](QSqlQuery &query, const QString &address) {
-            AddressCheck check{query.value(1).toInt(), address, OutcomeOf(query.value(2)), {}, TimeOf(query.value(3))};
+            AddressCheck check{.number = query.value(1).toInt(), .address = address, .outcome = OutcomeOf(query.value(2)),
+                               .checkedAt = TimeOf(query.value(3))};
             const qint64 stateId = query.value(0).toLongLong();
             query.finish();
             if (Exec(anchors, {stateId}))
-                while (anchors.next())
+                while (anchors.next()) {
                     check.anchors << anchors.value(0).toString();
+                    check.targets << anchors.value(1).toString();
+                }
             return check;
         };
         QHash<QString, AddressPast> pasts;
@@ -314,8 +317,8 @@ std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
                 ++at;
             if (at == runs.size())
                 break;
-            checks[at].push_back({0, query.value(1).toString(), OutcomeOf(query.value(2)),
-                                  QStringList(query.value(3).toInt(), QString()), {}});
+            checks[at].push_back({.address = query.value(1).toString(), .outcome = OutcomeOf(query.value(2)),
+                                  .anchors = QStringList(query.value(3).toInt(), QString())});
         }
     });
     if (!read)

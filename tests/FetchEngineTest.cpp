@@ -761,6 +761,22 @@ TEST(FetchEngine, FailedSetUpFailsTheFetchWithoutConnecting)
     EXPECT_EQ(server.requestCount(), 0);
 }
 
+// An https page through a proxy that refuses the tunnel: the proxy's refusal is said as such,
+// not as the page's host unknown or its connection reset.
+TEST(FetchEngine, AProxysRefusalIsSaidAsTheProxys)
+{
+    LoopbackServer proxy([](Connection &connection) { connection.respond(403, "no tunnels here"); });
+    const QByteArray kept = qgetenv("https_proxy");
+    qputenv("https_proxy", proxy.url("/").toUtf8());
+    const FetchResult result = FetchThroughEngine(QStringLiteral("https://tunnel.example/page"), FetchLimits{});
+    if (kept.isNull())
+        qunsetenv("https_proxy");
+    else
+        qputenv("https_proxy", kept);
+    EXPECT_EQ(result.error, FetchError::Other);
+    EXPECT_EQ(result.errorText, QStringLiteral("代理服务器拒绝连接（HTTP 403）"));
+}
+
 // Complete responses of any status are checked above and in FetchPageTest; here every way to fail.
 TEST(FetchEngine, ReportsHowEachFetchEnded)
 {
