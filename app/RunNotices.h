@@ -30,6 +30,11 @@ public:
     const QStringList &Webhooks() const { return webhooks_; }
     // Keeps the webhooks in the settings, written on the pool.
     void SetWebhooks(const QStringList &urls);
+    // 自动清理: after each run, the runs older than this many days that hold nothing new are
+    // deleted (HistoryWriter::Prune); 0, the default, keeps every run. Kept with the settings
+    // (read on the pool; 0 until KeepDaysRead).
+    int KeepDays() const { return keepDays_; }
+    void SetKeepDays(int days);
     // The runs from now on are kept there.
     void UseHistory(HistoryWriter &writer, const QString &historyPath);
     // Notifies through this bus instead of the session bus, which is reached at the first
@@ -38,6 +43,7 @@ public:
 
 signals:
     void WebhooksRead();
+    void KeepDaysRead();
     // "通知发送失败：…", or why the history could not be read.
     void FailureToShow(const QString &text);
 
@@ -50,6 +56,8 @@ private:
     std::unique_ptr<DesktopNotifier> desktop_;
     QStringList webhooks_;
     bool webhooksSet_ = false;
+    int keepDays_ = 0;
+    bool keepDaysSet_ = false;
 };
 
 } // namespace vantorel

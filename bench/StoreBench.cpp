@@ -344,6 +344,15 @@ void YearRead(benchmark::State &state, const std::function<bool(HistoryReader &)
     state.counters["read_rss_mb"] = peak; // what the read added to the process's resident set
     state.counters["store_ms_day_1"] = year.storeMs.front();
     state.counters["store_ms_day_365"] = year.storeMs.back();
+    // One day's time is one sample: the median of the first and of the last week says more.
+    const auto weekMedian = [&year](std::size_t first) {
+        std::vector<double> week(year.storeMs.begin() + static_cast<std::ptrdiff_t>(first),
+                                 year.storeMs.begin() + static_cast<std::ptrdiff_t>(first + 7));
+        std::nth_element(week.begin(), week.begin() + 3, week.end());
+        return week[3];
+    };
+    state.counters["store_ms_week_1"] = weekMedian(0);
+    state.counters["store_ms_week_52"] = weekMedian(year.storeMs.size() - 7);
 }
 
 // --history and the chart: the site's runs with their counts and losses.

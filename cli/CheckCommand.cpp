@@ -238,6 +238,10 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         return RecheckDue(line, historyFile, streams, settings);
     if (line.command == Command::CopyHistory)
         return CopyHistoryCommand(line, streams);
+    if (line.command == Command::Prune)
+        return PruneCommand(line, historyFile, streams);
+    if (line.command == Command::Forget)
+        return ForgetCommand(line, historyFile, streams);
 
     CheckRun run(line, CheckSettings(line, std::move(settings), streams), streams, ::isatty(STDERR_FILENO) == 1);
     // Results nobody can read are not worth waiting for.

@@ -508,8 +508,30 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     ASSERT_TRUE(WaitFor([] {
         return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("notify/webhooks")).toStringList().size() == 1;
     }));
+    // 自动清理 is off until set, and kept in the settings.
+    auto *keep = Child<QSpinBox>(*history, "SpinKeepDays");
+    ASSERT_TRUE(WaitFor([&] { return keep->text() == QStringLiteral("自动清理：关闭（默认）"); }));
+    keep->setValue(30);
+    emit keep->editingFinished();
+    EXPECT_EQ(window.Notices()->KeepDays(), 30);
+    EXPECT_EQ(keep->text(), QStringLiteral("自动清理：每次检测后删除 30 天前没有变化的检测"));
     FormMain next({}, path);
     EXPECT_TRUE(WaitFor([&] { return next.Notices()->Webhooks() == window.Notices()->Webhooks(); }));
+    EXPECT_TRUE(WaitFor([&] { return next.Notices()->KeepDays() == 30; }));
+
+    // "不再复查此地址" on a change: the site's re-checks pass the address by.
+    runs->setCurrentIndex(runs->model()->index(1, 0));
+    const auto *changes = Child<QTableView>(*history, "GridChanges");
+    ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() > 0 && changes->model()->index(0, 4).data().toString() != QString(); }));
+    const QString address = changes->model()->index(0, 4).data().toString();
+    ASSERT_TRUE(HistoryReader(path).KnownValidAddresses(kDomain).contains(address));
+    std::unique_ptr<QMenu> menu = history->ChangeMenu(0);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_FALSE(history->ChangeMenu(-1)->actions().front()->isEnabled()) << "not below the changes";
+    menu->actions().front()->trigger();
+    EXPECT_EQ(Child<QLabel>(*history, "LabelHistoryStatus")->text(),
+              QStringLiteral("复查 example.com 时不再检测 %1，直到搜索引擎或地址列表再次列出它").arg(address));
+    EXPECT_TRUE(WaitFor([&] { return !HistoryReader(path).KnownValidAddresses(kDomain).contains(address); }));
 }
 
 // A run that loses a link notifies the desktop while none of the program's windows is active,

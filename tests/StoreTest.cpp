@@ -396,8 +396,8 @@ TEST_P(StoreTest, AStoreOfTheFirstVersionKeepsEachSiteUnderOneKey)
         sites << site.domain;
     sites.sort();
     EXPECT_EQ(sites, QStringList({QStringLiteral("other.org"), QStringLiteral("watch.cn"), QStringLiteral("xn--fiq228c.com")}));
-    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN run u ON u.id = r.run_id "
-                                          "WHERE r.domain_name <> u.domain_name")}),
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_check c JOIN run u ON u.id = c.run_id "
+                                          "JOIN address a ON a.id = c.address_id WHERE a.domain_name <> u.domain_name")}),
               0);
     HistoryReader reader(Path());
     const std::vector<RunSummary> watch = reader.Runs(QStringLiteral("WWW.Watch.CN."));
@@ -408,7 +408,7 @@ TEST_P(StoreTest, AStoreOfTheFirstVersionKeepsEachSiteUnderOneKey)
     // A row of the first version had a page when it had no failure cause: a 503 did.
     EXPECT_TRUE(reader.Rows(chinese[0].run.id).at(0).pageHad);
     EXPECT_FALSE(reader.Rows(chinese[1].run.id).at(0).pageHad);
-    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN row_state s ON s.id = r.state_id WHERE s.page_had = 1")}), 4);
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_check r JOIN row_state s ON s.id = r.state_id WHERE s.page_had = 1")}), 4);
 }
 
 TEST_P(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
@@ -743,7 +743,7 @@ TEST_P(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     domains = reader.Domains();
     ASSERT_EQ(domains.size(), 1u);
     EXPECT_EQ(domains[0].domain, QStringLiteral("other.com"));
-    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN state_link l ON l.state_id = r.state_id")}), 3);
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_check r JOIN state_link l ON l.state_id = r.state_id")}), 3);
     EXPECT_EQ(reader.Error(), QString());
 }
 
