@@ -148,27 +148,49 @@ public:
         return rows;
     }
 
+    // What telling changes needs of the run's rows (CheckOf), without the rest: the rows, then
+    // their anchors, both in the rows' order.
     std::vector<AddressCheck> Checks(qint64 runId)
     {
         std::vector<AddressCheck> checks;
-        for (const StoredRow &row : Rows(runId))
-            checks.push_back(CheckOf(row));
+        std::vector<qint64> addressIds;
+        QSqlQuery query = Select(QStringLiteral("SELECT c.row_no, a.address, s.outcome, c.checked_at, c.address_id FROM run_check c "
+                                                "JOIN address a ON a.id = c.address_id JOIN row_state s ON s.id = c.state_id "
+                                                "WHERE c.run_id = ? ORDER BY c.row_no, c.address_id"),
+                                 {runId});
+        while (query.next()) {
+            checks.push_back({query.value(0).toInt(), query.value(1).toString(), OutcomeOf(query.value(2)), {}, TimeOf(query.value(3))});
+            addressIds.push_back(query.value(4).toLongLong());
+        }
+        QSqlQuery anchors = Select(QStringLiteral("SELECT c.row_no, c.address_id, l.anchor FROM run_check c "
+                                                  "JOIN state_link l ON l.state_id = c.state_id WHERE c.run_id = ? "
+                                                  "ORDER BY c.row_no, c.address_id, l.link_number"),
+                                   {runId});
+        std::size_t at = 0;
+        while (anchors.next()) {
+            const std::pair<int, qint64> row{anchors.value(0).toInt(), anchors.value(1).toLongLong()};
+            while (at < checks.size() && std::pair(checks[at].number, addressIds[at]) < row)
+                ++at;
+            if (at < checks.size() && std::pair(checks[at].number, addressIds[at]) == row)
+                checks[at].anchors << anchors.value(2).toString();
+        }
         return checks;
     }
 
     // Runs the statement once for each piece of the items, at most kPiece to a statement:
-    // sql holds %1 where the items go, each item's values in parentheses as one placeholder
-    // group; fixed values are bound first. each(query) for each row answered.
+    // sql holds %1 where the items go, each item as the group with its placeholders, joined by
+    // the separator; fixed values are bound first. each(query) for each row answered.
     template <typename Each>
-    void InPieces(const QString &sql, const QVariantList &fixed, const std::vector<QVariantList> &items, Each &&each)
+    void InPieces(const QString &sql, const QVariantList &fixed, const std::vector<QVariantList> &items, Each &&each,
+                  const QString &group = QStringLiteral("?"), const QString &separator = QStringLiteral(", "))
     {
         constexpr std::size_t kPiece = 64;
         for (std::size_t first = 0; first < items.size(); first += kPiece) {
             const std::size_t count = std::min(kPiece, items.size() - first);
-            const QString group = u'(' + QStringList(items[first].size(), QStringLiteral("?")).join(u", ") + u')';
             auto found = pieces_.find({sql, count});
             if (found == pieces_.end())
-                found = pieces_.emplace(std::pair(sql, count), Prepare(sql.arg(QStringList(static_cast<qsizetype>(count), group).join(u", "))))
+                found = pieces_.emplace(std::pair(sql, count),
+                                        Prepare(sql.arg(QStringList(static_cast<qsizetype>(count), group).join(separator))))
                             .first;
             QSqlQuery &query = found->second;
             for (const QVariant &value : fixed)
@@ -234,8 +256,9 @@ public:
                 if (span.outcome != StoredOutcome::Unreachable)
                     break;
             }
-        // An address listed twice in a run counts by its first row.
-        InPieces(QStringLiteral("SELECT run_id, address_id, row_no, checked_at FROM run_check WHERE (run_id, address_id) IN (%1) "
+        // An address listed twice in a run counts by its first row. Each pair is a search of
+        // the checks' key, as a row value would not be.
+        InPieces(QStringLiteral("SELECT run_id, address_id, row_no, checked_at FROM run_check WHERE %1 "
                                 "ORDER BY run_id, address_id, row_no"),
                  {}, direct, [&](const QSqlQuery &query) {
                      const auto at = wanted.find({query.value(0).toLongLong(), query.value(1).toLongLong()});
@@ -244,7 +267,8 @@ public:
                      const auto [address, span] = at->second;
                      found[address].checks.push_back({span, {query.value(2).toInt(), address, span->outcome, {}, TimeOf(query.value(3))}});
                      wanted.erase(at);
-                 });
+                 },
+                 QStringLiteral("(run_id = ? AND address_id = ?)"), QStringLiteral(" OR "));
         // The horizon or the time cuts into the span: the latest of its runs within them that checked the address.
         QSqlQuery within = Prepare(QStringLiteral("SELECT c.row_no, c.checked_at FROM run u "
                                                   "JOIN run_check c ON c.run_id = u.id AND c.address_id = ? "

@@ -151,26 +151,14 @@ public:
             distinct << Text(row->address);
         distinct.removeDuplicates();
         QHash<QString, Known> known;
-        for (qsizetype first = 0; first < distinct.size();) {
-            const auto count = static_cast<qsizetype>(
-                std::bit_floor(std::min(static_cast<std::size_t>(distinct.size() - first), kMostRowsPerStatement)));
-            QSqlQuery &find = statements_->Multi(Statements::kAddresses, static_cast<std::size_t>(count));
-            find.addBindValue(run.domain);
-            for (qsizetype i = first; i < first + count; ++i)
-                find.addBindValue(distinct[i]);
-            if (!find.exec()) {
-                error = find.lastError();
-                return false;
-            }
-            while (find.next()) {
-                Known address{find.value(1).toLongLong(), std::nullopt, find.value(4).toInt() != 0};
-                if (!find.value(2).isNull())
-                    address.found.emplace(find.value(2).toLongLong(), find.value(3).toLongLong());
-                known.insert(find.value(0).toString(), address); // after a merge, the first
-            }
-            find.finish();
-            first += count;
-        }
+        const bool read = FindMany(Statements::kAddresses, distinct, {run.domain}, error, [&](const QSqlQuery &find) {
+            Known address{find.value(1).toLongLong(), std::nullopt, find.value(4).toInt() != 0};
+            if (!find.value(2).isNull())
+                address.found.emplace(find.value(2).toLongLong(), find.value(3).toLongLong());
+            known.insert(find.value(0).toString(), address); // after a merge, the first
+        });
+        if (!read)
+            return false;
         const bool names = run.source != RunSource::Recheck && run.source != RunSource::Import;
         for (const StoredRow *row : rows) {
             auto address = known.find(Text(row->address));
@@ -216,21 +204,10 @@ public:
         QStringList distinct = digests;
         distinct.removeDuplicates();
         QHash<QString, qint64> known;
-        for (qsizetype first = 0; first < distinct.size();) {
-            const auto count = static_cast<qsizetype>(
-                std::bit_floor(std::min(static_cast<std::size_t>(distinct.size() - first), kMostRowsPerStatement)));
-            QSqlQuery &find = statements_->Multi(Statements::kStates, static_cast<std::size_t>(count));
-            for (qsizetype i = first; i < first + count; ++i)
-                find.addBindValue(distinct[i]);
-            if (!find.exec()) {
-                error = find.lastError();
-                return false;
-            }
-            while (find.next())
+        if (!FindMany(Statements::kStates, distinct, {}, error, [&](const QSqlQuery &find) {
                 known.insert(find.value(0).toString(), find.value(1).toLongLong());
-            find.finish();
-            first += count;
-        }
+            }))
+            return false;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             auto state = known.find(digests[static_cast<qsizetype>(i)]);
             if (state == known.end()) {
@@ -257,6 +234,31 @@ public:
                                           QVariant(Text(links[i].anchor)), QVariant(Text(RelText(links[i])))})
                 insert.addBindValue(value);
         });
+    }
+
+    // Looks the keys up many to a statement (the table's SELECT … IN), the fixed values bound
+    // first; each(find) for each row answered.
+    template <typename Table, typename Each>
+    bool FindMany(Table table, const QStringList &keys, const QVariantList &fixed, QSqlError &error, Each &&each)
+    {
+        for (qsizetype first = 0; first < keys.size();) {
+            const auto count = static_cast<qsizetype>(
+                std::bit_floor(std::min(static_cast<std::size_t>(keys.size() - first), kMostRowsPerStatement)));
+            QSqlQuery &find = statements_->Multi(table, static_cast<std::size_t>(count));
+            for (const QVariant &value : fixed)
+                find.addBindValue(value);
+            for (qsizetype i = first; i < first + count; ++i)
+                find.addBindValue(keys[i]);
+            if (!find.exec()) {
+                error = find.lastError();
+                return false;
+            }
+            while (find.next())
+                each(find);
+            find.finish();
+            first += count;
+        }
+        return true;
     }
 
     // Inserts that many rows into the table, many to a statement; bind(insert, i) binds the

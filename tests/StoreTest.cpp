@@ -11,6 +11,7 @@
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
+#include <RunChanges.h>
 #include <HistoryWriter.h>
 #include <ServerAddress.h>
 #include <WatchList.h>
@@ -876,6 +877,98 @@ TEST_F(ServerStoreTest, AConnectionThatGoesAwayIsMadeAgainAndARunThatCannotBeWri
 
 // Claims by workers at given times: the earliest due site first, never one a live claim holds,
 // a renewed claim held on, a released site due again an interval after its re-check began.
+// What the store reads from its spans and counts (each run's counts, losses and changes) is what
+// replaying every run's rows tells: runs of every source, stopped and interrupted ones, runs
+// completing in another order than they started, a row checked twice in a run, and a run deleted
+// from the middle.
+TEST_P(StoreTest, SpansTellWhatReplayingEveryRowTells)
+{
+    constexpr int kAddresses = 7;
+    const RunSource sources[] = {RunSource::Search, RunSource::Recheck, RunSource::AddressList, RunSource::Monitor,
+                                 RunSource::Recheck, RunSource::Import};
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+    const auto rowOf = [&](int run, int k) {
+        static const StoredOutcome kOutcomes[] = {StoredOutcome::PassesWeight, StoredOutcome::NoWeight, StoredOutcome::Removed,
+                                                  StoredOutcome::Unreachable, StoredOutcome::PassesWeight};
+        const int phase = (run / (k + 1) + k) % 6;
+        StoredRow row = SampleRow(k + 1, QStringLiteral("http://p%1.example.net/").arg(k), kOutcomes[phase % 5]);
+        if (phase == 5)
+            row.links.clear(); // the page names the domain without a link
+        row.checkedAt = start.addSecs(run * 60 + k);
+        return row;
+    };
+    qint64 deleted = 0;
+    {
+        HistoryWriter writer(Path());
+        QObject::connect(&writer, &HistoryWriter::RunStored, [&deleted](quint64 ticket, qint64 id) {
+            if (ticket == 9)
+                deleted = id;
+        });
+        for (int run = 0; run < 24; run += 2) {
+            // Two runs at once; the later one ends first, now and then.
+            const HistoryWriter::Ticket first = writer.BeginRun(kDomain, sources[run % 6], start.addSecs(run * 60));
+            const HistoryWriter::Ticket second = writer.BeginRun(kDomain, sources[(run + 1) % 6], start.addSecs(run * 60 + 1));
+            for (int k = 0; k < kAddresses; ++k) {
+                writer.SaveRow(first, rowOf(run, k));
+                if (k != run % kAddresses) // a search lists some addresses, not all
+                    writer.SaveRow(second, rowOf(run + 1, k));
+            }
+            writer.SaveRow(second, rowOf(run + 3, (run + 1) % kAddresses)); // checked again: the later check counts
+            const RunOutcome firstEnd = run % 8 == 6 ? RunOutcome::Stopped : RunOutcome::Completed;
+            if (run % 4 == 0)
+                writer.EndRun(second, RunOutcome::Completed, std::nullopt);
+            if (run != 10)
+                writer.EndRun(first, firstEnd, std::nullopt); // never ended once
+            if (run % 4 != 0)
+                writer.EndRun(second, RunOutcome::Completed, std::nullopt);
+        }
+        writer.WaitUntilWritten();
+        QCoreApplication::processEvents();
+        ASSERT_NE(deleted, 0);
+        writer.DeleteRun(deleted);
+        writer.WaitUntilWritten();
+        ASSERT_EQ(writer.FirstFailure(), QString());
+    }
+    HistoryReader reader(Path());
+    std::vector<RunSummary> summaries = reader.Runs(kDomain);
+    std::reverse(summaries.begin(), summaries.end());
+    ASSERT_EQ(summaries.size(), 23u);
+    std::vector<StoredRun> runs;
+    std::vector<std::vector<AddressCheck>> checks;
+    for (const RunSummary &summary : summaries) {
+        runs.push_back(summary.run);
+        checks.emplace_back();
+        RowCounts counted;
+        for (const StoredRow &row : reader.Rows(summary.run.id)) {
+            checks.back().push_back(CheckOf(row));
+            counted.Add(row.outcome);
+        }
+        EXPECT_EQ(std::tie(summary.rows, summary.valid, summary.removed, summary.unreachable),
+                  std::tie(counted.rows, counted.valid, counted.removed, counted.unreachable))
+            << summary.run.id;
+    }
+    EXPECT_EQ(checks[1].size(), static_cast<std::size_t>(kAddresses - 1)) << "a row checked twice is kept once";
+    SiteHistory replay;
+    int losses = 0;
+    for (const std::size_t i : ReplayOrder(runs)) {
+        const std::vector<RowChange> told = replay.Add(runs[i], checks[i]);
+        const auto lost = std::count_if(told.begin(), told.end(), [](const RowChange &change) { return IsLoss(change.kind); });
+        losses += static_cast<int>(lost);
+        EXPECT_EQ(summaries[i].lost, lost) << runs[i].id;
+        const std::optional<RunChanges> read = reader.Changes(runs[i].id);
+        ASSERT_TRUE(read);
+        ASSERT_EQ(read->changes.size(), told.size()) << runs[i].id;
+        for (std::size_t c = 0; c < told.size(); ++c)
+            EXPECT_EQ(std::tie(read->changes[c].kind, read->changes[c].address, read->changes[c].number, read->changes[c].before,
+                               read->changes[c].after, read->changes[c].beforeCheckedAt),
+                      std::tie(told[c].kind, told[c].address, told[c].number, told[c].before, told[c].after,
+                               told[c].beforeCheckedAt))
+                << runs[i].id << " " << c;
+    }
+    EXPECT_GT(losses, 3);
+    EXPECT_EQ(reader.Error(), QString());
+}
+
 TEST_P(StoreTest, WatchListHandsEachDueSiteToOneWorkerAtATime)
 {
     using namespace std::chrono_literals;
