@@ -201,10 +201,12 @@ CurlTransfer::CurlTransfer(const QString &url, const FetchLimits &limits, const 
     check(curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReadBufferBytes), "the read buffer");
 }
 
-void CurlTransfer::LeaveTotalTimeoutToCaller()
+void CurlTransfer::LeaveTimeOutsToCaller()
 {
-    if (easy_ && curl_easy_setopt(easy_.get(), CURLOPT_TIMEOUT_MS, 0L) != CURLE_OK && setUpFailure_.isEmpty())
-        setUpFailure_ = QStringLiteral("cannot leave the transfer time-out to the caller");
+    if (easy_ && (curl_easy_setopt(easy_.get(), CURLOPT_TIMEOUT_MS, 0L) != CURLE_OK ||
+                  curl_easy_setopt(easy_.get(), CURLOPT_CONNECTTIMEOUT_MS, 0L) != CURLE_OK) &&
+        setUpFailure_.isEmpty())
+        setUpFailure_ = QStringLiteral("cannot leave the time-outs to the caller");
 }
 
 FetchResult CurlTransfer::Finish(CURLcode code)

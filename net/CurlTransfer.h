@@ -23,9 +23,9 @@ public:
     CurlTransfer(const CurlTransfer &) = delete;
     CurlTransfer &operator=(const CurlTransfer &) = delete;
 
-    // The caller ends the transfer when its time is up, by its own clock: curl keeps only the
-    // connect time-out. Before the transfer runs.
-    void LeaveTotalTimeoutToCaller();
+    // The caller ends the transfer, and a connection not made, when their time is up by its own
+    // clock; curl keeps only its five-minute connect time-out as a backstop. Before it runs.
+    void LeaveTimeOutsToCaller();
 
     // Null when some limit could not be set: such a transfer must never run.
     CURL *Handle() const { return setUpFailure_.isEmpty() ? easy_.get() : nullptr; }

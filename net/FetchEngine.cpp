@@ -43,6 +43,8 @@ constexpr auto kLookedUpFor = std::chrono::seconds(kDnsCacheSeconds - 60);
 // taken for all of a body at once would stand empty meanwhile (200 pages of 2 MB over a 100 ms
 // round trip: 5.1 s with 72 MiB of room taken whole, 4.6 s with 56 MiB taken by steps).
 constexpr qsizetype kFreeBodyBytes = 64 * 1024;
+// How often the engine looks whether it was left without running; a beat late by another is.
+constexpr std::chrono::milliseconds kBeat{250};
 constexpr qsizetype kBodyRoom = 56 * 1024 * 1024;
 constexpr qsizetype kRoomStep = 1024 * 1024;
 
@@ -103,6 +105,7 @@ struct FetchEngine::Private {
         Clock::duration unpausedLeft{};         // of its transfer time-out, as of its last pause
         // While it runs unpaused; a running transfer without one waits for room or for judging.
         std::optional<Clock::time_point> deadline;
+        std::optional<Clock::time_point> connectBy; // until a connection is ready for its request
         bool stranded = false;                  // curl would not let go of its handle
         std::unique_ptr<CurlTransfer> transfer; // while running
         std::optional<FetchResult> result;      // once done
@@ -126,7 +129,10 @@ struct FetchEngine::Private {
     void ResumeBodies();
     void StartClock(Job &job);
     void StopClock(Job &job);
+    void StartConnectClock(Job &job);
+    void StopConnectClock(Job &job);
     void ArmDeadline();
+    void CatchUp();
     void EndOverdue();
     void WatchSocket(curl_socket_t socket, int what);
     void SetNotifier(QSocketNotifier *&notifier, curl_socket_t socket, QSocketNotifier::Type type, bool wanted);
@@ -160,6 +166,13 @@ struct FetchEngine::Private {
     // for judging to catch up is no slow server. Curl would count the pauses too.
     QTimer deadlineTimer;
     std::set<std::pair<Clock::time_point, Ticket>> deadlines; // of the transfers running unpaused
+    // Connections are timed by the same clock: curl's would count the time the program did not
+    // run them and put a host that answered down.
+    std::set<std::pair<Clock::time_point, Ticket>> connectDeadlines;
+    // The time the program did not run (its loop held, the process stopped) is no server's: a
+    // beat that came late tells it, and every deadline moves on by it.
+    QTimer beat;
+    Clock::time_point lastBeat;
     Ticket lastTicket = 0;
     // A Job's address is curl's private pointer to it while it runs, and a Host's is held by
     // its jobs: unordered_map never moves its nodes (rehashing relinks them), and a job leaves
@@ -191,6 +204,8 @@ FetchEngine::Private::Private(FetchEngine *engine, const FetchLimits &fetchLimit
     deadlineTimer.setSingleShot(true);
     deadlineTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadlineTimer, &QTimer::timeout, q, [this] { EndOverdue(); });
+    beat.setInterval(kBeat);
+    QObject::connect(&beat, &QTimer::timeout, q, [this] { CatchUp(); });
     if (!multi || !share) {
         multiFailure = "cannot set up the transfers";
         return;
@@ -251,6 +266,7 @@ int FetchEngine::Private::OnConnected(void *data, char *, char *, int, int)
 {
     Job &job = *static_cast<Job *>(data);
     job.requestReady = true;
+    job.engine->StopConnectClock(job);
     job.engine->HostReached(job); // a reused connection opens no socket
     return CURL_PREREQFUNC_OK;
 }
@@ -261,6 +277,8 @@ curl_socket_t FetchEngine::Private::OnOpenSocket(void *data, curlsocktype, curl_
 {
     Job &job = *static_cast<Job *>(data);
     job.engine->HostReached(job);
+    if (!job.connectBy) // a redirect's new connection has a time-out of its own
+        job.engine->StartConnectClock(job);
     return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
@@ -349,22 +367,71 @@ void FetchEngine::Private::StopClock(Job &job)
     ArmDeadline();
 }
 
+void FetchEngine::Private::StartConnectClock(Job &job)
+{
+    job.connectBy = Clock::now() + limits.connectTimeout;
+    connectDeadlines.emplace(*job.connectBy, job.ticket);
+    ArmDeadline();
+}
+
+void FetchEngine::Private::StopConnectClock(Job &job)
+{
+    if (!job.connectBy)
+        return;
+    connectDeadlines.erase({*job.connectBy, job.ticket});
+    job.connectBy.reset();
+    ArmDeadline();
+}
+
 void FetchEngine::Private::ArmDeadline()
 {
-    if (deadlines.empty()) {
+    if (deadlines.empty() && connectDeadlines.empty()) {
         deadlineTimer.stop();
+        beat.stop();
         return;
     }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadlines.begin()->first - Clock::now());
+    if (!beat.isActive()) {
+        lastBeat = Clock::now();
+        beat.start();
+    }
+    Clock::time_point first = Clock::time_point::max();
+    for (const auto *set : {&deadlines, &connectDeadlines})
+        if (!set->empty())
+            first = std::min(first, set->begin()->first);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now());
     deadlineTimer.start(static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, std::numeric_limits<int>::max())));
 }
 
-// Ends them as curl ends a transfer that ran out of time.
-void FetchEngine::Private::EndOverdue()
+void FetchEngine::Private::CatchUp()
 {
     const Clock::time_point now = Clock::now();
-    while (!deadlines.empty() && deadlines.begin()->first <= now)
-        End(jobs.at(deadlines.begin()->second), CURLE_OPERATION_TIMEDOUT);
+    const Clock::duration missed = now - lastBeat - kBeat;
+    lastBeat = now;
+    if (missed < kBeat)
+        return;
+    for (auto *set : {&deadlines, &connectDeadlines}) {
+        std::set<std::pair<Clock::time_point, Ticket>> moved;
+        for (const auto &[deadline, ticket] : *set)
+            moved.emplace(deadline + missed, ticket);
+        *set = std::move(moved);
+    }
+    for (auto &[ticket, job] : jobs) {
+        if (job.deadline)
+            *job.deadline += missed;
+        if (job.connectBy)
+            *job.connectBy += missed;
+    }
+    ArmDeadline();
+}
+
+// Ends them as curl ends a transfer, or a connection, that ran out of time.
+void FetchEngine::Private::EndOverdue()
+{
+    CatchUp();
+    const Clock::time_point now = Clock::now();
+    for (auto *set : {&deadlines, &connectDeadlines})
+        while (!set->empty() && set->begin()->first <= now)
+            End(jobs.at(set->begin()->second), CURLE_OPERATION_TIMEDOUT);
     ArmDeadline();
     ResumeBodies();
     StartWaiting();
@@ -491,7 +558,7 @@ void FetchEngine::Private::StartWaiting()
 void FetchEngine::Private::Launch(Job &job)
 {
     job.transfer = std::make_unique<CurlTransfer>(job.url, limits, caStore);
-    job.transfer->LeaveTotalTimeoutToCaller();
+    job.transfer->LeaveTimeOutsToCaller();
     CURL *handle = job.transfer->Handle();
     if (!handle || multiFailure) {
         Settle(job, CURLE_FAILED_INIT, multiFailure);
@@ -515,6 +582,7 @@ void FetchEngine::Private::Launch(Job &job)
     ++job.host->running;
     job.unpausedLeft = limits.totalTimeout;
     StartClock(job);
+    StartConnectClock(job);
     job.lookingUp = !LookedUp(*job.host);
     lookingUp += job.lookingUp;
 }
@@ -529,6 +597,7 @@ void FetchEngine::Private::Release(Job &job)
     roomHolders.erase(job.ticket);
     job.roomWanted = 0;
     StopClock(job);
+    StopConnectClock(job);
     if (job.lookingUp) {
         job.lookingUp = false;
         --lookingUp;

@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libqt6sql6-sqlite # the history file's driver
   libqt6sql6-psql # the shared history's driver (QPSQL)
+  libpq-dev # a frozen server's connection is shut from our side
   postgresql-15 # a throwaway server for the tests and benchmarks of the shared history
   libcurl4-openssl-dev ca-certificates libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -361,7 +361,7 @@ const Dialect kPostgres{
     QStringLiteral("BIGINT"),
     // No statement of ours takes half a minute; one that does is a server in trouble, said as a
     // store failure while the run goes on.
-    {QStringLiteral("SET lock_timeout = '%1ms'").arg(kBusyTimeoutMs), QStringLiteral("SET statement_timeout = '30s'"),
+    {QStringLiteral("SET lock_timeout = '%1ms'").arg(kBusyTimeoutMs), QStringLiteral("SET statement_timeout = '%1s'").arg(ServerAnswerLimit().count()),
      QStringLiteral("SET client_min_messages = warning")},
     {},
     {QStringLiteral("SET default_transaction_read_only = on")},
@@ -552,10 +552,14 @@ QString Connect(QSqlDatabase &db, const QString &location, bool readOnly = false
     }
     if (!db.open())
         return StoreFailureReason(db.lastError(), location);
+    const ServerDeadline deadline(db);
     QSqlQuery query(db);
     for (const QString &statement : dialect.setUp)
-        if (!ExecPatiently(dialect, query, statement))
-            return StoreFailureReason(query.lastError(), location);
+        if (!ExecPatiently(dialect, query, statement)) {
+            QSqlError error = query.lastError();
+            deadline.Explain(error);
+            return StoreFailureReason(error, location);
+        }
     return {};
 }
 
@@ -566,7 +570,12 @@ QString Open(QSqlDatabase &db, const QString &location, const OpenOptions &optio
     // Read before anything is written: a file that is no database, or whose schema is newer than
     // this program's, must stay exactly as it is.
     QSqlError error;
-    const std::optional<int> version = SchemaVersion(db, error);
+    const std::optional<int> version = [&] {
+        const ServerDeadline deadline(db);
+        const std::optional<int> read = SchemaVersion(db, error);
+        deadline.Explain(error);
+        return read;
+    }();
     if (!version)
         return StoreFailureReason(error, location);
     if (*version > static_cast<int>(options.schema.size()))
@@ -614,7 +623,7 @@ QString ServerFailureReason(const QSqlError &error, const QString &location)
     if (state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P")))
         return QStringLiteral("与 PostgreSQL 服务器 %1 的连接中断（%2）").arg(server, detail);
     if (state == u"57014") // statement_timeout
-        return QStringLiteral("数据库服务器 %1 30 秒没有回应").arg(server);
+        return QStringLiteral("数据库服务器 %1 %2 秒没有回应").arg(server).arg(ServerAnswerLimit().count());
     if (state == u"53100")
         return QStringLiteral("PostgreSQL 服务器 %1 的磁盘已满").arg(server);
     if (state == u"42501")

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "ServerDeadline.h"
+
 #include <optional>
 #include <span>
 #include <vector>
@@ -127,7 +129,7 @@ bool ConnectionLost(const QSqlError &error);
 // Runs work(db, error) in one transaction on connection, opened when needed: a writing one
 // holds the store for itself from its start (BeginWriting). work returns false, with its error,
 // to roll everything back. A connection lost on the way is made anew and the whole transaction
-// tried once more. Why it failed, in Chinese, or an empty text.
+// tried once more; a server that leaves it unanswered for ServerAnswerLimit() is not tried again. Why it failed, in Chinese, or an empty text.
 template <typename Work>
 QString InTransaction(HistoryConnection &connection, bool writing, Work &&work)
 {
@@ -137,15 +139,20 @@ QString InTransaction(HistoryConnection &connection, bool writing, Work &&work)
             return reason;
         QSqlDatabase db = connection.Database();
         error = QSqlError();
+        const ServerDeadline deadline(db);
         const bool begun = writing ? BeginWriting(db, {}, error) : BeginReading(db, error);
         if (begun && work(db, error) && ExecTransaction(db, QStringLiteral("COMMIT"), error))
             return {};
         if (begun)
             db.rollback();
-        if (!ConnectionLost(error))
+        deadline.Explain(error);
+        const bool tryAgain = ConnectionLost(error);
+        if (tryAgain || deadline.Expired()) {
+            db = QSqlDatabase();
+            connection.Close();
+        }
+        if (!tryAgain)
             break;
-        db = QSqlDatabase();
-        connection.Close();
     }
     return StoreFailureReason(error, connection.Path());
 }

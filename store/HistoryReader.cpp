@@ -451,12 +451,14 @@ bool HistoryReader::Read(Reading reading)
     QSqlError error;
     {
         QSqlDatabase db = connection_.Database();
+        const ServerDeadline deadline(db);
         if (BeginReading(db, error)) {
             Session session(db);
             reading(session);
             error = session.Error();
         }
         db.rollback();
+        deadline.Explain(error);
     }
     if (!error.isValid())
         return true;

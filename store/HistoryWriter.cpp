@@ -66,14 +66,17 @@ public:
         QSqlError error;
         if (statements_) {
             QSqlDatabase db = Database();
+            deadline_.emplace(db);
             if (BeginWriting(db, {}, error))
                 return {};
+            deadline_.reset();
         }
         Close();
         if (QString reason = OpenHistory(name_, path_, options_); !reason.isEmpty())
             return reason;
-        statements_.emplace(Database());
         QSqlDatabase db = Database();
+        deadline_.emplace(db);
+        statements_.emplace(db);
         if (BeginWriting(db, {}, error))
             return {};
         db = QSqlDatabase();
@@ -85,8 +88,10 @@ public:
         QSqlError error;
         {
             QSqlDatabase db = Database();
-            if (ExecTransaction(db, QStringLiteral("COMMIT"), error))
+            if (ExecTransaction(db, QStringLiteral("COMMIT"), error)) {
+                deadline_.reset();
                 return {};
+            }
             db.rollback();
         }
         return Forget(error);
@@ -466,8 +471,11 @@ private:
 
     // After a failure the connection is made afresh for the next transaction: a server's may
     // be gone.
-    QString Forget(const QSqlError &error)
+    QString Forget(QSqlError error)
     {
+        if (deadline_)
+            deadline_->Explain(error);
+        deadline_.reset();
         const QString reason = StoreFailureReason(error, path_);
         Close();
         return reason;
@@ -498,6 +506,8 @@ private:
     const QString path_;
     const OpenOptions options_;
     std::optional<Statements> statements_;
+    // From the transaction's start to its end.
+    std::optional<ServerDeadline> deadline_;
 };
 
 HistoryWriter::HistoryWriter(QString path, OpenOptions options, QObject *parent)

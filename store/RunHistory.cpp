@@ -25,6 +25,7 @@ RunHistory::RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObjec
         runId_ = 0;
         endedUnnamed_.reset();
         ticket_ = writer_->BeginRun(domain, kind, QDateTime::currentDateTime());
+        namedTicket_ = ticket_;
     });
     connect(&analysis, &BacklinkAnalysis::RowJudged, this, [this](int row) {
         if (ticket_)
@@ -49,9 +50,11 @@ void RunHistory::UseWriter(HistoryWriter &writer)
         disconnect(writer_, nullptr, this, nullptr);
     writer_ = &writer;
     runId_ = 0;
+    namedTicket_.reset();
     connect(&writer, &HistoryWriter::RunStored, this, [this](quint64 ticket, qint64 runId) {
-        if (ticket_ == ticket || !ticket_)
-            runId_ = runId;
+        if (namedTicket_ != ticket)
+            return;
+        runId_ = runId;
         if (!ticket_ && endedUnnamed_)
             emit RunEnded(runId, *std::exchange(endedUnnamed_, std::nullopt));
     });

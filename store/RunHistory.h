@@ -44,6 +44,8 @@ private:
     BacklinkAnalysis &analysis_;
     HistoryWriter *writer_ = nullptr;
     std::optional<HistoryWriter::Ticket> ticket_;
+    // The run going or the last one, whose id the store names: never an export kept meanwhile.
+    std::optional<HistoryWriter::Ticket> namedTicket_;
     qint64 runId_ = 0;
     std::optional<RunOutcome> endedUnnamed_; // the run ended before the store named it
     QString unsaidFailure_;

@@ -1,5 +1,7 @@
 #include "ServerAddress.h"
 
+#include "ServerDeadline.h"
+
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -142,7 +144,7 @@ std::optional<ServerAddress> ParseServerAddress(const QString &location, QString
     // libpq waits on an unanswered connection for ever unless told otherwise, and a server gone
     // silent (a partition, a frozen host) holds a statement for the minutes of TCP's retries.
     static const std::pair<QString, QString> kDefaults[] = {
-        {QStringLiteral("connect_timeout"), QStringLiteral("10")},
+        {QStringLiteral("connect_timeout"), QString::number(std::min<qint64>(10, ServerAnswerLimit().count()))},
         {QStringLiteral("keepalives"), QStringLiteral("1")},
         {QStringLiteral("keepalives_idle"), QStringLiteral("10")},
         {QStringLiteral("keepalives_interval"), QStringLiteral("5")},

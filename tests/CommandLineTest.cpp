@@ -1303,6 +1303,47 @@ TEST(CommandLine, DueRechecksGoOnAfterTheServerDropsItsConnections)
     }
 }
 
+// The server freezes (every process of it stopped, its sockets still acknowledged) while a due
+// site is checked: the run's rows are still printed, the store's failure said once the server has
+// left a statement unanswered for its time, and the program ends instead of waiting for it.
+TEST(CommandLine, AFrozenServerIsAStoreFailureAndTheRunGoesOn)
+{
+    QString skipReason;
+    vantorel::PostgresServer *server = vantorel::PostgresServer::Shared(skipReason);
+    if (!server)
+        GTEST_SKIP() << skipReason.toStdString();
+    const QString db = server->NewDatabase();
+    ASSERT_FALSE(db.isEmpty());
+    std::atomic<bool> frozen = false;
+    const QString database = QUrl(db).path().mid(1);
+    LoopbackServer pages([&](LoopbackServer::Connection &connection) {
+        // Frozen once the watch list and the writer hold their connections.
+        const QString bothConnected = QStringLiteral(
+            "DO $$ BEGIN IF (SELECT COUNT(*) FROM pg_stat_activity WHERE datname = current_database() "
+            "AND application_name = 'vantorel' AND state LIKE 'idle%') < 2 THEN RAISE 'not yet'; END IF; END $$");
+        for (int i = 0; i < 100 && !server->Exec(database, {bothConnected}).isEmpty(); ++i)
+            std::this_thread::sleep_for(100ms);
+        server->Freeze(true);
+        frozen = true;
+        connection.respond(200, "<a href=\"http://a.example/\">友链</a>");
+    });
+    WatchCheckedSites(db, {{QStringLiteral("a.example"), pages.url("/a.example")}});
+    TestWeb engine;
+    engine.SetResultPage(SearchResultPage(QStringLiteral("0"), {}, true));
+    const ScopedEnvironment noGap(QStringLiteral("VANTOREL_SEARCH_GAP_MS"), QStringLiteral("0"));
+    const ScopedEnvironment answerLimit(QStringLiteral("VANTOREL_SERVER_ANSWER_SECONDS"), QStringLiteral("2"));
+    QProcess process;
+    Start(process, {"--recheck-due", "--db", db, "--retries", "0", "--format", "tsv"}, "http://" + engine.server().hostAndPort());
+    const Outcome outcome = Finish(process);
+    server->Freeze(false);
+    EXPECT_TRUE(frozen);
+    EXPECT_EQ(outcome.out.count(QStringLiteral("\t有效\t")), 1) << outcome.out.toStdString();
+    EXPECT_TRUE(outcome.err.contains(QStringLiteral("历史记录无法保存："))) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.err.contains(QStringLiteral("自动复查列表无法读写：数据库服务器 "))) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.err.contains(QStringLiteral(" 2 秒没有回应"))) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.exitCode, 6) << outcome.err.toStdString();
+}
+
 // Three workers, one of them re-checking three sites at once, share 31 due sites: each site's page
 // is fetched once. The worker holding the last site is killed in the middle of its re-check: the
 // site stays claimed until the claim lapses (page time-out plus VANTOREL_CLAIM_MARGIN), and the

@@ -590,6 +590,40 @@ TEST(FetchEngine, TimeOutsCountFromTheStartNotFromTheQueue)
     }
 }
 
+// The time the program did not run is no server's: the loop held for 1.5 s, longer than the
+// connect time-out and the transfer time-out, while a page's name is looked up, its connection
+// made or its answer awaited (the server answers 1.8 s after the request, 0.3 s of them unheld):
+// the page still comes, and its host's next page too.
+TEST(FetchEngine, TimeTheLoopWasHeldCountsForNoTimeOut)
+{
+    LoopbackServer server([](Connection &connection) {
+        connection.sleepFor(std::chrono::milliseconds(std::stoi(connection.path().substr(1))));
+        connection.respond(200, "in time");
+    });
+    FetchLimits limits;
+    limits.connectTimeout = 500ms;
+    limits.totalTimeout = 1s;
+    const struct {
+        std::chrono::milliseconds heldAfter, answerAfter;
+    } cases[] = {{0ms, 300ms}, {5ms, 300ms}, {150ms, 1800ms}};
+    for (const auto &c : cases) {
+        FetchEngine engine(limits, 4);
+        NameLookups::Reset();
+        const auto page = [&](std::chrono::milliseconds answerAfter) {
+            return QString::fromStdString(NameLookups::WithName(server.url("/" + std::to_string(answerAfter.count())).toStdString()));
+        };
+        const Ticket first = engine.Start(page(c.answerAfter));
+        QTimer::singleShot(c.heldAfter, [] { std::this_thread::sleep_for(1500ms); });
+        ASSERT_TRUE(WaitDone(engine, {first}));
+        const Ticket next = engine.Start(page(0ms));
+        ASSERT_TRUE(WaitDone(engine, {next}));
+        for (const Ticket ticket : {first, next}) {
+            const FetchResult result = engine.Take(ticket).value();
+            EXPECT_EQ(result.error, FetchError::None) << "held after " << c.heldAfter.count() << " ms: " << result.errorText.toStdString();
+        }
+    }
+}
+
 TEST(FetchEngine, AbortFreesTheSlotAndEmitsNothingAndAbortAllDropsEverything)
 {
     std::atomic<int> stalls{0};

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -70,6 +71,26 @@ PostgresServer::~PostgresServer()
     if (!server_.waitForFinished(10000))
         server_.kill();
     server_.waitForFinished(5000);
+}
+
+void PostgresServer::Freeze(bool frozen)
+{
+    const auto postmaster = static_cast<pid_t>(server_.processId());
+    std::vector<pid_t> processes{postmaster};
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        bool isProcess = false;
+        const pid_t pid = entry.toInt(&isProcess);
+        if (!isProcess || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid …", where the name may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toInt() == postmaster)
+            processes.push_back(pid);
+    }
+    for (const pid_t pid : processes)
+        ::kill(pid, frozen ? SIGSTOP : SIGCONT);
 }
 
 PostgresServer *PostgresServer::Shared(QString &skipReason, bool durable)

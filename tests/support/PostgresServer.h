@@ -42,6 +42,10 @@ public:
     // Runs statements as the superuser on the database; why one failed, or an empty text.
     QString Exec(const QString &database, const QStringList &statements) const;
 
+    // Stops the server and every process of it, as a hung host would (their kernel still
+    // acknowledges what is sent to them), or lets them go on.
+    void Freeze(bool frozen);
+
     // A role that logs in with a password only: PostgresServer::kGuestPassword.
     static constexpr const char *kGuest = "guest";
     static constexpr const char *kGuestPassword = "guest-password";
