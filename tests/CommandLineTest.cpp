@@ -690,21 +690,43 @@ TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
     }
 
     if (!GetParam()) {
-        // A file too full to take the new tables: the migration stops midway, and the file is
-        // the former schema's, whole.
-        const QString stopped = folder_.filePath(QStringLiteral("stopped.sqlite3"));
-        ASSERT_TRUE(QFile::copy(db_, stopped));
-        OpenOptions cramped;
-        cramped.maxPageCount = QFileInfo(stopped).size() / 4096 + 1;
-        EXPECT_EQ(OpenHistory(QStringLiteral("migration-test-stopped"), stopped, cramped), QStringLiteral("磁盘已满"));
-        QSqlDatabase::database(QStringLiteral("migration-test-stopped"), false).close();
-        QSqlDatabase::removeDatabase(QStringLiteral("migration-test-stopped"));
-        ASSERT_EQ(ConnectHistory(oldName, stopped), QString());
-        EXPECT_EQ(count(oldName, "PRAGMA user_version"), static_cast<qint64>(HistorySchema().size() - 2));
-        EXPECT_EQ(count(oldName, "SELECT COUNT(*) FROM run_row r JOIN row_link l ON l.row_id = r.id"), links);
-        EXPECT_EQ(count(oldName, "SELECT COUNT(*) FROM run_row WHERE final_address <> ''"), checks);
-        QSqlDatabase::database(oldName, false).close();
-        QSqlDatabase::removeDatabase(oldName);
+        // A file too full to take the new tables: the migration stops midway, at either step,
+        // and the file is the former schema's, whole.
+        const struct {
+            std::size_t steps;
+            const char *links;
+        } stops[] = {{HistorySchema().size() - 2, "SELECT COUNT(*) FROM run_row r JOIN row_link l ON l.row_id = r.id"},
+                     {HistorySchema().size() - 1, "SELECT COUNT(*) FROM run_row r JOIN state_link l ON l.state_id = r.state_id"}};
+        for (const auto &stop : stops) {
+            SCOPED_TRACE(stop.steps);
+            const QString stopped = folder_.filePath(QStringLiteral("stopped%1.sqlite3").arg(stop.steps));
+            ASSERT_TRUE(QFile::copy(db_, stopped));
+            const auto open = [&stopped](const OpenOptions &options) {
+                const QString reason = OpenHistory(QStringLiteral("migration-test-stopped"), stopped, options);
+                QSqlDatabase::database(QStringLiteral("migration-test-stopped"), false).close();
+                QSqlDatabase::removeDatabase(QStringLiteral("migration-test-stopped"));
+                return reason;
+            };
+            OpenOptions taken, cramped;
+            taken.schema = HistorySchema().first(stop.steps);
+            ASSERT_EQ(open(taken), QString());
+            {
+                // Without the pages the former steps left free.
+                ASSERT_EQ(ConnectHistory(oldName, stopped), QString());
+                QSqlQuery vacuum(QSqlDatabase::database(oldName, false));
+                EXPECT_TRUE(vacuum.exec(QStringLiteral("VACUUM")));
+            }
+            QSqlDatabase::database(oldName, false).close();
+            QSqlDatabase::removeDatabase(oldName);
+            cramped.maxPageCount = QFileInfo(stopped).size() / 4096 + 1;
+            EXPECT_EQ(open(cramped), QStringLiteral("磁盘已满"));
+            ASSERT_EQ(ConnectHistory(oldName, stopped), QString());
+            EXPECT_EQ(count(oldName, "PRAGMA user_version"), static_cast<qint64>(stop.steps));
+            EXPECT_EQ(count(oldName, stop.links), links);
+            EXPECT_EQ(count(oldName, "SELECT COUNT(*) FROM run_row"), checks);
+            QSqlDatabase::database(oldName, false).close();
+            QSqlDatabase::removeDatabase(oldName);
+        }
     }
 
     QStringList readings;
