@@ -28,6 +28,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QTimer>
 #include <QUrl>
 
 #include <limits>
@@ -373,11 +374,18 @@ void FormMain::WatchPanelAndTipLine()
             ShowListSize();
         listSummaryShown_ = false;
     });
-    connect(&analysis_, &BacklinkAnalysis::Finished, this, [this] {
+    connect(&analysis_, &BacklinkAnalysis::Finished, this, [this](RunOutcome outcome) {
         stopButton_->setEnabled(false);
         listSummaryShown_ = false;
         if (runKind_ != RunKind::Search)
             ShowListSize();
+        // A stopped run's panel goes as a completed one's does, after the same pause: it must not
+        // hide the rows judged. A status said since (a failure of the store) stays.
+        if (outcome == RunOutcome::Stopped)
+            QTimer::singleShot(analysis_.Settings().pause, this, [this, said = statusLine_->text()] {
+                if (!analysis_.Running() && statusLine_->text() == said)
+                    ShowPanel(false);
+            });
     });
 }
 

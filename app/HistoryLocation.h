@@ -45,6 +45,12 @@ private:
     QLineEdit *fileEdit_ = nullptr;
     QLineEdit *addressEdit_ = nullptr;
     QLabel *problem_ = nullptr;
+    QLabel *testResult_ = nullptr;
+    int tests_ = 0; // the latest test's answer replaces an earlier one's
+
+    void BrowseFile();
+    // Connects to the server typed in, on a pool thread, and says how that went.
+    void TestConnection();
 };
 
 } // namespace vantorel

@@ -92,6 +92,8 @@ QTableView *MakeTable(QWidget *parent, const char *name, QStandardItemModel *mod
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setTabKeyNavigation(false); // Tab leaves the table, arrows move in it
     view->verticalHeader()->hide();
+    // Rows a line of text high, so that a run's worth of them shows at once.
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 8);
     view->horizontalHeader()->setStretchLastSection(true);
     view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     view->horizontalHeader()->setResizeContentsPrecision(50); // a domain may have thousands of runs
@@ -165,7 +167,7 @@ void HistoryWindow::BuildControls()
     setObjectName(QStringLiteral("FormHistory"));
     setWindowTitle(QStringLiteral("历史记录"));
     setAccessibleName(QStringLiteral("历史记录"));
-    resize(900, 600);
+    resize(1000, 760);
 
     statusLine_ = new QLabel(this);
     statusLine_->setObjectName(QStringLiteral("LabelHistoryStatus"));
@@ -201,7 +203,7 @@ void HistoryWindow::BuildControls()
     keepBox_->setPrefix(QStringLiteral("自动清理：每次检测后删除 "));
     keepBox_->setSuffix(QStringLiteral(" 天前没有变化的检测"));
     chart_ = new RunChart(this);
-    chart_->setMinimumHeight(160);
+    chart_->setMinimumSize(360, 160);
     closeButton_ = MakeButton(this, "CommandCloseHistory", QStringLiteral("关闭"));
 
     const auto captioned = [this](QWidget *view, const QString &caption, QWidget *beside = nullptr,
@@ -221,15 +223,21 @@ void HistoryWindow::BuildControls()
         layout->addWidget(view);
         return box;
     };
-    topSplit_ = new QSplitter(Qt::Horizontal);
-    topSplit_->addWidget(captioned(domainsView_, QStringLiteral("网站(&W)：")));
-    topSplit_->addWidget(captioned(runsView_, QStringLiteral("检测记录(&R)："), watchBox_, intervalBox_));
-    topSplit_->setStretchFactor(1, 1);
+    // The runs have the window's whole width, so that each of their columns shows; the chart and
+    // the changes share the lowest part.
+    auto *lower = new QSplitter(Qt::Horizontal);
+    lower->addWidget(chart_);
+    lower->addWidget(captioned(changesView_, QStringLiteral("与上一次相比的变化(&C)："), kindBox_));
+    lower->setChildrenCollapsible(false);
+    lower->setSizes({420, 580});
     auto *split = new QSplitter(Qt::Vertical);
-    split->addWidget(topSplit_);
-    split->addWidget(chart_);
-    split->addWidget(captioned(changesView_, QStringLiteral("与上一次相比的变化(&C)："), kindBox_));
+    split->addWidget(captioned(domainsView_, QStringLiteral("网站(&W)：")));
+    split->addWidget(captioned(runsView_, QStringLiteral("检测记录(&R)："), watchBox_, intervalBox_));
+    split->addWidget(lower);
     split->setChildrenCollapsible(false);
+    split->setStretchFactor(1, 1);
+    const int row = runsView_->verticalHeader()->defaultSectionSize();
+    split->setSizes({4 * row, 12 * row, 10 * row});
 
     auto *buttons = new QHBoxLayout;
     for (QPushButton *button : {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_, webhooksButton_})
@@ -351,30 +359,12 @@ void HistoryWindow::ShowDomains(const Listing &listing)
                               watched_.contains(domain.domain) ? IntervalText(watched_.value(domain.domain)) : QString()});
     }
     Fill(*domainsModel_, table);
-    FitDomainList();
     if (domains_.empty()) {
         wantedDomain_.clear();
         LoadRuns();
     } else {
         domainsView_->setCurrentIndex(domainsModel_->index(wanted, 0));
     }
-}
-
-void HistoryWindow::FitDomainList()
-{
-    // The domains' columns all in view, the runs taking the rest but never less than a third;
-    // a list the user made wider stays so.
-    const QAbstractItemView &cells = *domainsView_; // where the cells' widths are public
-    int columns = 0;
-    for (int column = 0; column < domainsModel_->columnCount(); ++column)
-        columns += std::max(domainsView_->horizontalHeader()->sectionSizeHint(column), cells.sizeHintForColumn(column));
-    const int needed = columns + 2 * domainsView_->frameWidth() + domainsView_->verticalScrollBar()->sizeHint().width();
-    const QList<int> sizes = topSplit_->sizes();
-    if (sizes.value(0) >= needed)
-        return;
-    const int total = std::max(sizes.value(0) + sizes.value(1), topSplit_->width() - topSplit_->handleWidth());
-    const int domains = std::min(needed, total * 2 / 3);
-    topSplit_->setSizes({domains, total - domains});
 }
 
 void HistoryWindow::LoadRuns()

@@ -81,7 +81,6 @@ private:
     void LoadRuns();
     void LoadChanges();
     void ShowDomains(const Listing &listing);
-    void FitDomainList();
     void ShowRuns(const Listing &listing);
     void ShowChanges();
     // The chosen run's changes of the chosen kind.
@@ -98,7 +97,6 @@ private:
     int domainsRead_ = 0, runsRead_ = 0, changesRead_ = 0, watchWritten_ = 0;
 
     QLabel *statusLine_ = nullptr;
-    QSplitter *topSplit_ = nullptr; // the domains beside their runs
     QTableView *domainsView_ = nullptr;
     QTableView *runsView_ = nullptr;
     QTableView *changesView_ = nullptr;

@@ -3,6 +3,8 @@
 #include "Layout.h"
 #include "ResultModel.h"
 
+#include <Retry.h>
+
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
@@ -95,6 +97,20 @@ void ResultGrid::SetHeaderFormat(const QString &format)
     captionWidths_.clear();
     for (const QString &caption : model_->Captions())
         captionWidths_.push_back(metrics.horizontalAdvance(caption) + 2 * kCellPaddingPx);
+    if (captionWidths_.size() > ResultModel::kAddressColumn)
+        narrowestAddress_ =
+            metrics.horizontalAdvance(model_->Captions()[ResultModel::kAddressColumn].trimmed()) + 2 * kCellPaddingPx;
+    // The verdict column fits whatever a row may say while it waits or is fetched, the longest
+    // wait for a retry included.
+    if (captionWidths_.size() > ResultModel::kVerdictColumn) {
+        int &verdict = captionWidths_[ResultModel::kVerdictColumn];
+        for (const RowState state : {RowState::Waiting, RowState::Fetching, RowState::Rendering, RowState::WaitingToRetry}) {
+            ResultRow row;
+            row.state = state;
+            row.retryWait = RetryPolicy().maxRetryAfter;
+            verdict = std::max(verdict, metrics.horizontalAdvance(row.Verdict()) + 2 * kCellPaddingPx);
+        }
+    }
     for (int column = 0; column < static_cast<int>(captionWidths_.size()); ++column)
         setColumnWidth(column, captionWidths_[static_cast<std::size_t>(column)]);
     FitColumns();
@@ -102,13 +118,13 @@ void ResultGrid::SetHeaderFormat(const QString &format)
 
 void ResultGrid::FitColumns()
 {
-    // What the grid has beyond its captions goes to the address column.
+    // The address column takes what the grid has beyond the other columns, down to its
+    // caption's own words when they are wide.
     if (captionWidths_.size() != ResultModel::kColumns)
         return;
-    const int captions = std::accumulate(captionWidths_.begin(), captionWidths_.end(), 0);
-    const int spare = viewport()->width() - captions;
-    const int address = captionWidths_[ResultModel::kAddressColumn] + std::max(0, spare);
-    setColumnWidth(ResultModel::kAddressColumn, address);
+    const int others = std::accumulate(captionWidths_.begin(), captionWidths_.end(), 0) -
+                       captionWidths_[ResultModel::kAddressColumn];
+    setColumnWidth(ResultModel::kAddressColumn, std::max(narrowestAddress_, viewport()->width() - others));
 }
 
 void ResultGrid::resizeEvent(QResizeEvent *event)

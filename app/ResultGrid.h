@@ -60,6 +60,7 @@ private:
     ResultModel *model_ = nullptr;
     QSortFilterProxyModel *proxy_ = nullptr;
     std::vector<int> captionWidths_;
+    int narrowestAddress_ = 0;
     int sortColumn_ = -1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     std::optional<int> followedTo_; // where following the judged row last scrolled

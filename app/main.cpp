@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 #include <cstdio>
@@ -93,6 +94,10 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     InstallQtTranslations(app);
+    // Qt's own dialogs rather than the desktop's, which speak the system's language; their dates
+    // and sizes in Chinese too.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quillmere.Vantorel")); // ties the window to its .desktop entry
     vantorel::SkinH_Attach();
     vantorel::AnalysisSettings settings;

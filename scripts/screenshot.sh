@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Builds the program, starts it on a virtual display and saves a PNG of its window.
-# Usage: scripts/screenshot.sh [--history] [out.png]   (default: build/screenshot.png)
+# Usage: scripts/screenshot.sh [--history|--stopped] [out.png]   (default: build/screenshot.png)
 # With --history the picture is of the history window (Ctrl+H) over a file of three months of
-# sample runs (scripts/sample-history.py).
+# sample runs (scripts/sample-history.py); with --stopped, of the window at its smallest, a run
+# of example.com stopped by Esc halfway, its engine and pages on loopback (scripts/sample-web.py).
 # Xvfb runs no window manager, so the picture is the window's client area without a caption bar.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 history=""
-if [ "${1:-}" = "--history" ]; then
-  history=1
-  shift
-fi
+stopped=""
+case "${1:-}" in
+  --history) history=1; shift ;;
+  --stopped) stopped=1; shift ;;
+esac
 out="$(realpath -m "${1:-$root/build/screenshot.png}")"
 cd "$root"
 
@@ -24,6 +26,12 @@ db="$samples/history.sqlite3"
 if [ -n "$history" ]; then
   build/app/vantorel --watch example.com --db "$db" 2>/dev/null
   scripts/sample-history.py "$db"
+fi
+if [ -n "$stopped" ]; then
+  coproc web { exec scripts/sample-web.py example.com; }
+  read -r port <&"${web[0]}"
+  trap 'kill "$web_PID" 2>/dev/null || true; rm -rf "$samples"' EXIT
+  export http_proxy="http://127.0.0.1:$port" no_proxy=127.0.0.0/8
 fi
 
 # The window is found by its caption (a loaded machine may take many seconds to show it); a short pause after it appears lets it paint.
@@ -42,6 +50,13 @@ xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
   done
   [ -n "$window" ] || { xwininfo -root -tree >&2; echo "screenshot: no window after 30 s" >&2; exit 1; }
   sleep 1
+  if [ -n "$4" ]; then
+    xdotool windowfocus --sync "$window" key ctrl+a type example.com
+    xdotool key Return
+    sleep 4
+    xdotool key Escape
+    sleep 2
+  fi
   if [ -n "$3" ]; then
     xdotool windowfocus --sync "$window" key ctrl+h
     for _ in $(seq 100); do
@@ -53,5 +68,5 @@ xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
     sleep 2
   fi
   import -window "$window" "$1"
-' screenshot "$out" "$db" "$history"
+' screenshot "$out" "$db" "$history" "$stopped"
 echo "screenshot: $out"

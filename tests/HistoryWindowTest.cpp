@@ -281,20 +281,27 @@ TEST_F(HistoryFile, VerdictToolTipsNameThePreviousCheckAndRecheckTakesTheKnownVa
 }
 
 // A long site name widens the domains' list so that every column shows without a scroll bar.
-TEST(HistoryDomains, EveryColumnShowsBesideALongName)
+// At 1,000 pixels wide, a long site name and ten runs show whole, without scrolling sideways.
+TEST(HistoryDomains, EveryColumnAndTenRunsShowAtAThousandPixels)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
     const QString site = QStringLiteral("backlinks-of-a-long-site.example.com");
     HistoryWriter writer(path);
-    WriteRun(writer, site, RunSource::Search, {{kA, StoredOutcome::PassesWeight}});
+    for (int run = 0; run < 12; ++run)
+        WriteRun(writer, site, RunSource::Search, {{kA, StoredOutcome::PassesWeight}});
     HistoryWindow history(path, writer);
+    history.resize(1000, history.height());
     history.show();
     history.Reload();
     const auto *domains = Child<QTableView>(history, "GridDomains");
-    ASSERT_TRUE(WaitFor([&] { return Column(*domains, 0) == QStringList{site}; }));
+    const auto *runs = Child<QTableView>(history, "GridRuns");
+    ASSERT_TRUE(WaitFor([&] { return Column(*domains, 0) == QStringList{site} && runs->model()->rowCount() == 12; }));
     QTest::qWait(50); // laid out
     EXPECT_FALSE(domains->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(runs->horizontalScrollBar()->isVisible());
+    const int lowest = runs->rowAt(runs->viewport()->height() - 1); // -1: below the last row
+    EXPECT_GE(lowest < 0 ? runs->model()->rowCount() : lowest, 10) << "fewer than ten runs in view";
 }
 
 // A run still being written cannot be deleted, alone or with its site, and closing the window
@@ -361,7 +368,17 @@ TEST_F(HistoryFile, TheHistoryLocationIsKeptAndTheNextRunsGoToTheServerChosen)
     ok->click();
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(Child<QLabel>(*dialog, "problem")->text(), QStringLiteral("PostgreSQL 服务器的地址应以 postgresql:// 开头"));
-    address->setText(database);
+    // 测试连接 says whether the server answers, without closing the dialog or keeping anything.
+    auto *tested = Child<QLabel>(*dialog, "testResult");
+    const auto test = [&](const QString &typed) {
+        address->setText(typed);
+        Child<QPushButton>(*dialog, "testConnection")->click();
+        EXPECT_TRUE(WaitFor([&] { return tested->text() != QStringLiteral("正在连接..."); }));
+        return tested->text();
+    };
+    EXPECT_TRUE(test(server->Address(QStringLiteral("no_such_database"))).startsWith(QStringLiteral("无法连接 PostgreSQL 服务器")));
+    EXPECT_EQ(test(database), QStringLiteral("连接成功"));
+    EXPECT_FALSE(LoadHistoryLocation().onServer);
     ok->click();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(window.HistoryPath(), database);

@@ -431,6 +431,7 @@ TEST_F(ShownWindow, TheStopButtonStopsARunLikeEsc)
     EXPECT_EQ(GridText(window, 0, 2), QStringLiteral("等待检测"));
     EXPECT_FALSE(stop->isEnabled()) << "nothing left to stop";
     EXPECT_EQ(Child<QLabel>(window, "Label4")->text(), QStringLiteral("地址列表：1 个网址"));
+    EXPECT_TRUE(WaitFor([&] { return !Child<QWidget>(window, "Frame3")->isVisible(); })) << "the panel stays over the rows";
 
     window.Analysis().CheckAddresses({stall.url("/never"), stall.url("/again")}, QStringLiteral("example.com"));
     EXPECT_TRUE(stop->isEnabled());
