@@ -200,8 +200,8 @@ void HistoryWindow::BuildControls()
     keepBox_->setObjectName(QStringLiteral("SpinKeepDays"));
     keepBox_->setRange(0, 36500);
     keepBox_->setSpecialValueText(QStringLiteral("自动清理：关闭（默认）"));
-    keepBox_->setPrefix(QStringLiteral("自动清理：每次检测后删除 "));
-    keepBox_->setSuffix(QStringLiteral(" 天前没有变化的检测"));
+    keepBox_->setPrefix(QStringLiteral("自动清理："));
+    keepBox_->setSuffix(QStringLiteral(" 天前的无变化检测"));
     chart_ = new RunChart(this);
     chart_->setMinimumSize(360, 160);
     closeButton_ = MakeButton(this, "CommandCloseHistory", QStringLiteral("关闭"));

@@ -531,7 +531,7 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     keep->setValue(30);
     emit keep->editingFinished();
     EXPECT_EQ(window.Notices()->KeepDays(), 30);
-    EXPECT_EQ(keep->text(), QStringLiteral("自动清理：每次检测后删除 30 天前没有变化的检测"));
+    EXPECT_EQ(keep->text(), QStringLiteral("自动清理：30 天前的无变化检测"));
     FormMain next({}, path);
     EXPECT_TRUE(WaitFor([&] { return next.Notices()->Webhooks() == window.Notices()->Webhooks(); }));
     EXPECT_TRUE(WaitFor([&] { return next.Notices()->KeepDays() == 30; }));
