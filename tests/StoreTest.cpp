@@ -969,6 +969,32 @@ TEST_P(StoreTest, SpansTellWhatReplayingEveryRowTells)
     EXPECT_EQ(reader.Error(), QString());
 }
 
+// What the window asks of the writer after a run and from a change's menu: old runs that hold
+// nothing new go, the first and the last check of an unchanged address stay; a forgotten address
+// is known no more.
+TEST_P(StoreTest, TheWriterPrunesOldRunsAndForgetsAnAddress)
+{
+    const QStringList addresses{QStringLiteral("http://a.example.org/"), QStringLiteral("http://b.example.org/")};
+    HistoryWriter writer(Path());
+    for (int day = 0; day < 10; ++day) {
+        const QDateTime at = QDateTime::currentDateTime().addDays(day - 40);
+        const HistoryWriter::Ticket run = writer.BeginRun(kDomain, RunSource::Recheck, at);
+        for (int k = 0; k < addresses.size(); ++k)
+            writer.SaveRow(run, SampleRow(k + 1, addresses[k]));
+        writer.EndRun(run, RunOutcome::Completed, std::nullopt, at);
+    }
+    writer.Prune(QStringLiteral("www.example.com"), 30);
+    writer.Forget(kDomain, addresses[0]);
+    writer.WaitUntilWritten();
+    EXPECT_EQ(writer.FirstFailure(), QString());
+    HistoryReader reader(Path());
+    const std::vector<RunSummary> runs = reader.Runs(kDomain);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].run.startedAt.daysTo(runs[0].run.startedAt), 9) << "the first and the last";
+    EXPECT_EQ(reader.LastChecks(kDomain, addresses).size(), 2);
+    EXPECT_EQ(reader.KnownValidAddresses(kDomain), QStringList{addresses[1]});
+}
+
 TEST_P(StoreTest, WatchListHandsEachDueSiteToOneWorkerAtATime)
 {
     using namespace std::chrono_literals;
