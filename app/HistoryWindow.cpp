@@ -3,6 +3,7 @@
 #include "Background.h"
 #include "GridActions.h"
 #include "Layout.h"
+#include "MailDialog.h"
 #include "RunChart.h"
 #include "RunNotices.h"
 
@@ -127,6 +128,9 @@ HistoryDialogs StandardDialogs(QWidget *parent)
             });
             dialog->open();
         },
+        [parent](const MailSettings &current, std::function<void(const MailSettings &)> done) {
+            AskMailSettings(parent, current, std::move(done));
+        },
     };
 }
 
@@ -188,6 +192,7 @@ void HistoryWindow::BuildControls()
     deleteDomainButton_ = MakeButton(this, "CommandDeleteDomain", QStringLiteral("删除该网站的全部记录"));
     recheckButton_ = MakeButton(this, "CommandRecheck", QStringLiteral("复查已知外链"));
     webhooksButton_ = MakeButton(this, "CommandWebhooks", QStringLiteral("通知网址..."));
+    mailButton_ = MakeButton(this, "CommandMail", QStringLiteral("邮件..."));
     watchBox_ = new QCheckBox(QStringLiteral("每天自动复查(&A)"), this);
     watchBox_->setObjectName(QStringLiteral("CheckWatch"));
     intervalBox_ = new QSpinBox(this);
@@ -240,7 +245,8 @@ void HistoryWindow::BuildControls()
     split->setSizes({4 * row, 12 * row, 10 * row});
 
     auto *buttons = new QHBoxLayout;
-    for (QPushButton *button : {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_, webhooksButton_})
+    for (QPushButton *button :
+         {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_, webhooksButton_, mailButton_})
         buttons->addWidget(button);
     buttons->addWidget(keepBox_);
     buttons->addStretch();
@@ -262,6 +268,7 @@ void HistoryWindow::BuildControls()
         {webhooksButton_, u"通知网址", u"检测有变化时把变化发送到的网址"},
         {keepBox_, u"自动清理",
          u"每次检测后，删除早于这么多天、没有变化的检测（有变化的检测和每个地址最近的一次检测都保留）；0 为关闭，默认关闭"},
+        {mailButton_, u"邮件", u"检测有变化时把变化以邮件发送：邮件服务器、发件人和收件人"},
         {watchBox_, u"每天自动复查", u"由 vantorel --recheck-due 按间隔自动复查所选网站"},
         {intervalBox_, u"复查间隔", u"自动复查的间隔小时数"},
         {chart_, u"结果走势", u"所选网站每次检测中有效、已失效和未能检测的行数，悬停查看是哪次检测，点击选中它"},
@@ -292,6 +299,7 @@ void HistoryWindow::BuildControls()
     connect(recheckButton_, &QPushButton::clicked, this, [this] { emit RecheckRequested(SiteShown(ChosenDomain())); });
     connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(webhooksButton_, &QPushButton::clicked, this, &HistoryWindow::EditWebhooks);
+    connect(mailButton_, &QPushButton::clicked, this, &HistoryWindow::EditMail);
     connect(watchBox_, &QCheckBox::toggled, this, [this](bool on) { SetWatched(on, intervalBox_->value()); });
     connect(intervalBox_, &QSpinBox::editingFinished, this, [this] {
         if (watchBox_->isChecked())
@@ -478,6 +486,7 @@ void HistoryWindow::EnableButtons()
     intervalBox_->setEnabled(hasDomain);
     webhooksButton_->setEnabled(notices_ != nullptr);
     keepBox_->setEnabled(notices_ != nullptr);
+    mailButton_->setEnabled(notices_ != nullptr);
 }
 
 void HistoryWindow::SetRunNotices(RunNotices *notices)
@@ -552,6 +561,12 @@ void HistoryWindow::EditWebhooks()
 {
     if (notices_)
         dialogs_.editWebhooks(notices_->Webhooks(), [this](const QStringList &urls) { notices_->SetWebhooks(urls); });
+}
+
+void HistoryWindow::EditMail()
+{
+    if (notices_)
+        dialogs_.editMail(notices_->Mail(), [this](const MailSettings &mail) { notices_->SetMail(mail); });
 }
 
 QString HistoryWindow::ChosenDomain() const

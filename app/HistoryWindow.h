@@ -3,6 +3,7 @@
 #include "GridActions.h"
 
 #include <HistoryReader.h>
+#include <Mail.h>
 #include <WatchList.h>
 
 #include <QHash>
@@ -37,6 +38,8 @@ struct HistoryDialogs {
     std::function<void(const QString &message)> tell;
     // The webhooks, one a line; answers through done, or never when cancelled.
     std::function<void(const QStringList &current, std::function<void(const QStringList &)> done)> editWebhooks;
+    // The e-mail's server, sender and recipients; answers through done, or never when cancelled.
+    std::function<void(const MailSettings &current, std::function<void(const MailSettings &)> done)> editMail;
 };
 
 // "历史记录": the domains the history holds, a domain's runs, and a run's changes against the run
@@ -52,7 +55,7 @@ public:
     ~HistoryWindow() override;
 
     void SetDialogs(HistoryDialogs dialogs) { dialogs_ = std::move(dialogs); }
-    // Where "通知网址..." keeps the webhooks; the button is off without it.
+    // Where "通知网址..." and "邮件..." keep their settings; the buttons are off without it.
     void SetRunNotices(RunNotices *notices);
 
     // Reads the domains again once what the writer has queued is written, keeping the chosen
@@ -68,6 +71,7 @@ public:
     void ForgetAddressOf(int changeRow);
     // The menu of a change, as the table's context menu shows it at that row.
     std::unique_ptr<QMenu> ChangeMenu(int changeRow);
+    void EditMail();
 
 signals:
     // "复查已知外链" for the chosen domain.
@@ -107,6 +111,7 @@ private:
     QPushButton *recheckButton_ = nullptr;
     QPushButton *closeButton_ = nullptr;
     QPushButton *webhooksButton_ = nullptr;
+    QPushButton *mailButton_ = nullptr;
     QCheckBox *watchBox_ = nullptr;
     QSpinBox *intervalBox_ = nullptr;
     QSpinBox *keepBox_ = nullptr; // 自动清理, with the notices' settings

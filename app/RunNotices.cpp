@@ -18,11 +18,19 @@ namespace {
 
 const QString kWebhooksKey = QStringLiteral("notify/webhooks");
 const QString kKeepDaysKey = QStringLiteral("history/keepDays");
+const QString kMailServerKey = QStringLiteral("notify/mailServer");
+const QString kMailFromKey = QStringLiteral("notify/mailFrom");
+const QString kMailToKey = QStringLiteral("notify/mailTo");
 
 QSettings Settings()
 {
     return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel"));
 }
+
+struct Kept {
+    QStringList webhooks;
+    MailSettings mail;
+};
 
 struct Told {
     std::optional<ChangeNotice> notice;
@@ -49,10 +57,19 @@ RunNotices::RunNotices(RunHistory &history, HistoryWriter &writer, QString histo
             emit KeepDaysRead();
         });
     RunThen(
-        this, &pool_, [] { return Settings().value(kWebhooksKey).toStringList(); },
-        [this](const QStringList &kept) {
-            if (!webhooksSet_) // a list set meanwhile is newer than the one read
-                webhooks_ = kept;
+        this, &pool_,
+        [] {
+            const QSettings settings = Settings();
+            return Kept{settings.value(kWebhooksKey).toStringList(),
+                        {settings.value(kMailServerKey).toString(), settings.value(kMailFromKey).toString(),
+                         settings.value(kMailToKey).toStringList()}};
+        },
+        [this](const Kept &kept) {
+            // What was set meanwhile is newer than what was read.
+            if (!webhooksSet_)
+                webhooks_ = kept.webhooks;
+            if (!mailSet_)
+                mail_ = kept.mail;
             emit WebhooksRead();
         });
 }
@@ -90,6 +107,18 @@ void RunNotices::SetKeepDays(int days)
     (void)QtConcurrent::run(&pool_, [days] { Settings().setValue(kKeepDaysKey, days); });
 }
 
+void RunNotices::SetMail(const MailSettings &mail)
+{
+    mail_ = mail;
+    mailSet_ = true;
+    (void)QtConcurrent::run(&pool_, [mail] {
+        QSettings settings = Settings();
+        settings.setValue(kMailServerKey, mail.server);
+        settings.setValue(kMailFromKey, mail.from);
+        settings.setValue(kMailToKey, mail.to);
+    });
+}
+
 void RunNotices::Tell(qint64 runId)
 {
     const bool desktop = !QApplication::activeWindow(); // as the run ends
@@ -112,10 +141,16 @@ void RunNotices::Tell(qint64 runId)
                 UseBus(QDBusConnection::sessionBus());
             desktop_->Notify(*told.notice);
         }
-        if (webhooks_.isEmpty() || !WorthPosting(*told.notice))
+        if ((webhooks_.isEmpty() && mail_.to.isEmpty()) || !WorthPosting(*told.notice))
             return;
         RunThen(
-            this, &pool_, [urls = webhooks_, notice = *told.notice] { return PostNotice(urls, notice); },
+            this, &pool_,
+            [urls = webhooks_, mail = mail_, notice = *told.notice] {
+                QStringList failures = PostNotice(urls, notice);
+                if (const QString failure = SendMail(mail, ChangeMail(notice)); !failure.isEmpty())
+                    failures << failure;
+                return failures;
+            },
             [this](const QStringList &failures) {
                 if (!failures.isEmpty())
                     emit FailureToShow(failures.join(u'\n'));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <DesktopNotifier.h>
+#include <Mail.h>
 
 #include <QObject>
 #include <QStringList>
@@ -15,8 +16,8 @@ class RunHistory;
 
 // Tells what a run of the window changed once the store holds it: a desktop notification when
 // none of the program's windows is active as the run ends (its failure is one line on standard
-// error, as from the command line), and a POST to each webhook of the settings (its failure on
-// the status line). The notice is read and posted on a pool of its own; the window's thread only
+// error, as from the command line), a POST to each webhook of the settings and an e-mail to the
+// settings' recipients (their failures on the status line). The notice is read and posted on a pool of its own; the window's thread only
 // hands it over.
 class RunNotices final : public QObject {
     Q_OBJECT
@@ -26,15 +27,18 @@ public:
     // Waits for the reads and posts in flight.
     ~RunNotices() override;
 
-    // The webhooks, as the settings keep them (loaded on the pool; empty until WebhooksRead).
+    // The webhooks and the e-mail, as the settings keep them (loaded on the pool; empty until
+    // WebhooksRead).
     const QStringList &Webhooks() const { return webhooks_; }
-    // Keeps the webhooks in the settings, written on the pool.
+    const MailSettings &Mail() const { return mail_; }
+    // Keep them in the settings, written on the pool.
     void SetWebhooks(const QStringList &urls);
     // 自动清理: after each run, the runs older than this many days that hold nothing new are
     // deleted (HistoryWriter::Prune); 0, the default, keeps every run. Kept with the settings
     // (read on the pool; 0 until KeepDaysRead).
     int KeepDays() const { return keepDays_; }
     void SetKeepDays(int days);
+    void SetMail(const MailSettings &mail);
     // The runs from now on are kept there.
     void UseHistory(HistoryWriter &writer, const QString &historyPath);
     // Notifies through this bus instead of the session bus, which is reached at the first
@@ -58,6 +62,8 @@ private:
     bool webhooksSet_ = false;
     int keepDays_ = 0;
     bool keepDaysSet_ = false;
+    MailSettings mail_;
+    bool mailSet_ = false;
 };
 
 } // namespace vantorel

@@ -3,6 +3,7 @@
 #include "ConsoleOutput.h"
 #include "ConsoleProgress.h"
 #include "HistoryCommand.h"
+#include "ReportCommand.h"
 #include "WatchCommand.h"
 
 #include <AddressList.h>
@@ -12,6 +13,7 @@
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
+#include <Mail.h>
 #include <RunHistory.h>
 #include <Network.h>
 #include <Webhook.h>
@@ -242,6 +244,8 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         return PruneCommand(line, historyFile, streams);
     if (line.command == Command::Forget)
         return ForgetCommand(line, historyFile, streams);
+    if (line.command == Command::Report)
+        return RunReport(line, historyFile, streams);
 
     CheckRun run(line, CheckSettings(line, std::move(settings), streams), streams, ::isatty(STDERR_FILENO) == 1);
     // Results nobody can read are not worth waiting for.
@@ -318,6 +322,7 @@ bool CheckRun::Stopped() const
 struct CheckRun::Conclusion {
     StoredChanges stored;
     QStringList webhookFailures;
+    QString mailFailure;
 };
 
 void CheckRun::Finish()
@@ -337,17 +342,20 @@ void CheckRun::Finish()
         written->deleteLater();
         // The writer is done: the run's id came before this, posted from its thread.
         const qint64 runId = history_->CurrentRunId();
-        const bool toTell = line_.notify || !line_.notifyUrls.isEmpty();
+        const bool toTell = line_.notify || !line_.notifyUrls.isEmpty() || !line_.mail.to.isEmpty();
         auto *read = new QFutureWatcher<Conclusion>(this);
         connect(read, &QFutureWatcher<Conclusion>::finished, this, [this, read] {
             read->deleteLater();
             Told(read->result());
         });
         read->setFuture(QtConcurrent::run(&pool_, [writer = writer_.get(), runId, historyFile = historyFile_, toTell,
-                                                   urls = line_.notifyUrls] {
-            Conclusion conclusion{ReadChanges(*writer, runId, historyFile, toTell), {}};
-            if (conclusion.stored.notice)
+                                                   urls = line_.notifyUrls, mail = line_.mail] {
+            Conclusion conclusion{ReadChanges(*writer, runId, historyFile, toTell), {}, {}};
+            if (conclusion.stored.notice) {
                 conclusion.webhookFailures = PostNotice(urls, *conclusion.stored.notice);
+                if (WorthPosting(*conclusion.stored.notice))
+                    conclusion.mailFailure = SendMail(mail, ChangeMail(*conclusion.stored.notice));
+            }
             return conclusion;
         }));
     });
@@ -402,6 +410,8 @@ void CheckRun::Told(const Conclusion &conclusion)
 {
     for (const QString &failure : conclusion.webhookFailures)
         streams_.Say(failure);
+    if (!conclusion.mailFailure.isEmpty())
+        streams_.Say(conclusion.mailFailure);
     const auto end = [this, conclusion] {
         const int status = TellChanges(line_, conclusion.stored, analysis_->Rows(), streams_);
         emit Done(streams_.ReportFailure() ? kExitOutputFailed : status);

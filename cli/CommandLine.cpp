@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "ConsoleOutput.h"
+
 #include <HistoryDatabase.h>
 #include <Retry.h>
 #include <Webhook.h>
@@ -40,7 +42,7 @@ struct Parser {
                                            "没有可检测的网址时以状态 2 退出。"),
                             QStringLiteral("FILE")};
     QCommandLineOption format{QStringLiteral("format"),
-                              QStringLiteral("输出格式 table、tsv、csv 或 json（默认：终端上为 table，否则为 tsv）。"),
+                              QStringLiteral("输出格式 table、tsv、csv 或 json（默认：终端上为 table，否则为 tsv）；--report 还可为 html。"),
                               QStringLiteral("FORMAT")};
     QCommandLineOption jobs{QStringLiteral("jobs"),
                             QStringLiteral("同时下载的网页数，1 到 256，每个网站最多同时 2 个（默认：窗口中的搜索结果为 8，"
@@ -88,6 +90,24 @@ struct Parser {
         QStringLiteral("与 --notify-url 相同，通知网址从文件 FILE 读取（以空白或换行分隔，# 后为注释）；"
                        "环境变量 VANTOREL_NOTIFY_URLS 中的网址也一样使用。这两种方式不会让网址出现在进程列表中。"),
         QStringLiteral("FILE")};
+    QCommandLineOption mailTo{QStringLiteral("mail-to"),
+                              QStringLiteral("与 --check、--recheck、--recheck-due 或 --report 同用：检测有变化（仍无法访问除外）时把变化、"
+                                             "或把报告，以电子邮件（纯文本和 HTML 两部分）发给 ADDRESS。可多次使用；"
+                                             "环境变量 VANTOREL_MAIL_TO 中的地址（以空白分隔）也一样使用。需要 --smtp 和 --mail-from。"),
+                              QStringLiteral("ADDRESS")};
+    QCommandLineOption smtp{QStringLiteral("smtp"),
+                            QStringLiteral("发送邮件的服务器：smtp://主机:587（服务器支持时用 STARTTLS 加密）或 smtps://主机:465"
+                                           "（默认：环境变量 VANTOREL_SMTP）。用户名和密码取自环境变量 VANTOREL_SMTP_USER 和 "
+                                           "VANTOREL_SMTP_PASSWORD，或 ~/.netrc 中该主机的一行；不会出现在任何输出中。"),
+                            QStringLiteral("URL")};
+    QCommandLineOption mailFrom{QStringLiteral("mail-from"),
+                                QStringLiteral("邮件的发件人地址（默认：环境变量 VANTOREL_MAIL_FROM）。"), QStringLiteral("ADDRESS")};
+    QCommandLineOption report{QStringLiteral("report"),
+                              QStringLiteral("报告 DOMAIN…（不给出时为历史记录中的每个网站）在 --since 期间的外链：期初和期末的有效、"
+                                             "已失效和未能检测条数，以及期间的每个变化。--format 还可为 html：一个自带图表的网页。")};
+    QCommandLineOption since{QStringLiteral("since"),
+                             QStringLiteral("与 --report 同用：报告最近 PERIOD 的检测，如 7d（天，默认）、24h（小时）或 4w（周）。"),
+                             QStringLiteral("PERIOD")};
     QCommandLineOption watch{QStringLiteral("watch"),
                              QStringLiteral("把 DOMAIN 加入自动复查列表（已在列表中则改变间隔），由 --recheck-due 按时复查。"),
                              QStringLiteral("DOMAIN")};
@@ -120,9 +140,9 @@ struct Parser {
         parser.setApplicationDescription(QStringLiteral(
             "网站外链检测：查找搜索引擎收录的、链接到某个域名的网页，并逐一检测它们是否仍然提到该域名，"
             "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history、--changes、"
-            "--watch、--unwatch、--watched、--recheck-due、--copy-history、--prune 或 --forget 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
+            "--watch、--unwatch、--watched、--recheck-due、--report、--copy-history、--prune 或 --forget 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
             "（--no-history 除外）；无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。"
-            "保存的检测丢失外链或网页变为无法访问时发桌面通知（--no-notify 关闭），有变化时发给 --notify-url；"
+            "保存的检测丢失外链或网页变为无法访问时发桌面通知（--no-notify 关闭），有变化时发给 --notify-url 和 --mail-to；"
             "发送失败只在标准错误上说明一行。\n\n"
             "退出状态：0 完成（无论结果如何）；1 结果无法写出（如磁盘已满或输出管道已关闭）、历史记录无法读取或无法复制；2 用法错误或地址列表中没有可检测的网址；"
             "3 无法访问搜索引擎；"
@@ -143,12 +163,19 @@ struct Parser {
             "也可每天复查一个网站（systemd 用户单元 vantorel-recheck@.service 和 vantorel-recheck@.timer）：\n"
             "  systemctl --user enable --now vantorel-recheck@example.com.timer\n"
             "域名含“-”或中文时，单元名用 systemd-escape 写出：\n"
-            "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"")
+            "  systemctl --user enable --now \"$(systemd-escape --template vantorel-recheck@.timer 中文.com)\"\n\n"
+            "每周报告（systemd 用户单元 vantorel-report.timer，每周一运行 vantorel --report --since 7d，"
+            "收件人和邮件服务器写在 ~/.config/vantorel/environment 中：VANTOREL_MAIL_TO、VANTOREL_SMTP、VANTOREL_MAIL_FROM）：\n"
+            "  systemctl --user enable --now vantorel-report.timer")
                                             .arg(kClaimMarginSeconds));
-        parser.addOptions({check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, workers, run, urls,
-                           format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom,
-                           copyHistory, merge, prune, keep, forget});
+        listed = {check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, workers, run, urls,
+                  format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom,
+                  mailTo, smtp, mailFrom, report, since, copyHistory, merge, prune, keep, forget};
+        parser.addOptions(listed);
     }
+
+    // Ours, in the order --help lists them after -h and -v.
+    QList<QCommandLineOption> listed;
 };
 
 std::optional<OutputFormat> FormatNamed(const QString &name)
@@ -166,16 +193,51 @@ std::optional<OutputFormat> FormatNamed(const QString &name)
     return std::nullopt;
 }
 
+// A period as --since takes it: a number of days, hours or weeks ("7d", "24h", "4w").
+std::optional<qint64> PeriodSeconds(const QString &text)
+{
+    const struct {
+        char16_t unit;
+        qint64 seconds;
+    } units[] = {{u'h', 3600}, {u'd', 24 * 3600}, {u'w', 7 * 24 * 3600}};
+    bool isNumber = false;
+    const qint64 count = text.chopped(text.isEmpty() ? 0 : 1).toLongLong(&isNumber);
+    for (const auto &unit : units)
+        if (isNumber && count > 0 && count <= 3660 && text.endsWith(unit.unit))
+            return count * unit.seconds;
+    return std::nullopt;
+}
+
 } // namespace
 
 QString HelpText()
 {
-    // The usage line names the program as installed, however it was started.
-    QString text = Parser().parser.helpText();
-    const QString started = QCoreApplication::instance() ? QCoreApplication::arguments().value(0)
-                                                         : QStringLiteral("<executable_name>");
-    if (const qsizetype at = text.indexOf(started); at >= 0)
-        text.replace(at, started.size(), QStringLiteral("vantorel"));
+    // Qt's own help counts characters, not columns, and breaks Chinese lines in odd places.
+    constexpr int kWidth = 80, kDescriptionColumn = 29;
+    const Parser p;
+    QString text = QStringLiteral("用法：vantorel [选项]\n");
+    for (const QString &paragraph : p.parser.applicationDescription().split(u'\n')) {
+        const bool example = paragraph.startsWith(u' ');
+        for (const QString &line : example || paragraph.isEmpty() ? QStringList{paragraph} : WrapToColumns(paragraph, kWidth))
+            text += line + u'\n';
+    }
+    text += QStringLiteral("\n选项：\n");
+    for (const QCommandLineOption &option : QList{p.help, p.version} + p.listed) {
+        QStringList names;
+        for (const QString &name : option.names())
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        QString left = QStringLiteral("  ") + names.join(QStringLiteral(", "));
+        if (!option.valueName().isEmpty())
+            left += QStringLiteral(" <%1>").arg(option.valueName());
+        if (DisplayWidth(left) >= kDescriptionColumn) {
+            text += left + u'\n';
+            left.clear();
+        }
+        for (const QString &line : WrapToColumns(option.description(), kWidth - kDescriptionColumn)) {
+            text += left + QString(kDescriptionColumn - DisplayWidth(left), u' ') + line + u'\n';
+            left.clear();
+        }
+    }
     return text;
 }
 
@@ -221,7 +283,10 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
                 return line;
             }
     }
-    if (p.parser.isSet(p.forget)) {
+    if (p.parser.isSet(p.report)) {
+        line.command = Command::Report;
+        line.reportDomains = std::exchange(positional, {});
+    } else if (p.parser.isSet(p.forget)) {
         if (positional.isEmpty()) {
             line.error = QStringLiteral("--forget 需要网站和网址：--forget DOMAIN ADDRESS");
             return line;
@@ -250,13 +315,13 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
                     {p.changes, Command::Changes}, {p.watch, Command::Watch},     {p.unwatch, Command::Unwatch},
                     {p.watched, Command::Watched}, {p.recheckDue, Command::RecheckDue}, {p.prune, Command::Prune},
                     {p.forget, Command::Forget}};
-    bool commandSet = false;
+    bool commandSet = line.command == Command::Report;
     for (const auto &entry : commands) {
         if (!p.parser.isSet(entry.option))
             continue;
         if (commandSet) {
-            line.error = QStringLiteral("--check、--recheck、--history、--changes、--watch、--unwatch、--watched、--recheck-due、--prune 和 "
-                                        "--forget 只能用其一");
+            line.error = QStringLiteral("--check、--recheck、--history、--changes、--watch、--unwatch、--watched、--recheck-due、--report、"
+                                        "--prune 和 --forget 只能用其一");
             return line;
         }
         commandSet = true;
@@ -314,7 +379,9 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         }
     }
     line.format = outputIsTerminal ? OutputFormat::Table : OutputFormat::Tsv;
-    if (p.parser.isSet(p.format)) {
+    if (p.parser.isSet(p.format) && line.command == Command::Report && p.parser.value(p.format) == u"html") {
+        line.html = true;
+    } else if (p.parser.isSet(p.format)) {
         const std::optional<OutputFormat> format = FormatNamed(p.parser.value(p.format));
         if (!format) {
             line.error = QStringLiteral("--format 的值应为 table、tsv、csv 或 json");
@@ -345,12 +412,25 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
             return line;
         }
     }
+    if (p.parser.isSet(p.since)) {
+        const std::optional<qint64> seconds = PeriodSeconds(p.parser.value(p.since));
+        if (!seconds) {
+            line.error = QStringLiteral("--since 的值应为天数、小时数或周数，如 7d、24h 或 4w");
+            return line;
+        }
+        line.sinceSeconds = *seconds;
+    }
     const bool checks = line.command == Command::RecheckDue ||
                         (line.checkDomain && (line.command == Command::Check || line.command == Command::Recheck));
-    const bool lists = checks || line.command == Command::Watched ||
+    const bool lists = checks || line.command == Command::Watched || line.command == Command::Report ||
                        (line.checkDomain && (line.command == Command::History || line.command == Command::Changes));
     if (p.parser.isSet(p.format) && !lists)
-        line.error = QStringLiteral("--format 需与 --check、--recheck、--recheck-due、--history、--changes 或 --watched 同用");
+        line.error = QStringLiteral("--format 需与 --check、--recheck、--recheck-due、--history、--changes、--watched 或 --report 同用");
+    else if (p.parser.isSet(p.since) && line.command != Command::Report)
+        line.error = QStringLiteral("--since 需与 --report 同用");
+    else if ((p.parser.isSet(p.mailTo) || p.parser.isSet(p.smtp) || p.parser.isSet(p.mailFrom)) && !checks &&
+             line.command != Command::Report)
+        line.error = QStringLiteral("--mail-to、--smtp 和 --mail-from 需与 --check、--recheck、--recheck-due 或 --report 同用");
     else if ((!line.notify || !line.notifyUrls.isEmpty()) && !checks)
         line.error = QStringLiteral("--no-notify、--notify-url 和 --notify-urls-from 需与 --check、--recheck 或 --recheck-due 同用");
     else if (p.parser.isSet(p.every) && line.command != Command::Watch)
@@ -376,7 +456,17 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.error = QStringLiteral("--prune 需要 --keep DAYS：保留最近多少天的检测");
     else if (line.keepDays && line.command != Command::Prune)
         line.error = QStringLiteral("--keep 需与 --prune 同用");
-    if (!line.error.isEmpty() || !checks)
+    if (!line.error.isEmpty() || !(checks || line.command == Command::Report))
+        return line;
+    line.mail.to = p.parser.values(p.mailTo) + WebhookAddressesIn(qEnvironmentVariable("VANTOREL_MAIL_TO"));
+    line.mail.server = p.parser.isSet(p.smtp) ? p.parser.value(p.smtp) : qEnvironmentVariable("VANTOREL_SMTP");
+    line.mail.from = p.parser.isSet(p.mailFrom) ? p.parser.value(p.mailFrom) : qEnvironmentVariable("VANTOREL_MAIL_FROM");
+    if (!line.mail.to.isEmpty())
+        if (const QString problem = MailSettingsProblem(line.mail); !problem.isEmpty()) {
+            line.error = problem;
+            return line;
+        }
+    if (!checks)
         return line;
     line.notifyUrls += WebhookAddressesIn(qEnvironmentVariable("VANTOREL_NOTIFY_URLS"));
     for (const QString &url : std::as_const(line.notifyUrls))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <Mail.h>
 #include <PageRendering.h>
 
 #include <QString>
@@ -25,6 +26,7 @@ enum class Command {
     Prune,       // --prune [DOMAIN] --keep DAYS: deletes old runs that hold nothing new
     Forget,      // --forget DOMAIN ADDRESS: no longer re-checks the address
     Monitor,     // no option: each site of --recheck-due, searched and its known addresses re-checked
+    Report,      // --report [DOMAIN…]: the sites' counts and changes over a period
 };
 
 // What the command line asks for. Without a domain or a copy, the window opens.
@@ -40,11 +42,15 @@ struct CommandLine {
     bool failOnLost = false;
     std::optional<qint64> runId;          // --run, for --changes
     OutputFormat format = OutputFormat::Tsv;
+    bool html = false;                    // --format html, which only --report writes
     std::optional<int> jobs;              // --jobs; else each kind of run has its default
     std::optional<int> timeoutSeconds;
     std::optional<int> retries;           // --retries
     bool notify = true;                   // not with --no-notify
     QStringList notifyUrls;               // --notify-url, any number
+    MailSettings mail;                    // --smtp, --mail-from, --mail-to (any number)
+    QStringList reportDomains;            // --report's; none: every site
+    qint64 sinceSeconds = 7 * 24 * 3600;  // --since
     int everyHours = 24;                  // --every, for --watch
     int workers = 1;                      // --workers: due sites re-checked at once
     std::optional<RenderMode> render;     // --render
@@ -53,7 +59,8 @@ struct CommandLine {
     bool Headless() const
     {
         return checkDomain || command == Command::Watched || command == Command::RecheckDue
-               || command == Command::CopyHistory || command == Command::Prune || command == Command::Forget;
+               || command == Command::CopyHistory || command == Command::Report || command == Command::Prune
+               || command == Command::Forget;
     }
     QString copyFrom, copyTo;             // --copy-history FROM TO
     bool merge = false;                   // --merge: into a history that holds runs

@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <QTextBoundaryFinder>
+
 #include <algorithm>
 
 namespace vantorel {
@@ -119,6 +121,43 @@ int DisplayWidth(QStringView text)
     for (const char32_t c : text.toUcs4())
         width += IsWide(c) ? 2 : 1;
     return width;
+}
+
+QStringList WrapToColumns(const QString &text, int width)
+{
+    // Unicode keeps a hyphen to what stands before it, which would make "、--check、--recheck"
+    // one word: an option may also start a line after Chinese punctuation.
+    std::vector<qsizetype> breaks;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
+    for (qsizetype at = finder.toNextBoundary(); at != -1; at = finder.toNextBoundary())
+        if (at == text.size() || text[at - 1] != u'-')
+            breaks.push_back(at);
+    for (qsizetype at = 1; at + 1 < text.size(); ++at)
+        if (text[at] == u'-' && text[at + 1] == u'-' && IsWide(text[at - 1].unicode()))
+            breaks.push_back(at);
+    std::sort(breaks.begin(), breaks.end());
+
+    QStringList lines;
+    qsizetype start = 0, fits = -1; // the line being filled, and its furthest break that fits
+    const auto line = [&](qsizetype end) { return text.mid(start, end - start).trimmed(); };
+    for (const qsizetype at : breaks) {
+        if (DisplayWidth(line(at)) <= width) {
+            fits = at;
+            continue;
+        }
+        if (fits > start) {
+            lines << line(fits);
+            start = fits;
+        }
+        fits = at;
+        if (DisplayWidth(line(at)) > width) { // a word wider than a line
+            lines << line(at);
+            start = at;
+        }
+    }
+    if (const QString rest = line(text.size()); !rest.isEmpty())
+        lines << rest;
+    return lines;
 }
 
 QByteArray FormatResults(OutputFormat format, const QString &domain, const std::optional<QString> &countText,

@@ -24,4 +24,9 @@ QByteArray FormatCells(OutputFormat format, const CellTable &table, const QJsonO
 // How many terminal columns text takes: East Asian wide characters take two.
 int DisplayWidth(QStringView text);
 
+// text in lines of at most width columns, broken where Unicode lets a line break (between
+// Chinese characters, at spaces), never after a hyphen ("--run", "- 表示"); a word wider than
+// a line stands alone on its line.
+QStringList WrapToColumns(const QString &text, int width);
+
 } // namespace vantorel

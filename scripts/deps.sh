@@ -21,6 +21,7 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev # the history window's chart (its CMake files need Qt6OpenGL)
   dbus-daemon # the notification tests start a private session bus
   chromium # renders pages whose links scripts write (the program runs without it; its tests skip)
+  python3-aiosmtpd # the e-mail tests' SMTP server on loopback
 )
 packages+=("$@")
 

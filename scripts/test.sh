@@ -45,6 +45,9 @@ done
 mkdir "$units/runtime"
 verified="$(cd "$units" && XDG_RUNTIME_DIR="$units/runtime" systemd-analyze --user --man=no verify "${instances[@]}" 2>&1)" || true
 [ -z "$verified" ] || { echo "test: systemd-analyze verify on the units: $verified" >&2; exit 1; }
+# The manual's FILES name the units where this install put them.
+zgrep -q "^\.I $prefix/lib/systemd/user/vantorel" "$stage/share/man/man1/vantorel.1.gz" ||
+  { echo "test: the installed manual does not name the units under $prefix" >&2; exit 1; }
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan

@@ -570,17 +570,19 @@ QString Open(QSqlDatabase &db, const QString &location, const OpenOptions &optio
 {
     if (QString reason = Connect(db, location, options.readOnly); !reason.isEmpty())
         return reason;
+    // Setting the connection up is held to the server's answer time; a migration, which may
+    // rightly take longer, is not.
+    std::optional<ServerDeadline> deadline(std::in_place, db);
+    const auto failure = [&](QSqlError error) {
+        deadline->Explain(error);
+        return StoreFailureReason(error, location);
+    };
     // Read before anything is written: a file that is no database, or whose schema is newer than
     // this program's, must stay exactly as it is.
     QSqlError error;
-    const std::optional<int> version = [&] {
-        const ServerDeadline deadline(db);
-        const std::optional<int> read = SchemaVersion(db, error);
-        deadline.Explain(error);
-        return read;
-    }();
+    const std::optional<int> version = SchemaVersion(db, error);
     if (!version)
-        return StoreFailureReason(error, location);
+        return failure(error);
     if (*version > static_cast<int>(options.schema.size()))
         return QStringLiteral("%1 由较新版本的程序写入").arg(StoreName(location));
     const Dialect &dialect = DialectOf(db);
@@ -588,9 +590,10 @@ QString Open(QSqlDatabase &db, const QString &location, const OpenOptions &optio
         QSqlQuery query(db);
         for (const QString &statement : dialect.readOnly)
             if (!query.exec(statement))
-                return StoreFailureReason(query.lastError(), location);
+                return failure(query.lastError());
         if (*version == static_cast<int>(options.schema.size()))
             return {};
+        deadline.reset();
         // A store an older program wrote is brought up to date once, as a writer opens it, on a
         // connection of its own; this one goes on reading.
         const QString upgrade = db.connectionName() + QStringLiteral("-upgrade");
@@ -607,8 +610,9 @@ QString Open(QSqlDatabase &db, const QString &location, const OpenOptions &optio
     QSqlQuery query(db);
     for (const QString &statement : setup)
         if (!ExecPatiently(dialect, query, statement))
-            return StoreFailureReason(query.lastError(), location);
+            return failure(query.lastError());
     query.finish();
+    deadline.reset();
     return Migrate(db, location, options.schema, *version);
 }
 

@@ -929,6 +929,214 @@ TEST(CommandLine, SecretsStaySecretAndHistoriesStayPrivate)
     EXPECT_TRUE(read.err.contains(QStringLiteral("在只读位置，只能按原样读取"))) << read.err.toStdString();
 }
 
+// An SMTP server the test starts on loopback (Debian's aiosmtpd, under the system's Python,
+// where Debian keeps the module); each message it takes, as Python's own parser reads it.
+struct MailServer {
+    explicit MailServer(const QStringList &options = {})
+    {
+        process.start(QStringLiteral("/usr/bin/python3"),
+                      QStringList{QStringLiteral(SMTP_SERVER), folder.filePath(QStringLiteral("mail.jsonl"))} + options);
+        if (process.waitForReadyRead(10'000))
+            port = process.readLine().trimmed().toInt();
+        else if (process.waitForFinished(1000) && process.exitCode() == 3)
+            missing = true;
+    }
+    ~MailServer()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QString Url(const QString &login = {}) const { return QStringLiteral("smtp://") + login + QStringLiteral("127.0.0.1:%1").arg(port); }
+    std::vector<QJsonObject> Messages() const
+    {
+        QFile file(folder.filePath(QStringLiteral("mail.jsonl")));
+        std::vector<QJsonObject> messages;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : file.readAll().split('\n'))
+                if (!line.isEmpty())
+                    messages.push_back(QJsonDocument::fromJson(line).object());
+        return messages;
+    }
+    QTemporaryDir folder;
+    QProcess process;
+    int port = 0;
+    bool missing = false;
+};
+
+// A loss goes out as one e-mail of two parts, its Chinese intact, logged in with the login of the
+// environment or ~/.netrc; a server that refuses or is not there is one line on standard error,
+// the exit status what it would have been; no login reaches any output.
+TEST(CommandLine, ALossIsMailedAndAMailThatFailsChangesNothingElse)
+{
+    MailServer server({QStringLiteral("--login"), QStringLiteral("seo:MailSecret9")});
+    if (server.missing)
+        GTEST_SKIP() << "no aiosmtpd for /usr/bin/python3 (scripts/deps.sh installs python3-aiosmtpd)";
+    ASSERT_GT(server.port, 0);
+    constexpr std::string_view kLinked = "<a href=\"http://例子.中国/\">友链</a>";
+    TestWeb web;
+    web.SetPage("/a", std::string(kLinked));
+    web.SetPage("/b", std::string(kLinked));
+    const QTemporaryDir folder;
+    const QByteArray list = (web.Address("/a") + "\n" + web.Address("/b") + "\n").toUtf8();
+    const auto check = [&](const QString &smtp) {
+        return Vantorel({"--check", "例子.中国", "--urls", "-", "--db", folder.filePath("history.sqlite3"), "--format", "tsv",
+                         "--fail-on-lost", "--mail-to", "webmaster@example.org", "--mail-to", "team@example.org", "--smtp", smtp,
+                         "--mail-from", "vantorel@example.org"},
+                        {}, list);
+    };
+    std::vector<Outcome> runs;
+    {
+        const ScopedEnvironment user(QStringLiteral("VANTOREL_SMTP_USER"), QStringLiteral("seo"));
+        const ScopedEnvironment password(QStringLiteral("VANTOREL_SMTP_PASSWORD"), QStringLiteral("MailSecret9"));
+        runs.push_back(check(server.Url()));
+        EXPECT_EQ(runs.back().exitCode, 0) << runs.back().err.toStdString();
+        EXPECT_EQ(server.Messages().size(), 0u) << "nothing to compare the first run with";
+        web.SetPage("/a", "nothing");
+        runs.push_back(check(server.Url()));
+        EXPECT_EQ(runs.back().exitCode, 5) << runs.back().err.toStdString();
+    }
+    std::vector<QJsonObject> messages = server.Messages();
+    ASSERT_EQ(messages.size(), 1u) << runs.back().err.toStdString();
+    QJsonObject mail = messages[0];
+    EXPECT_EQ(mail[u"subject"].toString(), QStringLiteral("例子.中国：丢失 1 条外链"));
+    EXPECT_EQ(mail[u"contentType"].toString(), QStringLiteral("multipart/alternative"));
+    EXPECT_EQ(mail[u"from"].toString(), QStringLiteral("vantorel@example.org"));
+    EXPECT_EQ(mail[u"to"].toArray(), (QJsonArray{QStringLiteral("webmaster@example.org"), QStringLiteral("team@example.org")}));
+    EXPECT_EQ(mail[u"login"].toString(), QStringLiteral("seo"));
+    const QString text = mail[u"parts"].toObject()[u"text/plain"].toString();
+    const QString html = mail[u"parts"].toObject()[u"text/html"].toString();
+    EXPECT_TRUE(text.contains(QStringLiteral("丢失  http://%1  （HTTP 200，未提到域名）").arg(web.Address("/a")))) << text.toStdString();
+    EXPECT_FALSE(text.contains(web.Address("/b")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<td style=\"padding:4px 8px;white-space:nowrap\">丢失</td>"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("有效 1 条，已失效 1 条，未能检测 0 条"))) << html.toStdString();
+    const QString raw = mail[u"raw"].toString();
+    EXPECT_FALSE(raw.contains(QStringLiteral("MailSecret9")));
+    for (const QString &line : raw.split(QStringLiteral("\r\n")))
+        EXPECT_LE(line.size(), 78) << "a line of a message is at most 78 characters: " << line.toStdString();
+
+    // The login of ~/.netrc, as curl reads it, when the environment has none.
+    const QTemporaryDir home;
+    QFile netrc(home.filePath(QStringLiteral(".netrc")));
+    ASSERT_TRUE(netrc.open(QIODevice::WriteOnly));
+    netrc.write("machine 127.0.0.1 login seo password MailSecret9\n");
+    netrc.close();
+    {
+        const ScopedEnvironment homeFolder(QStringLiteral("HOME"), home.path());
+        web.SetPage("/b", "nothing");
+        runs.push_back(check(server.Url()));
+        EXPECT_EQ(runs.back().exitCode, 5) << runs.back().err.toStdString();
+        web.SetPage("/a", std::string(kLinked));
+        web.SetPage("/b", std::string(kLinked));
+        runs.push_back(check(server.Url()));
+        EXPECT_EQ(runs.back().exitCode, 0) << runs.back().err.toStdString();
+    }
+    messages = server.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[1][u"login"].toString(), QStringLiteral("seo"));
+    EXPECT_EQ(messages[2][u"subject"].toString(), QStringLiteral("例子.中国：2 条外链有变化")) << "restored, not lost";
+
+    // A wrong login in the address, a recipient refused, no server at all: one line each.
+    MailServer refusing({QStringLiteral("--refuse-rcpt")});
+    ASSERT_GT(refusing.port, 0);
+    const int closed = LoopbackServer::ClosedPort();
+    const struct {
+        QString smtp;
+        QString line;
+    } failures[] = {
+        {server.Url(QStringLiteral("seo:UrlSecret7@")), QStringLiteral("邮件发送失败：127.0.0.1:%1（用户名或密码被拒绝）").arg(server.port)},
+        {refusing.Url(), QStringLiteral("邮件发送失败：127.0.0.1:%1（服务器拒绝（SMTP 550））").arg(refusing.port)},
+        {QStringLiteral("smtp://127.0.0.1:%1").arg(closed), QStringLiteral("邮件发送失败：127.0.0.1:%1（无法连接）").arg(closed)},
+    };
+    for (const auto &failure : failures) {
+        web.SetPage("/a", "nothing");
+        runs.push_back(check(failure.smtp));
+        EXPECT_EQ(runs.back().exitCode, 5) << "the loss decides, not the mail";
+        EXPECT_EQ(runs.back().err.count(QStringLiteral("邮件发送失败")), 1) << runs.back().err.toStdString();
+        EXPECT_TRUE(runs.back().err.contains(failure.line + u'\n')) << runs.back().err.toStdString();
+        EXPECT_EQ(runs.back().out.count(u'\n'), 3);
+        web.SetPage("/a", std::string(kLinked));
+        runs.push_back(check(failure.smtp));
+    }
+    EXPECT_EQ(server.Messages().size(), 3u);
+    EXPECT_EQ(refusing.Messages().size(), 0u);
+    for (const Outcome &run : runs)
+        for (const QString &secret : {QStringLiteral("MailSecret9"), QStringLiteral("UrlSecret7")})
+            EXPECT_FALSE((run.out + run.err).contains(secret)) << run.err.toStdString();
+}
+
+// A history of ten days (TenDaysOfTwoSites) in a folder of its own.
+struct ReportHistory {
+    ReportHistory() { EXPECT_EQ(vantorel::WriteTenDaysOfTwoSites(file), QString()); }
+    QTemporaryDir folder;
+    QString file = folder.filePath(QStringLiteral("history.sqlite3"));
+};
+
+TEST(CommandLine, AReportTellsEachSitesCountsAtBothEndsAndTheChangesBetween)
+{
+    const ReportHistory history;
+    const Outcome json = Vantorel({"--report", "--since", "7d", "--format", "json", "--db", history.file});
+    ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+    const QJsonArray sites = QJsonDocument::fromJson(json.out.toUtf8()).object()[u"sites"].toArray();
+    ASSERT_EQ(sites.size(), 2);
+    const QJsonObject first = sites[0].toObject(), second = sites[1].toObject();
+    EXPECT_EQ(first[u"domain"].toString(), QStringLiteral("example.com"));
+    const auto counts = [](const QJsonValue &value) {
+        const QJsonObject object = value.toObject();
+        return std::array{object[u"valid"].toInt(), object[u"removed"].toInt(), object[u"unreachable"].toInt()};
+    };
+    EXPECT_EQ(counts(first[u"start"]), (std::array{12, 0, 0}));
+    EXPECT_EQ(counts(first[u"end"]), (std::array{10, 1, 1}));
+    EXPECT_EQ(first[u"runs"].toArray().size(), 6) << "days 3 to 9, the stopped one left out";
+    QStringList kinds;
+    for (const QJsonValue &change : first[u"changes"].toArray())
+        kinds << change[u"kind"].toString() + u' ' + change[u"address"].toString();
+    EXPECT_EQ(kinds, (QStringList{"lost http://p0.example.org/", "became-unreachable http://p1.example.org/"}));
+    EXPECT_EQ(second[u"domain"].toString(), QStringLiteral("例子.中国"));
+    EXPECT_EQ(counts(second[u"start"]), (std::array{11, 1, 0}));
+    EXPECT_EQ(second[u"changes"].toArray().size(), 0) << "its loss was before the period";
+
+    // One site asked for, in any form of its name; the table names the site on every row.
+    const Outcome one = Vantorel({"--report", "WWW.Example.com", "--since", "2d", "--format", "tsv", "--db", history.file});
+    ASSERT_EQ(one.exitCode, 0) << one.err.toStdString();
+    const QStringList lines = one.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << one.out.toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("example.com\t10\t1\t1\t10\t1\t1\t2\t0\t0"))) << lines[1].toStdString();
+
+    const struct {
+        QStringList arguments;
+        QString message;
+    } misuses[] = {{{"--report", "--since", "7x"}, QStringLiteral("--since 的值应为天数、小时数或周数")},
+                   {{"--history", "example.com", "--since", "7d"}, QStringLiteral("--since 需与 --report 同用")},
+                   {{"--check", "example.com", "--format", "html"}, QStringLiteral("--format 的值应为")},
+                   {{"--watched", "--mail-to", "a@example.org"}, QStringLiteral("--mail-to、--smtp 和 --mail-from 需与")},
+                   {{"--report", "--mail-to", "a@example.org", "--mail-from", "b@example.org", "--smtp", "http://x"},
+                    QStringLiteral("邮件服务器地址应以 smtp:// 或 smtps:// 开头")}};
+    for (const auto &misuse : misuses) {
+        const Outcome run = Vantorel(misuse.arguments + QStringList{"--db", history.file});
+        EXPECT_EQ(run.exitCode, 2) << misuse.arguments.join(u' ').toStdString();
+        EXPECT_TRUE(run.err.contains(misuse.message)) << run.err.toStdString();
+    }
+}
+
+// Mailed, the report's page is the message's HTML part, a chart for each site.
+TEST(CommandLine, AMailedReportCarriesItsPage)
+{
+    const ReportHistory history;
+    MailServer server;
+    if (server.missing)
+        GTEST_SKIP() << "no aiosmtpd for /usr/bin/python3 (scripts/deps.sh installs python3-aiosmtpd)";
+    ASSERT_GT(server.port, 0);
+    const Outcome mailed = Vantorel({"--report", "--since", "7d", "--db", history.file, "--mail-to", "a@example.org",
+                                     "--smtp", server.Url(), "--mail-from", "b@example.org", "--format", "csv"});
+    EXPECT_EQ(mailed.exitCode, 0) << mailed.err.toStdString();
+    EXPECT_TRUE(mailed.out.startsWith(QStringLiteral("网站,期初有效,"))) << "past its byte order mark: " << mailed.out.toStdString();
+    const std::vector<QJsonObject> messages = server.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0][u"subject"].toString(), QStringLiteral("外链报告：2 个网站，丢失 1 条外链"));
+    EXPECT_EQ(messages[0][u"parts"].toObject()[u"text/html"].toString().count(QStringLiteral("<svg")), 2);
+    EXPECT_TRUE(messages[0][u"parts"].toObject()[u"text/plain"].toString().contains(QStringLiteral("例子.中国")));
+}
+
 // Signals a process once its standard error says the progress text.
 Outcome SignalAfter(QProcess &process, const QByteArray &progressText, int signal)
 {
@@ -1029,17 +1237,26 @@ TEST(ManualPage, ReadsCleanlyAndDescribesEveryOption)
     EXPECT_EQ(man.exitCode(), 0);
     EXPECT_EQ(man.readAllStandardError(), QByteArray());
     const QString page = QString::fromUtf8(man.readAllStandardOutput()).remove(QRegularExpression(QStringLiteral(".\\x08")));
-    for (const char *section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "ENVIRONMENT", "FILES",
-                                "EXAMPLES", "SEE ALSO"})
-        EXPECT_TRUE(page.contains(QStringLiteral("\n") + QString::fromLatin1(section) + u'\n')) << section;
-    for (const QString &line : page.split(u'\n')) {
-        int columns = 0;
+    for (const char16_t *section : {u"名称", u"用法", u"说明", u"选项", u"退出状态", u"环境变量", u"文件", u"示例", u"参见"})
+        EXPECT_TRUE(page.contains(u'\n' + QString::fromUtf16(section) + u'\n')) << QString::fromUtf16(section).toStdString();
+    // The same words as --help.
+    EXPECT_FALSE(page.contains(QStringLiteral("关注列表")));
+    const auto columns = [](const QString &line) {
+        int count = 0;
         for (const QChar c : line)
-            columns += c.unicode() >= 0x2E80 ? 2 : 1;
-        EXPECT_LE(columns, 80) << line.toStdString();
-    }
+            count += c.unicode() >= 0x2E80 ? 2 : 1;
+        return count;
+    };
+    for (const QString &line : page.split(u'\n'))
+        EXPECT_LE(columns(line), 80) << line.toStdString();
 
+    // --help wraps at 80 columns too (its command examples apart), never after a hyphen.
     const Outcome help = Vantorel({"--help"});
+    for (const QString &line : help.out.split(u'\n')) {
+        if (!line.startsWith(QStringLiteral("  systemctl")))
+            EXPECT_LE(columns(line), 80) << line.toStdString();
+        EXPECT_FALSE(line.endsWith(u'-')) << line.toStdString();
+    }
     const QRegularExpression option(QStringLiteral("^  (?:-\\w, )?(--[\\w-]+)"), QRegularExpression::MultilineOption);
     int options = 0;
     for (const QRegularExpressionMatch &match : option.globalMatch(help.out)) {

@@ -13,6 +13,7 @@
 #include <HistoryReader.h>
 #include <HistoryWindow.h>
 #include <HistoryWriter.h>
+#include <MailDialog.h>
 #include <ResultModel.h>
 #include <RunChart.h>
 
@@ -161,6 +162,7 @@ TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeleting
                                  yes();
                          },
                          [&](const QString &message) { ADD_FAILURE() << message.toStdString(); },
+                         {},
                          {}});
     Child<QPushButton>(*history, "CommandExportChanges")->click();
     QFile csv(csvPath);
@@ -324,6 +326,7 @@ TEST_F(HistoryFile, ARunBeingWrittenIsKeptAndClosingTheWindowStopsIt)
                                  yes();
                              },
                              [&](const QString &message) { told << message; },
+                             {},
                              {}});
         Child<QPushButton>(*history, "CommandDeleteRun")->click();
         Child<QPushButton>(*history, "CommandDeleteDomain")->click();
@@ -519,7 +522,7 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     ASSERT_TRUE(WaitFor([&] { return window.Notices()->Webhooks().isEmpty(); }));
     history->SetDialogs({{}, {}, {}, [](const QStringList &, std::function<void(const QStringList &)> done) {
                              done({QStringLiteral("http://127.0.0.1:9/hook")});
-                         }});
+                         }, {}});
     Child<QPushButton>(*history, "CommandWebhooks")->click();
     EXPECT_EQ(window.Notices()->Webhooks(), QStringList{QStringLiteral("http://127.0.0.1:9/hook")});
     ASSERT_TRUE(WaitFor([] {
@@ -532,8 +535,25 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     emit keep->editingFinished();
     EXPECT_EQ(window.Notices()->KeepDays(), 30);
     EXPECT_EQ(keep->text(), QStringLiteral("自动清理：30 天前的无变化检测"));
+    ASSERT_TRUE(WaitFor([] {
+        return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("history/keepDays")).toInt() == 30;
+    }));
+    // So is the e-mail; settings that cannot send are refused and change nothing.
+    const MailSettings mail{QStringLiteral("smtps://mail.example.org:465"), QStringLiteral("seo@example.org"),
+                            {QStringLiteral("a@example.org"), QStringLiteral("b@example.org")}};
+    history->SetDialogs({{}, {}, {}, {}, [&mail](const MailSettings &, std::function<void(const MailSettings &)> done) {
+                             done(mail);
+                         }});
+    Child<QPushButton>(*history, "CommandMail")->click();
+    EXPECT_EQ(window.Notices()->Mail(), mail);
+    ASSERT_TRUE(WaitFor([&mail] {
+        return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("notify/mailTo")).toStringList() == mail.to;
+    })) << "kept before the next window reads it";
     FormMain next({}, path);
     EXPECT_TRUE(WaitFor([&] { return next.Notices()->Webhooks() == window.Notices()->Webhooks(); }));
+    EXPECT_TRUE(WaitFor([&] { return next.Notices()->Mail() == mail; }));
+    EXPECT_EQ(MailAddressesIn(QStringLiteral("a@example.org，b@example.org; c@example.org\n")),
+              (QStringList{"a@example.org", "b@example.org", "c@example.org"}));
     EXPECT_TRUE(WaitFor([&] { return next.Notices()->KeepDays() == 30; }));
 
     // "不再复查此地址" on a change: the site's re-checks pass the address by.

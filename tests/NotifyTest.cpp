@@ -6,11 +6,13 @@
 #include "QtPrinters.h"
 
 #include <DesktopNotifier.h>
+#include <Mail.h>
 #include <Webhook.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -262,6 +264,44 @@ TEST(Webhook, PostsOnceWhenSomethingChangedAndSaysWhyItFailed)
     const int closed = LoopbackServer::ClosedPort();
     EXPECT_EQ(PostNotice({QStringLiteral("http://127.0.0.1:%1/").arg(closed)}, Notice({Lost("http://a.cn/")}), quick),
               QStringList{QStringLiteral("通知发送失败：127.0.0.1:%1（连接被拒绝）").arg(closed)});
+}
+
+// The subject's encoded words: each within 75 characters and whole characters, a line at most
+// 78, together the subject, however long the site's name and whatever its characters; the
+// subject picks out a loss, and 仍无法访问 is no change to mail.
+TEST(Mail, SubjectsAreEncodedInWholeCharactersWithinTheLineLimit)
+{
+    const MailSettings settings{QStringLiteral("smtp://127.0.0.1:25"), QStringLiteral("a@example.org"),
+                                {QStringLiteral("b@example.org")}};
+    const struct {
+        ChangeNotice notice;
+        QString subject;
+    } cases[] = {
+        {Notice({Lost("http://a/"), Still("http://b/")}), QStringLiteral("example.com：丢失 1 条外链")},
+        {Notice({Unreachable("http://a/"), Restored("http://c/"), Still("http://b/")}),
+         QStringLiteral("example.com：2 条外链有变化")},
+        {Notice({Lost("http://a/"), Lost("http://b/")}, QStringLiteral("非常长的中文网站名称用来测试标题的分段编码😀是否正确.中国")),
+         QStringLiteral("非常长的中文网站名称用来测试标题的分段编码😀是否正确.中国：丢失 2 条外链")},
+    };
+    static const QRegularExpression kWord(QStringLiteral("=\\?UTF-8\\?B\\?([A-Za-z0-9+/=]*)\\?="));
+    for (const auto &c : cases) {
+        const MailMessage mail = ChangeMail(c.notice);
+        EXPECT_EQ(mail.subject, c.subject);
+        EXPECT_FALSE(mail.text.contains(QStringLiteral("仍无法访问")));
+        const QByteArray bytes = MailBytes(settings, mail, QDateTime(QDate(2026, 12, 1), QTime(9, 31), Qt::UTC));
+        const QString header = QString::fromLatin1(bytes).section(QStringLiteral("\r\nSubject: "), 1).section(
+            QRegularExpression(QStringLiteral("\r\n(?! )")), 0, 0);
+        QByteArray decoded;
+        for (const QString &line : header.split(QStringLiteral("\r\n "))) {
+            EXPECT_LE(line.size() + 9, 78) << line.toStdString();
+            const QRegularExpressionMatch word = kWord.match(line);
+            ASSERT_TRUE(word.hasMatch() && word.capturedLength() == line.size()) << line.toStdString();
+            const QByteArray part = QByteArray::fromBase64(word.captured(1).toLatin1());
+            EXPECT_EQ(QString::fromUtf8(part).toUtf8(), part) << "a character split between words";
+            decoded += part;
+        }
+        EXPECT_EQ(QString::fromUtf8(decoded), c.subject);
+    }
 }
 
 } // namespace

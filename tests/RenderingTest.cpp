@@ -1,14 +1,21 @@
 // Pages whose links scripts build: which pages get a second look in the browser, and what the
 // run makes of them, against pages on 127.0.0.1. The tests that start Chromium skip without it.
 
+#include "HistorySamples.h"
 #include "RunRecorder.h"
 #include "TestWeb.h"
 
 #include <PageRendering.h>
 
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -160,6 +167,45 @@ TEST(Rendering, AMissingOrBrokenBrowserIsOneLineAndTheRowsKeepTheirVerdicts)
         EXPECT_EQ(QStringList({rows[0].Verdict(), rows[1].Verdict(), rows[2].Verdict()}), QStringList({"无效", "无效", "有效"}));
         EXPECT_EQ(rows[0].evidence->renderFailure, run.failures[0]);
     }
+}
+
+// vantorel --report --format html on ten days of two sites: one self-contained file that the
+// browser shows with the sites' table, example.com's changes and a chart a site.
+TEST(ReportPage, OpensInTheBrowserWithItsTablesAndCharts)
+{
+    if (!HaveChromium())
+        GTEST_SKIP() << "no Chromium (" << BrowserProgram().toStdString() << ") to render with";
+    const QTemporaryDir folder;
+    const QString history = folder.filePath(QStringLiteral("history.sqlite3"));
+    ASSERT_EQ(WriteTenDaysOfTwoSites(history), QString());
+    const QString page = folder.filePath(QStringLiteral("report.html"));
+    QProcess report;
+    report.setStandardOutputFile(page);
+    report.start(QStringLiteral(VANTOREL_BINARY),
+                 {"--report", "--since", "7d", "--format", "html", "--db", history});
+    ASSERT_TRUE(report.waitForFinished(20'000));
+    ASSERT_EQ(report.exitCode(), 0) << report.readAllStandardError().toStdString();
+
+    QStringList arguments{"--headless", "--disable-gpu", "--disable-dev-shm-usage", "--hide-scrollbars",
+                          "--window-size=900,1050", "--user-data-dir=" + folder.filePath("profile")};
+    if (::geteuid() == 0) // the browser refuses to run as root inside its sandbox
+        arguments << QStringLiteral("--no-sandbox");
+    const QString shot = folder.filePath(QStringLiteral("report.png"));
+    QProcess browser;
+    browser.start(BrowserProgram(), arguments + QStringList{"--screenshot=" + shot, QUrl::fromLocalFile(page).toString()});
+    ASSERT_TRUE(browser.waitForFinished(60'000));
+    EXPECT_GT(QFileInfo(shot).size(), 20'000) << "tables and charts, not a blank page";
+    browser.start(BrowserProgram(), arguments + QStringList{"--dump-dom", QUrl::fromLocalFile(page).toString()});
+    ASSERT_TRUE(browser.waitForFinished(60'000));
+    const QString dom = QString::fromUtf8(browser.readAllStandardOutput());
+    EXPECT_EQ(dom.count(QStringLiteral("<table")), 2) << dom.toStdString();
+    EXPECT_TRUE(dom.contains(QStringLiteral("<td>丢失</td>")));
+    EXPECT_EQ(dom.count(QStringLiteral("<svg")), 2);
+    EXPECT_EQ(dom.count(QStringLiteral("<polyline")), 6) << "three outcomes a site";
+    EXPECT_FALSE(dom.contains(QStringLiteral(" src=")) || dom.contains(QStringLiteral("<link"))) << "self-contained";
+    // Where the documentation's picture comes from.
+    if (const QString keep = qEnvironmentVariable("VANTOREL_REPORT_SCREENSHOT"); !keep.isEmpty())
+        QFile::copy(shot, keep);
 }
 
 } // namespace
