@@ -302,11 +302,11 @@ void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
 void BacklinkAnalysis::SearchFailed(const QString &status, RunOutcome outcome)
 {
     emit StatusChanged(status);
+    engineProblem_ = status;
     if (!monitored_ || monitored_->isEmpty()) {
         EndRun(outcome);
         return;
     }
-    engineProblem_ = status;
     ReplaceRows({});
     ListKnownAddresses();
     emit StatusChanged(kStatusChecking);

@@ -66,7 +66,8 @@ public:
     // it did not list, judged together. When the engine fails, the known addresses are judged all
     // the same and EngineProblem() says why; without any, the run ends as a search's would.
     void MonitorSite(const QString &typedDomain, const QStringList &known);
-    // Why the engine gave a monitoring run no results; empty when it did.
+    // Why the engine gave the run no results, whether the run ended there or went on with the
+    // known addresses; empty when it gave them.
     const QString &EngineProblem() const { return engineProblem_; }
 
     // The two stages of a run. ParseSearchResults lists the organic results of the engine's

@@ -150,7 +150,7 @@ struct HistoryWindow::Listing {
 
 struct HistoryWindow::Changes {
     std::optional<RunChanges> changes;
-    QHash<QString, QString> evidence, evidenceLines;
+    QHash<QString, QString> evidence;
     QString error;
 };
 
@@ -355,7 +355,7 @@ void HistoryWindow::ShowDomains(const Listing &listing)
         watched_.insert(watch.domain, watch);
     CellTable table{{QStringLiteral("网站"), QStringLiteral("最近检测"), QStringLiteral("次数"), QStringLiteral("行数"),
                      QStringLiteral("有效"), QStringLiteral("已失效"), QStringLiteral("未能检测"), QStringLiteral("自动复查")},
-                    {}};
+                    {}, {}};
     int wanted = 0;
     for (const DomainSummary &domain : domains_) {
         if (domain.domain == wantedDomain_)
@@ -403,6 +403,12 @@ void HistoryWindow::ShowRuns(const Listing &listing)
     statusLine_->setText(listing.error);
     runs_ = listing.runs;
     Fill(*runsModel_, RunsTable(runs_));
+    // Why a search failed is its row's tool tip: a column would widen the table for a few rows.
+    runsView_->setColumnHidden(kRunReasonColumn, true);
+    for (int row = 0; row < runsModel_->rowCount(); ++row)
+        if (const QString reason = runsModel_->item(row, kRunReasonColumn)->text(); !reason.isEmpty())
+            for (int column = 0; column < kRunReasonColumn; ++column)
+                runsModel_->item(row, column)->setToolTip(reason);
     chart_->ShowRuns(runs_);
     const auto wanted = std::find_if(runs_.begin(), runs_.end(), [this](const RunSummary &run) {
         return run.run.id == wantedRun_;
@@ -432,10 +438,8 @@ void HistoryWindow::LoadChanges()
                                                                  : std::vector<StoredRow>{};
             for (StoredRow &row : reader.Rows(runId))
                 rows.push_back(std::move(row));
-            for (const StoredRow &row : rows) {
+            for (const StoredRow &row : rows)
                 read.evidence.insert(row.address, EvidenceText(row));
-                read.evidenceLines.insert(row.address, EvidenceSummary(row));
-            }
         }
         read.error = reader.Error();
         return read;
@@ -443,7 +447,6 @@ void HistoryWindow::LoadChanges()
         statusLine_->setText(read.error);
         changes_ = read.changes;
         evidence_ = read.evidence;
-        evidenceLines_ = read.evidenceLines;
         ShowChanges();
     });
 }
@@ -593,13 +596,11 @@ void HistoryWindow::ExportChanges()
     const QStringList captions{QStringLiteral("网站"), QStringLiteral("检测编号"), QStringLiteral("时间"),
                                QStringLiteral("变化"), QStringLiteral("外链地址"), QStringLiteral("上次"),
                                QStringLiteral("本次"), QStringLiteral("依据")};
-    const auto word = [](const std::optional<StoredOutcome> &outcome) {
-        return outcome ? OutcomeWord(*outcome) : QString();
-    };
     std::vector<QStringList> rows;
     for (const RowChange &change : ShownChanges().changes)
         rows.push_back({SiteShown(run.domain), QString::number(run.id), ShownTime(run.startedAt), ChangeWord(change.kind),
-                        change.address, word(change.before), word(change.after), evidenceLines_.value(change.address)});
+                        change.address, CheckDescription(change.before, change.after), CheckDescription(change.after, change.before),
+                        change.Told().evidence});
     dialogs_.askSavePath(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),
                          [this, csv = CellsAsCsv(captions, rows, true)](const QString &path) {
                              if (const QString failure = SaveWhole(path, csv); !failure.isEmpty())

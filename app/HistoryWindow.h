@@ -128,7 +128,6 @@ private:
     qint64 wantedRun_ = 0;
     std::optional<RunChanges> changes_;
     QHash<QString, QString> evidence_; // address: its evidence, as the tool tip says it
-    QHash<QString, QString> evidenceLines_; // address: its evidence in one line, for the CSV
 };
 
 } // namespace vantorel

@@ -141,16 +141,10 @@ void RunNotices::Tell(qint64 runId)
                 UseBus(QDBusConnection::sessionBus());
             desktop_->Notify(*told.notice);
         }
-        if ((webhooks_.isEmpty() && mail_.to.isEmpty()) || !WorthPosting(*told.notice))
+        if (webhooks_.isEmpty() && mail_.to.isEmpty())
             return;
         RunThen(
-            this, &pool_,
-            [urls = webhooks_, mail = mail_, notice = *told.notice] {
-                QStringList failures = PostNotice(urls, notice);
-                if (const QString failure = SendMail(mail, ChangeMail(notice)); !failure.isEmpty())
-                    failures << failure;
-                return failures;
-            },
+            this, &pool_, [urls = webhooks_, mail = mail_, notice = *told.notice] { return SendNotice(urls, mail, notice); },
             [this](const QStringList &failures) {
                 if (!failures.isEmpty())
                     emit FailureToShow(failures.join(u'\n'));

@@ -262,9 +262,10 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
     return interrupts.StoppedStatus(status);
 }
 
-CheckRun::CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar)
+CheckRun::CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar,
+                   bool keepResults)
     : line_(std::move(line)), historyFile_(line_.historyFile.value_or(DefaultHistoryPath())),
-      settings_(std::move(settings)), streams_(streams), progressBar_(progressBar)
+      settings_(std::move(settings)), streams_(streams), progressBar_(progressBar), keepResults_(keepResults)
 {
     pool_.setMaxThreadCount(1);
 }
@@ -321,8 +322,7 @@ bool CheckRun::Stopped() const
 
 struct CheckRun::Conclusion {
     StoredChanges stored;
-    QStringList webhookFailures;
-    QString mailFailure;
+    QStringList failures; // of the webhooks and the mail, a line each
 };
 
 void CheckRun::Finish()
@@ -350,12 +350,9 @@ void CheckRun::Finish()
         });
         read->setFuture(QtConcurrent::run(&pool_, [writer = writer_.get(), runId, historyFile = historyFile_, toTell,
                                                    urls = line_.notifyUrls, mail = line_.mail] {
-            Conclusion conclusion{ReadChanges(*writer, runId, historyFile, toTell), {}, {}};
-            if (conclusion.stored.notice) {
-                conclusion.webhookFailures = PostNotice(urls, *conclusion.stored.notice);
-                if (WorthPosting(*conclusion.stored.notice))
-                    conclusion.mailFailure = SendMail(mail, ChangeMail(*conclusion.stored.notice));
-            }
+            Conclusion conclusion{ReadChanges(*writer, runId, historyFile, toTell), {}};
+            if (conclusion.stored.notice)
+                conclusion.failures = SendNotice(urls, mail, *conclusion.stored.notice);
             return conclusion;
         }));
     });
@@ -388,7 +385,9 @@ std::optional<int> CheckRun::Conclude()
     std::vector<ResultRow> rows;
     std::copy_if(analysis.Rows().begin(), analysis.Rows().end(), std::back_inserter(rows),
                  [stopped](const ResultRow &row) { return !stopped || row.evidence; });
-    if (!streams_.Out(FormatResults(line_.format, analysis.Domain(), analysis.CountText(), rows))) {
+    if (keepResults_)
+        results_ = SiteResults{analysis.Domain(), analysis.CountText(), rows};
+    else if (!streams_.Out(FormatResults(line_.format, analysis.Domain(), analysis.CountText(), rows))) {
         streams_.ReportFailure();
         return kExitOutputFailed;
     }
@@ -408,10 +407,10 @@ std::optional<int> CheckRun::Conclude()
 // Standard error ends with the changes, each kind a line, after what the notices said.
 void CheckRun::Told(const Conclusion &conclusion)
 {
-    for (const QString &failure : conclusion.webhookFailures)
+    for (const QString &failure : conclusion.failures)
         streams_.Say(failure);
-    if (!conclusion.mailFailure.isEmpty())
-        streams_.Say(conclusion.mailFailure);
+    const std::vector<RowChange> &changes = conclusion.stored.changes;
+    lost_ = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) { return IsLoss(change.kind); }));
     const auto end = [this, conclusion] {
         const int status = TellChanges(line_, conclusion.stored, analysis_->Rows(), streams_);
         emit Done(streams_.ReportFailure() ? kExitOutputFailed : status);

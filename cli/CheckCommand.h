@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandLine.h"
+#include "ConsoleOutput.h"
 #include "ConsoleStreams.h"
 
 #include <BacklinkAnalysis.h>
@@ -50,8 +51,10 @@ class CheckRun final : public QObject {
 
 public:
     // settings as CheckSettings made them; progressBar: a bar on standard error rather than a
-    // line per judged row. The owner of streams decides what a failed write stops.
-    CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar);
+    // line per judged row; keepResults: the results are kept for Results() rather than printed.
+    // The owner of streams decides what a failed write stops.
+    CheckRun(CommandLine line, AnalysisSettings settings, ConsoleStreams &streams, bool progressBar,
+             bool keepResults = false);
     ~CheckRun() override;
 
     // Begins the run: the exit status when there is nothing to check, else Done brings it from
@@ -60,6 +63,10 @@ public:
     void Stop();
     // Whether the run was stopped before it went through its addresses.
     bool Stopped() const;
+    // What it would have printed, once Done says it ended with results, when it keeps them.
+    const std::optional<SiteResults> &Results() const { return results_; }
+    // How many links the changes told as lost (丢失, 变为文字提及), once Done.
+    int Lost() const { return lost_; }
 
 signals:
     void Done(int status);
@@ -77,6 +84,9 @@ private:
     const AnalysisSettings settings_;
     ConsoleStreams &streams_;
     const bool progressBar_;
+    const bool keepResults_;
+    std::optional<SiteResults> results_;
+    int lost_ = 0;
     bool starting_ = false;
     bool finished_ = false;
     std::unique_ptr<BacklinkAnalysis> analysis_;

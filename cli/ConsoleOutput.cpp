@@ -82,7 +82,7 @@ CellTable TableColumns(const std::vector<ResultRow> &rows)
             line << cells[column];
         return line;
     };
-    CellTable table{pick(captions), {}};
+    CellTable table{pick(captions), {}, {}};
     for (const ResultRow &row : rows)
         table.rows.push_back(pick(RowCells(row, true)));
     return table;
@@ -90,7 +90,8 @@ CellTable TableColumns(const std::vector<ResultRow> &rows)
 
 QByteArray Table(const CellTable &table)
 {
-    std::vector<int> widths(static_cast<std::size_t>(table.captions.size()), 0);
+    const qsizetype aligned = table.alignedColumns.value_or(table.captions.size());
+    std::vector<int> widths(static_cast<std::size_t>(aligned), 0);
     const auto measure = [&widths](const QStringList &line) {
         for (std::size_t i = 0; i < widths.size(); ++i)
             widths[i] = std::max(widths[i], DisplayWidth(line[static_cast<qsizetype>(i)]));
@@ -109,7 +110,12 @@ QByteArray Table(const CellTable &table)
         text += out.trimmed() + u'\n';
     };
     write(table.captions);
-    std::for_each(table.rows.begin(), table.rows.end(), write);
+    for (const QStringList &row : table.rows) {
+        write(row);
+        for (qsizetype i = aligned; i < row.size(); ++i)
+            if (!row[i].isEmpty())
+                text += QStringLiteral("    %1：%2\n").arg(table.captions[i], row[i]);
+    }
     return text.toUtf8();
 }
 
@@ -180,6 +186,35 @@ QByteArray FormatResults(OutputFormat format, const QString &domain, const std::
                              {QStringLiteral("count"), countText ? QJsonValue(*countText) : QJsonValue()},
                              {QStringLiteral("rows"), array}};
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+QByteArray FormatSitesResults(OutputFormat format, const std::vector<SiteResults> &sites)
+{
+    // The table shows fewer columns than the exports.
+    const auto cellsOf = [format](const std::vector<ResultRow> &rows) {
+        if (format == OutputFormat::Table)
+            return TableColumns(rows);
+        CellTable all{ResultColumns(true), {}, {}};
+        for (const ResultRow &row : rows)
+            all.rows.push_back(RowCells(row, true));
+        return all;
+    };
+    const QString siteCaption = QStringLiteral("网站");
+    CellTable table{QStringList{siteCaption} + cellsOf({}).captions, {}, {}};
+    QJsonArray rows, counts;
+    for (const SiteResults &site : sites) {
+        const QString shown = SiteShown(SiteKey(site.domain));
+        for (const QStringList &cells : cellsOf(site.rows).rows)
+            table.rows.push_back(QStringList{shown} + cells);
+        for (const ResultRow &row : site.rows) {
+            QJsonObject object = RowObject(row);
+            object.insert(QStringLiteral("domain"), shown);
+            rows.append(object);
+        }
+        counts.append(QJsonObject{{QStringLiteral("domain"), shown},
+                                  {QStringLiteral("count"), site.countText ? QJsonValue(*site.countText) : QJsonValue()}});
+    }
+    return FormatCells(format, table, {{QStringLiteral("sites"), counts}, {QStringLiteral("rows"), rows}});
 }
 
 QByteArray FormatCells(OutputFormat format, const CellTable &table, const QJsonObject &json)

@@ -18,6 +18,18 @@ namespace vantorel {
 QByteArray FormatResults(OutputFormat format, const QString &domain, const std::optional<QString> &countText,
                          const std::vector<ResultRow> &rows);
 
+// One site's results among several in one output.
+struct SiteResults {
+    QString domain;
+    std::optional<QString> countText;
+    std::vector<ResultRow> rows;
+};
+
+// The results of runs over several sites, as one output: the columns of FormatResults led by
+// the site's (网站), once in each format; in JSON each row names its "domain", and "sites" has
+// each site's engine count.
+QByteArray FormatSitesResults(OutputFormat format, const std::vector<SiteResults> &sites);
+
 // What --history and --changes print, in the same formats: the cells, or the JSON object.
 QByteArray FormatCells(OutputFormat format, const CellTable &table, const QJsonObject &json);
 

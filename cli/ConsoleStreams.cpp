@@ -29,6 +29,8 @@ void IgnoreClosedPipes()
 
 bool ConsoleStreams::Write(std::FILE *stream, QByteArrayView bytes)
 {
+    if (shared_)
+        return shared_->Write(stream, bytes);
     if (failed_)
         return false;
     errno = 0;
@@ -45,11 +47,13 @@ bool ConsoleStreams::Write(std::FILE *stream, QByteArrayView bytes)
 
 bool ConsoleStreams::Say(const QString &text)
 {
-    return Write(stderr, (text + u'\n').toUtf8());
+    return Write(stderr, (linePrefix_ + text + u'\n').toUtf8());
 }
 
 bool ConsoleStreams::ReportFailure()
 {
+    if (shared_)
+        return shared_->ReportFailure();
     if (!failed_)
         return false;
     if (!reported_) {

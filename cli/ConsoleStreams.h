@@ -20,11 +20,20 @@ void IgnoreClosedPipes();
 // results never vanish unnoticed.
 class ConsoleStreams {
 public:
+    ConsoleStreams() = default;
+    // The streams of one site among several in one output: its lines on standard error start
+    // with linePrefix ("a.com："); everything else, failures included, is shared's.
+    ConsoleStreams(ConsoleStreams &shared, QString linePrefix) : shared_(&shared), linePrefix_(std::move(linePrefix)) {}
+    ConsoleStreams(const ConsoleStreams &) = delete;
+    ConsoleStreams &operator=(const ConsoleStreams &) = delete;
+
     // Writes and flushes; false when this or an earlier write failed.
     bool Write(std::FILE *stream, QByteArrayView bytes);
     // The first write to standard output is led by outLead (a CSV's byte order mark).
     bool Out(QByteArrayView bytes)
     {
+        if (shared_)
+            return shared_->Out(bytes);
         if (!outLead.isEmpty() && !Write(stdout, std::exchange(outLead, QByteArray())))
             return false;
         return Write(stdout, bytes);
@@ -33,7 +42,7 @@ public:
     // A line of text on standard error.
     bool Say(const QString &text);
 
-    bool Failed() const { return failed_; }
+    bool Failed() const { return shared_ ? shared_->Failed() : failed_; }
     // "无法写出结果：<reason>" on standard error, once; true when a write had failed.
     bool ReportFailure();
 
@@ -41,6 +50,8 @@ public:
     std::function<void()> onFailure;
 
 private:
+    ConsoleStreams *shared_ = nullptr;
+    QString linePrefix_;
     bool failed_ = false;
     bool reported_ = false;
     int error_ = 0;

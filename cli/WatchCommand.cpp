@@ -137,6 +137,8 @@ public:
             QCoreApplication::exec();
         // The ended checks, their writers' threads with them, whether or not the loop ran.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (!ended_.empty())
+            TellAll();
         return interrupts.StoppedStatus(worst_);
     }
 
@@ -144,10 +146,48 @@ private:
     struct Recheck {
         QString domain;
         QDateTime started;
+        std::unique_ptr<ConsoleStreams> streams; // its lines start with the site
         std::unique_ptr<CheckRun> run;
         std::unique_ptr<QTimer> renewal;
         bool claimLost = false; // another worker may have the site: this run tells nothing
     };
+
+    struct Ended {
+        QString domain;
+        int status = kExitCompleted;
+        int lost = 0;
+        std::optional<SiteResults> results;
+        std::unique_ptr<ConsoleStreams> streams; // outlives the run's last posted events
+    };
+
+    // Every site's results in one output, then a line for them all:
+    // "复查 3 个网站：丢失 3 条（a.com 2，b.com 1），无法判断 1 个".
+    void TellAll()
+    {
+        std::vector<SiteResults> results;
+        int lost = 0, unknown = 0;
+        QStringList losers;
+        for (const Ended &ended : ended_) {
+            if (ended.results)
+                results.push_back(*ended.results);
+            lost += ended.lost;
+            if (ended.lost > 0)
+                losers << QStringLiteral("%1 %2").arg(SiteShown(ended.domain)).arg(ended.lost);
+            else if (ended.status != kExitCompleted && ended.status != kExitLinksLost)
+                ++unknown;
+        }
+        if (!results.empty() && !streams_.Out(FormatSitesResults(line_.format, results))) {
+            streams_.ReportFailure();
+            worst_ = std::max<int>(worst_, kExitOutputFailed);
+            return;
+        }
+        QString summary = QStringLiteral("复查 %1 个网站：丢失 %2 条").arg(ended_.size()).arg(lost);
+        if (!losers.isEmpty())
+            summary += u'（' + losers.join(u'，') + u'）';
+        if (unknown > 0)
+            summary += QStringLiteral("，无法判断 %1 个").arg(unknown);
+        streams_.Say(summary);
+    }
 
     void Stop()
     {
@@ -205,7 +245,8 @@ private:
         recheck.renewal->start();
         CommandLine one = line_;
         one.checkDomain = domain;
-        recheck.run = std::make_unique<CheckRun>(one, settings_, streams_, progressBar_);
+        recheck.streams = std::make_unique<ConsoleStreams>(streams_, SiteShown(domain) + u'：');
+        recheck.run = std::make_unique<CheckRun>(one, settings_, *recheck.streams, progressBar_, true);
         QObject::connect(recheck.run.get(), &CheckRun::Done, this, [this, id](int status) { End(id, status); });
         if (const std::optional<int> status = recheck.run->Start())
             End(id, *status);
@@ -225,6 +266,8 @@ private:
         else if (status == kExitInterrupted)
             Stop();
         worst_ = std::max(worst_, status);
+        ended_.push_back({recheck.domain, status, recheck.claimLost ? 0 : recheck.run->Lost(), recheck.run->Results(),
+                          std::move(recheck.streams)});
         // The run that said Done is still in its signal.
         recheck.run.release()->deleteLater();
         rechecks_.erase(found);
@@ -239,6 +282,7 @@ private:
     const bool progressBar_;
     const AnalysisSettings settings_;
     std::map<quint64, Recheck> rechecks_;
+    std::vector<Ended> ended_; // in the order they ended
     quint64 lastId_ = 0;
     QSet<QString> done_; // a site whose release failed stays due: once is enough
     bool exhausted_ = false;

@@ -16,9 +16,13 @@ struct NoticeChange {
     QString kind;     // the machine id: "lost", "became-unreachable", ...
     QString word;     // as the user reads it: 丢失, 变为无法访问, ...
     QString address;
-    QString before;   // the outcome's name ("passes-weight", "removed", ...); empty when none
-    QString after;
+    std::optional<AddressCheck> before; // none for 新增
+    std::optional<AddressCheck> after;  // none for 未再列出
     QString evidence; // what the check found, in one line
+    QString detail;   // what changed, in a few words (ChangeDetail); empty when the word says it all
+
+    // As a message's line tells it: "锚文本变化 http://a.example.org/（锚文本“旧” → “新”）".
+    QString Line() const;
 };
 
 struct NoticeRun {
@@ -45,13 +49,10 @@ inline constexpr char16_t kBecameMentionKind[] = u"became-mention";
 inline constexpr char16_t kBecameUnreachableKind[] = u"became-unreachable";
 inline constexpr char16_t kStillUnreachableKind[] = u"still-unreachable";
 
-// The notice of a stored run whose changes were read: each change with the evidence of the
-// address's row. Nothing (and reader.Error() set) when the rows cannot be read.
+// The notice of a stored run whose changes were read, with the counts of its rows. Nothing (and
+// reader.Error() set) when the rows cannot be read.
 std::optional<ChangeNotice> ReadNotice(HistoryReader &reader, const RunChanges &changes);
 // The same, reading the run's changes too.
 std::optional<ChangeNotice> ReadNotice(HistoryReader &reader, qint64 runId);
-
-// What the check found on a stored row, in one line: "HTTP 404", "连接超时", "HTTP 200，链接 … ".
-QString EvidenceSummary(const StoredRow &row);
 
 } // namespace vantorel

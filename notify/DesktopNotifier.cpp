@@ -39,7 +39,7 @@ std::optional<DesktopMessage> DesktopMessageOf(const ChangeNotice &notice)
     for (const char16_t *kind : {kLostKind, kBecameMentionKind, kBecameUnreachableKind})
         for (const NoticeChange &change : notice.changes)
             if (change.kind == kind)
-                lines << (change.word + u' ' + change.address).toHtmlEscaped();
+                lines << change.Line().toHtmlEscaped();
     if (lines.size() > kMostAddresses) {
         const qsizetype more = lines.size() - kMostAddresses;
         lines.resize(kMostAddresses);

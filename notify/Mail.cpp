@@ -1,5 +1,7 @@
 #include "Mail.h"
 
+#include "Webhook.h"
+
 #include <Domain.h>
 #include <SmtpSend.h>
 
@@ -147,6 +149,16 @@ QString SendMail(const MailSettings &settings, const MailMessage &message)
         return {};
     const QString shown = ShownMailServer(settings.server).section(QStringLiteral("://"), 1);
     return QStringLiteral("邮件发送失败：%1（%2）").arg(shown.isEmpty() ? QStringLiteral("邮件服务器地址无效") : shown, failure);
+}
+
+QStringList SendNotice(const QStringList &webhooks, const MailSettings &mail, const ChangeNotice &notice)
+{
+    if (!WorthPosting(notice))
+        return {};
+    QStringList failures = PostNotice(webhooks, notice);
+    if (QString failure = SendMail(mail, ChangeMail(notice)); !failure.isEmpty())
+        failures << failure;
+    return failures;
 }
 
 } // namespace vantorel

@@ -45,4 +45,9 @@ QByteArray MailBytes(const MailSettings &settings, const MailMessage &message, c
 // or an empty string when the server took it.
 QString SendMail(const MailSettings &settings, const MailMessage &message);
 
+// How a run's end tells its notice beyond the desktop, the same from the window and the command
+// line: a POST to each webhook and the mail, when the notice is worth telling. The failures, a
+// line each. Blocks: never on a thread that drives transfers or the window.
+QStringList SendNotice(const QStringList &webhooks, const MailSettings &mail, const ChangeNotice &notice);
+
 } // namespace vantorel

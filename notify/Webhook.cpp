@@ -1,6 +1,7 @@
 #include "Webhook.h"
 
 #include <Domain.h>
+#include <HistoryReport.h>
 #include <HttpPost.h>
 #include <Verdict.h>
 
@@ -38,8 +39,9 @@ QJsonObject NoticeJson(const ChangeNotice &notice)
             changes.append(QJsonObject{{QStringLiteral("kind"), change.kind},
                                        {QStringLiteral("word"), change.word},
                                        {QStringLiteral("address"), change.address},
-                                       {QStringLiteral("before"), change.before.isEmpty() ? QJsonValue() : change.before},
-                                       {QStringLiteral("after"), change.after.isEmpty() ? QJsonValue() : change.after},
+                                       {QStringLiteral("before"), CheckJson(change.before)},
+                                       {QStringLiteral("after"), CheckJson(change.after)},
+                                       {QStringLiteral("detail"), change.detail},
                                        {QStringLiteral("evidence"), change.evidence}});
     const QJsonObject counts{{QStringLiteral("rows"), run.counts.rows},
                              {QStringLiteral("valid"), run.counts.valid},
@@ -63,7 +65,7 @@ QString ChatText(const ChangeNotice &notice)
     int told = 0;
     for (const NoticeChange &change : notice.changes)
         if (Told(change) && ++told <= kMostChatLines)
-            lines << change.word + u' ' + change.address;
+            lines << change.Line();
     if (told > kMostChatLines)
         lines << QStringLiteral("等 %1 条").arg(told - kMostChatLines);
     return lines.join(u'\n');

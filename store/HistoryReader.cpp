@@ -148,32 +148,11 @@ public:
         return rows;
     }
 
-    // What telling changes needs of the run's rows (CheckOf), without the rest: the rows, then
-    // their anchors, both in the rows' order.
     std::vector<AddressCheck> Checks(qint64 runId)
     {
         std::vector<AddressCheck> checks;
-        std::vector<qint64> addressIds;
-        QSqlQuery query = Select(QStringLiteral("SELECT c.row_no, a.address, s.outcome, c.checked_at, c.address_id FROM run_check c "
-                                                "JOIN address a ON a.id = c.address_id JOIN row_state s ON s.id = c.state_id "
-                                                "WHERE c.run_id = ? ORDER BY c.row_no, c.address_id"),
-                                 {runId});
-        while (query.next()) {
-            checks.push_back({query.value(0).toInt(), query.value(1).toString(), OutcomeOf(query.value(2)), {}, TimeOf(query.value(3))});
-            addressIds.push_back(query.value(4).toLongLong());
-        }
-        QSqlQuery anchors = Select(QStringLiteral("SELECT c.row_no, c.address_id, l.anchor FROM run_check c "
-                                                  "JOIN state_link l ON l.state_id = c.state_id WHERE c.run_id = ? "
-                                                  "ORDER BY c.row_no, c.address_id, l.link_number"),
-                                   {runId});
-        std::size_t at = 0;
-        while (anchors.next()) {
-            const std::pair<int, qint64> row{anchors.value(0).toInt(), anchors.value(1).toLongLong()};
-            while (at < checks.size() && std::pair(checks[at].number, addressIds[at]) < row)
-                ++at;
-            if (at < checks.size() && std::pair(checks[at].number, addressIds[at]) == row)
-                checks[at].anchors << anchors.value(2).toString();
-        }
+        for (const StoredRow &row : Rows(runId))
+            checks.push_back(CheckOf(row));
         return checks;
     }
 
@@ -310,14 +289,18 @@ public:
         std::vector<QVariantList> stateIds;
         for (const qint64 state : states)
             stateIds.push_back({state});
-        QHash<qint64, QStringList> anchorsOf;
-        InPieces(QStringLiteral("SELECT state_id, anchor FROM state_link WHERE state_id IN (%1) ORDER BY state_id, link_number"), {},
-                 stateIds, [&](const QSqlQuery &query) { anchorsOf[query.value(0).toLongLong()] << query.value(1).toString(); });
+        QHash<qint64, std::pair<QStringList, QStringList>> linksOf; // state: its links' anchors and targets
+        InPieces(QStringLiteral("SELECT state_id, anchor, url FROM state_link WHERE state_id IN (%1) ORDER BY state_id, link_number"),
+                 {}, stateIds, [&](const QSqlQuery &query) {
+                     auto &[anchors, targets] = linksOf[query.value(0).toLongLong()];
+                     anchors << query.value(1).toString();
+                     targets << query.value(2).toString();
+                 });
         for (auto past = pasts.begin(); past != pasts.end(); ++past) {
             const auto [last, reachable] = statesOf.value(past.key());
-            past->last->anchors = anchorsOf.value(last);
+            std::tie(past->last->anchors, past->last->targets) = linksOf.value(last);
             if (past->lastReachable)
-                past->lastReachable->anchors = anchorsOf.value(reachable);
+                std::tie(past->lastReachable->anchors, past->lastReachable->targets) = linksOf.value(reachable);
         }
         return pasts;
     }

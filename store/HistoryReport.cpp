@@ -18,11 +18,6 @@ QJsonValue JsonTime(const QDateTime &time)
     return time.isValid() ? QJsonValue(time.toString(Qt::ISODate)) : QJsonValue();
 }
 
-QJsonValue JsonOutcome(const std::optional<StoredOutcome> &outcome)
-{
-    return outcome ? QJsonValue(OutcomeName(*outcome)) : QJsonValue();
-}
-
 QJsonObject RunObject(const StoredRun &run)
 {
     return {{QStringLiteral("id"), run.id},
@@ -31,23 +26,46 @@ QJsonObject RunObject(const StoredRun &run)
             {QStringLiteral("startedAt"), JsonTime(run.startedAt)},
             {QStringLiteral("endedAt"), JsonTime(run.endedAt)},
             {QStringLiteral("outcome"), run.outcome ? RunOutcomeName(*run.outcome) : QStringLiteral("interrupted")},
-            {QStringLiteral("count"), run.countText ? QJsonValue(*run.countText) : QJsonValue()}};
+            {QStringLiteral("count"), run.EngineCount() ? QJsonValue(*run.EngineCount()) : QJsonValue()},
+            {QStringLiteral("reason"), run.FailureReason() ? QJsonValue(*run.FailureReason()) : QJsonValue()}};
+}
+
+// Whether the run judged rows to count: not a search that failed.
+bool JudgedRows(const std::optional<RunSummary> &summary)
+{
+    return summary && !(summary->run.outcome && IsSearchFailure(*summary->run.outcome));
 }
 
 } // namespace
 
+QJsonValue CheckJson(const std::optional<AddressCheck> &check)
+{
+    if (!check)
+        return QJsonValue();
+    QJsonArray links;
+    for (qsizetype i = 0; i < check->anchors.size(); ++i)
+        links.append(QJsonObject{{QStringLiteral("url"), check->targets.value(i)},
+                                 {QStringLiteral("anchor"), check->anchors[i]}});
+    return QJsonObject{{QStringLiteral("outcome"), OutcomeName(check->outcome)},
+                       {QStringLiteral("checkedAt"), JsonTime(check->checkedAt)},
+                       {QStringLiteral("cause"), check->cause.isEmpty() ? QJsonValue() : QJsonValue(check->cause)},
+                       {QStringLiteral("links"), links}};
+}
+
 CellTable RunsTable(const std::vector<RunSummary> &runs)
 {
-    CellTable table{{QStringLiteral("编号"), QStringLiteral("开始时间"), QStringLiteral("来源"), QStringLiteral("结果"),
+    CellTable table{{QStringLiteral("编号"), QStringLiteral("开始时间"), QStringLiteral("来源"), QStringLiteral("运行状态"),
                      QStringLiteral("行数"), QStringLiteral("有效"), QStringLiteral("已失效"), QStringLiteral("未能检测"),
-                     QStringLiteral("丢失"), QStringLiteral("结果数")},
-                    {}};
+                     QStringLiteral("丢失"), QStringLiteral("搜索结果数"), QStringLiteral("原因")},
+                    {},
+                    kRunReasonColumn};
     for (const RunSummary &summary : runs) {
         const StoredRun &run = summary.run;
         table.rows.push_back({QString::number(run.id), ShownTime(run.startedAt), SourceWord(run.source),
                               RunOutcomeWord(run), QString::number(summary.rows), QString::number(summary.valid),
                               QString::number(summary.removed), QString::number(summary.unreachable),
-                              QString::number(summary.lost), run.countText.value_or(QString())});
+                              QString::number(summary.lost), run.EngineCount().value_or(QString()),
+                              run.FailureReason().value_or(QString())});
     }
     return table;
 }
@@ -69,15 +87,15 @@ QJsonObject RunsJson(const QString &domain, const std::vector<RunSummary> &runs)
 
 CellTable ChangesTable(const RunChanges &changes)
 {
-    const auto word = [](const std::optional<StoredOutcome> &outcome) {
-        return outcome ? OutcomeWord(*outcome) : QString();
-    };
-    CellTable table{{QStringLiteral("变化"), QStringLiteral("序号"), QStringLiteral("上次"), QStringLiteral("本次"),
-                     QStringLiteral("外链地址")},
-                    {}};
-    for (const RowChange &change : changes.changes)
-        table.rows.push_back({ChangeWord(change.kind), QString::number(change.number), word(change.before),
-                              word(change.after), change.address});
+    CellTable table{{QStringLiteral("变化"), QStringLiteral("序号"), QStringLiteral("外链地址"), QStringLiteral("上次"),
+                     QStringLiteral("本次"), QStringLiteral("依据")},
+                    {},
+                    3};
+    for (const RowChange &change : changes.changes) {
+            table.rows.push_back({ChangeWord(change.kind), QString::number(change.number), change.address,
+                              CheckDescription(change.before, change.after), CheckDescription(change.after, change.before),
+                              change.Told().evidence});
+    }
     return table;
 }
 
@@ -108,9 +126,9 @@ QJsonObject ChangesJson(const RunChanges &changes)
         array.append(QJsonObject{{QStringLiteral("kind"), ChangeId(change.kind)},
                                  {QStringLiteral("number"), change.number},
                                  {QStringLiteral("address"), change.address},
-                                 {QStringLiteral("before"), JsonOutcome(change.before)},
-                                 {QStringLiteral("after"), JsonOutcome(change.after)},
-                                 {QStringLiteral("beforeCheckedAt"), JsonTime(change.beforeCheckedAt)}});
+                                 {QStringLiteral("before"), CheckJson(change.before)},
+                                 {QStringLiteral("after"), CheckJson(change.after)},
+                                 {QStringLiteral("evidence"), change.Told().evidence}});
     return {{QStringLiteral("run"), RunObject(changes.run)},
             {QStringLiteral("previous"), changes.previous ? QJsonValue(RunObject(*changes.previous)) : QJsonValue()},
             {QStringLiteral("changes"), array}};
@@ -119,17 +137,18 @@ QJsonObject ChangesJson(const RunChanges &changes)
 CellTable WatchedTable(const std::vector<WatchedSite> &sites)
 {
     CellTable table{{QStringLiteral("网站"), QStringLiteral("间隔（小时）"), QStringLiteral("上次复查"),
-                     QStringLiteral("下次复查"), QStringLiteral("最近检测"), QStringLiteral("有效"),
-                     QStringLiteral("已失效"), QStringLiteral("未能检测")},
-                    {}};
+                     QStringLiteral("下次复查"), QStringLiteral("最近检测"), QStringLiteral("运行状态"),
+                     QStringLiteral("有效"), QStringLiteral("已失效"), QStringLiteral("未能检测")},
+                    {}, {}};
     for (const WatchedSite &site : sites) {
         const WatchedDomain &watch = site.watch;
         const auto count = [&site](int RowCounts::*field) {
-            return site.last ? QString::number((*site.last).*field) : QString();
+            return JudgedRows(site.last) ? QString::number((*site.last).*field) : QString();
         };
         table.rows.push_back({SiteShown(watch.domain), QString::number(watch.intervalHours), ShownTime(watch.lastRecheck),
                               watch.lastRecheck.isValid() ? ShownTime(watch.NextRecheck()) : QStringLiteral("立即"),
-                              site.last ? ShownTime(site.last->run.startedAt) : QString(), count(&RowCounts::valid),
+                              site.last ? ShownTime(site.last->run.startedAt) : QString(),
+                              site.last ? RunOutcomeWord(site.last->run) : QString(), count(&RowCounts::valid),
                               count(&RowCounts::removed), count(&RowCounts::unreachable)});
     }
     return table;
@@ -141,13 +160,16 @@ QJsonObject WatchedJson(const std::vector<WatchedSite> &sites)
     for (const WatchedSite &site : sites) {
         const WatchedDomain &watch = site.watch;
         QJsonObject last;
-        if (site.last)
-            last = {{QStringLiteral("id"), site.last->run.id},
-                    {QStringLiteral("startedAt"), JsonTime(site.last->run.startedAt)},
-                    {QStringLiteral("rows"), site.last->rows},
-                    {QStringLiteral("valid"), site.last->valid},
-                    {QStringLiteral("removed"), site.last->removed},
-                    {QStringLiteral("unreachable"), site.last->unreachable}};
+        if (site.last) {
+            const auto count = [&site](int RowCounts::*field) {
+                return JudgedRows(site.last) ? QJsonValue((*site.last).*field) : QJsonValue();
+            };
+            last = RunObject(site.last->run);
+            last.insert(QStringLiteral("rows"), count(&RowCounts::rows));
+            last.insert(QStringLiteral("valid"), count(&RowCounts::valid));
+            last.insert(QStringLiteral("removed"), count(&RowCounts::removed));
+            last.insert(QStringLiteral("unreachable"), count(&RowCounts::unreachable));
+        }
         array.append(QJsonObject{{QStringLiteral("domain"), watch.domain},
                                  {QStringLiteral("intervalHours"), watch.intervalHours},
                                  {QStringLiteral("lastRecheck"), JsonTime(watch.lastRecheck)},

@@ -154,9 +154,42 @@ std::optional<RunOutcome> RunOutcomeFromName(const QString &name) { return Value
 QString SourceWord(RunSource source) { return NameOf(kSourceWords, source); }
 QString OutcomeWord(StoredOutcome outcome) { return NameOf(kOutcomeWords, outcome); }
 
+bool IsSearchFailure(RunOutcome outcome)
+{
+    return outcome == RunOutcome::EngineUnreachable || outcome == RunOutcome::EngineRefused ||
+           outcome == RunOutcome::PageUnrecognised;
+}
+
+std::optional<QString> StoredRun::FailureReason() const
+{
+    return outcome && IsSearchFailure(*outcome) ? countText : std::nullopt;
+}
+
+std::optional<QString> StoredRun::EngineCount() const
+{
+    return outcome && IsSearchFailure(*outcome) ? std::nullopt : countText;
+}
+
 QString RunOutcomeWord(const StoredRun &run)
 {
     return run.outcome ? NameOf(kRunOutcomeWords, *run.outcome) : QStringLiteral("中断");
+}
+
+QString EvidenceSummary(const StoredRow &row)
+{
+    if (row.outcome == StoredOutcome::Unreachable && !row.failureCause.isEmpty())
+        return row.failureCause;
+    QString text = QStringLiteral("HTTP %1").arg(row.httpStatus);
+    if (!row.links.empty()) {
+        const LinkEvidence &link = row.links.front();
+        text += QStringLiteral("，链接 %1（锚文本“%2”").arg(link.url, link.anchor);
+        if (const QString rel = RelText(link); !rel.isEmpty())
+            text += QStringLiteral("，") + rel;
+        text += QStringLiteral("）");
+    } else if (row.outcome != StoredOutcome::Unreachable) {
+        text += IsValid(row.outcome) ? QStringLiteral("，提到域名，没有链接") : QStringLiteral("，未提到域名");
+    }
+    return text;
 }
 
 QString HistoryFailureText(const QString &reason)

@@ -29,12 +29,19 @@ struct StoredRun {
     QDateTime startedAt;
     QDateTime endedAt;
     std::optional<RunOutcome> outcome;
-    std::optional<QString> countText;
+    std::optional<QString> countText; // the engine's count; for a search that failed, why (FailureReason)
     // A completed run's place among the runs that completed, in the order they did; none for
     // any other run.
     std::optional<qint64> endOrder;
     bool Interrupted() const { return !outcome; }
+    // Why the search failed, for a run that ended with the engine's failure; else nothing.
+    std::optional<QString> FailureReason() const;
+    // The engine's count, for any other run that has one.
+    std::optional<QString> EngineCount() const;
 };
+
+// A run that ended because the engine gave no result page.
+bool IsSearchFailure(RunOutcome outcome);
 
 // One judged row as the history keeps it.
 struct StoredRow {
@@ -83,5 +90,7 @@ QString SourceWord(RunSource source);              // 搜索, 地址列表, 复�
 QString OutcomeWord(StoredOutcome outcome);        // 有效，传递权重 ...
 QString RunOutcomeWord(const StoredRun &run);      // 完成, 已停止, ..., 中断
 QString HistoryFailureText(const QString &reason); // 历史记录无法保存：<reason>
+// What the check found on a stored row, in one line: "HTTP 404", "连接超时", "HTTP 200，链接 … ".
+QString EvidenceSummary(const StoredRow &row);
 
 } // namespace vantorel

@@ -34,16 +34,6 @@ QJsonValue CountsJson(const std::optional<RunSummary> &counts)
                        {QStringLiteral("unreachable"), counts->unreachable}};
 }
 
-QJsonValue OutcomeJson(const std::optional<StoredOutcome> &outcome)
-{
-    return outcome ? QJsonValue(OutcomeName(*outcome)) : QJsonValue();
-}
-
-QString OutcomeCell(const std::optional<StoredOutcome> &outcome)
-{
-    return outcome ? OutcomeWord(*outcome) : QString();
-}
-
 } // namespace
 
 int SiteReport::Lost() const
@@ -109,6 +99,7 @@ CellTable ReportSitesTable(const PeriodReport &report)
                      QStringLiteral("期初未能检测"), QStringLiteral("期末有效"), QStringLiteral("期末已失效"),
                      QStringLiteral("期末未能检测"), QStringLiteral("完成的检测"), QStringLiteral("变化"),
                      QStringLiteral("丢失")},
+                    {},
                     {}};
     for (const SiteReport &site : report.sites)
         table.rows.push_back(QStringList{SiteShown(site.domain)} + CountCells(site.start) + CountCells(site.end) +
@@ -121,12 +112,13 @@ CellTable ReportChangesTable(const PeriodReport &report)
 {
     CellTable table{{QStringLiteral("网站"), QStringLiteral("检测时间"), QStringLiteral("检测编号"), QStringLiteral("变化"),
                      QStringLiteral("上次"), QStringLiteral("本次"), QStringLiteral("外链地址")},
+                    {},
                     {}};
     for (const SiteReport &site : report.sites)
         for (const ReportedChange &told : site.changes)
             table.rows.push_back({SiteShown(site.domain), ShownTime(told.run.startedAt), QString::number(told.run.id),
-                                  ChangeWord(told.change.kind), OutcomeCell(told.change.before),
-                                  OutcomeCell(told.change.after), told.change.address});
+                                  ChangeWord(told.change.kind), CheckDescription(told.change.before, told.change.after),
+                                  CheckDescription(told.change.after, told.change.before), told.change.address});
     return table;
 }
 
@@ -148,8 +140,9 @@ QJsonObject ReportJson(const PeriodReport &report)
                                        {QStringLiteral("kind"), ChangeId(told.change.kind)},
                                        {QStringLiteral("word"), ChangeWord(told.change.kind)},
                                        {QStringLiteral("address"), told.change.address},
-                                       {QStringLiteral("before"), OutcomeJson(told.change.before)},
-                                       {QStringLiteral("after"), OutcomeJson(told.change.after)}});
+                                       {QStringLiteral("before"), CheckJson(told.change.before)},
+                                       {QStringLiteral("after"), CheckJson(told.change.after)},
+                                       {QStringLiteral("evidence"), told.change.Told().evidence}});
         sites.append(QJsonObject{{QStringLiteral("domain"), SiteShown(site.domain)},
                                  {QStringLiteral("start"), CountsJson(site.start)},
                                  {QStringLiteral("end"), CountsJson(site.end)},

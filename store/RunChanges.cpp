@@ -83,14 +83,55 @@ std::vector<const AddressCheck *> FirstRows(const std::vector<AddressCheck> &row
     return first;
 }
 
+// Anchors as the user reads them: “首页”、“友情链接”.
+QString Quoted(const QStringList &anchors)
+{
+    QStringList shown;
+    for (const QString &anchor : anchors)
+        shown << u'“' + anchor + u'”';
+    return shown.join(u'、');
+}
+
+// A page's link targets as a set: several links to one address are one target.
+QStringList Distinct(QStringList targets)
+{
+    targets.sort();
+    targets.removeDuplicates();
+    return targets;
+}
+
 } // namespace
 
 AddressCheck CheckOf(const StoredRow &row)
 {
-    AddressCheck check{row.number, row.address, row.outcome, {}, row.checkedAt};
-    for (const LinkEvidence &link : row.links)
+    AddressCheck check{.number = row.number, .address = row.address, .outcome = row.outcome,
+                       .checkedAt = row.checkedAt, .evidence = EvidenceSummary(row)};
+    for (const LinkEvidence &link : row.links) {
         check.anchors << link.anchor;
+        check.targets << link.url;
+    }
+    if (row.outcome == StoredOutcome::Unreachable)
+        check.cause = row.failureCause.isEmpty() && row.httpStatus > 0 ? QStringLiteral("HTTP %1").arg(row.httpStatus)
+                                                                      : row.failureCause;
     return check;
+}
+
+QString CheckDescription(const std::optional<AddressCheck> &side, const std::optional<AddressCheck> &other)
+{
+    if (!side)
+        return {};
+    const AddressCheck &check = *side;
+    QString text = OutcomeWord(check.outcome);
+    if (!check.cause.isEmpty())
+        return text + u'：' + check.cause;
+    if (!IsValid(check.outcome))
+        return text;
+    // The anchors tell which link it is; the targets only when they moved.
+    if (!check.anchors.isEmpty())
+        text += QStringLiteral("；锚文本") + Quoted(check.anchors);
+    if (other && !check.targets.isEmpty() && !other->targets.isEmpty() && Distinct(check.targets) != Distinct(other->targets))
+        text += QStringLiteral("；链接 ") + Distinct(check.targets).join(u' ');
+    return text;
 }
 
 void AddressPast::Add(const AddressCheck &check)
@@ -146,6 +187,31 @@ std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &n
     return changes;
 }
 
+QString ChangeDetail(const RowChange &change)
+{
+    switch (change.kind) {
+    case ChangeKind::AnchorChanged:
+        return QStringLiteral("锚文本%1 → %2").arg(Quoted(change.before->anchors), Quoted(change.after->anchors));
+    case ChangeKind::BecameUnreachable:
+    case ChangeKind::StillUnreachable:
+        return change.after->cause;
+    case ChangeKind::Lost:
+    case ChangeKind::BecameMention:
+        return change.after->evidence;
+    case ChangeKind::BecameNofollow:
+    case ChangeKind::BecameFollow:
+        if (Distinct(change.before->targets) != Distinct(change.after->targets))
+            return QStringLiteral("链接 %1 → %2").arg(Distinct(change.before->targets).join(u' '),
+                                                     Distinct(change.after->targets).join(u' '));
+        break;
+    case ChangeKind::Added:
+    case ChangeKind::Restored:
+    case ChangeKind::NoLongerListed:
+        break;
+    }
+    return {};
+}
+
 std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<AddressCheck> &rows,
                                     const QHash<QString, AddressPast> &pasts,
                                     const std::vector<AddressCheck> *previousSearch, bool searchedBefore)
@@ -163,16 +229,14 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
         const AddressPast &past = found == pasts.cend() ? none : *found;
         for (const ChangeKind kind : ChangesOf(past, *row, listsAnew)) {
             const AddressCheck *before = ComparedWith(past, kind);
-            changes.push_back({kind, row->address, row->number, before ? std::optional(before->outcome) : std::nullopt,
-                               row->outcome, before ? before->checkedAt : QDateTime()});
+            changes.push_back({kind, row->address, row->number, before ? std::optional(*before) : std::nullopt, *row});
         }
     }
     // A stopped search never judged the rest, and a list names its own addresses.
     if (search && previousSearch && run.outcome == RunOutcome::Completed)
         for (const AddressCheck *row : FirstRows(*previousSearch))
             if (!listed.contains(row->address))
-                changes.push_back({ChangeKind::NoLongerListed, row->address, row->number, row->outcome, std::nullopt,
-                                   row->checkedAt});
+                changes.push_back({ChangeKind::NoLongerListed, row->address, row->number, *row, std::nullopt});
     return changes;
 }
 

@@ -16,10 +16,13 @@ namespace vantorel {
 // An address as one check found it: what telling changes needs of a stored row.
 struct AddressCheck {
     int number = 0;
-    QString address;
+    QString address{};
     StoredOutcome outcome = StoredOutcome::Unreachable;
-    QStringList anchors; // of the page's links to the domain, in page order
-    QDateTime checkedAt;
+    QStringList anchors{}; // of the page's links to the domain, in page order
+    QDateTime checkedAt{};
+    QStringList targets{}; // where those links point, in the same order
+    QString cause{};       // why the page could not be had: the failure's words, or "HTTP 503"
+    QString evidence{};    // what the check found, in one line (EvidenceSummary); only of a run's own rows
 };
 AddressCheck CheckOf(const StoredRow &row);
 
@@ -62,10 +65,20 @@ struct RowChange {
     ChangeKind kind = ChangeKind::Added;
     QString address;
     int number = 0;                      // in the run; in the earlier search for 未再列出
-    std::optional<StoredOutcome> before; // what the change is judged against; none for 新增
-    std::optional<StoredOutcome> after;  // none for 未再列出
-    QDateTime beforeCheckedAt;           // when before was found
+    std::optional<AddressCheck> before; // the check the change is judged against; none for 新增
+    std::optional<AddressCheck> after;  // none for 未再列出
+    // The check that tells the change: the run's row, or the earlier search's for 未再列出.
+    const AddressCheck &Told() const { return after ? *after : *before; }
 };
+
+// What a side of a change was, in one line: the outcome, then its anchors, its targets when they
+// differ from the other side's, or why the page could not be had: "有效，传递权重；锚文本“旧”",
+// "未能检测：HTTP 503"; empty for no side.
+QString CheckDescription(const std::optional<AddressCheck> &check, const std::optional<AddressCheck> &other);
+// What changed, in a few words for a line that names the change and its address: the anchors
+// before and after ("锚文本“旧” → “新”"), the link's new target, why the page could not be had,
+// what the page no longer has; empty when the change's word says it all.
+QString ChangeDetail(const RowChange &change);
 
 // How an address changed since its past; nothing when it did not (still 有效 with the same
 // weight and anchors, still removed, a loss already told, first seen without a listing to

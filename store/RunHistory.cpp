@@ -33,7 +33,8 @@ RunHistory::RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObjec
     });
     connect(&analysis, &BacklinkAnalysis::Finished, this, [this](RunOutcome outcome) {
         if (ticket_) {
-            writer_->EndRun(*std::exchange(ticket_, std::nullopt), outcome, analysis_.CountText());
+            writer_->EndRun(*std::exchange(ticket_, std::nullopt), outcome,
+                            IsSearchFailure(outcome) ? std::optional(analysis_.EngineProblem()) : analysis_.CountText());
             if (runId_ != 0)
                 emit RunEnded(runId_, outcome);
             else

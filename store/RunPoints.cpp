@@ -8,7 +8,7 @@ QString RunPointLabel(const RunSummary &run)
         return QStringLiteral("检测 %1（%2，%3）：%4，不计入图表")
             .arg(run.run.id)
             .arg(run.run.startedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), SourceWord(run.run.source),
-                 run.run.outcome ? QStringLiteral("未完成") : QStringLiteral("中断"));
+                 run.run.FailureReason().value_or(RunOutcomeWord(run.run)));
     return QStringLiteral("检测 %1（%2，%3）：有效 %4，已失效 %5，未能检测 %6")
         .arg(run.run.id)
         .arg(run.run.startedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), SourceWord(run.run.source))

@@ -8,6 +8,7 @@
 #include "ResultPages.h"
 #include "TestWeb.h"
 
+#include <ConsoleOutput.h>
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
@@ -328,15 +329,16 @@ TEST_P(KeptRuns, RunsAreKeptAndComparedWithTheRunBefore)
     const QString &db = db_;
     constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
     TestWeb engine;
-    for (const char *path : {"/a", "/c"})
+    for (const char *path : {"/a", "/c", "/d"})
         engine.SetPage(path, std::string(kLinked));
-    // A page whose server drops every connection once it goes down.
+    // A page whose server turns busy.
     std::atomic<bool> down = false;
     LoopbackServer flaky([&down, kLinked](LoopbackServer::Connection &connection) {
-        down ? connection.reset() : void(connection.respond(200, kLinked));
+        down ? connection.respond(503, "busy") : connection.respond(200, kLinked);
     });
     const QString b = flaky.hostAndPort() + "/b";
-    engine.SetResultPage(SearchResultPage(QStringLiteral("约3"), {{engine.Address("/a")}, {b}, {engine.Address("/c")}}));
+    engine.SetResultPage(SearchResultPage(QStringLiteral("约4"), {{engine.Address("/a")}, {b}, {engine.Address("/c")},
+                                                                  {engine.Address("/d")}}));
     const QString proxy = "http://" + engine.server().hostAndPort();
     const auto check = [&](const QStringList &command, const char *format = "tsv") {
         // No retries: the history is what is tested, not the waits before a page is tried again.
@@ -345,25 +347,48 @@ TEST_P(KeptRuns, RunsAreKeptAndComparedWithTheRunBefore)
 
     Outcome run = check({"--check", "example.com", "--fail-on-lost"});
     EXPECT_EQ(run.exitCode, 0) << "nothing to lose against: " << run.err.toStdString();
-    // The second run: a link removed, a page unreachable, an address no longer listed.
+    // The second run: a link removed, a page unreachable, an address no longer listed, an anchor changed.
     engine.SetPage("/a", "nothing");
+    engine.SetPage("/d", "<a href=\"http://example.com/new\">新友链</a>");
     down = true;
-    engine.SetResultPage(SearchResultPage(QStringLiteral("约2"), {{engine.Address("/a")}, {b}}));
+    engine.SetResultPage(SearchResultPage(QStringLiteral("约3"), {{engine.Address("/a")}, {b}, {engine.Address("/d")}}));
     run = check({"--check", "example.com", "--fail-on-lost"});
     EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
-    EXPECT_EQ(run.out.count(u'\n'), 3) << "the results are printed all the same";
+    EXPECT_EQ(run.out.count(u'\n'), 4) << "the results are printed all the same";
 
     const Outcome changes = check({"--changes", "EXAMPLE.com"});
     EXPECT_EQ(changes.exitCode, 0) << changes.err.toStdString();
-    EXPECT_TRUE(changes.out.startsWith(u"变化\t序号\t上次\t本次\t外链地址\n"));
-    const std::map<QString, int> expected{{QStringLiteral("丢失"), 1}, {QStringLiteral("变为无法访问"), 1}, {QStringLiteral("未再列出"), 1}};
+    EXPECT_TRUE(changes.out.startsWith(u"变化\t序号\t外链地址\t上次\t本次\t依据\n")) << changes.out.toStdString();
+    const std::map<QString, int> expected{{QStringLiteral("丢失"), 1}, {QStringLiteral("变为无法访问"), 1},
+                                          {QStringLiteral("未再列出"), 1}, {QStringLiteral("锚文本变化"), 1}};
     EXPECT_EQ(ChangeCounts(changes.out), expected) << changes.out.toStdString();
+    // What changed, in JSON: the anchors and targets before and after, why the page could not be had.
+    std::map<QString, QJsonObject> byKind;
+    for (const QJsonValue change : QJsonDocument::fromJson(check({"--changes", "example.com"}, "json").out.toUtf8())[u"changes"].toArray())
+        byKind[change[u"kind"].toString()] = change.toObject();
+    const QJsonObject anchor = byKind[QStringLiteral("anchor-changed")];
+    EXPECT_EQ(anchor[u"before"][u"links"], QJsonValue(QJsonArray{QJsonObject{{"url", "http://example.com/"}, {"anchor", "友链"}}}));
+    EXPECT_EQ(anchor[u"after"][u"links"], QJsonValue(QJsonArray{QJsonObject{{"url", "http://example.com/new"}, {"anchor", "新友链"}}}));
+    EXPECT_EQ(anchor[u"evidence"].toString(), QStringLiteral("HTTP 200，链接 http://example.com/new（锚文本“新友链”）"));
+    const QJsonObject unreachable = byKind[QStringLiteral("became-unreachable")];
+    EXPECT_EQ(unreachable[u"before"][u"outcome"].toString(), QStringLiteral("passes-weight"));
+    EXPECT_EQ(unreachable[u"after"][u"outcome"].toString(), QStringLiteral("unreachable"));
+    EXPECT_EQ(unreachable[u"after"][u"cause"].toString(), QStringLiteral("HTTP 503"));
+    EXPECT_TRUE(byKind[QStringLiteral("no-longer-listed")][u"after"].isNull());
+    // The table keeps to 100 columns: what was and what is follow each change on lines of their own.
+    const Outcome table = check({"--changes", "example.com"}, "table");
+    EXPECT_TRUE(table.out.contains(QStringLiteral("\n    上次：有效，传递权重；锚文本“友链”；链接 http://example.com/\n"
+                                                  "    本次：有效，传递权重；锚文本“新友链”；链接 http://example.com/new\n")))
+        << table.out.toStdString();
+    EXPECT_TRUE(table.out.contains(QStringLiteral("\n    本次：未能检测：HTTP 503\n"))) << table.out.toStdString();
+    for (const QString &line : table.out.split(u'\n'))
+        EXPECT_LE(vantorel::DisplayWidth(line), 100) << line.toStdString();
 
-    // The re-check asks no engine: the three addresses once 有效, as a run of its own.
+    // The re-check asks no engine: the four addresses once 有效, as a run of its own.
     const int searches = engine.RequestsFor("http://www.baidu.com/s?");
     run = check({"--recheck", "example.com", "--fail-on-lost"});
     EXPECT_EQ(run.exitCode, 0) << "nothing lost since the last run: " << run.err.toStdString();
-    EXPECT_EQ(run.out.count(u'\n'), 4);
+    EXPECT_EQ(run.out.count(u'\n'), 5);
     EXPECT_EQ(engine.RequestsFor("http://www.baidu.com/s?"), searches);
 
     const Outcome history = check({"--history", "example.com"}, "json");
@@ -374,6 +399,35 @@ TEST_P(KeptRuns, RunsAreKeptAndComparedWithTheRunBefore)
     const QString firstRun = QString::number(runs[2].toObject()[u"id"].toInteger());
     EXPECT_EQ(check({"--changes", "example.com", "--run", firstRun}).out.count(u'\n'), 1) << "nothing before the first run";
     EXPECT_EQ(check({"--changes", "example.org", "--run", firstRun}).exitCode, 2) << "a run of another domain";
+}
+
+// A search the engine failed is kept as failed, with why: never as a run of no rows.
+TEST(CommandLine, AFailedSearchIsKeptAsFailedWithItsReason)
+{
+    const QTemporaryDir folder;
+    const QStringList db{"--db", folder.filePath(QStringLiteral("history.sqlite3"))};
+    const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(LoopbackServer::ClosedPort());
+    ASSERT_EQ(Vantorel(QStringList{"--watch", "example.com"} + db).exitCode, 0);
+    ASSERT_EQ(Vantorel(QStringList{"--check", "example.com"} + db, closed).exitCode, 3);
+    const QString reason = QStringLiteral("当前网站无法访问...（搜索引擎：连接被拒绝）");
+
+    const QJsonObject run =
+        QJsonDocument::fromJson(Vantorel(QStringList{"--history", "example.com", "--format", "json"} + db).out.toUtf8())[u"runs"][0].toObject();
+    EXPECT_EQ(run[u"outcome"].toString(), QStringLiteral("engine-unreachable"));
+    EXPECT_EQ(run[u"reason"].toString(), reason);
+    EXPECT_TRUE(run[u"count"].isNull());
+    const QString table = Vantorel(QStringList{"--history", "example.com", "--format", "table"} + db).out;
+    EXPECT_TRUE(table.startsWith(u"编号  开始时间")) << table.toStdString();
+    EXPECT_TRUE(table.contains(u"运行状态") && table.contains(u"搜索结果数")) << table.toStdString();
+    EXPECT_TRUE(table.endsWith(QStringLiteral("\n    原因：%1\n").arg(reason))) << table.toStdString();
+
+    const QStringList watched = Vantorel(QStringList{"--watched", "--format", "tsv"} + db).out.split(u'\n');
+    EXPECT_EQ(watched[0].section(u'\t', 5), QStringLiteral("运行状态\t有效\t已失效\t未能检测"));
+    EXPECT_EQ(watched[1].section(u'\t', 5), QStringLiteral("搜索引擎无法访问\t\t\t")) << "no counts of rows never judged";
+    const QJsonObject last =
+        QJsonDocument::fromJson(Vantorel(QStringList{"--watched", "--format", "json"} + db).out.toUtf8())[u"watched"][0][u"lastRun"].toObject();
+    EXPECT_EQ(last[u"reason"].toString(), reason);
+    EXPECT_TRUE(last[u"valid"].isNull());
 }
 
 TEST(CommandLine, AReCheckTellsALossAfterTheRowsWereCheckedApart)
@@ -399,7 +453,8 @@ TEST(CommandLine, AReCheckTellsALossAfterTheRowsWereCheckedApart)
     EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
     EXPECT_TRUE(run.err.endsWith(QStringLiteral("\n丢失 1 条：http://%1\n").arg(web.Address("/x")))) << run.err.toStdString();
     const Outcome changes = Vantorel(QStringList{"--changes", "Example.COM"} + common.mid(0, 4));
-    EXPECT_EQ(changes.out.section(u'\n', 1), QStringLiteral("丢失\t1\t有效，传递权重\t已失效\thttp://%1\n").arg(web.Address("/x")))
+    EXPECT_EQ(changes.out.section(u'\n', 1),
+              QStringLiteral("丢失\t1\thttp://%1\t有效，传递权重；锚文本“友链”\t已失效\tHTTP 200，未提到域名\n").arg(web.Address("/x")))
         << changes.out.toStdString();
     // Told once: the next re-check finds it still removed and says nothing.
     run = Vantorel(QStringList{"--recheck", "example.com", "--fail-on-lost"} + common, proxy);
@@ -1318,7 +1373,7 @@ TEST(CommandLine, ALossIsToldOnTheDesktopAndToTheWebhooksOnce)
     EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
     ASSERT_EQ(bus.calls().size(), 1u);
     EXPECT_EQ(bus.calls()[0].summary, QStringLiteral("example.com：丢失 1 条外链"));
-    EXPECT_TRUE(bus.calls()[0].body.startsWith(u"丢失 ") && bus.calls()[0].body.endsWith(web.Address("/a")));
+    EXPECT_EQ(bus.calls()[0].body, QStringLiteral("丢失 http://%1（HTTP 200，未提到域名）").arg(web.Address("/a")));
     ASSERT_EQ(hook.Count(), 1u);
     const QJsonObject posted = hook.posts[0];
     EXPECT_EQ(posted[u"domain"].toString(), QStringLiteral("example.com"));
@@ -1358,6 +1413,17 @@ TEST(CommandLine, ALossIsToldOnTheDesktopAndToTheWebhooksOnce)
 // A due site is searched as well as re-checked, as one run of source 监控: a site never checked
 // gets its first search, a later one tells the engine's new pages as 新增, and with the engine
 // asking for a human the known addresses are re-checked all the same.
+// Every watched site due again at once.
+void MakeAllDue(const QString &db)
+{
+    const QString name = QStringLiteral("command-line-test-due");
+    {
+        EXPECT_EQ(vantorel::ConnectHistory(name, db), QString());
+        QSqlQuery(QSqlDatabase::database(name, false)).exec(QStringLiteral("UPDATE watch SET last_recheck_at = NULL"));
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
 TEST(CommandLine, ADueRunSearchesTheEngineAndReChecksTheKnownAddresses)
 {
     constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
@@ -1370,13 +1436,7 @@ TEST(CommandLine, ADueRunSearchesTheEngineAndReChecksTheKnownAddresses)
     const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
     ASSERT_EQ(Vantorel({"--watch", "example.com", "--db", db}).exitCode, 0);
     const auto due = [&] {
-        // Due again at once.
-        const QString name = QStringLiteral("command-line-test-due");
-        {
-            EXPECT_EQ(vantorel::ConnectHistory(name, db), QString());
-            QSqlQuery(QSqlDatabase::database(name, false)).exec(QStringLiteral("UPDATE watch SET last_recheck_at = NULL"));
-        }
-        QSqlDatabase::removeDatabase(name);
+        MakeAllDue(db);
         return Vantorel({"--recheck-due", "--db", db, "--format", "tsv", "--retries", "0"}, proxy);
     };
 
@@ -1389,16 +1449,19 @@ TEST(CommandLine, ADueRunSearchesTheEngineAndReChecksTheKnownAddresses)
     run = due();
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.count(u'\n'), 3) << "the engine's new page, and the known one it no longer lists";
-    EXPECT_TRUE(run.err.endsWith(QStringLiteral("新增 1 条：http://%1\n").arg(web.Address("/b")))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("example.com：新增 1 条：http://%1\n复查 1 个网站：丢失 0 条\n").arg(web.Address("/b"))))
+        << run.err.toStdString();
 
     web.SetResultPage(QStringLiteral("<title>百度安全验证</title><div id=captcha></div>"));
     web.SetPage("/a", "nothing");
     run = due();
     EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
     EXPECT_EQ(run.out.count(u'\n'), 3) << run.out.toStdString();
-    EXPECT_TRUE(run.err.contains(QStringLiteral("已复查已知外链，未能搜索新外链：搜索引擎要求安全验证，请稍后再试...\n")))
+    EXPECT_TRUE(run.err.contains(QStringLiteral("example.com：已复查已知外链，未能搜索新外链：搜索引擎要求安全验证，请稍后再试...\n")))
         << run.err.toStdString();
-    EXPECT_TRUE(run.err.endsWith(QStringLiteral("丢失 1 条：http://%1\n").arg(web.Address("/a")))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("example.com：丢失 1 条：http://%1\n复查 1 个网站：丢失 1 条（example.com 1）\n")
+                                     .arg(web.Address("/a"))))
+        << run.err.toStdString();
     EXPECT_EQ(web.RequestsFor("http://www.baidu.com/s?"), 3);
 
     const Outcome history = Vantorel({"--history", "example.com", "--db", db, "--format", "tsv"});
@@ -1424,7 +1487,8 @@ void WatchCheckedSites(const QString &db, const std::vector<std::pair<QString, Q
 }
 
 // One worker re-checking three due sites at once: their pages are asked for together, and its
-// status is the worst of theirs (a site whose link is gone: 5).
+// status is the worst of theirs (a site whose page answers 503: 6). Their results are one table
+// led by the site, each line on standard error names its site, and one line sums them up.
 TEST(CommandLine, AWorkerReChecksAsManyDueSitesAtOnceAsAsked)
 {
     const QTemporaryDir folder;
@@ -1441,7 +1505,10 @@ TEST(CommandLine, AWorkerReChecksAsManyDueSitesAtOnceAsAsked)
         --inFlight;
         lock.unlock();
         const std::string site = connection.path().substr(1);
-        connection.respond(200, site == "c.example" ? "moved" : "<a href=\"http://" + site + "/\">友链</a>");
+        if (site == "b.example")
+            connection.respond(503, "busy");
+        else
+            connection.respond(200, site == "c.example" ? "moved" : "<a href=\"http://" + site + "/\">友链</a>");
     });
     std::vector<std::pair<QString, QString>> sites;
     for (const char *site : {"a.example", "b.example", "c.example"})
@@ -1449,12 +1516,41 @@ TEST(CommandLine, AWorkerReChecksAsManyDueSitesAtOnceAsAsked)
     WatchCheckedSites(db, sites);
     TestWeb engine;
     engine.SetResultPage(SearchResultPage(QStringLiteral("0"), {}, true));
-    const Outcome outcome = Vantorel({"--recheck-due", "--workers", "3", "--db", db, "--retries", "0"},
-                                     "http://" + engine.server().hostAndPort());
-    EXPECT_EQ(outcome.exitCode, 5) << outcome.err.toStdString();
+    const QStringList due{"--recheck-due", "--workers", "3", "--db", db, "--retries", "0"};
+    Outcome outcome = Vantorel(due + QStringList{"--format", "table"}, "http://" + engine.server().hostAndPort());
+    EXPECT_EQ(outcome.exitCode, 6) << outcome.err.toStdString();
     EXPECT_EQ(outcome.err.count(u"到期复查："), 3) << outcome.err.toStdString();
-    const std::lock_guard lock(mutex);
-    EXPECT_EQ(most, 3);
+    {
+        const std::lock_guard lock(mutex);
+        EXPECT_EQ(most, 3);
+    }
+    const QStringList lines = outcome.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << outcome.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(u"网站  ")) << outcome.out.toStdString();
+    QStringList shownSites;
+    for (const QString &line : lines.mid(1))
+        shownSites << line.section(u' ', 0, 0);
+    shownSites.sort();
+    EXPECT_EQ(shownSites, (QStringList{"a.example", "b.example", "c.example"})) << outcome.out.toStdString();
+    // Each site's lines start with its name; the claims and the summary are the worker's own.
+    for (const QString &line : outcome.err.split(u'\n', Qt::SkipEmptyParts))
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^(到期复查：|复查 |[abc]\\.example：)")).match(line).hasMatch())
+            << line.toStdString();
+    EXPECT_TRUE(outcome.err.contains(QStringLiteral("\nc.example：丢失 1 条：%1\n").arg(pages.url("/c.example"))))
+        << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.err.contains(QStringLiteral("\nb.example：变为无法访问 1 条："))) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.err.endsWith(QStringLiteral("\n复查 3 个网站：丢失 1 条（c.example 1），无法判断 1 个\n")))
+        << outcome.err.toStdString();
+
+    // Nothing due now; every format has the site's column.
+    EXPECT_EQ(Vantorel(due).err, QStringLiteral("没有到期的网站\n"));
+    MakeAllDue(db);
+    outcome = Vantorel(due + QStringList{"--format", "json"}, "http://" + engine.server().hostAndPort());
+    const QJsonObject json = QJsonDocument::fromJson(outcome.out.toUtf8()).object();
+    ASSERT_EQ(json[u"rows"].toArray().size(), 3) << outcome.out.toStdString();
+    EXPECT_EQ(json[u"sites"].toArray().size(), 3) << outcome.out.toStdString();
+    for (const QJsonValue row : json[u"rows"].toArray())
+        EXPECT_TRUE(row[u"domain"].toString().endsWith(u".example")) << outcome.out.toStdString();
 }
 
 // One site's end never holds another's pages: a.example loses its link and posts to a webhook

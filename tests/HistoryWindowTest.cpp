@@ -117,9 +117,9 @@ TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeleting
     EXPECT_EQ(domains->model()->index(0, 2).data().toString(), QStringLiteral("2"));
     ASSERT_TRUE(WaitFor([&] { return runs->model()->rowCount() == 2 && changes->model()->rowCount() == 3; }));
     EXPECT_EQ(Column(*changes, 0), QStringList({QStringLiteral("丢失"), QStringLiteral("新增"), QStringLiteral("未再列出")}));
-    EXPECT_EQ(Column(*changes, 4), QStringList({kB, kD, kC}));
+    EXPECT_EQ(Column(*changes, 2), QStringList({kB, kD, kC}));
     // 未再列出 shows the earlier run's evidence.
-    EXPECT_TRUE(changes->model()->index(2, 4).data(Qt::ToolTipRole).toString().contains(OutcomeWord(StoredOutcome::Removed)));
+    EXPECT_TRUE(changes->model()->index(2, 2).data(Qt::ToolTipRole).toString().contains(OutcomeWord(StoredOutcome::Removed)));
     EXPECT_TRUE(changes->model()->index(1, 0).data(Qt::ToolTipRole).toString().contains(QStringLiteral("首页 3")));
 
     // Picking a domain with the keys lists its runs.
@@ -139,7 +139,7 @@ TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeleting
 
     auto *kinds = Child<QComboBox>(*history, "ComboKind");
     kinds->setCurrentText(QStringLiteral("丢失"));
-    EXPECT_EQ(Column(*changes, 4), QStringList({kB}));
+    EXPECT_EQ(Column(*changes, 2), QStringList({kB}));
 
     // Every column of the domains in view at the window's first size.
     EXPECT_FALSE(domains->horizontalScrollBar()->isVisible());
@@ -175,7 +175,8 @@ TEST_F(HistoryFile, CtrlHOpensTheWindowWherePickingFilteringExportingAndDeleting
                                                 "example.com,%1,%2,丢失,%3,%4,%5,HTTP 200，链接 https://example.com/（锚文本“首页 2”）\r\n")
                                      .arg(latest.id)
                                      .arg(latest.startedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), kB,
-                                          OutcomeWord(StoredOutcome::PassesWeight), OutcomeWord(StoredOutcome::Removed))
+                                          OutcomeWord(StoredOutcome::PassesWeight) + QStringLiteral("；锚文本“首页 2”、“商店”、“a page of the shop”"),
+                                          OutcomeWord(StoredOutcome::Removed))
                                      .toUtf8());
 
     // Deleting asks first; a no keeps the run.
@@ -490,6 +491,13 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     EXPECT_TRUE(chart->Unfinished()->isVisible());
     emit chart->Unfinished()->hovered(chart->Unfinished()->at(0), true);
     EXPECT_TRUE(chart->toolTip().startsWith(u"检测 2（")) << chart->toolTip().toStdString();
+    EXPECT_TRUE(chart->toolTip().endsWith(u"）：已停止，不计入图表")) << chart->toolTip().toStdString();
+    // A failed search names why.
+    shown[1].run.outcome = RunOutcome::EngineUnreachable;
+    shown[1].run.countText = QStringLiteral("当前网站无法访问...（搜索引擎：连接超时）");
+    chart->ShowRuns(shown);
+    emit chart->Unfinished()->hovered(chart->Unfinished()->at(0), true);
+    EXPECT_TRUE(chart->toolTip().endsWith(u"）：当前网站无法访问...（搜索引擎：连接超时），不计入图表")) << chart->toolTip().toStdString();
     EXPECT_EQ(chart->CountAxis()->max(), 6);
     EXPECT_EQ(chart->CountAxis()->tickCount(), 4);
     chart->ShowRuns({});

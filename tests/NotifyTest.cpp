@@ -23,10 +23,17 @@ using namespace vantorel;
 
 namespace {
 
-NoticeChange Change(const char16_t *kind, const QString &word, const QString &address)
+NoticeChange Change(const char16_t *kind, const QString &word, const QString &address, const QString &detail = {})
 {
-    return {QString::fromUtf16(kind), word, address, QStringLiteral("passes-weight"), QStringLiteral("removed"),
-            QStringLiteral("HTTP 404")};
+    const QDateTime checked(QDate(2026, 12, 1), QTime(9, 30), Qt::UTC);
+    return {QString::fromUtf16(kind),
+            word,
+            address,
+            AddressCheck{.address = address, .outcome = StoredOutcome::PassesWeight, .anchors = {QStringLiteral("友链")},
+                         .checkedAt = checked.addDays(-1), .targets = {QStringLiteral("http://example.com/")}},
+            AddressCheck{.address = address, .outcome = StoredOutcome::Removed, .checkedAt = checked},
+            QStringLiteral("HTTP 404"),
+            detail};
 }
 
 NoticeChange Lost(const QString &address) { return Change(kLostKind, QStringLiteral("丢失"), address); }
@@ -68,6 +75,11 @@ TEST(DesktopNotification, SaysWhatWasLostAndWhatCouldNotBeHad)
          QStringLiteral("example.com：丢失 2 条外链"), QStringLiteral("丢失 http://a.cn/\n变为文字提及 http://m.cn/")},
         {"only unreachable", Notice({Unreachable("http://b.cn/")}), QStringLiteral("example.com：1 条外链变为无法访问"),
          QStringLiteral("变为无法访问 http://b.cn/")},
+        {"what changed follows the address",
+         Notice({Change(kBecameUnreachableKind, QStringLiteral("变为无法访问"), QStringLiteral("http://b.cn/"), QStringLiteral("HTTP 503")),
+                 Change(kLostKind, QStringLiteral("丢失"), QStringLiteral("http://a.cn/"), QStringLiteral("HTTP 200，未提到<域名>"))}),
+         QStringLiteral("example.com：丢失 1 条外链"),
+         QStringLiteral("丢失 http://a.cn/（HTTP 200，未提到&lt;域名&gt;）\n变为无法访问 http://b.cn/（HTTP 503）")},
         {"at most five addresses", Notice(many), QStringLiteral("example.com：丢失 7 条外链"),
          QStringLiteral("丢失 http://a.cn/1\n丢失 http://a.cn/2\n丢失 http://a.cn/3\n丢失 http://a.cn/4\n丢失 http://a.cn/5\n等 2 条")},
         {"nothing lost", Notice({Still("http://d.cn/"), Restored("http://e.cn/")}), {}, {}},
@@ -151,11 +163,13 @@ TEST(Webhook, ChatServicesGetTheirTextMessageAndOthersTheJson)
     std::vector<NoticeChange> changes{Still("http://d.cn/")};
     for (int i = 1; i <= 22; ++i)
         changes.push_back(i % 2 ? Lost(QStringLiteral("http://a.cn/%1").arg(i)) : Restored(QStringLiteral("http://a.cn/%1").arg(i)));
+    changes[2].detail = QStringLiteral("锚文本“友链” → “首页”");
     const ChangeNotice notice = Notice(changes);
     QStringList lines{QStringLiteral("example.com 外链变化（复查，%1）")
                           .arg(notice.run.startedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")))};
     for (int i = 1; i <= 20; ++i)
         lines << (i % 2 ? QStringLiteral("丢失 http://a.cn/%1") : QStringLiteral("恢复 http://a.cn/%1")).arg(i);
+    lines[2] += QStringLiteral("（锚文本“友链” → “首页”）");
     lines << QStringLiteral("等 2 条");
     const QString text = lines.join(u'\n');
     const QJsonObject wecom{{"msgtype", "text"}, {"text", QJsonObject{{"content", text}}}};
@@ -196,8 +210,14 @@ TEST(Webhook, ChatServicesGetTheirTextMessageAndOthersTheJson)
     EXPECT_EQ(run[u"counts"].toObject(), (QJsonObject{{"rows", 3}, {"valid", 1}, {"removed", 1}, {"unreachable", 1}}));
     const QJsonArray told = json[u"changes"].toArray();
     ASSERT_EQ(told.size(), 22);
-    EXPECT_EQ(told[0].toObject(), (QJsonObject{{"kind", "lost"}, {"word", "丢失"}, {"address", "http://a.cn/1"},
-                                               {"before", "passes-weight"}, {"after", "removed"}, {"evidence", "HTTP 404"}}));
+    const QJsonObject before{{"outcome", "passes-weight"},
+                             {"checkedAt", "2026-11-30T09:30:00Z"},
+                             {"cause", QJsonValue()},
+                             {"links", QJsonArray{QJsonObject{{"url", "http://example.com/"}, {"anchor", "友链"}}}}};
+    const QJsonObject after{{"outcome", "removed"}, {"checkedAt", "2026-12-01T09:30:00Z"}, {"cause", QJsonValue()}, {"links", QJsonArray()}};
+    EXPECT_EQ(told[0].toObject(), (QJsonObject{{"kind", "lost"}, {"word", "丢失"}, {"address", "http://a.cn/1"}, {"before", before},
+                                               {"after", after}, {"detail", ""}, {"evidence", "HTTP 404"}}));
+    EXPECT_EQ(told[1].toObject()[u"detail"].toString(), QStringLiteral("锚文本“友链” → “首页”"));
 }
 
 TEST(Webhook, AddressesAreReadAndCheckedWithoutShowingTheirSecret)

@@ -26,8 +26,8 @@ std::vector<AddressCheck> Checks(const std::vector<Checked> &rows)
 {
     std::vector<AddressCheck> checks;
     for (const Checked &row : rows)
-        checks.push_back({static_cast<int>(checks.size() + 1), QString::fromLatin1(row.address), row.outcome,
-                          QString::fromUtf8(row.anchors).split(u'|', Qt::SkipEmptyParts), {}});
+        checks.push_back({.number = static_cast<int>(checks.size() + 1), .address = QString::fromLatin1(row.address),
+                          .outcome = row.outcome, .anchors = QString::fromUtf8(row.anchors).split(u'|', Qt::SkipEmptyParts)});
     return checks;
 }
 
@@ -184,7 +184,7 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
             }
             std::vector<Change> got;
             for (const RowChange &change : history.Add(stored, Checks(run.rows)))
-                got.push_back({change.kind, change.address, change.before});
+                got.push_back({change.kind, change.address, change.before ? std::optional(change.before->outcome) : std::nullopt});
             EXPECT_EQ(got, run.changes) << "run " << id;
         }
     }
@@ -209,11 +209,63 @@ TEST(ChangeSummary, ALinePerKindInTheTablesOrderNamingTenAddresses)
     EXPECT_TRUE(ChangeSummary({}).isEmpty());
 }
 
+// A stored row as a check: its status, failure and links, "url anchor" each.
+AddressCheck Stored(StoredOutcome outcome, long status, const char *failure, std::vector<std::pair<const char *, const char *>> links = {})
+{
+    StoredRow row;
+    row.address = QStringLiteral("http://a.example.org/");
+    row.outcome = outcome;
+    row.httpStatus = status;
+    row.failureCause = QString::fromUtf8(failure);
+    for (const auto &[url, anchor] : links)
+        row.links.push_back({QString::fromUtf8(url), QString::fromUtf8(anchor)});
+    return CheckOf(row);
+}
+
+TEST(ChangeDetail, WhatWasAndWhatIsAndWhy)
+{
+    const AddressCheck linked = Stored(PassesWeight, 200, "", {{"https://example.com/", "友链"}});
+    const struct {
+        const char *what;
+        ChangeKind kind;
+        std::optional<AddressCheck> before, after;
+        const char *detail, *wasText, *isText, *evidence;
+    } cases[] = {
+        {"anchors", AnchorChanged, linked, Stored(PassesWeight, 200, "", {{"https://example.com/", "首页"}, {"https://example.com/", "友链"}}),
+         "锚文本“友链” → “首页”、“友链”", "有效，传递权重；锚文本“友链”", "有效，传递权重；锚文本“首页”、“友链”",
+         "HTTP 200，链接 https://example.com/（锚文本“首页”）"},
+        {"a new target, now nofollow", BecameNofollow, linked, Stored(NoWeight, 200, "", {{"https://example.com/shop", "友链"}}),
+         "链接 https://example.com/ → https://example.com/shop", "有效，传递权重；锚文本“友链”；链接 https://example.com/",
+         "有效，不传递权重；锚文本“友链”；链接 https://example.com/shop", "HTTP 200，链接 https://example.com/shop（锚文本“友链”）"},
+        {"a status", BecameUnreachable, linked, Stored(Unreachable, 503, ""), "HTTP 503", "有效，传递权重；锚文本“友链”",
+         "未能检测：HTTP 503", "HTTP 503"},
+        {"the failure's words", StillUnreachable, Stored(Unreachable, 0, "连接超时"),
+         Stored(Unreachable, 0, "被网站的访问防护拦截（Cloudflare）"), "被网站的访问防护拦截（Cloudflare）", "未能检测：连接超时",
+         "未能检测：被网站的访问防护拦截（Cloudflare）", "被网站的访问防护拦截（Cloudflare）"},
+        {"a loss", Lost, linked, Stored(Removed, 404, ""), "HTTP 404，未提到域名", "有效，传递权重；锚文本“友链”", "已失效",
+         "HTTP 404，未提到域名"},
+        {"a link become text", BecameMention, linked, Stored(NoWeight, 200, ""), "HTTP 200，提到域名，没有链接",
+         "有效，传递权重；锚文本“友链”", "有效，不传递权重", "HTTP 200，提到域名，没有链接"},
+        {"the word says it all", Restored, Stored(Unreachable, 0, "连接超时"), linked, "", "未能检测：连接超时",
+         "有效，传递权重；锚文本“友链”", "HTTP 200，链接 https://example.com/（锚文本“友链”）"},
+        {"no longer listed: the earlier check tells", NoLongerListed, linked, std::nullopt, "", "有效，传递权重；锚文本“友链”", "",
+         "HTTP 200，链接 https://example.com/（锚文本“友链”）"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const RowChange change{c.kind, QStringLiteral("http://a.example.org/"), 1, c.before, c.after};
+        EXPECT_EQ(ChangeDetail(change), QString::fromUtf8(c.detail));
+        EXPECT_EQ(CheckDescription(change.before, change.after), QString::fromUtf8(c.wasText));
+        EXPECT_EQ(CheckDescription(change.after, change.before), QString::fromUtf8(c.isText));
+        EXPECT_EQ(change.Told().evidence, QString::fromUtf8(c.evidence));
+    }
+}
+
 TEST(PreviousCheckLine, WhenWhatAndTheChange)
 {
     const auto check = [](StoredOutcome outcome, int day) {
-        return AddressCheck{1, QStringLiteral("a"), outcome, {QStringLiteral("友链")},
-                            QDateTime(QDate(2026, 12, day), QTime(9, 30, 59))};
+        return AddressCheck{.number = 1, .address = QStringLiteral("a"), .outcome = outcome, .anchors = {QStringLiteral("友链")},
+                            .checkedAt = QDateTime(QDate(2026, 12, day), QTime(9, 30, 59))};
     };
     AddressPast past;
     past.Add(check(PassesWeight, 1));

@@ -708,7 +708,9 @@ TEST_P(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     const QJsonArray listed = RunsJson(kDomain, runs)[QStringLiteral("runs")].toArray();
     EXPECT_EQ(listed[0][QStringLiteral("outcome")], QStringLiteral("interrupted"));
     EXPECT_EQ(ChangesTable(*reader.Changes(recheck)).rows[1],
-              (QStringList{QStringLiteral("丢失"), QStringLiteral("2"), QStringLiteral("有效，不传递权重"), QStringLiteral("已失效"), b}));
+              (QStringList{QStringLiteral("丢失"), QStringLiteral("2"), b,
+                           QStringLiteral("有效，不传递权重；锚文本“首页 2”、“商店”、“a page of the shop”"), QStringLiteral("已失效"),
+                           QStringLiteral("HTTP 200，链接 https://example.com/（锚文本“首页 2”）")}));
     EXPECT_EQ(reader.Changes(recheck)->previous->id, second);
     EXPECT_EQ(reader.Changes(unended)->previous->id, recheck);
     EXPECT_FALSE(reader.Changes(first)->previous);
