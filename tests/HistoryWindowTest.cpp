@@ -567,8 +567,12 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     // "不再复查此地址" on a change: the site's re-checks pass the address by.
     runs->setCurrentIndex(runs->model()->index(1, 0));
     const auto *changes = Child<QTableView>(*history, "GridChanges");
-    ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() > 0 && changes->model()->index(0, 4).data().toString() != QString(); }));
-    const QString address = changes->model()->index(0, 4).data().toString();
+    int addressColumn = 0;
+    while (addressColumn < changes->model()->columnCount() &&
+           changes->model()->headerData(addressColumn, Qt::Horizontal).toString() != QStringLiteral("外链地址"))
+        ++addressColumn;
+    ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() > 0 && changes->model()->index(0, addressColumn).data().toString() != QString(); }));
+    const QString address = changes->model()->index(0, addressColumn).data().toString();
     ASSERT_TRUE(HistoryReader(path).KnownValidAddresses(kDomain).contains(address));
     std::unique_ptr<QMenu> menu = history->ChangeMenu(0);
     ASSERT_EQ(menu->actions().size(), 1);
