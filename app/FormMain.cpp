@@ -9,6 +9,7 @@
 #include "ResultModel.h"
 #include "RunNotices.h"
 
+#include <HistoryPrune.h>
 #include <HistoryReader.h>
 #include <HistoryWriter.h>
 #include <RunHistory.h>
@@ -145,6 +146,7 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
     connect(gridActions_, &GridActions::DomainChosen, domainEdit_, &QLineEdit::setText);
     if (runHistory_) {
         gridActions_->SetHistoryActions([this] { OpenHistory(); }, [this] { RecheckKnownLinks(domainEdit_->text()); },
+                                        [this](const QString &address) { ForgetAddress(address); },
                                         [this] { ChooseHistoryLocation(); });
         gridActions_->SetExportKeeper([this](const QString &domain, const std::vector<ExportedPage> &pages) {
             runHistory_->KeepExported(domain, pages);
@@ -421,6 +423,15 @@ void FormMain::OpenHistory()
     historyWindow_->show();
     historyWindow_->raise();
     historyWindow_->activateWindow();
+}
+
+void FormMain::ForgetAddress(const QString &address)
+{
+    const QString domain = ReduceToHost(runDomain_.isEmpty() ? domainEdit_->text() : runDomain_);
+    if (!historyWriter_ || domain.isEmpty())
+        return;
+    historyWriter_->Forget(domain, address);
+    ShowStatus(ForgottenText(domain, address));
 }
 
 void FormMain::RecheckKnownLinks(const QString &typedDomain)

@@ -54,6 +54,8 @@ public:
     void OpenHistory();
     // "复查已知外链": checks every address that was ever 有效 for the domain, without the engine.
     void RecheckKnownLinks(const QString &typedDomain);
+    // "不再复查此地址": the site's re-checks pass the address by.
+    void ForgetAddress(const QString &address);
     // "历史记录位置...": the dialog, opened; once accepted, the setting is kept and used.
     void ChooseHistoryLocation();
     // Keeps the next runs at location (refused, and said, during a run); the history window

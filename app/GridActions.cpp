@@ -325,6 +325,7 @@ std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
         QAction *history = menu->addAction(QStringLiteral("历史记录..."), this, [this] { openHistory_(); });
         history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
         menu->addAction(QStringLiteral("复查已知外链"), this, [this] { recheck_(); })->setEnabled(!running);
+        menu->addAction(QStringLiteral("不再复查此地址"), this, [this, url] { forget_(url); })->setEnabled(!url.isEmpty());
         menu->addAction(QStringLiteral("历史记录位置..."), this, [this] { chooseLocation_(); })->setEnabled(!running);
     }
     return menu;

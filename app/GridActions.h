@@ -57,12 +57,14 @@ public:
     void ExportCsv();
     void ImportList();
     void PasteAndCheck();
-    // Adds "历史记录...", "复查已知外链" and "历史记录位置..." to the menu.
+    // Adds "历史记录...", "复查已知外链", "不再复查此地址" (forget: the row's address) and
+    // "历史记录位置..." to the menu.
     void SetHistoryActions(std::function<void()> openHistory, std::function<void()> recheck,
-                           std::function<void()> chooseLocation)
+                           std::function<void(const QString &address)> forget, std::function<void()> chooseLocation)
     {
         openHistory_ = std::move(openHistory);
         recheck_ = std::move(recheck);
+        forget_ = std::move(forget);
         chooseLocation_ = std::move(chooseLocation);
     }
     // Called with what an export said of its pages before they are checked.
@@ -107,6 +109,7 @@ private:
     std::function<void(const QString &)> openUrl_;
     GridDialogs dialogs_;
     std::function<void()> openHistory_, recheck_, chooseLocation_;
+    std::function<void(const QString &)> forget_;
     std::function<void(const QString &, const std::vector<ExportedPage> &)> keepExported_;
     int listsRead_ = 0; // only the latest list read is checked
     QPointer<EvidenceDialog> evidenceDialog_;

@@ -8,6 +8,7 @@
 #include "RunNotices.h"
 
 #include <ChangeNotice.h>
+#include <HistoryPrune.h>
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
 #include <ServerAddress.h>
@@ -25,6 +26,7 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -199,6 +201,12 @@ void HistoryWindow::BuildControls()
     intervalBox_->setValue(24);
     intervalBox_->setPrefix(QStringLiteral("每 "));
     intervalBox_->setSuffix(QStringLiteral(" 小时"));
+    keepBox_ = new QSpinBox(this);
+    keepBox_->setObjectName(QStringLiteral("SpinKeepDays"));
+    keepBox_->setRange(0, 36500);
+    keepBox_->setSpecialValueText(QStringLiteral("自动清理：关闭（默认）"));
+    keepBox_->setPrefix(QStringLiteral("自动清理："));
+    keepBox_->setSuffix(QStringLiteral(" 天前的无变化检测"));
     chart_ = new RunChart(this);
     chart_->setMinimumSize(360, 160);
     closeButton_ = MakeButton(this, "CommandCloseHistory", QStringLiteral("关闭"));
@@ -240,6 +248,7 @@ void HistoryWindow::BuildControls()
     for (QPushButton *button :
          {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_, webhooksButton_, mailButton_})
         buttons->addWidget(button);
+    buttons->addWidget(keepBox_);
     buttons->addStretch();
     buttons->addWidget(closeButton_);
     auto *layout = new QVBoxLayout(this);
@@ -257,6 +266,8 @@ void HistoryWindow::BuildControls()
         {deleteDomainButton_, u"删除该网站的全部记录", u"从历史记录中删除所选网站的全部检测"},
         {recheckButton_, u"复查已知外链", u"重新检测该网站曾经有效的全部外链地址"},
         {webhooksButton_, u"通知网址", u"检测有变化时把变化发送到的网址"},
+        {keepBox_, u"自动清理",
+         u"每次检测后，删除早于这么多天、没有变化的检测（有变化的检测和每个地址最近的一次检测都保留）；0 为关闭，默认关闭"},
         {mailButton_, u"邮件", u"检测有变化时把变化以邮件发送：邮件服务器、发件人和收件人"},
         {watchBox_, u"每天自动复查", u"由 vantorel --recheck-due 按间隔自动复查所选网站"},
         {intervalBox_, u"复查间隔", u"自动复查的间隔小时数"},
@@ -293,6 +304,17 @@ void HistoryWindow::BuildControls()
     connect(intervalBox_, &QSpinBox::editingFinished, this, [this] {
         if (watchBox_->isChecked())
             SetWatched(true, intervalBox_->value());
+    });
+    connect(keepBox_, &QSpinBox::editingFinished, this, [this] {
+        if (notices_)
+            notices_->SetKeepDays(keepBox_->value());
+    });
+    changesView_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(changesView_, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        // Shown without a loop of its own: reads go on while the menu is open.
+        QMenu *menu = ChangeMenu(changesView_->rowAt(at.y())).release();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(changesView_->viewport()->mapToGlobal(at));
     });
     connect(chart_, &RunChart::RunClicked, this, [this](qint64 runId) {
         const auto found = std::find_if(runs_.begin(), runs_.end(), [runId](const RunSummary &run) { return run.run.id == runId; });
@@ -466,13 +488,41 @@ void HistoryWindow::EnableButtons()
     watchBox_->setEnabled(hasDomain);
     intervalBox_->setEnabled(hasDomain);
     webhooksButton_->setEnabled(notices_ != nullptr);
+    keepBox_->setEnabled(notices_ != nullptr);
     mailButton_->setEnabled(notices_ != nullptr);
 }
 
 void HistoryWindow::SetRunNotices(RunNotices *notices)
 {
     notices_ = notices;
+    if (notices_) {
+        const auto show = [this] {
+            const QSignalBlocker block(keepBox_);
+            keepBox_->setValue(notices_->KeepDays());
+        };
+        show();
+        connect(notices_, &RunNotices::KeepDaysRead, keepBox_, show);
+    }
     EnableButtons();
+}
+
+std::unique_ptr<QMenu> HistoryWindow::ChangeMenu(int changeRow)
+{
+    auto menu = std::make_unique<QMenu>(changesView_);
+    const bool onChange = changeRow >= 0 && changeRow < changesModel_->rowCount() && changes_;
+    menu->addAction(QStringLiteral("不再复查此地址"), this, [this, changeRow] { ForgetAddressOf(changeRow); })
+        ->setEnabled(onChange);
+    return menu;
+}
+
+void HistoryWindow::ForgetAddressOf(int changeRow)
+{
+    const RunChanges shown = ShownChanges();
+    if (changeRow < 0 || changeRow >= static_cast<int>(shown.changes.size()))
+        return;
+    const QString &address = shown.changes[static_cast<std::size_t>(changeRow)].address;
+    writer_.Forget(shown.run.domain, address);
+    statusLine_->setText(ForgottenText(shown.run.domain, address));
 }
 
 // The chosen domain's place on the watch list, without writing it back.

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QCheckBox;
@@ -18,6 +19,7 @@ class QComboBox;
 class QSpinBox;
 class QSplitter;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QStandardItemModel;
 class QTableView;
@@ -65,6 +67,10 @@ public:
     // "每天自动复查" for the chosen domain, on or off, with its interval; written on the pool.
     void SetWatched(bool watched, int intervalHours);
     void EditWebhooks();
+    // "不再复查此地址" on the change in that row of the shown changes.
+    void ForgetAddressOf(int changeRow);
+    // The menu of a change, as the table's context menu shows it at that row.
+    std::unique_ptr<QMenu> ChangeMenu(int changeRow);
     void EditMail();
 
 signals:
@@ -108,6 +114,7 @@ private:
     QPushButton *mailButton_ = nullptr;
     QCheckBox *watchBox_ = nullptr;
     QSpinBox *intervalBox_ = nullptr;
+    QSpinBox *keepBox_ = nullptr; // 自动清理, with the notices' settings
     RunChart *chart_ = nullptr;
     RunNotices *notices_ = nullptr;
     QStandardItemModel *domainsModel_ = nullptr;

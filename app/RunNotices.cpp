@@ -17,6 +17,7 @@ namespace vantorel {
 namespace {
 
 const QString kWebhooksKey = QStringLiteral("notify/webhooks");
+const QString kKeepDaysKey = QStringLiteral("history/keepDays");
 const QString kMailServerKey = QStringLiteral("notify/mailServer");
 const QString kMailFromKey = QStringLiteral("notify/mailFrom");
 const QString kMailToKey = QStringLiteral("notify/mailTo");
@@ -45,7 +46,16 @@ RunNotices::RunNotices(RunHistory &history, HistoryWriter &writer, QString histo
     connect(&history, &RunHistory::RunEnded, this, [this](qint64 runId, RunOutcome outcome) {
         if (outcome == RunOutcome::Completed)
             Tell(runId);
+        if (keepDays_ > 0)
+            writer_->Prune({}, keepDays_);
     });
+    RunThen(
+        this, &pool_, [] { return Settings().value(kKeepDaysKey, 0).toInt(); },
+        [this](int kept) {
+            if (!keepDaysSet_)
+                keepDays_ = kept;
+            emit KeepDaysRead();
+        });
     RunThen(
         this, &pool_,
         [] {
@@ -88,6 +98,13 @@ void RunNotices::SetWebhooks(const QStringList &urls)
     webhooks_ = urls;
     webhooksSet_ = true;
     (void)QtConcurrent::run(&pool_, [urls] { Settings().setValue(kWebhooksKey, urls); });
+}
+
+void RunNotices::SetKeepDays(int days)
+{
+    keepDays_ = days;
+    keepDaysSet_ = true;
+    (void)QtConcurrent::run(&pool_, [days] { Settings().setValue(kKeepDaysKey, days); });
 }
 
 void RunNotices::SetMail(const MailSettings &mail)

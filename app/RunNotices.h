@@ -33,6 +33,11 @@ public:
     const MailSettings &Mail() const { return mail_; }
     // Keep them in the settings, written on the pool.
     void SetWebhooks(const QStringList &urls);
+    // 自动清理: after each run, the runs older than this many days that hold nothing new are
+    // deleted (HistoryWriter::Prune); 0, the default, keeps every run. Kept with the settings
+    // (read on the pool; 0 until KeepDaysRead).
+    int KeepDays() const { return keepDays_; }
+    void SetKeepDays(int days);
     void SetMail(const MailSettings &mail);
     // The runs from now on are kept there.
     void UseHistory(HistoryWriter &writer, const QString &historyPath);
@@ -42,6 +47,7 @@ public:
 
 signals:
     void WebhooksRead();
+    void KeepDaysRead();
     // "通知发送失败：…", or why the history could not be read.
     void FailureToShow(const QString &text);
 
@@ -54,6 +60,8 @@ private:
     std::unique_ptr<DesktopNotifier> desktop_;
     QStringList webhooks_;
     bool webhooksSet_ = false;
+    int keepDays_ = 0;
+    bool keepDaysSet_ = false;
     MailSettings mail_;
     bool mailSet_ = false;
 };

@@ -7,7 +7,8 @@
 // each part alone, and the latest checks of 50 and of 1,000 addresses; and the file's size per
 // stored row (target under 1 KiB). A year of daily re-checks of 5,000 addresses: the file's size,
 // --history (the chart reads the same), the latest run's changes and a re-check's baseline, each
-// with its peak resident set, and the store time of the first and the last day. The watch list: 10,000 due sites claimed and released by four
+// with its peak resident set, and the store time of the first and the last day and of the first
+// and the last week (medians, wall and the writer thread's CPU). The watch list: 10,000 due sites claimed and released by four
 // workers at once, each a thread with a connection of its own, on a file and on a server: claims
 // a second, and an error when a site is claimed twice.
 
@@ -258,7 +259,8 @@ struct YearHistory {
     static constexpr int kDays = 365, kAddresses = 5000;
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("year.sqlite3"));
-    std::vector<double> storeMs; // each day's
+    std::vector<double> storeMs;    // each day's
+    std::vector<double> storeCpuMs; // the writer thread's, each day: what a loaded machine changes least
     qint64 lastRun = 0;
 };
 
@@ -287,12 +289,14 @@ const YearHistory &Year()
             }
             QElapsedTimer timer;
             timer.start();
+            const double cpuBefore = CpuMs(CLOCK_PROCESS_CPUTIME_ID) - CpuMs(CLOCK_THREAD_CPUTIME_ID);
             const HistoryWriter::Ticket ticket = writer.BeginRun(kDomain, RunSource::Recheck, start.addDays(day));
             for (StoredRow &row : rows)
                 writer.SaveRow(ticket, std::move(row));
             writer.EndRun(ticket, RunOutcome::Completed, std::nullopt, start.addDays(day).addSecs(600));
             writer.WaitUntilWritten();
             history->storeMs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+            history->storeCpuMs.push_back(CpuMs(CLOCK_PROCESS_CPUTIME_ID) - CpuMs(CLOCK_THREAD_CPUTIME_ID) - cpuBefore);
         }
         QCoreApplication::processEvents();
         return writer.FirstFailure().isEmpty();
@@ -344,6 +348,16 @@ void YearRead(benchmark::State &state, const std::function<bool(HistoryReader &)
     state.counters["read_rss_mb"] = peak; // what the read added to the process's resident set
     state.counters["store_ms_day_1"] = year.storeMs.front();
     state.counters["store_ms_day_365"] = year.storeMs.back();
+    // One day's time is one sample: the median of the first and of the last week says more.
+    const auto weekMedian = [](const std::vector<double> &days, std::size_t first) {
+        std::vector<double> week(days.begin() + static_cast<std::ptrdiff_t>(first), days.begin() + static_cast<std::ptrdiff_t>(first + 7));
+        std::nth_element(week.begin(), week.begin() + 3, week.end());
+        return week[3];
+    };
+    state.counters["store_ms_week_1"] = weekMedian(year.storeMs, 0);
+    state.counters["store_ms_week_52"] = weekMedian(year.storeMs, year.storeMs.size() - 7);
+    state.counters["store_cpu_ms_week_1"] = weekMedian(year.storeCpuMs, 0);
+    state.counters["store_cpu_ms_week_52"] = weekMedian(year.storeCpuMs, year.storeCpuMs.size() - 7);
 }
 
 // --history and the chart: the site's runs with their counts and losses.

@@ -240,6 +240,10 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         return RecheckDue(line, historyFile, streams, settings);
     if (line.command == Command::CopyHistory)
         return CopyHistoryCommand(line, streams);
+    if (line.command == Command::Prune)
+        return PruneCommand(line, historyFile, streams);
+    if (line.command == Command::Forget)
+        return ForgetCommand(line, historyFile, streams);
     if (line.command == Command::Report)
         return RunReport(line, historyFile, streams);
 

@@ -62,6 +62,16 @@ struct Parser {
         QStringLiteral("FROM")};
     QCommandLineOption merge{QStringLiteral("merge"),
                              QStringLiteral("与 --copy-history 同用：TO 中已有检测时也复制，复制的检测排在 TO 原有的检测之后。")};
+    QCommandLineOption prune{QStringLiteral("prune"),
+                             QStringLiteral("从历史记录中删除早于 --keep 天的检测：vantorel --prune [DOMAIN] --keep DAYS（不给 DOMAIN 时处理所有网站）。"
+                                            "有变化的检测、变化与之比较的检测、有未能检测的行的检测、每个地址最近的一次检测、搜索和未完成的检测都保留；"
+                                            "删除后把空出的空间还给磁盘。")};
+    QCommandLineOption keep{QStringLiteral("keep"), QStringLiteral("与 --prune 同用：保留最近 DAYS 天的检测，1 到 36500。"),
+                            QStringLiteral("DAYS")};
+    QCommandLineOption forget{QStringLiteral("forget"),
+                              QStringLiteral("复查 DOMAIN 时不再检测网址 ADDRESS：vantorel --forget DOMAIN ADDRESS，"
+                                             "直到搜索引擎或地址列表再次列出它。"),
+                              QStringLiteral("DOMAIN")};
     QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("与 --check 或 --recheck 同用：不把这次检测保存到历史记录。")};
     QCommandLineOption failOnLost{QStringLiteral("fail-on-lost"),
                                   QStringLiteral("与 --check 或 --recheck 同用：这次检测发现外链丢失（与该地址上一次能访问时的检测相比）时，以状态 5 退出。")};
@@ -130,7 +140,7 @@ struct Parser {
         parser.setApplicationDescription(QStringLiteral(
             "网站外链检测：查找搜索引擎收录的、链接到某个域名的网页，并逐一检测它们是否仍然提到该域名，"
             "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history、--changes、"
-            "--watch、--unwatch、--watched、--recheck-due、--report 或 --copy-history 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
+            "--watch、--unwatch、--watched、--recheck-due、--report、--copy-history、--prune 或 --forget 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
             "（--no-history 除外）；无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。"
             "保存的检测丢失外链或网页变为无法访问时发桌面通知（--no-notify 关闭），有变化时发给 --notify-url 和 --mail-to；"
             "发送失败只在标准错误上说明一行。\n\n"
@@ -160,7 +170,7 @@ struct Parser {
                                             .arg(kClaimMarginSeconds));
         listed = {check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, workers, run, urls,
                   format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom,
-                  mailTo, smtp, mailFrom, report, since, copyHistory, merge};
+                  mailTo, smtp, mailFrom, report, since, copyHistory, merge, prune, keep, forget};
         parser.addOptions(listed);
     }
 
@@ -276,6 +286,14 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     if (p.parser.isSet(p.report)) {
         line.command = Command::Report;
         line.reportDomains = std::exchange(positional, {});
+    } else if (p.parser.isSet(p.forget)) {
+        if (positional.isEmpty()) {
+            line.error = QStringLiteral("--forget 需要网站和网址：--forget DOMAIN ADDRESS");
+            return line;
+        }
+        line.forgetAddress = positional.takeFirst();
+    } else if (p.parser.isSet(p.prune) && !positional.isEmpty()) {
+        line.checkDomain = positional.takeFirst();
     }
     if (!positional.isEmpty()) {
         line.error = QStringLiteral("多余的参数：") + positional.first();
@@ -295,14 +313,15 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         Command command;
     } commands[] = {{p.check, Command::Check},     {p.recheck, Command::Recheck}, {p.history, Command::History},
                     {p.changes, Command::Changes}, {p.watch, Command::Watch},     {p.unwatch, Command::Unwatch},
-                    {p.watched, Command::Watched}, {p.recheckDue, Command::RecheckDue}};
+                    {p.watched, Command::Watched}, {p.recheckDue, Command::RecheckDue}, {p.prune, Command::Prune},
+                    {p.forget, Command::Forget}};
     bool commandSet = line.command == Command::Report;
     for (const auto &entry : commands) {
         if (!p.parser.isSet(entry.option))
             continue;
         if (commandSet) {
-            line.error = QStringLiteral(
-                "--check、--recheck、--history、--changes、--watch、--unwatch、--watched、--recheck-due 和 --report 只能用其一");
+            line.error = QStringLiteral("--check、--recheck、--history、--changes、--watch、--unwatch、--watched、--recheck-due、--report、"
+                                        "--prune 和 --forget 只能用其一");
             return line;
         }
         commandSet = true;
@@ -314,6 +333,13 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.everyHours = p.parser.value(p.every).toInt(&isNumber);
         if (!isNumber || line.everyHours < 1 || line.everyHours > kMostWatchHours) {
             line.error = QStringLiteral("--every 的值应为 1 到 %1 的整数小时数").arg(kMostWatchHours);
+            return line;
+        }
+    }
+    if (p.parser.isSet(p.keep)) {
+        line.keepDays = p.parser.value(p.keep).toInt(&isNumber);
+        if (!isNumber || *line.keepDays < 1 || *line.keepDays > kMostKeepDays) {
+            line.error = QStringLiteral("--keep 的值应为 1 到 %1 的整数天数").arg(kMostKeepDays);
             return line;
         }
     }
@@ -426,6 +452,10 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
             "--copy-history 不能与 --check、--recheck、--history、--changes、--watch、--unwatch、--watched 或 --recheck-due 同用");
     else if (p.parser.isSet(p.merge) && line.copyFrom.isEmpty())
         line.error = QStringLiteral("--merge 需与 --copy-history 同用");
+    else if (line.command == Command::Prune && !line.keepDays)
+        line.error = QStringLiteral("--prune 需要 --keep DAYS：保留最近多少天的检测");
+    else if (line.keepDays && line.command != Command::Prune)
+        line.error = QStringLiteral("--keep 需与 --prune 同用");
     if (!line.error.isEmpty() || !(checks || line.command == Command::Report))
         return line;
     line.mail.to = p.parser.values(p.mailTo) + WebhookAddressesIn(qEnvironmentVariable("VANTOREL_MAIL_TO"));

@@ -23,6 +23,8 @@ enum class Command {
     Watched, // --watched: lists the watch list; no domain
     RecheckDue, // --recheck-due: re-checks every watched domain whose time has come; no domain
     CopyHistory, // --copy-history FROM TO: one history into another
+    Prune,       // --prune [DOMAIN] --keep DAYS: deletes old runs that hold nothing new
+    Forget,      // --forget DOMAIN ADDRESS: no longer re-checks the address
     Monitor,     // no option: each site of --recheck-due, searched and its known addresses re-checked
     Report,      // --report [DOMAIN…]: the sites' counts and changes over a period
 };
@@ -57,14 +59,19 @@ struct CommandLine {
     bool Headless() const
     {
         return checkDomain || command == Command::Watched || command == Command::RecheckDue
-               || command == Command::CopyHistory || command == Command::Report;
+               || command == Command::CopyHistory || command == Command::Report || command == Command::Prune
+               || command == Command::Forget;
     }
     QString copyFrom, copyTo;             // --copy-history FROM TO
     bool merge = false;                   // --merge: into a history that holds runs
+    std::optional<int> keepDays;          // --keep, for --prune
+    QString forgetAddress;                // --forget DOMAIN ADDRESS
 };
 
 // The longest interval --every takes: a year.
 inline constexpr int kMostWatchHours = 24 * 366;
+// The longest --keep: a century.
+inline constexpr int kMostKeepDays = 36500;
 // The most due sites one process re-checks at once.
 inline constexpr int kMostWorkers = 16;
 // How long a due re-check's claim lasts past the page time-out, unless VANTOREL_CLAIM_MARGIN

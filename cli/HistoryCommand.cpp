@@ -5,6 +5,7 @@
 
 #include <Domain.h>
 #include <HistoryCopy.h>
+#include <HistoryPrune.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
 
@@ -72,6 +73,60 @@ int CopyHistoryCommand(const CommandLine &line, ConsoleStreams &streams)
     for (const CopiedCount &count : *copied)
         counts << count.words.arg(count.count);
     if (!streams.Out((QStringLiteral("已复制：") + counts.join(QStringLiteral("，")) + u'\n').toUtf8())) {
+        streams.ReportFailure();
+        return kExitOutputFailed;
+    }
+    return kExitCompleted;
+}
+
+int PruneCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)
+{
+    const QString domain = line.checkDomain ? SiteKey(*line.checkDomain) : QString();
+    if (line.checkDomain && domain.isEmpty()) {
+        streams.Say(QStringLiteral("vantorel: 缺少域名"));
+        return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
+    }
+    HistoryConnection connection(historyFile, QStringLiteral("prune"));
+    std::optional<qint64> deleted;
+    const QDateTime before = QDateTime::currentDateTime().addDays(-*line.keepDays);
+    QString reason = InTransaction(connection, true, [&](QSqlDatabase &db, QSqlError &error) {
+        deleted = PruneRuns(db, domain, before, error);
+        return deleted.has_value();
+    });
+    if (reason.isEmpty() && *deleted > 0) {
+        QSqlDatabase db = connection.Database();
+        if (QSqlError error; !GiveSpaceBack(db, error))
+            reason = StoreFailureReason(error, historyFile);
+    }
+    if (!reason.isEmpty()) {
+        streams.Say(QStringLiteral("无法清理历史记录：") + reason);
+        return kExitOutputFailed;
+    }
+    if (!streams.Out(QStringLiteral("已删除 %1 次检测\n").arg(*deleted).toUtf8())) {
+        streams.ReportFailure();
+        return kExitOutputFailed;
+    }
+    return kExitCompleted;
+}
+
+int ForgetCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)
+{
+    const QString domain = SiteKey(line.checkDomain.value_or(QString()));
+    HistoryConnection connection(historyFile, QStringLiteral("forget"));
+    bool known = false;
+    const QString reason = InTransaction(connection, true, [&](QSqlDatabase &db, QSqlError &error) {
+        known = ForgetAddress(db, domain, line.forgetAddress, error);
+        return known || !error.isValid();
+    });
+    if (!reason.isEmpty()) {
+        streams.Say(QStringLiteral("无法保存到历史记录：") + reason);
+        return kExitOutputFailed;
+    }
+    if (!known) {
+        streams.Say(QStringLiteral("vantorel: 历史记录中 %1 没有网址 %2").arg(SiteShown(domain), line.forgetAddress));
+        return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
+    }
+    if (!streams.Out((ForgottenText(domain, line.forgetAddress) + u'\n').toUtf8())) {
         streams.ReportFailure();
         return kExitOutputFailed;
     }

@@ -14,6 +14,13 @@ int ShowHistory(const CommandLine &line, const QString &historyFile, ConsoleStre
 // and exits with 1. Returns the exit status.
 int CopyHistoryCommand(const CommandLine &line, ConsoleStreams &streams);
 
+// --prune [DOMAIN] --keep DAYS: deletes the old runs that hold nothing new and gives the space
+// back; says how many on standard output. Returns the exit status.
+int PruneCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams);
+// --forget DOMAIN ADDRESS: re-checks pass the address by until a search or a list names it
+// again. An address the history does not know is a usage error. Returns the exit status.
+int ForgetCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams);
+
 // "无法读取历史记录：<reason>"
 QString HistoryReadFailureText(const QString &reason);
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Adds three months of daily runs of one site to a history file the program has made, for
-pictures of the history window: most links stay, some are lost, some pages cannot be had.
+pictures of the history window: most links stay, some are lost, some pages cannot be had. The
+runs of unchanged checks are left to the program: copy the file with --copy-history to have them.
 Usage: scripts/sample-history.py FILE [DOMAIN]"""
 import base64
 import hashlib
@@ -16,6 +17,7 @@ db = sqlite3.connect(path)
 addresses = [f"https://blog{n}.example.org/post/{n * 7}" for n in range(60)]
 lost = set()
 states = {}
+address_ids = {}
 
 
 def state_of(columns):
@@ -45,6 +47,7 @@ for number in range(90):
     listed = addresses[: 40 + number // 6]
     if random.random() < 0.08 and len(lost) < 15:
         lost.add(random.choice(listed))
+    counts = {"valid": 0, "removed": 0, "unreachable": 0}
     for row, address in enumerate(listed, 1):
         if address in lost:
             outcome, status = "removed", 404
@@ -53,8 +56,14 @@ for number in range(90):
         else:
             outcome, status = ("passes-weight" if row % 4 else "no-weight"), 200
         verdict = "有效" if outcome in ("passes-weight", "no-weight") else "无效"
+        counts["valid" if verdict == "有效" else outcome] += 1
+        if address not in address_ids:
+            address_ids[address] = db.execute("INSERT INTO address (domain_name, address) VALUES (?, ?)",
+                                              (domain, address)).lastrowid
         db.execute(
-            "INSERT INTO run_row (run_id, domain_name, row_no, address, state_id, checked_at) VALUES (?, ?, ?, ?, ?, ?)",
-            (run, domain, row, address, state_of([address, verdict, outcome, 1, status, "", 1, "", "utf-8", ""]),
+            "INSERT INTO run_check (run_id, address_id, row_no, state_id, checked_at) VALUES (?, ?, ?, ?, ?)",
+            (run, address_ids[address], row, state_of([address, verdict, outcome, 1, status, "", 1, "", "utf-8", ""]),
              started + row * 500))
+    db.execute("UPDATE run SET row_count = ?, valid_count = ?, removed_count = ?, unreachable_count = ? WHERE id = ?",
+               (len(listed), counts["valid"], counts["removed"], counts["unreachable"], run))
 db.commit()

@@ -24,8 +24,9 @@ samples="$(mktemp -d)"
 trap 'rm -rf "$samples"' EXIT
 db="$samples/history.sqlite3"
 if [ -n "$history" ]; then
-  build/app/vantorel --watch example.com --db "$db" 2>/dev/null
-  scripts/sample-history.py "$db"
+  build/app/vantorel --watch example.com --db "$samples/raw.sqlite3" 2>/dev/null
+  scripts/sample-history.py "$samples/raw.sqlite3"
+  build/app/vantorel --copy-history "$samples/raw.sqlite3" "$db" >/dev/null
 fi
 if [ -n "$stopped" ]; then
   coproc web { exec scripts/sample-web.py example.com; }

@@ -26,7 +26,10 @@ const Table kTables[] = {
     // A run's place among the completed runs moves as an id does, past the target's own.
     {"run", true, {{QStringLiteral("end_order"), QStringLiteral("end_order")}}, u"检测 %1 次"},
     {"row_state", true, {}, u"网页状态 %1 种"},
-    {"run_row", true, {{QStringLiteral("run_id"), QStringLiteral("run")}, {QStringLiteral("state_id"), QStringLiteral("row_state")}},
+    {"address", true, {{QStringLiteral("found_run"), QStringLiteral("run")}}, u"地址 %1 个"},
+    {"run_check", false,
+     {{QStringLiteral("run_id"), QStringLiteral("run")}, {QStringLiteral("address_id"), QStringLiteral("address")},
+      {QStringLiteral("state_id"), QStringLiteral("row_state")}},
      u"网页 %1 行"},
     {"state_link", false, {{QStringLiteral("state_id"), QStringLiteral("row_state")}}, u"链接 %1 条"},
     {"watch", false, {}, u"关注 %1 个网站", true},
@@ -138,6 +141,37 @@ std::optional<qint64> CopyTable(const Table &table, QSqlDatabase &source, QSqlDa
     return copied;
 }
 
+// After a merge a site's address may be kept twice, once from each history: its checks move to
+// the first, and the site's spans are made anew from them all. Each site's spans are made from
+// its checks, which a copy moves.
+bool JoinAddresses(QSqlDatabase &db, QSqlError &error)
+{
+    const QString twice = QStringLiteral("SELECT a.id FROM address a JOIN address b ON b.domain_name = a.domain_name "
+                                         "AND b.address = a.address AND b.id < a.id");
+    QSqlQuery query(db);
+    const QString statements[] = {
+        QStringLiteral("UPDATE run_check SET address_id = (SELECT MIN(b.id) FROM address a JOIN address b "
+                       "ON b.domain_name = a.domain_name AND b.address = a.address WHERE a.id = run_check.address_id) "
+                       "WHERE address_id IN (%1)").arg(twice),
+        QStringLiteral("DELETE FROM address WHERE id IN (SELECT id FROM (%1) AS later)").arg(twice),
+        QStringLiteral("DELETE FROM state_span"),
+    };
+    for (const QString &statement : statements)
+        if (!query.exec(statement)) {
+            error = query.lastError();
+            return false;
+        }
+    QStringList domains;
+    if (!query.exec(QStringLiteral("SELECT DISTINCT domain_name FROM run"))) {
+        error = query.lastError();
+        return false;
+    }
+    while (query.next())
+        domains << query.value(0).toString();
+    query.finish();
+    return std::all_of(domains.begin(), domains.end(), [&](const QString &domain) { return RebuildSpans(db, domain, error); });
+}
+
 } // namespace
 
 std::optional<std::vector<CopiedCount>> CopyHistory(const QString &from, const QString &to, bool merge, QString &error)
@@ -214,7 +248,7 @@ std::optional<std::vector<CopiedCount>> CopyHistory(const QString &from, const Q
             return std::nullopt;
         }
     }
-    ok = ok && ExecTransaction(out, QStringLiteral("COMMIT"), failure);
+    ok = ok && JoinAddresses(out, failure) && ExecTransaction(out, QStringLiteral("COMMIT"), failure);
     in.rollback();
     if (!ok) {
         out.rollback();

@@ -1,5 +1,6 @@
 #include "HistoryDatabase.h"
 
+#include "HistoryTypes.h"
 #include "ServerAddress.h"
 
 #include <Domain.h>
@@ -20,6 +21,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
+#include <set>
 #include <utility>
 
 namespace vantorel {
@@ -134,6 +137,31 @@ QSqlError KeepEachStateOnce(QSqlDatabase &db)
     return error;
 }
 
+// The counts of each run and each site's spans, from the checks the statements moved.
+QSqlError KeepChecksSmall(QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    QSqlError error;
+    if (!query.prepare(QStringLiteral("UPDATE run SET row_count = (SELECT COUNT(*) FROM run_check c WHERE c.run_id = run.id), "
+                                      "valid_count = (%1 AND s.outcome IN (?, ?)), removed_count = (%1 AND s.outcome = ?), "
+                                      "unreachable_count = (%1 AND s.outcome = ?)")
+                           .arg(QStringLiteral("SELECT COUNT(*) FROM run_check c JOIN row_state s ON s.id = c.state_id "
+                                               "WHERE c.run_id = run.id"))) ||
+        !ExecBound(query, {OutcomeName(StoredOutcome::PassesWeight), OutcomeName(StoredOutcome::NoWeight),
+                           OutcomeName(StoredOutcome::Removed), OutcomeName(StoredOutcome::Unreachable)}, error))
+        return error.isValid() ? error : query.lastError();
+    QStringList domains;
+    if (!query.exec(QStringLiteral("SELECT DISTINCT domain_name FROM run")))
+        return query.lastError();
+    while (query.next())
+        domains << query.value(0).toString();
+    query.finish();
+    for (const QString &domain : domains)
+        if (!RebuildSpans(db, domain, error))
+            return error;
+    return {};
+}
+
 const std::vector<SchemaStep> kSchema = {
     {{
         QStringLiteral("CREATE TABLE run ("
@@ -237,6 +265,45 @@ const std::vector<SchemaStep> kSchema = {
                        " state_id INTEGER NOT NULL REFERENCES row_state (id),"
                        " checked_at BIGINT NOT NULL)"),
     }, KeepEachStateOnce},
+    // A check is a few integers: its run, its address (kept once per site), its row, its state and
+    // its time. The checks of an address in completed runs that found the same state make one
+    // span, from which its baseline and a run's losses are read without reading its checks. A run
+    // keeps its counts.
+    {{
+        QStringLiteral("CREATE TABLE address ("
+                       " id INTEGER PRIMARY KEY,"
+                       " domain_name VARCHAR(255) NOT NULL,"
+                       " address TEXT NOT NULL,"
+                       " found_run INTEGER,"
+                       " found_row INTEGER,"
+                       " forgotten SMALLINT DEFAULT 0 NOT NULL)"),
+        QStringLiteral("CREATE INDEX address_by_text ON address (domain_name, address)"),
+        QStringLiteral("CREATE TABLE run_check ("
+                       " run_id INTEGER NOT NULL REFERENCES run (id) ON DELETE CASCADE,"
+                       " address_id INTEGER NOT NULL,"
+                       " row_no INTEGER NOT NULL,"
+                       " state_id INTEGER NOT NULL,"
+                       " checked_at BIGINT NOT NULL,"
+                       " PRIMARY KEY (run_id, address_id, row_no)) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE state_span ("
+                       " address_id INTEGER NOT NULL,"
+                       " first_order INTEGER NOT NULL,"
+                       " last_order INTEGER NOT NULL,"
+                       " state_id INTEGER NOT NULL,"
+                       " PRIMARY KEY (address_id, first_order)) WITHOUT ROWID"),
+        QStringLiteral("CREATE INDEX run_by_end ON run (domain_name, end_order)"),
+        QStringLiteral("ALTER TABLE run ADD COLUMN row_count INTEGER DEFAULT 0 NOT NULL"),
+        QStringLiteral("ALTER TABLE run ADD COLUMN valid_count INTEGER DEFAULT 0 NOT NULL"),
+        QStringLiteral("ALTER TABLE run ADD COLUMN removed_count INTEGER DEFAULT 0 NOT NULL"),
+        QStringLiteral("ALTER TABLE run ADD COLUMN unreachable_count INTEGER DEFAULT 0 NOT NULL"),
+        QStringLiteral("INSERT INTO address (domain_name, address) SELECT domain_name, address FROM run_row "
+                       "GROUP BY domain_name, address ORDER BY MIN(id)"),
+        QStringLiteral("INSERT INTO run_check (run_id, address_id, row_no, state_id, checked_at) "
+                       "SELECT r.run_id, a.id, r.row_no, r.state_id, r.checked_at FROM run_row r "
+                       "JOIN address a ON a.domain_name = r.domain_name AND a.address = r.address "
+                       "ORDER BY r.run_id, a.id, r.row_no"),
+        QStringLiteral("DROP TABLE run_row"),
+    }, KeepChecksSmall},
 };
 
 // Where the two engines differ. Statements are written as SQLite spells them; a server's
@@ -267,9 +334,13 @@ const Dialect kSqlite{
     {},
     {},
     {QStringLiteral("PRAGMA busy_timeout = %1").arg(kBusyTimeoutMs)},
-    {QStringLiteral("PRAGMA journal_mode = WAL"),
+    // A new file gives back the pages pruning empties (an older one is rewritten once for it).
+    {QStringLiteral("PRAGMA auto_vacuum = INCREMENTAL"), QStringLiteral("PRAGMA journal_mode = WAL"),
      // In WAL mode, a commit survives a killed process without waiting for the disk.
-     QStringLiteral("PRAGMA synchronous = NORMAL"), QStringLiteral("PRAGMA foreign_keys = ON")},
+     QStringLiteral("PRAGMA synchronous = NORMAL"), QStringLiteral("PRAGMA foreign_keys = ON"),
+     // What a run looks up as it is written (a site's addresses, states and spans) stays in
+     // memory: its store time does not grow with the file.
+     QStringLiteral("PRAGMA cache_size = -16384")},
     {},
     {},
     QStringLiteral("PRAGMA user_version"),
@@ -336,6 +407,8 @@ QString Respelled(const Dialect &dialect, QString statement)
         statement.replace(kIdentity, dialect.identity);
     if (!dialect.wideInteger.isEmpty())
         statement.replace(kInteger, dialect.wideInteger);
+    if (&dialect != &kSqlite) // a server's tables are clustered by nothing anyway
+        statement.remove(QStringLiteral(" WITHOUT ROWID"));
     return statement;
 }
 
@@ -587,6 +660,103 @@ QString StateDigest(const QStringList &texts)
         hash.addData(text.toUtf8());
     }
     return QString::fromLatin1(hash.result().toBase64());
+}
+
+bool RebuildSpans(QSqlDatabase &db, const QString &domain, QSqlError &error)
+{
+    QSqlQuery runs(db), checks(db), found(db), span(db), unused(db), clear(db);
+    runs.setForwardOnly(true);
+    checks.setForwardOnly(true);
+    const std::pair<QSqlQuery *, QString> statements[] = {
+        {&clear, QStringLiteral("DELETE FROM state_span WHERE address_id IN (SELECT id FROM address WHERE domain_name = ?)")},
+        {&runs, QStringLiteral("SELECT id, end_order FROM run WHERE domain_name = ? ORDER BY id")},
+        {&checks, QStringLiteral("SELECT c.address_id, c.row_no, c.state_id, s.outcome FROM run_check c "
+                                 "JOIN row_state s ON s.id = c.state_id WHERE c.run_id = ? ORDER BY c.address_id, c.row_no")},
+        {&found, QStringLiteral("UPDATE address SET found_run = ?, found_row = ? WHERE id = ?")},
+        {&span, QStringLiteral("INSERT INTO state_span (address_id, first_order, last_order, state_id) VALUES (?, ?, ?, ?)")},
+        {&unused, QStringLiteral("DELETE FROM address WHERE id = ?")},
+    };
+    for (const auto &[query, sql] : statements)
+        if (!query->prepare(sql)) {
+            error = query->lastError();
+            return false;
+        }
+    if (!ExecBound(clear, {domain}, error) || !ExecBound(runs, {domain}, error))
+        return false;
+    std::vector<std::pair<qint64, QVariant>> ids; // run, place among the completed
+    while (runs.next())
+        ids.emplace_back(runs.value(0).toLongLong(), runs.value(1));
+    runs.finish();
+    struct Span {
+        qint64 first = 0, last = 0, state = 0;
+    };
+    std::map<qint64, std::vector<std::pair<qint64, qint64>>> completed; // place → address, state
+    std::map<qint64, std::pair<qint64, qint64>> firstFound;              // address → run, row
+    std::set<qint64> checked;
+    for (const auto &[run, place] : ids) {
+        if (!ExecBound(checks, {run}, error))
+            return false;
+        qint64 previous = -1, previousValid = -1;
+        while (checks.next()) {
+            const qint64 address = checks.value(0).toLongLong();
+            checked.insert(address);
+            const bool valid = IsValid(OutcomeFromName(checks.value(3).toString()).value_or(StoredOutcome::Unreachable));
+            if (valid && address != std::exchange(previousValid, address))
+                firstFound.try_emplace(address, run, checks.value(1).toLongLong());
+            // An address listed twice in a run counts by its first row.
+            if (!place.isNull() && address != std::exchange(previous, address))
+                completed[place.toLongLong()].emplace_back(address, checks.value(2).toLongLong());
+        }
+        checks.finish();
+    }
+    std::map<qint64, Span> open;
+    const auto close = [&](qint64 address, const Span &finished) {
+        return ExecBound(span, {address, finished.first, finished.last, finished.state}, error);
+    };
+    for (const auto &[place, checksThere] : completed)
+        for (const auto &[address, state] : checksThere) {
+            auto [at, made] = open.try_emplace(address, Span{place, place, state});
+            if (made)
+                continue;
+            if (at->second.state == state) {
+                at->second.last = place;
+                continue;
+            }
+            if (!close(address, at->second))
+                return false;
+            at->second = {place, place, state};
+        }
+    for (const auto &[address, finished] : open)
+        if (!close(address, finished))
+            return false;
+    QSqlQuery addresses(db);
+    if (!addresses.prepare(QStringLiteral("SELECT id, found_run, found_row FROM address WHERE domain_name = ?")) ||
+        !ExecBound(addresses, {domain}, error))
+        return false;
+    std::vector<std::pair<qint64, std::pair<QVariant, QVariant>>> now;
+    while (addresses.next())
+        now.push_back({addresses.value(0).toLongLong(), {addresses.value(1), addresses.value(2)}});
+    addresses.finish();
+    const QVariant none(QMetaType(QMetaType::LongLong));
+    for (const auto &[address, was] : now) {
+        if (!checked.contains(address)) {
+            if (!ExecBound(unused, {address}, error))
+                return false;
+            continue;
+        }
+        const auto first = firstFound.find(address);
+        const bool same = first == firstFound.end()
+                              ? was.first.isNull()
+                              : !was.first.isNull() && was.first.toLongLong() == first->second.first &&
+                                    was.second.toLongLong() == first->second.second;
+        if (same)
+            continue;
+        const QVariant run = first == firstFound.end() ? none : QVariant(first->second.first);
+        const QVariant row = first == firstFound.end() ? none : QVariant(first->second.second);
+        if (!ExecBound(found, {run, row, address}, error))
+            return false;
+    }
+    return true;
 }
 
 void SilenceDriverWarnings()

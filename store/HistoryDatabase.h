@@ -32,6 +32,12 @@ inline const QString kStateColumns = QStringLiteral(
 // anchor and rel.
 QString StateDigest(const QStringList &texts);
 
+// Makes the site's spans (state_span: each address's consecutive checks in completed runs that
+// found the same state) and where each of its addresses was first found 有效 anew from its
+// checks, and drops its addresses no check names. Inside the caller's transaction; false, with
+// the error, when it fails.
+bool RebuildSpans(QSqlDatabase &db, const QString &domain, QSqlError &error);
+
 struct OpenOptions {
     std::span<const SchemaStep> schema = HistorySchema();
     // Caps an SQLite file at this many pages, as a full disk would.

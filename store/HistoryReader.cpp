@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
+#include <set>
 #include <unordered_map>
 
 namespace vantorel {
@@ -103,11 +105,12 @@ public:
     std::vector<StoredRow> Rows(qint64 runId)
     {
         std::vector<StoredRow> rows;
-        std::unordered_map<qint64, std::size_t> indexOf;
+        std::map<std::pair<qint64, int>, std::size_t> indexOf; // address, row → index
         QSqlQuery query = Select(
-            QStringLiteral("SELECT r.id, r.row_no, r.address, s.final_address, s.verdict, s.outcome, s.http_status, "
-                           "s.failure_cause, s.attempts, s.charset, s.robots, r.checked_at, s.page_had, s.failed_attempts "
-                           "FROM run_row r JOIN row_state s ON s.id = r.state_id WHERE r.run_id = ? ORDER BY r.row_no, r.id"),
+            QStringLiteral("SELECT c.address_id, c.row_no, a.address, s.final_address, s.verdict, s.outcome, s.http_status, "
+                           "s.failure_cause, s.attempts, s.charset, s.robots, c.checked_at, s.page_had, s.failed_attempts "
+                           "FROM run_check c JOIN address a ON a.id = c.address_id JOIN row_state s ON s.id = c.state_id "
+                           "WHERE c.run_id = ? ORDER BY c.row_no, c.address_id"),
             {runId});
         while (query.next()) {
             StoredRow row;
@@ -126,20 +129,20 @@ public:
             row.checkedAt = TimeOf(query.value(11));
             row.pageHad = query.value(12).toInt() != 0;
             row.failedAttempts = query.value(13).toString().split(u'\n', Qt::SkipEmptyParts);
-            indexOf.emplace(query.value(0).toLongLong(), rows.size());
+            indexOf.emplace(std::pair(query.value(0).toLongLong(), row.number), rows.size());
             rows.push_back(std::move(row));
         }
         // Not the same query object: a server's driver frees the statement it replaces with a
         // statement of its own, which would cut short the rows of the query being read.
-        QSqlQuery links = Select(QStringLiteral("SELECT r.id, l.url, l.anchor, l.rel FROM run_row r "
-                                                "JOIN state_link l ON l.state_id = r.state_id WHERE r.run_id = ? "
-                                                "ORDER BY r.id, l.link_number"),
+        QSqlQuery links = Select(QStringLiteral("SELECT c.address_id, c.row_no, l.url, l.anchor, l.rel FROM run_check c "
+                                                "JOIN state_link l ON l.state_id = c.state_id WHERE c.run_id = ? "
+                                                "ORDER BY c.address_id, c.row_no, l.link_number"),
                                  {runId});
         while (links.next()) {
-            const QString rel = links.value(3).toString();
-            LinkEvidence link{links.value(1).toString(), links.value(2).toString(), HasToken(rel, u"nofollow"),
+            const QString rel = links.value(4).toString();
+            LinkEvidence link{links.value(2).toString(), links.value(3).toString(), HasToken(rel, u"nofollow"),
                               HasToken(rel, u"ugc"), HasToken(rel, u"sponsored")};
-            if (const auto found = indexOf.find(links.value(0).toLongLong()); found != indexOf.end())
+            if (const auto found = indexOf.find({links.value(0).toLongLong(), links.value(1).toInt()}); found != indexOf.end())
                 rows[found->second].links.push_back(std::move(link));
         }
         return rows;
@@ -153,44 +156,151 @@ public:
         return checks;
     }
 
+    // Runs the statement once for each piece of the items, at most kPiece to a statement:
+    // sql holds %1 where the items go, each item as the group with its placeholders, joined by
+    // the separator; fixed values are bound first. each(query) for each row answered.
+    template <typename Each>
+    void InPieces(const QString &sql, const QVariantList &fixed, const std::vector<QVariantList> &items, Each &&each,
+                  const QString &group = QStringLiteral("?"), const QString &separator = QStringLiteral(", "))
+    {
+        constexpr std::size_t kPiece = 64;
+        for (std::size_t first = 0; first < items.size(); first += kPiece) {
+            const std::size_t count = std::min(kPiece, items.size() - first);
+            auto found = pieces_.find({sql, count});
+            if (found == pieces_.end())
+                found = pieces_.emplace(std::pair(sql, count),
+                                        Prepare(sql.arg(QStringList(static_cast<qsizetype>(count), group).join(separator))))
+                            .first;
+            QSqlQuery &query = found->second;
+            for (const QVariant &value : fixed)
+                query.addBindValue(value);
+            for (std::size_t i = first; i < first + count; ++i)
+                for (const QVariant &value : items[i])
+                    query.addBindValue(value);
+            if (error_.isValid() || !query.exec()) {
+                error_ = error_.isValid() ? error_ : query.lastError();
+                return;
+            }
+            while (query.next())
+                each(query);
+            query.finish();
+        }
+    }
+
     // The pasts of the addresses in the site's history: their checks in the runs completed
-    // within the horizon, made before checkedBefore.
+    // within the horizon, made before checkedBefore. Read from each address's spans, latest
+    // first: the check is the latest of the span's runs within the horizon that checked it,
+    // which is the span's last when the horizon and the time leave it in.
     QHash<QString, AddressPast> Pasts(const QString &domain, const QStringList &addresses, qint64 horizon,
                                       const QDateTime &checkedBefore)
     {
-        // An address listed twice in a run counts by its first row.
-        const QString latest = QStringLiteral("SELECT r.state_id, r.row_no, s.outcome, r.checked_at FROM run_row r "
-                                              "JOIN run u ON u.id = r.run_id JOIN row_state s ON s.id = r.state_id "
-                                              "WHERE r.domain_name = ? AND r.address = ? "
-                                              "AND u.end_order < ? AND r.checked_at < ? %1 "
-                                              "ORDER BY u.end_order DESC, r.row_no, r.id");
-        QSqlQuery last = Prepare(latest.arg(QString()));
-        QSqlQuery reachable = Prepare(latest.arg(QStringLiteral("AND s.outcome <> ?")));
-        QSqlQuery anchors = Prepare(QStringLiteral("SELECT anchor, url FROM state_link WHERE state_id = ? ORDER BY link_number"));
-        const QVariant before = checkedBefore.isValid() ? checkedBefore.toMSecsSinceEpoch()
-                                                        : std::numeric_limits<qint64>::max();
-        const auto checkOf = [&](QSqlQuery &query, const QString &address) {
-            AddressCheck check{.number = query.value(1).toInt(), .address = address, .outcome = OutcomeOf(query.value(2)),
-                               .checkedAt = TimeOf(query.value(3))};
-            const qint64 stateId = query.value(0).toLongLong();
-            query.finish();
-            if (Exec(anchors, {stateId}))
-                while (anchors.next()) {
-                    check.anchors << anchors.value(0).toString();
-                    check.targets << anchors.value(1).toString();
-                }
-            return check;
+        struct Span {
+            qint64 first, last, state;
+            StoredOutcome outcome;
         };
+        struct Found {
+            qint64 id = 0;
+            std::vector<Span> spans; // latest first
+            std::vector<std::pair<const Span *, AddressCheck>> checks;
+        };
+        std::vector<QVariantList> asked;
+        for (const QString &address : QSet<QString>(addresses.begin(), addresses.end()))
+            asked.push_back({address});
+        QHash<QString, Found> found;
+        InPieces(QStringLiteral("SELECT a.address, a.id, s.first_order, s.last_order, s.state_id, t.outcome FROM address a "
+                                "JOIN state_span s ON s.address_id = a.id JOIN row_state t ON t.id = s.state_id "
+                                "WHERE a.domain_name = ? AND s.first_order < ? AND a.address IN (%1) "
+                                "ORDER BY a.id, s.first_order DESC"),
+                 {domain, horizon}, asked, [&](const QSqlQuery &query) {
+                     Found &address = found[query.value(0).toString()];
+                     address.id = query.value(1).toLongLong();
+                     address.spans.push_back({query.value(2).toLongLong(), query.value(3).toLongLong(),
+                                              query.value(4).toLongLong(), OutcomeOf(query.value(5))});
+                 });
+        // The runs by their place among the completed.
+        std::unordered_map<qint64, qint64> runAt;
+        for (const StoredRun &run : Runs(domain))
+            if (run.endOrder)
+                runAt.emplace(*run.endOrder, run.id);
+        // The spans whose check is wanted: the latest, and the latest that could be had.
+        const qint64 before = checkedBefore.isValid() ? checkedBefore.toMSecsSinceEpoch() : std::numeric_limits<qint64>::max();
+        std::vector<QVariantList> direct; // run, address: the span's last check
+        std::map<std::pair<qint64, qint64>, std::pair<QString, const Span *>> wanted;
+        for (auto address = found.begin(); address != found.end(); ++address)
+            for (const Span &span : address->spans) {
+                if (span.last < horizon && runAt.contains(span.last)) {
+                    direct.push_back({runAt.at(span.last), address->id});
+                    wanted[{runAt.at(span.last), address->id}] = {address.key(), &span};
+                }
+                if (span.outcome != StoredOutcome::Unreachable)
+                    break;
+            }
+        // An address listed twice in a run counts by its first row. Each pair is a search of
+        // the checks' key, as a row value would not be.
+        InPieces(QStringLiteral("SELECT run_id, address_id, row_no, checked_at FROM run_check WHERE %1 "
+                                "ORDER BY run_id, address_id, row_no"),
+                 {}, direct, [&](const QSqlQuery &query) {
+                     const auto at = wanted.find({query.value(0).toLongLong(), query.value(1).toLongLong()});
+                     if (at == wanted.end())
+                         return;
+                     const auto [address, span] = at->second;
+                     found[address].checks.push_back({span, {query.value(2).toInt(), address, span->outcome, {}, TimeOf(query.value(3))}});
+                     wanted.erase(at);
+                 },
+                 QStringLiteral("(run_id = ? AND address_id = ?)"), QStringLiteral(" OR "));
+        // The horizon or the time cuts into the span: the latest of its runs within them that checked the address.
+        QSqlQuery within = Prepare(QStringLiteral("SELECT c.row_no, c.checked_at FROM run u "
+                                                  "JOIN run_check c ON c.run_id = u.id AND c.address_id = ? "
+                                                  "WHERE u.domain_name = ? AND u.end_order >= ? AND u.end_order <= ? "
+                                                  "AND c.checked_at < ? ORDER BY u.end_order DESC, c.row_no LIMIT 1"));
         QHash<QString, AddressPast> pasts;
-        for (const QString &address : addresses) {
-            if (pasts.contains(address) || !Exec(last, {domain, address, horizon, before}) || !last.next())
-                continue;
-            AddressPast &past = pasts[address];
-            past.last = checkOf(last, address);
-            if (past.last->outcome != StoredOutcome::Unreachable)
-                past.lastReachable = past.last;
-            else if (Exec(reachable, {domain, address, horizon, before, kUnreachable}) && reachable.next())
-                past.lastReachable = checkOf(reachable, address);
+        QHash<QString, std::pair<qint64, qint64>> statesOf; // address: the states of its last and last reachable checks
+        std::set<qint64> states;
+        for (auto address = found.begin(); address != found.end(); ++address) {
+            AddressPast past;
+            std::pair<qint64, qint64> &pastStates = statesOf[address.key()];
+            for (const Span &span : address->spans) {
+                if (past.last && span.outcome == StoredOutcome::Unreachable)
+                    continue;
+                std::optional<AddressCheck> made;
+                const auto direct = std::find_if(address->checks.begin(), address->checks.end(),
+                                                 [&span](const auto &check) { return check.first == &span; });
+                if (direct != address->checks.end() && direct->second.checkedAt.toMSecsSinceEpoch() < before)
+                    made = direct->second;
+                else if (Exec(within, {address->id, domain, span.first, std::min(span.last, horizon - 1), before}) && within.next())
+                    made = AddressCheck{within.value(0).toInt(), address.key(), span.outcome, {}, TimeOf(within.value(1))};
+                within.finish();
+                if (!made)
+                    continue;
+                states.insert(span.state);
+                if (!past.last) {
+                    past.last = made;
+                    pastStates.first = span.state;
+                }
+                if (span.outcome != StoredOutcome::Unreachable) {
+                    past.lastReachable = made;
+                    pastStates.second = span.state;
+                    break;
+                }
+            }
+            if (past.last)
+                pasts.insert(address.key(), std::move(past));
+        }
+        std::vector<QVariantList> stateIds;
+        for (const qint64 state : states)
+            stateIds.push_back({state});
+        QHash<qint64, std::pair<QStringList, QStringList>> linksOf; // state: its links' anchors and targets
+        InPieces(QStringLiteral("SELECT state_id, anchor, url FROM state_link WHERE state_id IN (%1) ORDER BY state_id, link_number"),
+                 {}, stateIds, [&](const QSqlQuery &query) {
+                     auto &[anchors, targets] = linksOf[query.value(0).toLongLong()];
+                     anchors << query.value(1).toString();
+                     targets << query.value(2).toString();
+                 });
+        for (auto past = pasts.begin(); past != pasts.end(); ++past) {
+            const auto [last, reachable] = statesOf.value(past.key());
+            std::tie(past->last->anchors, past->last->targets) = linksOf.value(last);
+            if (past->lastReachable)
+                std::tie(past->lastReachable->anchors, past->lastReachable->targets) = linksOf.value(reachable);
         }
         return pasts;
     }
@@ -216,11 +326,83 @@ public:
         return changes;
     }
 
+    RowCounts Counts(qint64 runId)
+    {
+        RowCounts counts;
+        QSqlQuery query = Select(QStringLiteral("SELECT row_count, valid_count, removed_count, unreachable_count FROM run "
+                                                "WHERE id = ?"),
+                                 {runId});
+        if (query.next())
+            counts = {query.value(0).toInt(), query.value(1).toInt(), query.value(2).toInt(), query.value(3).toInt()};
+        return counts;
+    }
+
+    // The losses each run found (RunSummary::lost). A completed run's are where its address's
+    // spans start, judged against the spans before; a run that did not complete is judged
+    // against the spans within its horizon. Of the links, only how many matter to a loss.
+    void CountLosses(const QString &domain, std::vector<RunSummary> &summaries)
+    {
+        std::vector<StoredRun> runs;
+        std::unordered_map<qint64, std::size_t> atPlace;
+        for (std::size_t i = 0; i < summaries.size(); ++i) {
+            runs.push_back(summaries[i].run);
+            if (summaries[i].run.endOrder)
+                atPlace.emplace(*summaries[i].run.endOrder, i);
+        }
+        const auto judge = [](const AddressPast &past, const AddressCheck &now) {
+            const std::vector<ChangeKind> kinds = ChangesOf(past, now, false);
+            return std::any_of(kinds.begin(), kinds.end(), IsLoss);
+        };
+        QSqlQuery spans = Select(QStringLiteral("SELECT s.address_id, s.first_order, t.outcome, "
+                                                "(SELECT COUNT(*) FROM state_link l WHERE l.state_id = s.state_id) "
+                                                "FROM address a JOIN state_span s ON s.address_id = a.id "
+                                                "JOIN row_state t ON t.id = s.state_id WHERE a.domain_name = ? "
+                                                "ORDER BY s.address_id, s.first_order"),
+                                 {domain});
+        AddressPast past;
+        qint64 address = -1;
+        while (spans.next()) {
+            if (spans.value(0).toLongLong() != std::exchange(address, spans.value(0).toLongLong()))
+                past = {};
+            const AddressCheck now{0, {}, OutcomeOf(spans.value(2)), QStringList(spans.value(3).toInt(), QString()), {}};
+            if (const auto run = atPlace.find(spans.value(1).toLongLong());
+                run != atPlace.end() && summaries[run->second].run.source != RunSource::Import && judge(past, now))
+                ++summaries[run->second].lost;
+            past.Add(now);
+        }
+        spans.finish();
+        for (RunSummary &summary : summaries) {
+            if (summary.run.endOrder || summary.run.source == RunSource::Import)
+                continue;
+            QSqlQuery checks = Select(QStringLiteral("SELECT a.address, s.outcome, "
+                                                     "(SELECT COUNT(*) FROM state_link l WHERE l.state_id = c.state_id) "
+                                                     "FROM run_check c JOIN address a ON a.id = c.address_id "
+                                                     "JOIN row_state s ON s.id = c.state_id WHERE c.run_id = ? "
+                                                     "ORDER BY c.address_id, c.row_no"),
+                                      {summary.run.id});
+            std::vector<AddressCheck> rows;
+            QStringList addresses;
+            while (checks.next()) {
+                if (!addresses.isEmpty() && addresses.back() == checks.value(0).toString())
+                    continue;
+                addresses << checks.value(0).toString();
+                rows.push_back({0, addresses.back(), OutcomeOf(checks.value(1)), QStringList(checks.value(2).toInt(), QString()), {}});
+            }
+            checks.finish();
+            const QHash<QString, AddressPast> pasts = Pasts(domain, addresses, Horizon(runs, summary.run), {});
+            const AddressPast none;
+            summary.lost = static_cast<int>(std::count_if(rows.begin(), rows.end(), [&](const AddressCheck &row) {
+                return judge(pasts.value(row.address, none), row);
+            }));
+        }
+    }
+
     const QSqlError &Error() const { return error_; }
 
 private:
     QSqlDatabase db_;
     QSqlError error_;
+    std::map<std::pair<QString, std::size_t>, QSqlQuery> pieces_; // statement, items: prepared
 };
 
 void RowCounts::Add(StoredOutcome outcome)
@@ -282,9 +464,7 @@ std::vector<DomainSummary> HistoryReader::Domains()
         for (std::size_t i = 0; i < domains.size(); ++i) {
             RunSummary &last = domains[i].last;
             last.run = session.Run(latest[i]).value_or(StoredRun{});
-            QSqlQuery outcomes = session.Select(QStringLiteral("SELECT s.outcome FROM run_row r JOIN row_state s ON s.id = r.state_id WHERE r.run_id = ?"), {latest[i]});
-            while (outcomes.next())
-                last.Add(OutcomeOf(outcomes.value(0)));
+            static_cast<RowCounts &>(last) = session.Counts(latest[i]);
         }
     });
     if (!read)
@@ -297,45 +477,19 @@ std::vector<DomainSummary> HistoryReader::Domains()
 
 std::vector<RunSummary> HistoryReader::Runs(const QString &domain)
 {
-    std::vector<StoredRun> runs;
-    std::vector<std::vector<AddressCheck>> checks;
+    std::vector<RunSummary> summaries;
     const bool read = Read([&](Session &session) {
-        runs = session.Runs(SiteKey(domain));
-        checks.resize(runs.size());
-        // Only what the counts and the losses need: of the links, how many (a link that became a
-        // mention is lost).
-        QSqlQuery query = session.Select(QStringLiteral("SELECT r.run_id, r.address, s.outcome, "
-                                                        "(SELECT COUNT(*) FROM state_link l WHERE l.state_id = r.state_id) "
-                                                        "FROM run u JOIN run_row r ON r.run_id = u.id "
-                                                        "JOIN row_state s ON s.id = r.state_id "
-                                                        "WHERE u.domain_name = ? ORDER BY u.id, r.row_no, r.id"),
-                                         {SiteKey(domain)});
-        std::size_t at = 0;
-        while (query.next()) {
-            const qint64 runId = query.value(0).toLongLong();
-            while (at < runs.size() && runs[at].id != runId)
-                ++at;
-            if (at == runs.size())
-                break;
-            checks[at].push_back({.address = query.value(1).toString(), .outcome = OutcomeOf(query.value(2)),
-                                  .anchors = QStringList(query.value(3).toInt(), QString())});
+        const QString site = SiteKey(domain);
+        for (StoredRun &run : session.Runs(site)) {
+            RunSummary summary;
+            static_cast<RowCounts &>(summary) = session.Counts(run.id);
+            summary.run = std::move(run);
+            summaries.push_back(std::move(summary));
         }
+        session.CountLosses(site, summaries);
     });
     if (!read)
         return {};
-
-    SiteHistory history;
-    std::vector<RunSummary> summaries(runs.size());
-    for (const std::size_t i : ReplayOrder(runs)) {
-        RunSummary &summary = summaries[i];
-        summary.run = runs[i];
-        for (const AddressCheck &check : checks[i])
-            summary.Add(check.outcome);
-        const std::vector<RowChange> changes = history.Add(runs[i], checks[i]);
-        summary.lost = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) {
-            return IsLoss(change.kind);
-        }));
-    }
     std::reverse(summaries.begin(), summaries.end());
     return summaries;
 }
@@ -386,14 +540,10 @@ QStringList HistoryReader::KnownValidAddresses(const QString &domain)
 {
     QStringList addresses;
     const bool read = Read([&](Session &session) {
-        // In the order they were first found: rows are stored as they are judged, not in row order.
-        QSqlQuery query = session.Select(QStringLiteral("SELECT address FROM (SELECT r.address, r.run_id, r.row_no, ROW_NUMBER() OVER "
-                                                        "(PARTITION BY r.address ORDER BY r.run_id, r.row_no) AS nth FROM run_row r "
-                                                        "JOIN row_state s ON s.id = r.state_id "
-                                                        "WHERE r.domain_name = ? AND s.outcome IN (?, ?)) AS first_found "
-                                                        "WHERE nth = 1 ORDER BY run_id, row_no"),
-                                         {SiteKey(domain), OutcomeName(StoredOutcome::PassesWeight),
-                                          OutcomeName(StoredOutcome::NoWeight)});
+        // In the order they were first found; a forgotten address is not re-checked.
+        QSqlQuery query = session.Select(QStringLiteral("SELECT address FROM address WHERE domain_name = ? AND found_run IS NOT NULL "
+                                                        "AND forgotten = 0 ORDER BY found_run, found_row"),
+                                         {SiteKey(domain)});
         while (query.next())
             addresses << query.value(0).toString();
     });

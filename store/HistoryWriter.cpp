@@ -1,5 +1,7 @@
 #include "HistoryWriter.h"
 
+#include "HistoryPrune.h"
+
 #include <Domain.h>
 
 #include <QHash>
@@ -104,27 +106,86 @@ public:
     }
 
     // Rows of one run, many to a statement. What a row found is kept once, with its links, and
-    // shared by every row that found the same: a re-check that found what the one before it did
-    // adds its row alone.
-    bool InsertRows(qint64 runId, const QString &domain, std::span<const StoredRow *const> rows, QSqlError &error)
+    // shared by every row that found the same; its address is kept once for the site. A
+    // re-check that found what the one before it did adds a few integers. A row checked again
+    // in the same run replaces its first check.
+    bool InsertRows(qint64 runId, RunState &run, std::span<const StoredRow *const> all, QSqlError &error)
     {
-        std::vector<qint64> states;
-        if (!StateIds(rows, states, error))
+        std::map<std::pair<QString, int>, const StoredRow *> last;
+        for (const StoredRow *row : all)
+            last[{Text(row->address), row->number}] = row;
+        std::vector<const StoredRow *> rows;
+        for (const StoredRow *row : all)
+            if (last.at({Text(row->address), row->number}) == row)
+                rows.push_back(row);
+        std::vector<qint64> states, addresses;
+        if (!StateIds(rows, states, error) || !AddressIds(runId, run, rows, addresses, error))
             return false;
-        for (std::size_t first = 0; first < rows.size();) {
-            const std::size_t count = std::bit_floor(std::min(rows.size() - first, kMostRowsPerStatement));
-            QSqlQuery &insert = statements_->Multi(Statements::kRows, count);
-            for (std::size_t i = first; i < first + count; ++i) {
-                const StoredRow &row = *rows[i];
-                for (const QVariant &value : {QVariant(runId), QVariant(domain), QVariant(row.number),
-                                              QVariant(Text(row.address)), QVariant(states[i]), Millis(row.checkedAt)})
-                    insert.addBindValue(value);
+        enum RowClass { kValid, kRemoved, kUnreachable, kRows };
+        int counts[4] = {};
+        const bool inserted = InsertMany(Statements::kRows, rows.size(), error, [&](QSqlQuery &insert, std::size_t i) {
+            const StoredRow &row = *rows[i];
+            const int kind = IsValid(row.outcome) ? kValid : row.outcome == StoredOutcome::Removed ? kRemoved : kUnreachable;
+            const auto [before, made] = run.written.try_emplace({Text(row.address), row.number}, kind);
+            if (made)
+                ++counts[kRows];
+            else
+                --counts[std::exchange(before->second, kind)];
+            ++counts[kind];
+            for (const QVariant &value : {QVariant(runId), QVariant(addresses[i]), QVariant(row.number), QVariant(states[i]),
+                                          Millis(row.checkedAt)})
+                insert.addBindValue(value);
+        });
+        return inserted && ExecBound(statements_->countRows, {counts[kRows], counts[kValid], counts[kRemoved], counts[kUnreachable], runId},
+                         error);
+    }
+
+    // The id of each row's address, stored when the site never had it. Where the address was
+    // first found 有效 follows the rows; an address the engine or a list names again is no
+    // longer forgotten.
+    bool AddressIds(qint64 runId, const RunState &run, std::span<const StoredRow *const> rows, std::vector<qint64> &ids,
+                    QSqlError &error)
+    {
+        struct Known {
+            qint64 id = 0;
+            std::optional<std::pair<qint64, qint64>> found; // run, row
+            bool forgotten = false;
+        };
+        QStringList distinct;
+        for (const StoredRow *row : rows)
+            distinct << Text(row->address);
+        distinct.removeDuplicates();
+        QHash<QString, Known> known;
+        const bool read = FindMany(Statements::kAddresses, distinct, {run.domain}, error, [&](const QSqlQuery &find) {
+            Known address{find.value(1).toLongLong(), std::nullopt, find.value(4).toInt() != 0};
+            if (!find.value(2).isNull())
+                address.found.emplace(find.value(2).toLongLong(), find.value(3).toLongLong());
+            known.insert(find.value(0).toString(), address); // after a merge, the first
+        });
+        if (!read)
+            return false;
+        const bool names = run.source != RunSource::Recheck && run.source != RunSource::Import;
+        for (const StoredRow *row : rows) {
+            auto address = known.find(Text(row->address));
+            if (address == known.end()) {
+                qint64 id = 0;
+                if (!ExecBound(statements_->insertAddress, {run.domain, Text(row->address)}, error) ||
+                    !TakeId(statements_->insertAddress, id, error))
+                    return false;
+                address = known.insert(Text(row->address), {id, std::nullopt, false});
             }
-            if (!insert.exec()) {
-                error = insert.lastError();
-                return false;
+            const std::pair<qint64, qint64> here{runId, row->number};
+            if (IsValid(row->outcome) && (!address->found || (address->found->first == runId && here < *address->found))) {
+                if (!ExecBound(statements_->setFound, {runId, row->number, address->id}, error))
+                    return false;
+                address->found = here;
             }
-            first += count;
+            if (names && address->forgotten) {
+                if (!ExecBound(statements_->remember, {address->id}, error))
+                    return false;
+                address->forgotten = false;
+            }
+            ids.push_back(address->id);
         }
         return true;
     }
@@ -148,21 +209,10 @@ public:
         QStringList distinct = digests;
         distinct.removeDuplicates();
         QHash<QString, qint64> known;
-        for (qsizetype first = 0; first < distinct.size();) {
-            const auto count = static_cast<qsizetype>(
-                std::bit_floor(std::min(static_cast<std::size_t>(distinct.size() - first), kMostRowsPerStatement)));
-            QSqlQuery &find = statements_->Multi(Statements::kStates, static_cast<std::size_t>(count));
-            for (qsizetype i = first; i < first + count; ++i)
-                find.addBindValue(distinct[i]);
-            if (!find.exec()) {
-                error = find.lastError();
-                return false;
-            }
-            while (find.next())
+        if (!FindMany(Statements::kStates, distinct, {}, error, [&](const QSqlQuery &find) {
                 known.insert(find.value(0).toString(), find.value(1).toLongLong());
-            find.finish();
-            first += count;
-        }
+            }))
+            return false;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             auto state = known.find(digests[static_cast<qsizetype>(i)]);
             if (state == known.end()) {
@@ -184,13 +234,48 @@ public:
 
     bool InsertLinks(qint64 stateId, const std::vector<LinkEvidence> &links, QSqlError &error)
     {
-        for (std::size_t first = 0; first < links.size();) {
-            const std::size_t count = std::bit_floor(std::min(links.size() - first, kMostRowsPerStatement));
-            QSqlQuery &insert = statements_->Multi(Statements::kLinks, count);
+        return InsertMany(Statements::kLinks, links.size(), error, [&](QSqlQuery &insert, std::size_t i) {
+            for (const QVariant &value : {QVariant(stateId), QVariant(static_cast<qint64>(i + 1)), QVariant(Text(links[i].url)),
+                                          QVariant(Text(links[i].anchor)), QVariant(Text(RelText(links[i])))})
+                insert.addBindValue(value);
+        });
+    }
+
+    // Looks the keys up many to a statement (the table's SELECT … IN), the fixed values bound
+    // first; each(find) for each row answered.
+    template <typename Table, typename Each>
+    bool FindMany(Table table, const QStringList &keys, const QVariantList &fixed, QSqlError &error, Each &&each)
+    {
+        for (qsizetype first = 0; first < keys.size();) {
+            const auto count = static_cast<qsizetype>(
+                std::bit_floor(std::min(static_cast<std::size_t>(keys.size() - first), kMostRowsPerStatement)));
+            QSqlQuery &find = statements_->Multi(table, static_cast<std::size_t>(count));
+            for (const QVariant &value : fixed)
+                find.addBindValue(value);
+            for (qsizetype i = first; i < first + count; ++i)
+                find.addBindValue(keys[i]);
+            if (!find.exec()) {
+                error = find.lastError();
+                return false;
+            }
+            while (find.next())
+                each(find);
+            find.finish();
+            first += count;
+        }
+        return true;
+    }
+
+    // Inserts that many rows into the table, many to a statement; bind(insert, i) binds the
+    // values of row i.
+    template <typename Table, typename Bind>
+    bool InsertMany(Table table, std::size_t rows, QSqlError &error, Bind &&bind)
+    {
+        for (std::size_t first = 0; first < rows;) {
+            const std::size_t count = std::bit_floor(std::min(rows - first, kMostRowsPerStatement));
+            QSqlQuery &insert = statements_->Multi(table, count);
             for (std::size_t i = first; i < first + count; ++i)
-                for (const QVariant &value : {QVariant(stateId), QVariant(static_cast<qint64>(i + 1)), QVariant(Text(links[i].url)),
-                                              QVariant(Text(links[i].anchor)), QVariant(Text(RelText(links[i])))})
-                    insert.addBindValue(value);
+                bind(insert, i);
             if (!insert.exec()) {
                 error = insert.lastError();
                 return false;
@@ -212,10 +297,58 @@ public:
         return ExecBound(completed ? statements_->completeRun : statements_->endRun,
                          {Millis(end.endedAt), RunOutcomeName(end.outcome),
                           end.countText ? QVariant(*end.countText) : QVariant(QMetaType(QMetaType::QString)), runId},
-                         error);
+                         error) &&
+               (!completed || ExtendSpans(runId, error));
     }
 
-    bool DeleteRun(qint64 runId, QSqlError &error) { return ExecBound(statements_->deleteRun, {runId}, error); }
+    // Each address the completed run checked: its latest span goes on to the run when the run
+    // found the same state, or a span starts at the run.
+    bool ExtendSpans(qint64 runId, QSqlError &error)
+    {
+        QSqlQuery &placeOf = statements_->placeOf;
+        if (!ExecBound(placeOf, {runId}, error) || !placeOf.next()) {
+            error = error.isValid() ? error : placeOf.lastError();
+            return false;
+        }
+        const qint64 place = placeOf.value(0).toLongLong();
+        placeOf.finish();
+        QSqlQuery &latest = statements_->latestSpans;
+        if (!ExecBound(latest, {runId}, error))
+            return false;
+        std::vector<std::pair<qint64, qint64>> extended, started; // address and the span's start, or its state
+        qint64 previous = -1;
+        while (latest.next()) {
+            const qint64 address = latest.value(0).toLongLong();
+            if (address == std::exchange(previous, address))
+                continue; // an address listed twice counts by its first row
+            if (!latest.value(2).isNull() && latest.value(3).toLongLong() == latest.value(1).toLongLong())
+                extended.emplace_back(address, latest.value(2).toLongLong());
+            else
+                started.emplace_back(address, latest.value(1).toLongLong());
+        }
+        latest.finish();
+        for (const auto &[address, first] : extended)
+            if (!ExecBound(statements_->extendSpan, {place, address, first}, error))
+                return false;
+        return InsertMany(Statements::kSpans, started.size(), error, [&](QSqlQuery &insert, std::size_t i) {
+            for (const QVariant &value : {QVariant(started[i].first), QVariant(place), QVariant(place), QVariant(started[i].second)})
+                insert.addBindValue(value);
+        });
+    }
+
+    // The site's spans are made anew without the run's checks.
+    bool DeleteRun(qint64 runId, QSqlError &error)
+    {
+        QSqlQuery &domainOf = statements_->domainOf;
+        if (!ExecBound(domainOf, {runId}, error))
+            return false;
+        if (!domainOf.next())
+            return true;
+        const QString domain = domainOf.value(0).toString();
+        domainOf.finish();
+        QSqlDatabase db = Database();
+        return ExecBound(statements_->deleteRun, {runId}, error) && RebuildSpans(db, domain, error);
+    }
 
     // The site's runs, one by one, but those in writing.
     bool DeleteDomain(const QString &domain, const std::function<bool(qint64)> &writing, QSqlError &error)
@@ -227,7 +360,30 @@ public:
         while (runs.next())
             ids.push_back(runs.value(0).toLongLong());
         runs.finish();
-        return std::all_of(ids.begin(), ids.end(), [&](qint64 id) { return writing(id) || DeleteRun(id, error); });
+        QSqlDatabase db = Database();
+        return std::all_of(ids.begin(), ids.end(),
+                           [&](qint64 id) { return writing(id) || ExecBound(statements_->deleteRun, {id}, error); }) &&
+               RebuildSpans(db, domain, error);
+    }
+
+    bool Prune(const QString &domain, const QDateTime &before, QSqlError &error)
+    {
+        QSqlDatabase db = Database();
+        return PruneRuns(db, domain, before, error).has_value();
+    }
+
+    bool StopRechecking(const QString &domain, const QString &address, QSqlError &error)
+    {
+        QSqlDatabase db = Database();
+        return vantorel::ForgetAddress(db, domain, address, error) || !error.isValid();
+    }
+
+    // After the transaction; why it could not, or an empty text.
+    QString GiveSpaceBack()
+    {
+        QSqlDatabase db = Database();
+        QSqlError error;
+        return vantorel::GiveSpaceBack(db, error) ? QString() : Forget(error);
     }
 
     // Undoes the transaction after a failed statement; why it failed.
@@ -248,7 +404,21 @@ private:
                                                       "end_order = (SELECT COALESCE(MAX(end_order), 0) + 1 FROM run) "
                                                       "WHERE id = ?"))),
               deleteRun(Prepared(db, QStringLiteral("DELETE FROM run WHERE id = ?"))),
-              domainRuns(Prepared(db, QStringLiteral("SELECT id FROM run WHERE domain_name = ?"))), db_(db)
+              domainRuns(Prepared(db, QStringLiteral("SELECT id FROM run WHERE domain_name = ?"))),
+              insertAddress(Prepared(db, QStringLiteral("INSERT INTO address (domain_name, address) VALUES (?, ?) RETURNING id"))),
+              setFound(Prepared(db, QStringLiteral("UPDATE address SET found_run = ?, found_row = ? WHERE id = ?"))),
+              remember(Prepared(db, QStringLiteral("UPDATE address SET forgotten = 0 WHERE id = ?"))),
+              countRows(Prepared(db, QStringLiteral("UPDATE run SET row_count = row_count + ?, valid_count = valid_count + ?, "
+                                                    "removed_count = removed_count + ?, unreachable_count = unreachable_count + ? "
+                                                    "WHERE id = ?"))),
+              placeOf(Prepared(db, QStringLiteral("SELECT end_order FROM run WHERE id = ?"))),
+              domainOf(Prepared(db, QStringLiteral("SELECT domain_name FROM run WHERE id = ?"))),
+              latestSpans(Prepared(db, QStringLiteral("SELECT c.address_id, c.state_id, s.first_order, s.state_id FROM run_check c "
+                                                      "LEFT JOIN state_span s ON s.address_id = c.address_id AND s.first_order = "
+                                                      "(SELECT MAX(t.first_order) FROM state_span t WHERE t.address_id = c.address_id) "
+                                                      "WHERE c.run_id = ? ORDER BY c.address_id, c.row_no"))),
+              extendSpan(Prepared(db, QStringLiteral("UPDATE state_span SET last_order = ? WHERE address_id = ? AND first_order = ?"))),
+              db_(db)
         {
             if (const QString lock = OrderingEnds(db); !lock.isEmpty())
                 orderEnds.emplace(Prepared(db, lock));
@@ -256,7 +426,8 @@ private:
 
         // The tables written many rows to a statement: the statement's start, one row's values.
         // The states already stored among those of many digests: a digest, its state's id.
-        enum Table { kRows, kLinks, kStates };
+        // The addresses already stored among many: the domain, then an address.
+        enum Table { kRows, kLinks, kStates, kAddresses, kSpans };
         // The statement of count rows (or digests), prepared at its first use. Counts are powers
         // of two, so that few statements are ever prepared.
         QSqlQuery &Multi(Table table, std::size_t count)
@@ -264,12 +435,18 @@ private:
             static const struct {
                 QString start, each, end;
             } kStatements[] = {
-                {QStringLiteral("INSERT INTO run_row (run_id, domain_name, row_no, address, state_id, checked_at) VALUES "),
-                 QStringLiteral("(?, ?, ?, ?, ?, ?)"), {}},
+                {QStringLiteral("INSERT INTO run_check (run_id, address_id, row_no, state_id, checked_at) VALUES "),
+                 QStringLiteral("(?, ?, ?, ?, ?)"),
+                 QStringLiteral(" ON CONFLICT (run_id, address_id, row_no) DO UPDATE SET state_id = excluded.state_id, "
+                                "checked_at = excluded.checked_at")},
                 {QStringLiteral("INSERT INTO state_link (state_id, link_number, url, anchor, rel) VALUES "),
                  QStringLiteral("(?, ?, ?, ?, ?)"), {}},
                 {QStringLiteral("SELECT digest, MIN(id) FROM row_state WHERE digest IN ("), QStringLiteral("?"),
                  QStringLiteral(") GROUP BY digest")},
+                {QStringLiteral("SELECT address, id, found_run, found_row, forgotten FROM address WHERE domain_name = ? AND address IN ("),
+                 QStringLiteral("?"), QStringLiteral(") ORDER BY id DESC")},
+                {QStringLiteral("INSERT INTO state_span (address_id, first_order, last_order, state_id) VALUES "),
+                 QStringLiteral("(?, ?, ?, ?)"), {}},
             };
             auto [found, made] = multi.try_emplace({table, count}, db_);
             if (made) {
@@ -281,7 +458,8 @@ private:
             return found->second;
         }
 
-        QSqlQuery insertRun, insertState, endRun, completeRun, deleteRun, domainRuns;
+        QSqlQuery insertRun, insertState, endRun, completeRun, deleteRun, domainRuns, insertAddress, setFound, remember,
+            countRows, placeOf, domainOf, latestSpans, extendSpan;
         std::optional<QSqlQuery> orderEnds;
         std::map<std::pair<Table, std::size_t>, QSqlQuery> multi;
 
@@ -375,6 +553,16 @@ void HistoryWriter::DeleteRun(qint64 runId)
 void HistoryWriter::DeleteDomain(const QString &domain)
 {
     Enqueue(RemoveDomain{SiteKey(domain)});
+}
+
+void HistoryWriter::Prune(const QString &domain, int keepDays)
+{
+    Enqueue(PruneSite{SiteKey(domain), QDateTime::currentDateTime().addDays(-keepDays)});
+}
+
+void HistoryWriter::Forget(const QString &domain, const QString &address)
+{
+    Enqueue(ForgetAddress{SiteKey(domain), address});
 }
 
 void HistoryWriter::WaitUntilWritten()
@@ -481,6 +669,7 @@ void HistoryWriter::WriteBatch(Connection &connection, Runs &runs, std::vector<J
     });
     QString reason;
     std::vector<std::pair<Ticket, qint64>> stored;
+    bool pruned = false;
     if (writes && (reason = connection.Begin()).isEmpty()) {
         QSqlError error;
         bool written = true;
@@ -500,11 +689,18 @@ void HistoryWriter::WriteBatch(Connection &connection, Runs &runs, std::vector<J
                     [&](RemoveDomain &remove) {
                         return connection.DeleteDomain(remove.domain, [this](qint64 id) { return Writing(id); }, error);
                     },
+                    [&](PruneSite &prune) {
+                        pruned = true;
+                        return connection.Prune(prune.domain, prune.before, error);
+                    },
+                    [&](ForgetAddress &forget) { return connection.StopRechecking(forget.domain, forget.address, error); },
                 },
                 *job);
             job = next;
         }
         reason = written ? connection.Commit() : connection.Abandon(error);
+        if (reason.isEmpty() && pruned)
+            reason = connection.GiveSpaceBack();
     }
     if (reason.isEmpty())
         KeepStored(runs, stored);
@@ -518,6 +714,7 @@ bool HistoryWriter::WriteBegin(Connection &connection, Runs &runs, const Begin &
 {
     RunState &state = runs[begin.ticket];
     state.domain = begin.run.domain;
+    state.source = begin.run.source;
     if (!connection.InsertRun(begin.run, state.id, error))
         return false;
     stored.emplace_back(begin.ticket, state.id);
@@ -526,13 +723,13 @@ bool HistoryWriter::WriteBegin(Connection &connection, Runs &runs, const Begin &
 
 bool HistoryWriter::WriteRows(Connection &connection, Runs &runs, std::span<Job> rows, QSqlError &error)
 {
-    const RunState *state = Writable(runs, TicketOf(rows.front()));
+    RunState *state = Writable(runs, TicketOf(rows.front()));
     if (!state)
         return true;
     std::vector<const StoredRow *> stored;
     for (const Job &job : rows)
         stored.push_back(&std::get<Row>(job).row);
-    return connection.InsertRows(state->id, state->domain, stored, error);
+    return connection.InsertRows(state->id, *state, stored, error);
 }
 
 bool HistoryWriter::WriteEnd(Connection &connection, Runs &runs, const End &end, QSqlError &error)

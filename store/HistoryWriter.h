@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -44,6 +45,10 @@ public:
     // have nowhere to go.
     void DeleteRun(qint64 runId);
     void DeleteDomain(const QString &domain);
+    // PruneRuns for the site's runs started more than keepDays ago, then the space is given back.
+    void Prune(const QString &domain, int keepDays);
+    // ForgetAddress; an address the history does not hold is passed over.
+    void Forget(const QString &domain, const QString &address);
     // Whether the run, or a run of the site, is begun and not yet ended in the file. Any thread.
     bool Writing(qint64 runId) const;
     bool WritingSite(const QString &domain) const;
@@ -80,11 +85,22 @@ private:
     struct RemoveDomain {
         QString domain;
     };
-    using Job = std::variant<Begin, Row, End, RemoveRun, RemoveDomain>;
+    struct PruneSite {
+        QString domain;
+        QDateTime before;
+    };
+    struct ForgetAddress {
+        QString domain, address;
+    };
+    using Job = std::variant<Begin, Row, End, RemoveRun, RemoveDomain, PruneSite, ForgetAddress>;
     struct RunState {
         qint64 id = 0;
         QString domain;
+        RunSource source = RunSource::Search;
         bool failed = false;
+        // Each row written, by address and number, with its count (RowClass): a row checked
+        // again takes its place.
+        std::map<std::pair<QString, int>, int> written;
     };
     class Connection;
     // Jobs waiting together share a transaction, which stays short.

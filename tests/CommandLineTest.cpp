@@ -10,6 +10,7 @@
 
 #include <ConsoleOutput.h>
 #include <HistoryDatabase.h>
+#include <HistoryReader.h>
 #include <HistoryReport.h>
 #include <HistoryWriter.h>
 #include <WatchList.h>
@@ -603,7 +604,7 @@ TEST(CommandLine, AHistoryCopiedToAServerAndBackReadsTheSame)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("command-line-test-states"));
     EXPECT_EQ(states, 9 * 5 * 3);
-    const QString copied = QStringLiteral("已复制：检测 %1 次，网页状态 %2 种，网页 %3 行，链接 %4 条，关注 %5 个网站\n");
+    const QString copied = QStringLiteral("已复制：检测 %1 次，网页状态 %2 种，地址 18 个，网页 %3 行，链接 %4 条，关注 %5 个网站\n");
     for (const auto &[from, to] : {std::pair(file, database), std::pair(database, back)}) {
         const Outcome copy = Vantorel({"--copy-history", from, to});
         EXPECT_EQ(copy.exitCode, 0) << copy.err.toStdString();
@@ -668,8 +669,9 @@ void CopyRows(const QString &from, const QString &select, const QString &to, con
 } // namespace
 
 // A history kept as the program kept it before checks shared their states (a row and its links
-// for each check) reads byte for byte as the same history written now, once migrated; a
-// migration that cannot finish leaves the history as it was.
+// for each check) reads byte for byte as the same history written now, once migrated to shared
+// states and then to checks of a few integers; a migration that cannot finish leaves the history
+// as it was.
 TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
 {
     using namespace vantorel;
@@ -714,24 +716,27 @@ TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
     // The same history as the former schema keeps it.
     const QString freshName = QStringLiteral("migration-test-fresh"), oldName = QStringLiteral("migration-test-old");
     OpenOptions former;
-    former.schema = HistorySchema().first(HistorySchema().size() - 1);
+    former.schema = HistorySchema().first(HistorySchema().size() - 2);
     ASSERT_EQ(ConnectHistory(freshName, fresh), QString());
     ASSERT_EQ(OpenHistory(oldName, db_, former), QString());
     CopyRows(freshName, QStringLiteral("SELECT id, domain_name, source, started_at, ended_at, outcome, count_text, end_order FROM run"),
              oldName, QStringLiteral("INSERT INTO run (id, domain_name, source, started_at, ended_at, outcome, count_text, end_order) "
                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-    CopyRows(freshName, QStringLiteral("SELECT r.id, r.run_id, r.domain_name, r.row_no, r.address, r.checked_at, %1 "
-                                       "FROM run_row r JOIN row_state s ON s.id = r.state_id").arg(kStateColumns),
+    const QString numbered = QStringLiteral("SELECT ROW_NUMBER() OVER (ORDER BY c.run_id, c.row_no, c.address_id) AS id, c.* "
+                                            "FROM run_check c");
+    CopyRows(freshName, QStringLiteral("SELECT r.id, r.run_id, a.domain_name, r.row_no, a.address, r.checked_at, %1 "
+                                       "FROM (%2) r JOIN address a ON a.id = r.address_id JOIN row_state s ON s.id = r.state_id")
+                            .arg(kStateColumns, numbered),
              oldName, QStringLiteral("INSERT INTO run_row (id, run_id, domain_name, row_no, address, checked_at, %1) "
                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kStateColumns));
-    CopyRows(freshName, QStringLiteral("SELECT r.id, l.link_number, l.url, l.anchor, l.rel FROM run_row r "
-                                       "JOIN state_link l ON l.state_id = r.state_id"),
+    CopyRows(freshName, QStringLiteral("SELECT r.id, l.link_number, l.url, l.anchor, l.rel FROM (%1) r "
+                                       "JOIN state_link l ON l.state_id = r.state_id").arg(numbered),
              oldName, QStringLiteral("INSERT INTO row_link (row_id, link_number, url, anchor, rel) VALUES (?, ?, ?, ?, ?)"));
     const auto count = [](const QString &connection, const char *sql) {
         QSqlQuery query(QSqlDatabase::database(connection, false));
         return query.exec(QLatin1String(sql)) && query.next() ? query.value(0).toLongLong() : -1;
     };
-    const qint64 checks = count(freshName, "SELECT COUNT(*) FROM run_row");
+    const qint64 checks = count(freshName, "SELECT COUNT(*) FROM run_check");
     const qint64 links = count(oldName, "SELECT COUNT(*) FROM row_link");
     EXPECT_LT(count(freshName, "SELECT COUNT(*) FROM row_state") * 2, checks) << "most checks repeat the one before";
     for (const QString &name : {freshName, oldName}) {
@@ -740,21 +745,43 @@ TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
     }
 
     if (!GetParam()) {
-        // A file too full to take the new tables: the migration stops midway, and the file is
-        // the former schema's, whole.
-        const QString stopped = folder_.filePath(QStringLiteral("stopped.sqlite3"));
-        ASSERT_TRUE(QFile::copy(db_, stopped));
-        OpenOptions cramped;
-        cramped.maxPageCount = QFileInfo(stopped).size() / 4096 + 1;
-        EXPECT_EQ(OpenHistory(QStringLiteral("migration-test-stopped"), stopped, cramped), QStringLiteral("磁盘已满"));
-        QSqlDatabase::database(QStringLiteral("migration-test-stopped"), false).close();
-        QSqlDatabase::removeDatabase(QStringLiteral("migration-test-stopped"));
-        ASSERT_EQ(ConnectHistory(oldName, stopped), QString());
-        EXPECT_EQ(count(oldName, "PRAGMA user_version"), static_cast<qint64>(HistorySchema().size() - 1));
-        EXPECT_EQ(count(oldName, "SELECT COUNT(*) FROM run_row r JOIN row_link l ON l.row_id = r.id"), links);
-        EXPECT_EQ(count(oldName, "SELECT COUNT(*) FROM run_row WHERE final_address <> ''"), checks);
-        QSqlDatabase::database(oldName, false).close();
-        QSqlDatabase::removeDatabase(oldName);
+        // A file too full to take the new tables: the migration stops midway, at either step,
+        // and the file is the former schema's, whole.
+        const struct {
+            std::size_t steps;
+            const char *links;
+        } stops[] = {{HistorySchema().size() - 2, "SELECT COUNT(*) FROM run_row r JOIN row_link l ON l.row_id = r.id"},
+                     {HistorySchema().size() - 1, "SELECT COUNT(*) FROM run_row r JOIN state_link l ON l.state_id = r.state_id"}};
+        for (const auto &stop : stops) {
+            SCOPED_TRACE(stop.steps);
+            const QString stopped = folder_.filePath(QStringLiteral("stopped%1.sqlite3").arg(stop.steps));
+            ASSERT_TRUE(QFile::copy(db_, stopped));
+            const auto open = [&stopped](const OpenOptions &options) {
+                const QString reason = OpenHistory(QStringLiteral("migration-test-stopped"), stopped, options);
+                QSqlDatabase::database(QStringLiteral("migration-test-stopped"), false).close();
+                QSqlDatabase::removeDatabase(QStringLiteral("migration-test-stopped"));
+                return reason;
+            };
+            OpenOptions taken, cramped;
+            taken.schema = HistorySchema().first(stop.steps);
+            ASSERT_EQ(open(taken), QString());
+            {
+                // Without the pages the former steps left free.
+                ASSERT_EQ(ConnectHistory(oldName, stopped), QString());
+                QSqlQuery vacuum(QSqlDatabase::database(oldName, false));
+                EXPECT_TRUE(vacuum.exec(QStringLiteral("VACUUM")));
+            }
+            QSqlDatabase::database(oldName, false).close();
+            QSqlDatabase::removeDatabase(oldName);
+            cramped.maxPageCount = QFileInfo(stopped).size() / 4096 + 1;
+            EXPECT_EQ(open(cramped), QStringLiteral("磁盘已满"));
+            ASSERT_EQ(ConnectHistory(oldName, stopped), QString());
+            EXPECT_EQ(count(oldName, "PRAGMA user_version"), static_cast<qint64>(stop.steps));
+            EXPECT_EQ(count(oldName, stop.links), links);
+            EXPECT_EQ(count(oldName, "SELECT COUNT(*) FROM run_row"), checks);
+            QSqlDatabase::database(oldName, false).close();
+            QSqlDatabase::removeDatabase(oldName);
+        }
     }
 
     QStringList readings;
@@ -779,6 +806,133 @@ TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
             EXPECT_EQ(after.exitCode, 0) << after.err.toStdString();
             EXPECT_EQ(after.out, before.out);
         }
+}
+
+// --prune deletes the old runs that hold nothing new, on the sites it is given: every run's
+// changes read as before (what each change was judged against is kept too), and so does each
+// address's latest check; a file shrinks.
+TEST_P(KeptRuns, PruningKeepsEveryChangeAndEachAddressesLatestCheck)
+{
+    using namespace vantorel;
+    constexpr int kDays = 40, kAddresses = 200;
+    const QDateTime start = QDateTime::currentDateTime().addDays(-kDays);
+    const QStringList sites{QStringLiteral("example.com"), QStringLiteral("other.org")};
+    QStringList addresses;
+    for (int k = 0; k < kAddresses; ++k)
+        addresses << QStringLiteral("http://p%1.example.net/2026/page.html").arg(k);
+    // Each address's outcome each day, if it is checked: most never change.
+    const auto outcomeOn = [](int k, int day) -> std::optional<StoredOutcome> {
+        switch (k % 5) {
+        case 0: return StoredOutcome::PassesWeight;
+        case 1: return day < 20 ? StoredOutcome::PassesWeight : StoredOutcome::Removed; // lost once
+        case 2: return day % 13 == 5 ? StoredOutcome::Unreachable : StoredOutcome::PassesWeight; // outages
+        case 3: return day < 10 ? std::optional(StoredOutcome::NoWeight) : std::nullopt; // checked no more
+        default: return day < 30 ? StoredOutcome::Removed : StoredOutcome::PassesWeight; // restored
+        }
+    };
+    {
+        HistoryWriter writer(db_);
+        for (int day = 0; day < kDays; ++day)
+            for (const QString &site : sites) {
+                const QDateTime at = start.addDays(day);
+                const HistoryWriter::Ticket ticket = writer.BeginRun(site, day == 0 ? RunSource::Search : RunSource::Recheck, at);
+                for (int k = 0; k < kAddresses; ++k)
+                    if (const std::optional<StoredOutcome> outcome = outcomeOn(k, day)) {
+                        StoredRow row = SampleRow(k + 1, addresses[k], *outcome);
+                        row.checkedAt = at.addSecs(k);
+                        writer.SaveRow(ticket, std::move(row));
+                    }
+                writer.EndRun(ticket, RunOutcome::Completed, std::nullopt, at.addSecs(600));
+            }
+        writer.WaitUntilWritten();
+        ASSERT_EQ(writer.FirstFailure(), QString());
+    }
+    // What each site reads: each run's changes (the run before it may go), and each address's
+    // latest check and latest check that could be had.
+    const auto reading = [&](const QString &site) {
+        HistoryReader reader(db_);
+        std::map<qint64, QByteArray> changes;
+        for (const RunSummary &run : reader.Runs(site))
+            if (const std::optional<RunChanges> found = reader.Changes(run.run.id); found && !found->changes.empty())
+                changes.emplace(run.run.id, QJsonDocument(ChangesJson(*found)[QStringLiteral("changes")].toArray()).toJson());
+        QStringList latest;
+        const QHash<QString, AddressPast> pasts = reader.LastChecks(site, addresses);
+        for (const QString &address : addresses)
+            if (pasts.contains(address))
+                for (const std::optional<AddressCheck> &check : {pasts[address].last, pasts[address].lastReachable})
+                    latest << (check ? QStringLiteral("%1 %2 %3").arg(check->number).arg(OutcomeName(check->outcome))
+                                           .arg(check->checkedAt.toMSecsSinceEpoch())
+                                     : QStringLiteral("-"));
+        EXPECT_EQ(reader.Error(), QString());
+        return std::pair(changes, latest);
+    };
+    const auto runCount = [&](const QString &site) { return HistoryReader(db_).Runs(site).size(); };
+    const auto fileSize = [&] { return GetParam() ? 0 : QFileInfo(db_).size(); };
+    std::map<QString, decltype(reading(QString()))> before;
+    for (const QString &site : sites)
+        before.emplace(site, reading(site));
+    ASSERT_GT(before.at(sites[0]).first.size(), 5u);
+    const struct {
+        QStringList arguments;
+        QStringList pruned; // the sites that lose runs
+    } cases[] = {
+        {{"--prune", "example.com", "--keep", "100"}, {}},
+        {{"--prune", "WWW.Example.COM", "--keep", "7"}, {sites[0]}},
+        {{"--prune", "--keep", "7"}, {sites[1]}},
+        {{"--prune", "--keep", "7"}, {}},
+    };
+    for (const auto &entry : cases) {
+        SCOPED_TRACE(entry.arguments.join(u' ').toStdString());
+        std::map<QString, std::size_t> runs;
+        for (const QString &site : sites)
+            runs.emplace(site, runCount(site));
+        const qint64 size = fileSize();
+        const Outcome pruned = Vantorel(entry.arguments + QStringList{"--db", db_});
+        ASSERT_EQ(pruned.exitCode, 0) << pruned.err.toStdString();
+        qsizetype deleted = 0;
+        for (const QString &site : sites) {
+            const std::size_t left = runCount(site);
+            EXPECT_EQ(left < runs.at(site), entry.pruned.contains(site)) << site.toStdString();
+            EXPECT_GE(left, 7u) << "the last 7 days are kept";
+            deleted += static_cast<qsizetype>(runs.at(site) - left);
+            EXPECT_EQ(reading(site), before.at(site)) << site.toStdString();
+        }
+        EXPECT_EQ(pruned.out, QStringLiteral("已删除 %1 次检测\n").arg(deleted));
+        if (!GetParam() && deleted > 0) {
+            EXPECT_LT(fileSize(), size) << "the file gives its space back";
+        }
+    }
+}
+
+// A forgotten address is passed by when the site is re-checked, until a list or the engine names
+// it again; a re-check of the others does not bring it back.
+TEST_P(KeptRuns, AForgottenAddressIsNotRecheckedUntilAListNamesItAgain)
+{
+    using namespace vantorel;
+    const QStringList addresses{QStringLiteral("http://a.example.net/"), QStringLiteral("http://b.example.net/"),
+                                QStringLiteral("http://c.example.net/")};
+    const auto storeRun = [&](RunSource source, const QStringList &listed) {
+        HistoryWriter writer(db_);
+        const HistoryWriter::Ticket ticket = writer.BeginRun(QStringLiteral("example.com"), source, QDateTime::currentDateTime());
+        for (const QString &address : listed)
+            writer.SaveRow(ticket, SampleRow(static_cast<int>(addresses.indexOf(address)) + 1, address));
+        writer.EndRun(ticket, RunOutcome::Completed, std::nullopt);
+        writer.WaitUntilWritten();
+        EXPECT_EQ(writer.FirstFailure(), QString());
+    };
+    const auto known = [&] { return HistoryReader(db_).KnownValidAddresses(QStringLiteral("example.com")); };
+    storeRun(RunSource::Search, addresses);
+    const Outcome forgotten = Vantorel({"--forget", "www.example.com", addresses[1], "--db", db_});
+    EXPECT_EQ(forgotten.exitCode, 0) << forgotten.err.toStdString();
+    EXPECT_EQ(forgotten.out, QStringLiteral("复查 example.com 时不再检测 %1，直到搜索引擎或地址列表再次列出它\n").arg(addresses[1]));
+    EXPECT_EQ(known(), (QStringList{addresses[0], addresses[2]}));
+    const Outcome unknown = Vantorel({"--forget", "example.com", "http://d.example.net/", "--db", db_});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_EQ(unknown.err, QStringLiteral("vantorel: 历史记录中 example.com 没有网址 http://d.example.net/\n"));
+    storeRun(RunSource::Recheck, {addresses[0], addresses[2]});
+    EXPECT_EQ(known(), (QStringList{addresses[0], addresses[2]}));
+    storeRun(RunSource::AddressList, {addresses[1]});
+    EXPECT_EQ(known(), addresses) << "in the order they were first found";
 }
 
 // Passwords and webhook paths never reach any output, what the program creates is its user's

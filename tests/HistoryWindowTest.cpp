@@ -536,6 +536,16 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     ASSERT_TRUE(WaitFor([] {
         return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("notify/webhooks")).toStringList().size() == 1;
     }));
+    // 自动清理 is off until set, and kept in the settings.
+    auto *keep = Child<QSpinBox>(*history, "SpinKeepDays");
+    ASSERT_TRUE(WaitFor([&] { return keep->text() == QStringLiteral("自动清理：关闭（默认）"); }));
+    keep->setValue(30);
+    emit keep->editingFinished();
+    EXPECT_EQ(window.Notices()->KeepDays(), 30);
+    EXPECT_EQ(keep->text(), QStringLiteral("自动清理：30 天前的无变化检测"));
+    ASSERT_TRUE(WaitFor([] {
+        return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("history/keepDays")).toInt() == 30;
+    }));
     // So is the e-mail; settings that cannot send are refused and change nothing.
     const MailSettings mail{QStringLiteral("smtps://mail.example.org:465"), QStringLiteral("seo@example.org"),
                             {QStringLiteral("a@example.org"), QStringLiteral("b@example.org")}};
@@ -544,11 +554,33 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
                          }});
     Child<QPushButton>(*history, "CommandMail")->click();
     EXPECT_EQ(window.Notices()->Mail(), mail);
+    ASSERT_TRUE(WaitFor([&mail] {
+        return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("notify/mailTo")).toStringList() == mail.to;
+    })) << "kept before the next window reads it";
     FormMain next({}, path);
     EXPECT_TRUE(WaitFor([&] { return next.Notices()->Webhooks() == window.Notices()->Webhooks(); }));
     EXPECT_TRUE(WaitFor([&] { return next.Notices()->Mail() == mail; }));
     EXPECT_EQ(MailAddressesIn(QStringLiteral("a@example.org，b@example.org; c@example.org\n")),
               (QStringList{"a@example.org", "b@example.org", "c@example.org"}));
+    EXPECT_TRUE(WaitFor([&] { return next.Notices()->KeepDays() == 30; }));
+
+    // "不再复查此地址" on a change: the site's re-checks pass the address by.
+    runs->setCurrentIndex(runs->model()->index(1, 0));
+    const auto *changes = Child<QTableView>(*history, "GridChanges");
+    int addressColumn = 0;
+    while (addressColumn < changes->model()->columnCount() &&
+           changes->model()->headerData(addressColumn, Qt::Horizontal).toString() != QStringLiteral("外链地址"))
+        ++addressColumn;
+    ASSERT_TRUE(WaitFor([&] { return changes->model()->rowCount() > 0 && changes->model()->index(0, addressColumn).data().toString() != QString(); }));
+    const QString address = changes->model()->index(0, addressColumn).data().toString();
+    ASSERT_TRUE(HistoryReader(path).KnownValidAddresses(kDomain).contains(address));
+    std::unique_ptr<QMenu> menu = history->ChangeMenu(0);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_FALSE(history->ChangeMenu(-1)->actions().front()->isEnabled()) << "not below the changes";
+    menu->actions().front()->trigger();
+    EXPECT_EQ(Child<QLabel>(*history, "LabelHistoryStatus")->text(),
+              QStringLiteral("复查 example.com 时不再检测 %1，直到搜索引擎或地址列表再次列出它").arg(address));
+    EXPECT_TRUE(WaitFor([&] { return !HistoryReader(path).KnownValidAddresses(kDomain).contains(address); }));
 }
 
 // A run that loses a link notifies the desktop while none of the program's windows is active,

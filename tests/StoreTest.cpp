@@ -11,6 +11,7 @@
 #include <HistoryDatabase.h>
 #include <HistoryReader.h>
 #include <HistoryReport.h>
+#include <RunChanges.h>
 #include <HistoryWriter.h>
 #include <ServerAddress.h>
 #include <WatchList.h>
@@ -396,8 +397,8 @@ TEST_P(StoreTest, AStoreOfTheFirstVersionKeepsEachSiteUnderOneKey)
         sites << site.domain;
     sites.sort();
     EXPECT_EQ(sites, QStringList({QStringLiteral("other.org"), QStringLiteral("watch.cn"), QStringLiteral("xn--fiq228c.com")}));
-    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN run u ON u.id = r.run_id "
-                                          "WHERE r.domain_name <> u.domain_name")}),
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_check c JOIN run u ON u.id = c.run_id "
+                                          "JOIN address a ON a.id = c.address_id WHERE a.domain_name <> u.domain_name")}),
               0);
     HistoryReader reader(Path());
     const std::vector<RunSummary> watch = reader.Runs(QStringLiteral("WWW.Watch.CN."));
@@ -408,7 +409,7 @@ TEST_P(StoreTest, AStoreOfTheFirstVersionKeepsEachSiteUnderOneKey)
     // A row of the first version had a page when it had no failure cause: a 503 did.
     EXPECT_TRUE(reader.Rows(chinese[0].run.id).at(0).pageHad);
     EXPECT_FALSE(reader.Rows(chinese[1].run.id).at(0).pageHad);
-    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN row_state s ON s.id = r.state_id WHERE s.page_had = 1")}), 4);
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_check r JOIN row_state s ON s.id = r.state_id WHERE s.page_had = 1")}), 4);
 }
 
 TEST_P(StoreTest, TwoProgramsWritingAtOnceLoseNothing)
@@ -745,7 +746,7 @@ TEST_P(StoreTest, ADomainsRunsChangesLastChecksAndKnownAddressesReadAsTheHistory
     domains = reader.Domains();
     ASSERT_EQ(domains.size(), 1u);
     EXPECT_EQ(domains[0].domain, QStringLiteral("other.com"));
-    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_row r JOIN state_link l ON l.state_id = r.state_id")}), 3);
+    EXPECT_EQ(Sql(Path(), {QStringLiteral("SELECT COUNT(*) FROM run_check r JOIN state_link l ON l.state_id = r.state_id")}), 3);
     EXPECT_EQ(reader.Error(), QString());
 }
 
@@ -878,6 +879,132 @@ TEST_F(ServerStoreTest, AConnectionThatGoesAwayIsMadeAgainAndARunThatCannotBeWri
 
 // Claims by workers at given times: the earliest due site first, never one a live claim holds,
 // a renewed claim held on, a released site due again an interval after its re-check began.
+// What the store reads from its spans and counts (each run's counts, losses and changes) is what
+// replaying every run's rows tells: runs of every source, stopped and interrupted ones, runs
+// completing in another order than they started, a row checked twice in a run, and a run deleted
+// from the middle.
+TEST_P(StoreTest, SpansTellWhatReplayingEveryRowTells)
+{
+    constexpr int kAddresses = 7;
+    const RunSource sources[] = {RunSource::Search, RunSource::Recheck, RunSource::AddressList, RunSource::Monitor,
+                                 RunSource::Recheck, RunSource::Import};
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+    const auto rowOf = [&](int run, int k) {
+        static const StoredOutcome kOutcomes[] = {StoredOutcome::PassesWeight, StoredOutcome::NoWeight, StoredOutcome::Removed,
+                                                  StoredOutcome::Unreachable, StoredOutcome::PassesWeight};
+        const int phase = (run / (k + 1) + k) % 6;
+        StoredRow row = SampleRow(k + 1, QStringLiteral("http://p%1.example.net/").arg(k), kOutcomes[phase % 5]);
+        if (phase == 5)
+            row.links.clear(); // the page names the domain without a link
+        row.checkedAt = start.addSecs(run * 60 + k);
+        return row;
+    };
+    qint64 deleted = 0;
+    {
+        HistoryWriter writer(Path());
+        QObject::connect(&writer, &HistoryWriter::RunStored, [&deleted](quint64 ticket, qint64 id) {
+            if (ticket == 9)
+                deleted = id;
+        });
+        for (int run = 0; run < 24; run += 2) {
+            // Two runs at once; the later one ends first, now and then.
+            const HistoryWriter::Ticket first = writer.BeginRun(kDomain, sources[run % 6], start.addSecs(run * 60));
+            const HistoryWriter::Ticket second = writer.BeginRun(kDomain, sources[(run + 1) % 6], start.addSecs(run * 60 + 1));
+            for (int k = 0; k < kAddresses; ++k) {
+                writer.SaveRow(first, rowOf(run, k));
+                if (k != run % kAddresses) // a search lists some addresses, not all
+                    writer.SaveRow(second, rowOf(run + 1, k));
+            }
+            writer.SaveRow(second, rowOf(run + 3, (run + 1) % kAddresses)); // checked again: the later check counts
+            const RunOutcome firstEnd = run % 8 == 6 ? RunOutcome::Stopped : RunOutcome::Completed;
+            if (run % 4 == 0)
+                writer.EndRun(second, RunOutcome::Completed, std::nullopt);
+            if (run != 10)
+                writer.EndRun(first, firstEnd, std::nullopt); // never ended once
+            if (run % 4 != 0)
+                writer.EndRun(second, RunOutcome::Completed, std::nullopt);
+        }
+        writer.WaitUntilWritten();
+        QCoreApplication::processEvents();
+        ASSERT_NE(deleted, 0);
+        writer.DeleteRun(deleted);
+        writer.WaitUntilWritten();
+        ASSERT_EQ(writer.FirstFailure(), QString());
+    }
+    HistoryReader reader(Path());
+    std::vector<RunSummary> summaries = reader.Runs(kDomain);
+    std::reverse(summaries.begin(), summaries.end());
+    ASSERT_EQ(summaries.size(), 23u);
+    std::vector<StoredRun> runs;
+    std::vector<std::vector<AddressCheck>> checks;
+    for (const RunSummary &summary : summaries) {
+        runs.push_back(summary.run);
+        checks.emplace_back();
+        RowCounts counted;
+        for (const StoredRow &row : reader.Rows(summary.run.id)) {
+            checks.back().push_back(CheckOf(row));
+            counted.Add(row.outcome);
+        }
+        EXPECT_EQ(std::tie(summary.rows, summary.valid, summary.removed, summary.unreachable),
+                  std::tie(counted.rows, counted.valid, counted.removed, counted.unreachable))
+            << summary.run.id;
+    }
+    EXPECT_EQ(checks[1].size(), static_cast<std::size_t>(kAddresses - 1)) << "a row checked twice is kept once";
+    SiteHistory replay;
+    int losses = 0;
+    for (const std::size_t i : ReplayOrder(runs)) {
+        const std::vector<RowChange> told = replay.Add(runs[i], checks[i]);
+        const auto lost = std::count_if(told.begin(), told.end(), [](const RowChange &change) { return IsLoss(change.kind); });
+        losses += static_cast<int>(lost);
+        EXPECT_EQ(summaries[i].lost, lost) << runs[i].id;
+        const std::optional<RunChanges> read = reader.Changes(runs[i].id);
+        ASSERT_TRUE(read);
+        ASSERT_EQ(read->changes.size(), told.size()) << runs[i].id;
+        // A side as the reports tell it: its row, outcome, time and links.
+        const auto side = [](const std::optional<AddressCheck> &check) {
+            return check ? QStringLiteral("%1 %2 %3 %4 %5")
+                               .arg(check->number)
+                               .arg(OutcomeName(check->outcome))
+                               .arg(check->checkedAt.toMSecsSinceEpoch())
+                               .arg(check->anchors.join(u'|'), check->targets.join(u'|'))
+                         : QString();
+        };
+        for (std::size_t c = 0; c < told.size(); ++c)
+            EXPECT_EQ(std::tuple(read->changes[c].kind, read->changes[c].address, read->changes[c].number,
+                                 side(read->changes[c].before), side(read->changes[c].after)),
+                      std::tuple(told[c].kind, told[c].address, told[c].number, side(told[c].before), side(told[c].after)))
+                << runs[i].id << " " << c;
+    }
+    EXPECT_GT(losses, 3);
+    EXPECT_EQ(reader.Error(), QString());
+}
+
+// What the window asks of the writer after a run and from a change's menu: old runs that hold
+// nothing new go, the first and the last check of an unchanged address stay; a forgotten address
+// is known no more.
+TEST_P(StoreTest, TheWriterPrunesOldRunsAndForgetsAnAddress)
+{
+    const QStringList addresses{QStringLiteral("http://a.example.org/"), QStringLiteral("http://b.example.org/")};
+    HistoryWriter writer(Path());
+    for (int day = 0; day < 10; ++day) {
+        const QDateTime at = QDateTime::currentDateTime().addDays(day - 40);
+        const HistoryWriter::Ticket run = writer.BeginRun(kDomain, RunSource::Recheck, at);
+        for (int k = 0; k < addresses.size(); ++k)
+            writer.SaveRow(run, SampleRow(k + 1, addresses[k]));
+        writer.EndRun(run, RunOutcome::Completed, std::nullopt, at);
+    }
+    writer.Prune(QStringLiteral("www.example.com"), 30);
+    writer.Forget(kDomain, addresses[0]);
+    writer.WaitUntilWritten();
+    EXPECT_EQ(writer.FirstFailure(), QString());
+    HistoryReader reader(Path());
+    const std::vector<RunSummary> runs = reader.Runs(kDomain);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].run.startedAt.daysTo(runs[0].run.startedAt), 9) << "the first and the last";
+    EXPECT_EQ(reader.LastChecks(kDomain, addresses).size(), 2);
+    EXPECT_EQ(reader.KnownValidAddresses(kDomain), QStringList{addresses[1]});
+}
+
 TEST_P(StoreTest, WatchListHandsEachDueSiteToOneWorkerAtATime)
 {
     using namespace std::chrono_literals;

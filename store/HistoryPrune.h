@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QString>
+
+#include <optional>
+
+namespace vantorel {
+
+// Deletes the runs of the site (every site when domain is empty) started before before, but
+// those that hold a change (a check whose state differs from the address's check before it, or
+// the check it differs from, or one that could not be had), hold an address's latest check,
+// are searches (the next search tells what is no longer listed against them) or never
+// completed. The states no check keeps go with them. Inside the caller's writing transaction; how many runs went, or nothing
+// with the error.
+std::optional<qint64> PruneRuns(QSqlDatabase &db, const QString &domain, const QDateTime &before, QSqlError &error);
+
+// Gives the space deleted rows left back to the file system: a file kept with incremental
+// vacuum frees its empty pages; an older file is rewritten once into that form. Outside any
+// transaction; nothing to do on a server.
+bool GiveSpaceBack(QSqlDatabase &db, QSqlError &error);
+
+// Stops re-checking the site's address until a search or a list names it again; false when the
+// history holds no such address.
+bool ForgetAddress(QSqlDatabase &db, const QString &domain, const QString &address, QSqlError &error);
+// What forgetting an address does, in a line.
+QString ForgottenText(const QString &domain, const QString &address);
+
+} // namespace vantorel
