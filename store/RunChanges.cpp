@@ -251,37 +251,6 @@ qint64 Horizon(const std::vector<StoredRun> &runs, const StoredRun &run)
     return horizon;
 }
 
-std::vector<std::size_t> ReplayOrder(const std::vector<StoredRun> &runs)
-{
-    // Each run's horizon from the newest back, as Horizon gives it: a site may have thousands.
-    std::vector<std::tuple<qint64, bool, qint64, std::size_t>> keys(runs.size());
-    qint64 later = std::numeric_limits<qint64>::max(); // the least place of the runs started after
-    for (std::size_t i = runs.size(); i-- > 0;) {
-        keys[i] = {runs[i].endOrder.value_or(later), runs[i].endOrder.has_value(), runs[i].id, i};
-        if (runs[i].endOrder)
-            later = std::min(later, *runs[i].endOrder);
-    }
-    std::sort(keys.begin(), keys.end());
-    std::vector<std::size_t> order;
-    for (const auto &key : keys)
-        order.push_back(std::get<3>(key));
-    return order;
-}
-
-std::vector<RowChange> SiteHistory::Add(const StoredRun &run, const std::vector<AddressCheck> &rows)
-{
-    std::vector<RowChange> changes = ChangesOfRun(run, rows, pasts_, lastSearch_ ? &*lastSearch_ : nullptr, searched_);
-    if (!run.endOrder)
-        return changes;
-    // Backwards, so that an address listed twice keeps its first row, as the store reads it.
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row)
-        pasts_[row->address].Add(*row);
-    if (run.source == RunSource::Search && run.outcome == RunOutcome::Completed)
-        lastSearch_ = rows;
-    searched_ = searched_ || run.source == RunSource::Search || run.source == RunSource::Monitor;
-    return changes;
-}
-
 const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run, bool monitorsToo)
 {
     const qint64 horizon = Horizon(runs, run);

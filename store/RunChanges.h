@@ -101,23 +101,6 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
 // that each change is told by one run however runs of a site overlap; any other run's, the runs
 // completed before the first run started after it completed. runs: the site's runs.
 qint64 Horizon(const std::vector<StoredRun> &runs, const StoredRun &run);
-// The runs' indexes in the order SiteHistory takes them: by horizon, a run that did not
-// complete before the run that completed at its horizon. runs: oldest first.
-std::vector<std::size_t> ReplayOrder(const std::vector<StoredRun> &runs);
-
-// One site's history, run after run in ReplayOrder: each run's changes against what the runs
-// completed before it found. Only a completed run's checks become the past: what a stopped or
-// interrupted run found is told by the next run that completes.
-class SiteHistory {
-public:
-    std::vector<RowChange> Add(const StoredRun &run, const std::vector<AddressCheck> &rows);
-
-private:
-    QHash<QString, AddressPast> pasts_;
-    std::optional<std::vector<AddressCheck>> lastSearch_; // the rows of the latest completed search
-    bool searched_ = false;                               // a search or monitoring run completed
-};
-
 // The latest completed search of the site within the run's horizon; monitorsToo: or monitoring run.
 const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run, bool monitorsToo = false);
 

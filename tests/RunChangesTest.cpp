@@ -6,6 +6,7 @@
 #include <HistoryReport.h>
 #include <ResultExport.h>
 #include <RunChanges.h>
+#include <SiteReplay.h>
 
 #include <gtest/gtest.h>
 

@@ -12,6 +12,7 @@
 #include <HistoryReader.h>
 #include <HistoryReport.h>
 #include <RunChanges.h>
+#include <SiteReplay.h>
 #include <HistoryWriter.h>
 #include <ServerAddress.h>
 #include <WatchList.h>
