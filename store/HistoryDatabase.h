@@ -24,10 +24,12 @@ struct SchemaStep {
 };
 std::span<const SchemaStep> HistorySchema();
 
+// What a check found, as the first schema's rows kept it beside their address and time.
+inline const QString kRowColumns = QStringLiteral(
+    "final_address, verdict, outcome, page_had, http_status, failure_cause, attempts, failed_attempts, charset, robots");
 // What a check found, apart from its address and time, as the row_state table keeps it: checks
 // that found the same share one row there and their links in state_link.
-inline const QString kStateColumns = QStringLiteral(
-    "final_address, verdict, outcome, page_had, http_status, failure_cause, attempts, failed_attempts, charset, robots");
+inline const QString kStateColumns = kRowColumns;
 // The key a state is found by: the texts of its columns, in that order, then each link's url,
 // anchor and rel.
 QString StateDigest(const QStringList &texts);
