@@ -67,11 +67,11 @@ QSqlError KeepEachStateOnce(QSqlDatabase &db)
     links.setForwardOnly(true);
     const std::pair<QSqlQuery *, QString> statements[] = {
         {&rows, QStringLiteral("SELECT id, run_id, domain_name, row_no, address, checked_at, %1 FROM run_row "
-                               "WHERE id > ? ORDER BY id LIMIT %2").arg(kStateColumns).arg(kRowsPerPiece)},
+                               "WHERE id > ? ORDER BY id LIMIT %2").arg(kRowColumns).arg(kRowsPerPiece)},
         {&links, QStringLiteral("SELECT row_id, link_number, url, anchor, rel FROM row_link "
                                 "WHERE row_id > ? AND row_id <= ? ORDER BY row_id, link_number")},
         {&insertState, QStringLiteral("INSERT INTO row_state (digest, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                                      "RETURNING id").arg(kStateColumns)},
+                                      "RETURNING id").arg(kRowColumns)},
         {&insertLink, QStringLiteral("INSERT INTO state_link (state_id, link_number, url, anchor, rel) VALUES (?, ?, ?, ?, ?)")},
         {&insertCheck, QStringLiteral("INSERT INTO run_check (id, run_id, domain_name, row_no, address, state_id, "
                                       "checked_at) VALUES (?, ?, ?, ?, ?, ?, ?)")},
@@ -79,7 +79,7 @@ QSqlError KeepEachStateOnce(QSqlDatabase &db)
     for (const auto &[query, sql] : statements)
         if (!query->prepare(sql))
             return query->lastError();
-    constexpr int kStateCount = 10, kFirstState = 6;
+    constexpr int kFirstState = 6;
     QHash<QString, qint64> states; // digest → id
     QSqlError error;
     for (qint64 after = 0;;) {
@@ -88,7 +88,7 @@ QSqlError KeepEachStateOnce(QSqlDatabase &db)
             return error;
         while (rows.next()) {
             QVariantList row;
-            for (int i = 0; i < kFirstState + kStateCount; ++i)
+            for (int i = 0; i < kFirstState + kRowColumnCount; ++i)
                 row << rows.value(i);
             piece.push_back(std::move(row));
         }
@@ -304,6 +304,23 @@ const std::vector<SchemaStep> kSchema = {
                        "ORDER BY r.run_id, a.id, r.row_no"),
         QStringLiteral("DROP TABLE run_row"),
     }, KeepChecksSmall},
+    // What a link buyer checks. A state keeps the page's canonical address when it names another
+    // page, the robots the site's robots.txt bars from it, its count of outbound links (none:
+    // not counted) and whether its links were found only by running its scripts; a link keeps
+    // why its target page failed. An address may carry the link that was agreed, and a watched
+    // site how many checks in a row confirm a loss.
+    {{
+        QStringLiteral("ALTER TABLE row_state ADD COLUMN canonical TEXT DEFAULT '' NOT NULL"),
+        QStringLiteral("ALTER TABLE row_state ADD COLUMN robots_txt VARCHAR(64) DEFAULT '' NOT NULL"),
+        QStringLiteral("ALTER TABLE row_state ADD COLUMN outbound_links INTEGER"),
+        QStringLiteral("ALTER TABLE row_state ADD COLUMN rendered SMALLINT DEFAULT 0 NOT NULL"),
+        QStringLiteral("ALTER TABLE row_state ADD COLUMN render_failure TEXT DEFAULT '' NOT NULL"),
+        QStringLiteral("ALTER TABLE state_link ADD COLUMN target_failure TEXT DEFAULT '' NOT NULL"),
+        QStringLiteral("ALTER TABLE address ADD COLUMN expected_target TEXT"),
+        QStringLiteral("ALTER TABLE address ADD COLUMN expected_anchor TEXT"),
+        QStringLiteral("ALTER TABLE address ADD COLUMN expected_follow SMALLINT"),
+        QStringLiteral("ALTER TABLE watch ADD COLUMN confirm_checks INTEGER DEFAULT 1 NOT NULL"),
+    }},
 };
 
 // Where the two engines differ. Statements are written as SQLite spells them; a server's

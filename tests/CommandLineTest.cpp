@@ -754,7 +754,9 @@ TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
     // The same history as the former schema keeps it.
     const QString freshName = QStringLiteral("migration-test-fresh"), oldName = QStringLiteral("migration-test-old");
     OpenOptions former;
-    former.schema = HistorySchema().first(HistorySchema().size() - 2);
+    // The steps before checks shared their states, then the one that made checks a few integers.
+    constexpr std::size_t kStepsBeforeSharedStates = 5, kStepsBeforeSmallChecks = 6;
+    former.schema = HistorySchema().first(kStepsBeforeSharedStates);
     ASSERT_EQ(ConnectHistory(freshName, fresh), QString());
     ASSERT_EQ(OpenHistory(oldName, db_, former), QString());
     CopyRows(freshName, QStringLiteral("SELECT id, domain_name, source, started_at, ended_at, outcome, count_text, end_order FROM run"),
@@ -764,9 +766,9 @@ TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
                                             "FROM run_check c");
     CopyRows(freshName, QStringLiteral("SELECT r.id, r.run_id, a.domain_name, r.row_no, a.address, r.checked_at, %1 "
                                        "FROM (%2) r JOIN address a ON a.id = r.address_id JOIN row_state s ON s.id = r.state_id")
-                            .arg(kStateColumns, numbered),
+                            .arg(kRowColumns, numbered),
              oldName, QStringLiteral("INSERT INTO run_row (id, run_id, domain_name, row_no, address, checked_at, %1) "
-                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kStateColumns));
+                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kRowColumns));
     CopyRows(freshName, QStringLiteral("SELECT r.id, l.link_number, l.url, l.anchor, l.rel FROM (%1) r "
                                        "JOIN state_link l ON l.state_id = r.state_id").arg(numbered),
              oldName, QStringLiteral("INSERT INTO row_link (row_id, link_number, url, anchor, rel) VALUES (?, ?, ?, ?, ?)"));
@@ -788,8 +790,8 @@ TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
         const struct {
             std::size_t steps;
             const char *links;
-        } stops[] = {{HistorySchema().size() - 2, "SELECT COUNT(*) FROM run_row r JOIN row_link l ON l.row_id = r.id"},
-                     {HistorySchema().size() - 1, "SELECT COUNT(*) FROM run_row r JOIN state_link l ON l.state_id = r.state_id"}};
+        } stops[] = {{kStepsBeforeSharedStates, "SELECT COUNT(*) FROM run_row r JOIN row_link l ON l.row_id = r.id"},
+                     {kStepsBeforeSmallChecks, "SELECT COUNT(*) FROM run_row r JOIN state_link l ON l.state_id = r.state_id"}};
         for (const auto &stop : stops) {
             SCOPED_TRACE(stop.steps);
             const QString stopped = folder_.filePath(QStringLiteral("stopped%1.sqlite3").arg(stop.steps));
