@@ -165,8 +165,13 @@ public:
 
         StoredRow Whole(const std::unordered_map<qint64, std::vector<LinkEvidence>> &linksOf) const
         {
-            StoredRow row{.number = check.number, .address = check.address, .outcome = check.outcome,
-                          .httpStatus = httpStatus, .failureCause = failureCause, .checkedAt = check.checkedAt};
+            StoredRow row;
+            row.number = check.number;
+            row.address = check.address;
+            row.outcome = check.outcome;
+            row.httpStatus = httpStatus;
+            row.failureCause = failureCause;
+            row.checkedAt = check.checkedAt;
             if (const auto links = linksOf.find(state); links != linksOf.end())
                 row.links = links->second;
             return row;
@@ -177,6 +182,7 @@ public:
     std::vector<BareCheck> FirstChecks(qint64 runId)
     {
         std::vector<BareCheck> checks;
+        checks.reserve(static_cast<std::size_t>(Counts(runId).rows)); // 100,000 would grow by copies to 130,000
         QSet<QString> seen;
         QSqlQuery query = Select(
             QStringLiteral("SELECT c.row_no, a.address, s.outcome, s.http_status, s.failure_cause, c.checked_at, c.state_id "
