@@ -9,6 +9,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <thread>
 #include <unordered_map>
@@ -101,6 +102,9 @@ private:
         // Each row written, by address and number, with its count (RowClass): a row checked
         // again takes its place.
         std::map<std::pair<QString, int>, int> written;
+        // What the open transaction changed in written, first change first: a key and its
+        // count before (none: new), to be undone when the transaction is not kept.
+        std::vector<std::pair<std::pair<QString, int>, std::optional<int>>> changed;
     };
     class Connection;
     // Jobs waiting together share a transaction, which stays short.
@@ -122,6 +126,7 @@ private:
     static RunState *Writable(Runs &runs, Ticket ticket);
     // One transaction of jobs; a run's rows in a row are written together.
     void WriteBatch(Connection &connection, Runs &runs, std::vector<Job> &batch);
+    static void UndoOrKeepChanges(Runs &runs, const std::vector<Job> &batch, bool kept);
     // Each kind of write, inside the transaction; false, with the error, when it failed.
     bool WriteBegin(Connection &connection, Runs &runs, const Begin &begin,
                     std::vector<std::pair<Ticket, qint64>> &stored, QSqlError &error);

@@ -560,6 +560,33 @@ TEST(StoreFailureReason, EveryClassOfSQLiteAndServerFailureInChinese)
     }
 }
 
+// A server that drops the writer's connection in the middle of a transaction (as a restart does)
+// loses that transaction, not the run: it is written again whole, counted once.
+TEST_P(StoreTest, AConnectionLostInTheMiddleOfATransactionIsWrittenAgainWhole)
+{
+    if (!OnServer())
+        GTEST_SKIP() << "a file has no connection to lose";
+    WriteRun(RunSource::Search, {{QStringLiteral("https://kept.example.org/"), StoredOutcome::PassesWeight}});
+    QString invalid;
+    // The backend ends itself the first time checks are written; a sequence is not rolled back.
+    ASSERT_EQ(server_->Exec(ParseServerAddress(Path(), invalid)->database,
+                            {QStringLiteral("CREATE SEQUENCE drop_once"),
+                             QStringLiteral("CREATE FUNCTION drop_once() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                                            "IF nextval('drop_once') = 1 THEN PERFORM pg_terminate_backend(pg_backend_pid()); "
+                                            "PERFORM pg_sleep(5); END IF; RETURN NULL; END $$"),
+                             QStringLiteral("CREATE TRIGGER drop_once AFTER INSERT ON run_check FOR EACH STATEMENT "
+                                            "EXECUTE FUNCTION drop_once()")}),
+              QString());
+    const qint64 id = WriteRun(RunSource::Recheck, {{QStringLiteral("https://kept.example.org/"), StoredOutcome::Removed},
+                                                    {QStringLiteral("https://new.example.org/"), StoredOutcome::PassesWeight},
+                                                    {QStringLiteral("https://down.example.org/"), StoredOutcome::Unreachable}});
+    HistoryReader reader(Path());
+    EXPECT_EQ(reader.Rows(id).size(), 3u);
+    const std::vector<RunSummary> runs = reader.Runs(kDomain);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(std::tuple(runs[0].rows, runs[0].valid, runs[0].removed, runs[0].unreachable), std::tuple(3, 1, 1, 1));
+}
+
 TEST_P(StoreTest, AFailingStoreIsSaidOncePerRunAndLeftAsItWas)
 {
     // The store has a completed run before each case writes two runs of its own.
