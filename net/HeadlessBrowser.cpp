@@ -191,7 +191,14 @@ public:
                            "MAP safebrowsing.googleapis.com ~NOTFOUND, MAP optimizationguide-pa.googleapis.com ~NOTFOUND, "
                            "MAP content-autofill.googleapis.com ~NOTFOUND, MAP redirector.gvt1.com ~NOTFOUND"),
             QStringLiteral("--disable-features=Translate,OptimizationHints,MediaRouter,DialMediaRouteProvider,"
-                           "AutofillServerCommunication,CertificateTransparencyComponentUpdater"),
+                           "AutofillServerCommunication,CertificateTransparencyComponentUpdater,"
+                           // No process beyond the pages' own: no spare renderer, no page kept for
+                           // going back, no process per site (a page's context is thrown away with
+                           // it and holds nothing to isolate), no startup tab, no GPU process.
+                           "SpareRendererForSitePerProcess,BackForwardCache,IsolateOrigins,site-per-process"),
+            QStringLiteral("--disable-site-isolation-trials"),
+            QStringLiteral("--no-startup-window"),
+            QStringLiteral("--in-process-gpu"),
             QStringLiteral("--password-store=basic"),
             QStringLiteral("--use-mock-keychain"),
             // Pop-ups, permission prompts and sound are never wanted.
@@ -203,7 +210,7 @@ public:
         };
         if (::geteuid() == 0) // the browser refuses to run as root inside its sandbox
             arguments << QStringLiteral("--no-sandbox");
-        arguments << ProxyArguments(QProcessEnvironment::systemEnvironment()) << QStringLiteral("about:blank");
+        arguments << ProxyArguments(QProcessEnvironment::systemEnvironment());
         process_.start(program_, arguments);
         ::close(theirs);
         reader_ = std::make_unique<QSocketNotifier>(socket_, QSocketNotifier::Read);

@@ -79,7 +79,7 @@ QSqlError KeepEachStateOnce(QSqlDatabase &db)
     for (const auto &[query, sql] : statements)
         if (!query->prepare(sql))
             return query->lastError();
-    constexpr int kStateCount = 10, kFirstState = 6;
+    constexpr int kFirstState = 6;
     QHash<QString, qint64> states; // digest → id
     QSqlError error;
     for (qint64 after = 0;;) {
@@ -88,7 +88,7 @@ QSqlError KeepEachStateOnce(QSqlDatabase &db)
             return error;
         while (rows.next()) {
             QVariantList row;
-            for (int i = 0; i < kFirstState + kStateCount; ++i)
+            for (int i = 0; i < kFirstState + kRowColumnCount; ++i)
                 row << rows.value(i);
             piece.push_back(std::move(row));
         }

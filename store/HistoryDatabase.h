@@ -31,11 +31,13 @@ inline const QString kWatchDue = QStringLiteral(
 // What a check found, as the first schema's rows kept it beside their address and time.
 inline const QString kRowColumns = QStringLiteral(
     "final_address, verdict, outcome, page_had, http_status, failure_cause, attempts, failed_attempts, charset, robots");
+inline constexpr int kRowColumnCount = 10;
 // What a check found, apart from its address and time, as the row_state table keeps it: checks
 // that found the same share one row there and their links in state_link.
-inline const QString kStateColumns = kRowColumns;
+inline const QString kStateColumns = kRowColumns + QStringLiteral(", rendered, render_failure");
 // The key a state is found by: the texts of its columns, in that order, then each link's url,
-// anchor and rel.
+// anchor and rel. What later steps added counts only where it is not its default, so that a
+// state keeps the key it had before.
 QString StateDigest(const QStringList &texts);
 
 // Makes the site's spans (state_span: each address's consecutive checks in completed runs that

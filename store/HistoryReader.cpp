@@ -127,7 +127,8 @@ public:
         std::map<std::pair<qint64, int>, std::size_t> indexOf; // address, row → index
         QSqlQuery query = Select(
             QStringLiteral("SELECT c.address_id, c.row_no, a.address, s.final_address, s.verdict, s.outcome, s.http_status, "
-                           "s.failure_cause, s.attempts, s.charset, s.robots, c.checked_at, s.page_had, s.failed_attempts "
+                           "s.failure_cause, s.attempts, s.charset, s.robots, c.checked_at, s.page_had, s.failed_attempts, "
+                           "s.rendered, s.render_failure "
                            "FROM run_check c JOIN address a ON a.id = c.address_id JOIN row_state s ON s.id = c.state_id "
                            "WHERE c.run_id = ? ORDER BY c.row_no, c.address_id"),
             {runId});
@@ -148,6 +149,8 @@ public:
             row.checkedAt = TimeOf(query.value(11));
             row.pageHad = query.value(12).toInt() != 0;
             row.failedAttempts = query.value(13).toString().split(u'\n', Qt::SkipEmptyParts);
+            row.rendered = query.value(14).toInt() != 0;
+            row.renderFailure = query.value(15).toString();
             indexOf.emplace(std::pair(query.value(0).toLongLong(), row.number), rows.size());
             rows.push_back(std::move(row));
         }

@@ -106,6 +106,8 @@ StoredRow ToStoredRow(const ResultRow &judged)
     row.charset = evidence.charset;
     row.links = evidence.page.links;
     row.robots = evidence.page.robots;
+    row.rendered = evidence.rendered;
+    row.renderFailure = evidence.renderFailure;
     row.checkedAt = evidence.checkedAt;
     return row;
 }
@@ -123,6 +125,8 @@ ResultRow FromStoredRow(const StoredRow &stored)
     evidence.checkedAt = stored.checkedAt;
     evidence.attempts = stored.attempts;
     evidence.failedAttempts = stored.failedAttempts;
+    evidence.rendered = stored.rendered;
+    evidence.renderFailure = stored.renderFailure;
     ResultRow row = ListedRow(stored.number, stored.address);
     row.state = RowState::Judged;
     row.evidence = std::move(evidence);

@@ -59,6 +59,8 @@ struct StoredRow {
     QString charset;
     std::vector<LinkEvidence> links;
     RobotsEvidence robots;
+    bool rendered = false; // its links were found only once its scripts ran
+    QString renderFailure;
     QDateTime checkedAt;
 };
 

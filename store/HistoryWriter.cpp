@@ -199,10 +199,13 @@ public:
         for (const StoredRow *row : rows) {
             states.push_back({Text(row->finalUrl), Text(row->verdict), OutcomeName(row->outcome), row->pageHad ? 1 : 0,
                               static_cast<qint64>(row->httpStatus), Text(row->failureCause), row->attempts,
-                              Text(row->failedAttempts.join(u'\n')), Text(row->charset), Text(RobotsText(row->robots))});
+                              Text(row->failedAttempts.join(u'\n')), Text(row->charset), Text(RobotsText(row->robots)),
+                              row->rendered ? 1 : 0, Text(row->renderFailure)});
             QStringList texts;
-            for (const QVariant &value : states.back())
+            for (const QVariant &value : states.back().mid(0, kRowColumnCount))
                 texts << value.toString();
+            if (row->rendered || !row->renderFailure.isEmpty())
+                texts << QStringLiteral("rendered %1").arg(row->rendered) << row->renderFailure;
             for (const LinkEvidence &link : row->links)
                 texts << Text(link.url) << Text(link.anchor) << Text(RelText(link));
             digests << StateDigest(texts);
@@ -399,7 +402,7 @@ private:
         explicit Statements(const QSqlDatabase &db)
             : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at, confirm_checks) "
                                                     "VALUES (?, ?, ?, ?) RETURNING id"))),
-              insertState(Prepared(db, QStringLiteral("INSERT INTO row_state (digest, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+              insertState(Prepared(db, QStringLiteral("INSERT INTO row_state (digest, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                                                       "RETURNING id").arg(kStateColumns))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
               completeRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ?, "

@@ -99,7 +99,8 @@ QString Dump(const StoredRow &row)
     QStringList fields{QString::number(row.number), row.address, row.finalUrl, row.verdict, OutcomeName(row.outcome),
                        QString::number(row.pageHad), QString::number(row.httpStatus), row.failureCause,
                        QString::number(row.attempts), row.failedAttempts.join(u'|'), row.charset,
-                       RobotsText(row.robots), row.checkedAt.toString(Qt::ISODateWithMs)};
+                       RobotsText(row.robots), QString::number(row.rendered), row.renderFailure,
+                       row.checkedAt.toString(Qt::ISODateWithMs)};
     for (const LinkEvidence &link : row.links)
         fields << link.url + u'|' + link.anchor + u'|' + RelText(link);
     return fields.join(u'\n');
@@ -184,10 +185,12 @@ TEST_P(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
     rows.push_back(SampleRow(1, QStringLiteral("https://a.example.org/页面?q=1&r=\"2\"")));
     rows.back().checkedAt = QDateTime(QDate(2026, 12, 1), QTime(9, 30, 15, 123));
     rows.back().robots.noindex = true;
+    rows.back().rendered = true;
     rows.push_back(SampleRow(2, QStringLiteral("http://b.example.org/"), StoredOutcome::Removed));
     rows.back().links.clear();
     rows.back().charset = QStringLiteral("GB18030");
     rows.back().robots = {true, true};
+    rows.back().renderFailure = QStringLiteral("渲染失败：浏览器意外退出");
     rows.push_back(SampleRow(3, QStringLiteral("http://c.example.org/"), StoredOutcome::Unreachable));
     rows.back().links.clear();
     rows.back().finalUrl.clear();
