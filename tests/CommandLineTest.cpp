@@ -626,8 +626,31 @@ TEST(CommandLine, AHistoryCopiedToAServerAndBackReadsTheSame)
     const Outcome refused = Vantorel({"--copy-history", file, database});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("中已有 1000 次检测；要把两份历史记录合在一起，请加 --merge"))) << refused.err.toStdString();
+    // The link agreed for an address: the target's stays, the copied one fills in where the target has none.
+    const auto agreed = [](const QString &location, const QString &sql) {
+        const QString name = QStringLiteral("command-line-test-agreed");
+        QStringList found;
+        {
+            EXPECT_EQ(vantorel::ConnectHistory(name, location), QString());
+            QSqlQuery query(QSqlDatabase::database(name, false));
+            EXPECT_TRUE(query.exec(sql)) << query.lastError().text().toStdString();
+            while (query.next())
+                found << query.value(0).toString();
+        }
+        QSqlDatabase::removeDatabase(name);
+        return found;
+    };
+    const QString first = QStringLiteral("(SELECT MIN(id) FROM address WHERE domain_name = 'example.com')");
+    const QString second = QStringLiteral("(SELECT MIN(id) + 1 FROM address WHERE domain_name = 'example.com')");
+    agreed(file, QStringLiteral("UPDATE address SET expected_target = 'http://example.com/from', expected_follow = 1 "
+                                "WHERE id IN (%1, %2)").arg(first, second));
+    agreed(database, QStringLiteral("UPDATE address SET expected_anchor = '友链' WHERE id = %1").arg(second));
     const Outcome merged = Vantorel({"--copy-history", file, database, "--merge"});
     EXPECT_EQ(merged.exitCode, 0) << merged.err.toStdString();
+    EXPECT_EQ(agreed(database, QStringLiteral("SELECT COALESCE(expected_target, '-') || ' ' || COALESCE(expected_anchor, '-') || ' ' || "
+                                              "COALESCE(CAST(expected_follow AS VARCHAR(8)), '-') FROM address "
+                                              "WHERE domain_name = 'example.com' AND id IN (%1, %2) ORDER BY id").arg(first, second)),
+              (QStringList{"http://example.com/from - 1", "- 友链 -"}));
     EXPECT_EQ(merged.out, copied.arg(kRuns).arg(states).arg(kRuns * kRows).arg(states * 3).arg(0)) << "the target keeps its own watches";
     const QStringList runs = Vantorel({"--history", "other.org", "--db", database}).out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(runs.size(), 1 + kRuns / 2);
