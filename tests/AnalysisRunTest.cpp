@@ -1,5 +1,6 @@
 // One analysis run end to end against an engine and pages served on 127.0.0.1.
 
+#include "BrowserProcesses.h"
 #include "LoopbackServer.h"
 #include "ResultPages.h"
 #include "RunRecorder.h"
@@ -328,6 +329,29 @@ TEST_F(WindowRun, VerdictsLandAsSoonAsTheirPagesAreJudged)
         }
     }
     EXPECT_EQ(lastNumber, 2);
+}
+
+// A page waiting for the browser says so in its row, and Esc ends the browser with the run
+// instead of leaving it to the page's time limit.
+TEST_F(WindowRun, EscMidRenderingEndsTheBrowser)
+{
+    if (!HaveChromium())
+        GTEST_SKIP() << "no Chromium to render with";
+    TestWeb web;
+    web.SetPage("/loop", "<html><body><div id=\"root\"></div><script>for (;;) {}</script></body></html>");
+    web.SetResultPage(SearchResultPage("1", {{web.Address("/loop")}}));
+    Open(web.server().hostAndPort());
+    window->Analysis().Settings().renderLimits.pageTimeout = 60s;
+    Child<QLineEdit>(*window, "Text1")->setText(QStringLiteral("example.com"));
+    QTest::mouseClick(Child<QPushButton>(*window, "Command1"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return GridText(*window, 0, 2) == QStringLiteral("渲染中…"); }, 10'000));
+    ASSERT_FALSE(ChildProcesses().isEmpty());
+
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->Analysis().Running());
+    EXPECT_EQ(GridText(*window, 0, 2), QStringLiteral("等待检测"));
+    EXPECT_EQ(Child<QLabel>(*window, "Label2")->text(), QStringLiteral("检测已停止..."));
+    EXPECT_TRUE(WaitFor([] { return ChildProcesses().isEmpty(); }, 10'000)) << ChildProcesses().join(u' ').toStdString();
 }
 
 // Esc during a wait stops the run at once: what was judged stays, the rest keeps waiting, and

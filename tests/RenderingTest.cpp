@@ -1,6 +1,7 @@
 // Pages whose links scripts build: which pages get a second look in the browser, and what the
 // run makes of them, against pages on 127.0.0.1. The tests that start Chromium skip without it.
 
+#include "BrowserProcesses.h"
 #include "HistorySamples.h"
 #include "RunRecorder.h"
 #include "TestWeb.h"
@@ -61,23 +62,6 @@ constexpr char kWriteLink[] = "document.getElementById('links').innerHTML = '<a 
 std::string Page(const std::string &script)
 {
     return "<html><body><h1>友情链接</h1><div id=\"links\"></div><script>" + script + "</script></body></html>";
-}
-
-bool HaveChromium()
-{
-    return !QStandardPaths::findExecutable(BrowserProgram()).isEmpty();
-}
-
-// The child processes of this one, the browser's among them.
-QStringList Children()
-{
-    QStringList children;
-    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile file(QStringLiteral("/proc/self/task/%1/children").arg(task));
-        if (file.open(QIODevice::ReadOnly))
-            children << QString::fromLatin1(file.readAll()).split(u' ', Qt::SkipEmptyParts);
-    }
-    return children;
 }
 
 struct Rendered {
@@ -143,7 +127,7 @@ TEST(Rendering, LinksThatScriptsWriteAreFoundAndAPageThatNeverSettlesKeepsItsVer
     EXPECT_EQ(run.web.RequestsFor("/opened"), 0) << "no pop-up opened";
     EXPECT_EQ(run.failures, QStringList());
     // The browser ends with the run, its helpers with it.
-    EXPECT_TRUE(QTest::qWaitFor([] { return Children().isEmpty(); }, 10'000)) << Children().join(u' ').toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([] { return ChildProcesses().isEmpty(); }, 10'000)) << ChildProcesses().join(u' ').toStdString();
 }
 
 // A browser that is not there or does not speak: one line, and every row keeps its fetch's verdict.
