@@ -1465,6 +1465,14 @@ TEST(CommandLine, ALossIsToldOnlyOnceConfirmedByChecksInARowThatCompleted)
     stall = true;
     QProcess killed;
     Start(killed, recheck, {});
+    // Killed once the store holds both removals it found.
+    const QDeadlineTimer stored(10'000);
+    while (!stored.hasExpired()) {
+        const std::vector<vantorel::RunSummary> kept = vantorel::HistoryReader(db).Runs(QStringLiteral("example.com"));
+        if (kept.size() == 2 && kept[0].removed == 2)
+            break;
+        std::this_thread::sleep_for(20ms);
+    }
     SignalAfter(killed, "2/3", SIGKILL);
     stall = false;
 
