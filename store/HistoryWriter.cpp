@@ -100,7 +100,8 @@ public:
     // Each fills in the error when it fails.
     bool InsertRun(const StoredRun &run, qint64 &id, QSqlError &error)
     {
-        if (!ExecBound(statements_->insertRun, {run.domain, SourceName(run.source), Millis(run.startedAt)}, error))
+        if (!ExecBound(statements_->insertRun, {run.domain, SourceName(run.source), Millis(run.startedAt), run.confirmChecks},
+                       error))
             return false;
         return TakeId(statements_->insertRun, id, error);
     }
@@ -404,7 +405,8 @@ public:
 private:
     struct Statements {
         explicit Statements(const QSqlDatabase &db)
-            : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES (?, ?, ?) RETURNING id"))),
+            : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at, confirm_checks) "
+                                                    "VALUES (?, ?, ?, ?) RETURNING id"))),
               insertState(Prepared(db, QStringLiteral("INSERT INTO row_state (digest, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                                                       "RETURNING id").arg(kStateColumns))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
@@ -533,12 +535,14 @@ HistoryWriter::~HistoryWriter()
     thread_.join();
 }
 
-HistoryWriter::Ticket HistoryWriter::BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt)
+HistoryWriter::Ticket HistoryWriter::BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt,
+                                              int confirmChecks)
 {
     StoredRun run;
     run.domain = SiteKey(domain);
     run.source = source;
     run.startedAt = startedAt;
+    run.confirmChecks = confirmChecks;
     const Ticket ticket = ++lastTicket_;
     Enqueue(Begin{ticket, std::move(run)});
     return ticket;

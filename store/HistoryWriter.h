@@ -37,8 +37,9 @@ public:
     // Writes what is queued, then ends the thread.
     ~HistoryWriter() override;
 
-    // A run is kept under its site's key, whatever form of the name it was given (SiteKey).
-    Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt);
+    // A run is kept under its site's key, whatever form of the name it was given (SiteKey), with
+    // how many checks in a row confirm a loss it finds.
+    Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt, int confirmChecks = 1);
     void SaveRow(Ticket run, StoredRow row);
     void EndRun(Ticket run, RunOutcome outcome, const std::optional<QString> &countText,
                 const QDateTime &endedAt = QDateTime::currentDateTime());
