@@ -7,6 +7,7 @@
 #include "ResultModel.h"
 
 #include <BacklinkAnalysis.h>
+#include <Disavow.h>
 #include <Domain.h>
 #include <PlainText.h>
 
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QActionGroup>
 #include <QMenu>
 #include <QMessageBox>
@@ -67,7 +69,7 @@ void AskPath(QWidget *parent, const QString &caption, const QString &start, cons
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(mode);
     if (mode == QFileDialog::AcceptSave)
-        dialog->setDefaultSuffix(QStringLiteral("csv"));
+        dialog->setDefaultSuffix(QFileInfo(start).suffix());
     else
         dialog->setFileMode(QFileDialog::ExistingFile);
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog, std::move(chosen));
@@ -82,11 +84,12 @@ void AskCsvSavePath(QWidget *parent, const QString &suggestedPath, PathChosen ch
             QFileDialog::AcceptSave, std::move(chosen));
 }
 
-QString SaveWhole(const QString &path, const QByteArray &bytes)
+QString SaveWhole(const QString &path, const QByteArray &bytes, std::optional<QFileDevice::Permissions> permissions)
 {
     // A file that existed stays whole unless the new one is written completely.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || (permissions && !file.setPermissions(*permissions)) ||
+        file.write(bytes) != bytes.size() || !file.commit())
         return QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString());
     return {};
 }
@@ -104,6 +107,10 @@ GridDialogs StandardDialogs(QWidget *parent)
         [parent](const QString &message) { TellUser(parent, message); },
         [parent](const QString &question, std::function<void()> yes) {
             AskUser(parent, QStringLiteral("Vantorel"), question, std::move(yes));
+        },
+        [parent](const QString &suggested, PathChosen chosen) {
+            AskPath(parent, QStringLiteral("导出拒绝链接文件"), suggested, QStringLiteral("文本文件 (*.txt)"),
+                    QFileDialog::AcceptSave, std::move(chosen));
         },
     };
 }
@@ -191,6 +198,24 @@ void GridActions::ExportCsv()
                              if (const QString failure = SaveWhole(path, csv); !failure.isEmpty())
                                  dialogs_.tell(failure);
                          });
+}
+
+void GridActions::ExportDisavow()
+{
+    QStringList addresses;
+    for (const ResultRow &row : SelectedRows())
+        addresses << row.url;
+    const QString domain = ReduceToHost(domain_());
+    const DisavowFile file = MakeDisavowFile(SiteShown(SiteKey(domain)), addresses, QDateTime::currentDateTime());
+    if (!file.refusal.isEmpty())
+        return dialogs_.tell(QStringLiteral("无法生成拒绝链接文件：") + file.refusal);
+    const QString name = QStringLiteral("disavow-%1.txt").arg(domain.isEmpty() ? QStringLiteral("links") : domain);
+    dialogs_.askDisavowPath(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),
+                            [this, text = file.text](const QString &path) {
+                                if (const QString failure = SaveWhole(path, text, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+                                    !failure.isEmpty())
+                                    dialogs_.tell(failure);
+                            });
 }
 
 void GridActions::ImportList()
@@ -296,6 +321,8 @@ std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
     menu->addAction(QStringLiteral("复制全部"), this, &GridActions::CopyAll)->setEnabled(hasRows);
     menu->addSeparator();
     menu->addAction(QStringLiteral("导出为 CSV..."), this, &GridActions::ExportCsv)->setEnabled(hasRows);
+    menu->addAction(QStringLiteral("导出拒绝链接文件..."), this, &GridActions::ExportDisavow)
+        ->setEnabled(hasRows && grid_.selectionModel()->hasSelection());
     std::vector<int> unreachable;
     for (int index = 0; index < static_cast<int>(analysis_.Rows().size()); ++index)
         if (const auto &evidence = analysis_.Rows()[static_cast<std::size_t>(index)].evidence;

@@ -3,11 +3,13 @@
 #include <AddressList.h>
 #include <ResultExport.h>
 
+#include <QFileDevice>
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QMenu;
 class QWidget;
@@ -28,7 +30,8 @@ using PathChosen = std::function<void(const QString &path)>;
 // Where to save a CSV file.
 void AskCsvSavePath(QWidget *parent, const QString &suggestedPath, PathChosen chosen);
 // Writes the file whole, or leaves what was there; why it could not, in Chinese, or empty.
-QString SaveWhole(const QString &path, const QByteArray &bytes);
+// permissions: the file's own, when given; else those of the file it replaces.
+QString SaveWhole(const QString &path, const QByteArray &bytes, std::optional<QFileDevice::Permissions> permissions = {});
 
 // The questions the grid's actions ask the user; tests answer them instead.
 struct GridDialogs {
@@ -37,6 +40,8 @@ struct GridDialogs {
     std::function<void(const QString &message)> tell;
     // A yes-or-no question; yes is called when the user says yes.
     std::function<void(const QString &question, std::function<void()> yes)> ask;
+    // Where to save a disavow file.
+    std::function<void(const QString &suggestedPath, PathChosen chosen)> askDisavowPath;
 };
 
 // What the results grid offers besides showing them: copy, CSV export, a row's evidence, and
@@ -55,6 +60,9 @@ public:
     // "查看依据...": the row's evidence in a dialog of its own, which shows the next row asked for.
     void ShowEvidence(int row);
     void ExportCsv();
+    // "导出拒绝链接文件...": the selected rows' addresses in the search console's format, saved
+    // as a file only its user reads; a file the console would refuse is not saved, and why is told.
+    void ExportDisavow();
     void ImportList();
     void PasteAndCheck();
     // Adds "历史记录...", "复查已知外链", "不再复查此地址" (forget: the row's address) and

@@ -201,6 +201,17 @@ void HistoryWindow::BuildControls()
     intervalBox_->setValue(24);
     intervalBox_->setPrefix(QStringLiteral("每 "));
     intervalBox_->setSuffix(QStringLiteral(" 小时"));
+    // Checks in a row that confirm a loss: the watched site's, and the window's own runs'.
+    const auto confirmSpin = [this](const char *name, const QString &prefix) {
+        auto *box = new QSpinBox(this);
+        box->setObjectName(QLatin1String(name));
+        box->setRange(1, kMostConfirmChecks);
+        box->setPrefix(prefix);
+        box->setSuffix(QStringLiteral(" 次确认丢失"));
+        return box;
+    };
+    watchConfirmBox_ = confirmSpin("SpinWatchConfirm", QStringLiteral("连续 "));
+    confirmBox_ = confirmSpin("SpinConfirm", QStringLiteral("本窗口的检测：连续 "));
     keepBox_ = new QSpinBox(this);
     keepBox_->setObjectName(QStringLiteral("SpinKeepDays"));
     keepBox_->setRange(0, 36500);
@@ -211,8 +222,7 @@ void HistoryWindow::BuildControls()
     chart_->setMinimumSize(360, 160);
     closeButton_ = MakeButton(this, "CommandCloseHistory", QStringLiteral("关闭"));
 
-    const auto captioned = [this](QWidget *view, const QString &caption, QWidget *beside = nullptr,
-                                  QWidget *alsoBeside = nullptr) {
+    const auto captioned = [this](QWidget *view, const QString &caption, std::initializer_list<QWidget *> beside = {}) {
         auto *box = new QWidget(this);
         auto *layout = new QVBoxLayout(box);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -220,9 +230,8 @@ void HistoryWindow::BuildControls()
         label->setBuddy(view);
         auto *line = new QHBoxLayout;
         line->addWidget(label);
-        for (QWidget *widget : {beside, alsoBeside})
-            if (widget)
-                line->addWidget(widget);
+        for (QWidget *widget : beside)
+            line->addWidget(widget);
         line->addStretch();
         layout->addLayout(line);
         layout->addWidget(view);
@@ -232,12 +241,12 @@ void HistoryWindow::BuildControls()
     // the changes share the lowest part.
     auto *lower = new QSplitter(Qt::Horizontal);
     lower->addWidget(chart_);
-    lower->addWidget(captioned(changesView_, QStringLiteral("与上一次相比的变化(&C)："), kindBox_));
+    lower->addWidget(captioned(changesView_, QStringLiteral("与上一次相比的变化(&C)："), {kindBox_}));
     lower->setChildrenCollapsible(false);
     lower->setSizes({420, 580});
     auto *split = new QSplitter(Qt::Vertical);
     split->addWidget(captioned(domainsView_, QStringLiteral("网站(&W)：")));
-    split->addWidget(captioned(runsView_, QStringLiteral("检测记录(&R)："), watchBox_, intervalBox_));
+    split->addWidget(captioned(runsView_, QStringLiteral("检测记录(&R)："), {watchBox_, intervalBox_, watchConfirmBox_}));
     split->addWidget(lower);
     split->setChildrenCollapsible(false);
     split->setStretchFactor(1, 1);
@@ -249,6 +258,7 @@ void HistoryWindow::BuildControls()
          {exportButton_, deleteRunButton_, deleteDomainButton_, recheckButton_, webhooksButton_, mailButton_})
         buttons->addWidget(button);
     buttons->addWidget(keepBox_);
+    buttons->addWidget(confirmBox_);
     buttons->addStretch();
     buttons->addWidget(closeButton_);
     auto *layout = new QVBoxLayout(this);
@@ -271,13 +281,18 @@ void HistoryWindow::BuildControls()
         {mailButton_, u"邮件", u"检测有变化时把变化以邮件发送：邮件服务器、发件人和收件人"},
         {watchBox_, u"每天自动复查", u"由 vantorel --recheck-due 按间隔自动复查所选网站"},
         {intervalBox_, u"复查间隔", u"自动复查的间隔小时数"},
+        {watchConfirmBox_, u"自动复查的确认次数",
+         u"自动复查时，连续这么多次检测都发现外链已失效才算丢失，之前为疑似丢失；有疑似丢失时一小时后即再复查"},
+        {confirmBox_, u"确认丢失",
+         u"本窗口的检测中，连续这么多次检测都发现外链已失效才算丢失，之前为疑似丢失，不发通知；默认 1"},
         {chart_, u"结果走势", u"所选网站每次检测中有效、已失效和未能检测的行数，悬停查看是哪次检测，点击选中它"},
         {closeButton_, u"关闭", u"关闭历史记录窗口"},
         {statusLine_, u"状态", u"读取历史记录的状态"},
     });
     setTabOrder(domainsView_, watchBox_);
     setTabOrder(watchBox_, intervalBox_);
-    setTabOrder(intervalBox_, runsView_);
+    setTabOrder(intervalBox_, watchConfirmBox_);
+    setTabOrder(watchConfirmBox_, runsView_);
     setTabOrder(runsView_, kindBox_);
     setTabOrder(kindBox_, changesView_);
     setTabOrder(changesView_, exportButton_);
@@ -300,10 +315,16 @@ void HistoryWindow::BuildControls()
     connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(webhooksButton_, &QPushButton::clicked, this, &HistoryWindow::EditWebhooks);
     connect(mailButton_, &QPushButton::clicked, this, &HistoryWindow::EditMail);
-    connect(watchBox_, &QCheckBox::toggled, this, [this](bool on) { SetWatched(on, intervalBox_->value()); });
-    connect(intervalBox_, &QSpinBox::editingFinished, this, [this] {
-        if (watchBox_->isChecked())
-            SetWatched(true, intervalBox_->value());
+    connect(watchBox_, &QCheckBox::toggled, this,
+            [this](bool on) { SetWatched(on, intervalBox_->value(), watchConfirmBox_->value()); });
+    for (QSpinBox *box : {intervalBox_, watchConfirmBox_})
+        connect(box, &QSpinBox::editingFinished, this, [this] {
+            if (watchBox_->isChecked())
+                SetWatched(true, intervalBox_->value(), watchConfirmBox_->value());
+        });
+    connect(confirmBox_, &QSpinBox::editingFinished, this, [this] {
+        if (notices_)
+            notices_->SetConfirmChecks(confirmBox_->value());
     });
     connect(keepBox_, &QSpinBox::editingFinished, this, [this] {
         if (notices_)
@@ -487,8 +508,10 @@ void HistoryWindow::EnableButtons()
     recheckButton_->setEnabled(hasDomain);
     watchBox_->setEnabled(hasDomain);
     intervalBox_->setEnabled(hasDomain);
+    watchConfirmBox_->setEnabled(hasDomain);
     webhooksButton_->setEnabled(notices_ != nullptr);
     keepBox_->setEnabled(notices_ != nullptr);
+    confirmBox_->setEnabled(notices_ != nullptr);
     mailButton_->setEnabled(notices_ != nullptr);
 }
 
@@ -497,8 +520,9 @@ void HistoryWindow::SetRunNotices(RunNotices *notices)
     notices_ = notices;
     if (notices_) {
         const auto show = [this] {
-            const QSignalBlocker block(keepBox_);
+            const QSignalBlocker block(keepBox_), blockConfirm(confirmBox_);
             keepBox_->setValue(notices_->KeepDays());
+            confirmBox_->setValue(notices_->ConfirmChecks());
         };
         show();
         connect(notices_, &RunNotices::KeepDaysRead, keepBox_, show);
@@ -529,17 +553,18 @@ void HistoryWindow::ForgetAddressOf(int changeRow)
 void HistoryWindow::ShowWatch()
 {
     const auto found = watched_.constFind(ChosenDomain());
-    const QSignalBlocker blockCheck(watchBox_), blockInterval(intervalBox_);
+    const QSignalBlocker blockCheck(watchBox_), blockInterval(intervalBox_), blockConfirm(watchConfirmBox_);
     watchBox_->setChecked(found != watched_.cend());
     intervalBox_->setValue(found != watched_.cend() ? found->intervalHours : 24);
+    watchConfirmBox_->setValue(found != watched_.cend() ? found->confirmChecks : 1);
 }
 
-void HistoryWindow::SetWatched(bool watched, int intervalHours)
+void HistoryWindow::SetWatched(bool watched, int intervalHours, int confirmChecks)
 {
     const QString domain = ChosenDomain();
     if (domain.isEmpty())
         return;
-    WatchedDomain watch{domain, intervalHours, QDateTime::currentDateTime(), {}, {}, {}};
+    WatchedDomain watch{domain, intervalHours, QDateTime::currentDateTime(), {}, {}, {}, confirmChecks};
     if (watched)
         watched_.insert(domain, watch);
     else
@@ -550,7 +575,7 @@ void HistoryWindow::SetWatched(bool watched, int intervalHours)
     ReadIfCurrent(this, &pool_, watchWritten_, [path = path_, watch, watched] {
         WatchList list(path);
         if (watched)
-            list.Watch(watch.domain, watch.intervalHours, watch.addedAt);
+            list.Watch(watch.domain, watch.intervalHours, watch.addedAt, watch.confirmChecks);
         else
             list.Unwatch(watch.domain);
         return list.Error();
@@ -598,7 +623,7 @@ void HistoryWindow::ExportChanges()
                                QStringLiteral("本次"), QStringLiteral("依据")};
     std::vector<QStringList> rows;
     for (const RowChange &change : ShownChanges().changes)
-        rows.push_back({SiteShown(run.domain), QString::number(run.id), ShownTime(run.startedAt), ChangeWord(change.kind),
+        rows.push_back({SiteShown(run.domain), QString::number(run.id), ShownTime(run.startedAt), ChangeLabel(change),
                         change.address, CheckDescription(change.before, change.after), CheckDescription(change.after, change.before),
                         change.Told().evidence});
     dialogs_.askSavePath(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name),

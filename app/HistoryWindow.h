@@ -65,7 +65,7 @@ public:
     void DeleteRun();
     void DeleteDomain();
     // "每天自动复查" for the chosen domain, on or off, with its interval; written on the pool.
-    void SetWatched(bool watched, int intervalHours);
+    void SetWatched(bool watched, int intervalHours, int confirmChecks);
     void EditWebhooks();
     // "不再复查此地址" on the change in that row of the shown changes.
     void ForgetAddressOf(int changeRow);
@@ -114,7 +114,9 @@ private:
     QPushButton *mailButton_ = nullptr;
     QCheckBox *watchBox_ = nullptr;
     QSpinBox *intervalBox_ = nullptr;
+    QSpinBox *watchConfirmBox_ = nullptr; // the watched site's checks in a row that confirm a loss
     QSpinBox *keepBox_ = nullptr; // 自动清理, with the notices' settings
+    QSpinBox *confirmBox_ = nullptr; // the window's runs' checks in a row that confirm a loss, with the settings
     RunChart *chart_ = nullptr;
     RunNotices *notices_ = nullptr;
     QStandardItemModel *domainsModel_ = nullptr;

@@ -10,7 +10,9 @@
 #include <QSettings>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace vantorel {
 
@@ -18,6 +20,7 @@ namespace {
 
 const QString kWebhooksKey = QStringLiteral("notify/webhooks");
 const QString kKeepDaysKey = QStringLiteral("history/keepDays");
+const QString kConfirmChecksKey = QStringLiteral("history/confirmChecks");
 const QString kMailServerKey = QStringLiteral("notify/mailServer");
 const QString kMailFromKey = QStringLiteral("notify/mailFrom");
 const QString kMailToKey = QStringLiteral("notify/mailTo");
@@ -40,7 +43,7 @@ struct Told {
 } // namespace
 
 RunNotices::RunNotices(RunHistory &history, HistoryWriter &writer, QString historyPath, QObject *parent)
-    : QObject(parent), historyPath_(std::move(historyPath)), writer_(&writer)
+    : QObject(parent), historyPath_(std::move(historyPath)), writer_(&writer), history_(history)
 {
     pool_.setMaxThreadCount(1); // in order: a webhook set is kept before it is read again
     connect(&history, &RunHistory::RunEnded, this, [this](qint64 runId, RunOutcome outcome) {
@@ -50,10 +53,19 @@ RunNotices::RunNotices(RunHistory &history, HistoryWriter &writer, QString histo
             writer_->Prune({}, keepDays_);
     });
     RunThen(
-        this, &pool_, [] { return Settings().value(kKeepDaysKey, 0).toInt(); },
-        [this](int kept) {
+        this, &pool_,
+        [] {
+            const QSettings settings = Settings();
+            return std::pair(settings.value(kKeepDaysKey, 0).toInt(),
+                             std::clamp(settings.value(kConfirmChecksKey, 1).toInt(), 1, kMostConfirmChecks));
+        },
+        [this](std::pair<int, int> kept) {
             if (!keepDaysSet_)
-                keepDays_ = kept;
+                keepDays_ = kept.first;
+            if (!confirmChecksSet_) {
+                confirmChecks_ = kept.second;
+                history_.SetConfirmChecks(confirmChecks_);
+            }
             emit KeepDaysRead();
         });
     RunThen(
@@ -105,6 +117,14 @@ void RunNotices::SetKeepDays(int days)
     keepDays_ = days;
     keepDaysSet_ = true;
     (void)QtConcurrent::run(&pool_, [days] { Settings().setValue(kKeepDaysKey, days); });
+}
+
+void RunNotices::SetConfirmChecks(int checks)
+{
+    confirmChecks_ = checks;
+    confirmChecksSet_ = true;
+    history_.SetConfirmChecks(checks);
+    (void)QtConcurrent::run(&pool_, [checks] { Settings().setValue(kConfirmChecksKey, checks); });
 }
 
 void RunNotices::SetMail(const MailSettings &mail)

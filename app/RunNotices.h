@@ -38,6 +38,10 @@ public:
     // (read on the pool; 0 until KeepDaysRead).
     int KeepDays() const { return keepDays_; }
     void SetKeepDays(int days);
+    // How many checks in a row confirm a loss in the window's runs (1, the default: at once).
+    // Kept with the settings (read on the pool; 1 until KeepDaysRead).
+    int ConfirmChecks() const { return confirmChecks_; }
+    void SetConfirmChecks(int checks);
     void SetMail(const MailSettings &mail);
     // The runs from now on are kept there.
     void UseHistory(HistoryWriter &writer, const QString &historyPath);
@@ -60,8 +64,11 @@ private:
     std::unique_ptr<DesktopNotifier> desktop_;
     QStringList webhooks_;
     bool webhooksSet_ = false;
+    RunHistory &history_;
     int keepDays_ = 0;
     bool keepDaysSet_ = false;
+    int confirmChecks_ = 1;
+    bool confirmChecksSet_ = false;
     MailSettings mail_;
     bool mailSet_ = false;
 };

@@ -167,9 +167,9 @@ void ClaimAll(benchmark::State &state, const std::function<QString()> &newStore)
                 WatchList list(store);
                 const QString worker = QStringLiteral("bench:%1").arg(w);
                 // Each site re-checked in no time and released, as --recheck-due does.
-                while (const std::optional<QString> site = list.ClaimDue(worker, now, 600s)) {
-                    claims[w] << *site;
-                    if (!list.Release(*site, worker, now))
+                while (const std::optional<DueSite> site = list.ClaimDue(worker, now, 600s)) {
+                    claims[w] << site->domain;
+                    if (!list.Release(site->domain, worker, now))
                         break;
                 }
                 errors[w] = list.Error();

@@ -244,6 +244,8 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         return PruneCommand(line, historyFile, streams);
     if (line.command == Command::Forget)
         return ForgetCommand(line, historyFile, streams);
+    if (line.command == Command::Disavow)
+        return DisavowCommand(line, historyFile, streams);
     if (line.command == Command::Report)
         return RunReport(line, historyFile, streams);
 
@@ -284,6 +286,7 @@ std::optional<int> CheckRun::Start()
     if (line_.storeRun) {
         writer_ = std::make_unique<HistoryWriter>(historyFile_);
         history_ = std::make_unique<RunHistory>(*analysis_, *writer_);
+        history_->SetConfirmChecks(line_.confirmChecks);
         connect(history_.get(), &RunHistory::FailureToShow, this, [this](const QString &text) { streams_.Say(text); });
     }
     progress_ = std::make_unique<ConsoleProgress>(*analysis_, streams_, progressBar_);
@@ -415,6 +418,9 @@ void CheckRun::Told(const Conclusion &conclusion)
         streams_.Say(failure);
     const std::vector<RowChange> &changes = conclusion.stored.changes;
     lost_ = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) { return IsLoss(change.kind); }));
+    unconfirmed_ = static_cast<int>(std::count_if(changes.begin(), changes.end(), [](const RowChange &change) {
+        return change.kind == ChangeKind::UnconfirmedLoss;
+    }));
     const auto end = [this, conclusion] {
         const int status = TellChanges(line_, conclusion.stored, analysis_->Rows(), streams_);
         emit Done(streams_.ReportFailure() ? kExitOutputFailed : status);

@@ -67,6 +67,8 @@ public:
     const std::optional<SiteResults> &Results() const { return results_; }
     // How many links the changes told as lost (丢失, 变为文字提及), once Done.
     int Lost() const { return lost_; }
+    // How many removals wait for more checks to be told as lost (疑似丢失), once Done.
+    int Unconfirmed() const { return unconfirmed_; }
 
 signals:
     void Done(int status);
@@ -87,6 +89,7 @@ private:
     const bool keepResults_;
     std::optional<SiteResults> results_;
     int lost_ = 0;
+    int unconfirmed_ = 0;
     bool starting_ = false;
     bool finished_ = false;
     std::unique_ptr<BacklinkAnalysis> analysis_;

@@ -3,12 +3,15 @@
 #include "ConsoleOutput.h"
 
 #include <HistoryDatabase.h>
+#include <RunChanges.h>
 #include <Retry.h>
 #include <Webhook.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+
+#include <algorithm>
 
 namespace vantorel {
 
@@ -72,6 +75,15 @@ struct Parser {
                               QStringLiteral("复查 DOMAIN 时不再检测网址 ADDRESS：vantorel --forget DOMAIN ADDRESS，"
                                              "直到搜索引擎或地址列表再次列出它。"),
                               QStringLiteral("DOMAIN")};
+    QCommandLineOption disavow{QStringLiteral("disavow"),
+                               QStringLiteral("在标准输出上写出 DOMAIN 的拒绝链接文件，可上传到搜索控制台（UTF-8，# 开头的为注释，"
+                                              "每行一个网址）：vantorel --disavow DOMAIN [--rows removed|nofollow|all] > disavow.txt。"
+                                              "超过 100,000 行、2 MB 或有网址超过 2,048 个字符时拒绝生成并说明原因，以状态 1 退出。"),
+                               QStringLiteral("DOMAIN")};
+    QCommandLineOption rows{QStringLiteral("rows"),
+                            QStringLiteral("与 --disavow 同用：列出历史记录中曾经有效的哪些外链，按最近一次能访问时的检测："
+                                           "removed 已失效的，nofollow 不传递权重的，all 全部（默认）。"),
+                            QStringLiteral("WHICH")};
     QCommandLineOption noHistory{QStringLiteral("no-history"), QStringLiteral("与 --check 或 --recheck 同用：不把这次检测保存到历史记录。")};
     QCommandLineOption failOnLost{QStringLiteral("fail-on-lost"),
                                   QStringLiteral("与 --check 或 --recheck 同用：这次检测发现外链丢失（与该地址上一次能访问时的检测相比）时，以状态 5 退出。")};
@@ -113,6 +125,11 @@ struct Parser {
                              QStringLiteral("DOMAIN")};
     QCommandLineOption every{QStringLiteral("every"), QStringLiteral("与 --watch 同用：每 HOURS 小时复查一次（默认 24）。"),
                              QStringLiteral("HOURS")};
+    QCommandLineOption confirm{QStringLiteral("confirm"),
+                               QStringLiteral("与 --check、--recheck 或 --watch 同用：连续 N 次完成的检测都发现外链已失效才算丢失，"
+                                              "1 到 5（默认 1）；之前记为“疑似丢失”，不影响退出状态，也不发通知。"
+                                              "与 --watch 同用时，该网站有疑似丢失的外链时一小时后即再复查。"),
+                               QStringLiteral("N")};
     QCommandLineOption unwatch{QStringLiteral("unwatch"), QStringLiteral("把 DOMAIN 移出自动复查列表。"), QStringLiteral("DOMAIN")};
     QCommandLineOption watched{QStringLiteral("watched"),
                                QStringLiteral("列出自动复查列表：网站、间隔、上次和下次复查时间、最近一次检测的结果。")};
@@ -140,7 +157,7 @@ struct Parser {
         parser.setApplicationDescription(QStringLiteral(
             "网站外链检测：查找搜索引擎收录的、链接到某个域名的网页，并逐一检测它们是否仍然提到该域名，"
             "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history、--changes、"
-            "--watch、--unwatch、--watched、--recheck-due、--report、--copy-history、--prune 或 --forget 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
+            "--watch、--unwatch、--watched、--recheck-due、--report、--copy-history、--prune、--forget 或 --disavow 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
             "（--no-history 除外）；无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。"
             "保存的检测丢失外链或网页变为无法访问时发桌面通知（--no-notify 关闭），有变化时发给 --notify-url 和 --mail-to；"
             "发送失败只在标准错误上说明一行。\n\n"
@@ -152,7 +169,7 @@ struct Parser {
             "130、143、129 按下 Ctrl+C、收到 SIGTERM 或 SIGHUP 后停止，只输出已检测的行。--recheck-due 取各网站中最大的状态。"
             "详见 man vantorel。\n\n"
             "检测保存到历史记录后，标准错误的最后几行按变化类型各列一行，如“丢失 2 条：…”（最多列出 10 个地址）。"
-            "变化类型：新增、丢失、变为文字提及、恢复、变为 nofollow、变为 follow、锚文本变化、变为无法访问、仍无法访问、未再列出。"
+            "变化类型：新增、丢失、疑似丢失、变为文字提及、恢复、变为 nofollow、变为 follow、锚文本变化、变为无法访问、仍无法访问、未再列出。"
             "同一网站的各种写法（大小写、末尾的点、www.、中文域名或 punycode）共用一份历史记录。\n\n"
             "自动复查：vantorel --watch example.com 把网站加入列表，安装包带有的 systemd 用户单元每小时运行一次 "
             "vantorel --recheck-due：\n"
@@ -168,9 +185,9 @@ struct Parser {
             "收件人和邮件服务器写在 ~/.config/vantorel/environment 中：VANTOREL_MAIL_TO、VANTOREL_SMTP、VANTOREL_MAIL_FROM）：\n"
             "  systemctl --user enable --now vantorel-report.timer")
                                             .arg(kClaimMarginSeconds));
-        listed = {check, recheck, history, changes, watch, every, unwatch, watched, recheckDue, workers, run, urls,
+        listed = {check, recheck, history, changes, watch, every, confirm, unwatch, watched, recheckDue, workers, run, urls,
                   format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom,
-                  mailTo, smtp, mailFrom, report, since, copyHistory, merge, prune, keep, forget};
+                  mailTo, smtp, mailFrom, report, since, copyHistory, merge, prune, keep, forget, disavow, rows};
         parser.addOptions(listed);
     }
 
@@ -314,14 +331,14 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     } commands[] = {{p.check, Command::Check},     {p.recheck, Command::Recheck}, {p.history, Command::History},
                     {p.changes, Command::Changes}, {p.watch, Command::Watch},     {p.unwatch, Command::Unwatch},
                     {p.watched, Command::Watched}, {p.recheckDue, Command::RecheckDue}, {p.prune, Command::Prune},
-                    {p.forget, Command::Forget}};
+                    {p.forget, Command::Forget}, {p.disavow, Command::Disavow}};
     bool commandSet = line.command == Command::Report;
     for (const auto &entry : commands) {
         if (!p.parser.isSet(entry.option))
             continue;
         if (commandSet) {
             line.error = QStringLiteral("--check、--recheck、--history、--changes、--watch、--unwatch、--watched、--recheck-due、--report、"
-                                        "--prune 和 --forget 只能用其一");
+                                        "--prune、--forget 和 --disavow 只能用其一");
             return line;
         }
         commandSet = true;
@@ -329,24 +346,41 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         if (!entry.option.valueName().isEmpty())
             line.checkDomain = p.parser.value(entry.option);
     }
-    if (p.parser.isSet(p.every)) {
-        line.everyHours = p.parser.value(p.every).toInt(&isNumber);
-        if (!isNumber || line.everyHours < 1 || line.everyHours > kMostWatchHours) {
-            line.error = QStringLiteral("--every 的值应为 1 到 %1 的整数小时数").arg(kMostWatchHours);
+    // Whole numbers from 1 to their most.
+    const struct {
+        const QCommandLineOption &option;
+        int most;
+        int &value;
+        const char16_t *error;
+    } counts[] = {{p.every, kMostWatchHours, line.everyHours, u"--every 的值应为 1 到 %1 的整数小时数"},
+                  {p.confirm, kMostConfirmChecks, line.confirmChecks, u"--confirm 的值应为 1 到 %1 的整数"},
+                  {p.workers, kMostWorkers, line.workers, u"--workers 的值应为 1 到 %1 的整数"}};
+    for (const auto &count : counts) {
+        if (!p.parser.isSet(count.option))
+            continue;
+        count.value = p.parser.value(count.option).toInt(&isNumber);
+        if (!isNumber || count.value < 1 || count.value > count.most) {
+            line.error = QString::fromUtf16(count.error).arg(count.most);
             return line;
         }
+    }
+    if (p.parser.isSet(p.rows)) {
+        const struct {
+            const char16_t *name;
+            DisavowRows rows;
+        } choices[] = {{u"all", DisavowRows::All}, {u"removed", DisavowRows::Removed}, {u"nofollow", DisavowRows::Nofollow}};
+        const auto chosen = std::find_if(std::begin(choices), std::end(choices),
+                                         [&](const auto &choice) { return p.parser.value(p.rows) == choice.name; });
+        if (chosen == std::end(choices)) {
+            line.error = QStringLiteral("--rows 的值应为 removed、nofollow 或 all");
+            return line;
+        }
+        line.disavowRows = chosen->rows;
     }
     if (p.parser.isSet(p.keep)) {
         line.keepDays = p.parser.value(p.keep).toInt(&isNumber);
         if (!isNumber || *line.keepDays < 1 || *line.keepDays > kMostKeepDays) {
             line.error = QStringLiteral("--keep 的值应为 1 到 %1 的整数天数").arg(kMostKeepDays);
-            return line;
-        }
-    }
-    if (p.parser.isSet(p.workers)) {
-        line.workers = p.parser.value(p.workers).toInt(&isNumber);
-        if (!isNumber || line.workers < 1 || line.workers > kMostWorkers) {
-            line.error = QStringLiteral("--workers 的值应为 1 到 %1 的整数").arg(kMostWorkers);
             return line;
         }
     }
@@ -435,6 +469,9 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.error = QStringLiteral("--no-notify、--notify-url 和 --notify-urls-from 需与 --check、--recheck 或 --recheck-due 同用");
     else if (p.parser.isSet(p.every) && line.command != Command::Watch)
         line.error = QStringLiteral("--every 需与 --watch DOMAIN 同用");
+    else if (p.parser.isSet(p.confirm) &&
+             !(line.command == Command::Watch || (line.checkDomain && (line.command == Command::Check || line.command == Command::Recheck))))
+        line.error = QStringLiteral("--confirm 需与 --check、--recheck 或 --watch 同用");
     else if (p.parser.isSet(p.workers) && line.command != Command::RecheckDue)
         line.error = QStringLiteral("--workers 需与 --recheck-due 同用");
     else if (line.command == Command::RecheckDue && !line.storeRun)
@@ -454,6 +491,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.error = QStringLiteral("--merge 需与 --copy-history 同用");
     else if (line.command == Command::Prune && !line.keepDays)
         line.error = QStringLiteral("--prune 需要 --keep DAYS：保留最近多少天的检测");
+    else if (p.parser.isSet(p.rows) && line.command != Command::Disavow)
+        line.error = QStringLiteral("--rows 需与 --disavow DOMAIN 同用");
     else if (line.keepDays && line.command != Command::Prune)
         line.error = QStringLiteral("--keep 需与 --prune 同用");
     if (!line.error.isEmpty() || !(checks || line.command == Command::Report))

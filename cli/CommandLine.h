@@ -27,7 +27,11 @@ enum class Command {
     Forget,      // --forget DOMAIN ADDRESS: no longer re-checks the address
     Monitor,     // no option: each site of --recheck-due, searched and its known addresses re-checked
     Report,      // --report [DOMAIN…]: the sites' counts and changes over a period
+    Disavow,     // --disavow DOMAIN: a file of links for the search console to disavow
 };
+
+// Which of a site's known links --disavow lists, by what its latest check that could be had found.
+enum class DisavowRows { All, Removed, Nofollow };
 
 // What the command line asks for. Without a domain or a copy, the window opens.
 struct CommandLine {
@@ -52,6 +56,7 @@ struct CommandLine {
     QStringList reportDomains;            // --report's; none: every site
     qint64 sinceSeconds = 7 * 24 * 3600;  // --since
     int everyHours = 24;                  // --every, for --watch
+    int confirmChecks = 1;                // --confirm: checks in a row that confirm a loss
     int workers = 1;                      // --workers: due sites re-checked at once
     std::optional<RenderMode> render;     // --render
 
@@ -60,12 +65,13 @@ struct CommandLine {
     {
         return checkDomain || command == Command::Watched || command == Command::RecheckDue
                || command == Command::CopyHistory || command == Command::Report || command == Command::Prune
-               || command == Command::Forget;
+               || command == Command::Forget || command == Command::Disavow;
     }
     QString copyFrom, copyTo;             // --copy-history FROM TO
     bool merge = false;                   // --merge: into a history that holds runs
     std::optional<int> keepDays;          // --keep, for --prune
     QString forgetAddress;                // --forget DOMAIN ADDRESS
+    DisavowRows disavowRows = DisavowRows::All; // --rows, for --disavow
 };
 
 // The longest interval --every takes: a year.

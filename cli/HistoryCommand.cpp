@@ -3,6 +3,7 @@
 #include "CheckCommand.h"
 #include "ConsoleOutput.h"
 
+#include <Disavow.h>
 #include <Domain.h>
 #include <HistoryCopy.h>
 #include <HistoryPrune.h>
@@ -127,6 +128,42 @@ int ForgetCommand(const CommandLine &line, const QString &historyFile, ConsoleSt
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
     }
     if (!streams.Out((ForgottenText(domain, line.forgetAddress) + u'\n').toUtf8())) {
+        streams.ReportFailure();
+        return kExitOutputFailed;
+    }
+    return kExitCompleted;
+}
+
+int DisavowCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)
+{
+    const QString domain = SiteKey(line.checkDomain.value_or(QString()));
+    if (domain.isEmpty()) {
+        streams.Say(QStringLiteral("vantorel: 缺少域名"));
+        return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
+    }
+    HistoryReader reader(historyFile);
+    const QStringList known = reader.KnownValidAddresses(domain);
+    const QHash<QString, AddressPast> pasts = reader.LastChecks(domain, known);
+    if (!reader.Error().isEmpty()) {
+        streams.Say(HistoryReadFailureText(reader.Error()));
+        return kExitOutputFailed;
+    }
+    // A page that could not be had says nothing of its link: its check before counts.
+    QStringList listed;
+    for (const QString &address : known) {
+        const std::optional<AddressCheck> &check = pasts.value(address).lastReachable;
+        const bool wanted = line.disavowRows == DisavowRows::All ||
+                            (check && check->outcome == (line.disavowRows == DisavowRows::Removed ? StoredOutcome::Removed
+                                                                                                : StoredOutcome::NoWeight));
+        if (wanted)
+            listed << address;
+    }
+    const DisavowFile file = MakeDisavowFile(SiteShown(domain), listed, QDateTime::currentDateTime());
+    if (!file.refusal.isEmpty()) {
+        streams.Say(QStringLiteral("无法生成拒绝链接文件：") + file.refusal);
+        return kExitOutputFailed;
+    }
+    if (!streams.Out(file.text)) {
         streams.ReportFailure();
         return kExitOutputFailed;
     }

@@ -21,6 +21,10 @@ int PruneCommand(const CommandLine &line, const QString &historyFile, ConsoleStr
 // again. An address the history does not know is a usage error. Returns the exit status.
 int ForgetCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams);
 
+// --disavow DOMAIN [--rows …]: the disavow file of the site's known links on standard output;
+// a file the search console would refuse is refused, with why, on standard error (exit 1).
+int DisavowCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams);
+
 // "无法读取历史记录：<reason>"
 QString HistoryReadFailureText(const QString &reason);
 

@@ -88,7 +88,7 @@ int RunWatchCommand(const CommandLine &line, const QString &historyFile, Console
     }
     WatchList list(historyFile);
     if (line.command == Command::Watch) {
-        if (!list.Watch(domain, line.everyHours, QDateTime::currentDateTime())) {
+        if (!list.Watch(domain, line.everyHours, QDateTime::currentDateTime(), line.confirmChecks)) {
             streams.Say(HistoryFailureText(list.Error()));
             return kExitOutputFailed;
         }
@@ -201,10 +201,10 @@ private:
     {
         while (!stopping_ && !exhausted_ && static_cast<int>(rechecks_.size()) < line_.workers) {
             const QDateTime started = QDateTime::currentDateTime();
-            const std::optional<QString> domain = list_.ClaimDue(worker_, started, hold_);
-            if (domain && done_.contains(*domain)) // its release failed before: let it go again
-                list_.Release(*domain, worker_, std::nullopt);
-            if (!domain || done_.contains(*domain)) {
+            const std::optional<DueSite> due = list_.ClaimDue(worker_, started, hold_);
+            if (due && done_.contains(due->domain)) // its release failed before: let it go again
+                list_.Release(due->domain, worker_, std::nullopt);
+            if (!due || done_.contains(due->domain)) {
                 exhausted_ = true;
                 if (!list_.Error().isEmpty()) { // the sites due cannot be known, nor their losses
                     streams_.Say(WatchListFailureText(list_.Error()));
@@ -214,15 +214,16 @@ private:
                 }
                 break;
             }
-            done_.insert(*domain);
-            Begin(*domain, started);
+            done_.insert(due->domain);
+            Begin(*due, started);
         }
         if (rechecks_.empty())
             QCoreApplication::exit();
     }
 
-    void Begin(const QString &domain, const QDateTime &started)
+    void Begin(const DueSite &due, const QDateTime &started)
     {
+        const QString &domain = due.domain;
         streams_.Say(QStringLiteral("到期复查：%1").arg(SiteShown(domain)));
         const quint64 id = ++lastId_;
         Recheck &recheck = rechecks_[id];
@@ -245,6 +246,7 @@ private:
         recheck.renewal->start();
         CommandLine one = line_;
         one.checkDomain = domain;
+        one.confirmChecks = due.confirmChecks;
         recheck.streams = std::make_unique<ConsoleStreams>(streams_, SiteShown(domain) + u'：');
         recheck.run = std::make_unique<CheckRun>(one, settings_, *recheck.streams, progressBar_, true);
         QObject::connect(recheck.run.get(), &CheckRun::Done, this, [this, id](int status) { End(id, status); });
@@ -257,9 +259,10 @@ private:
         const auto found = rechecks_.find(id);
         Recheck &recheck = found->second;
         recheck.renewal->stop();
-        // A re-check that did not go to the end leaves its site due, for the next worker to take.
-        if (!list_.Release(recheck.domain, worker_,
-                           recheck.run->Stopped() ? std::nullopt : std::optional(recheck.started)))
+        // A re-check that did not go to the end leaves its site due, for the next worker to take;
+        // one that left losses to confirm makes it due again within the hour.
+        if (!list_.Release(recheck.domain, worker_, recheck.run->Stopped() ? std::nullopt : std::optional(recheck.started),
+                           recheck.run->Unconfirmed()))
             streams_.Say(WatchListFailureText(list_.Error()));
         if (recheck.claimLost)
             status = kExitCannotJudge;

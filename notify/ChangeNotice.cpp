@@ -39,9 +39,11 @@ std::optional<ChangeNotice> ReadNotice(HistoryReader &reader, const RunChanges &
     run.endedAt = changes->run.endedAt;
     for (const StoredRow &row : rows)
         run.counts.Add(row.outcome);
+    // A removal not yet confirmed is no alarm: only the run's own lists show it.
     for (const RowChange &change : changes->changes)
-        notice.changes.push_back({ChangeId(change.kind), ChangeWord(change.kind), change.address, change.before,
-                                  change.after, change.Told().evidence, ChangeDetail(change)});
+        if (change.kind != ChangeKind::UnconfirmedLoss)
+            notice.changes.push_back({ChangeId(change.kind), ChangeWord(change.kind), change.address, change.before,
+                                      change.after, change.Told().evidence, ChangeDetail(change)});
     return notice;
 }
 

@@ -34,7 +34,8 @@ struct NoticeRun {
     RowCounts counts;
 };
 
-// What a stored run has to tell: the site, the run, its changes in the order they were found.
+// What a stored run has to tell: the site, the run, its changes in the order they were found,
+// but for 疑似丢失.
 struct ChangeNotice {
     QString domain;
     NoticeRun run;

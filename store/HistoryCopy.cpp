@@ -141,15 +141,25 @@ std::optional<qint64> CopyTable(const Table &table, QSqlDatabase &source, QSqlDa
     return copied;
 }
 
-// After a merge a site's address may be kept twice, once from each history: its checks move to
-// the first, and the site's spans are made anew from them all. Each site's spans are made from
+// After a merge a site's address may be kept twice, once from each history: its checks and the
+// link agreed for it move to the first, and the site's spans are made anew from them all. Each site's spans are made from
 // its checks, which a copy moves.
 bool JoinAddresses(QSqlDatabase &db, QSqlError &error)
 {
     const QString twice = QStringLiteral("SELECT a.id FROM address a JOIN address b ON b.domain_name = a.domain_name "
                                          "AND b.address = a.address AND b.id < a.id");
     QSqlQuery query(db);
+    // The link agreed for an address is kept with it: the first's, or the later's when the first has none.
+    const QString agreed = QStringLiteral("b.expected_target IS NOT NULL OR b.expected_anchor IS NOT NULL OR b.expected_follow IS NOT NULL");
+    const QString later = QStringLiteral("(SELECT b.%1 FROM address b WHERE b.domain_name = address.domain_name "
+                                         "AND b.address = address.address AND b.id > address.id AND (%2) ORDER BY b.id LIMIT 1)");
     const QString statements[] = {
+        QStringLiteral("UPDATE address SET expected_target = %1, expected_anchor = %2, expected_follow = %3 "
+                       "WHERE expected_target IS NULL AND expected_anchor IS NULL AND expected_follow IS NULL AND EXISTS "
+                       "(SELECT 1 FROM address b WHERE b.domain_name = address.domain_name AND b.address = address.address "
+                       "AND b.id > address.id AND (%4))")
+            .arg(later.arg(QStringLiteral("expected_target"), agreed), later.arg(QStringLiteral("expected_anchor"), agreed),
+                 later.arg(QStringLiteral("expected_follow"), agreed), agreed),
         QStringLiteral("UPDATE run_check SET address_id = (SELECT MIN(b.id) FROM address a JOIN address b "
                        "ON b.domain_name = a.domain_name AND b.address = a.address WHERE a.id = run_check.address_id) "
                        "WHERE address_id IN (%1)").arg(twice),

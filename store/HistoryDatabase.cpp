@@ -321,6 +321,15 @@ const std::vector<SchemaStep> kSchema = {
         QStringLiteral("ALTER TABLE address ADD COLUMN expected_follow SMALLINT"),
         QStringLiteral("ALTER TABLE watch ADD COLUMN confirm_checks INTEGER DEFAULT 1 NOT NULL"),
     }},
+    // A run keeps how many checks in a row confirmed a loss when it was made, so that its changes
+    // read the same whatever is set later. A watched site whose last re-check left losses to
+    // confirm falls due an hour after it, and the claim's index orders by that.
+    {{
+        QStringLiteral("ALTER TABLE run ADD COLUMN confirm_checks INTEGER DEFAULT 1 NOT NULL"),
+        QStringLiteral("ALTER TABLE watch ADD COLUMN unconfirmed_losses INTEGER DEFAULT 0 NOT NULL"),
+        QStringLiteral("DROP INDEX watch_by_due"),
+        QStringLiteral("CREATE INDEX watch_by_due ON watch ((%1), domain_name)").arg(kWatchDue),
+    }},
 };
 
 // Where the two engines differ. Statements are written as SQLite spells them; a server's

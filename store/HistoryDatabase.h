@@ -24,6 +24,10 @@ struct SchemaStep {
 };
 std::span<const SchemaStep> HistorySchema();
 
+// When a watched site falls due: its interval after its last re-check, or an hour after it when
+// that re-check left losses to confirm; when it was added until its first.
+inline const QString kWatchDue = QStringLiteral(
+    "COALESCE(last_recheck_at + (CASE WHEN unconfirmed_losses > 0 THEN 1 ELSE interval_hours END) * 3600000, added_at)");
 // What a check found, as the first schema's rows kept it beside their address and time.
 inline const QString kRowColumns = QStringLiteral(
     "final_address, verdict, outcome, page_had, http_status, failure_cause, attempts, failed_attempts, charset, robots");

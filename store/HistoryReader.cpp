@@ -10,6 +10,7 @@
 #include <QSqlDatabase>
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <map>
 #include <span>
@@ -21,7 +22,7 @@ namespace vantorel {
 namespace {
 
 const QString kRunColumns =
-    QStringLiteral("SELECT id, domain_name, source, started_at, ended_at, outcome, count_text, end_order FROM run");
+    QStringLiteral("SELECT id, domain_name, source, started_at, ended_at, outcome, count_text, end_order, confirm_checks FROM run");
 const QString kUnreachable = QStringLiteral("unreachable");
 
 QDateTime TimeOf(const QVariant &millis)
@@ -48,7 +49,25 @@ StoredRun RunOf(const QSqlQuery &query)
         run.countText = query.value(6).toString();
     if (!query.value(7).isNull())
         run.endOrder = query.value(7).toLongLong();
+    run.confirmChecks = query.value(8).toInt();
     return run;
+}
+
+// Whether a loss of the site waited for more than one check: else each removal after a check
+// 有效 was told at once, and no past needs its removals counted.
+bool Confirming(const std::vector<StoredRun> &runs)
+{
+    return std::any_of(runs.begin(), runs.end(), [](const StoredRun &run) { return run.confirmChecks > 1; });
+}
+
+// Whether removals in a row were told as a loss: by the first whose count reached what its run
+// asked for. confirmChecks: of each removal's run, in order.
+bool LossTold(const std::vector<int> &confirmChecks)
+{
+    for (std::size_t miss = 1; miss <= confirmChecks.size(); ++miss)
+        if (static_cast<int>(miss) >= confirmChecks[miss - 1])
+            return true;
+    return false;
 }
 
 // "nofollow, ugc" and the like, as RelText and RobotsText write them.
@@ -257,10 +276,11 @@ public:
     // within the horizon, made before checkedBefore. Read from each address's spans, latest
     // first: the check is the latest of the span's runs within the horizon that checked it,
     // which is the span's last when the horizon and the time leave it in.
-    // pastStates, when given, gets each address's states of its last and last reachable checks.
+    // statesOut, when given, gets each address's states of its last and last reachable checks,
+    // and of the check before its removals.
     QHash<QString, AddressPast> Pasts(const QString &domain, const QStringList &addresses, qint64 horizon,
                                       const QDateTime &checkedBefore,
-                                      QHash<QString, std::pair<qint64, qint64>> *pastStates = nullptr)
+                                      QHash<QString, std::array<qint64, 3>> *statesOut = nullptr)
     {
         struct Span {
             qint64 first, last, state;
@@ -287,9 +307,15 @@ public:
                  });
         // The runs by their place among the completed.
         std::unordered_map<qint64, qint64> runAt;
-        for (const StoredRun &run : Runs(domain))
+        const std::vector<StoredRun> runs = Runs(domain);
+        for (const StoredRun &run : runs)
             if (run.endOrder)
                 runAt.emplace(*run.endOrder, run.id);
+        // Removals may wait for more checks: the past reaches back to the check 有效 before them.
+        const bool confirming = Confirming(runs);
+        const auto pastEnds = [confirming](StoredOutcome outcome) {
+            return outcome != StoredOutcome::Unreachable && !(confirming && outcome == StoredOutcome::Removed);
+        };
         // The spans whose check is wanted: the latest, and the latest that could be had.
         const qint64 before = checkedBefore.isValid() ? checkedBefore.toMSecsSinceEpoch() : std::numeric_limits<qint64>::max();
         std::vector<QVariantList> direct; // run, address: the span's last check
@@ -300,7 +326,7 @@ public:
                     direct.push_back({runAt.at(span.last), address->id});
                     wanted[{runAt.at(span.last), address->id}] = {address.key(), &span};
                 }
-                if (span.outcome != StoredOutcome::Unreachable)
+                if (pastEnds(span.outcome))
                     break;
             }
         // An address listed twice in a run counts by its first row. Each pair is a search of
@@ -321,14 +347,26 @@ public:
                                                   "JOIN run_check c ON c.run_id = u.id AND c.address_id = ? "
                                                   "WHERE u.domain_name = ? AND u.end_order >= ? AND u.end_order <= ? "
                                                   "AND c.checked_at < ? ORDER BY u.end_order DESC, c.row_no LIMIT 1"));
+        // The removals after the check 有效 before them, each by its run's confirmation, up to
+        // the most any run asks for.
+        QSqlQuery removals = Prepare(QStringLiteral("SELECT u.confirm_checks FROM run u "
+                                                    "JOIN run_check c ON c.run_id = u.id AND c.address_id = ? "
+                                                    "JOIN row_state t ON t.id = c.state_id "
+                                                    "WHERE u.domain_name = ? AND u.end_order > ? AND u.end_order < ? "
+                                                    "AND c.checked_at < ? AND t.outcome = ? "
+                                                    "GROUP BY u.end_order, u.confirm_checks ORDER BY u.end_order LIMIT %1")
+                                         .arg(kMostConfirmChecks));
         QHash<QString, AddressPast> pasts;
-        QHash<QString, std::pair<qint64, qint64>> statesOf; // address: the states of its last and last reachable checks
+        // address: the states of its last and last reachable checks, and of the check before its removals
+        QHash<QString, std::array<qint64, 3>> statesOf;
         std::set<qint64> states;
         for (auto address = found.begin(); address != found.end(); ++address) {
             AddressPast past;
-            std::pair<qint64, qint64> &pastStates = statesOf[address.key()];
+            std::array<qint64, 3> &pastStates = statesOf[address.key()];
             for (const Span &span : address->spans) {
                 if (past.last && span.outcome == StoredOutcome::Unreachable)
+                    continue;
+                if (past.lastReachable && span.outcome == StoredOutcome::Removed)
                     continue;
                 std::optional<AddressCheck> made;
                 const auto direct = std::find_if(address->checks.begin(), address->checks.end(),
@@ -343,12 +381,26 @@ public:
                 states.insert(span.state);
                 if (!past.last) {
                     past.last = made;
-                    pastStates.first = span.state;
+                    pastStates[0] = span.state;
+                }
+                if (past.lastReachable) { // the check 有效 before the removals
+                    std::vector<int> confirmations;
+                    if (Exec(removals, {address->id, domain, span.last, horizon, before, OutcomeName(StoredOutcome::Removed)}))
+                        while (removals.next())
+                            confirmations.push_back(removals.value(0).toInt());
+                    removals.finish();
+                    if (!LossTold(confirmations)) {
+                        past.misses = static_cast<int>(confirmations.size());
+                        past.beforeMisses = made;
+                        pastStates[2] = span.state;
+                    }
+                    break;
                 }
                 if (span.outcome != StoredOutcome::Unreachable) {
                     past.lastReachable = made;
-                    pastStates.second = span.state;
-                    break;
+                    pastStates[1] = span.state;
+                    if (pastEnds(span.outcome))
+                        break;
                 }
             }
             if (past.last)
@@ -356,13 +408,15 @@ public:
         }
         const std::unordered_map<qint64, std::vector<LinkEvidence>> linksOf = StateLinks(states);
         for (auto past = pasts.begin(); past != pasts.end(); ++past) {
-            const auto [last, reachable] = statesOf.value(past.key());
+            const auto [last, reachable, beforeMisses] = statesOf.value(past.key());
             SetLinks(*past->last, linksOf, last);
             if (past->lastReachable)
                 SetLinks(*past->lastReachable, linksOf, reachable);
+            if (past->beforeMisses)
+                SetLinks(*past->beforeMisses, linksOf, beforeMisses);
         }
-        if (pastStates)
-            *pastStates = std::move(statesOf);
+        if (statesOut)
+            *statesOut = std::move(statesOf);
         return pasts;
     }
 
@@ -414,7 +468,7 @@ public:
         QStringList addresses;
         for (const BareCheck &bare : slice)
             addresses << bare.check.address;
-        QHash<QString, std::pair<qint64, qint64>> pastStates;
+        QHash<QString, std::array<qint64, 3>> pastStates;
         const QHash<QString, AddressPast> pasts = Pasts(run.domain, addresses, horizon, {}, &pastStates);
         std::vector<AddressCheck> rows;
         rows.reserve(slice.size());
@@ -424,7 +478,7 @@ public:
             const auto past = pasts.constFind(row.address);
             if (past == pasts.cend())
                 continue;
-            const auto [last, reachable] = pastStates.value(row.address);
+            const auto [last, reachable, beforeMisses] = pastStates.value(row.address);
             if (const AddressCheck *same = past->lastReachable && bare.state == reachable ? &*past->lastReachable
                                            : bare.state == last                           ? &*past->last
                                                                                           : nullptr)
@@ -474,8 +528,8 @@ public:
             if (summaries[i].run.endOrder)
                 atPlace.emplace(*summaries[i].run.endOrder, i);
         }
-        const auto judge = [](const AddressPast &past, const AddressCheck &now) {
-            const std::vector<ChangeKind> kinds = ChangesOf(past, now, false);
+        const auto judge = [](const AddressPast &past, const AddressCheck &now, int confirmChecks) {
+            const std::vector<ChangeKind> kinds = ChangesOf(past, now, false, confirmChecks);
             return std::any_of(kinds.begin(), kinds.end(), IsLoss);
         };
         QSqlQuery spans = Select(QStringLiteral("SELECT s.address_id, s.first_order, t.outcome, "
@@ -484,18 +538,62 @@ public:
                                                 "JOIN row_state t ON t.id = s.state_id WHERE a.domain_name = ? "
                                                 "ORDER BY s.address_id, s.first_order"),
                                  {domain});
+        struct Span {
+            qint64 address, first;
+            AddressCheck check;
+        };
+        std::vector<Span> read;
+        while (spans.next())
+            read.push_back({spans.value(0).toLongLong(), spans.value(1).toLongLong(),
+                            {0, {}, OutcomeOf(spans.value(2)), QStringList(spans.value(3).toInt(), QString()), {}}});
+        spans.finish();
+        // A removal waiting for confirmation is told by the run of the removal that confirmed it.
+        const bool confirming = Confirming(runs);
+        QSqlQuery removals = Prepare(QStringLiteral("SELECT u.end_order, u.confirm_checks FROM run u "
+                                                    "JOIN run_check c ON c.run_id = u.id AND c.address_id = ? "
+                                                    "JOIN row_state t ON t.id = c.state_id "
+                                                    "WHERE u.domain_name = ? AND u.end_order >= ? AND u.end_order < ? AND t.outcome = ? "
+                                                    "GROUP BY u.end_order, u.confirm_checks ORDER BY u.end_order LIMIT %1")
+                                         .arg(kMostConfirmChecks));
+        const auto told = [&](std::size_t at) -> std::optional<qint64> {
+            qint64 until = std::numeric_limits<qint64>::max();
+            for (std::size_t next = at + 1; next < read.size() && read[next].address == read[at].address; ++next)
+                if (IsValid(read[next].check.outcome)) {
+                    until = read[next].first;
+                    break;
+                }
+            if (!Exec(removals, {read[at].address, domain, read[at].first, until, OutcomeName(StoredOutcome::Removed)}))
+                return std::nullopt;
+            std::optional<qint64> place;
+            for (int miss = 1; !place && removals.next(); ++miss)
+                if (miss >= removals.value(1).toInt())
+                    place = removals.value(0).toLongLong();
+            removals.finish();
+            return place;
+        };
         AddressPast past;
-        qint64 address = -1;
-        while (spans.next()) {
-            if (spans.value(0).toLongLong() != std::exchange(address, spans.value(0).toLongLong()))
+        std::optional<AddressCheck> untold; // the check 有效 before removals never told as lost
+        for (std::size_t at = 0; at < read.size(); ++at) {
+            if (at == 0 || read[at].address != read[at - 1].address) {
                 past = {};
-            const AddressCheck now{0, {}, OutcomeOf(spans.value(2)), QStringList(spans.value(3).toInt(), QString()), {}};
-            if (const auto run = atPlace.find(spans.value(1).toLongLong());
-                run != atPlace.end() && summaries[run->second].run.source != RunSource::Import && judge(past, now))
+                untold.reset();
+            }
+            const AddressCheck &now = read[at].check;
+            std::optional<qint64> place = read[at].first;
+            AddressPast judged = past;
+            if (confirming && now.outcome == StoredOutcome::Removed && judge(past, now, 1)) {
+                place = told(at);
+                if (!place)
+                    untold = past.lastReachable;
+            } else if (untold && IsValid(now.outcome)) {
+                judged.beforeMisses = std::exchange(untold, std::nullopt);
+                judged.misses = 1;
+            }
+            if (const auto run = place ? atPlace.find(*place) : atPlace.end();
+                run != atPlace.end() && summaries[run->second].run.source != RunSource::Import && judge(judged, now, 1))
                 ++summaries[run->second].lost;
             past.Add(now);
         }
-        spans.finish();
         for (RunSummary &summary : summaries) {
             if (summary.run.endOrder || summary.run.source == RunSource::Import)
                 continue;
@@ -517,7 +615,7 @@ public:
             const QHash<QString, AddressPast> pasts = Pasts(domain, addresses, Horizon(runs, summary.run), {});
             const AddressPast none;
             summary.lost = static_cast<int>(std::count_if(rows.begin(), rows.end(), [&](const AddressCheck &row) {
-                return judge(pasts.value(row.address, none), row);
+                return judge(pasts.value(row.address, none), row, summary.run.confirmChecks);
             }));
         }
     }

@@ -92,7 +92,7 @@ CellTable ChangesTable(const RunChanges &changes)
                     {},
                     3};
     for (const RowChange &change : changes.changes) {
-            table.rows.push_back({ChangeWord(change.kind), QString::number(change.number), change.address,
+            table.rows.push_back({ChangeLabel(change), QString::number(change.number), change.address,
                               CheckDescription(change.before, change.after), CheckDescription(change.after, change.before),
                               change.Told().evidence});
     }
@@ -122,13 +122,19 @@ QStringList ChangeSummary(const std::vector<RowChange> &changes)
 QJsonObject ChangesJson(const RunChanges &changes)
 {
     QJsonArray array;
-    for (const RowChange &change : changes.changes)
-        array.append(QJsonObject{{QStringLiteral("kind"), ChangeId(change.kind)},
-                                 {QStringLiteral("number"), change.number},
-                                 {QStringLiteral("address"), change.address},
-                                 {QStringLiteral("before"), CheckJson(change.before)},
-                                 {QStringLiteral("after"), CheckJson(change.after)},
-                                 {QStringLiteral("evidence"), change.Told().evidence}});
+    for (const RowChange &change : changes.changes) {
+        QJsonObject object{{QStringLiteral("kind"), ChangeId(change.kind)},
+                           {QStringLiteral("number"), change.number},
+                           {QStringLiteral("address"), change.address},
+                           {QStringLiteral("before"), CheckJson(change.before)},
+                           {QStringLiteral("after"), CheckJson(change.after)},
+                           {QStringLiteral("evidence"), change.Told().evidence}};
+        if (change.kind == ChangeKind::UnconfirmedLoss) { // which of the checks that confirm a loss
+            object.insert(QStringLiteral("miss"), change.miss);
+            object.insert(QStringLiteral("confirmChecks"), change.confirmChecks);
+        }
+        array.append(object);
+    }
     return {{QStringLiteral("run"), RunObject(changes.run)},
             {QStringLiteral("previous"), changes.previous ? QJsonValue(RunObject(*changes.previous)) : QJsonValue()},
             {QStringLiteral("changes"), array}};

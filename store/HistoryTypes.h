@@ -33,6 +33,7 @@ struct StoredRun {
     // A completed run's place among the runs that completed, in the order they did; none for
     // any other run.
     std::optional<qint64> endOrder;
+    int confirmChecks = 1; // how many checks in a row confirm a loss (RowChange::confirmChecks)
     bool Interrupted() const { return !outcome; }
     // Why the search failed, for a run that ended with the engine's failure; else nothing.
     std::optional<QString> FailureReason() const;

@@ -100,7 +100,8 @@ public:
     // Each fills in the error when it fails.
     bool InsertRun(const StoredRun &run, qint64 &id, QSqlError &error)
     {
-        if (!ExecBound(statements_->insertRun, {run.domain, SourceName(run.source), Millis(run.startedAt)}, error))
+        if (!ExecBound(statements_->insertRun, {run.domain, SourceName(run.source), Millis(run.startedAt), run.confirmChecks},
+                       error))
             return false;
         return TakeId(statements_->insertRun, id, error);
     }
@@ -127,6 +128,7 @@ public:
             const StoredRow &row = *rows[i];
             const int kind = IsValid(row.outcome) ? kValid : row.outcome == StoredOutcome::Removed ? kRemoved : kUnreachable;
             const auto [before, made] = run.written.try_emplace({Text(row.address), row.number}, kind);
+            run.changed.emplace_back(before->first, made ? std::nullopt : std::optional(before->second));
             if (made)
                 ++counts[kRows];
             else
@@ -396,10 +398,15 @@ public:
         return Forget(error);
     }
 
+    // Whether the last failure was the connection lost under a statement (a server restarted),
+    // after which the server kept nothing of the transaction: it may be tried again whole.
+    bool Lost() const { return lost_; }
+
 private:
     struct Statements {
         explicit Statements(const QSqlDatabase &db)
-            : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at) VALUES (?, ?, ?) RETURNING id"))),
+            : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at, confirm_checks) "
+                                                    "VALUES (?, ?, ?, ?) RETURNING id"))),
               insertState(Prepared(db, QStringLiteral("INSERT INTO row_state (digest, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                                                       "RETURNING id").arg(kStateColumns))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
@@ -479,6 +486,7 @@ private:
         if (deadline_)
             deadline_->Explain(error);
         deadline_.reset();
+        lost_ = ConnectionLost(error);
         const QString reason = StoreFailureReason(error, path_);
         Close();
         return reason;
@@ -509,6 +517,7 @@ private:
     const QString path_;
     const OpenOptions options_;
     std::optional<Statements> statements_;
+    bool lost_ = false;
     // From the transaction's start to its end.
     std::optional<ServerDeadline> deadline_;
 };
@@ -526,12 +535,14 @@ HistoryWriter::~HistoryWriter()
     thread_.join();
 }
 
-HistoryWriter::Ticket HistoryWriter::BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt)
+HistoryWriter::Ticket HistoryWriter::BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt,
+                                              int confirmChecks)
 {
     StoredRun run;
     run.domain = SiteKey(domain);
     run.source = source;
     run.startedAt = startedAt;
+    run.confirmChecks = confirmChecks;
     const Ticket ticket = ++lastTicket_;
     Enqueue(Begin{ticket, std::move(run)});
     return ticket;
@@ -672,8 +683,13 @@ void HistoryWriter::WriteBatch(Connection &connection, Runs &runs, std::vector<J
     });
     QString reason;
     std::vector<std::pair<Ticket, qint64>> stored;
-    bool pruned = false;
-    if (writes && (reason = connection.Begin()).isEmpty()) {
+    // A connection lost under a statement (a server restarting) loses the transaction, not the
+    // runs: it is tried once more on a new connection. A lost COMMIT is not: it may have been kept.
+    for (int attempt = 0; writes && attempt < 2; ++attempt) {
+        stored.clear();
+        bool pruned = false;
+        if (!(reason = connection.Begin()).isEmpty())
+            break;
         QSqlError error;
         bool written = true;
         for (auto job = batch.begin(); written && job != batch.end();) {
@@ -702,14 +718,35 @@ void HistoryWriter::WriteBatch(Connection &connection, Runs &runs, std::vector<J
             job = next;
         }
         reason = written ? connection.Commit() : connection.Abandon(error);
-        if (reason.isEmpty() && pruned)
+        const bool kept = reason.isEmpty();
+        UndoOrKeepChanges(runs, batch, kept);
+        if (kept && pruned)
             reason = connection.GiveSpaceBack();
+        if (kept || written || !connection.Lost())
+            break;
     }
     if (reason.isEmpty())
         KeepStored(runs, stored);
     else if (writes)
         DropFailed(runs, batch, reason);
     EndWriting(runs, batch);
+}
+
+// The rows a transaction wrote count as written once it is kept; else they are as before it.
+void HistoryWriter::UndoOrKeepChanges(Runs &runs, const std::vector<Job> &batch, bool kept)
+{
+    for (const Job &job : batch) {
+        const auto run = runs.find(TicketOf(job));
+        if (run == runs.end())
+            continue;
+        RunState &state = run->second;
+        for (auto change = state.changed.rbegin(); !kept && change != state.changed.rend(); ++change)
+            if (change->second)
+                state.written[change->first] = *change->second;
+            else
+                state.written.erase(change->first);
+        state.changed.clear();
+    }
 }
 
 bool HistoryWriter::WriteBegin(Connection &connection, Runs &runs, const Begin &begin,

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <thread>
 #include <unordered_map>
@@ -36,8 +37,9 @@ public:
     // Writes what is queued, then ends the thread.
     ~HistoryWriter() override;
 
-    // A run is kept under its site's key, whatever form of the name it was given (SiteKey).
-    Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt);
+    // A run is kept under its site's key, whatever form of the name it was given (SiteKey), with
+    // how many checks in a row confirm a loss it finds.
+    Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt, int confirmChecks = 1);
     void SaveRow(Ticket run, StoredRow row);
     void EndRun(Ticket run, RunOutcome outcome, const std::optional<QString> &countText,
                 const QDateTime &endedAt = QDateTime::currentDateTime());
@@ -101,6 +103,9 @@ private:
         // Each row written, by address and number, with its count (RowClass): a row checked
         // again takes its place.
         std::map<std::pair<QString, int>, int> written;
+        // What the open transaction changed in written, first change first: a key and its
+        // count before (none: new), to be undone when the transaction is not kept.
+        std::vector<std::pair<std::pair<QString, int>, std::optional<int>>> changed;
     };
     class Connection;
     // Jobs waiting together share a transaction, which stays short.
@@ -122,6 +127,7 @@ private:
     static RunState *Writable(Runs &runs, Ticket ticket);
     // One transaction of jobs; a run's rows in a row are written together.
     void WriteBatch(Connection &connection, Runs &runs, std::vector<Job> &batch);
+    static void UndoOrKeepChanges(Runs &runs, const std::vector<Job> &batch, bool kept);
     // Each kind of write, inside the transaction; false, with the error, when it failed.
     bool WriteBegin(Connection &connection, Runs &runs, const Begin &begin,
                     std::vector<std::pair<Ticket, qint64>> &stored, QSqlError &error);

@@ -11,9 +11,10 @@ namespace vantorel {
 
 namespace {
 
-constexpr std::array<ChangeKindNames, 10> kChangeKinds{{
+constexpr std::array<ChangeKindNames, 11> kChangeKinds{{
     {ChangeKind::Added, u"新增", u"added"},
     {ChangeKind::Lost, u"丢失", u"lost"},
+    {ChangeKind::UnconfirmedLoss, u"疑似丢失", u"unconfirmed-loss"},
     {ChangeKind::BecameMention, u"变为文字提及", u"became-mention"},
     {ChangeKind::Restored, u"恢复", u"restored"},
     {ChangeKind::BecameNofollow, u"变为 nofollow", u"became-nofollow"},
@@ -43,6 +44,7 @@ const AddressCheck *ComparedWith(const AddressPast &past, ChangeKind kind)
     case ChangeKind::NoLongerListed:
         return &*past.last;
     case ChangeKind::Lost:
+    case ChangeKind::UnconfirmedLoss:
     case ChangeKind::BecameMention:
     case ChangeKind::BecameNofollow:
     case ChangeKind::BecameFollow:
@@ -50,6 +52,20 @@ const AddressCheck *ComparedWith(const AddressPast &past, ChangeKind kind)
         break;
     }
     return &*past.lastReachable;
+}
+
+// The past as the next check is judged against it: removals not yet told as a loss are left
+// out, so that a page back meanwhile was never lost and a loss confirmed is told against the
+// check 有效 before them.
+AddressPast AsTold(const AddressPast &past)
+{
+    if (!past.beforeMisses)
+        return past;
+    AddressPast told = past;
+    told.lastReachable = past.beforeMisses;
+    if (told.last->outcome == StoredOutcome::Removed)
+        told.last = past.beforeMisses;
+    return told;
 }
 
 // What the links of a page 有效 before and now became: the anchors are a set, since an export
@@ -161,9 +177,10 @@ bool IsLoss(ChangeKind kind)
     return kind == ChangeKind::Lost || kind == ChangeKind::BecameMention;
 }
 
-std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &now, bool listsAnew)
+std::vector<ChangeKind> ChangesOf(const AddressPast &given, const AddressCheck &now, bool listsAnew, int confirmChecks)
 {
     using enum ChangeKind;
+    const AddressPast past = AsTold(given);
     if (!past.last)
         return listsAnew ? std::vector{Added} : std::vector<ChangeKind>{};
     const StoredOutcome last = past.last->outcome;
@@ -171,8 +188,11 @@ std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &n
         return {last == StoredOutcome::Unreachable ? StillUnreachable : BecameUnreachable};
     // A page that could not be had says nothing about its link: a loss is judged against the last
     // check that could be had, so that it is told once, whatever came between.
-    if (now.outcome == StoredOutcome::Removed)
-        return past.lastReachable && IsValid(past.lastReachable->outcome) ? std::vector{Lost} : std::vector<ChangeKind>{};
+    if (now.outcome == StoredOutcome::Removed) {
+        if (!past.lastReachable || !IsValid(past.lastReachable->outcome))
+            return {};
+        return {past.misses + 1 >= confirmChecks ? Lost : UnconfirmedLoss};
+    }
     // Only checks that could not be had before: the link is new to the history.
     if (!past.lastReachable)
         return {Added};
@@ -196,6 +216,7 @@ QString ChangeDetail(const RowChange &change)
     case ChangeKind::StillUnreachable:
         return change.after->cause;
     case ChangeKind::Lost:
+    case ChangeKind::UnconfirmedLoss:
     case ChangeKind::BecameMention:
         return change.after->evidence;
     case ChangeKind::BecameNofollow:
@@ -212,6 +233,13 @@ QString ChangeDetail(const RowChange &change)
     return {};
 }
 
+QString ChangeLabel(const RowChange &change)
+{
+    if (change.kind == ChangeKind::UnconfirmedLoss)
+        return QStringLiteral("%1（第 %2/%3 次）").arg(ChangeWord(change.kind)).arg(change.miss).arg(change.confirmChecks);
+    return ChangeWord(change.kind);
+}
+
 std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<AddressCheck> &rows,
                                     const QHash<QString, AddressPast> &pasts,
                                     const std::vector<AddressCheck> *previousSearch, bool searchedBefore)
@@ -225,10 +253,11 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
     for (const AddressCheck *row : FirstRows(rows)) {
         listed.insert(row->address);
         const auto found = pasts.constFind(row->address);
-        const AddressPast &past = found == pasts.cend() ? none : *found;
-        for (const ChangeKind kind : ChangesOf(past, *row, listsAnew)) {
+        const AddressPast past = AsTold(found == pasts.cend() ? none : *found);
+        for (const ChangeKind kind : ChangesOf(past, *row, listsAnew, run.confirmChecks)) {
             const AddressCheck *before = ComparedWith(past, kind);
-            changes.push_back({kind, row->address, row->number, before ? std::optional(*before) : std::nullopt, *row});
+            changes.push_back({kind, row->address, row->number, before ? std::optional(*before) : std::nullopt, *row,
+                               past.misses + 1, run.confirmChecks});
         }
     }
     if (previousSearch) {
@@ -276,7 +305,7 @@ const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const Stored
 QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now)
 {
     const std::vector<ChangeKind> kinds = now ? ChangesOf(past, *now, false) : std::vector<ChangeKind>{};
-    const AddressCheck *compared = kinds.empty() ? nullptr : ComparedWith(past, kinds.front());
+    const AddressCheck *compared = kinds.empty() ? nullptr : ComparedWith(AsTold(past), kinds.front());
     const AddressCheck &shown = compared ? *compared : *past.last;
     QString line = QStringLiteral("上次检测（%1）：%2")
                        .arg(shown.checkedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),

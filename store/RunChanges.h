@@ -32,6 +32,10 @@ AddressCheck CheckOf(const StoredRow &row);
 struct AddressPast {
     std::optional<AddressCheck> last;
     std::optional<AddressCheck> lastReachable;
+    // Removals not yet told as a loss, since the check 有效 before them (ChangesOf's confirmChecks):
+    // how many completed checks in a row found the address removed, and that check.
+    int misses = 0;
+    std::optional<AddressCheck> beforeMisses;
     // A later check becomes part of the past.
     void Add(const AddressCheck &check);
 };
@@ -40,6 +44,7 @@ enum class ChangeKind {
     Added,             // 新增: a search lists an address the site never checked, not on its first
                        // search; or a page found 有效 after only checks that could not be had
     Lost,              // 丢失: removed now, 有效 when last reachable; said once
+    UnconfirmedLoss,   // 疑似丢失: removed, by fewer checks in a row than confirm a loss; told nowhere
     BecameMention,     // 变为文字提及: the page still names the domain, and no longer links to it
     Restored,          // 恢复: 有效 again after 已失效, or after a check that could not be had
     BecameNofollow,    // 变为 nofollow: passed weight, passes none now
@@ -61,6 +66,8 @@ QString ChangeWord(ChangeKind kind); // 新增, 丢失, ...
 QString ChangeId(ChangeKind kind);   // added, lost, ...
 // A link gone: 丢失, and 变为文字提及, which the page's verdict (有效) would hide.
 bool IsLoss(ChangeKind kind);
+// The most checks in a row a loss may wait for.
+inline constexpr int kMostConfirmChecks = 5;
 
 struct RowChange {
     ChangeKind kind = ChangeKind::Added;
@@ -68,6 +75,7 @@ struct RowChange {
     int number = 0;                      // in the run; in the earlier search for 未再列出
     std::optional<AddressCheck> before; // the check the change is judged against; none for 新增
     std::optional<AddressCheck> after;  // none for 未再列出
+    int miss = 0, confirmChecks = 1;     // for 疑似丢失: which of the checks that confirm a loss this is
     // The check that tells the change: the run's row, or the earlier search's for 未再列出.
     const AddressCheck &Told() const { return after ? *after : *before; }
 };
@@ -80,13 +88,16 @@ QString CheckDescription(const std::optional<AddressCheck> &check, const std::op
 // before and after ("锚文本“旧” → “新”"), the link's new target, why the page could not be had,
 // what the page no longer has; empty when the change's word says it all.
 QString ChangeDetail(const RowChange &change);
+// The change's word as a list of changes shows it: "疑似丢失（第 1/2 次）", else ChangeWord.
+QString ChangeLabel(const RowChange &change);
 
 // How an address changed since its past; nothing when it did not (still 有效 with the same
 // weight and anchors, still removed, a loss already told, first seen without a listing to
 // compare with). A page back after an outage that changed its weight or anchors meanwhile has
 // both: 恢复, then that change against the last check that could be had. listsAnew: the check
-// was made by a search that has an earlier completed search.
-std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &now, bool listsAnew);
+// was made by a search that has an earlier completed search. A removal is 丢失 once
+// confirmChecks checks in a row found it, 疑似丢失 before; a page back before that was never lost.
+std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &now, bool listsAnew, int confirmChecks = 1);
 
 // A run's changes: each address it checked (its first row counts) against the address's own
 // past in the site's history, in row order (none for an import, which checked nothing); then,

@@ -32,6 +32,8 @@ public:
     qint64 CurrentRunId() const { return runId_; }
     // Keeps the next runs through another writer; never while a run goes on.
     void UseWriter(HistoryWriter &writer);
+    // How many checks in a row confirm a loss, for the runs begun from now on.
+    void SetConfirmChecks(int confirmChecks) { confirmChecks_ = confirmChecks; }
 
 signals:
     // "历史记录无法保存：<reason>", for the status line.
@@ -47,6 +49,7 @@ private:
     // The run going or the last one, whose id the store names: never an export kept meanwhile.
     std::optional<HistoryWriter::Ticket> namedTicket_;
     qint64 runId_ = 0;
+    int confirmChecks_ = 1;
     std::optional<RunOutcome> endedUnnamed_; // the run ended before the store named it
     QString unsaidFailure_;
 };

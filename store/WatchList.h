@@ -19,12 +19,23 @@ struct WatchedDomain {
     QDateTime lastRecheck; // invalid until its first due re-check
     QString claimedBy;     // the worker re-checking it now; empty when none
     QDateTime claimExpires;
+    int confirmChecks = 1;      // how many checks in a row confirm a loss
+    int unconfirmedLosses = 0;  // found by its last re-check, still to confirm
 
-    // Due at once when newly watched; then its interval after its last re-check.
+    // Due at once when newly watched; then its interval after its last re-check, or an hour
+    // after it while losses wait to be confirmed.
     QDateTime NextRecheck() const
     {
-        return lastRecheck.isValid() ? lastRecheck.addSecs(qint64(intervalHours) * 3600) : addedAt;
+        const int hours = unconfirmedLosses > 0 ? 1 : intervalHours;
+        return lastRecheck.isValid() ? lastRecheck.addSecs(qint64(hours) * 3600) : addedAt;
     }
+};
+
+// A site claimed for its re-check, with how many checks in a row confirm its losses.
+struct DueSite {
+    QString domain;
+    int confirmChecks = 1;
+    bool operator==(const DueSite &) const = default;
 };
 
 // The watch list in the history (a file or a server), through a connection of its own made on the thread that
@@ -40,8 +51,8 @@ public:
     // Why the last call failed, in Chinese; empty when it did not.
     const QString &Error() const { return error_; }
 
-    // Adds the site, or sets the interval of a site already watched.
-    bool Watch(const QString &domain, int intervalHours, const QDateTime &now);
+    // Adds the site, or sets the interval and confirmation of a site already watched.
+    bool Watch(const QString &domain, int intervalHours, const QDateTime &now, int confirmChecks = 1);
     // Whether the site was watched; nothing when the file failed.
     std::optional<bool> Unwatch(const QString &domain);
     // Every watched site, by name; nothing when the file failed.
@@ -50,12 +61,14 @@ public:
     // Claims one site that is due at now and that no live claim holds, the longest due first,
     // for worker until now + hold: two workers never hold the same site. Nothing when none is
     // due (Error() empty) or the file failed.
-    std::optional<QString> ClaimDue(const QString &worker, const QDateTime &now, std::chrono::seconds hold);
+    std::optional<DueSite> ClaimDue(const QString &worker, const QDateTime &now, std::chrono::seconds hold);
     // Moves the worker's claim on, while its re-check goes on; false when it no longer holds it.
     bool Renew(const QString &domain, const QString &worker, const QDateTime &until);
     // Ends the worker's claim and keeps when the re-check started, which makes the site due
-    // again one interval later; without that time the site stays as due as it was.
-    bool Release(const QString &domain, const QString &worker, const std::optional<QDateTime> &recheckedAt);
+    // again one interval later, or an hour later when it left unconfirmedLosses; without that
+    // time the site stays as due as it was.
+    bool Release(const QString &domain, const QString &worker, const std::optional<QDateTime> &recheckedAt,
+                 int unconfirmedLosses = 0);
 
 private:
     // A write transaction holds the store for writing at once (BeginWriting): on a file two

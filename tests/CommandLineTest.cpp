@@ -1,6 +1,7 @@
 // The real program run as a script would run it: vantorel --check, without any display, against
 // pages on 127.0.0.1 and an engine reached through a proxy on 127.0.0.1.
 
+#include "DisavowRules.h"
 #include "HistorySamples.h"
 #include "LoopbackServer.h"
 #include "NotificationBus.h"
@@ -663,8 +664,31 @@ TEST(CommandLine, AHistoryCopiedToAServerAndBackReadsTheSame)
     const Outcome refused = Vantorel({"--copy-history", file, database});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("中已有 1000 次检测；要把两份历史记录合在一起，请加 --merge"))) << refused.err.toStdString();
+    // The link agreed for an address: the target's stays, the copied one fills in where the target has none.
+    const auto agreed = [](const QString &location, const QString &sql) {
+        const QString name = QStringLiteral("command-line-test-agreed");
+        QStringList found;
+        {
+            EXPECT_EQ(vantorel::ConnectHistory(name, location), QString());
+            QSqlQuery query(QSqlDatabase::database(name, false));
+            EXPECT_TRUE(query.exec(sql)) << query.lastError().text().toStdString();
+            while (query.next())
+                found << query.value(0).toString();
+        }
+        QSqlDatabase::removeDatabase(name);
+        return found;
+    };
+    const QString first = QStringLiteral("(SELECT MIN(id) FROM address WHERE domain_name = 'example.com')");
+    const QString second = QStringLiteral("(SELECT MIN(id) + 1 FROM address WHERE domain_name = 'example.com')");
+    agreed(file, QStringLiteral("UPDATE address SET expected_target = 'http://example.com/from', expected_follow = 1 "
+                                "WHERE id IN (%1, %2)").arg(first, second));
+    agreed(database, QStringLiteral("UPDATE address SET expected_anchor = '友链' WHERE id = %1").arg(second));
     const Outcome merged = Vantorel({"--copy-history", file, database, "--merge"});
     EXPECT_EQ(merged.exitCode, 0) << merged.err.toStdString();
+    EXPECT_EQ(agreed(database, QStringLiteral("SELECT COALESCE(expected_target, '-') || ' ' || COALESCE(expected_anchor, '-') || ' ' || "
+                                              "COALESCE(CAST(expected_follow AS VARCHAR(8)), '-') FROM address "
+                                              "WHERE domain_name = 'example.com' AND id IN (%1, %2) ORDER BY id").arg(first, second)),
+              (QStringList{"http://example.com/from - 1", "- 友链 -"}));
     EXPECT_EQ(merged.out, copied.arg(kRuns).arg(states).arg(kRuns * kRows).arg(states * 3).arg(0)) << "the target keeps its own watches";
     const QStringList runs = Vantorel({"--history", "other.org", "--db", database}).out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(runs.size(), 1 + kRuns / 2);
@@ -1448,6 +1472,121 @@ TEST(CommandLine, ALossIsToldOnTheDesktopAndToTheWebhooksOnce)
     EXPECT_EQ(run.out.count(u'\n'), 3);
     EXPECT_EQ(run.err.count(QStringLiteral("桌面通知未发送：")), 1) << run.err.toStdString();
     EXPECT_EQ(hook.Count(), 4u);
+}
+
+// With --confirm 2 a page that no longer links is 疑似丢失 the first time a completed check finds
+// it, with exit 0 and no webhook, and 丢失 (exit 5, a webhook) the second time in a row; a run
+// killed halfway counts for nothing, and a page back after one miss was never lost.
+TEST(CommandLine, ALossIsToldOnlyOnceConfirmedByChecksInARowThatCompleted)
+{
+    constexpr std::string_view kLinked = "<a href=\"http://example.com/\">友链</a>";
+    TestWeb web;
+    web.SetPage("/a", std::string(kLinked));
+    web.SetPage("/b", std::string(kLinked));
+    std::atomic<bool> stall = false;
+    LoopbackServer slow([&](LoopbackServer::Connection &connection) {
+        if (stall)
+            connection.sleepFor(60s);
+        connection.respond(200, std::string(kLinked));
+    });
+    HookServer hook;
+    const QTemporaryDir folder;
+    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    const QStringList recheck{"--recheck", "example.com", "--confirm", "2", "--fail-on-lost", "--db", db, "--format", "tsv",
+                              "--retries", "0", "--jobs", "1", "--notify-url", hook.server.url("/hook")};
+    const QByteArray list = (web.Address("/a") + "\n" + web.Address("/b") + "\n" + slow.hostAndPort() + "/s\n").toUtf8();
+    ASSERT_EQ(Vantorel({"--check", "example.com", "--urls", "-", "--db", db, "--format", "tsv"}, {}, list).exitCode, 0);
+    const QString a = QStringLiteral("http://") + web.Address("/a"), b = QStringLiteral("http://") + web.Address("/b");
+
+    web.SetPage("/a", "nothing");
+    web.SetPage("/b", "nothing");
+    stall = true;
+    QProcess killed;
+    Start(killed, recheck, {});
+    // Killed once the store holds both removals it found.
+    const QDeadlineTimer stored(10'000);
+    while (!stored.hasExpired()) {
+        const std::vector<vantorel::RunSummary> kept = vantorel::HistoryReader(db).Runs(QStringLiteral("example.com"));
+        if (kept.size() == 2 && kept[0].removed == 2)
+            break;
+        std::this_thread::sleep_for(20ms);
+    }
+    SignalAfter(killed, "2/3", SIGKILL);
+    stall = false;
+
+    Outcome run = Vantorel(recheck);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("疑似丢失 2 条：%1、%2\n").arg(a, b))) << run.err.toStdString();
+    EXPECT_EQ(hook.Count(), 0u) << "a removal not yet confirmed is no alarm";
+    const QStringList changes = Vantorel({"--changes", "example.com", "--db", db, "--format", "tsv"}).out.split(u'\n');
+    ASSERT_GT(changes.size(), 1);
+    EXPECT_TRUE(changes[1].startsWith(QStringLiteral("疑似丢失（第 1/2 次）\t1\t") + a)) << changes[1].toStdString();
+    const QJsonObject told = QJsonDocument::fromJson(Vantorel({"--changes", "example.com", "--db", db, "--format", "json"}).out.toUtf8())
+                                 .object()[u"changes"].toArray()[0].toObject();
+    EXPECT_EQ(told[u"kind"].toString(), QStringLiteral("unconfirmed-loss"));
+    EXPECT_EQ(std::pair(told[u"miss"].toInt(), told[u"confirmChecks"].toInt()), std::pair(1, 2));
+
+    web.SetPage("/b", std::string(kLinked));
+    run = Vantorel(recheck);
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("\n丢失 1 条：%1\n").arg(a))) << run.err.toStdString();
+    // The changes' lines come last, the progress lines naming each address before them.
+    EXPECT_FALSE(run.err.contains(QStringLiteral("恢复")) || run.err.contains(QStringLiteral("疑似丢失")))
+        << "back after one miss: nothing to tell; " << run.err.toStdString();
+    ASSERT_EQ(hook.Count(), 1u);
+    EXPECT_EQ(hook.posts[0][u"changes"].toArray().size(), 1);
+
+    run = Vantorel(recheck);
+    EXPECT_EQ(run.exitCode, 0) << "the loss was told once: " << run.err.toStdString();
+    EXPECT_EQ(hook.Count(), 1u);
+    const std::vector<vantorel::RunSummary> runs = vantorel::HistoryReader(db).Runs(QStringLiteral("example.com"));
+    ASSERT_EQ(runs.size(), 5u);
+    EXPECT_TRUE(runs[3].run.Interrupted());
+    EXPECT_EQ((std::vector<int>{runs[0].lost, runs[1].lost, runs[2].lost, runs[3].lost}), (std::vector<int>{0, 1, 0, 0}));
+}
+
+// The disavow file of a site's known links, each set of rows by what its latest check that could
+// be had found, as the console's rules read it; a site the history does not hold gives a file of
+// no link, and a --rows the program does not know is a usage error.
+TEST(CommandLine, ADisavowFileListsTheKnownLinksAskedFor)
+{
+    TestWeb web;
+    web.SetPage("/a", "<a href=\"http://example.com/\">友链</a>");
+    web.SetPage("/b", "<a rel=\"nofollow\" href=\"http://example.com/\">友链</a>");
+    web.SetPage("/c", "<a href=\"http://example.com/\">友链</a>");
+    const QTemporaryDir folder;
+    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    const QByteArray list = (web.Address("/a") + "\n" + web.Address("/b") + "\n" + web.Address("/c") + "\n").toUtf8();
+    const QStringList check{"--check", "example.com", "--urls", "-", "--db", db, "--format", "tsv"};
+    ASSERT_EQ(Vantorel(check, {}, list).exitCode, 0);
+    web.SetPage("/c", "nothing");
+    ASSERT_EQ(Vantorel(check, {}, list).exitCode, 0);
+    const QString a = QStringLiteral("http://") + web.Address("/a"), b = QStringLiteral("http://") + web.Address("/b"),
+                  c = QStringLiteral("http://") + web.Address("/c");
+
+    const struct {
+        const char *rows; // none: the default
+        QStringList listed;
+    } cases[] = {{nullptr, {a, b, c}}, {"all", {a, b, c}}, {"removed", {c}}, {"nofollow", {b}}};
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.rows ? row.rows : "default");
+        QStringList arguments{"--disavow", "www.Example.com", "--db", db};
+        if (row.rows)
+            arguments << "--rows" << row.rows;
+        const Outcome run = Vantorel(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_EQ(vantorel::DisavowRulesBroken(run.out.toUtf8()), QString());
+        QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_FALSE(lines.isEmpty());
+        EXPECT_TRUE(lines.takeFirst().startsWith(QStringLiteral("# example.com 的拒绝链接文件：%1 条").arg(row.listed.size())));
+        EXPECT_EQ(lines, row.listed);
+    }
+    const Outcome none = Vantorel({"--disavow", "other.example", "--db", db});
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_EQ(none.out.count(u'\n'), 1) << none.out.toStdString();
+    const Outcome wrong = Vantorel({"--disavow", "example.com", "--rows", "lost", "--db", db});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("--rows 的值应为 removed、nofollow 或 all"))) << wrong.err.toStdString();
 }
 
 // A due site is searched as well as re-checked, as one run of source 监控: a site never checked

@@ -518,11 +518,17 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     interval->setValue(6);
     emit interval->editingFinished();
     ASSERT_TRUE(WaitFor([&] { return watched().size() == 1 && watched()[0].intervalHours == 6; }));
+    auto *watchConfirm = Child<QSpinBox>(*history, "SpinWatchConfirm");
+    EXPECT_EQ(watchConfirm->value(), 1);
+    watchConfirm->setValue(3);
+    emit watchConfirm->editingFinished();
+    ASSERT_TRUE(WaitFor([&] { return watched().size() == 1 && watched()[0].confirmChecks == 3; }));
     history->Reload();
     const auto *domains = Child<QTableView>(*history, "GridDomains");
     ASSERT_TRUE(WaitFor([&] { return domains->model()->index(0, 7).data().toString() == QStringLiteral("每 6 小时"); }));
     EXPECT_TRUE(watch->isChecked());
     EXPECT_EQ(interval->value(), 6);
+    EXPECT_EQ(watchConfirm->value(), 3);
     watch->click();
     ASSERT_TRUE(WaitFor([&] { return watched().empty(); }));
 
@@ -546,6 +552,15 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     ASSERT_TRUE(WaitFor([] {
         return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("history/keepDays")).toInt() == 30;
     }));
+    // So is how many checks in a row confirm a loss in the window's own runs.
+    auto *confirm = Child<QSpinBox>(*history, "SpinConfirm");
+    EXPECT_EQ(confirm->value(), 1);
+    confirm->setValue(2);
+    emit confirm->editingFinished();
+    EXPECT_EQ(window.Notices()->ConfirmChecks(), 2);
+    ASSERT_TRUE(WaitFor([] {
+        return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("history/confirmChecks")).toInt() == 2;
+    }));
     // So is the e-mail; settings that cannot send are refused and change nothing.
     const MailSettings mail{QStringLiteral("smtps://mail.example.org:465"), QStringLiteral("seo@example.org"),
                             {QStringLiteral("a@example.org"), QStringLiteral("b@example.org")}};
@@ -563,6 +578,11 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     EXPECT_EQ(MailAddressesIn(QStringLiteral("a@example.org，b@example.org; c@example.org\n")),
               (QStringList{"a@example.org", "b@example.org", "c@example.org"}));
     EXPECT_TRUE(WaitFor([&] { return next.Notices()->KeepDays() == 30; }));
+    EXPECT_TRUE(WaitFor([&] { return next.Notices()->ConfirmChecks() == 2; }));
+    window.Notices()->SetConfirmChecks(1); // the windows of the tests that follow tell a loss at once
+    ASSERT_TRUE(WaitFor([] {
+        return QSettings(QStringLiteral("vantorel"), QStringLiteral("vantorel")).value(QStringLiteral("history/confirmChecks")).toInt() == 1;
+    }));
 
     // "不再复查此地址" on a change: the site's re-checks pass the address by.
     runs->setCurrentIndex(runs->model()->index(1, 0));

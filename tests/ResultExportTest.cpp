@@ -2,7 +2,10 @@
 
 #include "QtPrinters.h"
 
+#include "DisavowRules.h"
+
 #include <AddressList.h>
+#include <Disavow.h>
 #include <ResultExport.h>
 
 #include <QStringEncoder>
@@ -323,3 +326,56 @@ TEST(AddressListNotes, NamesTenSkippedLinesAtMost)
 }
 
 } // namespace
+
+// Files the console takes, as a checker of its rules reads them, and those it would refuse,
+// refused with the reason.
+TEST(MakeDisavowFile, KeepsTheConsolesRulesAndRefusesWhatPassesItsLimits)
+{
+    const QDateTime made(QDate(2026, 12, 9), QTime(10, 30));
+    const QString longPath = QStringLiteral("http://a.example.org/") + QString(2048 - 21, u'x');
+    QStringList hundredThousand;
+    for (int i = 0; i < 100'000; ++i)
+        hundredThousand << QStringLiteral("http://a.cn/%1").arg(i);
+    QStringList largePages; // 1,100 addresses of 2,000 characters: 2.2 MB
+    for (int i = 0; i < 1100; ++i)
+        largePages << QStringLiteral("http://p%1.example.org/").arg(i) + QString(1975, u'y');
+    const struct {
+        const char *what;
+        QStringList entries;
+        QStringList lines;    // after the comment line, when the file is made
+        const char *refusal;  // when it is not
+    } cases[] = {
+        {"addresses, hosts, each once", {"http://a.example.org/x?b=1", "a.example.org/y", "https://b.example.org/", "domain:Spam.Example.org",
+                                         "http://a.example.org/x?b=1", "domain:spam.example.org"},
+         {"http://a.example.org/x?b=1", "http://a.example.org/y", "https://b.example.org/", "domain:spam.example.org"}, ""},
+        {"Chinese addresses and hosts, encoded", {"http://中文.com/页面", "domain:链接.cn"},
+         {"http://xn--fiq228c.com/%E9%A1%B5%E9%9D%A2", "domain:xn--gzu811i.cn"}, ""},
+        {"an address of 2,048 characters", {longPath}, {longPath}, ""},
+        {"one character more", {longPath + u'x'}, {}, "网址超过 2,048 个字符（第 2 行）：http://a.example.org/xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx…"},
+        {"not an address", {"http://a.example.org/", "ftp://b.example.org/"}, {}, "无法识别的网址（第 3 行）：ftp://b.example.org/"},
+        {"a domain line without a host", {"domain:"}, {}, "无法识别的网址（第 2 行）：domain:"},
+        {"100,000 addresses and the comment: 100,001 lines", hundredThousand, {}, "超过 100,000 行（共 100,001 行）"},
+        {"99,999 addresses and the comment", hundredThousand.mid(1), hundredThousand.mid(1), ""},
+        {"more than 2 MB", largePages, {}, "超过 2 MB（共 2,200,079 字节）"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const DisavowFile file = MakeDisavowFile(QStringLiteral("example.com"), c.entries, made);
+        EXPECT_EQ(file.refusal, QString::fromUtf8(c.refusal));
+        if (!file.refusal.isEmpty()) {
+            EXPECT_TRUE(file.text.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(DisavowRulesBroken(file.text), QString());
+        QStringList lines = QString::fromUtf8(file.text).split(u'\n');
+        EXPECT_EQ(lines.takeLast(), QString()) << "the last line ends too";
+        EXPECT_EQ(lines.takeFirst(), QStringLiteral("# example.com 的拒绝链接文件：%1 条，由 Vantorel 生成于 2026-12-09 10:30")
+                                          .arg(c.lines.size()));
+        EXPECT_EQ(lines, c.lines);
+    }
+    // What the checker refuses, so that its word on the files above counts.
+    EXPECT_NE(DisavowRulesBroken(QByteArray(100'001 * 2, '\n').replace("\n\n", "#\n")), QString());
+    EXPECT_NE(DisavowRulesBroken("# fine\nhttp://a.example.org/\nwww.example.org\n"), QString());
+    EXPECT_NE(DisavowRulesBroken("domain:http://example.org/\n"), QString());
+    EXPECT_NE(DisavowRulesBroken("http://a.example.org/\xff\n"), QString());
+}

@@ -97,6 +97,7 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
         std::vector<Checked> rows;
         std::vector<Change> changes;
         bool completed = true;
+        int confirm = 1; // checks in a row that confirm a loss
     };
     struct Case {
         const char *name;
@@ -167,6 +168,27 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
           {Recheck, {{"y", Removed}}, {{Lost, "y", PassesWeight}}, false},
           {Recheck, {{"x", Removed}, {"y", PassesWeight}}, {{Lost, "x", PassesWeight}}},
           {Recheck, {{"x", Removed}, {"y", PassesWeight}}, {}}}},
+        {"a loss confirmed by the second removal in a row, against the check 有效 before both, told once",
+         {{AddressList, {{"a", PassesWeight}, {"b", PassesWeight}}, {}},
+          {Recheck, {{"a", Removed}, {"b", Removed}}, {{UnconfirmedLoss, "a", PassesWeight}, {UnconfirmedLoss, "b", PassesWeight}}, true, 2},
+          {Recheck, {{"a", Removed}, {"b", Unreachable}}, {{Lost, "a", PassesWeight}, {BecameUnreachable, "b", PassesWeight}}, true, 2},
+          {Recheck, {{"a", Removed}, {"b", Removed}}, {{Lost, "b", PassesWeight}}, true, 2},
+          {Recheck, {{"a", Removed}, {"b", Removed}}, {}, true, 2}}},
+        {"a removal then the link back is nothing; what changed meanwhile is told against the check before",
+         {{AddressList, {{"a", PassesWeight}, {"b", PassesWeight}}, {}},
+          {Recheck, {{"a", Removed}, {"b", Removed}}, {{UnconfirmedLoss, "a", PassesWeight}, {UnconfirmedLoss, "b", PassesWeight}}, true, 3},
+          {Recheck, {{"a", PassesWeight}, {"b", NoWeight}}, {{BecameNofollow, "b", PassesWeight}}, true, 3},
+          {Recheck, {{"a", Removed}}, {{UnconfirmedLoss, "a", PassesWeight}}, true, 3}}},
+        {"a run that did not complete confirms nothing",
+         {{AddressList, {{"a", PassesWeight}}, {}},
+          {Recheck, {{"a", Removed}}, {{UnconfirmedLoss, "a", PassesWeight}}, false, 2},
+          {Recheck, {{"a", Removed}}, {{UnconfirmedLoss, "a", PassesWeight}}, true, 2},
+          {Recheck, {{"a", Removed}}, {{Lost, "a", PassesWeight}}, true, 2}}},
+        {"fewer checks asked later: the removal that reaches it tells the loss",
+         {{AddressList, {{"a", PassesWeight}}, {}},
+          {Recheck, {{"a", Removed}}, {{UnconfirmedLoss, "a", PassesWeight}}, true, 4},
+          {Recheck, {{"a", Removed}}, {{Lost, "a", PassesWeight}}, true, 1},
+          {Recheck, {{"a", Removed}}, {}, true, 1}}},
         {"an address listed twice counts by its first row",
          {{Search, {{"a", PassesWeight}, {"a", Removed}}, {}},
           {AddressList, {{"a", Removed}, {"a", PassesWeight}}, {{Lost, "a", PassesWeight}}}}},
@@ -179,6 +201,7 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
             StoredRun stored;
             stored.id = ++id;
             stored.source = run.source;
+            stored.confirmChecks = run.confirm;
             if (run.completed) {
                 stored.outcome = RunOutcome::Completed;
                 stored.endOrder = id;
@@ -245,6 +268,8 @@ TEST(ChangeDetail, WhatWasAndWhatIsAndWhy)
          "未能检测：被网站的访问防护拦截（Cloudflare）", "被网站的访问防护拦截（Cloudflare）"},
         {"a loss", Lost, linked, Stored(Removed, 404, ""), "HTTP 404，未提到域名", "有效，传递权重；锚文本“友链”", "已失效",
          "HTTP 404，未提到域名"},
+        {"a removal not yet confirmed", UnconfirmedLoss, linked, Stored(Removed, 404, ""), "HTTP 404，未提到域名",
+         "有效，传递权重；锚文本“友链”", "已失效", "HTTP 404，未提到域名"},
         {"a link become text", BecameMention, linked, Stored(NoWeight, 200, ""), "HTTP 200，提到域名，没有链接",
          "有效，传递权重；锚文本“友链”", "有效，不传递权重", "HTTP 200，提到域名，没有链接"},
         {"the word says it all", Restored, Stored(Unreachable, 0, "连接超时"), linked, "", "未能检测：连接超时",
@@ -260,6 +285,13 @@ TEST(ChangeDetail, WhatWasAndWhatIsAndWhy)
         EXPECT_EQ(CheckDescription(change.after, change.before), QString::fromUtf8(c.isText));
         EXPECT_EQ(change.Told().evidence, QString::fromUtf8(c.evidence));
     }
+    // Which of the checks that confirm a loss a removal is, in its word as the lists show it.
+    RowChange unconfirmed{UnconfirmedLoss, QStringLiteral("http://a.example.org/"), 1, linked, Stored(Removed, 404, "")};
+    unconfirmed.miss = 1;
+    unconfirmed.confirmChecks = 2;
+    EXPECT_EQ(ChangeLabel(unconfirmed), QStringLiteral("疑似丢失（第 1/2 次）"));
+    unconfirmed.kind = Lost;
+    EXPECT_EQ(ChangeLabel(unconfirmed), QStringLiteral("丢失"));
 }
 
 TEST(PreviousCheckLine, WhenWhatAndTheChange)

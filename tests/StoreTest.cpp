@@ -560,6 +560,33 @@ TEST(StoreFailureReason, EveryClassOfSQLiteAndServerFailureInChinese)
     }
 }
 
+// A server that drops the writer's connection in the middle of a transaction (as a restart does)
+// loses that transaction, not the run: it is written again whole, counted once.
+TEST_P(StoreTest, AConnectionLostInTheMiddleOfATransactionIsWrittenAgainWhole)
+{
+    if (!OnServer())
+        GTEST_SKIP() << "a file has no connection to lose";
+    WriteRun(RunSource::Search, {{QStringLiteral("https://kept.example.org/"), StoredOutcome::PassesWeight}});
+    QString invalid;
+    // The backend ends itself the first time checks are written; a sequence is not rolled back.
+    ASSERT_EQ(server_->Exec(ParseServerAddress(Path(), invalid)->database,
+                            {QStringLiteral("CREATE SEQUENCE drop_once"),
+                             QStringLiteral("CREATE FUNCTION drop_once() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                                            "IF nextval('drop_once') = 1 THEN PERFORM pg_terminate_backend(pg_backend_pid()); "
+                                            "PERFORM pg_sleep(5); END IF; RETURN NULL; END $$"),
+                             QStringLiteral("CREATE TRIGGER drop_once AFTER INSERT ON run_check FOR EACH STATEMENT "
+                                            "EXECUTE FUNCTION drop_once()")}),
+              QString());
+    const qint64 id = WriteRun(RunSource::Recheck, {{QStringLiteral("https://kept.example.org/"), StoredOutcome::Removed},
+                                                    {QStringLiteral("https://new.example.org/"), StoredOutcome::PassesWeight},
+                                                    {QStringLiteral("https://down.example.org/"), StoredOutcome::Unreachable}});
+    HistoryReader reader(Path());
+    EXPECT_EQ(reader.Rows(id).size(), 3u);
+    const std::vector<RunSummary> runs = reader.Runs(kDomain);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(std::tuple(runs[0].rows, runs[0].valid, runs[0].removed, runs[0].unreachable), std::tuple(3, 1, 1, 1));
+}
+
 TEST_P(StoreTest, AFailingStoreIsSaidOncePerRunAndLeftAsItWas)
 {
     // The store has a completed run before each case writes two runs of its own.
@@ -889,98 +916,110 @@ TEST_F(ServerStoreTest, AConnectionThatGoesAwayIsMadeAgainAndARunThatCannotBeWri
 // from the middle.
 TEST_P(StoreTest, SpansTellWhatReplayingEveryRowTells)
 {
-    constexpr int kAddresses = 7;
-    const RunSource sources[] = {RunSource::Search, RunSource::Recheck, RunSource::AddressList, RunSource::Monitor,
-                                 RunSource::Recheck, RunSource::Import};
-    const QDateTime start = QDateTime::fromSecsSinceEpoch(1'800'000'000);
-    const auto rowOf = [&](int run, int k) {
-        static const StoredOutcome kOutcomes[] = {StoredOutcome::PassesWeight, StoredOutcome::NoWeight, StoredOutcome::Removed,
-                                                  StoredOutcome::Unreachable, StoredOutcome::PassesWeight};
-        const int phase = (run / (k + 1) + k) % 6;
-        StoredRow row = SampleRow(k + 1, QStringLiteral("http://p%1.example.net/").arg(k), kOutcomes[phase % 5]);
-        if (phase == 5)
-            row.links.clear(); // the page names the domain without a link
-        row.checkedAt = start.addSecs(run * 60 + k);
-        return row;
-    };
-    qint64 deleted = 0;
-    {
-        HistoryWriter writer(Path());
-        QObject::connect(&writer, &HistoryWriter::RunStored, [&deleted](quint64 ticket, qint64 id) {
-            if (ticket == 9)
-                deleted = id;
-        });
-        for (int run = 0; run < 24; run += 2) {
-            // Two runs at once; the later one ends first, now and then.
-            const HistoryWriter::Ticket first = writer.BeginRun(kDomain, sources[run % 6], start.addSecs(run * 60));
-            const HistoryWriter::Ticket second = writer.BeginRun(kDomain, sources[(run + 1) % 6], start.addSecs(run * 60 + 1));
-            for (int k = 0; k < kAddresses; ++k) {
-                writer.SaveRow(first, rowOf(run, k));
-                if (k != run % kAddresses) // a search lists some addresses, not all
-                    writer.SaveRow(second, rowOf(run + 1, k));
-            }
-            writer.SaveRow(second, rowOf(run + 3, (run + 1) % kAddresses)); // checked again: the later check counts
-            const RunOutcome firstEnd = run % 8 == 6 ? RunOutcome::Stopped : RunOutcome::Completed;
-            if (run % 4 == 0)
-                writer.EndRun(second, RunOutcome::Completed, std::nullopt);
-            if (run != 10)
-                writer.EndRun(first, firstEnd, std::nullopt); // never ended once
-            if (run % 4 != 0)
-                writer.EndRun(second, RunOutcome::Completed, std::nullopt);
-        }
-        writer.WaitUntilWritten();
-        QCoreApplication::processEvents();
-        ASSERT_NE(deleted, 0);
-        writer.DeleteRun(deleted);
-        writer.WaitUntilWritten();
-        ASSERT_EQ(writer.FirstFailure(), QString());
-    }
-    HistoryReader reader(Path());
-    std::vector<RunSummary> summaries = reader.Runs(kDomain);
-    std::reverse(summaries.begin(), summaries.end());
-    ASSERT_EQ(summaries.size(), 23u);
-    std::vector<StoredRun> runs;
-    std::vector<std::vector<AddressCheck>> checks;
-    for (const RunSummary &summary : summaries) {
-        runs.push_back(summary.run);
-        checks.emplace_back();
-        RowCounts counted;
-        for (const StoredRow &row : reader.Rows(summary.run.id)) {
-            checks.back().push_back(CheckOf(row));
-            counted.Add(row.outcome);
-        }
-        EXPECT_EQ(std::tie(summary.rows, summary.valid, summary.removed, summary.unreachable),
-                  std::tie(counted.rows, counted.valid, counted.removed, counted.unreachable))
-            << summary.run.id;
-    }
-    EXPECT_EQ(checks[1].size(), static_cast<std::size_t>(kAddresses - 1)) << "a row checked twice is kept once";
-    SiteHistory replay;
-    int losses = 0;
-    for (const std::size_t i : ReplayOrder(runs)) {
-        const std::vector<RowChange> told = replay.Add(runs[i], checks[i]);
-        const auto lost = std::count_if(told.begin(), told.end(), [](const RowChange &change) { return IsLoss(change.kind); });
-        losses += static_cast<int>(lost);
-        EXPECT_EQ(summaries[i].lost, lost) << runs[i].id;
-        const std::optional<RunChanges> read = reader.Changes(runs[i].id);
-        ASSERT_TRUE(read);
-        ASSERT_EQ(read->changes.size(), told.size()) << runs[i].id;
-        // A side as the reports tell it: its row, outcome, time and links.
-        const auto side = [](const std::optional<AddressCheck> &check) {
-            return check ? QStringLiteral("%1 %2 %3 %4 %5")
-                               .arg(check->number)
-                               .arg(OutcomeName(check->outcome))
-                               .arg(check->checkedAt.toMSecsSinceEpoch())
-                               .arg(check->anchors.join(u'|'), check->targets.join(u'|'))
-                         : QString();
+    // Each loss told at once; then removals waiting for one to five checks in a row, as a site's
+    // runs asked, a removal among them told by the run whose count reached it.
+    for (const bool confirming : {false, true}) {
+        SCOPED_TRACE(confirming ? "losses confirmed" : "losses told at once");
+        const QString domain = confirming ? QStringLiteral("confirmed.example.com") : kDomain;
+        constexpr int kAddresses = 7;
+        const RunSource sources[] = {RunSource::Search, RunSource::Recheck, RunSource::AddressList, RunSource::Monitor,
+                                     RunSource::Recheck, RunSource::Import};
+        const QDateTime start = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+        const auto rowOf = [&](int run, int k) {
+            static const StoredOutcome kOutcomes[] = {StoredOutcome::PassesWeight, StoredOutcome::NoWeight, StoredOutcome::Removed,
+                                                      StoredOutcome::Unreachable, StoredOutcome::PassesWeight};
+            const int phase = (run / (k + 1) + k) % 6;
+            StoredRow row = SampleRow(k + 1, QStringLiteral("http://p%1.example.net/").arg(k), kOutcomes[phase % 5]);
+            if (phase == 5)
+                row.links.clear(); // the page names the domain without a link
+            row.checkedAt = start.addSecs(run * 60 + k);
+            return row;
         };
-        for (std::size_t c = 0; c < told.size(); ++c)
-            EXPECT_EQ(std::tuple(read->changes[c].kind, read->changes[c].address, read->changes[c].number,
-                                 side(read->changes[c].before), side(read->changes[c].after)),
-                      std::tuple(told[c].kind, told[c].address, told[c].number, side(told[c].before), side(told[c].after)))
-                << runs[i].id << " " << c;
+        qint64 deleted = 0;
+        {
+            HistoryWriter writer(Path());
+            QObject::connect(&writer, &HistoryWriter::RunStored, [&deleted](quint64 ticket, qint64 id) {
+                if (ticket == 9)
+                    deleted = id;
+            });
+            for (int run = 0; run < 24; run += 2) {
+                // Two runs at once; the later one ends first, now and then.
+                const auto confirm = [confirming](int run) { return confirming ? 1 + run * 7 % kMostConfirmChecks : 1; };
+                const HistoryWriter::Ticket first = writer.BeginRun(domain, sources[run % 6], start.addSecs(run * 60), confirm(run));
+                const HistoryWriter::Ticket second =
+                    writer.BeginRun(domain, sources[(run + 1) % 6], start.addSecs(run * 60 + 1), confirm(run + 1));
+                for (int k = 0; k < kAddresses; ++k) {
+                    writer.SaveRow(first, rowOf(run, k));
+                    if (k != run % kAddresses) // a search lists some addresses, not all
+                        writer.SaveRow(second, rowOf(run + 1, k));
+                }
+                writer.SaveRow(second, rowOf(run + 3, (run + 1) % kAddresses)); // checked again: the later check counts
+                const RunOutcome firstEnd = run % 8 == 6 ? RunOutcome::Stopped : RunOutcome::Completed;
+                if (run % 4 == 0)
+                    writer.EndRun(second, RunOutcome::Completed, std::nullopt);
+                if (run != 10)
+                    writer.EndRun(first, firstEnd, std::nullopt); // never ended once
+                if (run % 4 != 0)
+                    writer.EndRun(second, RunOutcome::Completed, std::nullopt);
+            }
+            writer.WaitUntilWritten();
+            QCoreApplication::processEvents();
+            ASSERT_NE(deleted, 0);
+            writer.DeleteRun(deleted);
+            writer.WaitUntilWritten();
+            ASSERT_EQ(writer.FirstFailure(), QString());
+        }
+        HistoryReader reader(Path());
+        std::vector<RunSummary> summaries = reader.Runs(domain);
+        std::reverse(summaries.begin(), summaries.end());
+        ASSERT_EQ(summaries.size(), 23u);
+        std::vector<StoredRun> runs;
+        std::vector<std::vector<AddressCheck>> checks;
+        for (const RunSummary &summary : summaries) {
+            runs.push_back(summary.run);
+            checks.emplace_back();
+            RowCounts counted;
+            for (const StoredRow &row : reader.Rows(summary.run.id)) {
+                checks.back().push_back(CheckOf(row));
+                counted.Add(row.outcome);
+            }
+            EXPECT_EQ(std::tie(summary.rows, summary.valid, summary.removed, summary.unreachable),
+                      std::tie(counted.rows, counted.valid, counted.removed, counted.unreachable))
+                << summary.run.id;
+        }
+        EXPECT_EQ(checks[1].size(), static_cast<std::size_t>(kAddresses - 1)) << "a row checked twice is kept once";
+        SiteHistory replay;
+        int losses = 0, unconfirmed = 0;
+        for (const std::size_t i : ReplayOrder(runs)) {
+            const std::vector<RowChange> told = replay.Add(runs[i], checks[i]);
+            const auto lost = std::count_if(told.begin(), told.end(), [](const RowChange &change) { return IsLoss(change.kind); });
+            losses += static_cast<int>(lost);
+            unconfirmed += static_cast<int>(std::count_if(told.begin(), told.end(), [](const RowChange &change) {
+                return change.kind == ChangeKind::UnconfirmedLoss;
+            }));
+            EXPECT_EQ(summaries[i].lost, lost) << runs[i].id;
+            const std::optional<RunChanges> read = reader.Changes(runs[i].id);
+            ASSERT_TRUE(read);
+            ASSERT_EQ(read->changes.size(), told.size()) << runs[i].id;
+            // A side as the reports tell it: its row, outcome, time and links.
+            const auto side = [](const std::optional<AddressCheck> &check) {
+                return check ? QStringLiteral("%1 %2 %3 %4 %5")
+                                   .arg(check->number)
+                                   .arg(OutcomeName(check->outcome))
+                                   .arg(check->checkedAt.toMSecsSinceEpoch())
+                                   .arg(check->anchors.join(u'|'), check->targets.join(u'|'))
+                             : QString();
+            };
+            for (std::size_t c = 0; c < told.size(); ++c)
+                EXPECT_EQ(std::tuple(read->changes[c].kind, read->changes[c].address, read->changes[c].number,
+                                     side(read->changes[c].before), side(read->changes[c].after)),
+                          std::tuple(told[c].kind, told[c].address, told[c].number, side(told[c].before), side(told[c].after)))
+                    << runs[i].id << " " << c;
+        }
+        EXPECT_GT(losses, 3);
+        EXPECT_EQ(unconfirmed > 0, confirming) << unconfirmed;
+        EXPECT_EQ(reader.Error(), QString());
     }
-    EXPECT_GT(losses, 3);
-    EXPECT_EQ(reader.Error(), QString());
 }
 
 // A run of more addresses than the reader takes at once tells its changes in row order, wherever
@@ -1053,19 +1092,23 @@ TEST_P(StoreTest, WatchListHandsEachDueSiteToOneWorkerAtATime)
         qint64 second;
         std::optional<QString> claimed;
     } claims[] = {{"w1", 5, "a.cn"}, {"w2", 5, "b.cn"}, {"w3", 5, std::nullopt}};
+    const auto claim = [&list](const char *worker, const QDateTime &now) {
+        const std::optional<DueSite> due = list.ClaimDue(QString::fromLatin1(worker), now, 60s);
+        return due ? std::optional(due->domain) : std::nullopt;
+    };
     for (const auto &c : claims)
-        EXPECT_EQ(list.ClaimDue(QString::fromLatin1(c.worker), at(c.second), 60s), c.claimed) << c.worker;
+        EXPECT_EQ(claim(c.worker, at(c.second)), c.claimed) << c.worker;
     EXPECT_FALSE(list.Renew(QStringLiteral("a.cn"), QStringLiteral("w2"), at(200))) << "w2 does not hold a.cn";
     EXPECT_TRUE(list.Renew(QStringLiteral("a.cn"), QStringLiteral("w1"), at(200)));
-    EXPECT_EQ(list.ClaimDue(QStringLiteral("w3"), at(100), 60s), QStringLiteral("b.cn")) << "w2's claim lapsed";
+    EXPECT_EQ(claim("w3", at(100)), QStringLiteral("b.cn")) << "w2's claim lapsed";
     EXPECT_TRUE(list.Release(QStringLiteral("b.cn"), QStringLiteral("w3"), at(100)));
     EXPECT_TRUE(list.Release(QStringLiteral("a.cn"), QStringLiteral("w1"), at(5)));
-    EXPECT_EQ(list.ClaimDue(QStringLiteral("w4"), at(100 + 7199), 60s), std::nullopt);
-    EXPECT_EQ(list.ClaimDue(QStringLiteral("w4"), at(100 + 7200), 60s), QStringLiteral("b.cn"));
+    EXPECT_EQ(claim("w4", at(100 + 7199)), std::nullopt);
+    EXPECT_EQ(claim("w4", at(100 + 7200)), QStringLiteral("b.cn"));
 
     // Watching again sets the interval; the last re-check stays.
     ASSERT_TRUE(list.Watch(QStringLiteral("a.cn"), 1, at(300)));
-    EXPECT_EQ(list.ClaimDue(QStringLiteral("w5"), at(5 + 3600), 60s), QStringLiteral("a.cn"));
+    EXPECT_EQ(claim("w5", at(5 + 3600)), QStringLiteral("a.cn"));
     const std::optional<std::vector<WatchedDomain>> watched = list.Watched();
     ASSERT_TRUE(watched && watched->size() == 2);
     EXPECT_EQ((*watched)[0].intervalHours, 1);
@@ -1073,6 +1116,22 @@ TEST_P(StoreTest, WatchListHandsEachDueSiteToOneWorkerAtATime)
     EXPECT_EQ((*watched)[1].NextRecheck(), at(100 + 7200)) << "claimed, not yet re-checked";
     EXPECT_EQ(list.Unwatch(QStringLiteral("a.cn")), true);
     EXPECT_EQ(list.Unwatch(QStringLiteral("a.cn")), false);
+
+    // A re-check that left losses to confirm makes its site due an hour later, not a day; one
+    // that left none, or that did not go to the end, changes nothing of that.
+    ASSERT_EQ(list.Unwatch(QStringLiteral("b.cn")), true);
+    ASSERT_TRUE(list.Watch(QStringLiteral("c.cn"), 24, at(0), 3));
+    const qint64 t = 20000;
+    EXPECT_EQ(list.ClaimDue(QStringLiteral("w6"), at(t), 60s), (DueSite{QStringLiteral("c.cn"), 3}));
+    EXPECT_TRUE(list.Release(QStringLiteral("c.cn"), QStringLiteral("w6"), at(t), 2));
+    EXPECT_EQ(claim("w6", at(t + 3599)), std::nullopt);
+    EXPECT_EQ(list.Watched()->front().NextRecheck(), at(t + 3600));
+    EXPECT_EQ(claim("w6", at(t + 3600)), QStringLiteral("c.cn"));
+    EXPECT_TRUE(list.Release(QStringLiteral("c.cn"), QStringLiteral("w6"), std::nullopt));
+    EXPECT_EQ(claim("w6", at(t + 3600)), QStringLiteral("c.cn")) << "a stopped re-check leaves the site due";
+    EXPECT_TRUE(list.Release(QStringLiteral("c.cn"), QStringLiteral("w6"), at(t + 3600), 0));
+    EXPECT_EQ(claim("w6", at(t + 2 * 3600)), std::nullopt);
+    EXPECT_EQ(claim("w6", at(t + 3600 + 24 * 3600)), QStringLiteral("c.cn"));
     EXPECT_TRUE(list.Error().isEmpty());
 }
 
@@ -1099,8 +1158,8 @@ TEST_P(StoreTest, WatchListWorkersWatchingAndClaimingAtOnceTakeEachSiteOnce)
                 if (!list.Watch(QStringLiteral("site%1.cn").arg(i), 24, t0.addSecs(i)))
                     errors[w] = list.Error();
             watched.arrive_and_wait();
-            while (const std::optional<QString> site = list.ClaimDue(worker, t0.addSecs(kSites), 600s))
-                claimed[w] << *site;
+            while (const std::optional<DueSite> site = list.ClaimDue(worker, t0.addSecs(kSites), 600s))
+                claimed[w] << site->domain;
             errors[w] += list.Error();
             dueAfterNone[w] = list.ClaimDue(worker, t0.addSecs(kSites), 600s).has_value();
         });

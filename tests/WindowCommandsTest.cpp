@@ -35,6 +35,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <map>
 #include <string>
@@ -367,6 +369,37 @@ TEST_F(FilledGrid, ExportWritesTheCsvWhereTheUserSaysAndReportsWhatFails)
     EXPECT_TRUE(told.front().startsWith(u"无法保存")) << told.front().toStdString();
 }
 
+// The selected rows' addresses, in a file only its user may read, whatever the process's umask.
+TEST_F(FilledGrid, ADisavowFileOfTheSelectedRowsIsSavedForItsUserAlone)
+{
+    QTemporaryDir dir;
+    QString suggested;
+    QStringList told;
+    const QString answer = dir.filePath(QStringLiteral("disavow.txt"));
+    GridDialogs dialogs{{}, [](PathChosen) {}, [&](const QString &message) { told << message; }};
+    dialogs.askDisavowPath = [&](const QString &path, PathChosen chosen) {
+        suggested = path;
+        chosen(answer);
+    };
+    window.ResultActions().SetDialogs(dialogs);
+    table->selectRow(0);
+    table->selectionModel()->select(table->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const mode_t umask = ::umask(022);
+    window.ResultActions().ExportDisavow();
+    ::umask(umask);
+    EXPECT_TRUE(suggested.endsWith(QStringLiteral("/disavow-example.com.txt"))) << suggested.toStdString();
+    QFile written(answer);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(written.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("# example.com 的拒绝链接文件：2 条"))) << lines[0].toStdString();
+    EXPECT_EQ(lines.mid(1), (QStringList{first, third}));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(answer).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_TRUE(told.isEmpty()) << told.join(u'\n').toStdString();
+}
+
 TEST_F(FilledGrid, TheMenuOffersOnlyWhatApplies)
 {
     const auto enabled = [this](QPoint at) {
@@ -379,8 +412,8 @@ TEST_F(FilledGrid, TheMenuOffersOnlyWhatApplies)
     };
     table->selectRow(0);
     EXPECT_EQ(enabled(CellCentre(0, 1)),
-              (QStringList{"打开链接", "查看依据...", "复制", "复制全部", "导出为 CSV...", "重新检测未能检测的行", "导入地址列表...",
-                           "粘贴地址并检测", "渲染脚本生成的网页"}))
+              (QStringList{"打开链接", "查看依据...", "复制", "复制全部", "导出为 CSV...", "导出拒绝链接文件...",
+                           "重新检测未能检测的行", "导入地址列表...", "粘贴地址并检测", "渲染脚本生成的网页"}))
         << "the failed https row could not be checked";
     table->clearSelection();
     window.Analysis().ParseSearchResults(QString(), QStringLiteral("example.com"));

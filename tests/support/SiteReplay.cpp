@@ -1,5 +1,7 @@
 #include "SiteReplay.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <limits>
 #include <tuple>
@@ -31,6 +33,35 @@ std::vector<RowChange> SiteHistory::Add(const StoredRun &run, const std::vector<
     // Backwards, so that an address listed twice keeps its first row, as the store reads it.
     for (auto row = rows.rbegin(); row != rows.rend(); ++row)
         pasts_[row->address].Add(*row);
+    QSet<QString> seen;
+    for (const AddressCheck &row : rows) {
+        if (seen.contains(row.address))
+            continue;
+        seen.insert(row.address);
+        AddressPast &past = pasts_[row.address];
+        past.beforeMisses.reset();
+        past.misses = 0;
+        if (IsValid(row.outcome)) {
+            removals_[row.address] = {row, {}};
+            continue;
+        }
+        const auto removed = removals_.find(row.address);
+        if (removed == removals_.end())
+            continue;
+        auto &[valid, confirmations] = *removed;
+        if (row.outcome == StoredOutcome::Removed)
+            confirmations.push_back(run.confirmChecks);
+        // Told once a removal's count reached what its run asked for.
+        bool told = false;
+        for (std::size_t miss = 1; miss <= confirmations.size(); ++miss)
+            told = told || static_cast<int>(miss) >= confirmations[miss - 1];
+        if (told) {
+            removals_.erase(removed);
+        } else if (!confirmations.empty()) {
+            past.beforeMisses = valid;
+            past.misses = static_cast<int>(confirmations.size());
+        }
+    }
     if (run.source == RunSource::Search && run.outcome == RunOutcome::Completed)
         lastSearch_ = rows;
     searched_ = searched_ || run.source == RunSource::Search || run.source == RunSource::Monitor;

@@ -24,6 +24,9 @@ public:
 
 private:
     QHash<QString, AddressPast> pasts_;
+    // Of each address: its latest check 有效, then the confirmations asked by the runs that found
+    // it removed since.
+    QHash<QString, std::pair<AddressCheck, std::vector<int>>> removals_;
     std::optional<std::vector<AddressCheck>> lastSearch_; // the rows of the latest completed search
     bool searched_ = false;                               // a search or monitoring run completed
 };
