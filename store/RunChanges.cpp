@@ -305,7 +305,8 @@ const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const Stored
 QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now)
 {
     const std::vector<ChangeKind> kinds = now ? ChangesOf(past, *now, false) : std::vector<ChangeKind>{};
-    const AddressCheck *compared = kinds.empty() ? nullptr : ComparedWith(AsTold(past), kinds.front());
+    const AddressPast told = AsTold(past); // what compared points into
+    const AddressCheck *compared = kinds.empty() ? nullptr : ComparedWith(told, kinds.front());
     const AddressCheck &shown = compared ? *compared : *past.last;
     QString line = QStringLiteral("上次检测（%1）：%2")
                        .arg(shown.checkedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
