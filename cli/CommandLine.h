@@ -54,6 +54,7 @@ struct CommandLine {
     int everyHours = 24;                  // --every, for --watch
     int workers = 1;                      // --workers: due sites re-checked at once
     std::optional<RenderMode> render;     // --render
+    bool checkTargets = true;             // not with --no-target-check
 
     // A command that runs without the window.
     bool Headless() const

@@ -106,10 +106,12 @@ public:
     {
         std::vector<StoredRow> rows;
         std::map<std::pair<qint64, int>, std::size_t> indexOf; // address, row → index
+        QStringList robotsTxts;                                // of each row, as kept
+        std::vector<QStringList> targetFailures;               // of each row's links, as kept
         QSqlQuery query = Select(
             QStringLiteral("SELECT c.address_id, c.row_no, a.address, s.final_address, s.verdict, s.outcome, s.http_status, "
                            "s.failure_cause, s.attempts, s.charset, s.robots, c.checked_at, s.page_had, s.failed_attempts, "
-                           "s.rendered, s.render_failure "
+                           "s.rendered, s.render_failure, s.canonical, s.robots_txt, s.outbound_links "
                            "FROM run_check c JOIN address a ON a.id = c.address_id JOIN row_state s ON s.id = c.state_id "
                            "WHERE c.run_id = ? ORDER BY c.row_no, c.address_id"),
             {runId});
@@ -132,22 +134,32 @@ public:
             row.failedAttempts = query.value(13).toString().split(u'\n', Qt::SkipEmptyParts);
             row.rendered = query.value(14).toInt() != 0;
             row.renderFailure = query.value(15).toString();
+            row.canonical = query.value(16).toString();
+            robotsTxts.push_back(query.value(17).toString());
+            if (!query.value(18).isNull())
+                row.outboundLinks = query.value(18).toInt();
             indexOf.emplace(std::pair(query.value(0).toLongLong(), row.number), rows.size());
             rows.push_back(std::move(row));
+            targetFailures.emplace_back();
         }
         // Not the same query object: a server's driver frees the statement it replaces with a
         // statement of its own, which would cut short the rows of the query being read.
-        QSqlQuery links = Select(QStringLiteral("SELECT c.address_id, c.row_no, l.url, l.anchor, l.rel FROM run_check c "
+        QSqlQuery links = Select(QStringLiteral("SELECT c.address_id, c.row_no, l.url, l.anchor, l.rel, l.target_failure "
+                                                "FROM run_check c "
                                                 "JOIN state_link l ON l.state_id = c.state_id WHERE c.run_id = ? "
                                                 "ORDER BY c.address_id, c.row_no, l.link_number"),
                                  {runId});
         while (links.next()) {
             const QString rel = links.value(4).toString();
             LinkEvidence link{links.value(2).toString(), links.value(3).toString(), HasToken(rel, u"nofollow"),
-                              HasToken(rel, u"ugc"), HasToken(rel, u"sponsored")};
-            if (const auto found = indexOf.find({links.value(0).toLongLong(), links.value(1).toInt()}); found != indexOf.end())
+                              HasToken(rel, u"ugc"), HasToken(rel, u"sponsored"), std::nullopt};
+            if (const auto found = indexOf.find({links.value(0).toLongLong(), links.value(1).toInt()}); found != indexOf.end()) {
                 rows[found->second].links.push_back(std::move(link));
+                targetFailures[found->second] << links.value(5).toString();
+            }
         }
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            ReadKnown(rows[i], robotsTxts[static_cast<qsizetype>(i)], targetFailures[i]);
         return rows;
     }
 
@@ -200,6 +212,7 @@ public:
         struct Span {
             qint64 first, last, state;
             StoredOutcome outcome;
+            PageValue value;
         };
         struct Found {
             qint64 id = 0;
@@ -210,15 +223,20 @@ public:
         for (const QString &address : QSet<QString>(addresses.begin(), addresses.end()))
             asked.push_back({address});
         QHash<QString, Found> found;
-        InPieces(QStringLiteral("SELECT a.address, a.id, s.first_order, s.last_order, s.state_id, t.outcome FROM address a "
+        InPieces(QStringLiteral("SELECT a.address, a.id, s.first_order, s.last_order, s.state_id, t.outcome, t.robots, "
+                                "t.canonical, t.robots_txt, t.outbound_links FROM address a "
                                 "JOIN state_span s ON s.address_id = a.id JOIN row_state t ON t.id = s.state_id "
                                 "WHERE a.domain_name = ? AND s.first_order < ? AND a.address IN (%1) "
                                 "ORDER BY a.id, s.first_order DESC"),
                  {domain, horizon}, asked, [&](const QSqlQuery &query) {
                      Found &address = found[query.value(0).toString()];
                      address.id = query.value(1).toLongLong();
+                     const bool read = !query.value(9).isNull();
+                     PageValue value{HasToken(query.value(6).toString(), u"noindex"), query.value(7).toString(),
+                                     KnownFromText(query.value(8).toString(), read),
+                                     read ? std::optional(query.value(9).toInt()) : std::nullopt};
                      address.spans.push_back({query.value(2).toLongLong(), query.value(3).toLongLong(),
-                                              query.value(4).toLongLong(), OutcomeOf(query.value(5))});
+                                              query.value(4).toLongLong(), OutcomeOf(query.value(5)), std::move(value)});
                  });
         // The runs by their place among the completed.
         std::unordered_map<qint64, qint64> runAt;
@@ -275,6 +293,7 @@ public:
                 within.finish();
                 if (!made)
                     continue;
+                made->value = span.value;
                 states.insert(span.state);
                 if (!past.last) {
                     past.last = made;
@@ -292,18 +311,22 @@ public:
         std::vector<QVariantList> stateIds;
         for (const qint64 state : states)
             stateIds.push_back({state});
-        QHash<qint64, std::pair<QStringList, QStringList>> linksOf; // state: its links' anchors and targets
-        InPieces(QStringLiteral("SELECT state_id, anchor, url FROM state_link WHERE state_id IN (%1) ORDER BY state_id, link_number"),
+        // state: its links' anchors, targets and the targets' failures
+        QHash<qint64, std::tuple<QStringList, QStringList, std::vector<std::optional<QString>>>> linksOf;
+        InPieces(QStringLiteral("SELECT state_id, anchor, url, target_failure FROM state_link WHERE state_id IN (%1) "
+                                "ORDER BY state_id, link_number"),
                  {}, stateIds, [&](const QSqlQuery &query) {
-                     auto &[anchors, targets] = linksOf[query.value(0).toLongLong()];
+                     auto &[anchors, targets, failures] = linksOf[query.value(0).toLongLong()];
                      anchors << query.value(1).toString();
                      targets << query.value(2).toString();
+                     failures.push_back(KnownFromText(query.value(3).toString(), true));
                  });
         for (auto past = pasts.begin(); past != pasts.end(); ++past) {
             const auto [last, reachable] = statesOf.value(past.key());
-            std::tie(past->last->anchors, past->last->targets) = linksOf.value(last);
+            std::tie(past->last->anchors, past->last->targets, past->last->value.targetFailures) = linksOf.value(last);
             if (past->lastReachable)
-                std::tie(past->lastReachable->anchors, past->lastReachable->targets) = linksOf.value(reachable);
+                std::tie(past->lastReachable->anchors, past->lastReachable->targets,
+                         past->lastReachable->value.targetFailures) = linksOf.value(reachable);
         }
         return pasts;
     }
