@@ -110,6 +110,7 @@ std::vector<int> BacklinkAnalysis::DropWork()
     }
     failedAttempts_.clear();
     refreshedRows_.clear();
+    heldRows_.clear();
     searchTicket_.reset();
     rowOfTicket_.clear();
     sameAddressRows_.clear();
@@ -294,6 +295,20 @@ void BacklinkAnalysis::OnFetched(FetchEngine::Ticket ticket)
             OnSearchAnswer(*answer);
         return;
     }
+    if (std::vector<int> ready; sideChecks_.Take(ticket, ready)) {
+        const quint64 generation = generation_;
+        for (const int each : ready) {
+            const auto held = heldRows_.find(each);
+            if (held == heldRows_.end())
+                continue;
+            RowEvidence evidence = std::move(held->second);
+            heldRows_.erase(held);
+            Land(each, std::move(evidence));
+            if (generation != generation_)
+                return;
+        }
+        return;
+    }
     const auto row = rowOfTicket_.find(ticket);
     if (row == rowOfTicket_.end())
         return;
@@ -444,6 +459,7 @@ void BacklinkAnalysis::CheckRows(const QString &domain, std::vector<int> rows)
     if (!Running())
         BeginRun(settings_.listJobs);
     domain_ = domain;
+    sideChecks_.Begin(domain_, settings_.fetchLimits, settings_.readRobotsTxt, settings_.checkTargets);
     checkOrder_ = std::move(rows);
     lowestUnjudged_ = 0;
     // Every page is asked for soon: the engine keeps as many in flight as its limits allow,
@@ -657,6 +673,15 @@ void BacklinkAnalysis::OnRendered(HeadlessBrowser::Ticket ticket, const Rendered
 void BacklinkAnalysis::Judged(int row, RowEvidence evidence)
 {
     evidence.checkedAt = QDateTime::currentDateTime();
+    if (sideChecks_.Wait(row, evidence))
+        heldRows_[row] = std::move(evidence);
+    else
+        Land(row, std::move(evidence));
+}
+
+void BacklinkAnalysis::Land(int row, RowEvidence evidence)
+{
+    sideChecks_.Complete(evidence);
     std::vector<int> landing{row};
     if (const auto again = sameAddressRows_.find(row); again != sameAddressRows_.end())
         landing.insert(landing.end(), again->second.begin(), again->second.end());

@@ -3,6 +3,7 @@
 #include "PageRendering.h"
 #include "ResultExport.h"
 #include "Retry.h"
+#include "SideChecks.h"
 #include "Verdict.h"
 
 #include <FetchEngine.h>
@@ -40,6 +41,10 @@ struct AnalysisSettings {
     RenderMode render = RenderMode::Auto;
     QString browserProgram = BrowserProgram();
     RenderLimits renderLimits;
+    // Each page the links point to on the site is fetched once a run, and its failure told.
+    bool checkTargets = true;
+    // And the robots.txt of each host whose page links to the domain.
+    bool readRobotsTxt = true;
 };
 
 // Raises the descriptor limit for the pages the settings fetch at once (Network.h), and lowers
@@ -150,8 +155,10 @@ private:
     // The judged page looks built by script: the row waits for the browser's look at it.
     void StartRendering(int row, RowEvidence evidence, QByteArray robotsTag);
     void OnRendered(HeadlessBrowser::Ticket ticket, const RenderedPage &page);
-    // Lands the verdict on the row and on the rows listing its address again.
+    // The row is judged: once what it needs of robots.txt and its targets is known, it lands.
     void Judged(int row, RowEvidence evidence);
+    // Lands the verdict on the row and on the rows listing its address again.
+    void Land(int row, RowEvidence evidence);
     // Moves the status on to the lowest row still being checked, or ends the check after the last.
     void AdvancePastJudgedRows();
     // Judges the rows at the given indexes; the status names them in that order.
@@ -163,6 +170,8 @@ private:
 
     AnalysisSettings settings_;
     FetchEngine engine_;
+    SideChecks sideChecks_{engine_};
+    std::unordered_map<int, RowEvidence> heldRows_; // judged, waiting for their side checks
     QThreadPool judges_;
     std::unordered_map<QObject *, qsizetype> watchers_; // one for each page being judged, with its body's bytes
     qsizetype judgingBytes_ = 0;                         // of those bodies together

@@ -75,7 +75,7 @@ void ApplyRobotsHeader(QByteArrayView header, RobotsEvidence &robots)
             const qsizetype colon = token.indexOf(':');
             const QByteArrayView name = colon < 0 ? QByteArrayView() : token.first(colon).trimmed();
             if (!name.isEmpty() && !TakesValue(name)) {
-                counts = IsWord(name, "baiduspider");
+                counts = IsWord(name, "googlebot") || IsWord(name, "baiduspider");
                 token = token.sliced(colon + 1).trimmed();
             }
             if (counts)
@@ -143,6 +143,7 @@ struct Reader {
     QString text; // the collapsed text of open <a> elements, enough of it for each
     bool textEndsInSpace = true;
     std::optional<QString> baseHref;
+    std::optional<QString> canonicalHref;
     RobotsEvidence robots;
     std::optional<RawRefresh> refresh;
 };
@@ -244,10 +245,22 @@ void AddCandidate(Reader &reader, QString href, QByteArrayView rel, QString alt)
 // A <meta>: robots directives wherever it stands, a refresh outside <noscript> (the first that reads).
 void ReadMeta(Reader &reader, QByteArrayView name, QByteArrayView httpEquiv, QByteArrayView content)
 {
-    if (IsWord(name.trimmed(), "robots") || IsWord(name.trimmed(), "baiduspider"))
+    name = name.trimmed();
+    if (IsWord(name, "robots") || IsWord(name, "googlebot") || IsWord(name, "baiduspider"))
         ApplyRobotsContent(content, reader.robots);
     if (reader.noScriptDepth == 0 && !reader.refresh && IsWord(httpEquiv.trimmed(), "refresh"))
         reader.refresh = ParseRefresh(content);
+}
+
+// A <link>: the first whose rel names "canonical" gives the page's canonical address.
+void ReadLink(Reader &reader, QByteArrayView rel, const QString &href)
+{
+    if (reader.canonicalHref)
+        return;
+    bool canonical = false;
+    ForEachToken(rel, IsHtmlSpace, [&](QByteArrayView token) { canonical = canonical || IsWord(token, "canonical"); });
+    if (canonical)
+        reader.canonicalHref = href;
 }
 
 // An image's alt goes to every open <a> still without one; those that have one are the
@@ -288,6 +301,9 @@ void StartElement(void *context, const xmlChar *tag, const xmlChar **attributes)
             if (!reader.baseHref)
                 if (const std::optional<QByteArrayView> href = Attribute(attributes, "href"))
                     reader.baseHref = QString::fromUtf8(*href);
+        } else if (std::strcmp(name, "link") == 0) {
+            if (const std::optional<QByteArrayView> href = Attribute(attributes, "href"))
+                ReadLink(reader, Attribute(attributes, "rel").value_or(QByteArrayView()), QString::fromUtf8(*href));
         } else if (std::strcmp(name, "meta") == 0) {
             ReadMeta(reader, Attribute(attributes, "name").value_or(QByteArrayView()),
                      Attribute(attributes, "http-equiv").value_or(QByteArrayView()),
@@ -379,6 +395,7 @@ enum class Tag : quint8 {
     Img,
     Br,
     Base,
+    Link,
     Meta,
     NoScript,
     Raw,      // script and style: text up to their end tag
@@ -399,7 +416,7 @@ Tag TagOf(std::string_view name)
         {"div", Tag::Block}, {"em", Tag::Inline}, {"figcaption", Tag::Inline}, {"figure", Tag::Inline},
         {"font", Tag::Inline}, {"footer", Tag::Inline}, {"g", Tag::Inline}, {"header", Tag::Inline},
         {"i", Tag::Inline}, {"iframe", Tag::Hidden}, {"img", Tag::Img}, {"kbd", Tag::Inline},
-        {"main", Tag::Inline}, {"mark", Tag::Inline}, {"meta", Tag::Meta}, {"nav", Tag::Inline},
+        {"link", Tag::Link}, {"main", Tag::Inline}, {"mark", Tag::Inline}, {"meta", Tag::Meta}, {"nav", Tag::Inline},
         {"noembed", Tag::Hidden}, {"noframes", Tag::Hidden}, {"noscript", Tag::NoScript}, {"path", Tag::Inline},
         {"picture", Tag::Inline}, {"plaintext", Tag::Unknown}, {"q", Tag::Inline}, {"s", Tag::Inline},
         {"samp", Tag::Inline}, {"script", Tag::Raw}, {"section", Tag::Inline}, {"small", Tag::Inline},
@@ -575,6 +592,7 @@ private:
         case Tag::Area: end = Attributes(at, {{"href", &href}, {"rel", &rel}, {"alt", &alt}}); break;
         case Tag::Img: end = Attributes(at, {{"alt", &alt}}); break;
         case Tag::Base: end = Attributes(at, {{"href", &href}}); break;
+        case Tag::Link: end = Attributes(at, {{"href", &href}, {"rel", &rel}}); break;
         case Tag::Meta:
             end = Attributes(at, {{"name", &metaName}, {"http-equiv", &httpEquiv}, {"content", &content}});
             break;
@@ -630,6 +648,15 @@ private:
                 return reader_.baseHref.has_value();
             }
             return true;
+        case Tag::Link: {
+            if (!href.present)
+                return true;
+            const std::optional<QString> target = Value(href), relText = Value(rel);
+            if (!target || !relText)
+                return false;
+            ReadLink(reader_, relText->toUtf8(), *target);
+            return true;
+        }
         case Tag::Meta: {
             const std::optional<QString> nameText = Value(metaName), equivText = Value(httpEquiv),
                                          contentText = Value(content);
@@ -816,6 +843,18 @@ Reader Parse(QStringView html)
     return reader;
 }
 
+// Two addresses of one page: the same but for a fragment, dot segments or an empty path.
+bool SamePage(const QUrl &a, const QUrl &b)
+{
+    const auto normal = [](const QUrl &url) {
+        QUrl page = url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments);
+        if (page.path().isEmpty())
+            page.setPath(QStringLiteral("/"));
+        return page.toString(QUrl::FullyEncoded);
+    };
+    return normal(a) == normal(b);
+}
+
 Reader ReadPage(QStringView html, PageReading reading)
 {
     if (reading == PageReading::Scanned)
@@ -850,14 +889,25 @@ PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringV
     if (const std::optional<QUrl> to = reader.refresh ? ParseHref(QString::fromUtf8(reader.refresh->url)) : std::nullopt)
         if (const QUrl resolved = base.resolved(*to); resolved.isValid() && !resolved.isRelative())
             evidence.refresh = RefreshEvidence{reader.refresh->seconds, resolved};
+    if (const std::optional<QUrl> declared = reader.canonicalHref ? ParseHref(*reader.canonicalHref) : std::nullopt)
+        if (const QUrl resolved = base.resolved(*declared); resolved.isValid() && !resolved.isRelative() &&
+                                                          !SamePage(resolved, pageUrl))
+            evidence.canonical = resolved.toString();
     const QString aceDomain = AceHost(SiteDomain(domain));
+    const QString aceSite = AceHost(SiteDomain(pageUrl.host(QUrl::FullyEncoded)));
+    evidence.outboundLinks = 0;
     for (const Candidate &candidate : reader.candidates) {
         const std::optional<QUrl> href = ParseHref(candidate.href);
         if (!href)
             continue;
         const QUrl url = base.resolved(*href);
-        if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") ||
-            !AceHostMatches(AceHost(url.host(QUrl::FullyEncoded)), aceDomain))
+        if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https"))
+            continue;
+        const QString host = AceHost(url.host(QUrl::FullyEncoded));
+        const bool toDomain = AceHostMatches(host, aceDomain);
+        if (!toDomain && !AceHostMatches(host, aceSite))
+            ++*evidence.outboundLinks;
+        if (!toDomain)
             continue;
         LinkEvidence link;
         link.url = url.toString();

@@ -17,6 +17,9 @@ struct LinkEvidence {
     QString url;            // resolved, as a full address
     QString anchor;         // text content, white space collapsed; else an image's alt; at most 100 characters
     bool nofollow = false, ugc = false, sponsored = false;
+    // How the page it points to on the site answered: empty when fine, why it fails when it does
+    // ("目标页返回 404"); none when it was not checked or could not be had.
+    std::optional<QString> targetFailure{};
     bool PassesWeight() const { return !nofollow && !ugc && !sponsored; }
     friend bool operator==(const LinkEvidence &, const LinkEvidence &) = default;
 };
@@ -36,8 +39,16 @@ struct RefreshEvidence {
 
 struct PageEvidence {
     std::vector<LinkEvidence> links; // every <a href> and <area href> pointing to the domain, in page order
-    RobotsEvidence robots;           // from <meta name="robots">, <meta name="baiduspider"> and the X-Robots-Tag header
+    // From <meta name="robots">, <meta name="googlebot">, <meta name="baiduspider"> and the X-Robots-Tag header.
+    RobotsEvidence robots;
     std::optional<RefreshEvidence> refresh; // the first refresh outside <noscript> that names an address, wherever it goes
+    // The first <link rel="canonical">'s address, resolved, when it names another page than the
+    // one fetched (a canonical to itself is nothing); empty otherwise.
+    QString canonical{};
+    // The <a href> and <area href> links to http(s) addresses on other sites than the page's own
+    // (its host, a leading "www." ignored, and that host's subdomains) and the domain's: those
+    // that share the weight it passes. None when no page was read.
+    std::optional<int> outboundLinks{};
     friend bool operator==(const PageEvidence &, const PageEvidence &) = default;
 };
 
@@ -53,7 +64,8 @@ enum class PageReading { Scanned, Parsed };
 // html: the decoded page text; pageUrl: the final URL of the fetch (base for relative links,
 // overridden by the first <base href>, itself resolved against pageUrl); domain: the host the
 // user checks (lower case, no scheme, Unicode or punycode); robotsHeader: the raw X-Robots-Tag
-// values, one per line: directives without a crawler name and those for "baiduspider:" count.
+// values, one per line: directives without a crawler name and those for "googlebot:" and
+// "baiduspider:" count.
 // Only http and https links can point to the domain, as HostMatchesDomain tells.
 PageEvidence ExtractPageEvidence(QStringView html, const QUrl &pageUrl, QStringView domain,
                                  QByteArrayView robotsHeader = {}, PageReading reading = PageReading::Scanned);

@@ -31,6 +31,18 @@ QString Rels(const PageEvidence &page)
     return rels.join(QStringLiteral(" | "));
 }
 
+// Each link's target failure, "" for one that is fine or not known, as Anchors lists the links.
+QString TargetFailures(const PageEvidence &page)
+{
+    QStringList failures;
+    bool any = false;
+    for (const LinkEvidence &link : page.links) {
+        failures << link.targetFailure.value_or(QString());
+        any = any || !failures.back().isEmpty();
+    }
+    return any ? failures.join(QStringLiteral(" | ")) : QString();
+}
+
 // Spreadsheets run a cell that starts with one of these as a formula.
 bool LooksLikeFormula(const QString &cell)
 {
@@ -61,7 +73,8 @@ QStringList ResultColumns(bool withEvidence)
         columns << QStringLiteral("HTTP状态") << QStringLiteral("最终地址")
                 << QStringLiteral("链接数") << QStringLiteral("锚文本") << QStringLiteral("rel")
                 << QStringLiteral("页面robots") << QStringLiteral("原因") << QStringLiteral("检测时间")
-                << QStringLiteral("rendered");
+                << QStringLiteral("rendered") << QStringLiteral("规范地址") << QStringLiteral("robots.txt屏蔽")
+                << QStringLiteral("出站链接数") << QStringLiteral("目标页");
     return columns;
 }
 
@@ -85,7 +98,9 @@ QStringList RowCells(const ResultRow &row, bool withEvidence)
     return cells << (e.httpStatus > 0 ? QString::number(e.httpStatus) : QString())
                  << e.finalUrl << (e.pageHad ? QString::number(e.page.links.size()) : QString()) << Anchors(e.page)
                  << Rels(e.page) << RobotsText(e.page.robots) << e.failureCause
-                 << e.checkedAt.toString(Qt::ISODate) << (e.rendered ? QStringLiteral("true") : QStringLiteral("false"));
+                 << e.checkedAt.toString(Qt::ISODate) << (e.rendered ? QStringLiteral("true") : QStringLiteral("false"))
+                 << e.page.canonical << e.robotsTxt.value_or(QString())
+                 << (e.page.outboundLinks ? QString::number(*e.page.outboundLinks) : QString()) << TargetFailures(e.page);
 }
 
 QString RowsAsText(const std::vector<ResultRow> &rows, bool withEvidence, FormulaGuard guard)

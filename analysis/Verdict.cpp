@@ -145,6 +145,19 @@ JudgedPage JudgePage(const FetchResult &result, QStringView domain, QStringView 
     return judged;
 }
 
+std::optional<QString> TargetFailure(const FetchResult &result, QStringView domain)
+{
+    if (!result.ok())
+        return std::nullopt;
+    if (!HostMatchesDomain(QUrl(result.finalUrl).host(), domain))
+        return QStringLiteral("目标页跳转到站外");
+    if (result.httpStatus >= 400 && !SaysNothingOfThePage(result.httpStatus))
+        return QStringLiteral("目标页返回 %1").arg(result.httpStatus);
+    if (SaysNothingOfThePage(result.httpStatus))
+        return std::nullopt;
+    return QString();
+}
+
 QString VerdictWord(const RowEvidence &evidence)
 {
     return evidence.mentionsDomain ? kValid : kInvalid;
@@ -249,6 +262,7 @@ QString VerdictToolTip(const RowEvidence &evidence)
     }
     if (const QString robots = RobotsText(evidence.page.robots); !robots.isEmpty())
         parts << QStringLiteral("页面 ") + robots;
+    parts << PageWorthParts(evidence.page.canonical, evidence.robotsTxt, evidence.page.links);
     if (evidence.rendered)
         parts << kRenderedEvidence;
 
@@ -263,6 +277,21 @@ QString VerdictToolTip(const RowEvidence &evidence)
     return parts.join(QStringLiteral(" · "));
 }
 
+QStringList PageWorthParts(const QString &canonical, const std::optional<QString> &robotsTxt,
+                           const std::vector<LinkEvidence> &links)
+{
+    QStringList parts;
+    if (!canonical.isEmpty())
+        parts << QStringLiteral("规范地址指向 ") + canonical;
+    if (robotsTxt && !robotsTxt->isEmpty())
+        parts << QStringLiteral("robots.txt 屏蔽 ") + *robotsTxt;
+    QStringList failures;
+    for (const LinkEvidence &link : links)
+        if (link.targetFailure && !link.targetFailure->isEmpty() && !failures.contains(*link.targetFailure))
+            failures << *link.targetFailure;
+    return parts << failures;
+}
+
 QString EvidenceDetails(const RowEvidence &evidence)
 {
     QStringList lines;
@@ -275,8 +304,12 @@ QString EvidenceDetails(const RowEvidence &evidence)
         QString line = QStringLiteral("%1. %2「%3」").arg(i + 1).arg(links[i].url, links[i].anchor);
         if (const QString rel = RelText(links[i]); !rel.isEmpty())
             line += u' ' + rel;
+        if (links[i].targetFailure && !links[i].targetFailure->isEmpty())
+            line += QStringLiteral(" · ") + *links[i].targetFailure;
         lines << line;
     }
+    if (evidence.page.outboundLinks && !links.empty())
+        lines << QStringLiteral("页面的出站链接：%1 个").arg(*evidence.page.outboundLinks);
     if (evidence.rendered)
         lines << kRenderedEvidence;
     if (!evidence.renderFailure.isEmpty())

@@ -33,6 +33,9 @@ struct RowEvidence {
     QStringList failedAttempts;  // why each attempt before the last one was tried again
     bool rendered = false;       // the links were found only once the page's scripts ran in the browser
     QString renderFailure;       // why the page could not be rendered, when it was to be
+    // The crawlers the host's robots.txt bars from the page (BarredCrawlers; empty: none, the
+    // robots.txt missing included); none when it was not read or could not be had.
+    std::optional<QString> robotsTxt{};
 };
 
 // What a judged row is worth to the webmaster. A 有效 row passes weight (a link that passes it,
@@ -62,6 +65,10 @@ VerdictStrength Strength(const RowEvidence &evidence);
 QString StrengthWord(VerdictStrength strength);
 // The verdict in a sentence, naming the HTTP status whenever there was one, then the attempts.
 QString VerdictToolTip(const RowEvidence &evidence);
+// What the linking page is worth besides its links and robots meta, each a few words: its
+// canonical address elsewhere, the crawlers its robots.txt bars, its links' target failures.
+QStringList PageWorthParts(const QString &canonical, const std::optional<QString> &robotsTxt,
+                           const std::vector<LinkEvidence> &links);
 // What the tool tip leaves out, one item a line: where the redirects ended, every link with its
 // anchor and rel, why each earlier attempt failed, the encoding and when the page was checked.
 QString EvidenceDetails(const RowEvidence &evidence);
@@ -84,6 +91,10 @@ QString AttemptCause(const FetchResult &result);
 QString RobotsText(const RobotsEvidence &robots);
 // A link's rel tokens that take weight away, comma separated; empty when it passes weight.
 QString RelText(const LinkEvidence &link);
+// How a link's target page on the site answered its check (a HEAD, else a GET): empty when
+// fine, why it fails ("目标页返回 404", a redirect off the site); none when the answer says
+// nothing of the page (no response, a block, a server error), which must never read as a change.
+std::optional<QString> TargetFailure(const FetchResult &result, QStringView domain);
 // Why no page was had, in Chinese.
 QString FailureCause(FetchError error, const QString &clientMessage);
 

@@ -214,6 +214,7 @@ AnalysisSettings CheckSettings(const CommandLine &line, AnalysisSettings setting
         settings.retry.retries = *line.retries;
     if (line.render)
         settings.render = *line.render;
+    settings.checkTargets = line.checkTargets;
     if (line.timeoutSeconds) {
         settings.fetchLimits.totalTimeout = std::chrono::seconds(*line.timeoutSeconds);
         settings.fetchLimits.connectTimeout = std::min(settings.fetchLimits.connectTimeout, settings.fetchLimits.totalTimeout);

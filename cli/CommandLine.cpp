@@ -152,6 +152,10 @@ struct Parser {
                                              "指定（默认为 PATH 中的 chromium），找不到时跳过渲染并说明一行。"),
                               QStringLiteral("MODE")};
 
+    QCommandLineOption noTargetCheck{QStringLiteral("no-target-check"),
+                                     QStringLiteral("与 --check、--recheck 或 --recheck-due 同用：不检测链接指向的本站网页"
+                                                    "（默认每次检测对每个目标页发一次 HEAD 请求，返回 404 等时说明“目标页返回 404”）。")};
+
     Parser()
     {
         parser.setApplicationDescription(QStringLiteral(
@@ -169,7 +173,8 @@ struct Parser {
             "130、143、129 按下 Ctrl+C、收到 SIGTERM 或 SIGHUP 后停止，只输出已检测的行。--recheck-due 取各网站中最大的状态。"
             "详见 man vantorel。\n\n"
             "检测保存到历史记录后，标准错误的最后几行按变化类型各列一行，如“丢失 2 条：…”（最多列出 10 个地址）。"
-            "变化类型：新增、丢失、疑似丢失、变为文字提及、恢复、变为 nofollow、变为 follow、锚文本变化、变为无法访问、仍无法访问、未再列出。"
+            "变化类型：新增、丢失、疑似丢失、变为文字提及、恢复、变为 nofollow、变为 follow、锚文本变化、变为 noindex、规范地址指向别处、"
+            "被 robots.txt 屏蔽、目标页失效、变为无法访问、仍无法访问、未再列出。"
             "同一网站的各种写法（大小写、末尾的点、www.、中文域名或 punycode）共用一份历史记录。\n\n"
             "自动复查：vantorel --watch example.com 把网站加入列表，安装包带有的 systemd 用户单元每小时运行一次 "
             "vantorel --recheck-due：\n"
@@ -186,8 +191,8 @@ struct Parser {
             "  systemctl --user enable --now vantorel-report.timer")
                                             .arg(kClaimMarginSeconds));
         listed = {check, recheck, history, changes, watch, every, confirm, unwatch, watched, recheckDue, workers, run, urls,
-                  format, jobs, retries, timeout, render, db, noHistory, failOnLost, noNotify, notifyUrl, notifyUrlsFrom,
-                  mailTo, smtp, mailFrom, report, since, copyHistory, merge, prune, keep, forget, disavow, rows};
+                  format, jobs, retries, timeout, render, noTargetCheck, db, noHistory, failOnLost, noNotify, notifyUrl,
+                  notifyUrlsFrom, mailTo, smtp, mailFrom, report, since, copyHistory, merge, prune, keep, forget, disavow, rows};
         parser.addOptions(listed);
     }
 
@@ -446,6 +451,7 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
             return line;
         }
     }
+    line.checkTargets = !p.parser.isSet(p.noTargetCheck);
     if (p.parser.isSet(p.since)) {
         const std::optional<qint64> seconds = PeriodSeconds(p.parser.value(p.since));
         if (!seconds) {
@@ -478,8 +484,8 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.error = QStringLiteral("--recheck-due 的复查要保存到历史记录，不能与 --no-history 同用");
     else if (line.urlsFile && !(line.checkDomain && line.command == Command::Check))
         line.error = QStringLiteral("--urls 需与 --check DOMAIN 同用");
-    else if ((line.timeoutSeconds || !line.storeRun || line.failOnLost || line.render) && !checks)
-        line.error = QStringLiteral("--timeout、--render、--no-history 和 --fail-on-lost 需与 --check、--recheck 或 --recheck-due 同用");
+    else if ((line.timeoutSeconds || !line.storeRun || line.failOnLost || line.render || !line.checkTargets) && !checks)
+        line.error = QStringLiteral("--timeout、--render、--no-target-check、--no-history 和 --fail-on-lost 需与 --check、--recheck 或 --recheck-due 同用");
     else if (line.failOnLost && !line.storeRun)
         line.error = QStringLiteral("--fail-on-lost 要与历史记录比较，不能与 --no-history 同用");
     else if (line.runId && !(line.checkDomain && line.command == Command::Changes))

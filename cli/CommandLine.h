@@ -59,6 +59,7 @@ struct CommandLine {
     int confirmChecks = 1;                // --confirm: checks in a row that confirm a loss
     int workers = 1;                      // --workers: due sites re-checked at once
     std::optional<RenderMode> render;     // --render
+    bool checkTargets = true;             // not with --no-target-check
 
     // A command that runs without the window.
     bool Headless() const

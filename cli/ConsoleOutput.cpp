@@ -33,6 +33,12 @@ const char *StrengthName(const RowEvidence &evidence)
     return "unreachable";
 }
 
+// What was not known is null, whatever would have been known.
+QJsonValue OrNull(const std::optional<QString> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue();
+}
+
 QJsonObject RowObject(const ResultRow &row)
 {
     QJsonObject object{{QStringLiteral("number"), row.number},
@@ -47,7 +53,8 @@ QJsonObject RowObject(const ResultRow &row)
                                  {QStringLiteral("anchor"), link.anchor},
                                  {QStringLiteral("nofollow"), link.nofollow},
                                  {QStringLiteral("ugc"), link.ugc},
-                                 {QStringLiteral("sponsored"), link.sponsored}});
+                                 {QStringLiteral("sponsored"), link.sponsored},
+                                 {QStringLiteral("targetFailure"), OrNull(link.targetFailure)}});
     object.insert(QStringLiteral("strength"), QString::fromLatin1(StrengthName(e)));
     object.insert(QStringLiteral("pageFetched"), e.pageHad);
     object.insert(QStringLiteral("httpStatus"), static_cast<qint64>(e.httpStatus));
@@ -62,6 +69,9 @@ QJsonObject RowObject(const ResultRow &row)
     object.insert(QStringLiteral("links"), links);
     object.insert(QStringLiteral("robots"), QJsonObject{{QStringLiteral("noindex"), e.page.robots.noindex},
                                                         {QStringLiteral("nofollow"), e.page.robots.nofollow}});
+    object.insert(QStringLiteral("canonical"), e.page.canonical);
+    object.insert(QStringLiteral("robotsTxt"), OrNull(e.robotsTxt));
+    object.insert(QStringLiteral("outboundLinks"), e.page.outboundLinks ? QJsonValue(*e.page.outboundLinks) : QJsonValue());
     object.insert(QStringLiteral("checkedAt"), e.checkedAt.toString(Qt::ISODate));
     object.insert(QStringLiteral("rendered"), e.rendered);
     if (!e.renderFailure.isEmpty())

@@ -208,6 +208,12 @@ void CurlTransfer::LeaveTimeOutsToCaller()
         setUpFailure_ = QStringLiteral("cannot leave the time-outs to the caller");
 }
 
+void CurlTransfer::AskHeadOnly()
+{
+    if (easy_ && curl_easy_setopt(easy_.get(), CURLOPT_NOBODY, 1L) != CURLE_OK && setUpFailure_.isEmpty())
+        setUpFailure_ = QStringLiteral("cannot ask for the head alone");
+}
+
 FetchResult CurlTransfer::Finish(CURLcode code)
 {
     using namespace std::chrono;

@@ -26,6 +26,8 @@ public:
     // The caller ends the transfer, and a connection not made, when their time is up by its own
     // clock; curl keeps only its five-minute connect time-out as a backstop. Before it runs.
     void LeaveTimeOutsToCaller();
+    // A HEAD instead of the GET: the status and headers, no body. Before it runs.
+    void AskHeadOnly();
 
     // Null when some limit could not be set: such a transfer must never run.
     CURL *Handle() const { return setUpFailure_.isEmpty() ? easy_.get() : nullptr; }

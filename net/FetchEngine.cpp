@@ -97,6 +97,8 @@ struct FetchEngine::Private {
         Private *engine = nullptr;
         Ticket ticket = 0;
         QString url;
+        FetchRequest request;
+        FetchLimits limits;
         Host *host = nullptr;
         bool lookingUp = false;                 // launched before its host was looked up
         bool requestReady = false;              // a connection was ready for a request
@@ -291,7 +293,7 @@ bool FetchEngine::Private::AllowBody(void *data, qsizetype kept, qsizetype offer
         const qsizetype needed = kept + offered - kFreeBodyBytes;
         if (needed <= job.room)
             return true;
-        const qsizetype rest = announced > kFreeBodyBytes ? std::min(announced, d.limits.maxBodyBytes) - kFreeBodyBytes : -1;
+        const qsizetype rest = announced > kFreeBodyBytes ? std::min(announced, job.limits.maxBodyBytes) - kFreeBodyBytes : -1;
         const qsizetype step = rest > job.room ? std::min(job.room + kRoomStep, rest) : job.room + kRoomStep;
         const qsizetype wanted = std::max(needed, step);
         if (d.RoomFor(job, wanted)) {
@@ -369,7 +371,7 @@ void FetchEngine::Private::StopClock(Job &job)
 
 void FetchEngine::Private::StartConnectClock(Job &job)
 {
-    job.connectBy = Clock::now() + limits.connectTimeout;
+    job.connectBy = Clock::now() + job.limits.connectTimeout;
     connectDeadlines.emplace(*job.connectBy, job.ticket);
     ArmDeadline();
 }
@@ -557,8 +559,11 @@ void FetchEngine::Private::StartWaiting()
 
 void FetchEngine::Private::Launch(Job &job)
 {
-    job.transfer = std::make_unique<CurlTransfer>(job.url, limits, caStore);
+    job.limits = job.request.limits.value_or(limits);
+    job.transfer = std::make_unique<CurlTransfer>(job.url, job.limits, caStore);
     job.transfer->LeaveTimeOutsToCaller();
+    if (job.request.head)
+        job.transfer->AskHeadOnly();
     CURL *handle = job.transfer->Handle();
     if (!handle || multiFailure) {
         Settle(job, CURLE_FAILED_INIT, multiFailure);
@@ -580,7 +585,7 @@ void FetchEngine::Private::Launch(Job &job)
     }
     ++running;
     ++job.host->running;
-    job.unpausedLeft = limits.totalTimeout;
+    job.unpausedLeft = job.limits.totalTimeout;
     StartClock(job);
     StartConnectClock(job);
     job.lookingUp = !LookedUp(*job.host);
@@ -609,9 +614,11 @@ void FetchEngine::Private::End(Job &job, CURLcode code)
 {
     Release(job);
     Settle(job, code);
-    // Connecting to the page's own host failed: so would its other pages.
+    // Connecting to the page's own host failed: so would its other pages. A transfer with time-outs
+    // of its own says nothing of how long the host's pages may take.
     const FetchError error = job.result->error;
-    if ((error == FetchError::ConnectTimeout || error == FetchError::Refused) && job.result->redirects == 0)
+    if ((error == FetchError::ConnectTimeout || error == FetchError::Refused) && job.result->redirects == 0 &&
+        !job.request.limits)
         MarkDown(*job.host, *job.result);
 }
 
@@ -730,6 +737,11 @@ void FetchEngine::SetLimits(const FetchLimits &limits)
 
 FetchEngine::Ticket FetchEngine::Start(const QString &url)
 {
+    return Start(url, FetchRequest{});
+}
+
+FetchEngine::Ticket FetchEngine::Start(const QString &url, const FetchRequest &request)
+{
     const Ticket ticket = ++d_->lastTicket;
     const QUrl parsed(url);
     const auto [place, added] = d_->hosts.try_emplace(HostKey(parsed));
@@ -740,6 +752,7 @@ FetchEngine::Ticket FetchEngine::Start(const QString &url)
     job.engine = d_.get();
     job.ticket = ticket;
     job.url = url;
+    job.request = request;
     job.host = &host;
     if (host.down) {
         d_->Conclude(job, *host.down);

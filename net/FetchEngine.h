@@ -41,6 +41,8 @@ public:
     // judged wait unread instead of piling up in memory.
     void CountBodiesHeldByCaller(qsizetype bytes);
     Ticket Start(const QString &url);          // queued in call order; never blocks
+    // The same, asked otherwise: a HEAD, or limits of its own (whose time-outs never put the host down).
+    Ticket Start(const QString &url, const FetchRequest &request);
     bool IsDone(Ticket ticket) const;
     std::optional<FetchResult> Take(Ticket ticket); // the result once done (then forgotten)
     void Abort(Ticket ticket);                      // queued or in flight; no signal for it afterwards

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 namespace vantorel {
 
@@ -13,6 +14,13 @@ struct FetchLimits {
     std::chrono::milliseconds totalTimeout{30'000};
     qsizetype maxBodyBytes = 16 * 1024 * 1024; // after decompression
     long maxRedirects = 10;
+};
+
+// A fetch asked otherwise than the page fetches: a HEAD (no body), or limits of its own instead
+// of the engine's.
+struct FetchRequest {
+    bool head = false;
+    std::optional<FetchLimits> limits;
 };
 
 enum class FetchError {

@@ -34,7 +34,8 @@ inline const QString kRowColumns = QStringLiteral(
 inline constexpr int kRowColumnCount = 10;
 // What a check found, apart from its address and time, as the row_state table keeps it: checks
 // that found the same share one row there and their links in state_link.
-inline const QString kStateColumns = kRowColumns + QStringLiteral(", rendered, render_failure");
+inline const QString kStateColumns =
+    kRowColumns + QStringLiteral(", rendered, render_failure, canonical, robots_txt, outbound_links");
 // The key a state is found by: the texts of its columns, in that order, then each link's url,
 // anchor and rel. What later steps added counts only where it is not its default, so that a
 // state keeps the key it had before.

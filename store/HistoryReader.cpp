@@ -76,12 +76,23 @@ bool HasToken(const QString &tokens, QStringView token)
     return tokens.split(QStringLiteral(", ")).contains(token);
 }
 
-// A stored link: its target, anchor and rel in the query's columns from the first.
+// A stored link: its target, anchor, rel and target's failure in the query's columns from the
+// first, the failure as a page read for its worth keeps it (ReadKnown mends the others).
 LinkEvidence LinkOf(const QSqlQuery &query, int first)
 {
     const QString rel = query.value(first + 2).toString();
     return {query.value(first).toString(), query.value(first + 1).toString(), HasToken(rel, u"nofollow"),
-            HasToken(rel, u"ugc"), HasToken(rel, u"sponsored")};
+            HasToken(rel, u"ugc"), HasToken(rel, u"sponsored"), KnownFromText(query.value(first + 3).toString(), true)};
+}
+
+// What a state holds of its page's worth: its robots, canonical, robots_txt and outbound_links
+// columns from the first; the links' target failures are read with the links.
+PageValue ValueOf(const QSqlQuery &query, int first)
+{
+    const bool read = !query.value(first + 3).isNull();
+    return {HasToken(query.value(first).toString(), u"noindex"), query.value(first + 1).toString(),
+            KnownFromText(query.value(first + 2).toString(), read),
+            read ? std::optional(query.value(first + 3).toInt()) : std::nullopt};
 }
 
 
@@ -134,10 +145,11 @@ public:
     {
         std::vector<StoredRow> rows;
         std::map<std::pair<qint64, int>, std::size_t> indexOf; // address, row → index
+        QStringList robotsTxts;                                // of each row, as kept
         QSqlQuery query = Select(
             QStringLiteral("SELECT c.address_id, c.row_no, a.address, s.final_address, s.verdict, s.outcome, s.http_status, "
                            "s.failure_cause, s.attempts, s.charset, s.robots, c.checked_at, s.page_had, s.failed_attempts, "
-                           "s.rendered, s.render_failure "
+                           "s.rendered, s.render_failure, s.canonical, s.robots_txt, s.outbound_links "
                            "FROM run_check c JOIN address a ON a.id = c.address_id JOIN row_state s ON s.id = c.state_id "
                            "WHERE c.run_id = ? ORDER BY c.row_no, c.address_id"),
             {runId});
@@ -160,18 +172,25 @@ public:
             row.failedAttempts = query.value(13).toString().split(u'\n', Qt::SkipEmptyParts);
             row.rendered = query.value(14).toInt() != 0;
             row.renderFailure = query.value(15).toString();
+            row.canonical = query.value(16).toString();
+            robotsTxts.push_back(query.value(17).toString());
+            if (!query.value(18).isNull())
+                row.outboundLinks = query.value(18).toInt();
             indexOf.emplace(std::pair(query.value(0).toLongLong(), row.number), rows.size());
             rows.push_back(std::move(row));
         }
         // Not the same query object: a server's driver frees the statement it replaces with a
         // statement of its own, which would cut short the rows of the query being read.
-        QSqlQuery links = Select(QStringLiteral("SELECT c.address_id, c.row_no, l.url, l.anchor, l.rel FROM run_check c "
+        QSqlQuery links = Select(QStringLiteral("SELECT c.address_id, c.row_no, l.url, l.anchor, l.rel, l.target_failure "
+                                                "FROM run_check c "
                                                 "JOIN state_link l ON l.state_id = c.state_id WHERE c.run_id = ? "
                                                 "ORDER BY c.address_id, c.row_no, l.link_number"),
                                  {runId});
         while (links.next())
             if (const auto found = indexOf.find({links.value(0).toLongLong(), links.value(1).toInt()}); found != indexOf.end())
                 rows[found->second].links.push_back(LinkOf(links, 2));
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            ReadKnown(rows[i], robotsTxts[static_cast<qsizetype>(i)]);
         return rows;
     }
 
@@ -191,6 +210,10 @@ public:
             row.httpStatus = httpStatus;
             row.failureCause = failureCause;
             row.checkedAt = check.checkedAt;
+            row.robots.noindex = check.value.noindex;
+            row.canonical = check.value.canonical;
+            row.robotsTxt = check.value.robotsTxt;
+            row.outboundLinks = check.value.outboundLinks;
             if (const auto links = linksOf.find(state); links != linksOf.end())
                 row.links = links->second;
             return row;
@@ -204,8 +227,8 @@ public:
         checks.reserve(static_cast<std::size_t>(Counts(runId).rows)); // 100,000 would grow by copies to 130,000
         QSet<QString> seen;
         QSqlQuery query = Select(
-            QStringLiteral("SELECT c.row_no, a.address, s.outcome, s.http_status, s.failure_cause, c.checked_at, c.state_id "
-                           "FROM run_check c JOIN address a ON a.id = c.address_id JOIN row_state s ON s.id = c.state_id "
+            QStringLiteral("SELECT c.row_no, a.address, s.outcome, s.http_status, s.failure_cause, c.checked_at, c.state_id, "
+                           "s.robots, s.canonical, s.robots_txt, s.outbound_links FROM run_check c JOIN address a ON a.id = c.address_id JOIN row_state s ON s.id = c.state_id "
                            "WHERE c.run_id = ? ORDER BY c.row_no, c.address_id"),
             {runId});
         while (query.next()) {
@@ -213,7 +236,8 @@ public:
             if (seen.contains(address))
                 continue;
             seen.insert(address);
-            checks.push_back({{query.value(0).toInt(), std::move(address), OutcomeOf(query.value(2)), {}, TimeOf(query.value(5))},
+            checks.push_back({{.number = query.value(0).toInt(), .address = std::move(address), .outcome = OutcomeOf(query.value(2)),
+                               .checkedAt = TimeOf(query.value(5)), .value = ValueOf(query, 7)},
                               query.value(6).toLongLong(), static_cast<long>(query.value(3).toLongLong()),
                               query.value(4).toString()});
         }
@@ -227,7 +251,7 @@ public:
         for (const qint64 state : states)
             ids.push_back({state});
         std::unordered_map<qint64, std::vector<LinkEvidence>> links;
-        InPieces(QStringLiteral("SELECT state_id, url, anchor, rel FROM state_link WHERE state_id IN (%1) "
+        InPieces(QStringLiteral("SELECT state_id, url, anchor, rel, target_failure FROM state_link WHERE state_id IN (%1) "
                                 "ORDER BY state_id, link_number"),
                  {}, ids, [&](const QSqlQuery &query) { links[query.value(0).toLongLong()].push_back(LinkOf(query, 1)); });
         return links;
@@ -285,6 +309,7 @@ public:
         struct Span {
             qint64 first, last, state;
             StoredOutcome outcome;
+            PageValue value;
         };
         struct Found {
             qint64 id = 0;
@@ -295,7 +320,8 @@ public:
         for (const QString &address : QSet<QString>(addresses.begin(), addresses.end()))
             asked.push_back({address});
         QHash<QString, Found> found;
-        InPieces(QStringLiteral("SELECT a.address, a.id, s.first_order, s.last_order, s.state_id, t.outcome FROM address a "
+        InPieces(QStringLiteral("SELECT a.address, a.id, s.first_order, s.last_order, s.state_id, t.outcome, t.robots, "
+                                "t.canonical, t.robots_txt, t.outbound_links FROM address a "
                                 "JOIN state_span s ON s.address_id = a.id JOIN row_state t ON t.id = s.state_id "
                                 "WHERE a.domain_name = ? AND s.first_order < ? AND a.address IN (%1) "
                                 "ORDER BY a.id, s.first_order DESC"),
@@ -303,7 +329,7 @@ public:
                      Found &address = found[query.value(0).toString()];
                      address.id = query.value(1).toLongLong();
                      address.spans.push_back({query.value(2).toLongLong(), query.value(3).toLongLong(),
-                                              query.value(4).toLongLong(), OutcomeOf(query.value(5))});
+                                              query.value(4).toLongLong(), OutcomeOf(query.value(5)), ValueOf(query, 6)});
                  });
         // The runs by their place among the completed.
         std::unordered_map<qint64, qint64> runAt;
@@ -378,6 +404,7 @@ public:
                 within.finish();
                 if (!made)
                     continue;
+                made->value = span.value;
                 states.insert(span.state);
                 if (!past.last) {
                     past.last = made;
@@ -420,15 +447,17 @@ public:
         return pasts;
     }
 
-    // The check's anchors and targets as the state's links give them.
+    // The check's anchors, targets and targets' failures as the state's links give them.
     static void SetLinks(AddressCheck &check, const std::unordered_map<qint64, std::vector<LinkEvidence>> &linksOf, qint64 state)
     {
         check.anchors.clear();
         check.targets.clear();
+        check.value.targetFailures.clear();
         if (const auto links = linksOf.find(state); links != linksOf.end())
             for (const LinkEvidence &link : links->second) {
                 check.anchors << link.anchor;
                 check.targets << link.url;
+                check.value.targetFailures.push_back(link.targetFailure);
             }
     }
 
@@ -482,7 +511,8 @@ public:
             if (const AddressCheck *same = past->lastReachable && bare.state == reachable ? &*past->lastReachable
                                            : bare.state == last                           ? &*past->last
                                                                                           : nullptr)
-                std::tie(row.anchors, row.targets) = std::tie(same->anchors, same->targets);
+                std::tie(row.anchors, row.targets, row.value.targetFailures) =
+                    std::tie(same->anchors, same->targets, same->value.targetFailures);
             else
                 unread.insert(bare.state);
         }

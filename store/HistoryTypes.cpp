@@ -109,6 +109,9 @@ StoredRow ToStoredRow(const ResultRow &judged)
     row.rendered = evidence.rendered;
     row.renderFailure = evidence.renderFailure;
     row.checkedAt = evidence.checkedAt;
+    row.canonical = evidence.page.canonical;
+    row.robotsTxt = evidence.robotsTxt;
+    row.outboundLinks = evidence.page.outboundLinks;
     return row;
 }
 
@@ -121,7 +124,9 @@ ResultRow FromStoredRow(const StoredRow &stored)
     evidence.finalUrl = stored.finalUrl;
     evidence.charset = stored.charset;
     evidence.mentionsDomain = IsValid(stored.outcome);
-    evidence.page = {stored.links, stored.robots, std::nullopt}; // a refresh was followed when the row was judged
+    // A refresh was followed when the row was judged.
+    evidence.page = {stored.links, stored.robots, std::nullopt, stored.canonical, stored.outboundLinks};
+    evidence.robotsTxt = stored.robotsTxt;
     evidence.checkedAt = stored.checkedAt;
     evidence.attempts = stored.attempts;
     evidence.failedAttempts = stored.failedAttempts;
@@ -193,7 +198,44 @@ QString EvidenceSummary(const StoredRow &row)
     } else if (row.outcome != StoredOutcome::Unreachable) {
         text += IsValid(row.outcome) ? QStringLiteral("，提到域名，没有链接") : QStringLiteral("，未提到域名");
     }
+    // What the page is worth, only where it says something: a history read before it was kept reads as it did.
+    for (const QString &part : PageWorthParts(row.canonical, row.robotsTxt, row.links))
+        text += u'；' + part;
     return text;
+}
+
+namespace {
+
+QString KnownText(const std::optional<QString> &value, bool read)
+{
+    return value.value_or(read ? QStringLiteral("?") : QString());
+}
+
+} // namespace
+
+std::optional<QString> KnownFromText(const QString &text, bool read)
+{
+    if (read)
+        return text == u"?" ? std::nullopt : std::optional(text);
+    return text.isEmpty() ? std::nullopt : std::optional(text);
+}
+
+QString RobotsTxtText(const StoredRow &row)
+{
+    return KnownText(row.robotsTxt, row.outboundLinks && !row.links.empty());
+}
+
+QString TargetFailureText(const StoredRow &row, const LinkEvidence &link)
+{
+    return KnownText(link.targetFailure, row.outboundLinks.has_value());
+}
+
+void ReadKnown(StoredRow &row, const QString &robotsTxt)
+{
+    row.robotsTxt = KnownFromText(robotsTxt, row.outboundLinks && !row.links.empty());
+    if (!row.outboundLinks)
+        for (LinkEvidence &link : row.links)
+            link.targetFailure.reset();
 }
 
 QString HistoryFailureText(const QString &reason)

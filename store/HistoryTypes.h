@@ -62,7 +62,21 @@ struct StoredRow {
     bool rendered = false; // its links were found only once its scripts ran
     QString renderFailure;
     QDateTime checkedAt;
+    QString canonical;                // PageEvidence::canonical
+    std::optional<QString> robotsTxt; // RowEvidence::robotsTxt
+    std::optional<int> outboundLinks; // PageEvidence::outboundLinks; none before they were counted
 };
+
+// How a state keeps what may not be known, robots.txt's verdict and a link's target failure:
+// for a page this program read with links to the domain, "?" when not known, else as they are
+// ("" a robots.txt that bars nothing, a target that answered well); for any other row "" is
+// nothing known, so that a row as the history kept it before keeps its state.
+QString RobotsTxtText(const StoredRow &row);
+QString TargetFailureText(const StoredRow &row, const LinkEvidence &link);
+// And back, once the row's links (their failures read as for a page read for its worth) and
+// outbound links are read.
+void ReadKnown(StoredRow &row, const QString &robotsTxt);
+std::optional<QString> KnownFromText(const QString &text, bool read);
 
 // The stored outcome of a judged row. The one place that reads RowEvidence for it.
 StoredOutcome OutcomeOf(const RowEvidence &evidence);

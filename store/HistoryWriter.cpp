@@ -209,6 +209,20 @@ public:
                 texts << QStringLiteral("rendered %1").arg(row->rendered) << row->renderFailure;
             for (const LinkEvidence &link : row->links)
                 texts << Text(link.url) << Text(link.anchor) << Text(RelText(link));
+            // What a state holds beyond the first schema's columns counts only when it is not the
+            // column's default: a check that found what an earlier one did shares its state still.
+            const QString robotsTxt = RobotsTxtText(*row);
+            const QVariant outbound = row->outboundLinks ? QVariant(static_cast<qint64>(*row->outboundLinks)) : QVariant();
+            for (const auto &[name, value, given] :
+                 {std::tuple(u"canonical", Text(row->canonical), !row->canonical.isEmpty()),
+                  std::tuple(u"robots.txt", robotsTxt, !robotsTxt.isEmpty()),
+                  std::tuple(u"outbound", outbound.toString(), row->outboundLinks.has_value())})
+                if (given)
+                    texts << QString::fromUtf16(name) << value;
+            for (std::size_t i = 0; i < row->links.size(); ++i)
+                if (const QString failure = TargetFailureText(*row, row->links[i]); !failure.isEmpty())
+                    texts << QStringLiteral("target %1").arg(i + 1) << Text(failure);
+            states.back() << Text(row->canonical) << Text(robotsTxt) << outbound;
             digests << StateDigest(texts);
         }
         QStringList distinct = digests;
@@ -226,7 +240,7 @@ public:
                 for (const QVariant &value : states[i])
                     insert.addBindValue(value);
                 qint64 id = 0;
-                if (!insert.exec() || !TakeId(insert, id, error) || !InsertLinks(id, rows[i]->links, error)) {
+                if (!insert.exec() || !TakeId(insert, id, error) || !InsertLinks(id, *rows[i], error)) {
                     error = error.isValid() ? error : insert.lastError();
                     return false;
                 }
@@ -237,11 +251,13 @@ public:
         return true;
     }
 
-    bool InsertLinks(qint64 stateId, const std::vector<LinkEvidence> &links, QSqlError &error)
+    bool InsertLinks(qint64 stateId, const StoredRow &row, QSqlError &error)
     {
+        const std::vector<LinkEvidence> &links = row.links;
         return InsertMany(Statements::kLinks, links.size(), error, [&](QSqlQuery &insert, std::size_t i) {
             for (const QVariant &value : {QVariant(stateId), QVariant(static_cast<qint64>(i + 1)), QVariant(Text(links[i].url)),
-                                          QVariant(Text(links[i].anchor)), QVariant(Text(RelText(links[i])))})
+                                          QVariant(Text(links[i].anchor)), QVariant(Text(RelText(links[i]))),
+                                          QVariant(Text(TargetFailureText(row, links[i])))})
                 insert.addBindValue(value);
         });
     }
@@ -407,7 +423,7 @@ private:
         explicit Statements(const QSqlDatabase &db)
             : insertRun(Prepared(db, QStringLiteral("INSERT INTO run (domain_name, source, started_at, confirm_checks) "
                                                     "VALUES (?, ?, ?, ?) RETURNING id"))),
-              insertState(Prepared(db, QStringLiteral("INSERT INTO row_state (digest, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+              insertState(Prepared(db, QStringLiteral("INSERT INTO row_state (digest, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                                                       "RETURNING id").arg(kStateColumns))),
               endRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ? WHERE id = ?"))),
               completeRun(Prepared(db, QStringLiteral("UPDATE run SET ended_at = ?, outcome = ?, count_text = ?, "
@@ -449,8 +465,8 @@ private:
                  QStringLiteral("(?, ?, ?, ?, ?)"),
                  QStringLiteral(" ON CONFLICT (run_id, address_id, row_no) DO UPDATE SET state_id = excluded.state_id, "
                                 "checked_at = excluded.checked_at")},
-                {QStringLiteral("INSERT INTO state_link (state_id, link_number, url, anchor, rel) VALUES "),
-                 QStringLiteral("(?, ?, ?, ?, ?)"), {}},
+                {QStringLiteral("INSERT INTO state_link (state_id, link_number, url, anchor, rel, target_failure) VALUES "),
+                 QStringLiteral("(?, ?, ?, ?, ?, ?)"), {}},
                 {QStringLiteral("SELECT digest, MIN(id) FROM row_state WHERE digest IN ("), QStringLiteral("?"),
                  QStringLiteral(") GROUP BY digest")},
                 {QStringLiteral("SELECT address, id, found_run, found_row, forgotten FROM address WHERE domain_name = ? AND address IN ("),

@@ -11,7 +11,7 @@ namespace vantorel {
 
 namespace {
 
-constexpr std::array<ChangeKindNames, 11> kChangeKinds{{
+constexpr std::array<ChangeKindNames, 15> kChangeKinds{{
     {ChangeKind::Added, u"新增", u"added"},
     {ChangeKind::Lost, u"丢失", u"lost"},
     {ChangeKind::UnconfirmedLoss, u"疑似丢失", u"unconfirmed-loss"},
@@ -20,6 +20,10 @@ constexpr std::array<ChangeKindNames, 11> kChangeKinds{{
     {ChangeKind::BecameNofollow, u"变为 nofollow", u"became-nofollow"},
     {ChangeKind::BecameFollow, u"变为 follow", u"became-follow"},
     {ChangeKind::AnchorChanged, u"锚文本变化", u"anchor-changed"},
+    {ChangeKind::BecameNoindex, u"变为 noindex", u"became-noindex"},
+    {ChangeKind::BecameCanonicalElsewhere, u"规范地址指向别处", u"became-canonical-elsewhere"},
+    {ChangeKind::BecameRobotsBarred, u"被 robots.txt 屏蔽", u"became-robots-barred"},
+    {ChangeKind::TargetBroken, u"目标页失效", u"target-broken"},
     {ChangeKind::BecameUnreachable, u"变为无法访问", u"became-unreachable"},
     {ChangeKind::StillUnreachable, u"仍无法访问", u"still-unreachable"},
     {ChangeKind::NoLongerListed, u"未再列出", u"no-longer-listed"},
@@ -49,6 +53,10 @@ const AddressCheck *ComparedWith(const AddressPast &past, ChangeKind kind)
     case ChangeKind::BecameNofollow:
     case ChangeKind::BecameFollow:
     case ChangeKind::AnchorChanged:
+    case ChangeKind::BecameNoindex:
+    case ChangeKind::BecameCanonicalElsewhere:
+    case ChangeKind::BecameRobotsBarred:
+    case ChangeKind::TargetBroken:
         break;
     }
     return &*past.lastReachable;
@@ -68,20 +76,55 @@ AddressPast AsTold(const AddressPast &past)
     return told;
 }
 
-// What the links of a page 有效 before and now became: the anchors are a set, since an export
-// lists a page's links in its own order.
-std::optional<ChangeKind> LinksChange(const AddressCheck &before, const AddressCheck &now)
+bool Known(const std::optional<QString> &value, bool fine)
 {
+    return value && value->isEmpty() == fine;
+}
+
+// A target failing now that answered well before, or that the page did not link to before.
+bool TargetBroke(const AddressCheck &before, const AddressCheck &now)
+{
+    for (std::size_t i = 0; i < now.value.targetFailures.size() && i < std::size_t(now.targets.size()); ++i) {
+        if (!Known(now.value.targetFailures[i], false))
+            continue;
+        const qsizetype was = before.targets.indexOf(now.targets[static_cast<qsizetype>(i)]);
+        if (was < 0 || (static_cast<std::size_t>(was) < before.value.targetFailures.size() &&
+                        Known(before.value.targetFailures[static_cast<std::size_t>(was)], true)))
+            return true;
+    }
+    return false;
+}
+
+// What the links of a page 有效 before and now became: the anchors are a set, since an export
+// lists a page's links in its own order. A page's worth is compared only when both checks read it
+// from a page with links; what could not be had then or now tells nothing.
+std::vector<ChangeKind> LinksChanges(const AddressCheck &before, const AddressCheck &now)
+{
+    using enum ChangeKind;
     if (!before.anchors.isEmpty() && now.anchors.isEmpty())
-        return ChangeKind::BecameMention;
-    if (before.outcome != now.outcome)
-        return now.outcome == StoredOutcome::NoWeight ? ChangeKind::BecameNofollow : ChangeKind::BecameFollow;
+        return {BecameMention};
+    std::vector<ChangeKind> changes;
+    const bool worthRead = before.value.outboundLinks && now.value.outboundLinks && !before.anchors.isEmpty();
+    const bool becameNoindex = worthRead && now.value.noindex && !before.value.noindex;
+    // The weight a page lost by becoming noindex is told as that.
+    if (before.outcome != now.outcome && !(becameNoindex && now.outcome == StoredOutcome::NoWeight))
+        changes.push_back(now.outcome == StoredOutcome::NoWeight ? BecameNofollow : BecameFollow);
     QStringList anchorsBefore = before.anchors, anchorsNow = now.anchors;
     anchorsBefore.sort();
     anchorsNow.sort();
     if (anchorsBefore != anchorsNow)
-        return ChangeKind::AnchorChanged;
-    return std::nullopt;
+        changes.push_back(AnchorChanged);
+    if (!worthRead)
+        return changes;
+    if (becameNoindex)
+        changes.push_back(BecameNoindex);
+    if (before.value.canonical.isEmpty() && !now.value.canonical.isEmpty())
+        changes.push_back(BecameCanonicalElsewhere);
+    if (Known(before.value.robotsTxt, true) && Known(now.value.robotsTxt, false))
+        changes.push_back(BecameRobotsBarred);
+    if (TargetBroke(before, now))
+        changes.push_back(TargetBroken);
+    return changes;
 }
 
 // Each address's first row, in row order.
@@ -121,10 +164,12 @@ QStringList Distinct(QStringList targets)
 AddressCheck CheckOf(const StoredRow &row)
 {
     AddressCheck check{.number = row.number, .address = row.address, .outcome = row.outcome,
-                       .checkedAt = row.checkedAt, .evidence = EvidenceSummary(row)};
+                       .checkedAt = row.checkedAt, .evidence = EvidenceSummary(row),
+                       .value = {row.robots.noindex, row.canonical, row.robotsTxt, row.outboundLinks, {}}};
     for (const LinkEvidence &link : row.links) {
         check.anchors << link.anchor;
         check.targets << link.url;
+        check.value.targetFailures.push_back(link.targetFailure);
     }
     if (row.outcome == StoredOutcome::Unreachable)
         check.cause = row.failureCause.isEmpty() && row.httpStatus > 0 ? QStringLiteral("HTTP %1").arg(row.httpStatus)
@@ -202,8 +247,8 @@ std::vector<ChangeKind> ChangesOf(const AddressPast &given, const AddressCheck &
     if (last == StoredOutcome::Unreachable)
         changes.push_back(Restored);
     if (IsValid(past.lastReachable->outcome))
-        if (const std::optional<ChangeKind> change = LinksChange(*past.lastReachable, now))
-            changes.push_back(*change);
+        for (const ChangeKind change : LinksChanges(*past.lastReachable, now))
+            changes.push_back(change);
     return changes;
 }
 
@@ -225,9 +270,23 @@ QString ChangeDetail(const RowChange &change)
             return QStringLiteral("链接 %1 → %2").arg(Distinct(change.before->targets).join(u' '),
                                                      Distinct(change.after->targets).join(u' '));
         break;
+    case ChangeKind::BecameCanonicalElsewhere:
+        return QStringLiteral("规范地址 ") + change.after->value.canonical;
+    case ChangeKind::BecameRobotsBarred:
+        return QStringLiteral("屏蔽 ") + change.after->value.robotsTxt.value_or(QString());
+    case ChangeKind::TargetBroken: {
+        QStringList broken;
+        const AddressCheck &now = *change.after;
+        for (qsizetype i = 0; i < now.targets.size() && static_cast<std::size_t>(i) < now.value.targetFailures.size(); ++i)
+            if (const std::optional<QString> &failure = now.value.targetFailures[static_cast<std::size_t>(i)];
+                Known(failure, false) && !broken.contains(now.targets[i] + u' ' + *failure))
+                broken << now.targets[i] + u' ' + *failure;
+        return broken.join(QStringLiteral("；"));
+    }
     case ChangeKind::Added:
     case ChangeKind::Restored:
     case ChangeKind::NoLongerListed:
+    case ChangeKind::BecameNoindex:
         break;
     }
     return {};

@@ -14,6 +14,15 @@
 
 namespace vantorel {
 
+// What a check found of the linking page's worth besides its links.
+struct PageValue {
+    bool noindex = false;
+    QString canonical{};                  // another page's address, when the page names one
+    std::optional<QString> robotsTxt{};   // the crawlers robots.txt bars; none when not known
+    std::optional<int> outboundLinks{};   // none: the check was made before the page's worth was read
+    std::vector<std::optional<QString>> targetFailures{}; // of the links' targets, in their order (LinkEvidence)
+};
+
 // An address as one check found it: what telling changes needs of a stored row.
 struct AddressCheck {
     int number = 0;
@@ -24,6 +33,7 @@ struct AddressCheck {
     QStringList targets{}; // where those links point, in the same order
     QString cause{};       // why the page could not be had: the failure's words, or "HTTP 503"
     QString evidence{};    // what the check found, in one line (EvidenceSummary); only of a run's own rows
+    PageValue value{};
 };
 AddressCheck CheckOf(const StoredRow &row);
 
@@ -50,6 +60,11 @@ enum class ChangeKind {
     BecameNofollow,    // 变为 nofollow: passed weight, passes none now
     BecameFollow,      // 变为 follow
     AnchorChanged,     // 锚文本变化: the links' anchors, in any order, differ from the last reachable check
+    // Told only against a check that read the page's worth too, and never for what could not be had:
+    BecameNoindex,            // 变为 noindex: the page now keeps search engines from indexing it
+    BecameCanonicalElsewhere, // 规范地址指向别处: its canonical address now names another page
+    BecameRobotsBarred,       // 被 robots.txt 屏蔽: its robots.txt now bars *, Googlebot or Baiduspider
+    TargetBroken,             // 目标页失效: a page its links point to on the site fails, which answered well before
     BecameUnreachable, // 变为无法访问: reachable before; never 丢失
     StillUnreachable,  // 仍无法访问
     NoLongerListed,    // 未再列出: the previous completed search listed it, this one does not

@@ -66,7 +66,8 @@ struct ScopedEnvironment {
 };
 
 // The program with no display and no platform plugin to fall back on, so that any attempt to
-// open a window would fail; the engine, asked over plain http, goes through the given proxy.
+// open a window would fail; the engine, asked over plain http, goes through the given proxy, and
+// without one any address off the loopback (a link's target) is refused on the loopback at once.
 // No session bus unless a test gives its own: no notification reaches the desktop running the
 // tests.
 QProcessEnvironment Environment(const QString &proxy)
@@ -74,7 +75,9 @@ QProcessEnvironment Environment(const QString &proxy)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
-    environment.insert(QStringLiteral("http_proxy"), proxy);
+    static const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(LoopbackServer::ClosedPort());
+    environment.insert(QStringLiteral("http_proxy"), proxy.isEmpty() ? closed : proxy);
+    environment.insert(QStringLiteral("https_proxy"), closed);
     environment.insert(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.0/8"));
     // Runs without --db keep their history here, never in the user's own.
     static const QTemporaryDir dataHome;
@@ -339,6 +342,111 @@ std::map<QString, int> ChangeCounts(const QString &tsv)
     return counts;
 }
 
+// Each signal of what a linking page is worth, on a site of its own (robots.txt is read once a
+// host): what two checks find of it, and the change the second tells; the pages link to a site
+// reached through a proxy, whose target pages answer as each case says. A robots.txt or a target
+// that could not be had tells nothing.
+TEST(CommandLine, WhatALinkingPageIsWorthIsShownAndItsChangesTold)
+{
+    struct Phase {
+        std::string page, headers, robots;
+        int robotsStatus = 404;
+    };
+    const std::string link = "<a href=\"http://example.com/ok\">友链</a>";
+    const auto outbound = [](int count) {
+        std::string links;
+        for (int i = 0; i < count; ++i)
+            links += "<a href=\"http://site" + std::to_string(i) + ".net/\">x</a>";
+        return links;
+    };
+    const struct Case {
+        const char *name;
+        Phase first, second;
+        const char *evidence; // what the second check's JSON row has, as "field=value" pieces
+        const char *kinds;    // what --changes tells of the second check
+    } cases[] = {
+        {"noindex by meta", {link}, {"<meta name=robots content=noindex>" + link}, "noindex=true", "became-noindex"},
+        {"noindex for googlebot", {link}, {"<meta name=googlebot content=noindex>" + link}, "noindex=true", "became-noindex"},
+        {"noindex by header", {link}, {link, "X-Robots-Tag: noindex\r\n"}, "noindex=true", "became-noindex"},
+        {"canonical elsewhere", {link}, {"<link rel=canonical href=/other>" + link}, "canonical=/other",
+         "became-canonical-elsewhere"},
+        {"canonical to itself", {link}, {"<link rel=canonical href=/p#top>" + link}, "canonical=", ""},
+        {"robots.txt barring *", {link}, {link, {}, "User-agent: *\nDisallow: /p", 200},
+         "robotsTxt=*, Googlebot, Baiduspider", "became-robots-barred"},
+        {"robots.txt barring another bot", {link}, {link, {}, "User-agent: BadBot\nDisallow: /", 200}, "robotsTxt=", ""},
+        {"robots.txt missing", {link, {}, "User-agent: *\nAllow: /", 200}, {link}, "robotsTxt=", ""},
+        {"robots.txt failing", {link}, {link, {}, "User-agent: *\nDisallow: /", 500}, "robotsTxt=null", ""},
+        {"sponsored", {link}, {"<a href=\"http://example.com/ok\" rel=sponsored>友链</a>"}, "sponsored=true", "became-nofollow"},
+        {"ugc", {link}, {"<a href=\"http://example.com/ok\" rel=\"ugc nofollow\">友链</a>"}, "ugc=true", "became-nofollow"},
+        {"no outbound links", {link}, {link}, "outboundLinks=0", ""},
+        {"200 outbound links", {link}, {link + outbound(200)}, "outboundLinks=200", ""},
+        {"target returning 404", {"<a href=\"http://example.com/t404\">友链</a>"},
+         {"<a href=\"http://example.com/t404\">友链</a>"}, "targetFailure=目标页返回 404", "target-broken"},
+        {"target blocked", {"<a href=\"http://example.com/t403\">友链</a>"},
+         {"<a href=\"http://example.com/t403\">友链</a>"}, "targetFailure=null", ""},
+        {"target sent off the site", {"<a href=\"http://example.com/away\">友链</a>"},
+         {"<a href=\"http://example.com/away\">友链</a>"}, "targetFailure=目标页跳转到站外", "target-broken"},
+    };
+    TestWeb site; // example.com, through the proxy
+    site.SetPage("/ok", "fine");
+    for (const char *path : {"/t404", "/t403", "/away"})
+        site.SetPage(path, "fine");
+    std::vector<std::unique_ptr<TestWeb>> webs;
+    QByteArray list;
+    const auto serve = [&](bool second) {
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            const Phase &phase = second ? cases[i].second : cases[i].first;
+            webs[i]->SetPage("/p", phase.page, 200, phase.headers);
+            webs[i]->SetPage("/robots.txt", phase.robots, phase.robotsStatus);
+        }
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        webs.push_back(std::make_unique<TestWeb>());
+        list += "http://" + webs.back()->Address("/p").toUtf8() + '\n';
+    }
+    const QTemporaryDir folder;
+    const QString db = folder.filePath(QStringLiteral("history.sqlite3"));
+    const QString proxy = "http://" + site.server().hostAndPort();
+    serve(false);
+    ASSERT_EQ(Vantorel({"--check", "example.com", "--urls", "-", "--db", db}, proxy, list).exitCode, 0);
+    serve(true);
+    site.SetPage("/t404", "gone", 404);
+    site.SetPage("/t403", "blocked", 403);
+    site.SetPage("/away", "", 301, "Location: http://elsewhere.org/\r\n");
+    const Outcome second = Vantorel({"--check", "example.com", "--urls", "-", "--db", db, "--format", "json"}, proxy, list);
+    ASSERT_EQ(second.exitCode, 0) << second.err.toStdString();
+    const QJsonArray rows = QJsonDocument::fromJson(second.out.toUtf8())[u"rows"].toArray();
+    ASSERT_EQ(rows.size(), qsizetype(std::size(cases)));
+    std::map<QString, QStringList> told;
+    const Outcome changes = Vantorel({"--changes", "example.com", "--db", db, "--format", "json"});
+    for (const QJsonValue change : QJsonDocument::fromJson(changes.out.toUtf8())[u"changes"].toArray())
+        told[change[u"address"].toString()] << change[u"kind"].toString();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.name);
+        const QJsonObject row = rows[static_cast<qsizetype>(i)].toObject();
+        const QJsonObject firstLink = row[u"links"][0].toObject();
+        const std::map<QString, QJsonValue> fields{
+            {"noindex", row[u"robots"][u"noindex"]}, {"canonical", row[u"canonical"]}, {"robotsTxt", row[u"robotsTxt"]},
+            {"outboundLinks", row[u"outboundLinks"]}, {"sponsored", firstLink[u"sponsored"]}, {"ugc", firstLink[u"ugc"]},
+            {"targetFailure", firstLink[u"targetFailure"]}};
+        const QString expected = QString::fromUtf8(c.evidence);
+        const QString field = expected.section(u'=', 0, 0), value = expected.section(u'=', 1);
+        const QJsonValue found = fields.at(field);
+        QString shown = found.isNull() ? QStringLiteral("null") : found.isBool() ? (found.toBool() ? "true" : "false")
+                        : found.isDouble() ? QString::number(found.toInt()) : found.toString();
+        if (field == u"canonical" && !shown.isEmpty())
+            shown = QUrl(shown).path();
+        EXPECT_EQ(shown, value);
+        EXPECT_EQ(told[row[u"address"].toString()].join(u' '), QString::fromUtf8(c.kinds));
+    }
+    EXPECT_TRUE(second.err.contains(QStringLiteral("目标页失效 2 条："))) << second.err.toStdString();
+    // Each host's robots.txt was asked for once a run, each of the four targets once (and the
+    // off-site redirect's end in the second).
+    EXPECT_EQ(webs[0]->RequestsFor("/robots.txt"), 2);
+    EXPECT_EQ(site.server().requestCount(), 4 + 5);
+}
+
 // Runs kept in a file, and in a database on a PostgreSQL server of the test's own.
 class KeptRuns : public ::testing::TestWithParam<bool> {
 protected:
@@ -370,6 +478,9 @@ TEST_P(KeptRuns, RunsAreKeptAndComparedWithTheRunBefore)
     TestWeb engine;
     for (const char *path : {"/a", "/c", "/d"})
         engine.SetPage(path, std::string(kLinked));
+    // The site's own pages the links point to, reached through the proxy as the engine is.
+    for (const char *target : {"/", "/new"})
+        engine.SetPage(target, "本站");
     // A page whose server turns busy.
     std::atomic<bool> down = false;
     LoopbackServer flaky([&down, kLinked](LoopbackServer::Connection &connection) {
@@ -870,6 +981,33 @@ TEST_P(KeptRuns, AHistoryOfEveryCheckReadsTheSameOnceItsChecksShareTheirStates)
             EXPECT_EQ(after.exitCode, 0) << after.err.toStdString();
             EXPECT_EQ(after.out, before.out);
         }
+
+    // A check that finds what a check kept before the upgrade found shares its state. (On a
+    // server the copied runs kept ids its identity never counted: a new run could not be added.)
+    if (GetParam())
+        return;
+    const auto stateCount = [&] {
+        const QString name = QStringLiteral("migration-test-states");
+        EXPECT_EQ(ConnectHistory(name, db_), QString());
+        const qint64 states = count(name, "SELECT COUNT(*) FROM row_state");
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+        return states;
+    };
+    const qint64 states = stateCount();
+    {
+        const std::vector<StoredRow> latest = HistoryReader(db_).Rows(2 * kRuns);
+        ASSERT_FALSE(latest.empty());
+        HistoryWriter writer(db_);
+        const HistoryWriter::Ticket ticket = writer.BeginRun(QStringLiteral("other.org"), RunSource::Recheck,
+                                                             start.addSecs(kRuns * 3600));
+        for (const StoredRow &row : latest)
+            writer.SaveRow(ticket, row);
+        writer.EndRun(ticket, RunOutcome::Completed, std::nullopt, start.addSecs(kRuns * 3600 + 60));
+        writer.WaitUntilWritten();
+        ASSERT_EQ(writer.FirstFailure(), QString());
+    }
+    EXPECT_EQ(stateCount(), states);
 }
 
 // --prune deletes the old runs that hold nothing new, on the sites it is given: every run's
@@ -1837,6 +1975,10 @@ TEST(CommandLine, AFrozenServerIsAStoreFailureAndTheRunGoesOn)
     std::atomic<bool> frozen = false;
     const QString database = QUrl(db).path().mid(1);
     LoopbackServer pages([&](LoopbackServer::Connection &connection) {
+        if (connection.path() != "/a.example") { // its robots.txt, asked for after the page
+            connection.respond(404, "");
+            return;
+        }
         // Frozen once the watch list and the writer hold their connections.
         const QString bothConnected = QStringLiteral(
             "DO $$ BEGIN IF (SELECT COUNT(*) FROM pg_stat_activity WHERE datname = current_database() "
@@ -1879,6 +2021,10 @@ TEST_P(KeptRuns, DueRechecksAreSharedByWorkersAndAKilledWorkersClaimLapses)
     std::atomic<bool> stall = true;
     std::atomic<int> stalledAsked = 0;
     LoopbackServer slow([&](LoopbackServer::Connection &connection) {
+        if (connection.path() == "/robots.txt") { // asked for once the page answered
+            connection.respond(404, "");
+            return;
+        }
         ++stalledAsked;
         if (stall)
             connection.sleepFor(30s);

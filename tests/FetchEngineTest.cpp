@@ -507,6 +507,17 @@ TEST(FetchEngine, EndsEveryPageOfAHostThatIsDownAtOnce)
     EXPECT_EQ(later.errorText, timedOut.front().errorText);
     engine.AbortAll();
     EXPECT_FALSE(fetchAll({refused}).front().hostDown) << "tried again after AbortAll";
+
+    // A transfer with a shorter time-out of its own says nothing of how the host's pages fare.
+    FetchLimits quick = limits;
+    quick.connectTimeout = 100ms;
+    const Ticket side = engine.Start(silent.url() + "robots.txt", {false, quick});
+    ASSERT_TRUE(WaitDone(engine, {side}));
+    const FetchResult sideResult = *engine.Take(side);
+    EXPECT_EQ(sideResult.error, FetchError::ConnectTimeout);
+    const FetchResult page = fetchAll({silent.url() + "page"}).front();
+    EXPECT_EQ(page.error, FetchError::ConnectTimeout);
+    EXPECT_FALSE(page.hostDown) << "the page was tried";
 }
 
 namespace {
@@ -1021,6 +1032,15 @@ TEST(FetchEngine, DescribesTheFinalResponse)
     EXPECT_EQ(result.retryAfter, "Wed, 21 Oct 2026 07:28:00 GMT");
     EXPECT_EQ(result.server, "nginx");
     EXPECT_TRUE(result.cfMitigated.isEmpty());
+
+    // Asked for its head alone, the same chain ends with the same status, without a body.
+    const Ticket head = engine.Start(server.url("/a"), {true, std::nullopt});
+    ASSERT_TRUE(WaitDone(engine, {head}));
+    const FetchResult headOnly = *engine.Take(head);
+    EXPECT_EQ(headOnly.httpStatus, 200);
+    EXPECT_EQ(headOnly.finalUrl, server.url("/final?x=1"));
+    EXPECT_TRUE(headOnly.body.isEmpty());
+    EXPECT_EQ(server.requests().back().substr(0, 5), "HEAD ");
 }
 
 TEST(FetchEngine, SpendsNoTimeWaitingOnAStalledServer)

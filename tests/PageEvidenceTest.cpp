@@ -5,6 +5,7 @@
 
 #include <Domain.h>
 #include <PageEvidence.h>
+#include <RobotsTxt.h>
 #include <Verdict.h>
 
 #include <QThread>
@@ -225,21 +226,24 @@ TEST(PageEvidence, RobotsFromMetaAndHeader)
         {R"(<meta name="robots" content="noindex">)", "", true, false},
         {R"(<meta name="ROBOTS" content=" NoFollow ">)", "", false, true},
         {R"(<meta name="baiduspider" content="noindex,nofollow">)", "", true, true},
-        {R"(<meta name="googlebot" content="noindex, nofollow">)", "", false, false},
+        {R"(<meta name="googlebot" content="noindex, nofollow">)", "", true, true},
+        {R"(<meta name=" GoogleBot " content="noindex">)", "", true, false},
+        {R"(<meta name="bingbot" content="noindex, nofollow">)", "", false, false},
         {R"(<meta name="robots" content="none">)", "", true, true},
         {R"(<meta name="robots" content="index, follow, max-snippet:20">)", "", false, false},
         {R"(<meta name="robots" content="noindex"><meta name="baiduspider" content="nofollow">)", "", true, true},
         {R"(<meta content="nofollow">)", "", false, false},
         {"", "noindex", true, false},
         {"", "NOINDEX, NoFollow", true, true},
-        {"", "googlebot: noindex", false, false},
-        {"", "googlebot: noindex, nofollow", false, false},
+        {"", "googlebot: noindex", true, false},
+        {"", "googlebot: noindex, nofollow", true, true},
+        {"", "bingbot: noindex, nofollow", false, false},
         {"", "BaiduSpider: nofollow", false, true},
         {"", "googlebot: noindex\nbaiduspider: none", true, true},
-        {"", "googlebot: noindex\r\nnofollow", false, true},
+        {"", "bingbot: noindex\r\nnofollow", false, true},
         {"", "unavailable_after: 25 Jun 2010 15:00:00 PST, noindex", true, false},
         {"", "max-snippet: 20, nofollow", false, true},
-        {"", "googlebot: noindex, baiduspider: nofollow", false, true},
+        {"", "bingbot: noindex, baiduspider: nofollow", false, true},
         {R"(<meta name="robots" content="noindex">)", "nofollow", true, true},
     };
     for (const auto &c : cases) {
@@ -247,6 +251,53 @@ TEST(PageEvidence, RobotsFromMetaAndHeader)
         const RobotsEvidence robots = Evidence(html, kOtherPage, u"example.com", c.header).robots;
         EXPECT_EQ(robots.noindex, c.noindex) << c.head << " | " << c.header.toByteArray().toStdString();
         EXPECT_EQ(robots.nofollow, c.nofollow) << c.head << " | " << c.header.toByteArray().toStdString();
+    }
+}
+
+// The canonical address counts when it names another page than the one fetched (its fragment,
+// dot segments and an empty path aside); outbound links are those to any other site than the
+// page's and the domain's, however the page spells them.
+TEST(PageEvidence, CanonicalElsewhereAndOutboundLinks)
+{
+    const QString many = [] {
+        QString links;
+        for (int i = 0; i < 200; ++i)
+            links += QStringLiteral("<a href=\"http://site%1.net/\">%1</a>").arg(i);
+        return links;
+    }();
+    const struct {
+        QString html;
+        QUrl page;
+        QString canonical;
+        int outbound;
+    } cases[] = {
+        {"<p>no links</p>", kOtherPage, "", 0},
+        {R"(<link rel="canonical" href="http://blog.other.org/posts/1.html#top">)", kOtherPage, "", 0},
+        {R"(<link rel="canonical" href="/posts/./1.html">)", kOtherPage, "", 0},
+        {R"(<link rel="canonical" href="http://blog.other.org">)", QUrl("http://blog.other.org/"), "", 0},
+        {R"(<link rel="canonical" href="/posts/2.html">)", kOtherPage, "http://blog.other.org/posts/2.html", 0},
+        {R"(<LINK REL="Alternate Canonical" HREF="https://blog.other.org/posts/1.html">)", kOtherPage,
+         "https://blog.other.org/posts/1.html", 0},
+        // The first canonical counts; a <link> without one, or inside hidden content, is no canonical.
+        {R"(<link rel="stylesheet" href="/s.css"><link rel="canonical" href="/c1"><link rel="canonical" href="/c2">)",
+         kOtherPage, "http://blog.other.org/c1", 0},
+        {R"(<link rel="canonical"><link rel="canonical" href="/c">)", kOtherPage, "http://blog.other.org/c", 0},
+        {R"(<title><link rel="canonical" href="/t"></title><link rel="canonical" href="/c">)", kOtherPage,
+         "http://blog.other.org/c", 0},
+        {R"(<base href="http://example.com/"><link rel="canonical" href="x">)", kOtherPage, "http://example.com/x", 0},
+        // Links within the page's site are not outbound, its subdomains included; any other host is.
+        {R"(<a href="/a">a</a><a href="http://other.org/">o</a><a href="https://x.blog.other.org/">x</a>)"
+         R"(<a href="http://example.com/">e</a><area href="http://site.net/"><a href="mailto:a@b.c">m</a>)",
+         kOtherPage, "", 2},
+        {R"(<a href="https://example.com/">e</a><a href="http://blog.example.com/">b</a><a href="http://other.org/">o</a>)",
+         kOwnPage, "", 1},
+        {R"(<a href="http://example.com/">e</a><a href="http://www.example.com/x">w</a>)", kOtherPage, "", 0},
+        {many, kOtherPage, "", 200},
+    };
+    for (const auto &c : cases) {
+        const PageEvidence evidence = Evidence(c.html, c.page);
+        EXPECT_EQ(evidence.canonical, c.canonical) << c.html.toStdString();
+        EXPECT_EQ(evidence.outboundLinks, c.outbound) << c.html.toStdString();
     }
 }
 
@@ -463,15 +514,25 @@ TEST(EvidenceDetails, EveryLinkTheRedirectsAndEachFailedAttempt)
                     .arg(i)
                     .arg(i == 7 ? QStringLiteral(" rel=\"nofollow ugc\"") : QString())
                     .toUtf8();
-    result.body = body;
+    result.body = "<link rel=canonical href=/main>" + body + "<a href=\"http://other.org/\">elsewhere</a>";
     JudgedPage judged = JudgePage(result, u"example.com", u"gb2312", {QStringLiteral("连接超时"), QStringLiteral("HTTP 503")});
     judged.evidence.checkedAt = QDateTime(QDate(2026, 12, 8), QTime(6, 23, 5));
-    EXPECT_TRUE(VerdictToolTip(judged.evidence).contains(u"7 个链接：「链接1」、「链接2」、「链接3」、「链接4」、「链接5」等"));
+    // What the run's other fetches found: the host's robots.txt, and the links' targets (the
+    // second fails for both links to it, the rest are not known).
+    judged.evidence.robotsTxt = QStringLiteral("Googlebot");
+    judged.evidence.page.links[1].targetFailure = QStringLiteral("目标页返回 404");
+    judged.evidence.page.links[3].targetFailure = QString();
+    judged.evidence.page.links[4].targetFailure = QStringLiteral("目标页返回 404");
+    EXPECT_TRUE(VerdictToolTip(judged.evidence)
+                    .contains(u"7 个链接：「链接1」、「链接2」、「链接3」、「链接4」、「链接5」等 · 规范地址指向 "
+                              u"https://blog.other.org/main · robots.txt 屏蔽 Googlebot · 目标页返回 404 · 第 3 次尝试成功"))
+        << VerdictToolTip(judged.evidence).toStdString();
     QStringList expected{QStringLiteral("最终地址：https://blog.other.org/final（重定向 2 次）"),
                          QStringLiteral("指向该网站的链接（7 个）：")};
     for (int i = 1; i <= 6; ++i)
-        expected << QStringLiteral("%1. http://example.com/%1「链接%1」").arg(i);
-    expected << QStringLiteral("7. http://example.com/7「链接7」 nofollow, ugc") << QStringLiteral("第 1 次尝试失败：连接超时")
+        expected << QStringLiteral("%1. http://example.com/%1「链接%1」%2").arg(i).arg(i == 2 || i == 5 ? " · 目标页返回 404" : "");
+    expected << QStringLiteral("7. http://example.com/7「链接7」 nofollow, ugc") << QStringLiteral("页面的出站链接：1 个")
+             << QStringLiteral("第 1 次尝试失败：连接超时")
              << QStringLiteral("第 2 次尝试失败：HTTP 503") << QStringLiteral("网页编码：UTF-8")
              << QStringLiteral("检测时间：2026-12-08 06:23:05");
     EXPECT_EQ(EvidenceDetails(judged.evidence), expected.join(u'\n'));
@@ -532,4 +593,54 @@ TEST(PageEvidence, StretchesLeftOutChangeNothing)
                 << int(reading) << " " << c.html.toStdString();
         }
     }
+}
+
+// A site's robots.txt as the documented rules read it: the groups that name a crawler (in any
+// case, a version aside) else those for "*", the longest matching rule deciding, Allow on a tie,
+// "*" and "$" in patterns; rules before any User-agent and other fields count for nothing.
+TEST(RobotsTxt, GroupsLongestMatchAndPatterns)
+{
+    const struct {
+        const char *robots;
+        const char *path;
+        const char *barred; // BarredCrawlers
+    } cases[] = {
+        {"", "/a", ""},
+        {"User-agent: *\nDisallow: /", "/a", "*, Googlebot, Baiduspider"},
+        {"User-agent: *\nDisallow:", "/a", ""},
+        {"User-agent: *\nDisallow: /private", "/a", ""},
+        {"User-agent: *\nDisallow: /private", "/private/x.html", "*, Googlebot, Baiduspider"},
+        {"User-agent: *\nDisallow: /\n\nUser-agent: Googlebot\nAllow: /", "/a", "*, Baiduspider"},
+        {"User-agent: BadBot\nDisallow: /", "/a", ""},
+        {"user-agent: GOOGLEBOT/2.1\ndisallow: /a # comment", "/a", "Googlebot"},
+        {"User-agent: baiduspider\nUser-agent: googlebot\nDisallow: /a", "/a", "Googlebot, Baiduspider"},
+        {"Disallow: /\nUser-agent: *\nAllow: /", "/a", ""},
+        // Groups for one crawler add up; a User-agent after rules starts a new group.
+        {"User-agent: Baiduspider\nDisallow: /x\nUser-agent: Baiduspider\nDisallow: /a", "/a", "Baiduspider"},
+        {"User-agent: Googlebot\nDisallow: /b\nUser-agent: *\nDisallow: /a", "/a", "*, Baiduspider"},
+        // The longest rule decides; Allow wins a tie.
+        {"User-agent: *\nDisallow: /a\nAllow: /a/b", "/a/b/c", ""},
+        {"User-agent: *\nAllow: /a\nDisallow: /a/b", "/a/b/c", "*, Googlebot, Baiduspider"},
+        {"User-agent: *\nDisallow: /a\nAllow: /a", "/a", ""},
+        // Patterns: "*" any run, "$" the end; the query counts as part of the path.
+        {"User-agent: *\nDisallow: /*.pdf$", "/docs/x.pdf", "*, Googlebot, Baiduspider"},
+        {"User-agent: *\nDisallow: /*.pdf$", "/docs/x.pdf?v=1", ""},
+        {"User-agent: *\nDisallow: /*?", "/list?page=2", "*, Googlebot, Baiduspider"},
+        {"User-agent: *\nDisallow: /*?", "/list", ""},
+        {"User-agent: *\nDisallow: /a*b*c", "/aXXbYYc/", "*, Googlebot, Baiduspider"},
+        {"User-agent: *\nDisallow: /a*b*c", "/aXXcYYb", ""},
+        {"User-agent: *\nDisallow: /$", "/", "*, Googlebot, Baiduspider"},
+        {"User-agent: *\nDisallow: /$", "/a", ""},
+        // Non-ASCII and percent-encoded spellings of one path match each other; CR LF lines read too.
+        {"User-agent: *\r\nDisallow: /文章\r\n", "/%E6%96%87%E7%AB%A0/1", "*, Googlebot, Baiduspider"},
+        {"User-agent: *\nDisallow: /%e6%96%87", "/文章", "*, Googlebot, Baiduspider"},
+        // robots.txt itself is never barred.
+        {"User-agent: *\nDisallow: /", "/robots.txt", ""},
+    };
+    for (const auto &c : cases) {
+        const QUrl page(QStringLiteral("http://blog.other.org") + QString::fromUtf8(c.path));
+        EXPECT_EQ(BarredCrawlers(RobotsTxt::Parse(c.robots), page), QString::fromUtf8(c.barred))
+            << c.robots << " | " << c.path;
+    }
+    EXPECT_EQ(RobotsTxtUrl(QUrl("https://Blog.Other.org:8443/a/b?c#d")), "https://blog.other.org:8443/robots.txt");
 }

@@ -46,16 +46,23 @@ TEST(RowsAsCsv, HeaderQuotingFormulaGuardAndCrlf)
         {6, QString(), QStringLiteral("e.com"), RowState::Rendering, std::nullopt},
     };
     rows[0].evidence->rendered = true;
+    // What the page is worth: its canonical, the robots.txt's verdict, its outbound links, and
+    // each link's target (the second's not known).
+    rows[0].evidence->page.canonical = QStringLiteral("https://a.com/main");
+    rows[0].evidence->robotsTxt = QStringLiteral("*, Googlebot");
+    rows[0].evidence->page.outboundLinks = 3;
+    rows[0].evidence->page.links[0].targetFailure = QStringLiteral("目标页返回 404");
     const QByteArray expected =
         "\xEF\xBB\xBF"
-        "序号,外链地址,有效性,结果,HTTP状态,最终地址,链接数,锚文本,rel,页面robots,原因,检测时间,rendered\r\n"
+        "序号,外链地址,有效性,结果,HTTP状态,最终地址,链接数,锚文本,rel,页面robots,原因,检测时间,rendered,"
+        "规范地址,robots.txt屏蔽,出站链接数,目标页\r\n"
         "1,a.com/x,有效,不传递权重,200,https://a.com/final,2,\"我的站, \"\"首页\"\" | =1+1\",nofollow | ,noindex,,"
-        "2026-12-07T21:05:00,true\r\n"
-        "2,\"'=HYPERLINK(\"\"x\"\")\",无效,未能检测,,,,,,,连接超时,2026-12-07T21:06:00,false\r\n"
-        "3,\"'-b.com\nnext\",等待检测,,,,,,,,,,\r\n"
-        "4,'@c.com,检测中…,,,,,,,,,,\r\n"
-        "5,'+d.com,等待重试（6 秒）,,,,,,,,,,\r\n"
-        "6,e.com,渲染中…,,,,,,,,,,\r\n";
+        "2026-12-07T21:05:00,true,https://a.com/main,\"*, Googlebot\",3,目标页返回 404 | \r\n"
+        "2,\"'=HYPERLINK(\"\"x\"\")\",无效,未能检测,,,,,,,连接超时,2026-12-07T21:06:00,false,,,,\r\n"
+        "3,\"'-b.com\nnext\",等待检测,,,,,,,,,,,,,,\r\n"
+        "4,'@c.com,检测中…,,,,,,,,,,,,,,\r\n"
+        "5,'+d.com,等待重试（6 秒）,,,,,,,,,,,,,,\r\n"
+        "6,e.com,渲染中…,,,,,,,,,,,,,,\r\n";
     EXPECT_EQ(RowsAsCsv(rows, true).toStdString(), expected.toStdString());
     EXPECT_EQ(RowsAsCsv(rows, false), expected.mid(3));
 }
@@ -74,7 +81,7 @@ TEST(RowsAsText, TabsBetweenTrimmedCellsRawForProgramsGuardedAndEscapedForTheCli
               QStringLiteral("1\ta.com/<b>\t有效\t传递权重\n2\tb c.com\t等待检测\t\n3\t'@d.com\t等待检测\t\n"));
     EXPECT_EQ(RowsAsText(rows, true, FormulaGuard::Raw).section(u'\n', 0, 0),
               QStringLiteral("1\ta.com/<b>\t有效\t传递权重\t200\thttps://a.com/final\t1\t=HYPERLINK(\"http://evil.test/\",\"点我领奖\")"
-                             "\t\t\t\t2026-12-07T21:05:00\tfalse"));
+                             "\t\t\t\t2026-12-07T21:05:00\tfalse\t\t\t\t"));
     EXPECT_TRUE(RowsAsText(rows, true, FormulaGuard::Guarded).section(u'\n', 0, 0).contains(u"\t'=HYPERLINK("));
     EXPECT_EQ(RowsAsHtml(rows, false),
               QStringLiteral("<table><tr><td>1</td><td>a.com/&lt;b&gt;</td><td>有效</td><td>传递权重</td></tr>"

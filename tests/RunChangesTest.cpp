@@ -21,14 +21,35 @@ struct Checked {
     const char *address;
     StoredOutcome outcome;
     const char *anchors = "友链"; // of the page's links, "|" between them; empty: a mention without a link
+    // What the page was worth, as words: none before it was read; "noindex", "canonical",
+    // "barred" (by robots.txt), "robots?" (robots.txt not had), "broken" (its targets fail),
+    // "target?" (its targets not had); else all is well.
+    const char *worth = nullptr;
 };
 
 std::vector<AddressCheck> Checks(const std::vector<Checked> &rows)
 {
     std::vector<AddressCheck> checks;
-    for (const Checked &row : rows)
-        checks.push_back({.number = static_cast<int>(checks.size() + 1), .address = QString::fromLatin1(row.address),
-                          .outcome = row.outcome, .anchors = QString::fromUtf8(row.anchors).split(u'|', Qt::SkipEmptyParts)});
+    for (const Checked &row : rows) {
+        AddressCheck check{.number = static_cast<int>(checks.size() + 1), .address = QString::fromLatin1(row.address),
+                           .outcome = row.outcome, .anchors = QString::fromUtf8(row.anchors).split(u'|', Qt::SkipEmptyParts)};
+        for (const QString &anchor : check.anchors)
+            check.targets << QStringLiteral("http://example.com/") + anchor;
+        if (row.worth) {
+            const QStringList words = QString::fromLatin1(row.worth).split(u' ');
+            PageValue &value = check.value;
+            value.outboundLinks = 3;
+            value.noindex = words.contains(u"noindex");
+            value.canonical = words.contains(u"canonical") ? QStringLiteral("http://c/") : QString();
+            value.robotsTxt = words.contains(u"robots?") ? std::nullopt
+                              : std::optional(words.contains(u"barred") ? QStringLiteral("*") : QString());
+            for (qsizetype i = 0; i < check.targets.size(); ++i)
+                value.targetFailures.push_back(words.contains(u"target?") ? std::nullopt
+                                               : std::optional(words.contains(u"broken") ? QStringLiteral("目标页返回 404")
+                                                                                         : QString()));
+        }
+        checks.push_back(std::move(check));
+    }
     return checks;
 }
 
@@ -189,6 +210,22 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
           {Recheck, {{"a", Removed}}, {{UnconfirmedLoss, "a", PassesWeight}}, true, 4},
           {Recheck, {{"a", Removed}}, {{Lost, "a", PassesWeight}}, true, 1},
           {Recheck, {{"a", Removed}}, {}, true, 1}}},
+        {"what a page is worth: told as it changes, never against a check that did not read it or could not have it",
+         {{AddressList, {{"a", PassesWeight, "友链", ""}, {"b", PassesWeight}, {"c", PassesWeight, "友链", ""},
+                         {"d", PassesWeight, "友链", ""}, {"e", PassesWeight, "友链", ""}, {"f", PassesWeight, "友链", ""}}, {}},
+          {Recheck, {{"a", NoWeight, "友链", "noindex"}, {"b", NoWeight, "友链", "noindex"},
+                     {"c", PassesWeight, "友链", "canonical barred"}, {"d", PassesWeight, "友链", "robots? target?"},
+                     {"e", PassesWeight, "友链", "broken"}, {"f", PassesWeight, "首页", "broken"}},
+           {{BecameNoindex, "a", PassesWeight}, {BecameNofollow, "b", PassesWeight},
+            {BecameCanonicalElsewhere, "c", PassesWeight}, {BecameRobotsBarred, "c", PassesWeight},
+            {TargetBroken, "e", PassesWeight}, {AnchorChanged, "f", PassesWeight}, {TargetBroken, "f", PassesWeight}}},
+          {Recheck, {{"a", NoWeight, "友链", "noindex"}, {"c", PassesWeight, "友链", "canonical barred"},
+                     {"d", PassesWeight, "友链", "barred broken"}, {"e", PassesWeight, "友链", "target?"}}, {}},
+          {Recheck, {{"d", PassesWeight, "友链", ""}, {"e", PassesWeight, "友链", "broken"}}, {}},
+          {Recheck, {{"d", PassesWeight, "友链", "barred"}, {"e", Unreachable}},
+           {{BecameRobotsBarred, "d", PassesWeight}, {BecameUnreachable, "e", PassesWeight}}},
+          {Recheck, {{"d", PassesWeight, "友链", "barred"}, {"e", PassesWeight, "友链", ""}}, {{Restored, "e", Unreachable}}},
+          {Recheck, {{"e", PassesWeight, "友链", "broken"}}, {{TargetBroken, "e", PassesWeight}}}}},
         {"an address listed twice counts by its first row",
          {{Search, {{"a", PassesWeight}, {"a", Removed}}, {}},
           {AddressList, {{"a", Removed}, {"a", PassesWeight}}, {{Lost, "a", PassesWeight}}}}},
@@ -246,6 +283,21 @@ AddressCheck Stored(StoredOutcome outcome, long status, const char *failure, std
     return CheckOf(row);
 }
 
+// A page linking as `linked` does, read for its worth: its canonical, robots.txt and target failure.
+AddressCheck Worth(const char *canonical, const char *robotsTxt, const char *targetFailure)
+{
+    StoredRow row;
+    row.address = QStringLiteral("http://a.example.org/");
+    row.outcome = PassesWeight;
+    row.httpStatus = 200;
+    row.links.push_back({QStringLiteral("https://example.com/"), QStringLiteral("友链")});
+    row.links.back().targetFailure = QString::fromUtf8(targetFailure);
+    row.canonical = QString::fromUtf8(canonical);
+    row.robotsTxt = QString::fromUtf8(robotsTxt);
+    row.outboundLinks = 2;
+    return CheckOf(row);
+}
+
 TEST(ChangeDetail, WhatWasAndWhatIsAndWhy)
 {
     const AddressCheck linked = Stored(PassesWeight, 200, "", {{"https://example.com/", "友链"}});
@@ -274,6 +326,15 @@ TEST(ChangeDetail, WhatWasAndWhatIsAndWhy)
          "有效，传递权重；锚文本“友链”", "有效，不传递权重", "HTTP 200，提到域名，没有链接"},
         {"the word says it all", Restored, Stored(Unreachable, 0, "连接超时"), linked, "", "未能检测：连接超时",
          "有效，传递权重；锚文本“友链”", "HTTP 200，链接 https://example.com/（锚文本“友链”）"},
+        {"a canonical elsewhere", BecameCanonicalElsewhere, linked, Worth("http://a.example.org/main", "", ""),
+         "规范地址 http://a.example.org/main", "有效，传递权重；锚文本“友链”", "有效，传递权重；锚文本“友链”",
+         "HTTP 200，链接 https://example.com/（锚文本“友链”）；规范地址指向 http://a.example.org/main"},
+        {"barred by robots.txt", BecameRobotsBarred, linked, Worth("", "*, Googlebot", ""), "屏蔽 *, Googlebot",
+         "有效，传递权重；锚文本“友链”", "有效，传递权重；锚文本“友链”",
+         "HTTP 200，链接 https://example.com/（锚文本“友链”）；robots.txt 屏蔽 *, Googlebot"},
+        {"a target broken", TargetBroken, linked, Worth("", "", "目标页返回 404"), "https://example.com/ 目标页返回 404",
+         "有效，传递权重；锚文本“友链”", "有效，传递权重；锚文本“友链”",
+         "HTTP 200，链接 https://example.com/（锚文本“友链”）；目标页返回 404"},
         {"no longer listed: the earlier check tells", NoLongerListed, linked, std::nullopt, "", "有效，传递权重；锚文本“友链”", "",
          "HTTP 200，链接 https://example.com/（锚文本“友链”）"},
     };

@@ -100,9 +100,11 @@ QString Dump(const StoredRow &row)
                        QString::number(row.pageHad), QString::number(row.httpStatus), row.failureCause,
                        QString::number(row.attempts), row.failedAttempts.join(u'|'), row.charset,
                        RobotsText(row.robots), QString::number(row.rendered), row.renderFailure,
-                       row.checkedAt.toString(Qt::ISODateWithMs)};
+                       row.checkedAt.toString(Qt::ISODateWithMs), row.canonical,
+                       row.robotsTxt.value_or(QStringLiteral("(not known)")),
+                       row.outboundLinks ? QString::number(*row.outboundLinks) : QStringLiteral("(not counted)")};
     for (const LinkEvidence &link : row.links)
-        fields << link.url + u'|' + link.anchor + u'|' + RelText(link);
+        fields << link.url + u'|' + link.anchor + u'|' + RelText(link) + u'|' + link.targetFailure.value_or(QStringLiteral("(not known)"));
     return fields.join(u'\n');
 }
 
@@ -186,6 +188,11 @@ TEST_P(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
     rows.back().checkedAt = QDateTime(QDate(2026, 12, 1), QTime(9, 30, 15, 123));
     rows.back().robots.noindex = true;
     rows.back().rendered = true;
+    // What the page was worth: a robots.txt and a target that could not be had are not known.
+    rows.back().canonical = QStringLiteral("https://a.example.org/main");
+    rows.back().outboundLinks = 12;
+    rows.back().links[0].targetFailure = QStringLiteral("目标页返回 404");
+    rows.back().links[1].targetFailure = QString();
     rows.push_back(SampleRow(2, QStringLiteral("http://b.example.org/"), StoredOutcome::Removed));
     rows.back().links.clear();
     rows.back().charset = QStringLiteral("GB18030");
@@ -199,6 +206,10 @@ TEST_P(StoreTest, ARunReadsBackRowForRowAndARunWithoutAnEndReadsAsInterrupted)
     rows.back().failedAttempts = {QStringLiteral("HTTP 503"), QStringLiteral("连接超时")};
     rows.push_back(SampleRow(4, QStringLiteral("http://d.example.org/"), StoredOutcome::NoWeight));
     rows.back().links[0].sponsored = true;
+    rows.back().outboundLinks = 0;
+    rows.back().robotsTxt = QStringLiteral("*, Googlebot, Baiduspider");
+    for (LinkEvidence &link : rows.back().links)
+        link.targetFailure = QString();
     rows.push_back(SampleRow(5, QStringLiteral("http://e.example.org/"), StoredOutcome::Unreachable));
     rows.back().pageHad = true; // it answered 503
     rows.back().httpStatus = 503;

@@ -203,7 +203,7 @@ TEST_F(FilledGrid, SelectedRowsGoToTheClipboardAsTextAndAsATable)
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(QApplication::clipboard()->text().section(u'\t', 0, 4),
               QStringLiteral("1\t%1\t有效\t不传递权重\t200").arg(web.Address("/a")));
-    EXPECT_EQ(QApplication::clipboard()->text().count(u'\t'), 12) << "one row, thirteen columns";
+    EXPECT_EQ(QApplication::clipboard()->text().count(u'\t'), 16) << "one row, seventeen columns";
 
     QTest::keyClick(table, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);

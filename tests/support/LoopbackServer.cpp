@@ -134,7 +134,7 @@ bool LoopbackServer::Connection::respond(int status, std::string_view body, std:
     head += "Connection: close\r\n";
     head += extraHeaders;
     head += "\r\n";
-    return send(head) && send(body);
+    return send(head) && (request_.rfind("HEAD ", 0) == 0 || send(body)); // a HEAD's answer has no body
 }
 
 void LoopbackServer::Connection::reset()

@@ -68,5 +68,8 @@ vantorel::AnalysisSettings QuickSettings(const QString &searchHost)
     settings.fetchLimits.totalTimeout = 5s;
     settings.retry.retries = 0; // the tests of retries ask for them
     settings.searchGap = 0ms;
+    // The pages link to sites the tests do not serve, and the tests count the requests made.
+    settings.checkTargets = false;
+    settings.readRobotsTxt = false;
     return settings;
 }

@@ -37,5 +37,6 @@ private:
     LoopbackServer server_; // last: its threads use the members above
 };
 
-// Settings for runs in tests: the given engine, no pauses, short time-outs.
+// Settings for runs in tests: the given engine, no pauses, short time-outs, no robots.txt
+// or target checks.
 vantorel::AnalysisSettings QuickSettings(const QString &searchHost);
