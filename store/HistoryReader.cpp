@@ -378,8 +378,27 @@ public:
         const std::optional<std::vector<AddressCheck>> listed =
             search ? std::optional(Checks(search->id)) : std::nullopt;
         changes.changes = ChangesOfRun(run, rows, Pasts(run.domain, addresses, Horizon(runs, run), {}),
-                                       listed ? &*listed : nullptr, PreviousSearch(runs, run, true) != nullptr);
+                                       listed ? &*listed : nullptr, PreviousSearch(runs, run, true) != nullptr,
+                                       Expectations(run.domain));
         return changes;
+    }
+
+    // The agreed link of each of the site's addresses that has one.
+    QHash<QString, LinkExpectation> Expectations(const QString &domain)
+    {
+        QHash<QString, LinkExpectation> expectations;
+        QSqlQuery query = Select(QStringLiteral("SELECT address, expected_target, expected_anchor, expected_follow FROM address "
+                                                "WHERE domain_name = ? AND (expected_target IS NOT NULL OR "
+                                                "expected_anchor IS NOT NULL OR expected_follow IS NOT NULL)"),
+                                 {domain});
+        const auto text = [&query](int column) {
+            return query.value(column).isNull() ? std::nullopt : std::optional(query.value(column).toString());
+        };
+        while (query.next())
+            expectations.insert(query.value(0).toString(),
+                                {text(1), text(2),
+                                 query.value(3).isNull() ? std::nullopt : std::optional(query.value(3).toInt() != 0)});
+        return expectations;
     }
 
     RowCounts Counts(qint64 runId)
