@@ -134,8 +134,8 @@ std::variant<std::optional<AddressList>, int> AddressesToCheck(const CommandLine
         nothing = QStringLiteral("历史记录中没有 %1 曾经有效的外链").arg(SiteShown(SiteKey(domain)));
         if (!line.failOnLost) {
             streams.Say(nothing);
-            return streams.Out(FormatResults(line.format, ReduceToHost(domain), std::nullopt, {})) ? kExitCompleted
-                                                                                                     : kExitOutputFailed;
+            const auto out = [&streams](QByteArrayView bytes) { return streams.Out(bytes); };
+            return WriteResults(line.format, ReduceToHost(domain), std::nullopt, {}, out) ? kExitCompleted : kExitOutputFailed;
         }
     } else {
         AddressList list;
@@ -386,14 +386,18 @@ std::optional<int> CheckRun::Conclude()
     case RunOutcome::Stopped:
         break;
     }
-    // A stopped run prints what it judged; the rows it never reached are no results.
+    // A stopped run prints what it judged; the rows it never reached are no results. A completed
+    // run's rows are printed where they are: a copy of 100,000 would weigh tens of megabytes.
     const bool stopped = analysis.Outcome() != RunOutcome::Completed;
-    std::vector<ResultRow> rows;
-    std::copy_if(analysis.Rows().begin(), analysis.Rows().end(), std::back_inserter(rows),
-                 [stopped](const ResultRow &row) { return !stopped || row.evidence; });
+    std::vector<ResultRow> judged;
+    if (stopped || keepResults_)
+        std::copy_if(analysis.Rows().begin(), analysis.Rows().end(), std::back_inserter(judged),
+                     [stopped](const ResultRow &row) { return !stopped || row.evidence; });
+    std::span<const ResultRow> rows = stopped ? judged : analysis.Rows();
     if (keepResults_)
-        results_ = SiteResults{analysis.Domain(), analysis.CountText(), rows};
-    else if (!streams_.Out(FormatResults(line_.format, analysis.Domain(), analysis.CountText(), rows))) {
+        rows = (results_ = SiteResults{analysis.Domain(), analysis.CountText(), std::move(judged)})->rows;
+    else if (!WriteResults(line_.format, analysis.Domain(), analysis.CountText(), rows,
+                           [this](QByteArrayView bytes) { return streams_.Out(bytes); })) {
         streams_.ReportFailure();
         return kExitOutputFailed;
     }

@@ -70,53 +70,93 @@ QJsonObject RowObject(const ResultRow &row)
 }
 
 // The address goes last in a table: it is the one column whose width varies a lot.
-CellTable TableColumns(const std::vector<ResultRow> &rows)
+QStringList TableCells(const QStringList &cells)
 {
-    const QStringList captions = ResultColumns(true);
-    std::vector<qsizetype> shown;
-    for (const char16_t *name : {u"序号", u"有效性", u"结果", u"HTTP状态", u"链接数", u"页面robots", u"原因", u"外链地址"})
-        shown.push_back(captions.indexOf(QString::fromUtf16(name)));
-    const auto pick = [&shown](const QStringList &cells) {
-        QStringList line;
-        for (const qsizetype column : shown)
-            line << cells[column];
-        return line;
-    };
-    CellTable table{pick(captions), {}, {}};
-    for (const ResultRow &row : rows)
-        table.rows.push_back(pick(RowCells(row, true)));
-    return table;
+    static const std::vector<qsizetype> shown = [] {
+        const QStringList captions = ResultColumns(true);
+        std::vector<qsizetype> columns;
+        for (const char16_t *name : {u"序号", u"有效性", u"结果", u"HTTP状态", u"链接数", u"页面robots", u"原因", u"外链地址"})
+            columns.push_back(captions.indexOf(QString::fromUtf16(name)));
+        return columns;
+    }();
+    QStringList line;
+    for (const qsizetype column : shown)
+        line << cells[column];
+    return line;
 }
+
+// An aligned table's lines: the widths are measured on every line before any is written.
+class TableLines {
+public:
+    explicit TableLines(const CellTable &table)
+        : TableLines(table.captions, table.alignedColumns.value_or(table.captions.size()))
+    {
+        std::for_each(table.rows.begin(), table.rows.end(), [this](const QStringList &row) { Measure(row); });
+    }
+    TableLines(QStringList captions, qsizetype aligned)
+        : captions_(std::move(captions)), aligned_(aligned), widths_(static_cast<std::size_t>(aligned), 0)
+    {
+        Measure(captions_);
+    }
+
+    void Measure(const QStringList &line)
+    {
+        for (std::size_t i = 0; i < widths_.size(); ++i)
+            widths_[i] = std::max(widths_[i], DisplayWidth(line[static_cast<qsizetype>(i)]));
+    }
+
+    QString Captions() const { return Aligned(captions_); }
+
+    // The row's line, then its columns past the aligned ones that are not empty, a line each.
+    QString Row(const QStringList &row) const
+    {
+        QString text = Aligned(row);
+        for (qsizetype i = aligned_; i < row.size(); ++i)
+            if (!row[i].isEmpty())
+                text += QStringLiteral("    %1：%2\n").arg(captions_[i], row[i]);
+        return text;
+    }
+
+private:
+    QString Aligned(const QStringList &line) const
+    {
+        QString out;
+        for (std::size_t i = 0; i < widths_.size(); ++i) {
+            const QString &cell = line[static_cast<qsizetype>(i)];
+            out += cell;
+            if (i + 1 < widths_.size())
+                out += QString(widths_[i] - DisplayWidth(cell) + 2, u' ');
+        }
+        return out.trimmed() + u'\n';
+    }
+
+    QStringList captions_;
+    qsizetype aligned_;
+    std::vector<int> widths_;
+};
 
 QByteArray Table(const CellTable &table)
 {
-    const qsizetype aligned = table.alignedColumns.value_or(table.captions.size());
-    std::vector<int> widths(static_cast<std::size_t>(aligned), 0);
-    const auto measure = [&widths](const QStringList &line) {
-        for (std::size_t i = 0; i < widths.size(); ++i)
-            widths[i] = std::max(widths[i], DisplayWidth(line[static_cast<qsizetype>(i)]));
-    };
-    measure(table.captions);
-    std::for_each(table.rows.begin(), table.rows.end(), measure);
-    QString text;
-    const auto write = [&text, &widths](const QStringList &line) {
-        QString out;
-        for (std::size_t i = 0; i < widths.size(); ++i) {
-            const QString &cell = line[static_cast<qsizetype>(i)];
-            out += cell;
-            if (i + 1 < widths.size())
-                out += QString(widths[i] - DisplayWidth(cell) + 2, u' ');
-        }
-        text += out.trimmed() + u'\n';
-    };
-    write(table.captions);
-    for (const QStringList &row : table.rows) {
-        write(row);
-        for (qsizetype i = aligned; i < row.size(); ++i)
-            if (!row[i].isEmpty())
-                text += QStringLiteral("    %1：%2\n").arg(table.captions[i], row[i]);
-    }
+    const TableLines lines(table);
+    QString text = lines.Captions();
+    for (const QStringList &row : table.rows)
+        text += lines.Row(row);
     return text.toUtf8();
+}
+
+// One element of the rows array of an indented JSON document, as QJsonDocument indents it there.
+QByteArray RowElement(const ResultRow &row)
+{
+    constexpr QByteArrayView kDepth = "        ";
+    const QByteArray object = QJsonDocument(RowObject(row)).toJson(QJsonDocument::Indented).chopped(1);
+    QByteArray element = kDepth.toByteArray();
+    element.reserve(object.size() + object.count('\n') * kDepth.size() + kDepth.size());
+    for (const char c : object) {
+        element += c;
+        if (c == '\n')
+            element += kDepth;
+    }
+    return element;
 }
 
 } // namespace
@@ -166,37 +206,72 @@ QStringList WrapToColumns(const QString &text, int width)
     return lines;
 }
 
-QByteArray FormatResults(OutputFormat format, const QString &domain, const std::optional<QString> &countText,
-                         const std::vector<ResultRow> &rows)
+bool WriteResults(OutputFormat format, const QString &domain, const std::optional<QString> &countText,
+                  std::span<const ResultRow> rows, const std::function<bool(QByteArrayView)> &write)
 {
+    // Rows are formatted and written a slice at a time: the whole text of 100,000 rows, and the
+    // cells it is made of, would outweigh the rows themselves.
+    static constexpr std::size_t kSlice = 1000;
+    const auto slices = [&rows](const auto &each) {
+        for (std::size_t first = 0; first < rows.size(); first += kSlice)
+            if (!each(rows.subspan(first, std::min(kSlice, rows.size() - first))))
+                return false;
+        return true;
+    };
     switch (format) {
-    case OutputFormat::Table:
-        return Table(TableColumns(rows));
+    case OutputFormat::Table: {
+        const QStringList captions = TableCells(ResultColumns(true));
+        TableLines lines(captions, captions.size());
+        for (const ResultRow &row : rows)
+            lines.Measure(TableCells(RowCells(row, true)));
+        return write(lines.Captions().toUtf8()) && slices([&](std::span<const ResultRow> slice) {
+                   QString text;
+                   for (const ResultRow &row : slice)
+                       text += lines.Row(TableCells(RowCells(row, true)));
+                   return write(text.toUtf8());
+               });
+    }
     case OutputFormat::Tsv:
-        return (ResultColumns(true).join(u'\t') + u'\n' + RowsAsText(rows, true, FormulaGuard::Raw)).toUtf8();
-    case OutputFormat::Csv:
-        return RowsAsCsv(rows, false);
+    case OutputFormat::Csv: {
+        const auto cells = [format](const std::vector<QStringList> &lines) {
+            return format == OutputFormat::Tsv ? CellsAsText(lines, FormulaGuard::Raw).toUtf8() : CellsAsCsv(lines, false);
+        };
+        return write(cells({ResultColumns(true)})) && slices([&](std::span<const ResultRow> slice) {
+                   std::vector<QStringList> lines;
+                   lines.reserve(slice.size());
+                   for (const ResultRow &row : slice)
+                       lines.push_back(RowCells(row, true));
+                   return write(cells(lines));
+               });
+    }
     case OutputFormat::Json:
         break;
     }
-    QJsonArray array;
-    for (const ResultRow &row : rows)
-        array.append(RowObject(row));
-    const QJsonObject object{{QStringLiteral("domain"), domain},
-                             {QStringLiteral("count"), countText ? QJsonValue(*countText) : QJsonValue()},
-                             {QStringLiteral("rows"), array}};
-    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+    // The keys come in order, "rows" last: the document without rows is split where they go.
+    const QByteArray bare = QJsonDocument(QJsonObject{{QStringLiteral("domain"), domain},
+                                                      {QStringLiteral("count"), countText ? QJsonValue(*countText) : QJsonValue()},
+                                                      {QStringLiteral("rows"), QJsonArray()}})
+                                .toJson(QJsonDocument::Indented);
+    if (rows.empty())
+        return write(bare);
+    constexpr QByteArrayView kEnd = "    ]\n}\n";
+    bool first = true;
+    return write(bare.chopped(kEnd.size())) && slices([&](std::span<const ResultRow> slice) {
+               QByteArray text;
+               for (const ResultRow &row : slice)
+                   text += (std::exchange(first, false) ? "" : ",\n") + RowElement(row);
+               return write(text);
+           }) && write("\n" + kEnd.toByteArray());
 }
 
 QByteArray FormatSitesResults(OutputFormat format, const std::vector<SiteResults> &sites)
 {
     // The table shows fewer columns than the exports.
     const auto cellsOf = [format](const std::vector<ResultRow> &rows) {
-        if (format == OutputFormat::Table)
-            return TableColumns(rows);
-        CellTable all{ResultColumns(true), {}, {}};
+        const auto shown = [format](const QStringList &cells) { return format == OutputFormat::Table ? TableCells(cells) : cells; };
+        CellTable all{shown(ResultColumns(true)), {}, {}};
         for (const ResultRow &row : rows)
-            all.rows.push_back(RowCells(row, true));
+            all.rows.push_back(shown(RowCells(row, true)));
         return all;
     };
     const QString siteCaption = QStringLiteral("网站");

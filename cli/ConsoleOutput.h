@@ -7,16 +7,19 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace vantorel {
 
 // The results of a run from the command line, as standard output gets them: an aligned table,
 // tab-separated or comma-separated values with a header row, or a JSON object with the domain,
-// the engine's count text and every row with all of its evidence.
-QByteArray FormatResults(OutputFormat format, const QString &domain, const std::optional<QString> &countText,
-                         const std::vector<ResultRow> &rows);
+// the engine's count text and every row with all of its evidence. Written in pieces as they
+// are formatted; false as soon as a write fails.
+bool WriteResults(OutputFormat format, const QString &domain, const std::optional<QString> &countText,
+                  std::span<const ResultRow> rows, const std::function<bool(QByteArrayView)> &write);
 
 // One site's results among several in one output.
 struct SiteResults {

@@ -13,6 +13,7 @@
 #include <array>
 #include <limits>
 #include <map>
+#include <span>
 #include <set>
 #include <unordered_map>
 
@@ -73,6 +74,14 @@ bool LossTold(const std::vector<int> &confirmChecks)
 bool HasToken(const QString &tokens, QStringView token)
 {
     return tokens.split(QStringLiteral(", ")).contains(token);
+}
+
+// A stored link: its target, anchor and rel in the query's columns from the first.
+LinkEvidence LinkOf(const QSqlQuery &query, int first)
+{
+    const QString rel = query.value(first + 2).toString();
+    return {query.value(first).toString(), query.value(first + 1).toString(), HasToken(rel, u"nofollow"),
+            HasToken(rel, u"ugc"), HasToken(rel, u"sponsored")};
 }
 
 
@@ -160,14 +169,68 @@ public:
                                                 "JOIN state_link l ON l.state_id = c.state_id WHERE c.run_id = ? "
                                                 "ORDER BY c.address_id, c.row_no, l.link_number"),
                                  {runId});
-        while (links.next()) {
-            const QString rel = links.value(4).toString();
-            LinkEvidence link{links.value(2).toString(), links.value(3).toString(), HasToken(rel, u"nofollow"),
-                              HasToken(rel, u"ugc"), HasToken(rel, u"sponsored")};
+        while (links.next())
             if (const auto found = indexOf.find({links.value(0).toLongLong(), links.value(1).toInt()}); found != indexOf.end())
-                rows[found->second].links.push_back(std::move(link));
-        }
+                rows[found->second].links.push_back(LinkOf(links, 2));
         return rows;
+    }
+
+    // A check without its links, and what its links and evidence are read by.
+    struct BareCheck {
+        AddressCheck check;
+        qint64 state = 0;
+        long httpStatus = 0;
+        QString failureCause;
+
+        StoredRow Whole(const std::unordered_map<qint64, std::vector<LinkEvidence>> &linksOf) const
+        {
+            StoredRow row;
+            row.number = check.number;
+            row.address = check.address;
+            row.outcome = check.outcome;
+            row.httpStatus = httpStatus;
+            row.failureCause = failureCause;
+            row.checkedAt = check.checkedAt;
+            if (const auto links = linksOf.find(state); links != linksOf.end())
+                row.links = links->second;
+            return row;
+        }
+    };
+
+    // A run's checks, each address's first in row order, without their links.
+    std::vector<BareCheck> FirstChecks(qint64 runId)
+    {
+        std::vector<BareCheck> checks;
+        checks.reserve(static_cast<std::size_t>(Counts(runId).rows)); // 100,000 would grow by copies to 130,000
+        QSet<QString> seen;
+        QSqlQuery query = Select(
+            QStringLiteral("SELECT c.row_no, a.address, s.outcome, s.http_status, s.failure_cause, c.checked_at, c.state_id "
+                           "FROM run_check c JOIN address a ON a.id = c.address_id JOIN row_state s ON s.id = c.state_id "
+                           "WHERE c.run_id = ? ORDER BY c.row_no, c.address_id"),
+            {runId});
+        while (query.next()) {
+            QString address = query.value(1).toString();
+            if (seen.contains(address))
+                continue;
+            seen.insert(address);
+            checks.push_back({{query.value(0).toInt(), std::move(address), OutcomeOf(query.value(2)), {}, TimeOf(query.value(5))},
+                              query.value(6).toLongLong(), static_cast<long>(query.value(3).toLongLong()),
+                              query.value(4).toString()});
+        }
+        return checks;
+    }
+
+    // The links of the states, in page order; a state without links is left out.
+    std::unordered_map<qint64, std::vector<LinkEvidence>> StateLinks(const std::set<qint64> &states)
+    {
+        std::vector<QVariantList> ids;
+        for (const qint64 state : states)
+            ids.push_back({state});
+        std::unordered_map<qint64, std::vector<LinkEvidence>> links;
+        InPieces(QStringLiteral("SELECT state_id, url, anchor, rel FROM state_link WHERE state_id IN (%1) "
+                                "ORDER BY state_id, link_number"),
+                 {}, ids, [&](const QSqlQuery &query) { links[query.value(0).toLongLong()].push_back(LinkOf(query, 1)); });
+        return links;
     }
 
     std::vector<AddressCheck> Checks(qint64 runId)
@@ -213,8 +276,11 @@ public:
     // within the horizon, made before checkedBefore. Read from each address's spans, latest
     // first: the check is the latest of the span's runs within the horizon that checked it,
     // which is the span's last when the horizon and the time leave it in.
+    // statesOut, when given, gets each address's states of its last and last reachable checks,
+    // and of the check before its removals.
     QHash<QString, AddressPast> Pasts(const QString &domain, const QStringList &addresses, qint64 horizon,
-                                      const QDateTime &checkedBefore)
+                                      const QDateTime &checkedBefore,
+                                      QHash<QString, std::array<qint64, 3>> *statesOut = nullptr)
     {
         struct Span {
             qint64 first, last, state;
@@ -340,28 +406,34 @@ public:
             if (past.last)
                 pasts.insert(address.key(), std::move(past));
         }
-        std::vector<QVariantList> stateIds;
-        for (const qint64 state : states)
-            stateIds.push_back({state});
-        QHash<qint64, std::pair<QStringList, QStringList>> linksOf; // state: its links' anchors and targets
-        InPieces(QStringLiteral("SELECT state_id, anchor, url FROM state_link WHERE state_id IN (%1) ORDER BY state_id, link_number"),
-                 {}, stateIds, [&](const QSqlQuery &query) {
-                     auto &[anchors, targets] = linksOf[query.value(0).toLongLong()];
-                     anchors << query.value(1).toString();
-                     targets << query.value(2).toString();
-                 });
+        const std::unordered_map<qint64, std::vector<LinkEvidence>> linksOf = StateLinks(states);
         for (auto past = pasts.begin(); past != pasts.end(); ++past) {
             const auto [last, reachable, beforeMisses] = statesOf.value(past.key());
-            std::tie(past->last->anchors, past->last->targets) = linksOf.value(last);
+            SetLinks(*past->last, linksOf, last);
             if (past->lastReachable)
-                std::tie(past->lastReachable->anchors, past->lastReachable->targets) = linksOf.value(reachable);
+                SetLinks(*past->lastReachable, linksOf, reachable);
             if (past->beforeMisses)
-                std::tie(past->beforeMisses->anchors, past->beforeMisses->targets) = linksOf.value(beforeMisses);
+                SetLinks(*past->beforeMisses, linksOf, beforeMisses);
         }
+        if (statesOut)
+            *statesOut = std::move(statesOf);
         return pasts;
     }
 
-    // The run's changes, each address against its own past.
+    // The check's anchors and targets as the state's links give them.
+    static void SetLinks(AddressCheck &check, const std::unordered_map<qint64, std::vector<LinkEvidence>> &linksOf, qint64 state)
+    {
+        check.anchors.clear();
+        check.targets.clear();
+        if (const auto links = linksOf.find(state); links != linksOf.end())
+            for (const LinkEvidence &link : links->second) {
+                check.anchors << link.anchor;
+                check.targets << link.url;
+            }
+    }
+
+    // The run's changes, each address against its own past: a slice of addresses at a time, so
+    // that a run of 100,000 never holds all of their pasts at once.
     RunChanges Changes(const StoredRun &run)
     {
         RunChanges changes{run, std::nullopt, {}};
@@ -370,17 +442,68 @@ public:
                                          [](const StoredRun &candidate, qint64 id) { return candidate.id < id; });
         if (at != runs.begin())
             changes.previous = *std::prev(at);
-        const std::vector<AddressCheck> rows = Checks(run.id);
-        QStringList addresses;
-        for (const AddressCheck &row : rows)
-            addresses << row.address;
-        const StoredRun *search = PreviousSearch(runs, run);
-        const std::optional<std::vector<AddressCheck>> listed =
-            search ? std::optional(Checks(search->id)) : std::nullopt;
-        changes.changes = ChangesOfRun(run, rows, Pasts(run.domain, addresses, Horizon(runs, run), {}),
-                                       listed ? &*listed : nullptr, PreviousSearch(runs, run, true) != nullptr,
-                                       Expectations(run.domain));
+        if (run.source == RunSource::Import)
+            return changes; // what an export said is the past of the checks that follow, no change of its own
+        std::vector<BareCheck> checks = FirstChecks(run.id);
+        constexpr std::size_t kSlice = 5000;
+        const bool searchedBefore = PreviousSearch(runs, run, true) != nullptr;
+        const QHash<QString, LinkExpectation> expectations = Expectations(run.domain);
+        for (std::size_t first = 0; first < checks.size(); first += kSlice)
+            SliceChanges(run, std::span(checks).subspan(first, std::min(kSlice, checks.size() - first)), Horizon(runs, run),
+                         searchedBefore, expectations, changes.changes);
+        if (const StoredRun *search = PreviousSearch(runs, run)) {
+            QSet<QString> listed;
+            for (const BareCheck &bare : checks)
+                listed.insert(bare.check.address);
+            const std::vector<RowChange> gone = NoLongerListed(run, listed, Checks(search->id));
+            changes.changes.insert(changes.changes.end(), gone.begin(), gone.end());
+        }
         return changes;
+    }
+
+    // Most checks found what the address's past found: their links are the past's, read with
+    // it. Links are read for the other checks, and the whole row made for the changed only.
+    void SliceChanges(const StoredRun &run, std::span<const BareCheck> slice, qint64 horizon, bool searchedBefore,
+                      const QHash<QString, LinkExpectation> &expectations, std::vector<RowChange> &changes)
+    {
+        QStringList addresses;
+        for (const BareCheck &bare : slice)
+            addresses << bare.check.address;
+        QHash<QString, std::array<qint64, 3>> pastStates;
+        const QHash<QString, AddressPast> pasts = Pasts(run.domain, addresses, horizon, {}, &pastStates);
+        std::vector<AddressCheck> rows;
+        rows.reserve(slice.size());
+        std::set<qint64> unread;
+        for (const BareCheck &bare : slice) {
+            AddressCheck &row = rows.emplace_back(bare.check);
+            const auto past = pasts.constFind(row.address);
+            if (past == pasts.cend())
+                continue;
+            const auto [last, reachable, beforeMisses] = pastStates.value(row.address);
+            if (const AddressCheck *same = past->lastReachable && bare.state == reachable ? &*past->lastReachable
+                                           : bare.state == last                           ? &*past->last
+                                                                                          : nullptr)
+                std::tie(row.anchors, row.targets) = std::tie(same->anchors, same->targets);
+            else
+                unread.insert(bare.state);
+        }
+        std::unordered_map<qint64, std::vector<LinkEvidence>> linksOf = StateLinks(unread);
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (unread.contains(slice[i].state))
+                SetLinks(rows[i], linksOf, slice[i].state);
+        std::vector<RowChange> found = ChangesOfRun(run, rows, pasts, nullptr, searchedBefore, expectations);
+        QHash<QString, const BareCheck *> checkOf;
+        for (const BareCheck &bare : slice)
+            checkOf.insert(bare.check.address, &bare);
+        std::set<qint64> changed;
+        for (const RowChange &change : found)
+            if (!unread.contains(checkOf.value(change.address)->state))
+                changed.insert(checkOf.value(change.address)->state);
+        linksOf.merge(StateLinks(changed));
+        for (RowChange &change : found) {
+            change.after = CheckOf(checkOf.value(change.address)->Whole(linksOf));
+            changes.push_back(std::move(change));
+        }
     }
 
     // The agreed link of each of the site's addresses that has one.

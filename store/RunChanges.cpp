@@ -300,8 +300,7 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
                                     const std::vector<AddressCheck> *previousSearch, bool searchedBefore,
                                     const QHash<QString, LinkExpectation> &expectations)
 {
-    const bool search = run.source == RunSource::Search;
-    const bool listsAnew = (search || run.source == RunSource::Monitor) && searchedBefore;
+    const bool listsAnew = (run.source == RunSource::Search || run.source == RunSource::Monitor) && searchedBefore;
     std::vector<RowChange> changes;
     if (run.source == RunSource::Import)
         return changes; // what an export said is the past of the checks that follow, no change of its own
@@ -325,9 +324,20 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
                                past.misses + 1, run.confirmChecks, expected});
         }
     }
+    if (previousSearch) {
+        const std::vector<RowChange> gone = NoLongerListed(run, listed, *previousSearch);
+        changes.insert(changes.end(), gone.begin(), gone.end());
+    }
+    return changes;
+}
+
+std::vector<RowChange> NoLongerListed(const StoredRun &run, const QSet<QString> &listed,
+                                      const std::vector<AddressCheck> &previousSearch)
+{
+    std::vector<RowChange> changes;
     // A stopped search never judged the rest, and a list names its own addresses.
-    if (search && previousSearch && run.outcome == RunOutcome::Completed)
-        for (const AddressCheck *row : FirstRows(*previousSearch))
+    if (run.source == RunSource::Search && run.outcome == RunOutcome::Completed)
+        for (const AddressCheck *row : FirstRows(previousSearch))
             if (!listed.contains(row->address))
                 changes.push_back({ChangeKind::NoLongerListed, row->address, row->number, *row, std::nullopt});
     return changes;

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -132,6 +133,10 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
                                     const QHash<QString, AddressPast> &pasts,
                                     const std::vector<AddressCheck> *previousSearch, bool searchedBefore,
                                     const QHash<QString, LinkExpectation> &expectations = {});
+// That last part alone: what the previous completed search listed (its rows) and a completed
+// search did not (listed: the addresses it checked); nothing for any other run.
+std::vector<RowChange> NoLongerListed(const StoredRun &run, const QSet<QString> &listed,
+                                      const std::vector<AddressCheck> &previousSearch);
 
 // How far the past a run is judged against reaches, among completed runs in the order they
 // completed (StoredRun::endOrder): a completed run's past holds the runs completed before it, so

@@ -256,6 +256,44 @@ TEST(CommandLine, FormatsCarryTheSameRows)
     EXPECT_EQ(screenColumn(tableLines[2], web.Address("/b")), screenColumn(tableLines[1], web.Address("/a")));
 }
 
+// Results are written a slice of rows at a time; whole, each format reads as if written at
+// once: the text and CSV the window exports, a JSON document as Qt writes it, one alignment for
+// the table (the reasons, which widen a column, come in the last slice only).
+TEST(ConsoleOutput, ResultsWrittenInPiecesReadAsAWhole)
+{
+    using enum vantorel::StoredOutcome;
+    std::vector<vantorel::ResultRow> rows;
+    for (int i = 0; i < 2500; ++i) {
+        const QString address = QStringLiteral("http://p%1.example.net/").arg(i);
+        rows.push_back(i % 5 == 4 ? vantorel::ListedRow(i + 1, address)
+                                  : vantorel::FromStoredRow(vantorel::SampleRow(i + 1, address, i > 2400 ? Unreachable : PassesWeight)));
+    }
+    const auto written = [&rows](vantorel::OutputFormat format) {
+        QByteArray whole;
+        int pieces = 0;
+        EXPECT_TRUE(vantorel::WriteResults(format, QStringLiteral("example.com"), QStringLiteral("约2500"), rows,
+                                           [&](QByteArrayView piece) {
+                                               whole += piece;
+                                               return ++pieces > 0;
+                                           }));
+        EXPECT_GT(pieces, 3);
+        return whole;
+    };
+    EXPECT_EQ(written(vantorel::OutputFormat::Tsv),
+              (vantorel::ResultColumns(true).join(u'\t') + u'\n' + vantorel::RowsAsText(rows, true, vantorel::FormulaGuard::Raw)).toUtf8());
+    EXPECT_EQ(written(vantorel::OutputFormat::Csv), vantorel::RowsAsCsv(rows, false));
+    const QByteArray json = written(vantorel::OutputFormat::Json);
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    EXPECT_EQ(document[u"rows"].toArray().size(), 2500);
+    EXPECT_EQ(document[u"rows"][2498][u"failureCause"].toString(), QStringLiteral("连接超时"));
+    EXPECT_EQ(document.toJson(QJsonDocument::Indented), json);
+    const QStringList table = QString::fromUtf8(written(vantorel::OutputFormat::Table)).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(table.size(), 2501);
+    const auto addressColumn = [](const QString &line) { return vantorel::DisplayWidth(QStringView(line).first(line.indexOf(u"p"))); };
+    EXPECT_EQ(addressColumn(table[1]), addressColumn(table[2500]));
+    EXPECT_EQ(addressColumn(table[1]), addressColumn(QString(table[0]).replace(QStringLiteral("外链地址"), QStringLiteral("p"))));
+}
+
 // An export's anchors and nofollow flags are kept as a run of source 导入 before its pages are
 // checked: a link that changed since the export is told by the first check. A page the export
 // lists in two rows is one row, its links in any order; rows of another site's targets are left

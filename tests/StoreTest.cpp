@@ -1022,6 +1022,37 @@ TEST_P(StoreTest, SpansTellWhatReplayingEveryRowTells)
     }
 }
 
+// A run of more addresses than the reader takes at once tells its changes in row order, wherever
+// they are, each with its evidence: a loss and a link become nofollow in every slice, among
+// thousands unchanged.
+TEST_P(StoreTest, ARunOfThousandsOfAddressesTellsEachChangeInRowOrder)
+{
+    if (OnServer())
+        GTEST_SKIP() << "the reader's slices are the same on a server, where writing them takes a minute";
+    using enum StoredOutcome;
+    constexpr int kAddresses = 5'010;
+    std::vector<std::pair<QString, StoredOutcome>> before, after;
+    QStringList expected;
+    for (int i = 0; i < kAddresses; ++i) {
+        const QString address = QStringLiteral("http://p%1.example.net/").arg(i);
+        before.push_back({address, PassesWeight});
+        after.push_back({address, i % 5000 == 7 ? Removed : i % 5000 == 8 ? NoWeight : PassesWeight});
+        if (after.back().second != PassesWeight)
+            expected << QStringLiteral("%1 %2 %3")
+                            .arg(ChangeWord(after.back().second == Removed ? ChangeKind::Lost : ChangeKind::BecameNofollow))
+                            .arg(i + 1)
+                            .arg(CheckOf(SampleRow(i + 1, address, after.back().second)).evidence);
+    }
+    WriteRun(RunSource::Recheck, before);
+    const qint64 recheck = WriteRun(RunSource::Recheck, after);
+    const std::optional<RunChanges> changes = HistoryReader(Path()).Changes(recheck);
+    ASSERT_TRUE(changes);
+    QStringList told;
+    for (const RowChange &change : changes->changes)
+        told << QStringLiteral("%1 %2 %3").arg(ChangeWord(change.kind)).arg(change.number).arg(change.after->evidence);
+    EXPECT_EQ(told, expected);
+}
+
 // What the window asks of the writer after a run and from a change's menu: old runs that hold
 // nothing new go, the first and the last check of an unchanged address stay; a forgotten address
 // is known no more.
