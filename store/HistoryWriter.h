@@ -38,8 +38,10 @@ public:
     ~HistoryWriter() override;
 
     // A run is kept under its site's key, whatever form of the name it was given (SiteKey), with
-    // how many checks in a row confirm a loss it finds.
-    Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt, int confirmChecks = 1);
+    // how many checks in a row confirm a loss it finds. agrees: each link the run finds first
+    // becomes what was agreed for its address, where nothing was (always for an import).
+    Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt, int confirmChecks = 1,
+                    bool agrees = false);
     void SaveRow(Ticket run, StoredRow row);
     void EndRun(Ticket run, RunOutcome outcome, const std::optional<QString> &countText,
                 const QDateTime &endedAt = QDateTime::currentDateTime());
@@ -70,6 +72,7 @@ private:
     struct Begin {
         Ticket ticket;
         StoredRun run;
+        bool agrees = false;
     };
     struct Row {
         Ticket ticket;
@@ -99,6 +102,7 @@ private:
         qint64 id = 0;
         QString domain;
         RunSource source = RunSource::Search;
+        bool agrees = false; // the links it finds first become what was agreed (BeginRun)
         bool failed = false;
         // Each row written, by address and number, with its count (RowClass): a row checked
         // again takes its place.
