@@ -154,13 +154,15 @@ int ForgetCommand(const CommandLine &line, const QString &historyFile, ConsoleSt
 int ExpectCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)
 {
     const LinkExpectation agreed{line.expectTarget, line.expectAnchor, line.expectFollow ? std::optional(true) : std::nullopt};
+    const QString domain = SiteKey(line.checkDomain.value_or(QString()));
+    const std::optional<AddressCheck> latest =
+        HistoryReader(historyFile).LastChecks(domain, {line.forgetAddress}).value(line.forgetAddress).lastReachable;
     return ChangeAddress(
         line, historyFile, streams, QStringLiteral("expect"),
         [&](QSqlDatabase &db, const QString &domain, QSqlError &error) {
             return AgreeLink(db, domain, line.forgetAddress, agreed, error);
         },
-        agreed.Empty() ? QStringLiteral("已清除 %1 的外链约定").arg(line.forgetAddress)
-                       : QStringLiteral("%1 的外链约定：%2").arg(line.forgetAddress, ExpectationText(agreed)));
+        AgreedText(line.forgetAddress, agreed, latest));
 }
 
 int DisavowCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)

@@ -32,5 +32,9 @@ bool ForgetAddress(QSqlDatabase &db, const QString &domain, const QString &addre
 bool AgreeLink(QSqlDatabase &db, const QString &domain, const QString &address, const LinkExpectation &agreed, QSqlError &error);
 // What forgetting an address does, in a line.
 QString ForgottenText(const QString &domain, const QString &address);
+// What agreeing a link on an address (or clearing it) did, in a line, with what the address's
+// latest check that could be had already breaks of it: the checks after it tell a break only
+// when it is new.
+QString AgreedText(const QString &address, const LinkExpectation &agreed, const std::optional<AddressCheck> &latest);
 
 } // namespace vantorel

@@ -1,5 +1,4 @@
 #include "HistoryWriter.h"
-#include "RunChanges.h"
 
 #include "HistoryPrune.h"
 
@@ -409,6 +408,12 @@ public:
         return vantorel::ForgetAddress(db, domain, address, error) || !error.isValid();
     }
 
+    bool Agree(const QString &domain, const QString &address, const LinkExpectation &agreed, QSqlError &error)
+    {
+        QSqlDatabase db = Database();
+        return AgreeLink(db, domain, address, agreed, error) || !error.isValid();
+    }
+
     // After the transaction; why it could not, or an empty text.
     QString GiveSpaceBack()
     {
@@ -608,6 +613,11 @@ void HistoryWriter::Forget(const QString &domain, const QString &address)
     Enqueue(ForgetAddress{SiteKey(domain), address});
 }
 
+void HistoryWriter::Agree(const QString &domain, const QString &address, const LinkExpectation &agreed)
+{
+    Enqueue(AgreeAddress{SiteKey(domain), address, agreed});
+}
+
 void HistoryWriter::WaitUntilWritten()
 {
     const quint64 target = enqueued_;
@@ -742,6 +752,7 @@ void HistoryWriter::WriteBatch(Connection &connection, Runs &runs, std::vector<J
                         return connection.Prune(prune.domain, prune.before, error);
                     },
                     [&](ForgetAddress &forget) { return connection.StopRechecking(forget.domain, forget.address, error); },
+                    [&](AgreeAddress &agree) { return connection.Agree(agree.domain, agree.address, agree.agreed, error); },
                 },
                 *job);
             job = next;

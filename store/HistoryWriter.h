@@ -2,6 +2,7 @@
 
 #include "HistoryDatabase.h"
 #include "HistoryTypes.h"
+#include "RunChanges.h"
 
 #include <QObject>
 #include <QString>
@@ -53,6 +54,8 @@ public:
     void Prune(const QString &domain, int keepDays);
     // ForgetAddress; an address the history does not hold is passed over.
     void Forget(const QString &domain, const QString &address);
+    // AgreeLink; likewise.
+    void Agree(const QString &domain, const QString &address, const LinkExpectation &agreed);
     // Whether the run, or a run of the site, is begun and not yet ended in the file. Any thread.
     bool Writing(qint64 runId) const;
     bool WritingSite(const QString &domain) const;
@@ -97,7 +100,11 @@ private:
     struct ForgetAddress {
         QString domain, address;
     };
-    using Job = std::variant<Begin, Row, End, RemoveRun, RemoveDomain, PruneSite, ForgetAddress>;
+    struct AgreeAddress {
+        QString domain, address;
+        LinkExpectation agreed;
+    };
+    using Job = std::variant<Begin, Row, End, RemoveRun, RemoveDomain, PruneSite, ForgetAddress, AgreeAddress>;
     struct RunState {
         qint64 id = 0;
         QString domain;

@@ -380,6 +380,9 @@ TEST(CommandLine, ALinkIsHeldToWhatWasAgreed)
     const Outcome agreed = Vantorel({"--expect", "www.example.com", address("/d"), "--anchor", " 友链", "--follow", "--db", db});
     EXPECT_EQ(agreed.exitCode, 0) << agreed.err.toStdString();
     EXPECT_EQ(agreed.out, address("/d") + QStringLiteral(" 的外链约定：锚文本“友链”；follow\n"));
+    // Broken already by the latest check: said now, as the checks after it will not tell it.
+    const Outcome alreadyBroken = Vantorel({"--expect", "example.com", address("/b"), "--anchor", "友链", "--db", db});
+    EXPECT_EQ(alreadyBroken.out, address("/b") + QStringLiteral(" 的外链约定：锚文本“友链”（最近一次检测：锚文本不符）\n"));
     page("/d", "http://example.com/elsewhere", "首页");
     const Outcome byHand = Vantorel(recheck);
     EXPECT_FALSE(byHand.err.contains(kinds[0])) << byHand.err.toStdString();
