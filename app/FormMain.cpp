@@ -411,7 +411,9 @@ void FormMain::ReadPreviousChecks()
             // Until the store names this run, its own rows may already be written: they are not "before".
             return HistoryReader(path).LastChecks(domain, addresses, beforeRun, since);
         },
-        [this](QHash<QString, AddressPast> checks) { model_->SetPreviousChecks(std::move(checks)); });
+        [this, confirmChecks = runHistory_->ConfirmChecks()](QHash<QString, AddressPast> checks) {
+            model_->SetPreviousChecks(std::move(checks), confirmChecks);
+        });
 }
 
 void FormMain::OpenHistory()

@@ -425,9 +425,9 @@ const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const Stored
     return latest;
 }
 
-QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now)
+QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now, int confirmChecks)
 {
-    const std::vector<ChangeKind> kinds = now ? ChangesOf(past, *now, false) : std::vector<ChangeKind>{};
+    const std::vector<ChangeKind> kinds = now ? ChangesOf(past, *now, false, confirmChecks) : std::vector<ChangeKind>{};
     const AddressPast told = AsTold(past); // what compared points into
     const AddressCheck *compared = kinds.empty() ? nullptr : ComparedWith(told, kinds.front());
     const AddressCheck &shown = compared ? *compared : *past.last;
@@ -436,7 +436,7 @@ QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCh
                             OutcomeWord(shown.outcome));
     QStringList words;
     for (const ChangeKind kind : kinds)
-        words << ChangeWord(kind);
+        words << ChangeLabel({.kind = kind, .miss = past.misses + 1, .confirmChecks = confirmChecks});
     if (!words.isEmpty())
         line += QStringLiteral(" · ") + words.join(u'、');
     return line;

@@ -162,7 +162,8 @@ qint64 Horizon(const std::vector<StoredRun> &runs, const StoredRun &run);
 const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run, bool monitorsToo = false);
 
 // The line a row's tool tip gains when its address was checked before (past.last): when, what
-// it was, and how it changed since: "上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失".
-QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now);
+// it was, and how it changed since: "上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失", judged
+// as a run that tells a loss after confirmChecks checks in a row found it.
+QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now, int confirmChecks);
 
 } // namespace vantorel

@@ -34,6 +34,7 @@ public:
     void UseWriter(HistoryWriter &writer);
     // How many checks in a row confirm a loss, for the runs begun from now on.
     void SetConfirmChecks(int confirmChecks) { confirmChecks_ = confirmChecks; }
+    int ConfirmChecks() const { return confirmChecks_; }
     // The links the next runs find first become what was agreed for addresses without an agreement.
     void SetExpectFromFirst(bool expect) { expectFromFirst_ = expect; }
 

@@ -392,14 +392,16 @@ TEST(PreviousCheckLine, WhenWhatAndTheChange)
     };
     AddressPast past;
     past.Add(check(PassesWeight, 1));
-    EXPECT_EQ(PreviousCheckLine(past, std::nullopt), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
-    EXPECT_EQ(PreviousCheckLine(past, check(PassesWeight, 3)), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
-    EXPECT_EQ(PreviousCheckLine(past, check(NoWeight, 3)),
+    EXPECT_EQ(PreviousCheckLine(past, std::nullopt, 1), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
+    EXPECT_EQ(PreviousCheckLine(past, check(PassesWeight, 3), 1), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
+    EXPECT_EQ(PreviousCheckLine(past, check(NoWeight, 3), 1),
               QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 变为 nofollow"));
     past.Add(check(Unreachable, 2));
-    EXPECT_EQ(PreviousCheckLine(past, check(Unreachable, 3)), QStringLiteral("上次检测（2026-12-02 09:30）：未能检测 · 仍无法访问"));
+    EXPECT_EQ(PreviousCheckLine(past, check(Unreachable, 3), 1), QStringLiteral("上次检测（2026-12-02 09:30）：未能检测 · 仍无法访问"));
     // A loss names the check that found the link, not the one that could not be had.
-    EXPECT_EQ(PreviousCheckLine(past, check(Removed, 3)), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失"));
+    EXPECT_EQ(PreviousCheckLine(past, check(Removed, 3), 1), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失"));
+    EXPECT_EQ(PreviousCheckLine(past, check(Removed, 3), 2),
+              QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 疑似丢失（第 1/2 次）"));
 }
 
 } // namespace
