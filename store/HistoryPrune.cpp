@@ -8,7 +8,9 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include <array>
 #include <set>
+#include <vector>
 
 namespace vantorel {
 
@@ -21,6 +23,46 @@ bool Exec(QSqlQuery &query, const QString &sql, std::initializer_list<QVariant> 
         return false;
     }
     return ExecBound(query, values, error);
+}
+
+// Where the site's runs tell a loss only after more than one removal in a row, the checks that
+// count towards it: the first of each span of removals, as many as the most any run asks for.
+bool KeepConfirmingRemovals(QSqlDatabase &db, const QString &site, std::set<qint64> &kept, QSqlError &error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!Exec(query, QStringLiteral("SELECT MAX(confirm_checks) FROM run WHERE domain_name = ?"), {site}, error))
+        return false;
+    const int counted = query.next() ? query.value(0).toInt() : 1;
+    query.finish();
+    if (counted <= 1)
+        return true;
+    std::vector<std::array<qint64, 3>> spans; // address, first and last place
+    if (!Exec(query, QStringLiteral("SELECT s.address_id, s.first_order, s.last_order FROM address a "
+                                    "JOIN state_span s ON s.address_id = a.id JOIN row_state t ON t.id = s.state_id "
+                                    "WHERE a.domain_name = ? AND t.outcome = ?"),
+              {site, OutcomeName(StoredOutcome::Removed)}, error))
+        return false;
+    while (query.next())
+        spans.push_back({query.value(0).toLongLong(), query.value(1).toLongLong(), query.value(2).toLongLong()});
+    query.finish();
+    QSqlQuery first(db);
+    first.setForwardOnly(true);
+    if (!first.prepare(QStringLiteral("SELECT u.end_order FROM run u JOIN run_check c ON c.run_id = u.id AND c.address_id = ? "
+                                      "WHERE u.domain_name = ? AND u.end_order >= ? AND u.end_order <= ? "
+                                      "GROUP BY u.end_order ORDER BY u.end_order LIMIT %1")
+                           .arg(counted))) {
+        error = first.lastError();
+        return false;
+    }
+    for (const auto &[address, from, to] : spans) {
+        if (!ExecBound(first, {address, site, from, to}, error))
+            return false;
+        while (first.next())
+            kept.insert(first.value(0).toLongLong());
+        first.finish();
+    }
+    return true;
 }
 
 } // namespace
@@ -50,6 +92,8 @@ std::optional<qint64> PruneRuns(QSqlDatabase &db, const QString &domain, const Q
             kept.insert(query.value(0).toLongLong());
             kept.insert(query.value(1).toLongLong());
         }
+        if (!KeepConfirmingRemovals(db, site, kept, error))
+            return std::nullopt;
         // A check that could not be had is told again each time (仍无法访问).
         if (!Exec(query, QStringLiteral("SELECT id, end_order FROM run WHERE domain_name = ? AND started_at < ? "
                                         "AND end_order IS NOT NULL AND source <> ? AND unreachable_count = 0"),

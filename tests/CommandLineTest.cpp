@@ -421,7 +421,7 @@ std::map<QString, int> ChangeCounts(const QString &tsv)
 TEST(CommandLine, WhatALinkingPageIsWorthIsShownAndItsChangesTold)
 {
     struct Phase {
-        std::string page, headers, robots;
+        std::string page{}, headers{}, robots{};
         int robotsStatus = 404;
     };
     const std::string link = "<a href=\"http://example.com/ok\">友链</a>";
@@ -1112,7 +1112,9 @@ TEST_P(KeptRuns, PruningKeepsEveryChangeAndEachAddressesLatestCheck)
         for (int day = 0; day < kDays; ++day)
             for (const QString &site : sites) {
                 const QDateTime at = start.addDays(day);
-                const HistoryWriter::Ticket ticket = writer.BeginRun(site, day == 0 ? RunSource::Search : RunSource::Recheck, at);
+                // The second site tells a loss by the second removal in a row.
+                const HistoryWriter::Ticket ticket = writer.BeginRun(site, day == 0 ? RunSource::Search : RunSource::Recheck, at,
+                                                                     site == sites[1] ? 2 : 1);
                 for (int k = 0; k < kAddresses; ++k)
                     if (const std::optional<StoredOutcome> outcome = outcomeOn(k, day)) {
                         StoredRow row = SampleRow(k + 1, addresses[k], *outcome);
@@ -1585,8 +1587,9 @@ TEST(ManualPage, ReadsCleanlyAndDescribesEveryOption)
     // --help wraps at 80 columns too (its command examples apart), never after a hyphen.
     const Outcome help = Vantorel({"--help"});
     for (const QString &line : help.out.split(u'\n')) {
-        if (!line.startsWith(QStringLiteral("  systemctl")))
+        if (!line.startsWith(QStringLiteral("  systemctl"))) {
             EXPECT_LE(columns(line), 80) << line.toStdString();
+        }
         EXPECT_FALSE(line.endsWith(u'-')) << line.toStdString();
     }
     const QRegularExpression option(QStringLiteral("^  (?:-\\w, )?(--[\\w-]+)"), QRegularExpression::MultilineOption);
