@@ -171,6 +171,11 @@ for n in range(1, 101):
 time.sleep(3600)
 EOF
 sleep 1
+# The pages' link target must answer, or target checks would fail at once and measure nothing.
+if [ "$(inns curl -s -o /dev/null -w '%{http_code}' --max-time 5 http://example.com/)" != 200 ]; then
+  echo "the pages' link target, http://example.com/, does not answer in the namespace" >&2
+  exit 1
+fi
 
 list() { # case -> one address a line
   case "$1" in
