@@ -416,6 +416,10 @@ std::optional<LinkEvidence> ExportedLink(const std::vector<QStringView> &cells, 
     LinkEvidence link;
     link.anchor = AnchorText(cell(shape.anchorColumn).simplified());
     link.nofollow = *nofollow;
+    // The page of the user's site it links to, when the export names one.
+    if (const QString target = cell(shape.targetColumn).trimmed();
+        target.startsWith(u"http://", Qt::CaseInsensitive) || target.startsWith(u"https://", Qt::CaseInsensitive))
+        link.url = target;
     return link;
 }
 

@@ -32,7 +32,7 @@ namespace vantorel {
 // An address listed again is taken once. When an export names each row's target and a site is
 // given, rows whose target is another site's are left out.
 // What an export said of the links on one of its pages to the user's site, one a row: their
-// anchors and whether each is nofollow.
+// anchors, whether each is nofollow, and their targets when it names them.
 struct ExportedPage {
     QString address; // as taken
     std::vector<LinkEvidence> links;

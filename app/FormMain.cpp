@@ -1,6 +1,7 @@
 #include "FormMain.h"
 
 #include "Background.h"
+#include "ExpectationDialog.h"
 #include "GridActions.h"
 #include "HistoryLocation.h"
 #include "HistoryWindow.h"
@@ -145,9 +146,12 @@ FormMain::FormMain(AnalysisSettings settings, QString historyPath, QWidget *pare
     });
     connect(gridActions_, &GridActions::DomainChosen, domainEdit_, &QLineEdit::setText);
     if (runHistory_) {
-        gridActions_->SetHistoryActions([this] { OpenHistory(); }, [this] { RecheckKnownLinks(domainEdit_->text()); },
-                                        [this](const QString &address) { ForgetAddress(address); },
-                                        [this] { ChooseHistoryLocation(); });
+        gridActions_->SetHistoryActions({[this] { OpenHistory(); }, [this] { RecheckKnownLinks(domainEdit_->text()); },
+                                         [this](const QString &address) { ForgetAddress(address); },
+                                         [this](const QString &address, const std::optional<LinkEvidence> &firstLink) {
+                                             EditAgreement(address, firstLink);
+                                         },
+                                         [this] { ChooseHistoryLocation(); }});
         gridActions_->SetExportKeeper([this](const QString &domain, const std::vector<ExportedPage> &pages) {
             runHistory_->KeepExported(domain, pages);
         });
@@ -407,7 +411,9 @@ void FormMain::ReadPreviousChecks()
             // Until the store names this run, its own rows may already be written: they are not "before".
             return HistoryReader(path).LastChecks(domain, addresses, beforeRun, since);
         },
-        [this](QHash<QString, AddressPast> checks) { model_->SetPreviousChecks(std::move(checks)); });
+        [this, confirmChecks = runHistory_->ConfirmChecks()](QHash<QString, AddressPast> checks) {
+            model_->SetPreviousChecks(std::move(checks), confirmChecks);
+        });
 }
 
 void FormMain::OpenHistory()
@@ -432,6 +438,39 @@ void FormMain::ForgetAddress(const QString &address)
         return;
     historyWriter_->Forget(domain, address);
     ShowStatus(ForgottenText(domain, address));
+}
+
+void FormMain::EditAgreement(const QString &address, const std::optional<LinkEvidence> &firstLink)
+{
+    const QString domain = ReduceToHost(runDomain_.isEmpty() ? domainEdit_->text() : runDomain_);
+    if (!historyWriter_ || domain.isEmpty())
+        return;
+    struct Agreed {
+        LinkExpectation agreed;
+        std::optional<AddressCheck> latest; // the address's latest check that could be had
+        QString error;
+    };
+    const auto readAgreed = [path = historyPath_, domain, address] {
+        HistoryReader reader(path);
+        Agreed current{reader.Expectations(domain).value(address), {}, {}};
+        current.latest = reader.LastChecks(domain, {address}).value(address).lastReachable;
+        current.error = reader.Error();
+        return current;
+    };
+    RunThen(this, nullptr, readAgreed, [this, domain, address, firstLink](const Agreed &current) {
+        if (!current.error.isEmpty()) {
+            ShowStatus(current.error);
+            return;
+        }
+        // Nothing agreed yet: the link the page has now is the likely agreement.
+        const LinkExpectation shown = current.agreed.Empty() && firstLink ? ExpectationOf(*firstLink) : current.agreed;
+        AskLinkExpectation(this, domain, address, shown, [this, domain, address, latest = current.latest](const LinkExpectation &agreed) {
+            if (!historyWriter_)
+                return;
+            historyWriter_->Agree(domain, address, agreed);
+            ShowStatus(AgreedText(address, agreed, latest));
+        });
+    });
 }
 
 void FormMain::RecheckKnownLinks(const QString &typedDomain)

@@ -56,6 +56,8 @@ public:
     void RecheckKnownLinks(const QString &typedDomain);
     // "不再复查此地址": the site's re-checks pass the address by.
     void ForgetAddress(const QString &address);
+    // "外链约定...": the link agreed for the address, asked of the user and kept.
+    void EditAgreement(const QString &address, const std::optional<LinkEvidence> &firstLink);
     // "历史记录位置...": the dialog, opened; once accepted, the setting is kept and used.
     void ChooseHistoryLocation();
     // Keeps the next runs at location (refused, and said, during a run); the history window

@@ -347,13 +347,24 @@ std::unique_ptr<QMenu> GridActions::Menu(const QPoint &at)
         choice->setChecked(analysis_.Settings().render == mode);
         modes->addAction(choice);
     }
-    if (openHistory_) {
+    QAction *targets = menu->addAction(QStringLiteral("检查外链指向的本站网页"), this, [this](bool checked) {
+        analysis_.Settings().checkTargets = checked;
+        SaveTargetChecks(checked);
+    });
+    targets->setCheckable(true);
+    targets->setChecked(analysis_.Settings().checkTargets);
+    if (history_.openHistory) {
         menu->addSeparator();
-        QAction *history = menu->addAction(QStringLiteral("历史记录..."), this, [this] { openHistory_(); });
+        QAction *history = menu->addAction(QStringLiteral("历史记录..."), this, [this] { history_.openHistory(); });
         history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
-        menu->addAction(QStringLiteral("复查已知外链"), this, [this] { recheck_(); })->setEnabled(!running);
-        menu->addAction(QStringLiteral("不再复查此地址"), this, [this, url] { forget_(url); })->setEnabled(!url.isEmpty());
-        menu->addAction(QStringLiteral("历史记录位置..."), this, [this] { chooseLocation_(); })->setEnabled(!running);
+        menu->addAction(QStringLiteral("复查已知外链"), this, [this] { history_.recheck(); })->setEnabled(!running);
+        menu->addAction(QStringLiteral("不再复查此地址"), this, [this, url] { history_.forget(url); })->setEnabled(!url.isEmpty());
+        std::optional<LinkEvidence> firstLink;
+        if (listed && listed->evidence && !listed->evidence->page.links.empty())
+            firstLink = listed->evidence->page.links.front();
+        menu->addAction(QStringLiteral("外链约定..."), this, [this, url, firstLink] { history_.agree(url, firstLink); })
+            ->setEnabled(!url.isEmpty());
+        menu->addAction(QStringLiteral("历史记录位置..."), this, [this] { history_.chooseLocation(); })->setEnabled(!running);
     }
     return menu;
 }

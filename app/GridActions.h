@@ -44,6 +44,15 @@ struct GridDialogs {
     std::function<void(const QString &suggestedPath, PathChosen chosen)> askDisavowPath;
 };
 
+// What the grid's menu offers on the history: "历史记录...", "复查已知外链", "不再复查此地址" and
+// "外链约定..." on a row (its address, and its first link when it has one), "历史记录位置...".
+struct HistoryActions {
+    std::function<void()> openHistory, recheck;
+    std::function<void(const QString &address)> forget;
+    std::function<void(const QString &address, const std::optional<LinkEvidence> &firstLink)> agree;
+    std::function<void()> chooseLocation;
+};
+
 // What the results grid offers besides showing them: copy, CSV export, a row's evidence, and
 // checking a list of addresses from a file or the clipboard, through its context menu and keys.
 class GridActions final : public QObject {
@@ -65,16 +74,7 @@ public:
     void ExportDisavow();
     void ImportList();
     void PasteAndCheck();
-    // Adds "历史记录...", "复查已知外链", "不再复查此地址" (forget: the row's address) and
-    // "历史记录位置..." to the menu.
-    void SetHistoryActions(std::function<void()> openHistory, std::function<void()> recheck,
-                           std::function<void(const QString &address)> forget, std::function<void()> chooseLocation)
-    {
-        openHistory_ = std::move(openHistory);
-        recheck_ = std::move(recheck);
-        forget_ = std::move(forget);
-        chooseLocation_ = std::move(chooseLocation);
-    }
+    void SetHistoryActions(HistoryActions actions) { history_ = std::move(actions); }
     // Called with what an export said of its pages before they are checked.
     void SetExportKeeper(std::function<void(const QString &domain, const std::vector<ExportedPage> &pages)> keep)
     {
@@ -116,8 +116,7 @@ private:
     std::function<QString()> domain_;
     std::function<void(const QString &)> openUrl_;
     GridDialogs dialogs_;
-    std::function<void()> openHistory_, recheck_, chooseLocation_;
-    std::function<void(const QString &)> forget_;
+    HistoryActions history_;
     std::function<void(const QString &, const std::vector<ExportedPage> &)> keepExported_;
     int listsRead_ = 0; // only the latest list read is checked
     QPointer<EvidenceDialog> evidenceDialog_;

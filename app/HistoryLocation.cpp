@@ -33,6 +33,7 @@ const QString kOnServer = QStringLiteral("history/onServer");
 const QString kFile = QStringLiteral("history/file");
 const QString kAddress = QStringLiteral("history/address");
 const QString kRenderMode = QStringLiteral("render/mode");
+const QString kTargetChecks = QStringLiteral("targets/check");
 
 const QString kServerPrefixWanted = QStringLiteral("PostgreSQL 服务器的地址应以 postgresql:// 开头");
 
@@ -83,6 +84,16 @@ RenderMode LoadRenderMode()
 void SaveRenderMode(RenderMode mode)
 {
     Settings().setValue(kRenderMode, RenderModeName(mode));
+}
+
+bool LoadTargetChecks()
+{
+    return Settings().value(kTargetChecks, true).toBool();
+}
+
+void SaveTargetChecks(bool check)
+{
+    Settings().setValue(kTargetChecks, check);
 }
 
 void SaveHistoryLocation(const HistoryLocationSetting &setting)

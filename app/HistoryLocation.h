@@ -27,6 +27,9 @@ void SaveHistoryLocation(const HistoryLocationSetting &setting);
 // 渲染脚本生成的网页: when pages get a second look in the browser, kept with QSettings beside it.
 RenderMode LoadRenderMode();
 void SaveRenderMode(RenderMode mode);
+// 检查外链指向的本站网页: whether a run asks each page its links point to how it answers.
+bool LoadTargetChecks();
+void SaveTargetChecks(bool check);
 
 // The dialog that changes the setting. Opened with open(); Chosen() once it is accepted, which it
 // is only with a location the store can take.

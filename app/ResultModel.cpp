@@ -78,8 +78,9 @@ void ResultModel::SetHeaderFormat(const QString &format)
     emit headerDataChanged(Qt::Horizontal, 0, kColumns - 1);
 }
 
-void ResultModel::SetPreviousChecks(QHash<QString, AddressPast> checks)
+void ResultModel::SetPreviousChecks(QHash<QString, AddressPast> checks, int confirmChecks)
 {
+    confirmChecks_ = confirmChecks;
     previousChecks_ = std::move(checks);
     if (const int rows = rowCount(); rows > 0)
         emit dataChanged(index(0, kVerdictColumn), index(rows - 1, kVerdictColumn), {Qt::ToolTipRole});
@@ -97,7 +98,7 @@ QString ResultModel::VerdictTip(const ResultRow &row) const
 {
     QString tip = VerdictToolTip(*row.evidence);
     if (const auto last = previousChecks_.constFind(row.url); last != previousChecks_.cend())
-        tip += u'\n' + PreviousCheckLine(*last, CheckOf(ToStoredRow(row)));
+        tip += u'\n' + PreviousCheckLine(*last, CheckOf(ToStoredRow(row)), confirmChecks_);
     return tip;
 }
 

@@ -42,8 +42,9 @@ public:
     // every link, redirect and failed attempt; empty for a row not judged.
     QString EvidenceText(int row) const;
     // The pasts of the run's addresses in the site's history, by full address: the verdict's
-    // tool tip names the latest check. Dropped when the next run lists its rows.
-    void SetPreviousChecks(QHash<QString, AddressPast> checks);
+    // tool tip names the latest check, and the change as a run that confirms a loss by
+    // confirmChecks checks in a row tells it. Dropped when the next run lists its rows.
+    void SetPreviousChecks(QHash<QString, AddressPast> checks, int confirmChecks);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -63,6 +64,7 @@ private:
     bool listed_ = false; // a run has listed its rows
     QStringList captions_;
     QHash<QString, AddressPast> previousChecks_;
+    int confirmChecks_ = 1; // of the run the rows are checked by
     std::vector<Qt::Alignment> alignments_;
     QTimer tellLater_;
     int changedFirst_ = -1; // the rows changed since last told; -1: none

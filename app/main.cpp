@@ -106,6 +106,7 @@ int main(int argc, char *argv[])
     vantorel::SkinH_Attach();
     vantorel::AnalysisSettings settings;
     settings.render = vantorel::LoadRenderMode();
+    settings.checkTargets = vantorel::LoadTargetChecks();
     if (line.jobs)
         settings.jobs = settings.listJobs = *line.jobs;
     if (const QString warning = vantorel::FitDescriptorBudget(settings); !warning.isEmpty())

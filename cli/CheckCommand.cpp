@@ -247,6 +247,8 @@ int RunCheck(const CommandLine &line, AnalysisSettings settings)
         return ForgetCommand(line, historyFile, streams);
     if (line.command == Command::Disavow)
         return DisavowCommand(line, historyFile, streams);
+    if (line.command == Command::Expect)
+        return ExpectCommand(line, historyFile, streams);
     if (line.command == Command::Report)
         return RunReport(line, historyFile, streams);
 
@@ -288,6 +290,7 @@ std::optional<int> CheckRun::Start()
         writer_ = std::make_unique<HistoryWriter>(historyFile_);
         history_ = std::make_unique<RunHistory>(*analysis_, *writer_);
         history_->SetConfirmChecks(line_.confirmChecks);
+        history_->SetExpectFromFirst(line_.expectFromFirst);
         connect(history_.get(), &RunHistory::FailureToShow, this, [this](const QString &text) { streams_.Say(text); });
     }
     progress_ = std::make_unique<ConsoleProgress>(*analysis_, streams_, progressBar_);

@@ -75,6 +75,21 @@ struct Parser {
                               QStringLiteral("复查 DOMAIN 时不再检测网址 ADDRESS：vantorel --forget DOMAIN ADDRESS，"
                                              "直到搜索引擎或地址列表再次列出它。"),
                               QStringLiteral("DOMAIN")};
+    QCommandLineOption expect{QStringLiteral("expect"),
+                              QStringLiteral("约定 DOMAIN 的网址 ADDRESS 上的外链：vantorel --expect DOMAIN ADDRESS [--target URL] "
+                                             "[--anchor TEXT] [--follow]。之后的检测发现链接指向别的页面、锚文本不同或不传递权重时，"
+                                             "分别记为“目标页不符”“锚文本不符”“未传递权重（约定为 follow）”，每次不符只告知一次。"
+                                             "三者都不给时清除约定。"),
+                              QStringLiteral("DOMAIN")};
+    QCommandLineOption target{QStringLiteral("target"), QStringLiteral("与 --expect 同用：外链应指向的本站网址。"),
+                              QStringLiteral("URL")};
+    QCommandLineOption anchor{QStringLiteral("anchor"), QStringLiteral("与 --expect 同用：外链应有的锚文本。"),
+                              QStringLiteral("TEXT")};
+    QCommandLineOption follow{QStringLiteral("follow"), QStringLiteral("与 --expect 同用：外链应传递权重（没有 nofollow、ugc 或 sponsored）。")};
+    QCommandLineOption expectFromFirst{
+        QStringLiteral("expect-from-first"),
+        QStringLiteral("与 --check 或 --recheck 同用：还没有约定的网址，以这次检测发现的第一个链接（目标页、锚文本、是否传递权重）为约定。"
+                       "导入的 Ahrefs、Semrush 或 Majestic 导出中的目标页、锚文本和 nofollow 也成为约定。")};
     QCommandLineOption disavow{QStringLiteral("disavow"),
                                QStringLiteral("在标准输出上写出 DOMAIN 的拒绝链接文件，可上传到搜索控制台（UTF-8，# 开头的为注释，"
                                               "每行一个网址）：vantorel --disavow DOMAIN [--rows removed|nofollow|all] > disavow.txt。"
@@ -161,7 +176,7 @@ struct Parser {
         parser.setApplicationDescription(QStringLiteral(
             "网站外链检测：查找搜索引擎收录的、链接到某个域名的网页，并逐一检测它们是否仍然提到该域名，"
             "同时给出依据：HTTP 状态、链接及其锚文本、nofollow、noindex。不带 --check、--recheck、--history、--changes、"
-            "--watch、--unwatch、--watched、--recheck-due、--report、--copy-history、--prune、--forget 或 --disavow 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
+            "--watch、--unwatch、--watched、--recheck-due、--report、--copy-history、--prune、--forget、--disavow 或 --expect 时打开窗口。--check 和 --recheck 的每次检测都保存在历史记录中"
             "（--no-history 除外）；无法保存时在标准错误上说明一行，结果照常输出，退出状态不变。"
             "保存的检测丢失外链或网页变为无法访问时发桌面通知（--no-notify 关闭），有变化时发给 --notify-url 和 --mail-to；"
             "发送失败只在标准错误上说明一行。\n\n"
@@ -173,7 +188,8 @@ struct Parser {
             "130、143、129 按下 Ctrl+C、收到 SIGTERM 或 SIGHUP 后停止，只输出已检测的行。--recheck-due 取各网站中最大的状态。"
             "详见 man vantorel。\n\n"
             "检测保存到历史记录后，标准错误的最后几行按变化类型各列一行，如“丢失 2 条：…”（最多列出 10 个地址）。"
-            "变化类型：新增、丢失、疑似丢失、变为文字提及、恢复、变为 nofollow、变为 follow、锚文本变化、变为 noindex、规范地址指向别处、"
+            "变化类型：新增、丢失、疑似丢失、变为文字提及、恢复、变为 nofollow、变为 follow、锚文本变化、目标页不符、锚文本不符、未传递权重（约定为 follow）、"
+            "变为 noindex、规范地址指向别处、"
             "被 robots.txt 屏蔽、目标页失效、变为无法访问、仍无法访问、未再列出。"
             "同一网站的各种写法（大小写、末尾的点、www.、中文域名或 punycode）共用一份历史记录。\n\n"
             "自动复查：vantorel --watch example.com 把网站加入列表，安装包带有的 systemd 用户单元每小时运行一次 "
@@ -192,7 +208,8 @@ struct Parser {
                                             .arg(kClaimMarginSeconds));
         listed = {check, recheck, history, changes, watch, every, confirm, unwatch, watched, recheckDue, workers, run, urls,
                   format, jobs, retries, timeout, render, noTargetCheck, db, noHistory, failOnLost, noNotify, notifyUrl,
-                  notifyUrlsFrom, mailTo, smtp, mailFrom, report, since, copyHistory, merge, prune, keep, forget, disavow, rows};
+                  notifyUrlsFrom, mailTo, smtp, mailFrom, report, since, copyHistory, merge, prune, keep, forget, expect, target, anchor, follow,
+                  expectFromFirst, disavow, rows};
         parser.addOptions(listed);
     }
 
@@ -308,9 +325,10 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     if (p.parser.isSet(p.report)) {
         line.command = Command::Report;
         line.reportDomains = std::exchange(positional, {});
-    } else if (p.parser.isSet(p.forget)) {
+    } else if (p.parser.isSet(p.forget) || p.parser.isSet(p.expect)) {
         if (positional.isEmpty()) {
-            line.error = QStringLiteral("--forget 需要网站和网址：--forget DOMAIN ADDRESS");
+            line.error = p.parser.isSet(p.forget) ? QStringLiteral("--forget 需要网站和网址：--forget DOMAIN ADDRESS")
+                                                  : QStringLiteral("--expect 需要网站和网址：--expect DOMAIN ADDRESS");
             return line;
         }
         line.forgetAddress = positional.takeFirst();
@@ -336,14 +354,14 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
     } commands[] = {{p.check, Command::Check},     {p.recheck, Command::Recheck}, {p.history, Command::History},
                     {p.changes, Command::Changes}, {p.watch, Command::Watch},     {p.unwatch, Command::Unwatch},
                     {p.watched, Command::Watched}, {p.recheckDue, Command::RecheckDue}, {p.prune, Command::Prune},
-                    {p.forget, Command::Forget}, {p.disavow, Command::Disavow}};
+                    {p.forget, Command::Forget}, {p.disavow, Command::Disavow}, {p.expect, Command::Expect}};
     bool commandSet = line.command == Command::Report;
     for (const auto &entry : commands) {
         if (!p.parser.isSet(entry.option))
             continue;
         if (commandSet) {
             line.error = QStringLiteral("--check、--recheck、--history、--changes、--watch、--unwatch、--watched、--recheck-due、--report、"
-                                        "--prune、--forget 和 --disavow 只能用其一");
+                                        "--prune、--forget、--disavow 和 --expect 只能用其一");
             return line;
         }
         commandSet = true;
@@ -501,6 +519,20 @@ CommandLine ParseCommandLine(const QStringList &arguments, bool outputIsTerminal
         line.error = QStringLiteral("--rows 需与 --disavow DOMAIN 同用");
     else if (line.keepDays && line.command != Command::Prune)
         line.error = QStringLiteral("--keep 需与 --prune 同用");
+    else if ((p.parser.isSet(p.target) || p.parser.isSet(p.anchor) || p.parser.isSet(p.follow)) && line.command != Command::Expect)
+        line.error = QStringLiteral("--target、--anchor 和 --follow 需与 --expect DOMAIN ADDRESS 同用");
+    else if (p.parser.isSet(p.expectFromFirst) && !(line.checkDomain && (line.command == Command::Check || line.command == Command::Recheck)))
+        line.error = QStringLiteral("--expect-from-first 需与 --check 或 --recheck 同用");
+    else if (p.parser.isSet(p.expectFromFirst) && !line.storeRun)
+        line.error = QStringLiteral("--expect-from-first 要把约定保存到历史记录，不能与 --no-history 同用");
+    if (line.error.isEmpty() && line.command == Command::Expect) {
+        if (p.parser.isSet(p.target))
+            line.expectTarget = p.parser.value(p.target);
+        if (p.parser.isSet(p.anchor))
+            line.expectAnchor = p.parser.value(p.anchor).simplified();
+        line.expectFollow = p.parser.isSet(p.follow);
+    }
+    line.expectFromFirst = p.parser.isSet(p.expectFromFirst);
     if (!line.error.isEmpty() || !(checks || line.command == Command::Report))
         return line;
     line.mail.to = p.parser.values(p.mailTo) + WebhookAddressesIn(qEnvironmentVariable("VANTOREL_MAIL_TO"));

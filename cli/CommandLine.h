@@ -28,6 +28,7 @@ enum class Command {
     Monitor,     // no option: each site of --recheck-due, searched and its known addresses re-checked
     Report,      // --report [DOMAIN…]: the sites' counts and changes over a period
     Disavow,     // --disavow DOMAIN: a file of links for the search console to disavow
+    Expect,      // --expect DOMAIN ADDRESS: the link agreed for the address
 };
 
 // Which of a site's known links --disavow lists, by what its latest check that could be had found.
@@ -66,12 +67,15 @@ struct CommandLine {
     {
         return checkDomain || command == Command::Watched || command == Command::RecheckDue
                || command == Command::CopyHistory || command == Command::Report || command == Command::Prune
-               || command == Command::Forget || command == Command::Disavow;
+               || command == Command::Forget || command == Command::Disavow || command == Command::Expect;
     }
     QString copyFrom, copyTo;             // --copy-history FROM TO
     bool merge = false;                   // --merge: into a history that holds runs
     std::optional<int> keepDays;          // --keep, for --prune
-    QString forgetAddress;                // --forget DOMAIN ADDRESS
+    QString forgetAddress;                // --forget DOMAIN ADDRESS, --expect DOMAIN ADDRESS
+    std::optional<QString> expectTarget, expectAnchor; // --target, --anchor, for --expect
+    bool expectFollow = false;            // --follow, for --expect
+    bool expectFromFirst = false;         // --expect-from-first: the links first found are what was agreed
     DisavowRows disavowRows = DisavowRows::All; // --rows, for --disavow
 };
 

@@ -12,6 +12,8 @@
 
 #include <QJsonArray>
 
+#include <functional>
+
 namespace vantorel {
 
 QString HistoryReadFailureText(const QString &reason)
@@ -110,13 +112,18 @@ int PruneCommand(const CommandLine &line, const QString &historyFile, ConsoleStr
     return kExitCompleted;
 }
 
-int ForgetCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)
+namespace {
+
+// Changes one of the site's known addresses (change: false when the history holds no such
+// address), then prints what it did.
+int ChangeAddress(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams, const QString &name,
+                  const std::function<bool(QSqlDatabase &, const QString &domain, QSqlError &)> &change, const QString &done)
 {
     const QString domain = SiteKey(line.checkDomain.value_or(QString()));
-    HistoryConnection connection(historyFile, QStringLiteral("forget"));
+    HistoryConnection connection(historyFile, name);
     bool known = false;
     const QString reason = InTransaction(connection, true, [&](QSqlDatabase &db, QSqlError &error) {
-        known = ForgetAddress(db, domain, line.forgetAddress, error);
+        known = change(db, domain, error);
         return known || !error.isValid();
     });
     if (!reason.isEmpty()) {
@@ -127,11 +134,35 @@ int ForgetCommand(const CommandLine &line, const QString &historyFile, ConsoleSt
         streams.Say(QStringLiteral("vantorel: 历史记录中 %1 没有网址 %2").arg(SiteShown(domain), line.forgetAddress));
         return streams.ReportFailure() ? kExitOutputFailed : kExitUsage;
     }
-    if (!streams.Out((ForgottenText(domain, line.forgetAddress) + u'\n').toUtf8())) {
+    if (!streams.Out((done + u'\n').toUtf8())) {
         streams.ReportFailure();
         return kExitOutputFailed;
     }
     return kExitCompleted;
+}
+
+} // namespace
+
+int ForgetCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)
+{
+    return ChangeAddress(
+        line, historyFile, streams, QStringLiteral("forget"),
+        [&](QSqlDatabase &db, const QString &domain, QSqlError &error) { return ForgetAddress(db, domain, line.forgetAddress, error); },
+        ForgottenText(SiteKey(line.checkDomain.value_or(QString())), line.forgetAddress));
+}
+
+int ExpectCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)
+{
+    const LinkExpectation agreed{line.expectTarget, line.expectAnchor, line.expectFollow ? std::optional(true) : std::nullopt};
+    const QString domain = SiteKey(line.checkDomain.value_or(QString()));
+    const std::optional<AddressCheck> latest =
+        HistoryReader(historyFile).LastChecks(domain, {line.forgetAddress}).value(line.forgetAddress).lastReachable;
+    return ChangeAddress(
+        line, historyFile, streams, QStringLiteral("expect"),
+        [&](QSqlDatabase &db, const QString &domain, QSqlError &error) {
+            return AgreeLink(db, domain, line.forgetAddress, agreed, error);
+        },
+        AgreedText(line.forgetAddress, agreed, latest));
 }
 
 int DisavowCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams)

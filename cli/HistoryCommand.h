@@ -23,6 +23,8 @@ int ForgetCommand(const CommandLine &line, const QString &historyFile, ConsoleSt
 
 // --disavow DOMAIN [--rows …]: the disavow file of the site's known links on standard output;
 // a file the search console would refuse is refused, with why, on standard error (exit 1).
+// --expect DOMAIN ADDRESS: sets or clears the link agreed for the address, and says what it is now.
+int ExpectCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams);
 int DisavowCommand(const CommandLine &line, const QString &historyFile, ConsoleStreams &streams);
 
 // "无法读取历史记录：<reason>"

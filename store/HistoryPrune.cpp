@@ -108,9 +108,39 @@ bool ForgetAddress(QSqlDatabase &db, const QString &domain, const QString &addre
            query.numRowsAffected() > 0;
 }
 
+bool AgreeLink(QSqlDatabase &db, const QString &domain, const QString &address, const LinkExpectation &agreed, QSqlError &error)
+{
+    const auto orNull = [](const auto &part) {
+        using Value = std::decay_t<decltype(*part)>;
+        return part ? QVariant::fromValue(*part) : QVariant(QMetaType::fromType<Value>());
+    };
+    QSqlQuery query(db);
+    return Exec(query,
+                QStringLiteral("UPDATE address SET expected_target = ?, expected_anchor = ?, expected_follow = ? "
+                               "WHERE domain_name = ? AND address = ?"),
+                {orNull(agreed.target), orNull(agreed.anchor),
+                 agreed.follow ? QVariant(*agreed.follow ? 1 : 0) : QVariant(QMetaType::fromType<int>()), domain, address},
+                error) &&
+           query.numRowsAffected() > 0;
+}
+
 QString ForgottenText(const QString &domain, const QString &address)
 {
     return QStringLiteral("复查 %1 时不再检测 %2，直到搜索引擎或地址列表再次列出它").arg(SiteShown(SiteKey(domain)), address);
+}
+
+QString AgreedText(const QString &address, const LinkExpectation &agreed, const std::optional<AddressCheck> &latest)
+{
+    if (agreed.Empty())
+        return QStringLiteral("已清除 %1 的外链约定").arg(address);
+    QString text = QStringLiteral("%1 的外链约定：%2").arg(address, ExpectationText(agreed));
+    QStringList broken;
+    if (latest)
+        for (const ChangeKind kind : Mismatches(agreed, *latest))
+            broken << ChangeWord(kind);
+    if (!broken.isEmpty())
+        text += QStringLiteral("（最近一次检测：%1）").arg(broken.join(u'、'));
+    return text;
 }
 
 } // namespace vantorel

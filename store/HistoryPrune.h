@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RunChanges.h"
+
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -25,7 +27,14 @@ bool GiveSpaceBack(QSqlDatabase &db, QSqlError &error);
 // Stops re-checking the site's address until a search or a list names it again; false when the
 // history holds no such address.
 bool ForgetAddress(QSqlDatabase &db, const QString &domain, const QString &address, QSqlError &error);
+// Sets the link agreed for the site's address, or clears it (an empty agreement); false when the
+// history holds no such address.
+bool AgreeLink(QSqlDatabase &db, const QString &domain, const QString &address, const LinkExpectation &agreed, QSqlError &error);
 // What forgetting an address does, in a line.
 QString ForgottenText(const QString &domain, const QString &address);
+// What agreeing a link on an address (or clearing it) did, in a line, with what the address's
+// latest check that could be had already breaks of it: the checks after it tell a break only
+// when it is new.
+QString AgreedText(const QString &address, const LinkExpectation &agreed, const std::optional<AddressCheck> &latest);
 
 } // namespace vantorel

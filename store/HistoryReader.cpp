@@ -476,9 +476,10 @@ public:
         std::vector<BareCheck> checks = FirstChecks(run.id);
         constexpr std::size_t kSlice = 5000;
         const bool searchedBefore = PreviousSearch(runs, run, true) != nullptr;
+        const QHash<QString, LinkExpectation> expectations = Expectations(run.domain);
         for (std::size_t first = 0; first < checks.size(); first += kSlice)
             SliceChanges(run, std::span(checks).subspan(first, std::min(kSlice, checks.size() - first)), Horizon(runs, run),
-                         searchedBefore, changes.changes);
+                         searchedBefore, expectations, changes.changes);
         if (const StoredRun *search = PreviousSearch(runs, run)) {
             QSet<QString> listed;
             for (const BareCheck &bare : checks)
@@ -492,7 +493,7 @@ public:
     // Most checks found what the address's past found: their links are the past's, read with
     // it. Links are read for the other checks, and the whole row made for the changed only.
     void SliceChanges(const StoredRun &run, std::span<const BareCheck> slice, qint64 horizon, bool searchedBefore,
-                      std::vector<RowChange> &changes)
+                      const QHash<QString, LinkExpectation> &expectations, std::vector<RowChange> &changes)
     {
         QStringList addresses;
         for (const BareCheck &bare : slice)
@@ -520,7 +521,7 @@ public:
         for (std::size_t i = 0; i < rows.size(); ++i)
             if (unread.contains(slice[i].state))
                 SetLinks(rows[i], linksOf, slice[i].state);
-        std::vector<RowChange> found = ChangesOfRun(run, rows, pasts, nullptr, searchedBefore);
+        std::vector<RowChange> found = ChangesOfRun(run, rows, pasts, nullptr, searchedBefore, expectations);
         QHash<QString, const BareCheck *> checkOf;
         for (const BareCheck &bare : slice)
             checkOf.insert(bare.check.address, &bare);
@@ -533,6 +534,24 @@ public:
             change.after = CheckOf(checkOf.value(change.address)->Whole(linksOf));
             changes.push_back(std::move(change));
         }
+    }
+
+    // The agreed link of each of the site's addresses that has one.
+    QHash<QString, LinkExpectation> Expectations(const QString &domain)
+    {
+        QHash<QString, LinkExpectation> expectations;
+        QSqlQuery query = Select(QStringLiteral("SELECT address, expected_target, expected_anchor, expected_follow FROM address "
+                                                "WHERE domain_name = ? AND (expected_target IS NOT NULL OR "
+                                                "expected_anchor IS NOT NULL OR expected_follow IS NOT NULL)"),
+                                 {domain});
+        const auto text = [&query](int column) {
+            return query.value(column).isNull() ? std::nullopt : std::optional(query.value(column).toString());
+        };
+        while (query.next())
+            expectations.insert(query.value(0).toString(),
+                                {text(1), text(2),
+                                 query.value(3).isNull() ? std::nullopt : std::optional(query.value(3).toInt() != 0)});
+        return expectations;
     }
 
     RowCounts Counts(qint64 runId)
@@ -787,6 +806,13 @@ QHash<QString, AddressPast> HistoryReader::LastChecks(const QString &domain, con
         pasts = session.Pasts(SiteKey(domain), addresses, horizon, checkedBefore);
     });
     return read ? pasts : QHash<QString, AddressPast>{};
+}
+
+QHash<QString, LinkExpectation> HistoryReader::Expectations(const QString &domain)
+{
+    QHash<QString, LinkExpectation> expectations;
+    const bool read = Read([&](Session &session) { expectations = session.Expectations(SiteKey(domain)); });
+    return read ? expectations : QHash<QString, LinkExpectation>{};
 }
 
 QStringList HistoryReader::KnownValidAddresses(const QString &domain)

@@ -64,6 +64,8 @@ public:
                                            const QDateTime &checkedBefore = {});
     // Every address that was ever 有效 for the domain, in the order they were first found.
     QStringList KnownValidAddresses(const QString &domain);
+    // The link agreed for each of the site's addresses that has one.
+    QHash<QString, LinkExpectation> Expectations(const QString &domain);
 
 private:
     class Session;

@@ -182,6 +182,15 @@ public:
                     return false;
                 address->found = here;
             }
+            // The link first found, or an export's, is what was agreed for an address without an agreement.
+            if (run.agrees && IsValid(row->outcome) && !row->links.empty()) {
+                const LinkExpectation agreed = ExpectationOf(row->links.front());
+                if (!ExecBound(statements_->agree,
+                               {agreed.target ? QVariant(*agreed.target) : QVariant(QMetaType::fromType<QString>()),
+                                *agreed.anchor, *agreed.follow ? 1 : 0, address->id},
+                               error))
+                    return false;
+            }
             if (names && address->forgotten) {
                 if (!ExecBound(statements_->remember, {address->id}, error))
                     return false;
@@ -399,6 +408,12 @@ public:
         return vantorel::ForgetAddress(db, domain, address, error) || !error.isValid();
     }
 
+    bool Agree(const QString &domain, const QString &address, const LinkExpectation &agreed, QSqlError &error)
+    {
+        QSqlDatabase db = Database();
+        return AgreeLink(db, domain, address, agreed, error) || !error.isValid();
+    }
+
     // After the transaction; why it could not, or an empty text.
     QString GiveSpaceBack()
     {
@@ -434,6 +449,9 @@ private:
               insertAddress(Prepared(db, QStringLiteral("INSERT INTO address (domain_name, address) VALUES (?, ?) RETURNING id"))),
               setFound(Prepared(db, QStringLiteral("UPDATE address SET found_run = ?, found_row = ? WHERE id = ?"))),
               remember(Prepared(db, QStringLiteral("UPDATE address SET forgotten = 0 WHERE id = ?"))),
+              agree(Prepared(db, QStringLiteral("UPDATE address SET expected_target = ?, expected_anchor = ?, expected_follow = ? "
+                                                "WHERE id = ? AND expected_target IS NULL AND expected_anchor IS NULL "
+                                                "AND expected_follow IS NULL"))),
               countRows(Prepared(db, QStringLiteral("UPDATE run SET row_count = row_count + ?, valid_count = valid_count + ?, "
                                                     "removed_count = removed_count + ?, unreachable_count = unreachable_count + ? "
                                                     "WHERE id = ?"))),
@@ -485,7 +503,7 @@ private:
         }
 
         QSqlQuery insertRun, insertState, endRun, completeRun, deleteRun, domainRuns, insertAddress, setFound, remember,
-            countRows, placeOf, domainOf, latestSpans, extendSpan;
+            agree, countRows, placeOf, domainOf, latestSpans, extendSpan;
         std::optional<QSqlQuery> orderEnds;
         std::map<std::pair<Table, std::size_t>, QSqlQuery> multi;
 
@@ -552,7 +570,7 @@ HistoryWriter::~HistoryWriter()
 }
 
 HistoryWriter::Ticket HistoryWriter::BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt,
-                                              int confirmChecks)
+                                              int confirmChecks, bool agrees)
 {
     StoredRun run;
     run.domain = SiteKey(domain);
@@ -560,7 +578,7 @@ HistoryWriter::Ticket HistoryWriter::BeginRun(const QString &domain, RunSource s
     run.startedAt = startedAt;
     run.confirmChecks = confirmChecks;
     const Ticket ticket = ++lastTicket_;
-    Enqueue(Begin{ticket, std::move(run)});
+    Enqueue(Begin{ticket, std::move(run), agrees || source == RunSource::Import});
     return ticket;
 }
 
@@ -593,6 +611,11 @@ void HistoryWriter::Prune(const QString &domain, int keepDays)
 void HistoryWriter::Forget(const QString &domain, const QString &address)
 {
     Enqueue(ForgetAddress{SiteKey(domain), address});
+}
+
+void HistoryWriter::Agree(const QString &domain, const QString &address, const LinkExpectation &agreed)
+{
+    Enqueue(AgreeAddress{SiteKey(domain), address, agreed});
 }
 
 void HistoryWriter::WaitUntilWritten()
@@ -729,6 +752,7 @@ void HistoryWriter::WriteBatch(Connection &connection, Runs &runs, std::vector<J
                         return connection.Prune(prune.domain, prune.before, error);
                     },
                     [&](ForgetAddress &forget) { return connection.StopRechecking(forget.domain, forget.address, error); },
+                    [&](AgreeAddress &agree) { return connection.Agree(agree.domain, agree.address, agree.agreed, error); },
                 },
                 *job);
             job = next;
@@ -771,6 +795,7 @@ bool HistoryWriter::WriteBegin(Connection &connection, Runs &runs, const Begin &
     RunState &state = runs[begin.ticket];
     state.domain = begin.run.domain;
     state.source = begin.run.source;
+    state.agrees = begin.agrees;
     if (!connection.InsertRun(begin.run, state.id, error))
         return false;
     stored.emplace_back(begin.ticket, state.id);

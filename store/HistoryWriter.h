@@ -2,6 +2,7 @@
 
 #include "HistoryDatabase.h"
 #include "HistoryTypes.h"
+#include "RunChanges.h"
 
 #include <QObject>
 #include <QString>
@@ -38,8 +39,10 @@ public:
     ~HistoryWriter() override;
 
     // A run is kept under its site's key, whatever form of the name it was given (SiteKey), with
-    // how many checks in a row confirm a loss it finds.
-    Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt, int confirmChecks = 1);
+    // how many checks in a row confirm a loss it finds. agrees: each link the run finds first
+    // becomes what was agreed for its address, where nothing was (always for an import).
+    Ticket BeginRun(const QString &domain, RunSource source, const QDateTime &startedAt, int confirmChecks = 1,
+                    bool agrees = false);
     void SaveRow(Ticket run, StoredRow row);
     void EndRun(Ticket run, RunOutcome outcome, const std::optional<QString> &countText,
                 const QDateTime &endedAt = QDateTime::currentDateTime());
@@ -51,6 +54,8 @@ public:
     void Prune(const QString &domain, int keepDays);
     // ForgetAddress; an address the history does not hold is passed over.
     void Forget(const QString &domain, const QString &address);
+    // AgreeLink; likewise.
+    void Agree(const QString &domain, const QString &address, const LinkExpectation &agreed);
     // Whether the run, or a run of the site, is begun and not yet ended in the file. Any thread.
     bool Writing(qint64 runId) const;
     bool WritingSite(const QString &domain) const;
@@ -70,6 +75,7 @@ private:
     struct Begin {
         Ticket ticket;
         StoredRun run;
+        bool agrees = false;
     };
     struct Row {
         Ticket ticket;
@@ -94,11 +100,16 @@ private:
     struct ForgetAddress {
         QString domain, address;
     };
-    using Job = std::variant<Begin, Row, End, RemoveRun, RemoveDomain, PruneSite, ForgetAddress>;
+    struct AgreeAddress {
+        QString domain, address;
+        LinkExpectation agreed;
+    };
+    using Job = std::variant<Begin, Row, End, RemoveRun, RemoveDomain, PruneSite, ForgetAddress, AgreeAddress>;
     struct RunState {
         qint64 id = 0;
         QString domain;
         RunSource source = RunSource::Search;
+        bool agrees = false; // the links it finds first become what was agreed (BeginRun)
         bool failed = false;
         // Each row written, by address and number, with its count (RowClass): a row checked
         // again takes its place.

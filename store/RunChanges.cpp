@@ -1,6 +1,7 @@
 #include "RunChanges.h"
 
 #include <QSet>
+#include <QUrl>
 
 #include <algorithm>
 #include <array>
@@ -11,7 +12,7 @@ namespace vantorel {
 
 namespace {
 
-constexpr std::array<ChangeKindNames, 15> kChangeKinds{{
+constexpr std::array<ChangeKindNames, 18> kChangeKinds{{
     {ChangeKind::Added, u"新增", u"added"},
     {ChangeKind::Lost, u"丢失", u"lost"},
     {ChangeKind::UnconfirmedLoss, u"疑似丢失", u"unconfirmed-loss"},
@@ -20,6 +21,9 @@ constexpr std::array<ChangeKindNames, 15> kChangeKinds{{
     {ChangeKind::BecameNofollow, u"变为 nofollow", u"became-nofollow"},
     {ChangeKind::BecameFollow, u"变为 follow", u"became-follow"},
     {ChangeKind::AnchorChanged, u"锚文本变化", u"anchor-changed"},
+    {ChangeKind::WrongTarget, u"目标页不符", u"wrong-target"},
+    {ChangeKind::WrongAnchor, u"锚文本不符", u"wrong-anchor"},
+    {ChangeKind::NotFollowed, u"未传递权重（约定为 follow）", u"not-followed"},
     {ChangeKind::BecameNoindex, u"变为 noindex", u"became-noindex"},
     {ChangeKind::BecameCanonicalElsewhere, u"规范地址指向别处", u"became-canonical-elsewhere"},
     {ChangeKind::BecameRobotsBarred, u"被 robots.txt 屏蔽", u"became-robots-barred"},
@@ -58,6 +62,10 @@ const AddressCheck *ComparedWith(const AddressPast &past, ChangeKind kind)
     case ChangeKind::BecameRobotsBarred:
     case ChangeKind::TargetBroken:
         break;
+    case ChangeKind::WrongTarget:
+    case ChangeKind::WrongAnchor:
+    case ChangeKind::NotFollowed: // the first check of an address may break what an export agreed
+        return past.lastReachable ? &*past.lastReachable : nullptr;
     }
     return &*past.lastReachable;
 }
@@ -159,7 +167,49 @@ QStringList Distinct(QStringList targets)
     return targets;
 }
 
+// One address however a page or an export writes it: a fragment, a trailing slash and dot
+// segments change no page.
+QString SamePage(const QString &address)
+{
+    return QUrl(address)
+        .adjusted(QUrl::RemoveFragment | QUrl::StripTrailingSlash | QUrl::NormalizePathSegments)
+        .toString(QUrl::FullyEncoded);
+}
+
 } // namespace
+
+LinkExpectation ExpectationOf(const LinkEvidence &link)
+{
+    return {link.url.isEmpty() ? std::nullopt : std::optional(link.url), link.anchor, link.PassesWeight()};
+}
+
+std::vector<ChangeKind> Mismatches(const LinkExpectation &expected, const AddressCheck &check)
+{
+    std::vector<ChangeKind> kinds;
+    if (!IsValid(check.outcome) || check.anchors.isEmpty())
+        return kinds;
+    if (expected.target && std::none_of(check.targets.begin(), check.targets.end(), [&](const QString &target) {
+            return SamePage(target) == SamePage(*expected.target);
+        }))
+        kinds.push_back(ChangeKind::WrongTarget);
+    if (expected.anchor && !check.anchors.contains(expected.anchor->simplified()))
+        kinds.push_back(ChangeKind::WrongAnchor);
+    if (expected.follow == true && check.outcome == StoredOutcome::NoWeight)
+        kinds.push_back(ChangeKind::NotFollowed);
+    return kinds;
+}
+
+QString ExpectationText(const LinkExpectation &expected)
+{
+    QStringList parts;
+    if (expected.target)
+        parts << QStringLiteral("目标页 ") + *expected.target;
+    if (expected.anchor)
+        parts << QStringLiteral("锚文本“%1”").arg(*expected.anchor);
+    if (expected.follow)
+        parts << (*expected.follow ? QStringLiteral("follow") : QStringLiteral("nofollow"));
+    return parts.isEmpty() ? QStringLiteral("无约定") : parts.join(u'；');
+}
 
 AddressCheck CheckOf(const StoredRow &row)
 {
@@ -270,6 +320,10 @@ QString ChangeDetail(const RowChange &change)
             return QStringLiteral("链接 %1 → %2").arg(Distinct(change.before->targets).join(u' '),
                                                      Distinct(change.after->targets).join(u' '));
         break;
+    case ChangeKind::WrongTarget:
+        return QStringLiteral("链接 %1，约定 %2").arg(Distinct(change.after->targets).join(u' '), *change.expected.target);
+    case ChangeKind::WrongAnchor:
+        return QStringLiteral("锚文本%1，约定“%2”").arg(Quoted(change.after->anchors), *change.expected.anchor);
     case ChangeKind::BecameCanonicalElsewhere:
         return QStringLiteral("规范地址 ") + change.after->value.canonical;
     case ChangeKind::BecameRobotsBarred:
@@ -287,6 +341,7 @@ QString ChangeDetail(const RowChange &change)
     case ChangeKind::Restored:
     case ChangeKind::NoLongerListed:
     case ChangeKind::BecameNoindex:
+    case ChangeKind::NotFollowed:
         break;
     }
     return {};
@@ -301,7 +356,8 @@ QString ChangeLabel(const RowChange &change)
 
 std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<AddressCheck> &rows,
                                     const QHash<QString, AddressPast> &pasts,
-                                    const std::vector<AddressCheck> *previousSearch, bool searchedBefore)
+                                    const std::vector<AddressCheck> *previousSearch, bool searchedBefore,
+                                    const QHash<QString, LinkExpectation> &expectations)
 {
     const bool listsAnew = (run.source == RunSource::Search || run.source == RunSource::Monitor) && searchedBefore;
     std::vector<RowChange> changes;
@@ -313,10 +369,18 @@ std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<Addr
         listed.insert(row->address);
         const auto found = pasts.constFind(row->address);
         const AddressPast past = AsTold(found == pasts.cend() ? none : *found);
-        for (const ChangeKind kind : ChangesOf(past, *row, listsAnew, run.confirmChecks)) {
+        std::vector<ChangeKind> kinds = ChangesOf(past, *row, listsAnew, run.confirmChecks);
+        const LinkExpectation expected = expectations.value(row->address);
+        // A broken agreement is told when it breaks, not on every check that finds it still broken.
+        const std::vector<ChangeKind> keptBefore =
+            past.lastReachable ? Mismatches(expected, *past.lastReachable) : std::vector<ChangeKind>{};
+        for (const ChangeKind kind : Mismatches(expected, *row))
+            if (std::find(keptBefore.begin(), keptBefore.end(), kind) == keptBefore.end())
+                kinds.push_back(kind);
+        for (const ChangeKind kind : kinds) {
             const AddressCheck *before = ComparedWith(past, kind);
             changes.push_back({kind, row->address, row->number, before ? std::optional(*before) : std::nullopt, *row,
-                               past.misses + 1, run.confirmChecks});
+                               past.misses + 1, run.confirmChecks, expected});
         }
     }
     if (previousSearch) {
@@ -361,9 +425,9 @@ const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const Stored
     return latest;
 }
 
-QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now)
+QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now, int confirmChecks)
 {
-    const std::vector<ChangeKind> kinds = now ? ChangesOf(past, *now, false) : std::vector<ChangeKind>{};
+    const std::vector<ChangeKind> kinds = now ? ChangesOf(past, *now, false, confirmChecks) : std::vector<ChangeKind>{};
     const AddressPast told = AsTold(past); // what compared points into
     const AddressCheck *compared = kinds.empty() ? nullptr : ComparedWith(told, kinds.front());
     const AddressCheck &shown = compared ? *compared : *past.last;
@@ -372,7 +436,7 @@ QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCh
                             OutcomeWord(shown.outcome));
     QStringList words;
     for (const ChangeKind kind : kinds)
-        words << ChangeWord(kind);
+        words << ChangeLabel({.kind = kind, .miss = past.misses + 1, .confirmChecks = confirmChecks});
     if (!words.isEmpty())
         line += QStringLiteral(" · ") + words.join(u'、');
     return line;

@@ -50,6 +50,25 @@ struct AddressPast {
     void Add(const AddressCheck &check);
 };
 
+enum class ChangeKind;
+
+// The link agreed for an address (bought, or as an export or its first check found it); each
+// part unset when nothing was agreed of it.
+struct LinkExpectation {
+    std::optional<QString> target; // an address on the site
+    std::optional<QString> anchor;
+    std::optional<bool> follow;
+    bool Empty() const { return !target && !anchor && !follow; }
+    friend bool operator==(const LinkExpectation &, const LinkExpectation &) = default;
+};
+// The agreed link a page's first link makes: its target (when known), anchor and weight.
+LinkExpectation ExpectationOf(const LinkEvidence &link);
+// The agreement a check that found links breaks; nothing for a page without a link to the domain,
+// which the other kinds tell.
+std::vector<ChangeKind> Mismatches(const LinkExpectation &expected, const AddressCheck &check);
+// What the agreement says, in a line: "目标页 https://s.example/p；锚文本“买”；follow".
+QString ExpectationText(const LinkExpectation &expected);
+
 enum class ChangeKind {
     Added,             // 新增: a search lists an address the site never checked, not on its first
                        // search; or a page found 有效 after only checks that could not be had
@@ -60,6 +79,9 @@ enum class ChangeKind {
     BecameNofollow,    // 变为 nofollow: passed weight, passes none now
     BecameFollow,      // 变为 follow
     AnchorChanged,     // 锚文本变化: the links' anchors, in any order, differ from the last reachable check
+    WrongTarget,       // 目标页不符: no link goes to the agreed page of the site
+    WrongAnchor,       // 锚文本不符: no link carries the agreed anchor
+    NotFollowed,       // 未传递权重（约定为 follow）: agreed to pass weight, passes none
     // Told only against a check that read the page's worth too, and never for what could not be had:
     BecameNoindex,            // 变为 noindex: the page now keeps search engines from indexing it
     BecameCanonicalElsewhere, // 规范地址指向别处: its canonical address now names another page
@@ -91,6 +113,7 @@ struct RowChange {
     std::optional<AddressCheck> before; // the check the change is judged against; none for 新增
     std::optional<AddressCheck> after;  // none for 未再列出
     int miss = 0, confirmChecks = 1;     // for 疑似丢失: which of the checks that confirm a loss this is
+    LinkExpectation expected{};          // what was agreed, for 目标页不符, 锚文本不符 and 未传递权重
     // The check that tells the change: the run's row, or the earlier search's for 未再列出.
     const AddressCheck &Told() const { return after ? *after : *before; }
 };
@@ -119,9 +142,12 @@ std::vector<ChangeKind> ChangesOf(const AddressPast &past, const AddressCheck &n
 // for a completed search, what the previous completed search listed and this one does not
 // (previousSearch: its rows; null without one). A search or monitoring run lists anew when the
 // site was searched before (searchedBefore: a completed search or monitoring run).
+// expectations: the agreed link of each address that has one. A broken agreement is told once,
+// by the check that found it broken after a reachable check that kept it.
 std::vector<RowChange> ChangesOfRun(const StoredRun &run, const std::vector<AddressCheck> &rows,
                                     const QHash<QString, AddressPast> &pasts,
-                                    const std::vector<AddressCheck> *previousSearch, bool searchedBefore);
+                                    const std::vector<AddressCheck> *previousSearch, bool searchedBefore,
+                                    const QHash<QString, LinkExpectation> &expectations = {});
 // That last part alone: what the previous completed search listed (its rows) and a completed
 // search did not (listed: the addresses it checked); nothing for any other run.
 std::vector<RowChange> NoLongerListed(const StoredRun &run, const QSet<QString> &listed,
@@ -136,7 +162,8 @@ qint64 Horizon(const std::vector<StoredRun> &runs, const StoredRun &run);
 const StoredRun *PreviousSearch(const std::vector<StoredRun> &runs, const StoredRun &run, bool monitorsToo = false);
 
 // The line a row's tool tip gains when its address was checked before (past.last): when, what
-// it was, and how it changed since: "上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失".
-QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now);
+// it was, and how it changed since: "上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失", judged
+// as a run that tells a loss after confirmChecks checks in a row found it.
+QString PreviousCheckLine(const AddressPast &past, const std::optional<AddressCheck> &now, int confirmChecks);
 
 } // namespace vantorel

@@ -24,7 +24,7 @@ RunHistory::RunHistory(BacklinkAnalysis &analysis, HistoryWriter &writer, QObjec
     connect(&analysis, &BacklinkAnalysis::RunStarted, this, [this](RunKind kind, const QString &domain) {
         runId_ = 0;
         endedUnnamed_.reset();
-        ticket_ = writer_->BeginRun(domain, kind, QDateTime::currentDateTime(), confirmChecks_);
+        ticket_ = writer_->BeginRun(domain, kind, QDateTime::currentDateTime(), confirmChecks_, expectFromFirst_);
         namedTicket_ = ticket_;
     });
     connect(&analysis, &BacklinkAnalysis::RowJudged, this, [this](int row) {

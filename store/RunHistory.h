@@ -34,6 +34,9 @@ public:
     void UseWriter(HistoryWriter &writer);
     // How many checks in a row confirm a loss, for the runs begun from now on.
     void SetConfirmChecks(int confirmChecks) { confirmChecks_ = confirmChecks; }
+    int ConfirmChecks() const { return confirmChecks_; }
+    // The links the next runs find first become what was agreed for addresses without an agreement.
+    void SetExpectFromFirst(bool expect) { expectFromFirst_ = expect; }
 
 signals:
     // "历史记录无法保存：<reason>", for the status line.
@@ -50,6 +53,7 @@ private:
     std::optional<HistoryWriter::Ticket> namedTicket_;
     qint64 runId_ = 0;
     int confirmChecks_ = 1;
+    bool expectFromFirst_ = false;
     std::optional<RunOutcome> endedUnnamed_; // the run ended before the store named it
     QString unsaidFailure_;
 };

@@ -31,6 +31,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -601,6 +603,91 @@ TEST_F(HistoryFile, TheChartTheWatchListAndTheWebhooksAreSetFromTheWindow)
     EXPECT_EQ(Child<QLabel>(*history, "LabelHistoryStatus")->text(),
               QStringLiteral("复查 example.com 时不再检测 %1，直到搜索引擎或地址列表再次列出它").arg(address));
     EXPECT_TRUE(WaitFor([&] { return !HistoryReader(path).KnownValidAddresses(kDomain).contains(address); }));
+}
+
+// 外链约定... on a row: the dialog shows the row's link until something is agreed, then the
+// agreement; the next check that breaks it tells 目标页不符, an agreement the latest check
+// already breaks says so at once, and 清除约定 clears it.
+TEST(WindowAgreement, ALinkAgreedOnARowIsToldWhenACheckBreaksItAndCanBeCleared)
+{
+    UseTestSettings();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    TestWeb web;
+    web.SetPage("/a", "<a href=\"http://example.com/buy.html\">买</a>");
+    const QString page = QStringLiteral("http://") + web.Address("/a");
+    FormMain window(QuickSettings(web.server().hostAndPort()), path);
+    window.show();
+    const auto check = [&] {
+        window.Analysis().CheckAddresses({page}, kDomain);
+        return WaitFor([&] { return !window.Analysis().Running(); });
+    };
+    ASSERT_TRUE(check());
+    const auto action = [&](const QString &text) {
+        std::unique_ptr<QMenu> menu = window.ResultActions().Menu(QPoint(5, 5));
+        for (QAction *found : menu->actions())
+            if (found->text() == text) {
+                EXPECT_TRUE(found->isEnabled()) << text.toStdString();
+                found->trigger();
+                return;
+            }
+        ADD_FAILURE() << text.toStdString();
+    };
+    const auto openDialog = [&] {
+        action(QStringLiteral("外链约定..."));
+        QDialog *dialog = nullptr;
+        EXPECT_TRUE(WaitFor([&] { return (dialog = window.findChild<QDialog *>(QStringLiteral("ExpectationDialog"))) != nullptr; }));
+        return dialog;
+    };
+    QPointer<QDialog> dialog = openDialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(Child<QLineEdit>(*dialog, "EditExpectedTarget")->text(), QStringLiteral("http://example.com/buy.html"));
+    EXPECT_EQ(Child<QLineEdit>(*dialog, "EditExpectedAnchor")->text(), QStringLiteral("买"));
+    EXPECT_TRUE(Child<QCheckBox>(*dialog, "CheckExpectedFollow")->isChecked());
+    for (const char *elsewhere : {"ftp://example.com/", "https://example.org/buy.html"}) {
+        Child<QLineEdit>(*dialog, "EditExpectedTarget")->setText(QString::fromLatin1(elsewhere));
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        ASSERT_TRUE(dialog->isVisible()) << elsewhere;
+        auto *box = dialog->findChild<QMessageBox *>();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->text(), QStringLiteral("目标页应是 example.com 的 http:// 或 https:// 网址"));
+        delete box;
+    }
+    Child<QLineEdit>(*dialog, "EditExpectedTarget")->setText(QStringLiteral("http://example.com/buy.html"));
+    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(Child<QLabel>(window, "Label2")->text(),
+              page + QStringLiteral(" 的外链约定：目标页 http://example.com/buy.html；锚文本“买”；follow"));
+    ASSERT_TRUE(WaitFor([&] { return HistoryReader(path).Expectations(kDomain).contains(page); }));
+
+    web.SetPage("/a", "<a href=\"http://example.com/other.html\">买</a>");
+    ASSERT_TRUE(check());
+    HistoryReader reader(path);
+    const std::optional<RunChanges> changes = reader.Changes(reader.Runs(kDomain).front().run.id);
+    ASSERT_TRUE(changes);
+    std::vector<ChangeKind> kinds;
+    for (const RowChange &change : changes->changes)
+        kinds.push_back(change.kind);
+    EXPECT_EQ(kinds, std::vector{ChangeKind::WrongTarget});
+
+    ASSERT_TRUE(WaitFor([&] { return dialog.isNull(); })) << "closed once accepted";
+    dialog = openDialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(Child<QLineEdit>(*dialog, "EditExpectedTarget")->text(), QStringLiteral("http://example.com/buy.html"))
+        << "what was agreed, not the link the page has now";
+    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(Child<QLabel>(window, "Label2")->text(),
+              page + QStringLiteral(" 的外链约定：目标页 http://example.com/buy.html；锚文本“买”；follow（最近一次检测：目标页不符）"));
+    ASSERT_TRUE(WaitFor([&] { return dialog.isNull(); }));
+    dialog = openDialog();
+    ASSERT_TRUE(dialog);
+    Child<QPushButton>(*dialog, "ClearExpectation")->click();
+    EXPECT_TRUE(WaitFor([&] { return HistoryReader(path).Expectations(kDomain).isEmpty(); }));
+
+    // 检查外链指向的本站网页 is the window's setting, kept for the next window.
+    const bool checking = window.Analysis().Settings().checkTargets;
+    action(QStringLiteral("检查外链指向的本站网页"));
+    EXPECT_EQ(window.Analysis().Settings().checkTargets, !checking);
+    EXPECT_EQ(LoadTargetChecks(), !checking);
 }
 
 // A run that loses a link notifies the desktop while none of the program's windows is active,

@@ -21,6 +21,7 @@ struct Checked {
     const char *address;
     StoredOutcome outcome;
     const char *anchors = "友链"; // of the page's links, "|" between them; empty: a mention without a link
+    const char *target = "http://s/"; // where each of them points
     // What the page was worth, as words: none before it was read; "noindex", "canonical",
     // "barred" (by robots.txt), "robots?" (robots.txt not had), "broken" (its targets fail),
     // "target?" (its targets not had); else all is well.
@@ -33,8 +34,8 @@ std::vector<AddressCheck> Checks(const std::vector<Checked> &rows)
     for (const Checked &row : rows) {
         AddressCheck check{.number = static_cast<int>(checks.size() + 1), .address = QString::fromLatin1(row.address),
                            .outcome = row.outcome, .anchors = QString::fromUtf8(row.anchors).split(u'|', Qt::SkipEmptyParts)};
-        for (const QString &anchor : check.anchors)
-            check.targets << QStringLiteral("http://example.com/") + anchor;
+        for (qsizetype i = 0; i < check.anchors.size(); ++i)
+            check.targets << QString::fromUtf8(row.target);
         if (row.worth) {
             const QStringList words = QString::fromLatin1(row.worth).split(u' ');
             PageValue &value = check.value;
@@ -123,7 +124,10 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
     struct Case {
         const char *name;
         std::vector<Run> runs;
+        QHash<QString, LinkExpectation> agreed{};
     };
+    const LinkExpectation toPage{QStringLiteral("http://s/p"), std::nullopt, std::nullopt},
+        anchored{std::nullopt, QStringLiteral("友链"), std::nullopt}, followed{std::nullopt, std::nullopt, true};
     const std::vector<Case> cases = {
         {"a page checked alone in between: the loss is still told, once",
          {{Search, {{"x", PassesWeight}, {"y", Unreachable}}, {}},
@@ -211,21 +215,38 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
           {Recheck, {{"a", Removed}}, {{Lost, "a", PassesWeight}}, true, 1},
           {Recheck, {{"a", Removed}}, {}, true, 1}}},
         {"what a page is worth: told as it changes, never against a check that did not read it or could not have it",
-         {{AddressList, {{"a", PassesWeight, "友链", ""}, {"b", PassesWeight}, {"c", PassesWeight, "友链", ""},
-                         {"d", PassesWeight, "友链", ""}, {"e", PassesWeight, "友链", ""}, {"f", PassesWeight, "友链", ""}}, {}},
-          {Recheck, {{"a", NoWeight, "友链", "noindex"}, {"b", NoWeight, "友链", "noindex"},
-                     {"c", PassesWeight, "友链", "canonical barred"}, {"d", PassesWeight, "友链", "robots? target?"},
-                     {"e", PassesWeight, "友链", "broken"}, {"f", PassesWeight, "首页", "broken"}},
+         {{AddressList, {{"a", PassesWeight, "友链", "http://s/", ""}, {"b", PassesWeight}, {"c", PassesWeight, "友链", "http://s/", ""},
+                         {"d", PassesWeight, "友链", "http://s/", ""}, {"e", PassesWeight, "友链", "http://s/", ""}, {"f", PassesWeight, "友链", "http://s/", ""}}, {}},
+          {Recheck, {{"a", NoWeight, "友链", "http://s/", "noindex"}, {"b", NoWeight, "友链", "http://s/", "noindex"},
+                     {"c", PassesWeight, "友链", "http://s/", "canonical barred"}, {"d", PassesWeight, "友链", "http://s/", "robots? target?"},
+                     {"e", PassesWeight, "友链", "http://s/", "broken"}, {"f", PassesWeight, "首页", "http://s/", "broken"}},
            {{BecameNoindex, "a", PassesWeight}, {BecameNofollow, "b", PassesWeight},
             {BecameCanonicalElsewhere, "c", PassesWeight}, {BecameRobotsBarred, "c", PassesWeight},
             {TargetBroken, "e", PassesWeight}, {AnchorChanged, "f", PassesWeight}, {TargetBroken, "f", PassesWeight}}},
-          {Recheck, {{"a", NoWeight, "友链", "noindex"}, {"c", PassesWeight, "友链", "canonical barred"},
-                     {"d", PassesWeight, "友链", "barred broken"}, {"e", PassesWeight, "友链", "target?"}}, {}},
-          {Recheck, {{"d", PassesWeight, "友链", ""}, {"e", PassesWeight, "友链", "broken"}}, {}},
-          {Recheck, {{"d", PassesWeight, "友链", "barred"}, {"e", Unreachable}},
+          {Recheck, {{"a", NoWeight, "友链", "http://s/", "noindex"}, {"c", PassesWeight, "友链", "http://s/", "canonical barred"},
+                     {"d", PassesWeight, "友链", "http://s/", "barred broken"}, {"e", PassesWeight, "友链", "http://s/", "target?"}}, {}},
+          {Recheck, {{"d", PassesWeight, "友链", "http://s/", ""}, {"e", PassesWeight, "友链", "http://s/", "broken"}}, {}},
+          {Recheck, {{"d", PassesWeight, "友链", "http://s/", "barred"}, {"e", Unreachable}},
            {{BecameRobotsBarred, "d", PassesWeight}, {BecameUnreachable, "e", PassesWeight}}},
-          {Recheck, {{"d", PassesWeight, "友链", "barred"}, {"e", PassesWeight, "友链", ""}}, {{Restored, "e", Unreachable}}},
-          {Recheck, {{"e", PassesWeight, "友链", "broken"}}, {{TargetBroken, "e", PassesWeight}}}}},
+          {Recheck, {{"d", PassesWeight, "友链", "http://s/", "barred"}, {"e", PassesWeight, "友链", "http://s/", ""}}, {{Restored, "e", Unreachable}}},
+          {Recheck, {{"e", PassesWeight, "友链", "http://s/", "broken"}}, {{TargetBroken, "e", PassesWeight}}}}},
+        {"what was agreed: told when it breaks, once; a page without its link is told by the other kinds",
+         {{AddressList, {{"a", PassesWeight, "友链", "http://s/p#top"}, {"b", PassesWeight}, {"c", PassesWeight},
+                         {"d", PassesWeight, "友链", "http://s/p"}, {"e", PassesWeight}, {"f", NoWeight, "买"}},
+           {{WrongAnchor, "f"}, {NotFollowed, "f"}}},
+          {Recheck, {{"a", PassesWeight, "友链", "http://s/q"}, {"b", PassesWeight, "买"}, {"c", NoWeight},
+                     {"d", Unreachable}, {"e", NoWeight}, {"f", NoWeight, "买"}},
+           {{WrongTarget, "a", PassesWeight}, {AnchorChanged, "b", PassesWeight}, {WrongAnchor, "b", PassesWeight},
+            {BecameNofollow, "c", PassesWeight}, {NotFollowed, "c", PassesWeight}, {BecameUnreachable, "d", PassesWeight},
+            {BecameNofollow, "e", PassesWeight}}},
+          {Recheck, {{"a", PassesWeight, "友链|首页", "http://s/q"}, {"b", PassesWeight, "买"}, {"c", NoWeight}, {"d", Removed}},
+           {{AnchorChanged, "a", PassesWeight}, {Lost, "d", PassesWeight}}},
+          {Recheck, {{"a", PassesWeight, "友链", "http://s/p/"}, {"d", NoWeight, "买", "http://s/p"}},
+           {{AnchorChanged, "a", PassesWeight}, {Restored, "d", Removed}, {WrongAnchor, "d", Removed}, {NotFollowed, "d", Removed}}},
+          {Recheck, {{"a", PassesWeight, "友链", "http://s/q"}}, {{WrongTarget, "a", PassesWeight}}}},
+         {{QStringLiteral("a"), toPage}, {QStringLiteral("b"), anchored}, {QStringLiteral("c"), followed},
+          {QStringLiteral("d"), {QStringLiteral("http://s/p"), QStringLiteral("友链"), true}},
+          {QStringLiteral("f"), {std::nullopt, QStringLiteral(" 友链 "), true}}}},
         {"an address listed twice counts by its first row",
          {{Search, {{"a", PassesWeight}, {"a", Removed}}, {}},
           {AddressList, {{"a", Removed}, {"a", PassesWeight}}, {{Lost, "a", PassesWeight}}}}},
@@ -233,6 +254,7 @@ TEST(SiteHistory, EachAddressAgainstItsOwnPast)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         SiteHistory history;
+        history.expectations = c.agreed;
         qint64 id = 0;
         for (const Run &run : c.runs) {
             StoredRun stored;
@@ -301,6 +323,7 @@ AddressCheck Worth(const char *canonical, const char *robotsTxt, const char *tar
 TEST(ChangeDetail, WhatWasAndWhatIsAndWhy)
 {
     const AddressCheck linked = Stored(PassesWeight, 200, "", {{"https://example.com/", "友链"}});
+    const LinkExpectation agreed{QStringLiteral("https://example.com/"), QStringLiteral("友链"), true};
     const struct {
         const char *what;
         ChangeKind kind;
@@ -324,6 +347,12 @@ TEST(ChangeDetail, WhatWasAndWhatIsAndWhy)
          "有效，传递权重；锚文本“友链”", "已失效", "HTTP 404，未提到域名"},
         {"a link become text", BecameMention, linked, Stored(NoWeight, 200, ""), "HTTP 200，提到域名，没有链接",
          "有效，传递权重；锚文本“友链”", "有效，不传递权重", "HTTP 200，提到域名，没有链接"},
+        {"another page of the site", WrongTarget, linked, Stored(PassesWeight, 200, "", {{"https://example.com/shop", "友链"}}),
+         "链接 https://example.com/shop，约定 https://example.com/", "有效，传递权重；锚文本“友链”；链接 https://example.com/",
+         "有效，传递权重；锚文本“友链”；链接 https://example.com/shop", "HTTP 200，链接 https://example.com/shop（锚文本“友链”）"},
+        {"another anchor", WrongAnchor, linked, Stored(PassesWeight, 200, "", {{"https://example.com/", "首页"}}),
+         "锚文本“首页”，约定“友链”", "有效，传递权重；锚文本“友链”", "有效，传递权重；锚文本“首页”",
+         "HTTP 200，链接 https://example.com/（锚文本“首页”）"},
         {"the word says it all", Restored, Stored(Unreachable, 0, "连接超时"), linked, "", "未能检测：连接超时",
          "有效，传递权重；锚文本“友链”", "HTTP 200，链接 https://example.com/（锚文本“友链”）"},
         {"a canonical elsewhere", BecameCanonicalElsewhere, linked, Worth("http://a.example.org/main", "", ""),
@@ -340,7 +369,7 @@ TEST(ChangeDetail, WhatWasAndWhatIsAndWhy)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        const RowChange change{c.kind, QStringLiteral("http://a.example.org/"), 1, c.before, c.after};
+        const RowChange change{c.kind, QStringLiteral("http://a.example.org/"), 1, c.before, c.after, 0, 1, agreed};
         EXPECT_EQ(ChangeDetail(change), QString::fromUtf8(c.detail));
         EXPECT_EQ(CheckDescription(change.before, change.after), QString::fromUtf8(c.wasText));
         EXPECT_EQ(CheckDescription(change.after, change.before), QString::fromUtf8(c.isText));
@@ -363,14 +392,16 @@ TEST(PreviousCheckLine, WhenWhatAndTheChange)
     };
     AddressPast past;
     past.Add(check(PassesWeight, 1));
-    EXPECT_EQ(PreviousCheckLine(past, std::nullopt), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
-    EXPECT_EQ(PreviousCheckLine(past, check(PassesWeight, 3)), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
-    EXPECT_EQ(PreviousCheckLine(past, check(NoWeight, 3)),
+    EXPECT_EQ(PreviousCheckLine(past, std::nullopt, 1), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
+    EXPECT_EQ(PreviousCheckLine(past, check(PassesWeight, 3), 1), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重"));
+    EXPECT_EQ(PreviousCheckLine(past, check(NoWeight, 3), 1),
               QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 变为 nofollow"));
     past.Add(check(Unreachable, 2));
-    EXPECT_EQ(PreviousCheckLine(past, check(Unreachable, 3)), QStringLiteral("上次检测（2026-12-02 09:30）：未能检测 · 仍无法访问"));
+    EXPECT_EQ(PreviousCheckLine(past, check(Unreachable, 3), 1), QStringLiteral("上次检测（2026-12-02 09:30）：未能检测 · 仍无法访问"));
     // A loss names the check that found the link, not the one that could not be had.
-    EXPECT_EQ(PreviousCheckLine(past, check(Removed, 3)), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失"));
+    EXPECT_EQ(PreviousCheckLine(past, check(Removed, 3), 1), QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 丢失"));
+    EXPECT_EQ(PreviousCheckLine(past, check(Removed, 3), 2),
+              QStringLiteral("上次检测（2026-12-01 09:30）：有效，传递权重 · 疑似丢失（第 1/2 次）"));
 }
 
 } // namespace

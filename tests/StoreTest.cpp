@@ -1000,6 +1000,7 @@ TEST_P(StoreTest, SpansTellWhatReplayingEveryRowTells)
         }
         EXPECT_EQ(checks[1].size(), static_cast<std::size_t>(kAddresses - 1)) << "a row checked twice is kept once";
         SiteHistory replay;
+        replay.expectations = reader.Expectations(domain);
         int losses = 0, unconfirmed = 0;
         for (const std::size_t i : ReplayOrder(runs)) {
             const std::vector<RowChange> told = replay.Add(runs[i], checks[i]);

@@ -413,11 +413,12 @@ TEST_F(FilledGrid, TheMenuOffersOnlyWhatApplies)
     table->selectRow(0);
     EXPECT_EQ(enabled(CellCentre(0, 1)),
               (QStringList{"打开链接", "查看依据...", "复制", "复制全部", "导出为 CSV...", "导出拒绝链接文件...",
-                           "重新检测未能检测的行", "导入地址列表...", "粘贴地址并检测", "渲染脚本生成的网页"}))
+                           "重新检测未能检测的行", "导入地址列表...", "粘贴地址并检测", "渲染脚本生成的网页",
+                           "检查外链指向的本站网页"}))
         << "the failed https row could not be checked";
     table->clearSelection();
     window.Analysis().ParseSearchResults(QString(), QStringLiteral("example.com"));
-    EXPECT_EQ(enabled(CellCentre(0, 1)), (QStringList{"导入地址列表...", "粘贴地址并检测", "渲染脚本生成的网页"}));
+    EXPECT_EQ(enabled(CellCentre(0, 1)), (QStringList{"导入地址列表...", "粘贴地址并检测", "渲染脚本生成的网页", "检查外链指向的本站网页"}));
 
     // The rendering setting holds for the runs that follow, and is kept (here, in a folder of the test's).
     const QTemporaryDir config;

@@ -27,7 +27,7 @@ std::vector<std::size_t> ReplayOrder(const std::vector<StoredRun> &runs)
 
 std::vector<RowChange> SiteHistory::Add(const StoredRun &run, const std::vector<AddressCheck> &rows)
 {
-    std::vector<RowChange> changes = ChangesOfRun(run, rows, pasts_, lastSearch_ ? &*lastSearch_ : nullptr, searched_);
+    std::vector<RowChange> changes = ChangesOfRun(run, rows, pasts_, lastSearch_ ? &*lastSearch_ : nullptr, searched_, expectations);
     if (!run.endOrder)
         return changes;
     // Backwards, so that an address listed twice keeps its first row, as the store reads it.

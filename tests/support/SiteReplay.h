@@ -21,6 +21,7 @@ std::vector<std::size_t> ReplayOrder(const std::vector<StoredRun> &runs);
 class SiteHistory {
 public:
     std::vector<RowChange> Add(const StoredRun &run, const std::vector<AddressCheck> &rows);
+    QHash<QString, LinkExpectation> expectations; // the agreed link of each address that has one
 
 private:
     QHash<QString, AddressPast> pasts_;
