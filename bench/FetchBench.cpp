@@ -6,7 +6,8 @@
 //   counting the lookups; and at 256 in flight with a soft descriptor limit of 256, raised or not;
 // - curl(1) in its parallel mode, xargs running curl(1), and linkinator (from npm) when they
 //   are installed, at the same number in flight (linkinator at its own default);
-// - the program end to end: `vantorel --check example.com --urls FILE --jobs N --format tsv`.
+// - the program end to end: `vantorel --check example.com --urls FILE --jobs N --format tsv`,
+//   and `vantorel --recheck` of 10,000 known addresses again and again on one history file.
 // "vs_ideal" is the wall time over the least the server allows: ceil(pages / in flight)
 // rounds of 200 ms, and five rounds when a host takes two pages at a time. The pages come from
 // vantorel_page_server, a child process, so every CPU time counted is the client's own.
@@ -356,14 +357,14 @@ void BM_Linkinator(benchmark::State &state)
 }
 BENCHMARK(BM_Linkinator)->ArgName("delay_ms")->Arg(200)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// The program checks the list with jobs in flight; its run, or nothing (the benchmark skipped)
-// when it failed or fewer than expected pages were 有效.
-std::optional<ChildRun> CheckList(benchmark::State &state, const std::string &list, int jobs, int expected)
+// The program run with the arguments given and tsv output; its run, or nothing (the benchmark
+// skipped) when it failed or fewer than expected pages were 有效.
+std::optional<ChildRun> RunProgram(benchmark::State &state, std::vector<std::string> arguments, int expected)
 {
     const std::string output = gDir->filePath(QStringLiteral("rows.tsv")).toStdString();
-    const ChildRun run = RunChild({VANTOREL_BINARY, "--check", "example.com", "--urls", list, "--jobs",
-                                   std::to_string(jobs), "--format", "tsv"},
-                                  "/dev/null", output);
+    arguments.insert(arguments.begin(), VANTOREL_BINARY);
+    arguments.insert(arguments.end(), {"--format", "tsv"});
+    const ChildRun run = RunChild(arguments, "/dev/null", output);
     int valid = 0;
     std::ifstream rows(output);
     for (std::string row; std::getline(rows, row);)
@@ -374,6 +375,15 @@ std::optional<ChildRun> CheckList(benchmark::State &state, const std::string &li
         return std::nullopt;
     }
     return run;
+}
+
+// The program checks the list with jobs in flight (more arguments after).
+std::optional<ChildRun> CheckList(benchmark::State &state, const std::string &list, int jobs, int expected,
+                                  const std::vector<std::string> &more = {})
+{
+    std::vector<std::string> arguments{"--check", "example.com", "--urls", list, "--jobs", std::to_string(jobs)};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return RunProgram(state, std::move(arguments), expected);
 }
 
 // The program end to end, every page judged. Arguments: in flight, page delay in ms, sorted.
@@ -427,6 +437,78 @@ void BM_ProgramHundredThousand(benchmark::State &state)
     }
 }
 BENCHMARK(BM_ProgramHundredThousand)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// `vantorel --recheck` of one site's 10,000 known addresses (100 pages of 20 KB on each of 100
+// loopback hosts, answering at once) at the list default of 64 in flight, 30 times in a row on
+// the same history file, which a --check of the list starts; after each, curl --parallel at 64
+// fetches the same pages. Medians of the first three and of the last three re-checks: wall
+// time (the iteration's time is the first's), CPU time per page and peak resident set, each
+// wall beside the median of curl's 30 (targets: at most twice curl's, the last within 15 % of
+// the first).
+void BM_Recheck(benchmark::State &state)
+{
+    constexpr int kKnown = 10'000;
+    constexpr int kJobs = 64;
+    constexpr int kRechecks = 30;
+    constexpr size_t kFew = 3;
+    const PageServer server({kHosts, kKnown, kPageBytes, QStringLiteral("example.com")});
+    if (server.port() == 0) {
+        state.SkipWithError("the page server did not start");
+        return;
+    }
+    const std::vector<std::string> urls = PageServer::Urls(server.port(), kHosts, kKnown, 0, false);
+    const std::string list = ListFile(urls, "known.txt");
+    const std::vector<std::string> curl = CurlParallel(urls, kJobs, "curl-known.cfg");
+    const auto median = [](std::vector<double> values) {
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+        return values[values.size() / 2];
+    };
+    for (auto _ : state) {
+        static int histories = 0; // a new file for each repetition
+        const std::string history = gDir->filePath(QStringLiteral("recheck-%1.sqlite3").arg(++histories)).toStdString();
+        if (!CheckList(state, list, kJobs, kKnown, {"--db", history}))
+            return;
+        std::vector<ChildRun> rechecks;
+        std::vector<double> curlMs;
+        for (int i = 0; i < kRechecks; ++i) {
+            const std::optional<ChildRun> run =
+                RunProgram(state, {"--recheck", "example.com", "--db", history, "--jobs", std::to_string(kJobs)}, kKnown);
+            if (!run)
+                return;
+            rechecks.push_back(*run);
+            const ChildRun fetched = RunChild(curl);
+            if (fetched.exitCode != 0) {
+                state.SkipWithError(("curl exited with " + std::to_string(fetched.exitCode)).c_str());
+                return;
+            }
+            curlMs.push_back(fetched.wallMs);
+        }
+        const auto few = [&](size_t first, auto field) {
+            std::vector<double> values;
+            for (size_t i = first; i < first + kFew; ++i)
+                values.push_back(field(rechecks[i]));
+            return median(values);
+        };
+        const auto wallMs = [](const ChildRun &run) { return run.wallMs; };
+        const auto cpuMsPerPage = [](const ChildRun &run) { return run.cpuMs / kKnown; };
+        const auto peakMiB = [](const ChildRun &run) { return static_cast<double>(run.peakResidentKb) / 1024; };
+        const size_t last = rechecks.size() - kFew;
+        const double curlMedianMs = median(curlMs);
+        state.SetIterationTime(few(0, wallMs) / 1e3);
+        state.counters["first_s"] = few(0, wallMs) / 1e3;
+        state.counters["last_s"] = few(last, wallMs) / 1e3;
+        state.counters["curl_s"] = curlMedianMs / 1e3;
+        state.counters["first_vs_curl"] = few(0, wallMs) / curlMedianMs;
+        state.counters["last_vs_curl"] = few(last, wallMs) / curlMedianMs;
+        state.counters["last_vs_first"] = few(last, wallMs) / few(0, wallMs);
+        state.counters["first_cpu_ms_per_page"] = few(0, cpuMsPerPage);
+        state.counters["last_cpu_ms_per_page"] = few(last, cpuMsPerPage);
+        state.counters["first_peak_rss_MiB"] = few(0, peakMiB);
+        state.counters["last_peak_rss_MiB"] = few(last, peakMiB);
+        state.counters["history_MiB"] = static_cast<double>(std::filesystem::file_size(history)) / (1024 * 1024);
+    }
+}
+BENCHMARK(BM_Recheck)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 constexpr int kLargePages = 200;
 

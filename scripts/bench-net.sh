@@ -6,9 +6,13 @@
 # server) and HTTPS (nginx in front of it, with a certificate of a test authority made here).
 # nginx's own hop to the page server is not delayed where the delayer can tell it apart (the
 # NFQUEUE one): a page costs the round trips a client makes and no more.
-# `vantorel --check` and `curl --parallel` fetch the same list at the same --jobs, and so does
+# The site the pages link to, example.com, is nginx on 127.0.0.252:80 in front of the page server,
+# so that the program's check of that target costs a real request.
+# `vantorel --check` (with its target checks, and as "vantorel-nt" without them,
+# --no-target-check) and `curl --parallel` fetch the same list at the same --jobs, and so does
 # linkinator (a link checker that parses each page) where one is on the PATH or named by
-# LINKINATOR; each case is run --runs times (5 unless told) and the medians printed: wall time,
+# LINKINATOR; each case is run --runs times (5 unless told), the tools in turn within each round,
+# and the medians printed: wall time,
 # CPU time per page, peak resident set, and the pages had (有效 rows, or HTTP 200 for the
 # others). Every tool verifies HTTPS against the system's certificates with the test authority
 # added, curl as Debian's curl does out of the box (the bundle and the certificate directory);
@@ -76,10 +80,12 @@ inns ip link set lo up
 # more whenever a response goes out in two writes (nginx's TLS records, its session tickets).
 inns sysctl -qw net.ipv4.tcp_autocorking=0
 
-# Names only the namespace resolves: 1,000 hosts on 250 loopback addresses, 100 dead ones.
+# Names only the namespace resolves: 1,000 hosts on 250 loopback addresses, 100 dead ones, and
+# the site the pages link to.
 mkdir -p "/etc/netns/$ns"
 {
   echo "127.0.0.1 localhost"
+  echo "127.0.0.252 example.com"
   for n in $(seq 1 1000); do echo "127.0.0.$((1 + (n - 1) % 250)) h$n.bench.test"; done
   for n in $(seq 1 100); do echo "127.0.10.$n dead$n.bench.test"; done
 } >"/etc/netns/$ns/hosts"
@@ -140,6 +146,10 @@ http {
     ssl_session_cache shared:tls:10m;
     location / { proxy_pass http://pages; proxy_http_version 1.1; proxy_set_header Connection ""; }
   }
+  server {
+    listen 127.0.0.252:80 backlog=4096;
+    location / { proxy_pass http://pages; proxy_http_version 1.1; proxy_set_header Connection ""; }
+  }
 }
 EOF
 inbg nginx -c "$work/nginx.conf" -p "$work"
@@ -161,6 +171,11 @@ for n in range(1, 101):
 time.sleep(3600)
 EOF
 sleep 1
+# The pages' link target must answer, or target checks would fail at once and measure nothing.
+if [ "$(inns curl -s -o /dev/null -w '%{http_code}' --max-time 5 http://example.com/)" != 200 ]; then
+  echo "the pages' link target, http://example.com/, does not answer in the namespace" >&2
+  exit 1
+fi
 
 list() { # case -> one address a line
   case "$1" in
@@ -180,10 +195,12 @@ jobs_for() { [ "$1" = big ] && echo 200 || echo 256; }
 measure() { # tool case
   local urls="$work/$2.txt" jobs
   jobs=$(jobs_for "$2")
-  if [ "$1" = vantorel ]; then
+  if [ "$1" = vantorel ] || [ "$1" = vantorel-nt ]; then
+    local targets=()
+    [ "$1" = vantorel-nt ] && targets=(--no-target-check)
     inns env CURL_CA_BUNDLE="$work/cas.pem" timeout 300 /usr/bin/time -f "%e %U %S %M" -o "$work/time" \
       "$build/app/vantorel" --check example.com --urls "$urls" --jobs "$jobs" --format tsv --no-history \
-      >"$work/out" 2>/dev/null || true
+      "${targets[@]}" >"$work/out" 2>/dev/null || true
     had=$(grep -c $'\t有效\t' "$work/out" || true)
   elif [ "$1" = linkinator ]; then
     # The pages' one link, to example.com, is skipped: the pages are what is timed.
@@ -209,13 +226,15 @@ printf '%-6s %-10s %9s %12s %10s %7s\n' case tool wall_s cpu_ms/page peak_MiB pa
 for c in "${cases[@]}"; do
   list "$c" >"$work/$c.txt"
   pages=$(wc -l <"$work/$c.txt")
-  tools=(vantorel curl)
+  tools=(vantorel vantorel-nt curl)
   [ "$c" = https ] && tools+=(curl-ca)
   [ -n "$linkinator" ] && tools+=(linkinator)
+  for tool in "${tools[@]}"; do : >"$work/runs-$tool"; done
+  for _ in $(seq "$runs"); do
+    for tool in "${tools[@]}"; do measure "$tool" "$c" >>"$work/runs-$tool"; done
+  done
   for tool in "${tools[@]}"; do
-    : >"$work/runs"
-    for _ in $(seq "$runs"); do measure "$tool" "$c" >>"$work/runs"; done
-    python3 - "$work/runs" "$pages" "$c" "$tool" <<'EOF'
+    python3 - "$work/runs-$tool" "$pages" "$c" "$tool" <<'EOF'
 import statistics, sys
 rows = [list(map(float, line.split())) for line in open(sys.argv[1]) if line.strip()]
 pages = int(sys.argv[2])
